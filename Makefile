@@ -1,0 +1,34 @@
+# The two commands a newcomer types: `make run` and `make test`.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	./scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZENTROVA_WERROR=ON $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# A real sieve on a built-in default range: 1000 bases of b^65536+1 taken
+# from p = 3 up to p = 2e9, written to run/.
+run: build
+	mkdir -p run
+	$(BUILD_DIR)/src/zentrova new --exponent 65536 --bmin 1200000 --bmax 1201998 \
+	  --factors-out run/factors.txt --sieve-out run/candidates.txt \
+	  --p-max 2000000000 --force
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	$(BUILD_DIR)/src/zentrova bench
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the benchmarks
+# need. Safe to run again: packages already present are left alone.
+set -euo pipefail
+
+packages=(
+  build-essential cmake make
+  libgtest-dev libgmock-dev googletest
+  libbenchmark-dev
+  libcli11-dev
+)
+
+missing=()
+for pkg in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,174 @@
+#include "app/rules/StartChecks.h"
+
+#include "files/Format.h"
+
+namespace zentrova {
+
+namespace {
+
+class Checks {
+ public:
+  Checks(FormParams& p, FormHost& host) : m_p(p), m_host(host) {}
+
+  bool Stop(const std::string& text) {
+    m_host.Tell(text);
+    return false;
+  }
+
+  // Asks before overwriting F, deletes it on Yes, then tests that it can be
+  // created. Start ends at a failed creation test.
+  bool Overwrite(const std::string& f) {
+    if (m_host.FileExists(f)) {
+      if (!m_host.AskYesNo(StrFormat("Output File %s already exists, overwrite it?", f.c_str()), f)) {
+        return false;
+      }
+      m_host.DeleteFile(f);
+    }
+    if (!m_host.CreateFile(f)) {
+      return Stop(StrFormat("Output File %s cannot be created.", f.c_str()));
+    }
+    return true;
+  }
+
+  bool Exists(const std::string& f) {
+    if (!m_host.FileExists(f)) return Stop(StrFormat("Input File %s does not exist.", f.c_str()));
+    return true;
+  }
+
+  bool PowerOfTwo() {
+    const int32_t ln = PowerOfTwoLog(m_p.exponent);
+    if (ln == 0) {
+      return Stop(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", m_p.exponent));
+    }
+    m_p.ln = ln;
+    return true;
+  }
+
+  bool Range() {
+    if (m_p.bMin <= 0) return Stop("A minimum b value is required.");
+    if (m_p.bMax <= 0) return Stop("A maximum b value is required");
+    if (m_p.bMax <= m_p.bMin) return Stop("The maximum b value must be greater than the minimum B value.");
+    if (!m_p.packedKDir.empty() && m_p.packedKExponent != m_p.exponent) {
+      return Stop("The packed K file exponent and the main menu exponent do not match.");
+    }
+    return true;
+  }
+
+  bool NewSieve() {
+    if (m_p.factorOut.empty()) return Stop("A factoring output file name is required.");
+    if (m_p.sieveOut.empty()) return Stop("An output file name is required.");
+    if (!Overwrite(m_p.factorOut) || !Overwrite(m_p.sieveOut)) return false;
+    m_p.factorIn.clear();
+    m_p.sieveIn.clear();
+    m_p.prothLog.clear();
+    m_p.report.clear();
+    return PowerOfTwo() && Range();
+  }
+
+  bool ResumeSieve() {
+    if (m_p.wideMath == 0 && m_p.factorIn.empty()) {
+      const bool yes = m_host.AskYesNo(
+          "Without a factoring input file, the factoring output file will not contain all the "
+          "factors previously found.\r\nThe input file must be an output file from a previous "
+          "run.\r\nDo you wish to continue without a factoring input file?",
+          "Question");
+      if (!yes) return false;
+    }
+    if (m_p.sieveIn.empty()) return Stop("An input file name is required.");
+    if (m_p.factorOut.empty()) return Stop("A factoring output file name is required.");
+    if (m_p.sieveOut.empty()) return Stop("An output file name is required.");
+    if (m_p.wideMath == 0 && !m_p.factorIn.empty() && !Exists(m_p.factorIn)) return false;
+    if (!Exists(m_p.sieveIn)) return false;
+    if (m_p.wideMath == 0 && !Overwrite(m_p.factorOut)) return false;
+    if (!Overwrite(m_p.sieveOut)) return false;
+    m_p.prothLog.clear();
+    m_p.report.clear();
+    if (!m_p.packedKDir.empty()) m_p.exponent = m_p.packedKExponent;
+    return true;
+  }
+
+  bool Report() {
+    if (m_p.factorIn.empty()) return Stop("A factoring input file name is required.");
+    if (m_p.prothLog.empty()) return Stop("An proth log file name is required.");
+    if (m_p.report.empty()) return Stop("A report output file name is required.");
+    if (!Exists(m_p.prothLog) || !Exists(m_p.factorIn)) return false;
+    if (m_host.FileExists(m_p.report)) {
+      if (!m_host.AskYesNo(
+              StrFormat("Output File %s already exists, overwrite it?", m_p.report.c_str()),
+              m_p.report)) {
+        return false;
+      }
+      m_host.DeleteFile(m_p.report);
+    }
+    m_p.sieveIn.clear();
+    m_p.factorOut.clear();
+    m_p.sieveOut.clear();
+    return true;
+  }
+
+  bool BuildFromFactors() {
+    if (m_p.factorIn.empty()) return Stop("A factoring input file name is required.");
+    if (m_p.wideMath == 0 && m_p.factorOut.empty()) {
+      return Stop("A factoring output file name is required.");
+    }
+    if (m_p.sieveOut.empty()) return Stop("An output file name is required.");
+    if (m_p.wideMath == 0 && !Overwrite(m_p.factorOut)) return false;
+    if (!Overwrite(m_p.sieveOut)) return false;
+    m_p.sieveIn.clear();
+    m_p.prothLog.clear();
+    m_p.report.clear();
+    if (!PowerOfTwo() || !Range()) return false;
+    if (m_p.wideMath == 0 && static_cast<int64_t>(m_p.bMax) - m_p.bMin >= 100000) {
+      return m_host.AskYesNo(
+          "In normal mode (not wide math mode), a rebuild from factors can take a very long time "
+          "with a b range wider than 100000.\r\nDo you wish to continue?",
+          "Warning");
+    }
+    return true;
+  }
+
+  bool ResumeWide() {
+    if (m_p.wideMath == 0 && m_p.factorIn.empty()) {
+      return Stop("A factoring input file name is required.");
+    }
+    if (m_p.sieveIn.empty()) return Stop("An input file name is required.");
+    if (m_p.factorOut.empty()) return Stop("A factoring output file name is required.");
+    if (m_p.sieveOut.empty()) return Stop("An output file name is required.");
+    if (m_p.wideMath == 0 && !Exists(m_p.factorIn)) return false;
+    if (!Exists(m_p.sieveIn)) return false;
+    m_p.prothLog.clear();
+    m_p.report.clear();
+    if (!m_p.packedKDir.empty()) m_p.exponent = m_p.packedKExponent;
+    return true;
+  }
+
+ private:
+  FormParams& m_p;
+  FormHost& m_host;
+};
+
+}  // namespace
+
+int32_t PowerOfTwoLog(int32_t exponent) {
+  int32_t log2 = 1;
+  int64_t v = 2;
+  while (v != exponent && log2 < 30) {
+    v *= 2;
+    ++log2;
+  }
+  return v == exponent ? log2 : 0;
+}
+
+bool RunStartChecks(FormParams& params, FormHost& host) {
+  Checks checks(params, host);
+  switch (params.jobChoice) {
+    case 0: return checks.NewSieve();
+    case 1: return checks.ResumeSieve();
+    case 2: return checks.Report();
+    case 3: return checks.BuildFromFactors();
+    case 4: return checks.ResumeWide();
+    default: return checks.Stop("Invalid Sieve Type selected.");
+  }
+}
+
+}  // namespace zentrova

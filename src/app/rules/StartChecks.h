@@ -1,0 +1,45 @@
+// The checks that Start makes before a job is handed over, in their fixed
+// order and with their fixed texts. Toolkit-free: the questions, the refusals
+// and the file operations go through FormHost, so the desktop form, the
+// command line and the tests each answer them their own way.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zentrova {
+
+class FormHost {
+ public:
+  virtual ~FormHost() = default;
+  // A Yes/No question; true for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+  // A refusal in an OK box.
+  virtual void Tell(const std::string& text) = 0;
+  virtual bool FileExists(const std::string& path) = 0;
+  // Called after the user agreed to overwrite.
+  virtual void DeleteFile(const std::string& path) = 0;
+  // The creation test of an output file: open for writing and close.
+  virtual bool CreateFile(const std::string& path) = 0;
+};
+
+// The form's parameter set, as far as Start looks at it.
+struct FormParams {
+  std::string factorIn, factorOut, sieveOut, sieveIn, prothLog, report;
+  int32_t jobChoice = -1;
+  int32_t bMax = 0, bMin = 0, exponent = 0;
+  int32_t wideMath = 0;
+  int32_t saveMinutes = 60;
+  std::string packedKDir;
+  int32_t ln = 0;
+  int32_t packedKExponent = 0;
+};
+
+// Runs the checks of params.jobChoice. Returns true when the job may be handed
+// over; params then holds the cleared names, ln and substituted exponent.
+bool RunStartChecks(FormParams& params, FormHost& host);
+
+// The power-of-two check alone: ln for 2, 4, ..., 2^30; 0 otherwise.
+int32_t PowerOfTwoLog(int32_t exponent);
+
+}  // namespace zentrova

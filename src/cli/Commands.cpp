@@ -1,0 +1,236 @@
+#include "cli/Commands.h"
+
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "app/rules/StartChecks.h"
+#include "cli/ConsoleSink.h"
+#include "files/Format.h"
+#include "files/TextFile.h"
+#include "math/CpuFeatures.h"
+#include "math/ModArith.h"
+#include "sieve/GfnThread.h"
+#include "sieve/WorkerPool.h"
+
+namespace zentrova::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void OnSignal(int signal) { g_signal = signal; }
+
+void Usage(const std::string& text) {
+  std::fprintf(stderr, "zentrova: %s\nRun 'zentrova --help' for more information.\n", text.c_str());
+}
+
+// The form's questions, answered from the command line: an existing output is
+// replaced only with --force (and only when the new file is complete: nothing
+// is deleted up front); resuming without a factor file goes ahead with the
+// form's warning printed.
+class CliHost : public FormHost {
+ public:
+  explicit CliHost(bool force) : m_force(force) {}
+
+  bool AskYesNo(const std::string& text, const std::string& caption) override {
+    if (caption == "Question" || caption == "Warning") {
+      std::string shown;
+      for (char c : text) {
+        if (c == '\n') shown.push_back(' ');
+        else if (c != '\r') shown.push_back(c);
+      }
+      std::fprintf(stderr, "zentrova: note: %s Continuing.\n", shown.c_str());
+      return true;
+    }
+    if (!m_force) {
+      Usage(StrFormat("Output File %s already exists; add --force to overwrite it.", caption.c_str()));
+      m_refused = true;
+    }
+    return m_force;
+  }
+  void Tell(const std::string& text) override { Usage(text); }
+  bool FileExists(const std::string& path) override { return CTextFile::FileExists(path); }
+  void DeleteFile(const std::string&) override {}
+  bool CreateFile(const std::string& path) override {
+    std::FILE* f = std::fopen(path.c_str(), "ab");
+    if (f == nullptr) return false;
+    std::fclose(f);
+    return true;
+  }
+
+ private:
+  bool m_force;
+  bool m_refused = false;
+};
+
+bool CommonOptions(const SieveOptions& o, SieveJob& job) {
+  job.m_nSaveSeconds = o.saveMinutes * 60;
+  job.m_bNoSSE2 = o.noSimd ? 1 : 0;
+  job.m_nThreads = o.threads > 0 ? o.threads : HardwareThreads();
+  if (!ParseIsa(o.isa, job.m_isa) || o.isa == "list") {
+    Usage(StrFormat("--isa: unknown instruction set '%s' (auto, scalar, avx2, avx512).", o.isa.c_str()));
+    return false;
+  }
+  if (job.m_isa != Isa::kAuto && !IsaAvailable(job.m_isa)) {
+    Usage(StrFormat("--isa %s: this processor or build has no %s kernel.", o.isa.c_str(),
+                    o.isa.c_str()));
+    return false;
+  }
+  if (job.m_isa == Isa::kScalar) job.m_bNoSSE2 = 1;
+  if (!o.pMax.empty() && !ParsePValue(o.pMax, job.m_pMax)) {
+    Usage(StrFormat("--p-max: '%s' is not a whole number from 1 to 2^61.", o.pMax.c_str()));
+    return false;
+  }
+  if (!o.pMin.empty() && !ParsePValue(o.pMin, job.m_pMin)) {
+    Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^61.", o.pMin.c_str()));
+    return false;
+  }
+  return true;
+}
+
+int RunJob(const SieveJob& job) {
+  ConsoleSink sink(stdout, stderr, job.m_pMax);
+  CGfnThread thread(job, sink);
+  g_signal = 0;
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  thread.Start();
+  auto nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  bool stopAsked = false;
+  while (!sink.Ended()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (g_signal != 0 && !stopAsked) {
+      stopAsked = true;
+      sink.Note("Stop requested; finishing the current batch and saving.");
+      thread.RequestStop();
+    }
+    if (std::chrono::steady_clock::now() >= nextTick) {
+      nextTick += std::chrono::seconds(5);
+      sink.Sample(StatusSample{thread.PCount(), thread.LastP()});
+      thread.Tick();
+    }
+  }
+  thread.Join();
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  return thread.Failed() ? kExitJobFailed : kExitOk;
+}
+
+}  // namespace
+
+bool ParsePValue(const std::string& text, uint64_t& value) {
+  if (text.empty()) return false;
+  const size_t e = text.find_first_of("eE");
+  const std::string mantissa = text.substr(0, e);
+  int64_t exponent = 0;
+  if (e != std::string::npos) {
+    const std::string expText = text.substr(e + 1);
+    if (expText.empty() || expText.size() > 3) return false;
+    for (char c : expText) {
+      if (c < '0' || c > '9') return false;
+    }
+    exponent = std::stoi(expText);
+  }
+  unsigned __int128 v = 0;
+  int fraction = -1;  // digits after the point, -1 while none seen
+  int digits = 0;
+  for (char c : mantissa) {
+    if (c == '.' && fraction < 0 && e != std::string::npos) {
+      fraction = 0;
+      continue;
+    }
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+    ++digits;
+    if (fraction >= 0) ++fraction;
+    if (v > (static_cast<unsigned __int128>(1) << 70)) return false;
+  }
+  if (digits == 0) return false;
+  exponent -= std::max(fraction, 0);
+  for (; exponent > 0; --exponent) {
+    v *= 10;
+    if (v > (static_cast<unsigned __int128>(1) << 70)) return false;
+  }
+  for (; exponent < 0; ++exponent) {
+    if (v % 10 != 0) return false;
+    v /= 10;
+  }
+  if (v == 0 || v > kMaxModulus) return false;
+  value = static_cast<uint64_t>(v);
+  return true;
+}
+
+int RunNew(const SieveOptions& o) {
+  FormParams form;
+  form.jobChoice = 0;
+  form.factorOut = o.factorsOut;
+  form.sieveOut = o.sieveOut;
+  form.exponent = o.exponent;
+  form.bMin = o.bMin;
+  form.bMax = o.bMax;
+  form.saveMinutes = o.saveMinutes;
+  CliHost host(o.force);
+  if (!RunStartChecks(form, host)) return kExitUsage;
+  SieveJob job;
+  job.m_nCommand = kCmdNewSieve;
+  job.m_strFactorOut = form.factorOut;
+  job.m_strSieveOut = form.sieveOut;
+  job.m_nBMin = form.bMin;
+  job.m_nBMax = form.bMax;
+  job.m_nExponent = form.exponent;
+  job.m_nLn = form.ln;
+  if (!CommonOptions(o, job)) return kExitUsage;
+  if (job.m_pMax != 0 && job.m_pMin > job.m_pMax) {
+    Usage("--p-min must not be above --p-max.");
+    return kExitUsage;
+  }
+  return RunJob(job);
+}
+
+int RunResume(const SieveOptions& o) {
+  FormParams form;
+  form.jobChoice = 1;
+  form.factorIn = o.factorsIn;
+  form.factorOut = o.factorsOut;
+  form.sieveIn = o.sieveIn;
+  form.sieveOut = o.sieveOut;
+  form.saveMinutes = o.saveMinutes;
+  CliHost host(o.force);
+  if (!RunStartChecks(form, host)) return kExitUsage;
+  if (!o.pMin.empty()) {
+    Usage("--p-min applies to a new sieve only; a resumed sieve continues from its files.");
+    return kExitUsage;
+  }
+  SieveJob job;
+  job.m_nCommand = kCmdResumeSieve;
+  job.m_strFactorIn = form.factorIn;
+  job.m_strFactorOut = form.factorOut;
+  job.m_strSieveIn = form.sieveIn;
+  job.m_strSieveOut = form.sieveOut;
+  if (!CommonOptions(o, job)) return kExitUsage;
+  return RunJob(job);
+}
+
+int RunBench(const SieveOptions& o) {
+  if (o.isa == "list") {
+    const CpuFeatures& cpu = GetCpuFeatures();
+    std::printf("processor: %s (%s)\n", cpu.brand.empty() ? "unknown" : cpu.brand.c_str(),
+                cpu.vendor.c_str());
+    std::printf("features:  sse2 %s, avx2 %s, avx512f %s, avx512ifma %s\n", cpu.sse2 ? "yes" : "no",
+                cpu.avx2 ? "yes" : "no", cpu.avx512f ? "yes" : "no", cpu.avx512ifma ? "yes" : "no");
+    for (Isa isa : {Isa::kScalar, Isa::kAvx2, Isa::kAvx512}) {
+      std::printf("kernel %-7s %s\n", IsaName(isa), IsaAvailable(isa) ? "available" : "not available");
+    }
+    std::printf("auto selects: %s\n", IsaName(BestIsa()));
+    return kExitOk;
+  }
+  SieveJob job;
+  job.m_nCommand = kCmdBench;
+  SieveOptions options = o;
+  if (options.pMax.empty()) options.pMax = kBenchDefaultPMax;
+  if (!CommonOptions(options, job)) return kExitUsage;
+  return RunJob(job);
+}
+
+}  // namespace zentrova::cli

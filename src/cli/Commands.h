@@ -1,0 +1,40 @@
+// The subcommands of `zentrova`: each turns its options into a job record,
+// applies the form's checks with their texts, runs the job on a CGfnThread and
+// maps the outcome to the exit code (0 done, 1 the job failed, 2 bad usage).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zentrova::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitJobFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+struct SieveOptions {
+  int32_t exponent = 0;
+  int32_t bMin = 0;
+  int32_t bMax = 0;
+  std::string factorsIn, factorsOut, sieveIn, sieveOut;
+  int32_t saveMinutes = 60;
+  bool noSimd = false;
+  std::string pMin, pMax;  // as typed; parsed by ParsePValue
+  int32_t threads = 0;     // 0: all hardware threads
+  std::string isa = "auto";
+  bool force = false;
+};
+
+// A p bound: plain digits or scientific notation with an integer value
+// ("2000000000", "2e9", "1.5e15"), at most 2^61. False on anything else.
+bool ParsePValue(const std::string& text, uint64_t& value);
+
+int RunNew(const SieveOptions& options);
+int RunResume(const SieveOptions& options);
+int RunBench(const SieveOptions& options);
+
+// The default depth of `zentrova bench`: about ten seconds of the portable
+// kernel on one core of a current machine.
+inline constexpr const char* kBenchDefaultPMax = "2e10";
+
+}  // namespace zentrova::cli

@@ -1,0 +1,121 @@
+#include "cli/ConsoleSink.h"
+
+#include <unistd.h>
+
+#include <cinttypes>
+#include <ctime>
+
+#include "files/Format.h"
+#include "files/NumberParse.h"
+#include "sieve/StatusLine.h"
+
+namespace zentrova {
+
+std::string FormatDuration(double seconds) {
+  if (!(seconds >= 0) || seconds > 1e10) return "?";
+  const auto s = static_cast<int64_t>(seconds + 0.5);
+  const int64_t days = s / 86400;
+  const int64_t h = (s / 3600) % 24;
+  const int64_t m = (s / 60) % 60;
+  const int64_t sec = s % 60;
+  if (days > 0) return StrFormat("%" PRId64 "d %02" PRId64 "h %02" PRId64 "m", days, h, m);
+  return StrFormat("%02" PRId64 ":%02" PRId64 ":%02" PRId64, h, m, sec);
+}
+
+ConsoleSink::ConsoleSink(std::FILE* out, std::FILE* status, uint64_t pTarget)
+    : m_out(out),
+      m_status(status),
+      m_statusIsTty(::isatty(::fileno(status)) != 0),
+      m_pTarget(pTarget),
+      m_lastTime(std::chrono::steady_clock::now()) {}
+
+std::string ConsoleSink::TimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buffer[32];
+  const size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+  return std::string(buffer, n);
+}
+
+void ConsoleSink::ClearStatusLocked() {
+  if (m_statusShown && m_statusIsTty) {
+    std::fputs("\r\033[K", m_status);
+    std::fflush(m_status);
+  }
+  m_statusShown = false;
+}
+
+void ConsoleSink::PrintStatusLocked(const std::string& text) {
+  if (m_statusIsTty) {
+    std::fprintf(m_status, "\r\033[K%s", text.c_str());
+    std::fflush(m_status);
+    m_statusShown = true;
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (m_lastPrinted.time_since_epoch().count() == 0 || now - m_lastPrinted >= std::chrono::minutes(1)) {
+    std::fprintf(m_status, "[%s] %s\n", TimeStamp().c_str(), text.c_str());
+    std::fflush(m_status);
+    m_lastPrinted = now;
+  }
+}
+
+void ConsoleSink::Sample(const StatusSample& sample) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const auto now = std::chrono::steady_clock::now();
+  const double dt = std::chrono::duration<double>(now - m_lastTime).count();
+  if (dt > 0 && sample.pCount >= m_last.pCount) {
+    m_pPerSecond = static_cast<double>(sample.pCount - m_last.pCount) / dt;
+    if (m_last.pLast != 0 && sample.pLast >= m_last.pLast) {
+      m_rangePerSecond = static_cast<double>(sample.pLast - m_last.pLast) / dt;
+    }
+  }
+  m_last = sample;
+  m_lastTime = now;
+}
+
+void ConsoleSink::Note(const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  ClearStatusLocked();
+  std::fprintf(m_out, "[%s] %s\n", TimeStamp().c_str(), text.c_str());
+  std::fflush(m_out);
+}
+
+void ConsoleSink::Post(std::string message) {
+  if (message == "@") {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ClearStatusLocked();
+    m_ended.store(true);
+    return;
+  }
+  if (!message.empty() && message[0] == '$') {
+    int64_t count = 0;
+    uint64_t p = 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!ParseStatusLine(message, count, p)) return;
+    std::string text = StrFormat("b's left %" PRId64 "  p %s  %.0f p/s", count,
+                                 message.substr(message.find(' ', 2) + 1).c_str(), m_pPerSecond);
+    if (m_rangePerSecond > 0) {
+      text += StrFormat("  (p grows %.3g/s, %.3g/day)", m_rangePerSecond, m_rangePerSecond * 86400);
+      if (m_pTarget > p) {
+        text += "  to p-max " +
+                FormatDuration(static_cast<double>(m_pTarget - p) / m_rangePerSecond);
+      }
+    }
+    PrintStatusLocked(text);
+    return;
+  }
+  if (!message.empty() && message[0] == '&') {
+    const int32_t bMin = ParseInt32At(message, 1);
+    const size_t s1 = message.find(' ', 2);
+    const int32_t bMax = s1 == std::string::npos ? 0 : ParseInt32At(message, s1);
+    const size_t s2 = s1 == std::string::npos ? std::string::npos : message.find(' ', s1 + 1);
+    const int32_t n = s2 == std::string::npos ? 0 : ParseInt32At(message, s2);
+    Note(StrFormat("Range read from the input files: b Min %d, b Max %d, exponent %d.", bMin, bMax, n));
+    return;
+  }
+  Note(message);
+}
+
+}  // namespace zentrova

@@ -1,0 +1,62 @@
+// The command line's JobSink: log lines are printed with a time stamp; the
+// statistics line becomes a live status line (rewritten in place on a
+// terminal, printed once a minute otherwise); "&" shows the range read from
+// input files; "@" marks the end of the job.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "sieve/JobSink.h"
+
+namespace zentrova {
+
+struct StatusSample {
+  int64_t pCount = 0;  // candidates p sieved so far
+  uint64_t pLast = 0;  // the last one
+};
+
+class ConsoleSink : public JobSink {
+ public:
+  ConsoleSink(std::FILE* out, std::FILE* status, uint64_t pTarget);
+
+  void Post(std::string message) override;
+
+  // Called by the front end on each 5-second tick with the loop's counters,
+  // before the job answers the tick, so that rates cover the last interval.
+  void Sample(const StatusSample& sample);
+
+  bool Ended() const { return m_ended.load(); }
+  // A line for the user, outside the job's messages.
+  void Note(const std::string& text);
+
+  static std::string TimeStamp();
+
+ private:
+  void ClearStatusLocked();
+  void PrintStatusLocked(const std::string& text);
+
+  std::FILE* m_out;
+  std::FILE* m_status;
+  bool m_statusIsTty;
+  uint64_t m_pTarget;
+  std::mutex m_mutex;
+  std::atomic<bool> m_ended{false};
+  bool m_statusShown = false;
+
+  // Rates over the last interval.
+  std::chrono::steady_clock::time_point m_lastTime;
+  StatusSample m_last;
+  double m_pPerSecond = 0;     // candidates p per second
+  double m_rangePerSecond = 0;  // growth of p per second
+  std::chrono::steady_clock::time_point m_lastPrinted{};
+};
+
+// "1.23e+15"-style and plain numbers for the status line.
+std::string FormatDuration(double seconds);
+
+}  // namespace zentrova

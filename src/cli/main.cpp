@@ -1,0 +1,120 @@
+// zentrova: the command-line front end for long headless sieve runs.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+
+#include "cli/Commands.h"
+
+using zentrova::cli::SieveOptions;
+
+namespace {
+
+void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
+  cmd->add_option("--save-minutes", o.saveMinutes,
+                  "Minutes between periodic saves of both output files (default 60; they are also "
+                  "saved when the run ends or is stopped)")
+      ->check(CLI::Range(0, 1000000));
+  cmd->add_flag("--no-simd", o.noSimd, "Use only the portable scalar kernel");
+  cmd->add_option("--p-max", o.pMax,
+                  "Sieve every candidate p up to P, stop before the first p above it and record "
+                  "the last p sieved as the depth (e.g. 1e12)");
+  cmd->add_option("--threads", o.threads, "Worker threads (default: all hardware threads)")
+      ->check(CLI::Range(1, 1024));
+  cmd->add_option("--isa", o.isa,
+                  "Instruction set of the vector kernel: auto, scalar, avx2, avx512 (default auto)");
+  cmd->add_flag("--force", o.force, "Replace existing output files (only once the new ones are complete)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "zentrova - a sieve for generalized Fermat numbers b^N+1.\n"
+      "Every prime factor of b^N+1 (N a power of two) has the form p = k*2N+1. The sieve takes\n"
+      "such p in increasing order and strikes every base b of a range with b^N == -1 (mod p),\n"
+      "recording b with its factor; the survivors form a candidate file (ABC format) for a\n"
+      "primality tester.\n\n"
+      "Examples:\n"
+      "  zentrova new --exponent 65536 --bmin 1200000 --bmax 1201998 \\\n"
+      "      --factors-out factors.txt --sieve-out candidates.txt --p-max 1e10\n"
+      "  zentrova resume --factors-in factors.txt --sieve-in candidates.txt \\\n"
+      "      --factors-out factors.txt --sieve-out candidates.txt --p-max 1e11 --force\n"
+      "  zentrova bench\n"
+      "Ctrl-C (or SIGTERM) stops a run after the current batch of p and saves both files.\n"
+      "Exit codes: 0 done, 1 the job reported a failure, 2 bad usage."};
+  app.require_subcommand(1);
+  app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+
+  SieveOptions newOpts;
+  CLI::App* cmdNew = app.add_subcommand(
+      "new",
+      "Start a new sieve over the bases bmin, bmin+2, ... <= bmax (one parity).\n"
+      "Example: zentrova new --exponent 65536 --bmin 1200000 --bmax 1201998 --factors-out f.txt "
+      "--sieve-out c.txt --p-max 1e10");
+  cmdNew->add_option("--exponent", newOpts.exponent, "The exponent N of b^N+1, a power of two")
+      ->required();
+  cmdNew->add_option("--bmin", newOpts.bMin, "Smallest base b")->required();
+  cmdNew->add_option("--bmax", newOpts.bMax, "Largest base b")->required();
+  cmdNew->add_option("--factors-out", newOpts.factorsOut,
+                     "Factor output file: the header, then \"b^N+1 has factor p\" per struck base")
+      ->required();
+  cmdNew->add_option("--sieve-out", newOpts.sieveOut,
+                     "Sieve output file: the candidates in ABC format, with the depth reached")
+      ->required();
+  cmdNew->add_option("--p-min", newOpts.pMin,
+                     "Start with the first candidate p at or above P (to split a range of p "
+                     "between runs or machines)");
+  AddRunOptions(cmdNew, newOpts);
+
+  SieveOptions resumeOpts;
+  CLI::App* cmdResume = app.add_subcommand(
+      "resume",
+      "Resume a sieve from the files an earlier run saved; the range, exponent and depth come "
+      "from them.\n"
+      "Example: zentrova resume --factors-in f.txt --sieve-in c.txt --factors-out f2.txt "
+      "--sieve-out c2.txt --p-max 1e11");
+  cmdResume->add_option("--factors-in", resumeOpts.factorsIn,
+                        "Factor file of the earlier run (without it the new factor file holds "
+                        "only the factors found from now on)");
+  cmdResume->add_option("--sieve-in", resumeOpts.sieveIn, "Candidate file of the earlier run")
+      ->required();
+  cmdResume->add_option("--factors-out", resumeOpts.factorsOut, "Factor output file")->required();
+  cmdResume->add_option("--sieve-out", resumeOpts.sieveOut, "Sieve output file")->required();
+  AddRunOptions(cmdResume, resumeOpts);
+
+  SieveOptions benchOpts;
+  CLI::App* cmdBench = app.add_subcommand(
+      "bench",
+      "Time the normal sieve on a fixed workload (N = 65536, the 500 even bases from 1200000 to "
+      "1200998) up to --p-max (default 2e10), then verify every factor found.\n"
+      "Example: zentrova bench --no-simd --threads 1; zentrova bench --isa list");
+  cmdBench->add_option("--p-max", benchOpts.pMax, "Sieve up to this p (default 2e10)");
+  cmdBench->add_flag("--no-simd", benchOpts.noSimd, "Use only the portable scalar kernel");
+  cmdBench->add_option("--threads", benchOpts.threads,
+                       "Worker threads (default: all hardware threads)")
+      ->check(CLI::Range(1, 1024));
+  cmdBench->add_option("--isa", benchOpts.isa,
+                       "auto, scalar, avx2, avx512; 'list' prints what this processor has");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "zentrova: %s\nRun 'zentrova --help' for more information.\n", e.what());
+    return zentrova::cli::kExitUsage;
+  }
+
+  try {
+    if (*cmdNew) return zentrova::cli::RunNew(newOpts);
+    if (*cmdResume) return zentrova::cli::RunResume(resumeOpts);
+    if (*cmdBench) return zentrova::cli::RunBench(benchOpts);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zentrova: %s\n", e.what());
+    return zentrova::cli::kExitJobFailed;
+  }
+  return zentrova::cli::kExitUsage;
+}

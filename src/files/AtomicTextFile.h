@@ -1,0 +1,38 @@
+// An output text file that replaces its target only when complete: the text
+// goes to a temporary file in the same folder, which is flushed, synced and
+// renamed over the target by Commit. A crash at any moment leaves either the
+// old file or the new one, never a torn one. Without Commit the temporary file
+// is removed and the target stays as it was.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace zentrova {
+
+class AtomicTextFile {
+ public:
+  explicit AtomicTextFile(std::string target) : m_target(std::move(target)) {}
+  ~AtomicTextFile();
+  AtomicTextFile(const AtomicTextFile&) = delete;
+  AtomicTextFile& operator=(const AtomicTextFile&) = delete;
+
+  // Creates the temporary file; false (with errno set) when it cannot.
+  bool Open();
+  std::FILE* GetStream() const { return m_pStream; }
+
+  // Flushes, syncs, closes and renames; false when any step failed (the
+  // target is then unchanged).
+  bool Commit();
+
+  const std::string& Target() const { return m_target; }
+
+ private:
+  void Discard();
+
+  std::string m_target;
+  std::string m_temp;
+  std::FILE* m_pStream = nullptr;
+};
+
+}  // namespace zentrova

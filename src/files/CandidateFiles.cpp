@@ -1,0 +1,207 @@
+#include "files/CandidateFiles.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <ctime>
+
+#include <algorithm>
+
+#include "files/AtomicTextFile.h"
+#include "files/Format.h"
+#include "files/NumberParse.h"
+#include "files/TextFile.h"
+#include "math/ModArith.h"
+
+namespace zentrova {
+
+bool ParseCandidateHeader(std::string_view line, int64_t& depth) {
+  const size_t pos = line.find(kCandidateHeaderText);
+  if (pos == std::string_view::npos) return false;
+  depth = ParseInt64At(line, pos + kCandidateHeaderText.size());
+  return true;
+}
+
+int32_t ParseCandidateBase(std::string_view line) { return ParseInt32At(line, 0); }
+
+bool ParseCandidateExponent(std::string_view line, int32_t& exponent) {
+  const size_t blank = line.find(' ');
+  if (blank == std::string_view::npos || blank < 1) return false;
+  exponent = ParseInt32At(line, blank + 1);
+  return true;
+}
+
+bool ParseFactorHeader(std::string_view line, FactorHeader& header) {
+  if (line.find(kFactorHeaderText) == std::string_view::npos) return false;
+  size_t pos = line.find("b=");
+  if (pos == std::string_view::npos) return true;
+  header.hasBMin = true;
+  header.bMin = ParseInt32At(line, pos + 2);
+  pos = line.find(" to ");
+  if (pos == std::string_view::npos) return true;
+  header.hasBMax = true;
+  header.bMax = ParseInt32At(line, pos + 4);
+  pos = line.find("n=");
+  if (pos == std::string_view::npos) return true;
+  header.hasExponent = true;
+  header.exponent = ParseInt32At(line, pos + 2);
+  pos = line.find("to factor ");
+  if (pos == std::string_view::npos) return true;
+  header.hasDepth = true;
+  header.depth = ParseInt64At(line, pos + 10);
+  return true;
+}
+
+bool ParseFactorLine(std::string_view line, FactorRecord& record, int32_t& exponent) {
+  const size_t caret = line.find('^');
+  if (caret == std::string_view::npos) return false;
+  const int32_t b = ParseInt32At(line, 0);
+  exponent = ParseInt32At(line, caret + 1);
+  const size_t has = line.find("has factor ");
+  const int64_t p = has == std::string_view::npos ? 0 : ParseInt64At(line, has + 11);
+  if (b <= 0 || exponent <= 0 || p == 0) return false;
+  record.b = b;
+  record.p = static_cast<uint64_t>(p);
+  return true;
+}
+
+bool ReadFactorFile(const std::string& path, FactorFileContents& out) {
+  out = FactorFileContents{};
+  CTextFile file(path);
+  if (!file.OpenRead()) return false;
+  std::string line;
+  int lineNo = 0;
+  while (file.ReadLine(line) && !line.empty()) {
+    ++lineNo;
+    if (ParseFactorHeader(line, out.header)) continue;
+    FactorRecord record;
+    int32_t exponent = 0;
+    if (line != "\n" && ParseFactorLine(line, record, exponent)) {
+      out.records.push_back(record);
+      out.lineNumbers.push_back(lineNo);
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// Words of a bitmap over 0 .. bMax, computed in 64 bits.
+size_t BitmapWords(int32_t bMax) {
+  return static_cast<size_t>((static_cast<int64_t>(std::max(bMax, 0)) + 31) / 32 + 1);
+}
+
+}  // namespace
+
+bool WriteCandidateList(std::vector<int32_t>& cand, const SieveRange& range,
+                        const std::string& path, const LogFn& log) {
+  if (cand.size() > 1) {
+    std::vector<uint32_t> bitmap(BitmapWords(range.bMax), 0);
+    for (int32_t b : cand) {
+      if (b >= 0 && b <= range.bMax) bitmap[b >> 5] |= uint32_t{1} << (b & 31);
+    }
+    size_t stored = 0;
+    for (int64_t b = range.bMin; b <= range.bMax; b += 2) {
+      if (b >= 0 && ((bitmap[b >> 5] >> (b & 31)) & 1)) {
+        if (stored < cand.size()) cand[stored] = static_cast<int32_t>(b);
+        ++stored;
+      }
+    }
+    if (stored != cand.size()) {
+      log("Candidate sort failed.  List is corrupted.");
+      return false;
+    }
+  }
+  AtomicTextFile out(path);
+  if (!out.Open()) {
+    log(StrFormat("Unable to open output file %s.", path.c_str()));
+    return false;
+  }
+  std::FILE* f = out.GetStream();
+  std::fprintf(f, "ABC $a^$b+1 // %" PRId64 "\n", static_cast<int64_t>(range.pCur));
+  for (int32_t b : cand) std::fprintf(f, "%d %d\n", b, range.exponent);
+  if (!out.Commit()) {
+    log(StrFormat("Unable to write output file %s: %s.", path.c_str(), std::strerror(errno)));
+    return false;
+  }
+  log(StrFormat("%d items %" PRId64 " p value written to %s.", static_cast<int>(cand.size()),
+                static_cast<int64_t>(range.pCur), path.c_str()));
+  return true;
+}
+
+std::string FactorFileTimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buffer[128];
+  const size_t n = std::strftime(buffer, sizeof buffer, "%B %d, %Y  %H:%M:%S", &local);
+  return std::string(buffer, n);
+}
+
+bool WriteFactorFile(std::vector<FactorRecord>& factors, const SieveRange& range,
+                     const std::string& path, const LogFn& log) {
+  for (const FactorRecord& r : factors) {
+    if (!VerifyFactor(range.ln, static_cast<uint32_t>(r.b), r.p)) {
+      log(StrFormat("%d failed verify in factors list.", r.b));
+      break;
+    }
+  }
+  std::stable_sort(factors.begin(), factors.end(), [](const FactorRecord& x, const FactorRecord& y) {
+    return static_cast<uint32_t>(x.b) < static_cast<uint32_t>(y.b);
+  });
+  AtomicTextFile out(path);
+  if (!out.Open()) {
+    log(StrFormat("Unable to open output factor file %s.", path.c_str()));
+    return false;
+  }
+  std::FILE* f = out.GetStream();
+  std::fprintf(f, "GFN Factors b^n+1, b=%d to %d, n=%d.  Tested to factor %" PRId64 " : %s.\n",
+               range.bMin, range.bMax, range.exponent, static_cast<int64_t>(range.pCur),
+               FactorFileTimeStamp().c_str());
+  for (const FactorRecord& r : factors) {
+    std::fprintf(f, "%d^%d+1 has factor %" PRId64 "\n", r.b, range.exponent,
+                 static_cast<int64_t>(r.p));
+  }
+  if (!out.Commit()) {
+    log(StrFormat("Unable to write output factor file %s: %s.", path.c_str(),
+                  std::strerror(errno)));
+    return false;
+  }
+  log(StrFormat("%d Factors written to %s", static_cast<int>(factors.size()), path.c_str()));
+  return true;
+}
+
+bool CheckFactorsAndCandidates(const std::vector<int32_t>& cand,
+                               const std::vector<FactorRecord>& factors, const SieveRange& range,
+                               const LogFn& log) {
+  size_t fi = 0;
+  size_t ci = 0;
+  const size_t nf = factors.size();
+  const size_t nc = cand.size();
+  for (int64_t b = range.bMin; b <= range.bMax; b += 2) {
+    const auto ub = static_cast<uint32_t>(b);
+    while (nf > 0 && fi < nf - 1 && static_cast<uint32_t>(factors[fi].b) < ub) ++fi;
+    while (nc > 0 && ci < nc - 1 && static_cast<uint32_t>(cand[ci]) < ub) ++ci;
+    const bool inCand = nc > 0 && static_cast<uint32_t>(cand[ci]) == ub;
+    const bool inFactors = nf > 0 && static_cast<uint32_t>(factors[fi].b) == ub;
+    if (inCand && inFactors) {
+      log(StrFormat("Duplicate entry in factor and candidate file %d.", static_cast<int>(b)));
+      return false;
+    }
+    if (!inCand && !inFactors) {
+      log(StrFormat("Missing entry in factor or candidate file %d.", static_cast<int>(b)));
+      return false;
+    }
+  }
+  log(StrFormat("Factors and candidates consistent from %d to %d.", range.bMin, range.bMax));
+  return true;
+}
+
+int32_t ExponentLog2(int64_t exponent) {
+  for (int32_t ln = 1; ln <= 30; ++ln) {
+    if (exponent == (int64_t{1} << ln)) return ln;
+  }
+  return 0;
+}
+
+}  // namespace zentrova

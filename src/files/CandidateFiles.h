@@ -1,0 +1,95 @@
+// The candidate file (ABC format) and the factor file: line formats, readers'
+// parsing rules, writers and the consistency check between the two lists.
+//
+// Candidate file:  "ABC $a^$b+1 // <depth p>" then "<b> <N>" per base, ascending.
+// Factor file:     "GFN Factors b^n+1, b=<bMin> to <bMax>, n=<N>.  Tested to factor
+//                  <p> : <time>." then "<b>^<N>+1 has factor <p>" per base, ascending b.
+//
+// Writers never print; they report through a log callback with the system's
+// fixed texts and return false on failure. Every output replaces its target
+// atomically, so a failed or interrupted save keeps the previous file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zentrova {
+
+using LogFn = std::function<void(const std::string&)>;
+
+struct FactorRecord {
+  int32_t b = 0;
+  uint64_t p = 0;
+  bool operator==(const FactorRecord&) const = default;
+};
+
+// What the writers put in headers.
+struct SieveRange {
+  int32_t bMin = 0;
+  int32_t bMax = 0;
+  int32_t exponent = 0;
+  int32_t ln = 0;
+  uint64_t pCur = 0;  // the depth: the factor candidate p last handled
+};
+
+inline constexpr std::string_view kCandidateHeaderText = "ABC $a^$b+1 // ";
+inline constexpr std::string_view kFactorHeaderText = "GFN Factors";
+
+// --- parsing rules of single lines -------------------------------------------
+
+// A candidate-file header: sets depth and returns true.
+bool ParseCandidateHeader(std::string_view line, int64_t& depth);
+// The base at the start of a candidate line (0 or less: not a candidate).
+int32_t ParseCandidateBase(std::string_view line);
+// The number after the first blank at position 1 or later; false if none.
+bool ParseCandidateExponent(std::string_view line, int32_t& exponent);
+
+struct FactorHeader {
+  bool hasBMin = false, hasBMax = false, hasExponent = false, hasDepth = false;
+  int32_t bMin = 0, bMax = 0, exponent = 0;
+  int64_t depth = 0;
+};
+// A factor-file header ("GFN Factors"): fills what it finds, in order.
+bool ParseFactorHeader(std::string_view line, FactorHeader& header);
+// A factor line: true when the record is to be stored (b > 0, e > 0, p != 0).
+bool ParseFactorLine(std::string_view line, FactorRecord& record, int32_t& exponent);
+
+// --- whole-file reading --------------------------------------------------------
+
+struct FactorFileContents {
+  FactorHeader header;
+  std::vector<FactorRecord> records;
+  std::vector<int> lineNumbers;  // of each record, for messages
+};
+// False when the file cannot be opened.
+bool ReadFactorFile(const std::string& path, FactorFileContents& out);
+
+// --- writing -------------------------------------------------------------------
+
+// Sorts the list ascending (failing with "Candidate sort failed.  List is
+// corrupted." on duplicates, entries of the other parity or out of range) and
+// writes the candidate file.
+bool WriteCandidateList(std::vector<int32_t>& cand, const SieveRange& range,
+                        const std::string& path, const LogFn& log);
+
+// Verifies every record (reporting the first failure), sorts by b (stable) and
+// writes the factor file with the local time of writing.
+bool WriteFactorFile(std::vector<FactorRecord>& factors, const SieveRange& range,
+                     const std::string& path, const LogFn& log);
+
+// Checks, on lists sorted ascending, that every base of the range is in exactly
+// one of them. Returns true when consistent.
+bool CheckFactorsAndCandidates(const std::vector<int32_t>& cand,
+                               const std::vector<FactorRecord>& factors, const SieveRange& range,
+                               const LogFn& log);
+
+// The local time as the factor header writes it ("%B %d, %Y  %H:%M:%S").
+std::string FactorFileTimeStamp();
+
+// "N = 2^ln" for ln in 1..30; 0 when N is not such a power.
+int32_t ExponentLog2(int64_t exponent);
+
+}  // namespace zentrova

@@ -1,0 +1,23 @@
+// What the processor offers, read once (CPUID + XGETBV on x86-64). Other
+// processors report the x86 features the spec's checks ask for as present and
+// the vector levels as absent, so the portable kernels run there.
+#pragma once
+
+#include <string>
+
+namespace zentrova {
+
+struct CpuFeatures {
+  bool cmov = false;
+  bool sse2 = false;
+  bool avx2 = false;
+  bool avx512f = false;
+  bool avx512ifma = false;  // with AVX-512 VL and the OS saving the ZMM state
+  std::string vendor;
+  std::string brand;
+};
+
+// Cached after the first call; safe from any thread.
+const CpuFeatures& GetCpuFeatures();
+
+}  // namespace zentrova

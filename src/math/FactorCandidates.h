@@ -1,0 +1,72 @@
+// The factor-candidate generator: hands out, in strictly increasing order of k,
+// every (k, p = k*M + 1) with M = 2N whose p has no prime factor from 3 to 61
+// (five wheel bitmaps) and passes a base-2 Fermat test, 2^(p-1) == 1 (mod p).
+//
+// The search looks at four k at a time; survivors of the wheel fill a batch of
+// W entries (up to three extra survivors of the last group are carried over to
+// the next batch), the batch is Fermat-tested in interleaved lanes, and the
+// primes found are handed out one by one. W is 4 for the portable test and
+// larger for vector tests, which need many independent chains; the sequence
+// handed out is the same for every W.
+//
+// A p at or above 2^61 is handed out untested: callers stop there, because the
+// fast arithmetic is only exact below it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "math/WheelTables.h"
+
+namespace zentrova {
+
+struct FactorCandidate {
+  int64_t k = 0;
+  uint64_t p = 0;
+};
+
+// Signature of a batch Fermat test: for each of n odd moduli set pass[i] to
+// whether 2^(p[i]-1) == 1 (mod p[i]). The vector kernels provide faster ones.
+using FermatBatchFn = void (*)(const uint64_t* p, int n, bool* pass);
+
+// The portable test, four interleaved 64-bit Montgomery chains.
+void FermatBatchScalar(const uint64_t* p, int n, bool* pass);
+
+class FactorCandidateGenerator {
+ public:
+  explicit FactorCandidateGenerator(const WheelTables& tables, FermatBatchFn fermat = nullptr,
+                                    int batchWidth = 4);
+
+  // Sets the multiplier m_M = 2N and the k from which the search continues
+  // (the next k examined is kLast + 1), and empties the batches.
+  void Reset(int64_t multiplier, int64_t kLast);
+
+  FactorCandidate NextFactorCandidate();
+
+  // The steps, public so that tests can watch the carry-over.
+  void NextCandidateBatch();
+  void FermatFilter4();
+
+  static constexpr int kMaxBatchWidth = 64;
+  int BatchWidth() const { return m_width; }
+
+  int64_t m_M = 0;
+  int64_t m_kLast = 0;
+  // Entries 0 .. W-1 form the batch, W .. W+3 hold carried-over survivors;
+  // k = 0 marks an empty entry.
+  std::vector<int64_t> m_batchK;
+  std::vector<int64_t> m_batchP;
+  // Survivors of the Fermat test, packed from entry 0; p = 0 marks empty.
+  std::vector<int64_t> m_primeK;
+  std::vector<int64_t> m_primeP;
+
+ private:
+  bool PassesWheel(uint64_t p) const;
+
+  const WheelTables& m_tables;
+  FermatBatchFn m_fermat;
+  int m_width;
+  int m_next = 0;
+};
+
+}  // namespace zentrova

@@ -1,0 +1,52 @@
+// Modular arithmetic modulo one factor candidate p < 2^61.
+//
+// Every prime factor of b^N + 1 (N = 2^ln) has the form p = k*2N + 1. The sieve
+// works modulo one such p at a time. Two families of operations live here:
+//
+//  * the named reference operations (MulModFast, SquareSmallFast, ...), exact,
+//    built on unsigned __int128. Results that are "balanced" are signed and lie
+//    in (-p, p); this implementation returns the symmetric representative in
+//    [-(p-1)/2, (p-1)/2], so -1 and 1 each have exactly one bit pattern;
+//  * VerifyFactor, which confirms a hit with exact arithmetic only.
+//
+// The hot loops do not use these: they use Montgomery arithmetic
+// (Montgomery64.h and the kernels), which is checked against these functions.
+#pragma once
+
+#include <cstdint>
+
+namespace zentrova {
+
+// Every modulus stays below 2^61: the loops stop before the first p at or above.
+inline constexpr uint64_t kMaxModulus = uint64_t{1} << 61;
+
+// Balanced residue of a*b mod p, for balanced (or any signed) a, b.
+int64_t MulModFast(int64_t a, int64_t b, uint64_t p);
+
+// Balanced residue of b*b mod p for a 32-bit base b.
+int64_t SquareSmallFast(int32_t b, uint64_t p);
+
+// True when x^(2^n) == -1 (mod p); n >= 1.
+bool SquareChainIsMinusOne(int64_t x, int n, uint64_t p);
+
+// base^e mod p by the right-to-left binary method; the last multiply is
+// unconditional, so e = 0 yields base (callers never pass 0).
+int64_t PowModBalanced(int64_t base, uint64_t e, uint64_t p);
+
+// As PowModBalanced, brought into [0, p).
+uint64_t PowModPositive(int64_t base, uint64_t e, uint64_t p);
+
+// x := x^2 mod p exactly, for 0 <= x < p.
+void SquareModExact(uint64_t& x, uint64_t p);
+
+// True when b^(2^ln) == -1 (mod p), i.e. p divides b^N + 1. Exact, no floating
+// point. A modulus below 3 never verifies.
+bool VerifyFactor(int ln, uint64_t b, uint64_t p);
+
+// Plain helpers on [0, p) residues.
+inline uint64_t MulModExact(uint64_t a, uint64_t b, uint64_t p) {
+  return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b) % p);
+}
+uint64_t PowModExact(uint64_t base, uint64_t e, uint64_t p);
+
+}  // namespace zentrova

@@ -1,0 +1,92 @@
+#include "sieve/GfnThread.h"
+
+#include <ctime>
+
+#include "math/CpuFeatures.h"
+
+namespace zentrova {
+
+CGfnThread::CGfnThread(const SieveJob& job, JobSink& sink, int32_t wideMath)
+    : m_bWideMath(wideMath), m_job(job), m_sink(sink) {
+  m_job.m_tLastSave = static_cast<int64_t>(std::time(nullptr));
+  m_job.m_nTickSeen = 0;
+  if (m_job.m_nThreads < 1) m_job.m_nThreads = 1;
+}
+
+CGfnThread::~CGfnThread() {
+  RequestStop();
+  Join();
+}
+
+void CGfnThread::Start() {
+  m_running.store(true);
+  m_thread = std::thread([this] { Run(); });
+}
+
+void CGfnThread::Run() {
+  m_running.store(true);
+  InitInstance();
+  ExitInstance();
+  m_running.store(false);
+}
+
+void CGfnThread::Join() {
+  if (m_thread.joinable()) m_thread.join();
+}
+
+void CGfnThread::Post(std::string message) { m_sink.Post(std::move(message)); }
+
+void CGfnThread::Fail(std::string message) {
+  m_failed.store(true);
+  Post(std::move(message));
+}
+
+int CGfnThread::InitInstance() {
+  const CpuFeatures& cpu = GetCpuFeatures();
+  if (!cpu.cmov) {
+    Fail("CPUID does not support cmovzz instructions.  Thread Exit.");
+    return 0;
+  }
+  if (m_job.m_bNoSSE2 == 0) {
+    if (!cpu.sse2) {
+      Fail("SSE2 requested.  CPUID does not support SSE2 instructions.  Thread Exit.");
+      return 0;
+    }
+    Post("SSE2 support enabled.");
+  }
+  m_wheel = std::make_unique<WheelTables>();
+
+  switch (m_job.m_nCommand) {
+    case kCmdNewSieve:
+    case kCmdResumeSieve:
+      if (m_bWideMath != 0) {
+        Fail("Wide range math is not part of this build.");
+      } else if (!m_job.m_strPackedKDir.empty()) {
+        Fail("Packed k files are not part of this build.");
+      } else if (m_job.m_nCommand == kCmdNewSieve) {
+        NewNormalSieve();
+      } else {
+        ResumeNormalSieve();
+      }
+      break;
+    case kCmdResumeWide:
+      Post("Resume is not supported yet.");
+      break;
+    case kCmdBench:
+      BenchSpeeds();
+      break;
+    default:
+      Fail("Invalid command parameter to sieve thread.");
+      break;
+  }
+  return 0;
+}
+
+int CGfnThread::ExitInstance() {
+  Post("@");
+  m_normal = NormalSieveState{};
+  m_wheel.reset();
+  return 0;
+}
+
+}  // namespace zentrova

@@ -1,0 +1,95 @@
+// CGfnThread: one job on one worker thread.
+//
+// The constructor copies the job record; Start runs InitInstance (processor
+// checks, wheel tables, the job chosen by the command code) and then
+// ExitInstance (the end-of-job message "@", on every path) on a std::thread.
+// The front end talks to a running job only through two relaxed atomics,
+// m_bStopRequest (RequestStop) and m_nStatusTick (Tick, every 5 s), which the
+// job's loops poll between units of work; everything else travels as messages
+// posted to the JobSink.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "files/CandidateFiles.h"
+#include "math/FactorCandidates.h"
+#include "math/WheelTables.h"
+#include "sieve/CandidateSource.h"
+#include "sieve/JobSink.h"
+#include "sieve/SieveJob.h"
+#include "sieve/kernels/Dispatch.h"
+
+namespace zentrova {
+
+// The sieve state of the normal loop.
+struct NormalSieveState {
+  std::vector<int32_t> m_pCand;          // remaining bases (m_nCand = size)
+  std::vector<FactorRecord> m_pFactors;  // in the order found; sorted at saves
+  int64_t m_N = 0;
+  int64_t m_kCur = 0;
+  uint64_t m_pCur = 0;  // the last p sieved: the depth written to the files
+};
+
+class CGfnThread {
+ public:
+  CGfnThread(const SieveJob& job, JobSink& sink, int32_t wideMath = 0);
+  ~CGfnThread();
+  CGfnThread(const CGfnThread&) = delete;
+  CGfnThread& operator=(const CGfnThread&) = delete;
+
+  // Runs the job on a new thread / on the calling thread.
+  void Start();
+  void Run();
+  void Join();
+  bool Running() const { return m_running.load(); }
+
+  void RequestStop() { m_bStopRequest.store(1, std::memory_order_relaxed); }
+  void Tick() { m_nStatusTick.fetch_add(1, std::memory_order_relaxed); }
+
+  // True when the job posted a failure (bad input, a write error, an
+  // inconsistency, a failed verification).
+  bool Failed() const { return m_failed.load(); }
+  // Candidates p sieved so far, and the last one, for front-end rates.
+  int64_t PCount() const { return m_pCount.load(std::memory_order_relaxed); }
+  uint64_t LastP() const { return m_pLast.load(std::memory_order_relaxed); }
+
+  const SieveJob& Job() const { return m_job; }
+
+  std::atomic<int32_t> m_bStopRequest{0};
+  int32_t m_bWideMath = 0;
+  std::atomic<int32_t> m_nStatusTick{0};
+
+ private:
+  int InitInstance();
+  int ExitInstance();
+
+  void Post(std::string message);
+  void Fail(std::string message);
+
+  // Normal mode.
+  void NewNormalSieve();
+  void ResumeNormalSieve();
+  void BenchSpeeds();
+  void RunNormalSieve(CandidateSource* reader);
+  void SaveNormalOutputs();
+  void AllocateNormal();
+  SieveRange CurrentRange() const;
+
+  SieveJob m_job;
+  JobSink& m_sink;
+  std::thread m_thread;
+  std::atomic<bool> m_running{false};
+  std::atomic<bool> m_failed{false};
+  std::atomic<int64_t> m_pCount{0};
+  std::atomic<uint64_t> m_pLast{0};
+
+  std::unique_ptr<WheelTables> m_wheel;
+  NormalSieveState m_normal;
+};
+
+}  // namespace zentrova

@@ -1,0 +1,51 @@
+// The job record: everything a job needs, copied in before its thread starts.
+// Only the worker changes it afterwards (resume jobs take range and exponent
+// from their input files and report them with an "&" message).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sieve/kernels/Dispatch.h"
+
+namespace zentrova {
+
+// Command codes.
+enum : int32_t {
+  kCmdNewSieve = 0,
+  kCmdResumeSieve = 1,
+  kCmdReport = 2,
+  kCmdBuildFromFactors = 3,
+  kCmdResumeWide = 4,
+  kCmdBench = 30,
+  kCmdCreatePackedK = 31,
+  kCmdToBeFactored = 32,
+};
+
+struct SieveJob {
+  std::string m_strFactorIn;
+  std::string m_strFactorOut;
+  std::string m_strSieveIn;
+  std::string m_strSieveOut;
+  std::string m_strProthLog;
+  std::string m_strReport;
+  std::string m_strPackedKDir;  // empty: no packed K files
+
+  int32_t m_nCommand = kCmdNewSieve;
+  int32_t m_nBMin = 0;
+  int32_t m_nBMax = 0;
+  int32_t m_nExponent = 0;
+  int32_t m_nLn = 0;  // N = 2^ln
+  int32_t m_nSaveSeconds = 3600;
+  int32_t m_bNoSSE2 = 0;   // 1: portable kernels only
+  int64_t m_tLastSave = 0;  // seconds since 1970, set when the thread object is made
+  int32_t m_nTickSeen = 0;
+
+  // Command-line extras.
+  uint64_t m_pMin = 0;   // a new sieve starts at the first candidate p >= m_pMin
+  uint64_t m_pMax = 0;   // 0: no limit; else stop before the first p above it
+  int32_t m_nThreads = 1;
+  Isa m_isa = Isa::kAuto;
+};
+
+}  // namespace zentrova

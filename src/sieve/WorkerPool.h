@@ -1,0 +1,45 @@
+// A fixed pool of threads for data-parallel loops. ParallelFor hands out the
+// indices 0 .. count-1 from an atomic counter to the pool's threads and the
+// caller, and returns when all are done. No work is stolen across calls.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace zentrova {
+
+class WorkerPool {
+ public:
+  explicit WorkerPool(int threads);
+  ~WorkerPool();
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  int Size() const { return static_cast<int>(m_workers.size()) + 1; }
+  void ParallelFor(size_t count, const std::function<void(size_t)>& body);
+
+ private:
+  void WorkerMain();
+  void Drain();
+
+  std::vector<std::thread> m_workers;
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::condition_variable m_done;
+  uint64_t m_generation = 0;
+  bool m_quit = false;
+  int m_busy = 0;
+  std::atomic<const std::function<void(size_t)>*> m_body{nullptr};
+  std::atomic<size_t> m_count{0};
+  std::atomic<size_t> m_next{0};
+};
+
+// All hardware threads, at least one.
+int HardwareThreads();
+
+}  // namespace zentrova
