@@ -35,6 +35,6 @@ int RunBench(const SieveOptions& options);
 
 // The default depth of `zentrova bench`: about ten seconds of the portable
 // kernel on one core of a current machine.
-inline constexpr const char* kBenchDefaultPMax = "2e10";
+inline constexpr const char* kBenchDefaultPMax = "6e12";
 
 }  // namespace zentrova::cli

@@ -87,9 +87,9 @@ int main(int argc, char** argv) {
   CLI::App* cmdBench = app.add_subcommand(
       "bench",
       "Time the normal sieve on a fixed workload (N = 65536, the 500 even bases from 1200000 to "
-      "1200998) up to --p-max (default 2e10), then verify every factor found.\n"
+      "1200998) up to --p-max (default 6e12), then verify every factor found.\n"
       "Example: zentrova bench --no-simd --threads 1; zentrova bench --isa list");
-  cmdBench->add_option("--p-max", benchOpts.pMax, "Sieve up to this p (default 2e10)");
+  cmdBench->add_option("--p-max", benchOpts.pMax, "Sieve up to this p (default 6e12)");
   cmdBench->add_flag("--no-simd", benchOpts.noSimd, "Use only the portable scalar kernel");
   cmdBench->add_option("--threads", benchOpts.threads,
                        "Worker threads (default: all hardware threads)")
