@@ -22,7 +22,8 @@ class ScratchDir {
   ScratchDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string("zentrova-") + (info ? info->test_suite_name() : "t") + "-" +
-                       (info ? info->name() : "x") + "-" + std::to_string(::getpid());
+                       (info ? info->name() : "x") + "-" + std::to_string(::getpid()) + "-" +
+                       std::to_string(Counter()++);
     for (char& c : name) {
       if (c == '/') c = '_';
     }
@@ -35,6 +36,10 @@ class ScratchDir {
   const std::filesystem::path& Path() const { return m_path; }
 
  private:
+  static int& Counter() {
+    static int counter = 0;
+    return counter;
+  }
   std::filesystem::path m_path;
 };
 

@@ -8,8 +8,10 @@
 #include <cinttypes>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "files/Format.h"
+#include "files/NumberParse.h"
 #include "files/TextFile.h"
 #include "sieve/GfnThread.h"
 
@@ -121,6 +123,11 @@ void CGfnThread::ResumeNormalSieve() {
     }
     const int32_t b = ParseCandidateBase(line);
     if (b <= 0) continue;
+    if (b == INT32_MAX && ParseInt64At(line, 0) > INT32_MAX) {
+      Fail(StrFormat("%s line %d: the base does not fit in 32 bits.  Nothing was sieved.",
+                     sieveIn.c_str(), lineNo));
+      return;
+    }
     candBases.push_back(LoadedBase{b, lineNo, &sieveIn});
     if (m_job.m_nBMin < 0) m_job.m_nBMin = b;
     if (m_job.m_nBMax < b) m_job.m_nBMax = b;

@@ -1,1 +1,124 @@
+// The job frame: command dispatch, the end-of-job message on every path, the
+// statistics line, ticks and periodic saves, the bitmap helpers and the
+// benchmark job.
 #include <gtest/gtest.h>
+
+#include "TestUtil.h"
+#include "sieve/BitOps.h"
+#include "sieve/JobTestUtil.h"
+#include "sieve/StatusLine.h"
+
+namespace zentrova {
+namespace {
+
+using test::Contains;
+using test::RunJob;
+
+TEST(GfnThread, CommandCodesAndTheEndOfJobMessage) {
+  for (int32_t code : {5, 29, 33, -1}) {
+    SieveJob job;
+    job.m_nCommand = code;
+    const test::JobRun run = RunJob(job);
+    ASSERT_GE(run.messages.size(), 2u);
+    EXPECT_EQ(run.messages[run.messages.size() - 2], "Invalid command parameter to sieve thread.");
+    EXPECT_EQ(run.messages.back(), "@");
+    EXPECT_TRUE(run.failed);
+  }
+  SieveJob job;
+  job.m_nCommand = kCmdResumeWide;
+  const test::JobRun run = RunJob(job);
+  EXPECT_EQ(run.log.back(), "Resume is not supported yet.");
+  EXPECT_EQ(run.messages.back(), "@");
+}
+
+TEST(GfnThread, Sse2LineOnlyWhenVectorKernelsAreWanted) {
+  SieveJob job;
+  job.m_nCommand = 99;
+  EXPECT_EQ(RunJob(job).log.front(), "SSE2 support enabled.");
+  job.m_bNoSSE2 = 1;
+  for (const std::string& line : RunJob(job).log) EXPECT_EQ(line.find("SSE2"), std::string::npos);
+}
+
+TEST(GfnThread, StatusLineSplitsAtTenToTheTwelve) {
+  EXPECT_EQ(FormatStatusLine(12, 999999999999ULL), "$ 12 999999999999");
+  EXPECT_EQ(FormatStatusLine(12, 1000000000000ULL), "$ 12 1,000000000000");
+  EXPECT_EQ(FormatStatusLine(0, 1234567890123456ULL), "$ 0 1234,567890123456");
+  EXPECT_EQ(FormatStatusLine(3, 0), "$ 3 0");
+  int64_t count = 0;
+  uint64_t p = 0;
+  ASSERT_TRUE(ParseStatusLine("$ 7 1234,567890123456", count, p));
+  EXPECT_EQ(count, 7);
+  EXPECT_EQ(p, 1234567890123456ULL);
+}
+
+TEST(GfnThread, BitHelpersReportThePreviousState) {
+  uint32_t bitmap[3] = {0, 0, 0};
+  EXPECT_FALSE(SetBitTest(33, bitmap));
+  EXPECT_EQ(bitmap[1], 2u);
+  EXPECT_TRUE(SetBitTest(33, bitmap));
+  EXPECT_FALSE(SetBitTest(95, bitmap));
+  EXPECT_EQ(bitmap[2], 0x80000000u);
+  EXPECT_TRUE(ClearBitTest(33, bitmap));
+  EXPECT_FALSE(ClearBitTest(33, bitmap));
+  EXPECT_EQ(bitmap[1], 0u);
+  EXPECT_FALSE(ClearBitTest(0, bitmap));
+}
+
+TEST(GfnThread, TickPostsStatisticsAndSavesWhenTheIntervalHasRunOut) {
+  test::ScratchDir dir;
+  SieveJob job;
+  job.m_nBMin = 1200000;
+  job.m_nBMax = 1200998;
+  job.m_nExponent = 65536;
+  job.m_nLn = 16;
+  job.m_strFactorOut = dir / "f.txt";
+  job.m_strSieveOut = dir / "c.txt";
+  job.m_nSaveSeconds = 0;
+  const test::JobRun run = RunJob(job, [](CGfnThread& t) {
+    t.Tick();
+    t.RequestStop();
+  });
+  ASSERT_FALSE(run.failed);
+  // Stop comes before the tick in a round: a stop request seen after the
+  // first batch ends the loop without a statistics line.
+  int stats = 0;
+  for (const std::string& m : run.messages) stats += !m.empty() && m[0] == '$';
+  EXPECT_EQ(stats, 0);
+
+  test::ScratchDir dir2;
+  job.m_strFactorOut = dir2 / "f.txt";
+  job.m_strSieveOut = dir2 / "c.txt";
+  job.m_pMax = 100000000;
+  const test::JobRun ticked = RunJob(job, [](CGfnThread& t) { t.Tick(); });
+  ASSERT_FALSE(ticked.failed);
+  int written = 0;
+  bool sawStats = false;
+  for (const std::string& m : ticked.messages) {
+    sawStats |= !m.empty() && m[0] == '$';
+    written += m.find("Factors written to") != std::string::npos;
+  }
+  EXPECT_TRUE(sawStats);
+  EXPECT_EQ(written, 2);  // the periodic save at the tick, then the final one
+}
+
+TEST(GfnThread, BenchmarkTimesTheLoopAndVerifies) {
+  SieveJob job;
+  job.m_nCommand = kCmdBench;
+  job.m_pMax = 50000000;
+  const test::JobRun run = RunJob(job);
+  ASSERT_FALSE(run.failed);
+  const auto& log = run.log;
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(log[log.size() - 1], "Done.");
+  EXPECT_EQ(log[log.size() - 2], "Verifying factors list.");
+  EXPECT_EQ(log[log.size() - 4].rfind("Loop time was ", 0), 0u);
+  EXPECT_NE(log[log.size() - 4].find(" ticks at 1000000000 ticks per second."), std::string::npos);
+  for (const std::string& line : log) EXPECT_EQ(line.find("written"), std::string::npos) << line;
+
+  // Stopped at once, it still reports a loop time and "Done.".
+  const test::JobRun stopped = RunJob(job, [](CGfnThread& t) { t.RequestStop(); });
+  EXPECT_EQ(stopped.log.back(), "Done.");
+}
+
+}  // namespace
+}  // namespace zentrova

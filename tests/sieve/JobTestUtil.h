@@ -1,0 +1,93 @@
+// Running jobs in tests, and the independent arithmetic that checks them.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sieve/GfnThread.h"
+
+namespace zentrova::test {
+
+struct JobRun {
+  std::vector<std::string> messages;
+  std::vector<std::string> log;  // log lines only
+  bool failed = false;
+};
+
+// Runs the job on the calling thread; `before` may poke the thread first
+// (a stop request, a tick).
+template <typename Before>
+JobRun RunJob(const SieveJob& job, Before before) {
+  RecordingSink sink;
+  CGfnThread thread(job, sink);
+  before(thread);
+  thread.Run();
+  return JobRun{sink.Messages(), sink.LogLines(), thread.Failed()};
+}
+
+inline JobRun RunJob(const SieveJob& job) {
+  return RunJob(job, [](CGfnThread&) {});
+}
+
+inline bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+inline uint64_t PowMod128(uint64_t b, uint64_t e, uint64_t m) {
+  unsigned __int128 r = 1 % m, x = b % m;
+  while (e) {
+    if (e & 1) r = r * x % m;
+    x = x * x % m;
+    e >>= 1;
+  }
+  return static_cast<uint64_t>(r);
+}
+
+// A factor candidate by an independent rule: no prime factor from 3 to 61
+// (unless p is that prime) and 2^(p-1) == 1 (mod p).
+inline bool IsFactorCandidate(uint64_t p) {
+  static const int kSmall[] = {3,  5,  7,  11, 13, 17, 19, 23, 29, 31,
+                               37, 41, 43, 47, 53, 59, 61};
+  for (int q : kSmall) {
+    if (p == static_cast<uint64_t>(q)) return true;
+    if (p % q == 0) return false;
+  }
+  return PowMod128(2, p - 1, p) == 1;
+}
+
+// For each base, the smallest candidate p <= pMax (p = k*2N + 1, k >= 1, and
+// p >= pMin) with b^N == -1 (mod p), or 0. Also the largest candidate <= pMax.
+struct BruteForce {
+  std::vector<uint64_t> factorOf;
+  uint64_t lastCandidate = 0;
+};
+
+inline BruteForce SmallestFactors(const std::vector<int32_t>& bases, uint64_t n, uint64_t pMax,
+                                  uint64_t pMin = 0) {
+  BruteForce out;
+  out.factorOf.assign(bases.size(), 0);
+  for (uint64_t k = 1;; ++k) {
+    const uint64_t p = k * 2 * n + 1;
+    if (p > pMax) break;
+    if (p < pMin || !IsFactorCandidate(p)) continue;
+    out.lastCandidate = p;
+    for (size_t i = 0; i < bases.size(); ++i) {
+      if (out.factorOf[i] == 0 && PowMod128(static_cast<uint64_t>(bases[i]), n, p) == p - 1) {
+        out.factorOf[i] = p;
+      }
+    }
+  }
+  return out;
+}
+
+// The file's text with the time of writing cut from the factor header.
+inline std::string WithoutTimeStamp(const std::string& text) {
+  const size_t colon = text.find(" : ");
+  const size_t eol = text.find('\n');
+  if (colon == std::string::npos || eol == std::string::npos || colon > eol) return text;
+  return text.substr(0, colon) + text.substr(eol);
+}
+
+}  // namespace zentrova::test
