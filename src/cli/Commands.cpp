@@ -52,10 +52,14 @@ class CliHost : public FormHost {
   void Tell(const std::string& text) override { Usage(text); }
   bool FileExists(const std::string& path) override { return CTextFile::FileExists(path); }
   void DeleteFile(const std::string&) override {}
+  // Whether the output can be created, without leaving an empty file behind
+  // when the run does not start.
   bool CreateFile(const std::string& path) override {
+    const bool existed = CTextFile::FileExists(path);
     std::FILE* f = std::fopen(path.c_str(), "ab");
     if (f == nullptr) return false;
     std::fclose(f);
+    if (!existed) std::remove(path.c_str());
     return true;
   }
 
@@ -170,9 +174,14 @@ int RunNew(const SieveOptions& o) {
   form.bMin = o.bMin;
   form.bMax = o.bMax;
   form.saveMinutes = o.saveMinutes;
+  SieveJob job;
+  if (!CommonOptions(o, job)) return kExitUsage;
+  if (job.m_pMax != 0 && job.m_pMin > job.m_pMax) {
+    Usage("--p-min must not be above --p-max.");
+    return kExitUsage;
+  }
   CliHost host(o.force);
   if (!RunStartChecks(form, host)) return kExitUsage;
-  SieveJob job;
   job.m_nCommand = kCmdNewSieve;
   job.m_strFactorOut = form.factorOut;
   job.m_strSieveOut = form.sieveOut;
@@ -180,11 +189,6 @@ int RunNew(const SieveOptions& o) {
   job.m_nBMax = form.bMax;
   job.m_nExponent = form.exponent;
   job.m_nLn = form.ln;
-  if (!CommonOptions(o, job)) return kExitUsage;
-  if (job.m_pMax != 0 && job.m_pMin > job.m_pMax) {
-    Usage("--p-min must not be above --p-max.");
-    return kExitUsage;
-  }
   return RunJob(job);
 }
 
@@ -196,19 +200,19 @@ int RunResume(const SieveOptions& o) {
   form.sieveIn = o.sieveIn;
   form.sieveOut = o.sieveOut;
   form.saveMinutes = o.saveMinutes;
-  CliHost host(o.force);
-  if (!RunStartChecks(form, host)) return kExitUsage;
   if (!o.pMin.empty()) {
     Usage("--p-min applies to a new sieve only; a resumed sieve continues from its files.");
     return kExitUsage;
   }
   SieveJob job;
+  if (!CommonOptions(o, job)) return kExitUsage;
+  CliHost host(o.force);
+  if (!RunStartChecks(form, host)) return kExitUsage;
   job.m_nCommand = kCmdResumeSieve;
   job.m_strFactorIn = form.factorIn;
   job.m_strFactorOut = form.factorOut;
   job.m_strSieveIn = form.sieveIn;
   job.m_strSieveOut = form.sieveOut;
-  if (!CommonOptions(o, job)) return kExitUsage;
   return RunJob(job);
 }
 

@@ -1,1 +1,180 @@
+// The zentrova program as a user runs it: options, the form's checks with
+// their texts, exit codes, overwrite protection, and Ctrl-C during a run.
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "TestUtil.h"
+#include "files/CandidateFiles.h"
+#include "sieve/JobTestUtil.h"
+
+namespace zentrova {
+namespace {
+
+using test::ReadFile;
+using test::ScratchDir;
+
+struct Result {
+  int exitCode = -1;
+  std::string output;  // stdout and stderr together
+};
+
+Result RunCli(const std::string& args) {
+  const std::string command = std::string(ZENTROVA_CLI) + " " + args + " 2>&1";
+  Result result;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+bool Has(const Result& r, const std::string& text) {
+  return r.output.find(text) != std::string::npos;
+}
+
+std::string NewArgs(const ScratchDir& dir, const std::string& extra) {
+  return "new --exponent 65536 --bmin 1200000 --bmax 1200998 --factors-out " + (dir / "f.txt") +
+         " --sieve-out " + (dir / "c.txt") + " " + extra;
+}
+
+TEST(Cli, HelpExplainsEverySubcommandWithExamples) {
+  const Result top = RunCli("--help");
+  EXPECT_EQ(top.exitCode, 0);
+  for (const char* word : {"new", "resume", "bench", "Examples:", "Exit codes"}) {
+    EXPECT_TRUE(Has(top, word)) << word;
+  }
+  const Result help = RunCli("new --help");
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* option : {"--exponent", "--bmin", "--bmax", "--factors-out", "--sieve-out",
+                             "--save-minutes", "--no-simd", "--p-max", "--p-min", "--threads",
+                             "--isa", "--force", "Example:"}) {
+    EXPECT_TRUE(Has(help, option)) << option;
+  }
+}
+
+TEST(Cli, UsageErrorsExitWithTwoAndTheFormsTexts) {
+  ScratchDir dir;
+  struct Case {
+    std::string args;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"", "zentrova:"},
+      {"frobnicate", "zentrova:"},
+      {"new --exponent 12 --bmin 2 --bmax 10 --factors-out " + (dir / "f") + " --sieve-out " +
+           (dir / "c"),
+       "Exponent 12 is not a proper power of 2 for GFN testing."},
+      {"new --exponent 8 --bmin 0 --bmax 10 --factors-out " + (dir / "f") + " --sieve-out " +
+           (dir / "c"),
+       "A minimum b value is required."},
+      {"new --exponent 8 --bmin 10 --bmax 10 --factors-out " + (dir / "f") + " --sieve-out " +
+           (dir / "c"),
+       "The maximum b value must be greater than the minimum B value."},
+      {"new --exponent 8 --bmin 2 --bmax 10 --factors-out '' --sieve-out " + (dir / "c"),
+       "A factoring output file name is required."},
+      {"new --exponent 8 --bmin 2 --bmax 99999999999 --factors-out a --sieve-out b", "--bmax"},
+      {NewArgs(dir, "--p-max 12abc"), "--p-max"},
+      {NewArgs(dir, "--p-max 1e30"), "--p-max"},
+      {NewArgs(dir, "--threads 0"), "--threads"},
+      {NewArgs(dir, "--isa sse9"), "--isa"},
+      {"resume --sieve-in " + (dir / "missing.txt") + " --factors-out " + (dir / "f") +
+           " --sieve-out " + (dir / "c"),
+       "Input File " + (dir / "missing.txt") + " does not exist."},
+  };
+  for (const Case& c : cases) {
+    const Result r = RunCli(c.args);
+    EXPECT_EQ(r.exitCode, 2) << c.args << "\n" << r.output;
+    EXPECT_TRUE(Has(r, c.text)) << c.args << "\n" << r.output;
+  }
+}
+
+TEST(Cli, SievesToPMaxAndRefusesToOverwriteWithoutForce) {
+  ScratchDir dir;
+  const Result run = RunCli(NewArgs(dir, "--p-max 2e8 --threads 2"));
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_TRUE(Has(run, "Factors and candidates consistent from 1200000 to 1200998."));
+  const std::string factors = ReadFile(dir / "f.txt");
+  const std::string cands = ReadFile(dir / "c.txt");
+  int64_t depth = 0;
+  ASSERT_TRUE(ParseCandidateHeader(cands, depth));
+  EXPECT_LE(depth, 200000000);
+  EXPECT_GT(depth, 199000000);
+
+  const Result again = RunCli(NewArgs(dir, "--p-max 3e8"));
+  EXPECT_EQ(again.exitCode, 2);
+  EXPECT_TRUE(Has(again, "--force"));
+  EXPECT_EQ(ReadFile(dir / "f.txt"), factors);  // untouched
+  EXPECT_EQ(ReadFile(dir / "c.txt"), cands);
+
+  // Resuming in place replaces both files once the new ones are complete.
+  const Result resumed = RunCli("resume --factors-in " + (dir / "f.txt") + " --sieve-in " +
+                             (dir / "c.txt") + " --factors-out " + (dir / "f.txt") +
+                             " --sieve-out " + (dir / "c.txt") + " --p-max 3e8 --force");
+  ASSERT_EQ(resumed.exitCode, 0) << resumed.output;
+  ASSERT_TRUE(ParseCandidateHeader(ReadFile(dir / "c.txt"), depth));
+  EXPECT_GT(depth, 299000000);
+}
+
+TEST(Cli, ResumeWithoutFactorFileWarnsAndAJobFailureExitsWithOne) {
+  ScratchDir dir;
+  test::WriteFile(dir / "in.txt", "ABC $a^$b+1 // 0\n100 8\n104 8\n102 8\n102 8\n");
+  const Result r = RunCli("resume --sieve-in " + (dir / "in.txt") + " --factors-out " +
+                       (dir / "f.txt") + " --sieve-out " + (dir / "c.txt") + " --p-max 1000");
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_TRUE(Has(r, "Without a factoring input file"));
+  EXPECT_TRUE(Has(r, "base 102 appears more than once"));
+}
+
+TEST(Cli, InterruptStopsAfterTheCurrentBatchAndSaves) {
+  ScratchDir dir;
+  const std::string command = std::string(ZENTROVA_CLI);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::freopen((dir / "out.log").c_str(), "w", stdout);
+    std::freopen((dir / "err.log").c_str(), "w", stderr);
+    const std::string f = dir / "f.txt";
+    const std::string c = dir / "c.txt";
+    ::execl(command.c_str(), command.c_str(), "new", "--exponent", "1024", "--bmin", "2",
+            "--bmax", "2000000", "--factors-out", f.c_str(), "--sieve-out", c.c_str(),
+            "--threads", "1", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir / "out.log") << ReadFile(dir / "err.log");
+  const std::string out = ReadFile(dir / "out.log");
+  EXPECT_NE(out.find("Stop request received."), std::string::npos) << out;
+  EXPECT_NE(out.find("Factors and candidates consistent from 2 to 2000000."), std::string::npos)
+      << out;
+  int64_t depth = 0;
+  EXPECT_TRUE(ParseCandidateHeader(ReadFile(dir / "c.txt"), depth));
+}
+
+TEST(Cli, BenchListsInstructionSetsAndRuns) {
+  const Result list = RunCli("bench --isa list");
+  EXPECT_EQ(list.exitCode, 0);
+  EXPECT_TRUE(Has(list, "kernel scalar  available"));
+  const Result bench = RunCli("bench --p-max 2e7 --threads 1");
+  EXPECT_EQ(bench.exitCode, 0) << bench.output;
+  EXPECT_TRUE(Has(bench, "Loop time was "));
+  EXPECT_TRUE(Has(bench, "p per second."));
+  EXPECT_TRUE(Has(bench, "Done."));
+}
+
+}  // namespace
+}  // namespace zentrova
