@@ -1,1 +1,69 @@
-int main(){}
+// Micro benchmarks of the hot paths: the normal kernels (squarings per
+// second), and the candidate generator (candidates per second).
+//
+//   build/bench/zentrova_bench --benchmark_filter=Kernel
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "math/FactorCandidates.h"
+#include "math/WheelTables.h"
+#include "sieve/kernels/Dispatch.h"
+
+namespace zentrova {
+namespace {
+
+// 512 bases, ln = 16, a p of about 2^40: the benchmark job's shape.
+void RunKernel(benchmark::State& state, NormalKernelFn kernel) {
+  std::vector<int32_t> cand;
+  for (int32_t b = 1200000; b < 1200000 + 1024; b += 2) cand.push_back(b);
+  constexpr int kLn = 16;
+  uint64_t p = (uint64_t{1} << 40) / 131072 * 131072 + 1;
+  std::vector<uint32_t> hits;
+  for (auto _ : state) {
+    hits.clear();
+    kernel(cand.data(), cand.size(), kLn, p, hits);
+    benchmark::DoNotOptimize(hits.data());
+    p += 131072;
+  }
+  state.counters["squarings/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * cand.size() * kLn, benchmark::Counter::kIsRate);
+}
+
+void BM_KernelScalar(benchmark::State& state) { RunKernel(state, &NormalSieveArray); }
+BENCHMARK(BM_KernelScalar);
+
+void BM_KernelVector(benchmark::State& state) {
+  if (!IsaAvailable(Isa::kAvx512)) {
+    state.SkipWithError("no AVX-512 IFMA on this processor");
+    return;
+  }
+  RunKernel(state, NormalSieveArray_SSE2(Isa::kAvx512));
+}
+BENCHMARK(BM_KernelVector);
+
+void RunGenerator(benchmark::State& state, FermatBatchFn fermat, int width) {
+  WheelTables tables;
+  FactorCandidateGenerator gen(tables, fermat, width);
+  gen.Reset(131072, 1 << 20);
+  for (auto _ : state) benchmark::DoNotOptimize(gen.NextFactorCandidate());
+  state.counters["candidates/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_GeneratorScalar(benchmark::State& state) { RunGenerator(state, &FermatBatchScalar, 4); }
+BENCHMARK(BM_GeneratorScalar);
+
+void BM_GeneratorVector(benchmark::State& state) {
+  if (!IsaAvailable(Isa::kAvx512)) {
+    state.SkipWithError("no AVX-512 IFMA on this processor");
+    return;
+  }
+  RunGenerator(state, FermatBatchFor(Isa::kAvx512), 32);
+}
+BENCHMARK(BM_GeneratorVector);
+
+}  // namespace
+}  // namespace zentrova
+
+BENCHMARK_MAIN();
