@@ -1,0 +1,2 @@
+// Placeholder: CPackedKDB is being written.
+#pragma once
