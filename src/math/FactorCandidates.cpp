@@ -51,8 +51,100 @@ FactorCandidateGenerator::FactorCandidateGenerator(const WheelTables& tables, Fe
   Reset(0, 0);
 }
 
+void FactorCandidateGenerator::BuildKWheel() {
+  for (int t = 0; t < WheelTables::kTables; ++t) {
+    const WheelTable& table = m_tables.Table(t);
+    const uint64_t modulus = table.modulus;
+    const uint64_t step = static_cast<uint64_t>(m_M) % modulus;
+    std::vector<uint32_t>& bits = m_kWheel[t];
+    bits.assign(modulus / 32 + 1, 0);
+    uint64_t r = 1 % modulus;  // p mod L for k = 0
+    for (uint64_t j = 0; j < modulus; ++j) {
+      if ((table.bits[r >> 5] >> (r & 31)) & 1) bits[j >> 5] |= uint32_t{1} << (j & 31);
+      r += step;
+      if (r >= modulus) r -= modulus;
+    }
+  }
+  const uint32_t l1 = WheelTables::kModuli[0];
+  m_k1Pass.clear();
+  m_k1Next.assign(l1, 0);
+  for (uint32_t j = l1; j-- > 0;) {
+    if ((m_kWheel[0][j >> 5] >> (j & 31)) & 1) m_k1Pass.push_back(j);
+  }
+  std::reverse(m_k1Pass.begin(), m_k1Pass.end());
+  uint32_t next = static_cast<uint32_t>(m_k1Pass.size());
+  for (uint32_t j = l1; j-- > 0;) {
+    if ((m_kWheel[0][j >> 5] >> (j & 31)) & 1) --next;
+    m_k1Next[j] = next;
+  }
+  m_kWheelMultiplier = m_M;
+}
+
+// Fills the batch from entry j on, walking only the k that pass the first
+// table. It keeps the groups of four k of the plain search: it ends after
+// the group in which the batch became full (extra survivors of that group go
+// to the carry-over entries) and leaves m_kLast at that group's end. Returns
+// false, with whole groups done, when it nears the k of p >= 2^61; the plain
+// search then goes on.
+bool FactorCandidateGenerator::SearchFast(int& j) {
+  const int w = m_width;
+  const auto m = static_cast<uint64_t>(m_M);
+  const uint64_t kHigh = (kMaxModulus - 2) / m;
+  const uint64_t base = static_cast<uint64_t>(m_kLast);
+  const uint32_t l1 = WheelTables::kModuli[0];
+  if (m_k1Pass.empty() || base + 1 <= 60 / m) return false;
+
+  uint64_t kPrev = base + 1;
+  const uint32_t r1 = static_cast<uint32_t>(kPrev % l1);
+  uint64_t cycleBase = kPrev - r1;
+  size_t idx = m_k1Next[r1];
+  uint32_t r[WheelTables::kTables];
+  for (int t = 1; t < WheelTables::kTables; ++t) {
+    r[t] = static_cast<uint32_t>(kPrev % WheelTables::kModuli[t]);
+  }
+  // The first group that holds a k above kHigh.
+  const uint64_t groupLimit = base + 4 > kHigh ? 0 : (kHigh - base) / 4;
+  uint64_t group = UINT64_MAX;
+  for (;;) {
+    if (idx == m_k1Pass.size()) {
+      idx = 0;
+      cycleBase += l1;
+    }
+    const uint64_t k = cycleBase + m_k1Pass[idx++];
+    const uint64_t g = (k - base - 1) / 4;
+    if (g != group) {
+      if (j >= w) break;
+      if (g >= groupLimit) {
+        // Hand the groups from the first one reaching past kHigh to the
+        // plain search, which passes every k there.
+        m_kLast = static_cast<int64_t>(base + 4 * groupLimit);
+        return false;
+      }
+      group = g;
+    }
+    const uint64_t delta = k - kPrev;
+    kPrev = k;
+    bool pass = true;
+    for (int t = 1; t < WheelTables::kTables; ++t) {
+      // Gaps between k that pass the first table are a few dozen at most.
+      uint64_t v = r[t] + delta;
+      while (v >= WheelTables::kModuli[t]) v -= WheelTables::kModuli[t];
+      r[t] = static_cast<uint32_t>(v);
+      pass = pass && ((m_kWheel[t][v >> 5] >> (v & 31)) & 1);
+    }
+    if (pass) {
+      m_batchK[j] = static_cast<int64_t>(k);
+      m_batchP[j] = static_cast<int64_t>(k * m + 1);
+      ++j;
+    }
+  }
+  m_kLast = static_cast<int64_t>(base + 4 * (group + 1));
+  return true;
+}
+
 void FactorCandidateGenerator::Reset(int64_t multiplier, int64_t kLast) {
   m_M = multiplier;
+  if (m_M > 0 && m_M != m_kWheelMultiplier) BuildKWheel();
   m_kLast = kLast;
   m_batchK.assign(m_width + 4, 0);
   m_batchP.assign(m_width + 4, 0);
@@ -76,14 +168,44 @@ void FactorCandidateGenerator::NextCandidateBatch() {
     ++j;
   }
   if (j == w) return;
+  if (SearchFast(j)) return;
+  // Residues of k modulo each wheel modulus, advanced one k at a time; most k
+  // fail the first table with a single bit test.
+  constexpr int kT = WheelTables::kTables;
+  uint32_t r[kT];
+  uint32_t mod[kT];
+  const uint64_t firstK = static_cast<uint64_t>(m_kLast) + 1;
+  for (int t = 0; t < kT; ++t) {
+    mod[t] = WheelTables::kModuli[t];
+    r[t] = static_cast<uint32_t>(firstK % mod[t]);
+  }
+  // k above this bound gives p >= 2^61 (handed out untested) or p <= 61
+  // (a wheel prime itself, decided by the tables on p).
+  const uint64_t kHigh = (kMaxModulus - 2) / static_cast<uint64_t>(m_M);
+  const uint64_t kSmall = 60 / static_cast<uint64_t>(m_M);
+  auto test = [&](int t) { return (m_kWheel[t][r[t] >> 5] >> (r[t] & 31)) & 1; };
   while (j < w) {
     for (int64_t d = 1; d <= 4; ++d) {
       const int64_t k = m_kLast + d;
-      const uint64_t p = static_cast<uint64_t>(k) * static_cast<uint64_t>(m_M) + 1;
-      if (PassesWheel(p)) {
+      const auto uk = static_cast<uint64_t>(k);
+      const auto m = static_cast<uint64_t>(m_M);
+      bool pass;
+      uint64_t p;
+      if (uk > kHigh) {
+        pass = true;  // p >= 2^61; kept below 2^63 so that it stays positive
+        p = uk <= (uint64_t{1} << 62) / m ? uk * m + 1 : uint64_t{1} << 62;
+      } else {
+        p = uk * m + 1;
+        pass = uk <= kSmall ? PassesWheel(p)
+                            : test(0) && test(1) && test(2) && test(3) && test(4);
+      }
+      if (pass) {
         m_batchK[j] = k;
         m_batchP[j] = static_cast<int64_t>(p);
         ++j;
+      }
+      for (int t = 0; t < kT; ++t) {
+        if (++r[t] == mod[t]) r[t] = 0;
       }
     }
     m_kLast += 4;

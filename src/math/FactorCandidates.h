@@ -63,8 +63,19 @@ class FactorCandidateGenerator {
  private:
   bool PassesWheel(uint64_t p) const;
 
+  void BuildKWheel();
+  bool SearchFast(int& j);
+
   const WheelTables& m_tables;
   FermatBatchFn m_fermat;
+  // For the current multiplier, bit j of m_kWheel[t] tells whether every k
+  // with k mod L_t = j passes table t (p mod L_t depends only on k mod L_t).
+  std::vector<uint32_t> m_kWheel[WheelTables::kTables];
+  int64_t m_kWheelMultiplier = -1;
+  // The residues k mod L_1 that pass the first table, ascending, and for each
+  // residue the index of the first passing one at or above it.
+  std::vector<uint32_t> m_k1Pass;
+  std::vector<uint32_t> m_k1Next;
   int m_width;
   int m_next = 0;
 };

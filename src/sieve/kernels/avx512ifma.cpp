@@ -3,16 +3,18 @@
 // A square x*x (x < 2^52) is split by the IFMA instructions into its low and
 // high 52 bits; m = lo * (-p^-1) mod 2^52 makes lo + m*p divisible by 2^52,
 // and the Montgomery result is hi + hi52(m*p) + carry, where the carry out of
-// lo + lo52(m*p) is that sum shifted right by 52 (the sum is 0 or 2^52).
+// lo + lo52(m*p) is 1 exactly when lo != 0 (the sum is 0 or 2^52).
 // For p < 2^50 (4p < R) inputs below 2p give outputs below 2p, so no
-// correction is needed inside a chain; the first square of a raw base
-// b < 2^31 also stays below 2p because b^2 / 2^52 < 2^10 < p.
+// correction is needed inside a chain; for 2^50 <= p < 2^52 each square is
+// brought below p. The first square of a raw base b < 2^31 stays below 2p
+// as well, because b^2 / 2^52 < 2^10 < p. Larger p go to the portable kernel.
 //
 // Compiled with -mavx512f -mavx512vl -mavx512dq -mavx512ifma; called only
 // after the dispatcher has seen those features.
 #include <immintrin.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "math/FactorCandidates.h"
 #include "sieve/kernels/Dispatch.h"
@@ -23,36 +25,13 @@ namespace {
 
 constexpr uint64_t kMask52 = (uint64_t{1} << 52) - 1;
 constexpr uint64_t kMinP = uint64_t{1} << 31;
-constexpr uint64_t kMaxP = uint64_t{1} << 50;
+constexpr uint64_t kMaxP = uint64_t{1} << 50;    // lazy reduction below this
+constexpr uint64_t kMaxP52 = uint64_t{1} << 52;  // corrected squares below this
 
-uint64_t NegInverse52(uint64_t p) {
+uint64_t NegInverse52Scalar(uint64_t p) {
   uint64_t inv = p;
   for (int i = 0; i < 5; ++i) inv *= 2 - p * inv;
   return (~inv + 1) & kMask52;
-}
-
-// The scalar twin of Square(), for per-p constants.
-uint64_t Square52(uint64_t x, uint64_t p, uint64_t pinv) {
-  const unsigned __int128 t = static_cast<unsigned __int128>(x) * x;
-  const uint64_t lo = static_cast<uint64_t>(t) & kMask52;
-  const uint64_t hi = static_cast<uint64_t>(t >> 52);
-  const uint64_t m = (lo * pinv) & kMask52;
-  const unsigned __int128 s = static_cast<unsigned __int128>(m) * p + lo;
-  return hi + static_cast<uint64_t>(s >> 52);
-}
-
-inline __m512i Square(__m512i x, __m512i p, __m512i pinv) {
-  const __m512i zero = _mm512_setzero_si512();
-  __m512i lo = _mm512_madd52lo_epu64(zero, x, x);
-  __m512i hi = _mm512_madd52hi_epu64(zero, x, x);
-  const __m512i m = _mm512_madd52lo_epu64(zero, lo, pinv);
-  lo = _mm512_madd52lo_epu64(lo, m, p);
-  hi = _mm512_madd52hi_epu64(hi, m, p);
-  return _mm512_add_epi64(hi, _mm512_srli_epi64(lo, 52));
-}
-
-inline __m512i Normalize(__m512i x, __m512i p) {
-  return _mm512_min_epu64(x, _mm512_sub_epi64(x, p));
 }
 
 inline void AppendHits(__mmask8 mask, size_t base, std::vector<uint32_t>& hits) {
@@ -63,29 +42,51 @@ inline void AppendHits(__mmask8 mask, size_t base, std::vector<uint32_t>& hits) 
   }
 }
 
-// U vectors of 8 bases side by side: enough independent chains to hide the
-// IFMA latency (about 14 cycles per dependent square).
-template <int U>
-inline void Block(const int32_t* cand, size_t j, size_t n, int ln, __m512i p, __m512i pinv,
-                  __m512i target, std::vector<uint32_t>& hits) {
+// One Montgomery square per lane. The carry out of lo + lo52(m*p) is 1
+// exactly when lo != 0 (the sum is 0 or 2^52), which saves a multiply.
+inline __m512i Square(__m512i x, __m512i p, __m512i pinv) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i lo = _mm512_madd52lo_epu64(zero, x, x);
+  const __m512i hi = _mm512_madd52hi_epu64(zero, x, x);
+  const __m512i m = _mm512_madd52lo_epu64(zero, lo, pinv);
+  const __m512i r = _mm512_madd52hi_epu64(hi, m, p);
+  return _mm512_mask_add_epi64(r, _mm512_test_epi64_mask(lo, lo), r, _mm512_set1_epi64(1));
+}
+
+inline __m512i Normalize(__m512i x, __m512i p) {
+  return _mm512_min_epu64(x, _mm512_sub_epi64(x, p));
+}
+
+// U vectors of 8 residues side by side: enough independent chains to hide
+// the IFMA latency. Lazy (p < 2^50) chains stay below 2p without
+// correction; otherwise each square is brought below p at once.
+template <int U, bool Lazy>
+inline void Block(uint64_t* x0, int ln, __m512i p, __m512i pinv) {
   __m512i x[U];
-  for (int u = 0; u < U; ++u) {
-    const size_t at = j + 8 * u;
-    const size_t left = at < n ? n - at : 0;
-    const __mmask8 mask = left >= 8 ? __mmask8(0xff) : __mmask8((1u << left) - 1);
-    const __m256i b = _mm256_maskz_loadu_epi32(mask, cand + std::min(at, n));
-    x[u] = _mm512_cvtepu32_epi64(b);
-  }
+  for (int u = 0; u < U; ++u) x[u] = _mm512_loadu_si512(x0 + 8 * u);
   for (int s = 0; s < ln; ++s) {
-    for (int u = 0; u < U; ++u) x[u] = Square(x[u], p, pinv);
+    for (int u = 0; u < U; ++u) {
+      x[u] = Square(x[u], p, pinv);
+      if constexpr (!Lazy) x[u] = Normalize(x[u], p);
+    }
   }
-  for (int u = 0; u < U; ++u) {
-    const size_t at = j + 8 * u;
-    if (at >= n) break;
-    const size_t left = n - at;
-    const __mmask8 live = left >= 8 ? __mmask8(0xff) : __mmask8((1u << left) - 1);
-    const __mmask8 eq = _mm512_mask_cmpeq_epi64_mask(live, Normalize(x[u], p), target);
-    AppendHits(eq, at, hits);
+  for (int u = 0; u < U; ++u) _mm512_storeu_si512(x0 + 8 * u, Normalize(x[u], p));
+}
+
+template <bool Lazy>
+void Chains(uint64_t* x, size_t vectors, int ln, __m512i p, __m512i pinv) {
+  constexpr size_t kUnroll = 8;
+  size_t v = 0;
+  for (; v + kUnroll <= vectors; v += kUnroll) Block<kUnroll, Lazy>(x + 8 * v, ln, p, pinv);
+  switch (vectors - v) {
+    case 1: Block<1, Lazy>(x + 8 * v, ln, p, pinv); break;
+    case 2: Block<2, Lazy>(x + 8 * v, ln, p, pinv); break;
+    case 3: Block<3, Lazy>(x + 8 * v, ln, p, pinv); break;
+    case 4: Block<4, Lazy>(x + 8 * v, ln, p, pinv); break;
+    case 5: Block<5, Lazy>(x + 8 * v, ln, p, pinv); break;
+    case 6: Block<6, Lazy>(x + 8 * v, ln, p, pinv); break;
+    case 7: Block<7, Lazy>(x + 8 * v, ln, p, pinv); break;
+    default: break;
   }
 }
 
@@ -94,64 +95,122 @@ inline void Block(const int32_t* cand, size_t j, size_t n, int ln, __m512i p, __
 void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
                       std::vector<uint32_t>& hits) {
   if (n == 0) return;
-  if (p <= kMinP || p >= kMaxP) {
+  if (p <= kMinP || p >= kMaxP52) {
     zentrova::NormalSieveArray(cand, n, ln, p, hits);
     return;
   }
-  const uint64_t pinvScalar = NegInverse52(p);
-  uint64_t one = 1;
-  for (int s = 0; s < ln; ++s) one = Square52(one, p, pinvScalar);
-  if (one >= p) one -= p;
-  const uint64_t targetScalar = one == 0 ? 0 : p - one;
+  // The residues, plus one chain on 1 behind the bases: its result R^(1-N)
+  // gives the value p - R^(1-N) that b's result equals when b^N == -1.
+  thread_local std::vector<uint64_t> x;
+  const size_t vectors = (n + 1 + 7) / 8;
+  x.resize(8 * vectors);
+  for (size_t i = 0; i < n; ++i) x[i] = static_cast<uint32_t>(cand[i]);
+  x[n] = 1;
+  for (size_t i = n + 1; i < 8 * vectors; ++i) x[i] = 0;
 
   const __m512i vp = _mm512_set1_epi64(static_cast<long long>(p));
-  const __m512i vpinv = _mm512_set1_epi64(static_cast<long long>(pinvScalar));
-  const __m512i vtarget = _mm512_set1_epi64(static_cast<long long>(targetScalar));
-  constexpr int kUnroll = 8;
-  size_t j = 0;
-  for (; j + 8 * kUnroll <= n; j += 8 * kUnroll) {
-    Block<kUnroll>(cand, j, n, ln, vp, vpinv, vtarget, hits);
+  const __m512i vpinv = _mm512_set1_epi64(static_cast<long long>(NegInverse52Scalar(p)));
+  if (p < kMaxP) {
+    Chains<true>(x.data(), vectors, ln, vp, vpinv);
+  } else {
+    Chains<false>(x.data(), vectors, ln, vp, vpinv);
   }
-  for (; j < n; j += 8 * 2) Block<2>(cand, j, n, ln, vp, vpinv, vtarget, hits);
+  const uint64_t one = x[n];
+  if (one == 0) return;  // cannot happen: R is invertible mod odd p
+  const __m512i target = _mm512_set1_epi64(static_cast<long long>(p - one));
+  for (size_t v = 0; v * 8 < n; ++v) {
+    const size_t left = n - 8 * v;
+    const __mmask8 live = left >= 8 ? __mmask8(0xff) : __mmask8((1u << left) - 1);
+    const __mmask8 eq =
+        _mm512_mask_cmpeq_epi64_mask(live, _mm512_loadu_si512(x.data() + 8 * v), target);
+    AppendHits(eq, 8 * v, hits);
+  }
 }
 
+namespace {
+
+// -p^-1 mod 2^52 in each lane: Newton's iteration doubles the correct low
+// bits of an inverse (p is its own inverse to 3 bits for odd p).
+inline __m512i NegInverse52(__m512i p) {
+  const __m512i two = _mm512_set1_epi64(2);
+  __m512i inv = p;
+  for (int i = 0; i < 5; ++i) {
+    inv = _mm512_mullo_epi64(inv, _mm512_sub_epi64(two, _mm512_mullo_epi64(p, inv)));
+  }
+  return _mm512_and_si512(_mm512_sub_epi64(_mm512_setzero_si512(), inv),
+                          _mm512_set1_epi64(static_cast<long long>(kMask52)));
+}
+
+// 2^52 mod p in each lane (the Montgomery one), for p < 2^50: the quotient
+// from a double division is off by at most one, which the two corrections fix.
+inline __m512i MontOne(__m512i p) {
+  const __m512i r52 = _mm512_set1_epi64(static_cast<long long>(uint64_t{1} << 52));
+  const __m512d q = _mm512_roundscale_pd(
+      _mm512_div_pd(_mm512_set1_pd(4503599627370496.0), _mm512_cvtepu64_pd(p)),
+      _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+  __m512i r = _mm512_sub_epi64(r52, _mm512_mullo_epi64(_mm512_cvttpd_epu64(q), p));
+  r = _mm512_mask_add_epi64(r, _mm512_cmplt_epi64_mask(r, _mm512_setzero_si512()), r, p);
+  return _mm512_mask_sub_epi64(r, _mm512_cmpge_epi64_mask(r, p), r, p);
+}
+
+// G groups of 8 lanes side by side, every modulus in [3, 2^50). Each lane
+// walks the bits of p - 1 from the top bit of the longest exponent; leading
+// zero bits square the Montgomery one into itself.
+template <int G>
+void FermatGroups(const uint64_t* p, bool* pass) {
+  __m512i vp[G], vpinv[G], vone[G], ve[G], twoP[G], x[G];
+  uint64_t largest = 0;
+  for (int l = 0; l < 8 * G; ++l) largest = std::max(largest, p[l]);
+  const int topBit = 63 - __builtin_clzll((largest - 1) | 1);
+  for (int g = 0; g < G; ++g) {
+    vp[g] = _mm512_loadu_si512(p + 8 * g);
+    vpinv[g] = NegInverse52(vp[g]);
+    vone[g] = MontOne(vp[g]);
+    ve[g] = _mm512_sub_epi64(vp[g], _mm512_set1_epi64(1));
+    twoP[g] = _mm512_add_epi64(vp[g], vp[g]);
+    x[g] = vone[g];
+  }
+  for (int bit = topBit; bit >= 0; --bit) {
+    const __m512i mask = _mm512_set1_epi64(int64_t{1} << bit);
+    for (int g = 0; g < G; ++g) {
+      x[g] = Square(x[g], vp[g], vpinv[g]);
+      __m512i d = _mm512_add_epi64(x[g], x[g]);
+      d = _mm512_min_epu64(d, _mm512_sub_epi64(d, twoP[g]));
+      x[g] = _mm512_mask_mov_epi64(x[g], _mm512_test_epi64_mask(ve[g], mask), d);
+    }
+  }
+  for (int g = 0; g < G; ++g) {
+    const __mmask8 ok = _mm512_cmpeq_epi64_mask(Normalize(x[g], vp[g]), vone[g]);
+    for (int l = 0; l < 8; ++l) pass[8 * g + l] = (ok >> l) & 1;
+  }
+}
+
+bool InVectorRange(const uint64_t* p, int n) {
+  for (int l = 0; l < n; ++l) {
+    if (p[l] < 3 || p[l] >= kMaxP || (p[l] & 1) == 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void FermatBatch(const uint64_t* p, int n, bool* pass) {
-  // Groups of 8 lanes, each lane with its own modulus, exponent p - 1 walked
-  // from the top bit of the longest one (leading zero bits square the
-  // Montgomery one into itself). Groups with a modulus outside the lazy
-  // range go to the portable test.
+  // Four groups at a time keep enough independent chains in flight; a group
+  // with a modulus outside the lazy range goes to the portable test.
   int i = 0;
+  for (; i + 32 <= n; i += 32) {
+    if (InVectorRange(p + i, 32)) {
+      FermatGroups<4>(p + i, pass + i);
+    } else {
+      FermatBatchScalar(p + i, 32, pass + i);
+    }
+  }
   for (; i + 8 <= n; i += 8) {
-    bool inRange = true;
-    alignas(64) uint64_t pinv[8], one[8], e[8];
-    int topBit = 0;
-    for (int l = 0; l < 8; ++l) {
-      const uint64_t q = p[i + l];
-      if (q < 3 || q >= kMaxP) inRange = false;
-      pinv[l] = NegInverse52(q | 1);
-      one[l] = (uint64_t{1} << 52) % (q | 1);
-      e[l] = q - 1;
-      topBit = std::max(topBit, 63 - __builtin_clzll(e[l] | 1));
-    }
-    if (!inRange) {
+    if (InVectorRange(p + i, 8)) {
+      FermatGroups<1>(p + i, pass + i);
+    } else {
       FermatBatchScalar(p + i, 8, pass + i);
-      continue;
     }
-    const __m512i vp = _mm512_loadu_si512(p + i);
-    const __m512i vpinv = _mm512_load_si512(pinv);
-    const __m512i vone = _mm512_load_si512(one);
-    const __m512i ve = _mm512_load_si512(e);
-    const __m512i twoP = _mm512_add_epi64(vp, vp);
-    __m512i x = vone;
-    for (int bit = topBit; bit >= 0; --bit) {
-      x = Square(x, vp, vpinv);
-      __m512i d = _mm512_add_epi64(x, x);
-      d = _mm512_min_epu64(d, _mm512_sub_epi64(d, twoP));
-      const __mmask8 set = _mm512_test_epi64_mask(ve, _mm512_set1_epi64(int64_t{1} << bit));
-      x = _mm512_mask_mov_epi64(x, set, d);
-    }
-    const __mmask8 ok = _mm512_cmpeq_epi64_mask(Normalize(x, vp), vone);
-    for (int l = 0; l < 8; ++l) pass[i + l] = (ok >> l) & 1;
   }
   if (i < n) FermatBatchScalar(p + i, n - i, pass + i);
 }
