@@ -33,14 +33,23 @@ void RunKernel(benchmark::State& state, NormalKernelFn kernel) {
 void BM_KernelScalar(benchmark::State& state) { RunKernel(state, &NormalSieveArray); }
 BENCHMARK(BM_KernelScalar);
 
-void BM_KernelVector(benchmark::State& state) {
+void BM_KernelAvx512(benchmark::State& state) {
   if (!IsaAvailable(Isa::kAvx512)) {
     state.SkipWithError("no AVX-512 IFMA on this processor");
     return;
   }
   RunKernel(state, NormalSieveArray_SSE2(Isa::kAvx512));
 }
-BENCHMARK(BM_KernelVector);
+BENCHMARK(BM_KernelAvx512);
+
+void BM_KernelAvx2(benchmark::State& state) {
+  if (!IsaAvailable(Isa::kAvx2)) {
+    state.SkipWithError("no AVX2 + FMA on this processor");
+    return;
+  }
+  RunKernel(state, NormalSieveArray_SSE2(Isa::kAvx2));
+}
+BENCHMARK(BM_KernelAvx2);
 
 void RunGenerator(benchmark::State& state, FermatBatchFn fermat, int width) {
   WheelTables tables;

@@ -37,12 +37,14 @@ CpuFeatures Detect() {
   f.cmov = (d >> 15) & 1;
   f.sse2 = (d >> 26) & 1;
   const bool osxsave = (c >> 27) & 1;
+  const bool fma = (c >> 12) & 1;
   const uint64_t xcr0 = osxsave ? ReadXcr0() : 0;
   const bool ymmState = (xcr0 & 0x6) == 0x6;
   const bool zmmState = (xcr0 & 0xe6) == 0xe6;
   if (maxLeaf >= 7) {
     __cpuid_count(7, 0, a, b, c, d);
     f.avx2 = ymmState && ((b >> 5) & 1);
+    f.fma = ymmState && fma;
     f.avx512f = zmmState && ((b >> 16) & 1);
     const bool vl = (b >> 31) & 1;
     const bool ifma = (b >> 21) & 1;
@@ -61,7 +63,8 @@ CpuFeatures Detect() {
     }
     f.brand = brand;
     const auto first = f.brand.find_first_not_of(' ');
-    f.brand = first == std::string::npos ? std::string() : f.brand.substr(first);
+    const auto last = f.brand.find_last_not_of(' ');
+    f.brand = first == std::string::npos ? std::string() : f.brand.substr(first, last - first + 1);
   }
 #else
   f.cmov = true;

@@ -11,6 +11,7 @@ struct CpuFeatures {
   bool cmov = false;
   bool sse2 = false;
   bool avx2 = false;
+  bool fma = false;
   bool avx512f = false;
   bool avx512ifma = false;  // with AVX-512 VL and the OS saving the ZMM state
   std::string vendor;

@@ -30,8 +30,11 @@ bool IsaAvailable(Isa isa) {
     case Isa::kAuto:
     case Isa::kScalar: return true;
     case Isa::kAvx2:
-      // No kernel of its own yet: AVX2 machines run the portable kernel.
+#ifdef ZENTROVA_HAVE_X86_KERNELS
+      return GetCpuFeatures().avx2 && GetCpuFeatures().fma;
+#else
       return false;
+#endif
     case Isa::kAvx512:
 #ifdef ZENTROVA_HAVE_X86_KERNELS
       return GetCpuFeatures().avx512ifma;
@@ -42,7 +45,11 @@ bool IsaAvailable(Isa isa) {
   return false;
 }
 
-Isa BestIsa() { return IsaAvailable(Isa::kAvx512) ? Isa::kAvx512 : Isa::kScalar; }
+Isa BestIsa() {
+  if (IsaAvailable(Isa::kAvx512)) return Isa::kAvx512;
+  if (IsaAvailable(Isa::kAvx2)) return Isa::kAvx2;
+  return Isa::kScalar;
+}
 
 NormalKernelFn NormalSieveArray_SSE2(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();
@@ -50,6 +57,7 @@ NormalKernelFn NormalSieveArray_SSE2(Isa isa) {
   if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) {
     return &kernels::avx512ifma::NormalSieveArray;
   }
+  if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) return &kernels::avx2::NormalSieveArray;
 #endif
   return &NormalSieveArray;
 }

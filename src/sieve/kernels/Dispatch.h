@@ -8,7 +8,8 @@
 //   NormalSieveArray       portable 64-bit Montgomery, blocks of 8 bases
 //   NormalSieveArray_SSE2  the vector kernel: the best instruction set the
 //                          processor offers (AVX-512 IFMA, 8 lanes of 52-bit
-//                          Montgomery), else the portable code
+//                          Montgomery; AVX2 + FMA, 4 lanes of exact double
+//                          arithmetic), else the portable code
 #pragma once
 
 #include <cstddef>
@@ -42,8 +43,13 @@ using FermatBatchFn = void (*)(const uint64_t* p, int n, bool* pass);
 FermatBatchFn FermatBatchFor(Isa isa);
 
 namespace kernels {
+namespace avx2 {
+// 2^31 < p < 2^50 run in double-precision lanes; others in the portable kernel.
+void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
+                      std::vector<uint32_t>& hits);
+}  // namespace avx2
 namespace avx512ifma {
-// p < 2^50 and p > 2^31 run in vector lanes; others in the portable kernel.
+// 2^31 < p < 2^52 run in vector lanes; others in the portable kernel.
 void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
                       std::vector<uint32_t>& hits);
 void FermatBatch(const uint64_t* p, int n, bool* pass);
