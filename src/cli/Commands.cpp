@@ -7,6 +7,7 @@
 #include "app/rules/StartChecks.h"
 #include "cli/ConsoleSink.h"
 #include "files/Format.h"
+#include "files/PackedKSequence.h"
 #include "files/TextFile.h"
 #include "math/CpuFeatures.h"
 #include "math/ModArith.h"
@@ -82,6 +83,11 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
     return false;
   }
   if (job.m_isa == Isa::kScalar) job.m_bNoSSE2 = 1;
+  job.m_strPackedKDir = o.packedDir;
+  if (!o.packedDir.empty() && !CTextFile::FileExists(o.packedDir)) {
+    Usage(StrFormat("--packed-dir: folder %s does not exist.", o.packedDir.c_str()));
+    return false;
+  }
   if (!o.pMax.empty() && !ParsePValue(o.pMax, job.m_pMax)) {
     Usage(StrFormat("--p-max: '%s' is not a whole number from 1 to 2^61.", o.pMax.c_str()));
     return false;
@@ -95,6 +101,7 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
 
 int RunJob(const SieveJob& job) {
   ConsoleSink sink(stdout, stderr, job.m_pMax);
+  if (job.m_nCommand == kCmdCreatePackedK) sink.SetPackMode(2 * static_cast<uint64_t>(job.m_nExponent));
   CGfnThread thread(job, sink);
   g_signal = 0;
   std::signal(SIGINT, OnSignal);
@@ -111,7 +118,10 @@ int RunJob(const SieveJob& job) {
     }
     if (std::chrono::steady_clock::now() >= nextTick) {
       nextTick += std::chrono::seconds(5);
-      sink.Sample(StatusSample{thread.PCount(), thread.LastP()});
+      const int file = thread.PackFile();
+      sink.Sample(StatusSample{thread.PCount(), thread.LastP(),
+                               file < 0 ? std::string()
+                                        : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file)});
       thread.Tick();
     }
   }
@@ -174,6 +184,8 @@ int RunNew(const SieveOptions& o) {
   form.bMin = o.bMin;
   form.bMax = o.bMax;
   form.saveMinutes = o.saveMinutes;
+  form.packedKDir = o.packedDir;
+  form.packedKExponent = o.exponent;  // the sequence of this exponent is used
   SieveJob job;
   if (!CommonOptions(o, job)) return kExitUsage;
   if (job.m_pMax != 0 && job.m_pMin > job.m_pMax) {
@@ -200,6 +212,8 @@ int RunResume(const SieveOptions& o) {
   form.sieveIn = o.sieveIn;
   form.sieveOut = o.sieveOut;
   form.saveMinutes = o.saveMinutes;
+  form.packedKDir = o.packedDir;
+  form.packedKExponent = o.exponent;
   if (!o.pMin.empty()) {
     Usage("--p-min applies to a new sieve only; a resumed sieve continues from its files.");
     return kExitUsage;
@@ -209,10 +223,30 @@ int RunResume(const SieveOptions& o) {
   CliHost host(o.force);
   if (!RunStartChecks(form, host)) return kExitUsage;
   job.m_nCommand = kCmdResumeSieve;
+  // With packed K files, an exponent given on the command line names the
+  // sequence (and must match the files'); without one the files' is used.
+  job.m_nExponent = form.exponent;
   job.m_strFactorIn = form.factorIn;
   job.m_strFactorOut = form.factorOut;
   job.m_strSieveIn = form.sieveIn;
   job.m_strSieveOut = form.sieveOut;
+  return RunJob(job);
+}
+
+int RunPack(const SieveOptions& o) {
+  SieveJob job;
+  job.m_nCommand = kCmdCreatePackedK;
+  job.m_nExponent = o.exponent;
+  job.m_nLn = PowerOfTwoLog(o.exponent);
+  if (job.m_nLn == 0) {
+    Usage(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", o.exponent));
+    return kExitUsage;
+  }
+  if (o.packedDir.empty()) {
+    Usage("--dir: a folder for the packed K files is required.");
+    return kExitUsage;
+  }
+  if (!CommonOptions(o, job)) return kExitUsage;
   return RunJob(job);
 }
 

@@ -23,6 +23,7 @@ struct SieveOptions {
   int32_t threads = 0;     // 0: all hardware threads
   std::string isa = "auto";
   bool force = false;
+  std::string packedDir;  // read k from this packed K sequence
 };
 
 // A p bound: plain digits or scientific notation with an integer value
@@ -32,6 +33,8 @@ bool ParsePValue(const std::string& text, uint64_t& value);
 int RunNew(const SieveOptions& options);
 int RunResume(const SieveOptions& options);
 int RunBench(const SieveOptions& options);
+// Creates or extends the packed K sequence of options.exponent in packedDir.
+int RunPack(const SieveOptions& options);
 
 // The default depth of `zentrova bench`: about ten seconds of the portable
 // kernel on one core of a current machine.

@@ -72,6 +72,7 @@ void ConsoleSink::Sample(const StatusSample& sample) {
     }
   }
   m_last = sample;
+  m_file = sample.file;
   m_lastTime = now;
 }
 
@@ -94,6 +95,13 @@ void ConsoleSink::Post(std::string message) {
     uint64_t p = 0;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!ParseStatusLine(message, count, p)) return;
+    if (m_packTwoN != 0) {
+      PrintStatusLocked(StrFormat("k %" PRIu64 "  p %s  %.0f values/s  writing %s",
+                                  (p - 1) / m_packTwoN,
+                                  message.substr(message.find(' ', 2) + 1).c_str(), m_pPerSecond,
+                                  m_file.c_str()));
+      return;
+    }
     std::string text = StrFormat("b's left %" PRId64 "  p %s  %.0f p/s", count,
                                  message.substr(message.find(' ', 2) + 1).c_str(), m_pPerSecond);
     if (m_rangePerSecond > 0) {

@@ -16,8 +16,9 @@
 namespace zentrova {
 
 struct StatusSample {
-  int64_t pCount = 0;  // candidates p sieved so far
-  uint64_t pLast = 0;  // the last one
+  int64_t pCount = 0;  // candidates p sieved (or k values written) so far
+  uint64_t pLast = 0;  // the last p
+  std::string file;    // the packed K file being written, if any
 };
 
 class ConsoleSink : public JobSink {
@@ -25,6 +26,10 @@ class ConsoleSink : public JobSink {
   ConsoleSink(std::FILE* out, std::FILE* status, uint64_t pTarget);
 
   void Post(std::string message) override;
+
+  // The status line of the packed K creation job: k, p, values per second and
+  // the file being written, instead of the sieve's figures.
+  void SetPackMode(uint64_t twoN) { m_packTwoN = twoN; }
 
   // Called by the front end on each 5-second tick with the loop's counters,
   // before the job answers the tick, so that rates cover the last interval.
@@ -44,6 +49,8 @@ class ConsoleSink : public JobSink {
   std::FILE* m_status;
   bool m_statusIsTty;
   uint64_t m_pTarget;
+  uint64_t m_packTwoN = 0;
+  std::string m_file;
   std::mutex m_mutex;
   std::atomic<bool> m_ended{false};
   bool m_statusShown = false;

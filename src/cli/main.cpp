@@ -24,6 +24,9 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--isa", o.isa,
                   "Instruction set of the vector kernel: auto, scalar, avx2, avx512 (default auto)");
   cmd->add_flag("--force", o.force, "Replace existing output files (only once the new ones are complete)");
+  cmd->add_option("--packed-dir", o.packedDir,
+                  "Read the k values from the packed K file sequence in this folder (made by "
+                  "'zentrova pack') instead of generating them");
 }
 
 }  // namespace
@@ -41,6 +44,7 @@ int main(int argc, char** argv) {
       "  zentrova resume --factors-in factors.txt --sieve-in candidates.txt \\\n"
       "      --factors-out factors.txt --sieve-out candidates.txt --p-max 1e11 --force\n"
       "  zentrova bench\n"
+      "  zentrova pack --dir pk --exponent 65536 --p-max 1e13\n"
       "Ctrl-C (or SIGTERM) stops a run after the current batch of p and saves both files.\n"
       "Exit codes: 0 done, 1 the job reported a failure, 2 bad usage."};
   app.require_subcommand(1);
@@ -79,6 +83,9 @@ int main(int argc, char** argv) {
                         "only the factors found from now on)");
   cmdResume->add_option("--sieve-in", resumeOpts.sieveIn, "Candidate file of the earlier run")
       ->required();
+  cmdResume->add_option("--exponent", resumeOpts.exponent,
+                        "With --packed-dir: the exponent of the packed K sequence (default: the "
+                        "files' exponent; a different one is refused)");
   cmdResume->add_option("--factors-out", resumeOpts.factorsOut, "Factor output file")->required();
   cmdResume->add_option("--sieve-out", resumeOpts.sieveOut, "Sieve output file")->required();
   AddRunOptions(cmdResume, resumeOpts);
@@ -96,6 +103,24 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 1024));
   cmdBench->add_option("--isa", benchOpts.isa,
                        "auto, scalar, avx2, avx512; 'list' prints what this processor has");
+  cmdBench->add_option("--packed-dir", benchOpts.packedDir,
+                       "Read k from the packed K sequence for N = 65536 in this folder");
+
+  SieveOptions packOpts;
+  CLI::App* cmdPack = app.add_subcommand(
+      "pack",
+      "Create or extend the packed K file sequence of an exponent: every k whose p = k*2N+1 "
+      "passes the candidate test, stored as 10-bit differences in files of 100000000 bytes "
+      "(about 75 million k each) named <dir>/ln<log2 N>pi<nnnnn>.pkk. Runs until Ctrl-C, "
+      "--p-max, or p reaching 2^61; run it again to extend the sequence. Later sieves read the "
+      "files with --packed-dir.\n"
+      "Example: zentrova pack --dir pk --exponent 65536 --p-max 1e13");
+  cmdPack->add_option("--dir", packOpts.packedDir, "Folder of the sequence (must exist)")
+      ->required();
+  cmdPack->add_option("--exponent", packOpts.exponent, "The exponent N, a power of two")
+      ->required();
+  cmdPack->add_option("--p-max", packOpts.pMax, "Stop before the first p above this");
+  cmdPack->add_option("--isa", packOpts.isa, "auto, scalar, avx2, avx512 (the Fermat test)");
 
   try {
     app.parse(argc, argv);
@@ -112,6 +137,7 @@ int main(int argc, char** argv) {
     if (*cmdNew) return zentrova::cli::RunNew(newOpts);
     if (*cmdResume) return zentrova::cli::RunResume(resumeOpts);
     if (*cmdBench) return zentrova::cli::RunBench(benchOpts);
+    if (*cmdPack) return zentrova::cli::RunPack(packOpts);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zentrova: %s\n", e.what());
     return zentrova::cli::kExitJobFailed;

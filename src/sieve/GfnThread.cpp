@@ -61,12 +61,10 @@ int CGfnThread::InitInstance() {
     case kCmdResumeSieve:
       if (m_bWideMath != 0) {
         Fail("Wide range math is not part of this build.");
-      } else if (!m_job.m_strPackedKDir.empty()) {
-        Fail("Packed k files are not part of this build.");
       } else if (m_job.m_nCommand == kCmdNewSieve) {
-        NewNormalSieve();
+        m_job.m_strPackedKDir.empty() ? NewNormalSieve() : NewNormalSievePacked();
       } else {
-        ResumeNormalSieve();
+        m_job.m_strPackedKDir.empty() ? ResumeNormalSieve() : ResumeNormalSievePacked();
       }
       break;
     case kCmdResumeWide:
@@ -74,6 +72,9 @@ int CGfnThread::InitInstance() {
       break;
     case kCmdBench:
       BenchSpeeds();
+      break;
+    case kCmdCreatePackedK:
+      CreatePackedKFiles();
       break;
     default:
       Fail("Invalid command parameter to sieve thread.");

@@ -57,6 +57,8 @@ class CGfnThread {
   // Candidates p sieved so far, and the last one, for front-end rates.
   int64_t PCount() const { return m_pCount.load(std::memory_order_relaxed); }
   uint64_t LastP() const { return m_pLast.load(std::memory_order_relaxed); }
+  // The number of the packed K file being written (create job).
+  int PackFile() const { return m_packFile.load(std::memory_order_relaxed); }
 
   const SieveJob& Job() const { return m_job; }
 
@@ -73,8 +75,14 @@ class CGfnThread {
 
   // Normal mode.
   void NewNormalSieve();
+  void NewNormalSievePacked();
   void ResumeNormalSieve();
+  void ResumeNormalSievePacked();
+  // Reads the factor and candidate files of a resume into the sieve state
+  // and the job record; false (after its message) when they are unusable.
+  bool LoadResumeFiles(bool packed, int64_t& pReached);
   void BenchSpeeds();
+  void CreatePackedKFiles();
   void RunNormalSieve(CandidateSource* reader);
   void SaveNormalOutputs();
   void AllocateNormal();
@@ -87,6 +95,7 @@ class CGfnThread {
   std::atomic<bool> m_failed{false};
   std::atomic<int64_t> m_pCount{0};
   std::atomic<uint64_t> m_pLast{0};
+  std::atomic<int> m_packFile{-1};
 
   std::unique_ptr<WheelTables> m_wheel;
   NormalSieveState m_normal;

@@ -13,7 +13,9 @@
 #include "files/Format.h"
 #include "files/NumberParse.h"
 #include "files/TextFile.h"
+#include "files/PackedKSequence.h"
 #include "sieve/GfnThread.h"
+#include "sieve/PackedKSource.h"
 
 namespace zentrova {
 
@@ -55,12 +57,87 @@ void CGfnThread::NewNormalSieve() {
   RunNormalSieve(nullptr);
 }
 
+void CGfnThread::NewNormalSievePacked() {
+  AllocateNormal();
+  for (int64_t b = m_job.m_nBMin; b <= m_job.m_nBMax; b += 2) {
+    m_normal.m_pCand.push_back(static_cast<int32_t>(b));
+  }
+  m_normal.m_N = m_job.m_nExponent;
+  m_normal.m_pCur = 0;
+  CPackedKDB db;
+  auto log = [this](const std::string& line) { Post(line); };
+  auto fail = [this](const std::string& line) { Fail(line); };
+  uint64_t first = 0;
+  const int64_t kBefore = KBeforePMin(m_job.m_pMin, 2 * static_cast<uint64_t>(m_job.m_nExponent));
+  if (kBefore > 0) {
+    // Start at the first stored k whose p is at least --p-min.
+    if (!SeekPackedK(db, m_job.m_strPackedKDir, m_job.m_nLn, static_cast<uint64_t>(kBefore) + 1,
+                     first, fail)) {
+      return;
+    }
+  } else if (!StartPackedK(db, m_job.m_strPackedKDir, m_job.m_nLn, first, fail)) {
+    return;
+  }
+  m_normal.m_kCur = static_cast<int64_t>(first);
+  Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
+  PackedKSource source(db, m_job.m_strPackedKDir, m_job.m_nLn, PackedKLoop::kNormal, log);
+  RunNormalSieve(&source);
+}
+
 void CGfnThread::ResumeNormalSieve() {
+  int64_t pReached = 0;
+  if (!LoadResumeFiles(false, pReached)) return;
+  m_normal.m_N = m_job.m_nExponent;
+  m_normal.m_kCur = pReached > 0 ? (pReached - 1) / (2 * m_normal.m_N) : 0;
+  // The depth already reached stands until the loop sieves a further p.
+  m_normal.m_pCur = static_cast<uint64_t>(std::max<int64_t>(pReached, 0));
+  RunNormalSieve(nullptr);
+}
+
+void CGfnThread::ResumeNormalSievePacked() {
+  const int32_t packedExponent = m_job.m_nExponent;
+  int64_t pReached = 0;
+  if (!LoadResumeFiles(true, pReached)) return;
+  // Without an exponent of its own the sequence is the one of the files'.
+  const int32_t sequenceExponent = packedExponent != 0 ? packedExponent : m_job.m_nExponent;
+  const int sequenceLn = ExponentLog2(sequenceExponent);
+  m_normal.m_N = m_job.m_nExponent;
+  m_normal.m_kCur = pReached > 0 ? (pReached - 1) / (2 * m_normal.m_N) : 0;
+  CPackedKDB db;
+  auto log = [this](const std::string& line) { Post(line); };
+  auto fail = [this](const std::string& line) { Fail(line); };
+  if (m_normal.m_kCur > 0) {
+    uint64_t found = 0;
+    if (!SeekPackedK(db, m_job.m_strPackedKDir, sequenceLn, static_cast<uint64_t>(m_normal.m_kCur),
+                     found, fail)) {
+      Fail("Unable to locate current K value for restart.");
+      return;
+    }
+    // The reached k is sieved once more when it is stored; when it is not,
+    // the first stored value above it comes next.
+    m_normal.m_kCur = static_cast<int64_t>(found);
+  } else {
+    uint64_t first = 0;
+    if (!StartPackedK(db, m_job.m_strPackedKDir, sequenceLn, first, fail)) return;
+    m_normal.m_kCur = static_cast<int64_t>(first);
+  }
+  m_normal.m_pCur = static_cast<uint64_t>(std::max<int64_t>(pReached, 0));
+  if (sequenceExponent != m_job.m_nExponent) {
+    Fail(StrFormat("Packed file exponent %d does not match save file exponent %d.",
+                   sequenceExponent, m_job.m_nExponent));
+    return;
+  }
+  Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
+  PackedKSource source(db, m_job.m_strPackedKDir, sequenceLn, PackedKLoop::kNormal, log);
+  RunNormalSieve(&source);
+}
+
+bool CGfnThread::LoadResumeFiles(bool packed, int64_t& pReached) {
   m_job.m_nExponent = 0;
   m_job.m_nLn = 0;
   m_job.m_nBMax = 0;
   m_job.m_nBMin = 0;
-  int64_t pReached = 0;
+  pReached = 0;
   std::vector<LoadedBase> factorBases;
   std::vector<FactorRecord> factors;
 
@@ -70,14 +147,14 @@ void CGfnThread::ResumeNormalSieve() {
     CTextFile probe(factorIn);
     if (!probe.OpenRead()) {
       Fail(StrFormat("Unable to open input factor file %s.", factorIn.c_str()));
-      return;
+      return false;
     }
     probe.Close();
     Post(StrFormat("Loading input factor file %s.", factorIn.c_str()));
     FactorFileContents contents;
     if (!ReadFactorFile(factorIn, contents)) {
       Fail(StrFormat("Unable to open input factor file %s.", factorIn.c_str()));
-      return;
+      return false;
     }
     const FactorHeader& h = contents.header;
     if (h.hasBMin) m_job.m_nBMin = h.bMin;
@@ -91,6 +168,7 @@ void CGfnThread::ResumeNormalSieve() {
     Post(StrFormat("%d factors loaded from %s.", static_cast<int>(factors.size()),
                    factorIn.c_str()));
   } else {
+    if (packed) Post(StrFormat("%d factors loaded from %s.", 0, factorIn.c_str()));
     m_job.m_nBMin = -1;
     m_job.m_nBMax = -1;
   }
@@ -100,7 +178,7 @@ void CGfnThread::ResumeNormalSieve() {
   CTextFile file(sieveIn);
   if (!file.OpenRead()) {
     Fail(StrFormat("Unable to open input sieve file %s.", sieveIn.c_str()));
-    return;
+    return false;
   }
   Post(StrFormat("Loading input sieve file %s.", sieveIn.c_str()));
   std::vector<LoadedBase> candBases;
@@ -114,7 +192,7 @@ void CGfnThread::ResumeNormalSieve() {
         if (depth != pReached) {
           Fail(StrFormat("Factor file %s and sieve file %s were terminated at different k values.",
                          factorIn.c_str(), sieveIn.c_str()));
-          return;
+          return false;
         }
       } else {
         pReached = depth;
@@ -126,7 +204,7 @@ void CGfnThread::ResumeNormalSieve() {
     if (b == INT32_MAX && ParseInt64At(line, 0) > INT32_MAX) {
       Fail(StrFormat("%s line %d: the base does not fit in 32 bits.  Nothing was sieved.",
                      sieveIn.c_str(), lineNo));
-      return;
+      return false;
     }
     candBases.push_back(LoadedBase{b, lineNo, &sieveIn});
     if (m_job.m_nBMin < 0) m_job.m_nBMin = b;
@@ -143,7 +221,7 @@ void CGfnThread::ResumeNormalSieve() {
   m_job.m_nLn = ExponentLog2(m_job.m_nExponent);
   if (m_job.m_nLn == 0) {
     Fail(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", m_job.m_nExponent));
-    return;
+    return false;
   }
 
   // Every base once, inside the range, of b Min's parity.
@@ -154,7 +232,7 @@ void CGfnThread::ResumeNormalSieve() {
       Fail(StrFormat("The input files give no valid b range (b Min %d, b Max %d).  Nothing was "
                      "sieved.",
                      bMin, bMax));
-      return;
+      return false;
     }
     std::vector<uint8_t> seen(static_cast<size_t>((static_cast<int64_t>(bMax) - bMin) / 2 + 1), 0);
     auto check = [&](const LoadedBase& base) {
@@ -179,10 +257,10 @@ void CGfnThread::ResumeNormalSieve() {
       return true;
     };
     for (const LoadedBase& base : factorBases) {
-      if (!check(base)) return;
+      if (!check(base)) return false;
     }
     for (const LoadedBase& base : candBases) {
-      if (!check(base)) return;
+      if (!check(base)) return false;
     }
   }
 
@@ -191,11 +269,7 @@ void CGfnThread::ResumeNormalSieve() {
   AllocateNormal();
   for (const LoadedBase& base : candBases) m_normal.m_pCand.push_back(base.b);
   m_normal.m_pFactors = std::move(factors);
-  m_normal.m_N = m_job.m_nExponent;
-  m_normal.m_kCur = pReached > 0 ? (pReached - 1) / (2 * m_normal.m_N) : 0;
-  // The depth already reached stands until the loop sieves a further p.
-  m_normal.m_pCur = static_cast<uint64_t>(std::max<int64_t>(pReached, 0));
-  RunNormalSieve(nullptr);
+  return true;
 }
 
 }  // namespace zentrova

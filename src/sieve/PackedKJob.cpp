@@ -1,0 +1,96 @@
+// The job that fills a folder with the packed K file sequence of one exponent:
+// every k the candidate generator yields, until stopped or until p would
+// reach 2^61. An existing sequence is extended behind its last value.
+//
+// The file header is published at every status tick and at every rollover,
+// so a job that is killed loses only the values of its last few seconds, and
+// no k whose p is 2^61 or more is ever written (later sieves could not use it).
+#include <cinttypes>
+
+#include "files/Format.h"
+#include "files/PackedKSequence.h"
+#include "math/ModArith.h"
+#include "sieve/GfnThread.h"
+#include "sieve/StatusLine.h"
+
+namespace zentrova {
+
+void CGfnThread::CreatePackedKFiles() {
+  const std::string& dir = m_job.m_strPackedKDir;
+  const int ln = m_job.m_nLn;
+  const uint64_t twoN = 2 * static_cast<uint64_t>(m_job.m_nExponent);
+  auto log = [this](const std::string& line) { Post(line); };
+  auto fail = [this](const std::string& line) { Fail(line); };
+  FactorCandidateGenerator generator(*m_wheel, FermatBatchFor(m_job.m_isa),
+                                     IsaAvailable(Isa::kAvx512) ? 32 : 4);
+  Post(StrFormat("Starting packed file generation in directory %s.", dir.c_str()));
+  Post(StrFormat("Using exponent %d which is 2^%d.", m_job.m_nExponent, ln));
+
+  CPackedKDB db;
+  std::string error;
+  std::string name;
+  const int last = FindLastPackedKFile(dir, ln, name, log);
+  if (last >= 0) {
+    db.SetFileName(name);
+  } else {
+    generator.Reset(static_cast<int64_t>(twoN), 0);
+    const FactorCandidate first = generator.NextFactorCandidate();
+    db.SetFileName(PackedKFileName(dir, ln, 0));
+    if (first.p >= kMaxModulus ||
+        !db.InitOpenNewFile(static_cast<uint64_t>(first.k), 0, kPackedKFileBytes, error)) {
+      Fail(StrFormat("Sequence file %s could not be initialized.", db.GetFileName().c_str()));
+      Fail(error);
+      return;
+    }
+    db.Close();
+  }
+  if (!db.WriteOpenDB(kPackedKFileBytes, error)) {
+    Fail(StrFormat("Sequence file %s could not be opened.", db.GetFileName().c_str()));
+    Fail(error);
+    return;
+  }
+  uint64_t k = 0;
+  db.LastValue(k);
+  generator.Reset(static_cast<int64_t>(twoN), static_cast<int64_t>(k));
+  m_packFile.store(PackedKFileNumber(db.GetFileName()), std::memory_order_relaxed);
+
+  while (m_bStopRequest.load(std::memory_order_relaxed) == 0) {
+    const FactorCandidate c = generator.NextFactorCandidate();
+    if (c.p >= kMaxModulus || (m_job.m_pMax != 0 && c.p > m_job.m_pMax)) {
+      if (c.p >= kMaxModulus) {
+        Post("P value reached 62 bits, stopping program.");
+      } else {
+        Post(StrFormat("Reached the p limit %" PRIu64 ".", m_job.m_pMax));
+      }
+      break;
+    }
+    m_pLast.store(c.p, std::memory_order_relaxed);
+    const int32_t tick = m_nStatusTick.load(std::memory_order_relaxed);
+    if (tick != m_job.m_nTickSeen) {
+      Post(FormatStatusLine(0, c.p));
+      m_job.m_nTickSeen = tick;
+      if (!db.FlushHeader(error)) {
+        Fail(StrFormat("Sequence file %s write error.", db.GetFileName().c_str()));
+        Fail(error);
+        return;
+      }
+    }
+    if (db.WriteNew64KValue(static_cast<uint64_t>(c.k), error)) {
+      m_pCount.fetch_add(1, std::memory_order_relaxed);
+      continue;
+    }
+    if (error.compare(0, 19, "File write overflow") == 0) {
+      if (!RollOverPackedKFile(db, dir, ln, static_cast<uint64_t>(c.k), fail)) return;
+      m_pCount.fetch_add(1, std::memory_order_relaxed);
+      m_packFile.store(PackedKFileNumber(db.GetFileName()), std::memory_order_relaxed);
+      continue;
+    }
+    Fail(StrFormat("Sequence file %s write error.", db.GetFileName().c_str()));
+    Fail(error);
+    return;
+  }
+  db.Close();
+  Post("Packed K file generation stopped.");
+}
+
+}  // namespace zentrova
