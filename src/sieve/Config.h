@@ -20,4 +20,8 @@ constexpr int kNormalMaxBatch = 4096;
 // sequence does not depend on it.
 constexpr int kVectorFermatBatch = 32;
 
+// The packed K creation job looks at the clock once per this many values to
+// publish its file header every second (a few microseconds of work apart).
+constexpr uint32_t kPackClockEvery = 4096;
+
 }  // namespace zentrova::config

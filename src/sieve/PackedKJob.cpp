@@ -2,14 +2,18 @@
 // every k the candidate generator yields, until stopped or until p would
 // reach 2^61. An existing sequence is extended behind its last value.
 //
-// The file header is published at every status tick and at every rollover,
-// so a job that is killed loses only the values of its last few seconds, and
+// The file header is published every second, at every status tick and at
+// every rollover, so a job that is killed loses at most the values of its
+// last second (a second run regenerates them), and
 // no k whose p is 2^61 or more is ever written (later sieves could not use it).
 #include <cinttypes>
+
+#include <chrono>
 
 #include "files/Format.h"
 #include "files/PackedKSequence.h"
 #include "math/ModArith.h"
+#include "sieve/Config.h"
 #include "sieve/GfnThread.h"
 #include "sieve/StatusLine.h"
 
@@ -54,6 +58,8 @@ void CGfnThread::CreatePackedKFiles() {
   generator.Reset(static_cast<int64_t>(twoN), static_cast<int64_t>(k));
   m_packFile.store(PackedKFileNumber(db.GetFileName()), std::memory_order_relaxed);
 
+  auto lastFlush = std::chrono::steady_clock::now();
+  uint32_t sinceClock = 0;
   while (m_bStopRequest.load(std::memory_order_relaxed) == 0) {
     const FactorCandidate c = generator.NextFactorCandidate();
     if (c.p >= kMaxModulus || (m_job.m_pMax != 0 && c.p > m_job.m_pMax)) {
@@ -66,9 +72,18 @@ void CGfnThread::CreatePackedKFiles() {
     }
     m_pLast.store(c.p, std::memory_order_relaxed);
     const int32_t tick = m_nStatusTick.load(std::memory_order_relaxed);
+    bool flush = false;
     if (tick != m_job.m_nTickSeen) {
       Post(FormatStatusLine(0, c.p));
       m_job.m_nTickSeen = tick;
+      flush = true;
+    }
+    if (++sinceClock == config::kPackClockEvery) {
+      sinceClock = 0;
+      flush |= std::chrono::steady_clock::now() - lastFlush >= std::chrono::seconds(1);
+    }
+    if (flush) {
+      lastFlush = std::chrono::steady_clock::now();
       if (!db.FlushHeader(error)) {
         Fail(StrFormat("Sequence file %s write error.", db.GetFileName().c_str()));
         Fail(error);

@@ -1,0 +1,157 @@
+// The packed K file sequence: names, start, seek, moving from file to file,
+// finding the end of a sequence and rolling over into a new file.
+#include <gtest/gtest.h>
+
+#include "TestUtil.h"
+#include "files/PackedKSequence.h"
+#include "sieve/PackedKTestUtil.h"
+
+namespace zentrova {
+namespace {
+
+using test::ScratchDir;
+
+struct Log {
+  std::vector<std::string> lines;
+  LogFn Fn() {
+    return [this](const std::string& line) { lines.push_back(line); };
+  }
+};
+
+TEST(PackedKSequence, NamesCarryLnAndFiveDigitNumbers) {
+  EXPECT_EQ(PackedKFileName("D", 16, 3), "D/ln16pi00003.pkk");
+  EXPECT_EQ(PackedKFileName("/a/b", 30, 99999), "/a/b/ln30pi99999.pkk");
+  EXPECT_EQ(PackedKFileNumber("D/ln16pi00003.pkk"), 3);
+  EXPECT_EQ(PackedKFileNumber(PackedKFileName("x", 13, 100)), 100);
+}
+
+TEST(PackedKSequence, StartSeekAndSwitchFiles) {
+  ScratchDir dir;
+  const std::string d = dir.Path().string();
+  const std::vector<uint64_t> ks = test::GeneratorKs(8192, 100);
+  test::WriteSequence(d, 13, ks, 30);  // files 0..3: 30, 30, 30, 10 values
+  Log log;
+  CPackedKDB db;
+  uint64_t k = 0;
+  ASSERT_TRUE(StartPackedK(db, d, 13, k, log.Fn()));
+  EXPECT_EQ(k, ks[0]);
+  std::vector<uint64_t> seen{k};
+  std::string error;
+  for (;;) {
+    uint64_t v = 0;
+    if (db.ReadNext64KValue(v, error)) {
+      seen.push_back(v);
+      continue;
+    }
+    EXPECT_EQ(error, "File read overflow in ReadNext64KValue");
+    if (!NextPackedKFile(db, d, 13, PackedKLoop::kNormal, v, log.Fn())) break;
+    seen.push_back(v);
+  }
+  EXPECT_EQ(seen, ks);
+  const std::string f1 = PackedKFileName(d, 13, 1);
+  const std::string f4 = PackedKFileName(d, 13, 4);
+  EXPECT_EQ(log.lines[0],
+            "Sequence file " + PackedKFileName(d, 13, 0) + " is completed.  Switching to next file.");
+  EXPECT_EQ(log.lines[1], "Using sequence file " + f1 + ".");
+  EXPECT_EQ(log.lines[log.lines.size() - 3], "Using sequence file " + f4 + ".");
+  EXPECT_EQ(log.lines[log.lines.size() - 2], "Sequence file " + f4 + " could opened.");
+  EXPECT_EQ(log.lines.back().rfind("Error opening CPackedKDB file " + f4, 0), 0u);
+
+  // The wide loop words its failures its own way.
+  Log wide;
+  db.SetFileName(PackedKFileName(d, 13, 3));
+  ASSERT_TRUE(db.OpenForRead(error));
+  uint64_t v = 0;
+  EXPECT_FALSE(NextPackedKFile(db, d, 13, PackedKLoop::kWide, v, wide.Fn()));
+  EXPECT_EQ(wide.lines[2], "Sequence file " + f4 + " could not be opened.");
+}
+
+TEST(PackedKSequence, SeekFindsTheFirstValueNotBelowK) {
+  ScratchDir dir;
+  const std::string d = dir.Path().string();
+  const std::vector<uint64_t> ks = test::GeneratorKs(8192, 60);
+  test::WriteSequence(d, 13, ks, 20);
+  Log log;
+  CPackedKDB db;
+  uint64_t found = 0;
+  // The last value of file 0 stays in file 0; one above it opens file 1.
+  ASSERT_TRUE(SeekPackedK(db, d, 13, ks[19], found, log.Fn()));
+  EXPECT_EQ(found, ks[19]);
+  EXPECT_EQ(db.GetFileName(), PackedKFileName(d, 13, 0));
+  ASSERT_TRUE(SeekPackedK(db, d, 13, ks[19] + 1, found, log.Fn()));
+  EXPECT_EQ(found, ks[20]);
+  EXPECT_EQ(db.GetFileName(), PackedKFileName(d, 13, 1));
+  // Positioned just behind the value found.
+  uint64_t next = 0;
+  std::string error;
+  ASSERT_TRUE(db.ReadNext64KValue(next, error));
+  EXPECT_EQ(next, ks[21]);
+  // A k that is not stored: the next stored value is the one to sieve.
+  ASSERT_TRUE(SeekPackedK(db, d, 13, ks[33] - 1, found, log.Fn()));
+  EXPECT_EQ(found, ks[33]);
+  EXPECT_TRUE(log.lines.empty());
+  // Beyond the last value of the last file: the first missing file is named.
+  EXPECT_FALSE(SeekPackedK(db, d, 13, ks.back() + 1, found, log.Fn()));
+  EXPECT_EQ(log.lines[0],
+            "Sequence file " + PackedKFileName(d, 13, 3) + " could not be read.");
+}
+
+TEST(PackedKSequence, FindLastStopsAtTheFirstGap) {
+  ScratchDir dir;
+  const std::string d = dir.Path().string();
+  Log log;
+  std::string name;
+  EXPECT_EQ(FindLastPackedKFile(d, 16, name, log.Fn()), -1);
+  EXPECT_EQ(log.lines.back(), "Sequence file " + PackedKFileName(d, 16, 0) +
+                                  " does not exist.  Starting new sequence.");
+  test::WriteSequence(d, 16, test::GeneratorKs(65536, 30), 10);  // files 0, 1, 2
+  std::filesystem::rename(PackedKFileName(d, 16, 2), PackedKFileName(d, 16, 3));
+  log.lines.clear();
+  EXPECT_EQ(FindLastPackedKFile(d, 16, name, log.Fn()), 1);
+  EXPECT_EQ(name, PackedKFileName(d, 16, 1));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[0],
+            "Sequence file " + PackedKFileName(d, 16, 0) + " found.  Extending sequence.");
+  EXPECT_EQ(log.lines[1], "Resuming with sequence file " + name + ".");
+}
+
+TEST(PackedKSequence, RollOverContinuesInTheNextFile) {
+  ScratchDir dir;
+  const std::string d = dir.Path().string();
+  CPackedKDB db;
+  db.SetFileName(PackedKFileName(d, 16, 0));
+  std::string error;
+  ASSERT_TRUE(db.InitOpenNewFile(1000, 0, kPackedKFileBytes, error)) << error;
+  db.Close();
+  ASSERT_TRUE(db.WriteOpenDB(kPackedKFileBytes, error)) << error;
+  // Synthetic values: the point is the capacity, not the candidates.
+  uint64_t v = 1000;
+  uint32_t written = 1;
+  for (;;) {
+    v += 1 + (written % 7);
+    if (!db.WriteNew64KValue(v, error)) break;
+    ++written;
+  }
+  EXPECT_EQ(written, 74999970u);
+  EXPECT_EQ(error.compare(0, 19, "File write overflow"), 0);
+  Log log;
+  ASSERT_TRUE(RollOverPackedKFile(db, d, 16, v, log.Fn()));
+  ASSERT_TRUE(db.WriteNew64KValue(v + 5, error));
+  db.Close();
+  EXPECT_EQ(log.lines[0], "Sequence file " + PackedKFileName(d, 16, 0) +
+                              " is full.  Switching to next file.");
+  EXPECT_EQ(log.lines[1], "Continuing in new sequence file " + PackedKFileName(d, 16, 1) + ".");
+  CPackedKDB reader;
+  reader.SetFileName(PackedKFileName(d, 16, 1));
+  ASSERT_TRUE(reader.OpenForRead(error));
+  reader.Rewind();
+  uint64_t first = 0, second = 0;
+  ASSERT_TRUE(reader.ReadNext64KValue(first, error));
+  ASSERT_TRUE(reader.ReadNext64KValue(second, error));
+  EXPECT_EQ(first, v);
+  EXPECT_EQ(second, v + 5);
+  EXPECT_EQ(std::filesystem::file_size(PackedKFileName(d, 16, 1)), kPackedKFileBytes);
+}
+
+}  // namespace
+}  // namespace zentrova

@@ -1,0 +1,251 @@
+// Sieving from packed K files, and the job that creates them, end to end.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "TestUtil.h"
+#include "files/CandidateFiles.h"
+#include "files/TextFile.h"
+#include "sieve/JobTestUtil.h"
+#include "sieve/PackedKTestUtil.h"
+
+namespace zentrova {
+namespace {
+
+using test::Contains;
+using test::ReadFile;
+using test::RunJob;
+using test::ScratchDir;
+using test::WithoutTimeStamp;
+
+constexpr int32_t kN = 65536;
+constexpr int kLn = 16;
+
+SieveJob NewJob(const ScratchDir& out, const std::string& packedDir, uint64_t pMax, int threads) {
+  SieveJob job;
+  job.m_nBMin = 1200000;
+  job.m_nBMax = 1200998;
+  job.m_nExponent = kN;
+  job.m_nLn = kLn;
+  job.m_strFactorOut = out / "f.txt";
+  job.m_strSieveOut = out / "c.txt";
+  job.m_strPackedKDir = packedDir;
+  job.m_pMax = pMax;
+  job.m_nThreads = threads;
+  return job;
+}
+
+SieveJob ResumeJob(const ScratchDir& in, const ScratchDir& out, const std::string& packedDir,
+                   uint64_t pMax) {
+  SieveJob job;
+  job.m_nCommand = kCmdResumeSieve;
+  job.m_strFactorIn = in / "f.txt";
+  job.m_strSieveIn = in / "c.txt";
+  job.m_strFactorOut = out / "f.txt";
+  job.m_strSieveOut = out / "c.txt";
+  job.m_strPackedKDir = packedDir;
+  job.m_nExponent = packedDir.empty() ? 0 : kN;
+  job.m_pMax = pMax;
+  job.m_nThreads = 2;
+  return job;
+}
+
+void ExpectSameFiles(const ScratchDir& a, const ScratchDir& b) {
+  EXPECT_EQ(WithoutTimeStamp(ReadFile(a / "f.txt")), WithoutTimeStamp(ReadFile(b / "f.txt")));
+  EXPECT_EQ(ReadFile(a / "c.txt"), ReadFile(b / "c.txt"));
+}
+
+class PackedSieve : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_ks = test::GeneratorKs(kN, 700);  // p up to about 1e9
+    test::WriteSequence(Packed(), kLn, m_ks, 64);  // eleven files
+  }
+  std::string Packed() const { return m_packed.Path().string(); }
+  uint64_t P(size_t i) const { return m_ks[i] * 2 * kN + 1; }
+
+  ScratchDir m_packed;
+  std::vector<uint64_t> m_ks;
+};
+
+TEST_F(PackedSieve, NewSieveEqualsTheGeneratorsForAnyThreadCount) {
+  ScratchDir plain;
+  ASSERT_FALSE(RunJob(NewJob(plain, "", P(650), 1)).failed);
+  for (int threads : {1, 2, 8}) {
+    ScratchDir packed;
+    const test::JobRun run = RunJob(NewJob(packed, Packed(), P(650), threads));
+    ASSERT_FALSE(run.failed);
+    EXPECT_TRUE(Contains(run.log, "Using packed k file " + PackedKFileName(Packed(), kLn, 0) + "."));
+    EXPECT_TRUE(Contains(run.log, "Sequence file " + PackedKFileName(Packed(), kLn, 9) +
+                                      " is completed.  Switching to next file."));
+    ExpectSameFiles(plain, packed);
+  }
+}
+
+TEST_F(PackedSieve, ResumeFromTheMiddleEqualsOneRun) {
+  ScratchDir first;
+  ASSERT_FALSE(RunJob(NewJob(first, Packed(), P(200), 1)).failed);  // depth in file 3
+  ScratchDir resumed;
+  const test::JobRun run = RunJob(ResumeJob(first, resumed, Packed(), P(600)));
+  ASSERT_FALSE(run.failed);
+  EXPECT_TRUE(Contains(run.log, "Using packed k file " + PackedKFileName(Packed(), kLn, 3) + "."));
+  ScratchDir whole;
+  ASSERT_FALSE(RunJob(NewJob(whole, "", P(600), 1)).failed);
+  ExpectSameFiles(resumed, whole);
+}
+
+TEST_F(PackedSieve, ResumeAtADepthThatIsNotStoredSievesTheNextStoredK) {
+  ScratchDir first;
+  ASSERT_FALSE(RunJob(NewJob(first, "", P(300), 1)).failed);
+  // Move the recorded depth just past a stored p: that p was sieved, the
+  // next stored one was not, and must not be skipped.
+  const std::string depth = std::to_string(P(300));
+  const std::string later = std::to_string(P(300) + 2 * kN);
+  for (const char* name : {"f.txt", "c.txt"}) {
+    std::string text = ReadFile(first / name);
+    text.replace(text.find(depth), depth.size(), later);
+    test::WriteFile(first / name, text);
+  }
+  ScratchDir packed;
+  ASSERT_FALSE(RunJob(ResumeJob(first, packed, Packed(), P(500))).failed);
+  ScratchDir plain;
+  ASSERT_FALSE(RunJob(ResumeJob(first, plain, "", P(500))).failed);
+  ExpectSameFiles(packed, plain);
+}
+
+TEST_F(PackedSieve, EndOfTheSequenceEndsTheLoopWithASave) {
+  ScratchDir out;
+  const test::JobRun run = RunJob(NewJob(out, Packed(), 0, 2));
+  ASSERT_TRUE(Contains(run.log, "Sequence file " + PackedKFileName(Packed(), kLn, 11) +
+                                    " could opened."));
+  EXPECT_TRUE(Contains(run.log, "Stop request received."));
+  int64_t depth = 0;
+  ASSERT_TRUE(ParseCandidateHeader(ReadFile(out / "c.txt"), depth));
+  EXPECT_EQ(static_cast<uint64_t>(depth), P(m_ks.size() - 1));
+}
+
+TEST_F(PackedSieve, ExponentMismatchOnResumeIsRefused) {
+  ScratchDir first;
+  ASSERT_FALSE(RunJob(NewJob(first, "", P(100), 1)).failed);
+  ScratchDir out;
+  SieveJob job = ResumeJob(first, out, Packed(), P(200));
+  job.m_nExponent = 2 * kN;
+  // The sequence of 2N (ln 17) does not exist; had it existed, the
+  // exponents would have been compared.
+  const test::JobRun run = RunJob(job);
+  EXPECT_TRUE(run.failed);
+  EXPECT_FALSE(CTextFile::FileExists(out / "c.txt"));
+}
+
+TEST(PackedSieveBadFiles, DamagedSequenceFilesGiveTheirTextsAndWriteNothing) {
+  struct Case {
+    std::string bytes;
+    std::string text;
+  };
+  std::string lying(40 + 8, '\0');
+  lying[0] = 100;  // claims 100 values in room for 6
+  const Case cases[] = {
+      {"", "Error CreateFileMapping CPackedKDB file "},
+      {std::string(20, '\x7f'), " is shorter than its 40-byte header."},
+      {lying, " claims 100 values but its size holds only 6."},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    test::WriteFile(PackedKFileName(dir.Path().string(), kLn, 0), c.bytes);
+    ScratchDir out;
+    const test::JobRun run = RunJob(NewJob(out, dir.Path().string(), 0, 1));
+    EXPECT_TRUE(run.failed);
+    bool found = false;
+    for (const std::string& line : run.log) found |= line.find(c.text) != std::string::npos;
+    EXPECT_TRUE(found) << c.text;
+    EXPECT_FALSE(CTextFile::FileExists(out / "c.txt"));
+    EXPECT_EQ(run.messages.back(), "@");
+  }
+}
+
+// --- the create job -----------------------------------------------------------
+
+SieveJob PackJob(const std::string& dir, uint64_t pMax) {
+  SieveJob job;
+  job.m_nCommand = kCmdCreatePackedK;
+  job.m_strPackedKDir = dir;
+  job.m_nExponent = kN;
+  job.m_nLn = kLn;
+  job.m_pMax = pMax;
+  return job;
+}
+
+TEST(CreatePackedK, NewSequenceThenExtension) {
+  ScratchDir dir;
+  const std::string d = dir.Path().string();
+  const std::vector<uint64_t> ks = test::GeneratorKs(kN, 3000);
+  const uint64_t p1000 = ks[999] * 2 * kN + 1;
+  test::JobRun run = RunJob(PackJob(d, p1000));
+  ASSERT_FALSE(run.failed);
+  EXPECT_EQ(run.log[1], "Starting packed file generation in directory " + d + ".");
+  EXPECT_EQ(run.log[2], "Using exponent 65536 which is 2^16.");
+  EXPECT_EQ(run.log[3], "Sequence file " + PackedKFileName(d, kLn, 0) +
+                            " does not exist.  Starting new sequence.");
+  EXPECT_EQ(run.log.back(), "Packed K file generation stopped.");
+  EXPECT_EQ(test::ReadSequence(d, kLn), std::vector<uint64_t>(ks.begin(), ks.begin() + 1000));
+  EXPECT_EQ(std::filesystem::file_size(PackedKFileName(d, kLn, 0)), kPackedKFileBytes);
+
+  run = RunJob(PackJob(d, ks[2999] * 2 * kN + 1));
+  ASSERT_FALSE(run.failed);
+  EXPECT_TRUE(Contains(run.log, "Sequence file " + PackedKFileName(d, kLn, 0) +
+                                    " found.  Extending sequence."));
+  EXPECT_EQ(test::ReadSequence(d, kLn), ks);
+}
+
+TEST(CreatePackedK, StopAtOnceLeavesTheStartValueAndAMissingFolderFails) {
+  ScratchDir dir;
+  const std::string d = dir.Path().string();
+  const test::JobRun run = RunJob(PackJob(d, 0), [](CGfnThread& t) { t.RequestStop(); });
+  ASSERT_FALSE(run.failed);
+  EXPECT_EQ(test::ReadSequence(d, kLn), test::GeneratorKs(kN, 1));
+
+  const test::JobRun missing = RunJob(PackJob(d + "/nope", 0));
+  EXPECT_TRUE(missing.failed);
+  EXPECT_TRUE(Contains(missing.log, "Sequence file " + PackedKFileName(d + "/nope", kLn, 0) +
+                                        " could not be initialized."));
+}
+
+TEST(CreatePackedK, KilledWriterLosesOnlyItsLastSecondAndRepeatsNothing) {
+  ScratchDir dir;
+  const std::string d = dir.Path().string();
+  const std::string cli = ZENTROVA_CLI;
+  const std::string pMax = "2.5e13";
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    ::execl(cli.c_str(), cli.c_str(), "pack", "--dir", d.c_str(), "--exponent", "65536",
+            "--p-max", pMax.c_str(), "--isa", "scalar", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the first run ended before it was killed";
+  const std::vector<uint64_t> survived = test::ReadSequence(d, kLn);
+  EXPECT_GT(survived.size(), 1u) << "no header was published before the kill";
+
+  const std::string command = cli + " pack --dir " + d + " --exponent 65536 --p-max " + pMax +
+                              " > /dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::vector<uint64_t> all = test::ReadSequence(d, kLn);
+  ASSERT_GT(all.size(), survived.size());
+  const std::vector<uint64_t> expected = test::GeneratorKs(kN, all.size() + 1);
+  EXPECT_TRUE(std::equal(all.begin(), all.end(), expected.begin()));
+  EXPECT_GT(expected.back() * 2 * kN + 1, 25000000000000ULL);  // nothing missing at the end
+}
+
+}  // namespace
+}  // namespace zentrova
