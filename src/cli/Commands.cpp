@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include <cinttypes>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -129,6 +130,44 @@ int RunJob(const SieveJob& job) {
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
   return thread.Failed() ? kExitJobFailed : kExitOk;
+}
+
+// The benchmark job once per available kernel and for 1 .. all threads, with
+// p per second and the ratio to the portable kernel on one thread.
+int RunBenchComparison(const SieveJob& base) {
+  const CpuFeatures& cpu = GetCpuFeatures();
+  std::printf("zentrova bench: N = 65536, 500 bases, p up to %" PRIu64 "; %s\n", base.m_pMax,
+              cpu.brand.empty() ? "unknown processor" : cpu.brand.c_str());
+  std::printf("%-8s %7s %12s %10s %12s %10s\n", "kernel", "threads", "p sieved", "seconds",
+              "p/s", "vs scalar");
+  double reference = 0;
+  for (Isa isa : {Isa::kScalar, Isa::kAvx2, Isa::kAvx512}) {
+    if (!IsaAvailable(isa)) continue;
+    for (int threads = 1; threads <= HardwareThreads(); threads *= 2) {
+      SieveJob job = base;
+      job.m_isa = isa;
+      job.m_bNoSSE2 = isa == Isa::kScalar ? 1 : 0;
+      job.m_nThreads = threads;
+      RecordingSink sink;
+      CGfnThread thread(job, sink);
+      thread.Run();
+      int64_t ticks = 0;
+      for (const std::string& line : sink.LogLines()) {
+        if (line.rfind("Loop time was ", 0) == 0) ticks = std::strtoll(line.c_str() + 14, nullptr, 10);
+      }
+      if (thread.Failed() || ticks <= 0) {
+        std::fprintf(stderr, "zentrova: the %s run failed\n", IsaName(isa));
+        return kExitJobFailed;
+      }
+      const double seconds = static_cast<double>(ticks) / 1e9;
+      const double rate = static_cast<double>(thread.PCount()) / seconds;
+      if (reference == 0) reference = rate;
+      std::printf("%-8s %7d %12" PRId64 " %10.3f %12.0f %9.2fx\n", IsaName(isa), threads,
+                  thread.PCount(), seconds, rate, rate / reference);
+      std::fflush(stdout);
+    }
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -268,6 +307,7 @@ int RunBench(const SieveOptions& o) {
   SieveOptions options = o;
   if (options.pMax.empty()) options.pMax = kBenchDefaultPMax;
   if (!CommonOptions(options, job)) return kExitUsage;
+  if (o.compare) return RunBenchComparison(job);
   return RunJob(job);
 }
 

@@ -24,6 +24,7 @@ struct SieveOptions {
   std::string isa = "auto";
   bool force = false;
   std::string packedDir;  // read k from this packed K sequence
+  bool compare = false;   // bench: every kernel and thread count
 };
 
 // A p bound: plain digits or scientific notation with an integer value

@@ -103,6 +103,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 1024));
   cmdBench->add_option("--isa", benchOpts.isa,
                        "auto, scalar, avx2, avx512; 'list' prints what this processor has");
+  cmdBench->add_flag("--compare", benchOpts.compare,
+                     "Run the benchmark for every available kernel with 1, 2, 4, ... threads up to "
+                     "all, and print p per second with the ratio to the portable kernel");
   cmdBench->add_option("--packed-dir", benchOpts.packedDir,
                        "Read k from the packed K sequence for N = 65536 in this folder");
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <memory>
 
 #include "files/Format.h"
 #include "math/ModArith.h"
@@ -55,31 +56,58 @@ void CGfnThread::RunNormalSieve(CandidateSource* reader) {
       vector ? NormalSieveArray_SSE2(m_job.m_isa) : &NormalSieveArray;
   const FermatBatchFn fermat = vector ? FermatBatchFor(m_job.m_isa) : &FermatBatchScalar;
   const int fermatWidth = fermat == &FermatBatchScalar ? 4 : config::kVectorFermatBatch;
-  FactorCandidateGenerator generator(*m_wheel, fermat, fermatWidth);
-  generator.Reset(static_cast<int64_t>(twoN), m_normal.m_kCur);
   WorkerPool pool(m_job.m_nThreads);
+  const size_t workers = static_cast<size_t>(pool.Size());
+  // One generator per worker: each generates the candidates of its own span
+  // of k and runs them through the kernel, so generation is parallel too.
+  std::vector<std::unique_ptr<FactorCandidateGenerator>> generators;
+  if (reader == nullptr) {
+    for (size_t t = 0; t < workers; ++t) {
+      generators.push_back(std::make_unique<FactorCandidateGenerator>(*m_wheel, fermat, fermatWidth));
+    }
+  }
+  int64_t kExamined = m_normal.m_kCur;  // every k up to here has been looked at
+  double kPerCandidate = 12.0;           // k examined per candidate, measured as we go
   const bool saves = m_job.m_nCommand < 30;
 
+  enum class End { kNone, kEmpty, kReader, kLimit, kPMax };
+  struct Span {
+    std::vector<FactorCandidate> cands;
+    std::vector<std::vector<uint32_t>> hits;
+    End end = End::kNone;
+    uint64_t beyond = 0;
+  };
+  std::vector<Span> spans(workers);
   std::vector<FactorCandidate> batch;
   std::vector<std::vector<uint32_t>> hits;
   std::vector<uint8_t> struck;
   bool firstFromReader = reader != nullptr;
-  enum class End { kNone, kEmpty, kReader, kLimit, kPMax } end = End::kNone;
+  End end = End::kNone;
   uint64_t beyond = 0;  // the first p not sieved, for the end messages
 
+  // A candidate p that ends the loop instead of being sieved.
+  auto ending = [&](uint64_t p) {
+    if (p >= kMaxModulus) return End::kLimit;
+    if (m_job.m_pMax != 0 && p > m_job.m_pMax) return End::kPMax;
+    return End::kNone;
+  };
+
   while (end == End::kNone) {
-    // 1. Next batch of p.
+    const std::vector<int32_t>& cand = m_normal.m_pCand;
     const int64_t workPerP =
-        std::max<int64_t>(1, static_cast<int64_t>(m_normal.m_pCand.size()) * std::max(ln, 1));
-    const int64_t wanted =
-        m_normal.m_pCand.empty()
-            ? 1
-            : std::clamp<int64_t>(config::kNormalBatchWork * pool.Size() / workPerP, pool.Size(),
-                                  config::kNormalMaxBatch);
+        std::max<int64_t>(1, static_cast<int64_t>(cand.size()) * std::max(ln, 1));
+    // p per worker that make a batch of about kNormalBatchWork squarings each.
+    const int64_t perWorker =
+        cand.empty() ? 1
+                     : std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
+                                           config::kNormalMaxBatch / static_cast<int64_t>(workers));
     batch.clear();
-    while (static_cast<int64_t>(batch.size()) < wanted) {
-      FactorCandidate c;
-      if (reader != nullptr) {
+    hits.clear();
+    if (reader != nullptr) {
+      // 1. Next batch of k from the reader, then 2. the kernels in parallel.
+      const int64_t wanted = cand.empty() ? 1 : perWorker * static_cast<int64_t>(workers);
+      while (static_cast<int64_t>(batch.size()) < wanted) {
+        FactorCandidate c;
         if (firstFromReader) {
           c.k = m_normal.m_kCur;
           firstFromReader = false;
@@ -91,29 +119,64 @@ void CGfnThread::RunNormalSieve(CandidateSource* reader) {
         const uint64_t kBound = (kMaxModulus - 2) / twoN;
         c.p = c.k < 0 || static_cast<uint64_t>(c.k) > kBound ? kMaxModulus
                                                               : static_cast<uint64_t>(c.k) * twoN + 1;
-      } else {
-        c = generator.NextFactorCandidate();
+        if ((end = ending(c.p)) != End::kNone) {
+          beyond = c.p;
+          break;
+        }
+        batch.push_back(c);
       }
-      if (c.p >= kMaxModulus) {
-        end = End::kLimit;
-        beyond = c.p;
-        break;
+      hits.resize(batch.size());
+      pool.ParallelFor(batch.size(), [&](size_t i) {
+        hits[i].clear();
+        kernel(cand.data(), cand.size(), ln, batch[i].p, hits[i]);
+      });
+    } else {
+      // 1 and 2. Each worker generates the candidates of its span of k and
+      // sieves them; the spans follow each other in k.
+      const int64_t span =
+          std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(perWorker) * kPerCandidate));
+      pool.ParallelFor(workers, [&](size_t t) {
+        Span& out = spans[t];
+        out.cands.clear();
+        out.end = End::kNone;
+        const int64_t lo = kExamined + 1 + static_cast<int64_t>(t) * span;
+        const int64_t hi = lo + span - 1;
+        FactorCandidateGenerator& gen = *generators[t];
+        gen.Reset(static_cast<int64_t>(twoN), lo - 1);
+        for (;;) {
+          const FactorCandidate c = gen.NextFactorCandidate();
+          if (c.k > hi) break;
+          if ((out.end = ending(c.p)) != End::kNone) {
+            out.beyond = c.p;
+            break;
+          }
+          out.cands.push_back(c);
+          if (cand.empty()) break;  // one round is all an empty list gets
+        }
+        out.hits.resize(out.cands.size());
+        for (size_t i = 0; i < out.cands.size(); ++i) {
+          out.hits[i].clear();
+          kernel(cand.data(), cand.size(), ln, out.cands[i].p, out.hits[i]);
+        }
+      });
+      for (Span& sp : spans) {
+        for (size_t i = 0; i < sp.cands.size(); ++i) {
+          batch.push_back(sp.cands[i]);
+          hits.push_back(std::move(sp.hits[i]));
+        }
+        if (sp.end != End::kNone) {
+          end = sp.end;
+          beyond = sp.beyond;
+          break;
+        }
+        if (cand.empty() && !batch.empty()) break;
       }
-      if (m_job.m_pMax != 0 && c.p > m_job.m_pMax) {
-        end = End::kPMax;
-        beyond = c.p;
-        break;
+      kExamined += span * static_cast<int64_t>(workers);
+      if (batch.size() > 8) {
+        kPerCandidate = static_cast<double>(span * static_cast<int64_t>(workers)) /
+                        static_cast<double>(batch.size());
       }
-      batch.push_back(c);
     }
-
-    // 2. Kernels: every p of the batch against the bases as they stand.
-    const std::vector<int32_t>& cand = m_normal.m_pCand;
-    hits.resize(batch.size());
-    pool.ParallelFor(batch.size(), [&](size_t i) {
-      hits[i].clear();
-      kernel(cand.data(), cand.size(), ln, batch[i].p, hits[i]);
-    });
 
     // 3. Hits, in increasing p; within one p from the highest position down.
     struck.assign(cand.size(), 0);
