@@ -129,6 +129,38 @@ bool WriteCandidateList(std::vector<int32_t>& cand, const SieveRange& range,
   return true;
 }
 
+bool WriteCandidateBitmap(const std::vector<uint32_t>& bitmap, int64_t count,
+                          const SieveRange& range, const std::string& path, const LogFn& log,
+                          int64_t* written) {
+  AtomicTextFile out(path);
+  if (!out.Open()) {
+    log(StrFormat("Unable to open output file %s.", path.c_str()));
+    return false;
+  }
+  std::FILE* f = out.GetStream();
+  std::fprintf(f, "ABC $a^$b+1 // %" PRId64 "\n", static_cast<int64_t>(range.pCur));
+  int64_t n = 0;
+  const int64_t words = static_cast<int64_t>(bitmap.size());
+  for (int64_t b = std::max<int64_t>(range.bMin, 0); b <= range.bMax && (b >> 5) < words; b += 2) {
+    if ((bitmap[static_cast<size_t>(b >> 5)] >> (b & 31)) & 1) {
+      std::fprintf(f, "%d %d\n", static_cast<int>(b), range.exponent);
+      ++n;
+    }
+  }
+  if (!out.Commit()) {
+    log(StrFormat("Unable to write output file %s: %s.", path.c_str(), std::strerror(errno)));
+    return false;
+  }
+  if (written != nullptr) *written = n;
+  if (n != count) {
+    log(StrFormat("Consistency error, found %d candidates, expected %d candidates.",
+                  static_cast<int>(n), static_cast<int>(count)));
+  }
+  log(StrFormat("%d items %" PRId64 " p value written to %s.", static_cast<int>(n),
+                static_cast<int64_t>(range.pCur), path.c_str()));
+  return true;
+}
+
 std::string FactorFileTimeStamp() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};

@@ -75,6 +75,14 @@ bool ReadFactorFile(const std::string& path, FactorFileContents& out);
 bool WriteCandidateList(std::vector<int32_t>& cand, const SieveRange& range,
                         const std::string& path, const LogFn& log);
 
+// Writes the candidate file from a bitmap of bases (bit b of word b / 32 set:
+// b is a candidate), walking bMin, bMin + 2, ... <= bMax. When the number
+// written differs from `count` the mismatch is reported; the file stays.
+// Returns the number written through `written`.
+bool WriteCandidateBitmap(const std::vector<uint32_t>& bitmap, int64_t count,
+                          const SieveRange& range, const std::string& path, const LogFn& log,
+                          int64_t* written = nullptr);
+
 // Verifies every record (reporting the first failure), sorts by b (stable) and
 // writes the factor file with the local time of writing.
 bool WriteFactorFile(std::vector<FactorRecord>& factors, const SieveRange& range,
