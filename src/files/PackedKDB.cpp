@@ -1,1 +1,313 @@
 #include "files/PackedKDB.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace zentrova {
+
+namespace {
+
+constexpr uint64_t kCountOffset = 0;
+constexpr uint64_t kFirstValueOffset = 8;
+constexpr uint64_t kReserved16Offset = 16;
+constexpr uint64_t kLastValueOffset = 24;
+constexpr uint64_t kReserved32Offset = 32;
+constexpr uint32_t kFieldMask = 1023;
+
+// Byte by byte, so the file reads the same on a big-endian host; compilers
+// turn these into single loads and stores on little-endian ones.
+uint32_t LoadLE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint64_t LoadLE64(const uint8_t* p) {
+  return static_cast<uint64_t>(LoadLE32(p)) | (static_cast<uint64_t>(LoadLE32(p + 4)) << 32);
+}
+
+void StoreLE32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+void StoreLE64(uint8_t* p, uint64_t v) {
+  StoreLE32(p, static_cast<uint32_t>(v));
+  StoreLE32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
+// Values a file of size bytes can hold, before the limit of the 32-bit count.
+uint64_t RawCapacity(uint64_t size) {
+  if (size < CPackedKDB::kHeaderBytes) return 0;
+  return (size - CPackedKDB::kHeaderBytes) / 4 * 3;
+}
+
+std::string SystemText(int err) {
+  return std::strerror(err);
+}
+
+}  // namespace
+
+bool CPackedKDB::InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_t size,
+                                 std::string& error) {
+  Close();
+  // The start value is stored as value 0, so even a new file needs one word.
+  if (size < kHeaderBytes + 4) {
+    error = "Error, CPackedKDB file " + m_strName + " needs at least " +
+            std::to_string(kHeaderBytes + 4) + " bytes for its header and first value.";
+    return false;
+  }
+  if (!m_file.Open(m_strName, MappedFile::Access::kCreateExclusive)) {
+    error =
+        "Error in InitOpenNewFile for PackedPrimeDB file " + m_strName + "\n" + SystemText(errno);
+    return false;
+  }
+  if (!MapForWrite(size, error)) {
+    // Nothing of value is in the file yet; leaving it would only make the
+    // next attempt fail on an existing name.
+    m_file.Unlink();
+    Close();
+    return false;
+  }
+  uint8_t* header = m_file.Data();
+  StoreLE32(header + 4, 0);
+  m_count = 1;
+  m_firstValue = startValue;
+  m_reserved16 = reserved;
+  m_lastValue = startValue;
+  m_reserved32 = reserved;
+  WriteHeader();
+  // Fresh zeros already, but a difference of 0 for value 0 is part of the
+  // format, not an accident of ftruncate.
+  for (uint64_t word = 0; word < 2 && kHeaderBytes + 4 * word + 4 <= size; ++word) {
+    StoreLE32(DataWord(word), 0);
+  }
+  m_readOnly = false;
+  return LoadHeader();
+}
+
+bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
+  Close();
+  if (!m_file.Open(m_strName, MappedFile::Access::kReadWriteExclusive)) {
+    error = "Error in WriteOpenDB for PackedPrimeDB file " + m_strName + "\n" + SystemText(errno);
+    return false;
+  }
+  uint64_t fileSize = 0;
+  if (!m_file.FileSize(fileSize)) {
+    error = "Error getting size of PackedPrimeDB file " + m_strName + "\n" + SystemText(errno);
+    Close();
+    return false;
+  }
+  if (fileSize > size) {
+    error = "Error, attempting to write open a small length for PackedPrimeDB file " + m_strName;
+    Close();
+    return false;
+  }
+  // The header is checked before anything is mapped or extended, so a file
+  // that is refused stays exactly as it was.
+  uint8_t header[kHeaderBytes] = {};
+  if (fileSize >= kHeaderBytes && !m_file.ReadAt(header, sizeof header, 0)) {
+    error = "Error reading the header of CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    Close();
+    return false;
+  }
+  if (!CheckHeader(header, fileSize, error) || !MapForWrite(size, error)) {
+    Close();
+    return false;
+  }
+  m_readOnly = false;
+  return LoadHeader();
+}
+
+bool CPackedKDB::OpenForRead(std::string& error) {
+  Close();
+  if (!m_file.Open(m_strName, MappedFile::Access::kReadShared)) {
+    error = "Error opening CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    return false;
+  }
+  uint64_t fileSize = 0;
+  if (!m_file.FileSize(fileSize)) {
+    error = "Error getting size of CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    Close();
+    return false;
+  }
+  if (fileSize == 0) {
+    // An empty file cannot be mapped at all.
+    error = "Error CreateFileMapping CPackedKDB file " + m_strName + "\n" + SystemText(EINVAL);
+    Close();
+    return false;
+  }
+  if (!CheckHeader(nullptr, fileSize, error)) {
+    Close();
+    return false;
+  }
+  if (!m_file.Map(fileSize)) {
+    error = "Error MapViewOfFile CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    Close();
+    return false;
+  }
+  if (!CheckHeader(m_file.Data(), fileSize, error)) {
+    Close();
+    return false;
+  }
+  m_capacity = std::min<uint64_t>(RawCapacity(fileSize), std::numeric_limits<uint32_t>::max());
+  m_readOnly = true;
+  return LoadHeader();
+}
+
+bool CPackedKDB::MapForWrite(uint64_t size, std::string& error) {
+  // The count is 32 bits wide, which caps what any size can be used for.
+  m_capacity = std::min<uint64_t>(RawCapacity(size), std::numeric_limits<uint32_t>::max());
+  if (!m_file.Extend(size)) {
+    error = "Error CreateFileMapping CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    return false;
+  }
+  if (!m_file.Map(size)) {
+    error = "Error MapViewOfFile CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CPackedKDB::CheckHeader(const uint8_t* header, uint64_t fileSize, std::string& error) const {
+  if (fileSize < kHeaderBytes) {
+    error = "Error, CPackedKDB file " + m_strName + " is shorter than its 40-byte header.";
+    return false;
+  }
+  if (header == nullptr) return true;
+  const uint32_t count = LoadLE32(header + kCountOffset);
+  const uint64_t holds = RawCapacity(fileSize);
+  if (count > holds) {
+    error = "Error, CPackedKDB file " + m_strName + " claims " + std::to_string(count) +
+            " values but its size holds only " + std::to_string(holds) + ".";
+    return false;
+  }
+  return true;
+}
+
+bool CPackedKDB::LoadHeader() {
+  if (!m_file.IsMapped()) return false;
+  const uint8_t* header = m_file.Data();
+  m_count = LoadLE32(header + kCountOffset);
+  m_firstValue = LoadLE64(header + kFirstValueOffset);
+  m_reserved16 = LoadLE64(header + kReserved16Offset);
+  m_lastValue = LoadLE64(header + kLastValueOffset);
+  m_reserved32 = LoadLE64(header + kReserved32Offset);
+  Rewind();
+  m_writeWord = m_count / 3;
+  m_writeShift = 10 * (m_count % 3);
+  return true;
+}
+
+bool CPackedKDB::Rewind() {
+  m_readIndex = 0;
+  m_readWord = 0;
+  m_readShift = 0;
+  m_lastRead = m_firstValue;
+  return true;
+}
+
+bool CPackedKDB::ReadNext64KValue(uint64_t& value, std::string& error) {
+  // The count never exceeds what the mapping holds, so the word read here is
+  // always inside it.
+  if (m_readIndex >= m_count) {
+    error = "File read overflow in ReadNext64KValue";
+    return false;
+  }
+  const uint32_t word = LoadLE32(DataWord(m_readWord));
+  value = m_lastRead + ((word >> m_readShift) & kFieldMask);
+  m_lastRead = value;
+  ++m_readIndex;
+  if (m_readShift == 20) {
+    m_readShift = 0;
+    ++m_readWord;
+  } else {
+    m_readShift += 10;
+  }
+  return true;
+}
+
+bool CPackedKDB::WriteNew64KValue(uint64_t value, std::string& error) {
+  if (m_readOnly || !m_file.IsMapped()) {
+    error = "Error, CPackedKDB file " + m_strName + " is not open for writing.";
+    return false;
+  }
+  if (m_count >= m_capacity) {
+    error = "File write overflow in WriteNew64KValue";
+    return false;
+  }
+  const uint64_t difference = value - m_lastValue;
+  if (value < m_lastValue || difference > kMaxDifference) {
+    error = "Difference overflow on WriteNew64KValue";
+    return false;
+  }
+  // Words behind the count may hold bits of values a killed writer never
+  // published, so the field is cleared rather than merely OR-ed into.
+  uint8_t* p = DataWord(m_writeWord);
+  uint32_t word = LoadLE32(p);
+  word &= ~(kFieldMask << m_writeShift);
+  word |= static_cast<uint32_t>(difference) << m_writeShift;
+  StoreLE32(p, word);
+  m_lastValue = value;
+  ++m_count;
+  if (m_writeShift == 20) {
+    m_writeShift = 0;
+    ++m_writeWord;
+  } else {
+    m_writeShift += 10;
+  }
+  return true;
+}
+
+bool CPackedKDB::FlushHeader(std::string& error) {
+  if (m_readOnly || !m_file.IsMapped()) {
+    error = "Error, CPackedKDB file " + m_strName + " is not open for writing.";
+    return false;
+  }
+  WriteHeader();
+  if (!m_file.Sync(false)) {
+    error = "Error flushing CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    return false;
+  }
+  return true;
+}
+
+void CPackedKDB::WriteHeader() {
+  // Offset 4 belongs to no one and is left as it is.
+  uint8_t* header = m_file.Data();
+  StoreLE32(header + kCountOffset, m_count);
+  StoreLE64(header + kFirstValueOffset, m_firstValue);
+  StoreLE64(header + kReserved16Offset, m_reserved16);
+  StoreLE64(header + kLastValueOffset, m_lastValue);
+  StoreLE64(header + kReserved32Offset, m_reserved32);
+}
+
+void CPackedKDB::Close() {
+  if (m_file.IsMapped() && !m_readOnly) {
+    WriteHeader();
+    m_file.Sync(true);
+  }
+  m_file.Close();
+  Reset();
+}
+
+void CPackedKDB::Reset() {
+  m_readOnly = true;
+  m_capacity = 0;
+  m_count = 0;
+  m_firstValue = 0;
+  m_reserved16 = 0;
+  m_lastValue = 0;
+  m_reserved32 = 0;
+  m_readIndex = 0;
+  m_readWord = 0;
+  m_readShift = 0;
+  m_lastRead = 0;
+  m_writeWord = 0;
+  m_writeShift = 0;
+}
+
+}  // namespace zentrova

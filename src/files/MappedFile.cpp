@@ -1,0 +1,180 @@
+#include "files/MappedFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+namespace zentrova {
+
+namespace {
+
+constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
+
+// Closes fd and unlinks path if asked, keeping the errno of the failure that
+// led here rather than one from the cleanup.
+void Abandon(int fd, const std::string& path, bool unlink) {
+  const int saved = errno;
+  if (unlink) ::unlink(path.c_str());
+  ::close(fd);
+  errno = saved;
+}
+
+}  // namespace
+
+bool MappedFile::Open(const std::string& path, Access access) {
+  Close();
+  int flags = O_CLOEXEC | O_NOCTTY;
+  // Without O_NONBLOCK, opening a named pipe for reading would wait for a
+  // writer forever; on regular files the flag changes nothing.
+  flags |= O_NONBLOCK;
+  int lock = LOCK_EX;
+  switch (access) {
+    case Access::kCreateExclusive:
+      flags |= O_RDWR | O_CREAT | O_EXCL;
+      break;
+    case Access::kReadWriteExclusive:
+      flags |= O_RDWR;
+      break;
+    case Access::kReadShared:
+      flags |= O_RDONLY;
+      lock = LOCK_SH;
+      break;
+  }
+  const bool creating = access == Access::kCreateExclusive;
+  const int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) return false;
+
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    Abandon(fd, path, creating);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+    Abandon(fd, path, false);
+    return false;
+  }
+  if (::flock(fd, lock | LOCK_NB) != 0) {
+    // Someone opened the file between our create and our lock; the file is
+    // ours and still empty, so it goes rather than lingering as debris.
+    Abandon(fd, path, creating);
+    return false;
+  }
+  m_path = path;
+  m_fd = fd;
+  m_writable = access != Access::kReadShared;
+  return true;
+}
+
+bool MappedFile::FileSize(uint64_t& size) const {
+  size = 0;
+  struct stat st {};
+  if (m_fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  if (::fstat(m_fd, &st) != 0) return false;
+  size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool MappedFile::ReadAt(void* buffer, size_t length, uint64_t offset) const {
+  if (m_fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  auto* out = static_cast<char*>(buffer);
+  while (length > 0) {
+    if (offset > kMaxOffset) {
+      errno = EINVAL;
+      return false;
+    }
+    const ssize_t n = ::pread(m_fd, out, length, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      // The file ended early: it shrank after its size was taken.
+      errno = EIO;
+      return false;
+    }
+    out += n;
+    length -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool MappedFile::Extend(uint64_t size) {
+  uint64_t current = 0;
+  if (!FileSize(current)) return false;
+  if (current >= size) return true;
+  if (size > kMaxOffset) {
+    errno = EFBIG;
+    return false;
+  }
+  return ::ftruncate(m_fd, static_cast<off_t>(size)) == 0;
+}
+
+bool MappedFile::Map(uint64_t length) {
+  Unmap();
+  if (m_fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  if (length == 0) {
+    errno = EINVAL;
+    return false;
+  }
+  if (length > std::numeric_limits<size_t>::max()) {
+    errno = ENOMEM;
+    return false;
+  }
+  const int prot = m_writable ? (PROT_READ | PROT_WRITE) : PROT_READ;
+  void* p = ::mmap(nullptr, static_cast<size_t>(length), prot, MAP_SHARED, m_fd, 0);
+  if (p == MAP_FAILED) return false;
+  m_pData = static_cast<uint8_t*>(p);
+  m_mappedLength = length;
+  return true;
+}
+
+bool MappedFile::Sync(bool wait) {
+  if (m_pData == nullptr) return true;
+  return ::msync(m_pData, static_cast<size_t>(m_mappedLength), wait ? MS_SYNC : MS_ASYNC) == 0;
+}
+
+bool MappedFile::Unlink() {
+  if (m_path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  return ::unlink(m_path.c_str()) == 0;
+}
+
+void MappedFile::Unmap() {
+  if (m_pData != nullptr) {
+    ::munmap(m_pData, static_cast<size_t>(m_mappedLength));
+    m_pData = nullptr;
+    m_mappedLength = 0;
+  }
+}
+
+void MappedFile::Close() {
+  const int saved = errno;
+  Unmap();
+  if (m_fd >= 0) {
+    ::close(m_fd);
+    m_fd = -1;
+  }
+  m_writable = false;
+  m_path.clear();
+  errno = saved;
+}
+
+}  // namespace zentrova

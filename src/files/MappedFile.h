@@ -1,0 +1,72 @@
+// A file descriptor with an advisory lock and an optional whole-file memory
+// mapping, released together (unmap, then close, which drops the lock).
+//
+// Every call reports failure as false with errno set, so the owner can word
+// its own message. Locks are taken without waiting: a file held by another
+// writer is an error for the caller to report, never a reason to hang.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zentrova {
+
+class MappedFile {
+ public:
+  enum class Access {
+    kCreateExclusive,     // new file only, read-write, exclusive lock
+    kReadWriteExclusive,  // existing file, read-write, exclusive lock
+    kReadShared,          // existing file, read-only, shared lock
+  };
+
+  MappedFile() = default;
+  ~MappedFile() { Close(); }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  // Opens and locks a regular file. Anything else (a folder, a device, a
+  // pipe) is refused as EISDIR or ENODEV, since none of them can be mapped.
+  // A file that this call created is removed again when the lock fails.
+  bool Open(const std::string& path, Access access);
+
+  // The size of the file on disk, which may differ from the mapped length.
+  bool FileSize(uint64_t& size) const;
+
+  // Reads exactly length bytes at offset, without mapping anything.
+  bool ReadAt(void* buffer, size_t length, uint64_t offset) const;
+
+  // Grows the file to size with zeros; a longer file is left as it is.
+  bool Extend(uint64_t size);
+
+  // Maps the first length bytes, writable when the file was opened so. An
+  // existing mapping is released first. A length of 0 fails with EINVAL.
+  bool Map(uint64_t length);
+
+  // Schedules (wait false) or completes (wait true) the write-back of the
+  // mapping.
+  bool Sync(bool wait);
+
+  // Removes the file from its folder; used to take back a file this object
+  // created and could not complete.
+  bool Unlink();
+
+  void Close();
+
+  bool IsOpen() const { return m_fd >= 0; }
+  bool IsMapped() const { return m_pData != nullptr; }
+  bool IsWritable() const { return m_writable; }
+  uint8_t* Data() const { return m_pData; }
+  uint64_t MappedLength() const { return m_mappedLength; }
+
+ private:
+  void Unmap();
+
+  std::string m_path;
+  int m_fd = -1;
+  bool m_writable = false;
+  uint8_t* m_pData = nullptr;
+  uint64_t m_mappedLength = 0;
+};
+
+}  // namespace zentrova
