@@ -2,6 +2,7 @@
 
 #include "math/CpuFeatures.h"
 #include "math/FactorCandidates.h"
+#include "sieve/kernels/WideKernel.h"
 
 namespace zentrova {
 
@@ -51,15 +52,95 @@ Isa BestIsa() {
   return Isa::kScalar;
 }
 
+#ifdef ZENTROVA_HAVE_X86_KERNELS
+namespace {
+
+// The vector kernels behind the common signature: scratch and hit buffers
+// per thread, and the portable kernel for p outside their range.
+void NormalAvx512(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits) {
+  thread_local std::vector<uint64_t> scratch;
+  thread_local std::vector<uint32_t> found;
+  scratch.resize(8 * ((n + 8) / 8));
+  found.resize(n + 1);
+  size_t count = 0;
+  if (n == 0) return;
+  if (!kernels::avx512ifma::NormalSieveRaw(cand, n, ln, p, scratch.data(), found.data(), count)) {
+    NormalSieveArray(cand, n, ln, p, hits);
+    return;
+  }
+  hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+void NormalAvx2(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits) {
+  thread_local std::vector<uint32_t> found;
+  found.resize(n + 1);
+  size_t count = 0;
+  if (n == 0) return;
+  if (!kernels::avx2::NormalSieveRaw(cand, n, ln, p, found.data(), count)) {
+    NormalSieveArray(cand, n, ln, p, hits);
+    return;
+  }
+  hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+}  // namespace
+#endif
+
 NormalKernelFn NormalSieveArray_SSE2(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();
 #ifdef ZENTROVA_HAVE_X86_KERNELS
-  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) {
-    return &kernels::avx512ifma::NormalSieveArray;
-  }
-  if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) return &kernels::avx2::NormalSieveArray;
+  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &NormalAvx512;
+  if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) return &NormalAvx2;
 #endif
   return &NormalSieveArray;
+}
+
+bool Athlon8xCondLoopArray(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
+                           std::vector<uint32_t>& roots, size_t capacity) {
+  return WideRootsPortable(p, a0, n, bMax, WideOrder::kAthlon, roots, capacity);
+}
+
+namespace {
+
+bool WidePortableSse(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
+                     std::vector<uint32_t>& roots, size_t capacity) {
+  return WideRootsPortable(p, a0, n, bMax, WideOrder::kSse, roots, capacity);
+}
+
+#ifdef ZENTROVA_HAVE_X86_KERNELS
+struct SseOrders {
+  uint8_t first[32];
+  uint8_t later[32];
+  SseOrders() {
+    WideStageOrder(WideOrder::kSse, true, first);
+    WideStageOrder(WideOrder::kSse, false, later);
+  }
+};
+
+bool WideAvx512(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<uint32_t>& roots,
+                size_t capacity) {
+  static const SseOrders orders;
+  thread_local std::vector<uint32_t> found;
+  const size_t room = capacity > roots.size() ? capacity - roots.size() : 0;
+  found.resize(room + 1);
+  size_t count = 0;
+  if (!kernels::avx512ifma::WideSieveRaw(p, a0, n, bMax, orders.first, orders.later, found.data(),
+                                         room, count)) {
+    return WidePortableSse(p, a0, n, bMax, roots, capacity);
+  }
+  roots.insert(roots.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
+  return roots.size() < capacity;
+}
+#endif
+
+}  // namespace
+
+WideKernelFn WideSieveArray_SSE(Isa isa) {
+  if (isa == Isa::kAuto) isa = BestIsa();
+#ifdef ZENTROVA_HAVE_X86_KERNELS
+  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &WideAvx512;
+#endif
+  return &WidePortableSse;
 }
 
 FermatBatchFn FermatBatchFor(Isa isa) {

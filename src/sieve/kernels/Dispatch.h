@@ -42,17 +42,38 @@ NormalKernelFn NormalSieveArray_SSE2(Isa isa);
 using FermatBatchFn = void (*)(const uint64_t* p, int n, bool* pass);
 FermatBatchFn FermatBatchFor(Isa isa);
 
+// The wide-mode kernels (see WideKernel.h): the roots of x^N == -1 (mod p)
+// that are at most bMax, from a primitive 2N-th root of unity a0, appended
+// to `roots`. False when more than `capacity` roots would be stored.
+using WideKernelFn = bool (*)(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
+                              std::vector<uint32_t>& roots, size_t capacity);
+
+// The portable kernel.
+bool Athlon8xCondLoopArray(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
+                           std::vector<uint32_t>& roots, size_t capacity);
+
+// The vector kernel for a level (AVX-512 IFMA for p < 2^51, else portable
+// arithmetic), storing in its own order.
+WideKernelFn WideSieveArray_SSE(Isa isa);
+
+// The instruction-set files. They work on raw buffers only and return false
+// for a p outside their range, which the callers then hand to the portable
+// code.
 namespace kernels {
 namespace avx2 {
-// 2^31 < p < 2^50 run in double-precision lanes; others in the portable kernel.
-void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
-                      std::vector<uint32_t>& hits);
+// 2^31 < p < 2^50; hits has room for n entries.
+bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, uint64_t p, uint32_t* hits,
+                    size_t& count);
 }  // namespace avx2
 namespace avx512ifma {
-// 2^31 < p < 2^52 run in vector lanes; others in the portable kernel.
-void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
-                      std::vector<uint32_t>& hits);
+// 2^31 < p < 2^52; scratch has room for 8 * ((n + 8) / 8) values, hits for n.
+bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, uint64_t p, uint64_t* scratch,
+                    uint32_t* hits, size_t& count);
 void FermatBatch(const uint64_t* p, int n, bool* pass);
+// p < 2^51 and N >= 128. The orders are 32 entries: index of x_j in the stage
+// ((j - 1) / 2), plus 0x80 for p - x_j.
+bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_t* firstOrder,
+                  const uint8_t* laterOrder, uint32_t* roots, size_t capacity, size_t& count);
 }  // namespace avx512ifma
 }  // namespace kernels
 

@@ -10,6 +10,8 @@
 // residue congruent to -1 is exactly -1.0.
 //
 // Compiled with -mavx2 -mfma; called only after the dispatcher has seen both.
+// Like every instruction-set file it uses no standard-library templates, so
+// no copy of them built with these flags can stand in for the portable one.
 #include <immintrin.h>
 
 #include "sieve/kernels/Dispatch.h"
@@ -29,10 +31,10 @@ inline __m256d Square(__m256d x, __m256d p, __m256d pinv) {
   return _mm256_add_pd(_mm256_fnmadd_pd(q, p, h), l);
 }
 
-inline void AppendHits(int mask, size_t base, size_t n, std::vector<uint32_t>& hits) {
+inline void AppendHits(int mask, size_t base, size_t n, uint32_t* hits, size_t& count) {
   while (mask != 0) {
     const int lane = __builtin_ctz(static_cast<unsigned>(mask));
-    if (base + lane < n) hits.push_back(static_cast<uint32_t>(base + lane));
+    if (base + lane < n) hits[count++] = static_cast<uint32_t>(base + lane);
     mask &= mask - 1;
   }
 }
@@ -40,7 +42,7 @@ inline void AppendHits(int mask, size_t base, size_t n, std::vector<uint32_t>& h
 // U vectors of 4 bases side by side to hide the multiply latency.
 template <int U>
 inline void Block(const int32_t* cand, size_t j, size_t n, int ln, __m256d p, __m256d pinv,
-                  std::vector<uint32_t>& hits) {
+                  uint32_t* hits, size_t& count) {
   __m256d x[U];
   for (int u = 0; u < U; ++u) {
     alignas(32) double v[4];
@@ -56,25 +58,25 @@ inline void Block(const int32_t* cand, size_t j, size_t n, int ln, __m256d p, __
   const __m256d minusOne = _mm256_set1_pd(-1.0);
   for (int u = 0; u < U; ++u) {
     const int mask = _mm256_movemask_pd(_mm256_cmp_pd(x[u], minusOne, _CMP_EQ_OQ));
-    if (mask != 0) AppendHits(mask, j + 4 * u, n, hits);
+    if (mask != 0) AppendHits(mask, j + 4 * u, n, hits, count);
   }
 }
 
 }  // namespace
 
-void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
-                      std::vector<uint32_t>& hits) {
-  if (n == 0) return;
-  if (p <= kMinP || p >= kMaxP) {
-    zentrova::NormalSieveArray(cand, n, ln, p, hits);
-    return;
-  }
+bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, uint64_t p, uint32_t* hits,
+                    size_t& count) {
+  count = 0;
+  if (p <= kMinP || p >= kMaxP) return false;
   const __m256d vp = _mm256_set1_pd(static_cast<double>(p));
   const __m256d vpinv = _mm256_set1_pd(1.0 / static_cast<double>(p));
   constexpr size_t kUnroll = 8;
   size_t j = 0;
-  for (; j + 4 * kUnroll <= n; j += 4 * kUnroll) Block<kUnroll>(cand, j, n, ln, vp, vpinv, hits);
-  for (; j < n; j += 4 * 2) Block<2>(cand, j, n, ln, vp, vpinv, hits);
+  for (; j + 4 * kUnroll <= n; j += 4 * kUnroll) {
+    Block<kUnroll>(cand, j, n, ln, vp, vpinv, hits, count);
+  }
+  for (; j < n; j += 4 * 2) Block<2>(cand, j, n, ln, vp, vpinv, hits, count);
+  return true;
 }
 
 }  // namespace zentrova::kernels::avx2

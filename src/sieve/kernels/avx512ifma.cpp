@@ -10,11 +10,11 @@
 // as well, because b^2 / 2^52 < 2^10 < p. Larger p go to the portable kernel.
 //
 // Compiled with -mavx512f -mavx512vl -mavx512dq -mavx512ifma; called only
-// after the dispatcher has seen those features.
+// after the dispatcher has seen those features. Like every instruction-set
+// file it uses no standard-library templates, so no copy of them built with
+// these flags can stand in for the portable one.
 #include <immintrin.h>
 
-#include <algorithm>
-#include <vector>
 
 #include "math/FactorCandidates.h"
 #include "sieve/kernels/Dispatch.h"
@@ -34,10 +34,10 @@ uint64_t NegInverse52Scalar(uint64_t p) {
   return (~inv + 1) & kMask52;
 }
 
-inline void AppendHits(__mmask8 mask, size_t base, std::vector<uint32_t>& hits) {
+inline void AppendHits(__mmask8 mask, size_t base, uint32_t* hits, size_t& count) {
   while (mask != 0) {
     const int lane = __builtin_ctz(mask);
-    hits.push_back(static_cast<uint32_t>(base + lane));
+    hits[count++] = static_cast<uint32_t>(base + lane);
     mask = static_cast<__mmask8>(mask & (mask - 1));
   }
 }
@@ -92,18 +92,13 @@ void Chains(uint64_t* x, size_t vectors, int ln, __m512i p, __m512i pinv) {
 
 }  // namespace
 
-void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
-                      std::vector<uint32_t>& hits) {
-  if (n == 0) return;
-  if (p <= kMinP || p >= kMaxP52) {
-    zentrova::NormalSieveArray(cand, n, ln, p, hits);
-    return;
-  }
+bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, uint64_t p, uint64_t* x,
+                    uint32_t* hits, size_t& count) {
+  count = 0;
+  if (p <= kMinP || p >= kMaxP52) return false;
   // The residues, plus one chain on 1 behind the bases: its result R^(1-N)
   // gives the value p - R^(1-N) that b's result equals when b^N == -1.
-  thread_local std::vector<uint64_t> x;
   const size_t vectors = (n + 1 + 7) / 8;
-  x.resize(8 * vectors);
   for (size_t i = 0; i < n; ++i) x[i] = static_cast<uint32_t>(cand[i]);
   x[n] = 1;
   for (size_t i = n + 1; i < 8 * vectors; ++i) x[i] = 0;
@@ -111,20 +106,20 @@ void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
   const __m512i vp = _mm512_set1_epi64(static_cast<long long>(p));
   const __m512i vpinv = _mm512_set1_epi64(static_cast<long long>(NegInverse52Scalar(p)));
   if (p < kMaxP) {
-    Chains<true>(x.data(), vectors, ln, vp, vpinv);
+    Chains<true>(x, vectors, ln, vp, vpinv);
   } else {
-    Chains<false>(x.data(), vectors, ln, vp, vpinv);
+    Chains<false>(x, vectors, ln, vp, vpinv);
   }
   const uint64_t one = x[n];
-  if (one == 0) return;  // cannot happen: R is invertible mod odd p
+  if (one == 0) return true;  // cannot happen: R is invertible mod odd p
   const __m512i target = _mm512_set1_epi64(static_cast<long long>(p - one));
   for (size_t v = 0; v * 8 < n; ++v) {
     const size_t left = n - 8 * v;
     const __mmask8 live = left >= 8 ? __mmask8(0xff) : __mmask8((1u << left) - 1);
-    const __mmask8 eq =
-        _mm512_mask_cmpeq_epi64_mask(live, _mm512_loadu_si512(x.data() + 8 * v), target);
-    AppendHits(eq, 8 * v, hits);
+    const __mmask8 eq = _mm512_mask_cmpeq_epi64_mask(live, _mm512_loadu_si512(x + 8 * v), target);
+    AppendHits(eq, 8 * v, hits, count);
   }
+  return true;
 }
 
 namespace {
@@ -160,7 +155,7 @@ template <int G>
 void FermatGroups(const uint64_t* p, bool* pass) {
   __m512i vp[G], vpinv[G], vone[G], ve[G], twoP[G], x[G];
   uint64_t largest = 0;
-  for (int l = 0; l < 8 * G; ++l) largest = std::max(largest, p[l]);
+  for (int l = 0; l < 8 * G; ++l) largest = p[l] > largest ? p[l] : largest;
   const int topBit = 63 - __builtin_clzll((largest - 1) | 1);
   for (int g = 0; g < G; ++g) {
     vp[g] = _mm512_loadu_si512(p + 8 * g);
@@ -213,6 +208,87 @@ void FermatBatch(const uint64_t* p, int n, bool* pass) {
     }
   }
   if (i < n) FermatBatchScalar(p + i, n - i, pass + i);
+}
+
+namespace {
+
+constexpr uint64_t kWideMaxP = uint64_t{1} << 51;
+
+// x * w mod p in each lane by Shoup's method with wq = floor(w * 2^52 / p):
+// q = hi52(x * wq) is the true quotient or one less, so x*w - q*p lies in
+// [0, 2p), below 2^52 for p < 2^51, and its low 52 bits are all of it. The
+// low product of q and p enters as q * (2^52 - p).
+inline __m512i MulShoup(__m512i x, __m512i w, __m512i wq, __m512i p, __m512i pNeg) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i q = _mm512_madd52hi_epu64(zero, x, wq);
+  __m512i t = _mm512_madd52lo_epu64(zero, x, w);
+  t = _mm512_madd52lo_epu64(t, q, pNeg);
+  t = _mm512_and_si512(t, _mm512_set1_epi64(static_cast<long long>(kMask52)));
+  return _mm512_min_epu64(t, _mm512_sub_epi64(t, p));
+}
+
+uint64_t MulModScalar(uint64_t a, uint64_t b, uint64_t p) {
+  return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b) % p);
+}
+
+uint64_t ShoupQuotient52(uint64_t w, uint64_t p) {
+  return static_cast<uint64_t>((static_cast<unsigned __int128>(w) << 52) / p);
+}
+
+}  // namespace
+
+bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_t* firstOrder,
+                  const uint8_t* laterOrder, uint32_t* roots, size_t capacity, size_t& count) {
+  count = 0;
+  // Eight vectors hold x_j = a0^j for the odd j of 128 exponents: four
+  // stages of 32 at a time, enough independent chains for the IFMA latency.
+  if (p < 3 || p >= kWideMaxP || n < 128) return false;
+  alignas(64) uint64_t xs[64];
+  const uint64_t a2 = MulModScalar(a0, a0, p);
+  xs[0] = a0 % p;
+  for (int i = 1; i < 8; ++i) xs[i] = MulModScalar(xs[i - 1], a2, p);
+  const uint64_t a16 = MulModScalar(xs[7], xs[0], p);  // a0^16
+  const __m512i vp = _mm512_set1_epi64(static_cast<long long>(p));
+  const __m512i pNeg = _mm512_set1_epi64(static_cast<long long>((uint64_t{1} << 52) - p));
+  const __m512i w16 = _mm512_set1_epi64(static_cast<long long>(a16));
+  const __m512i w16q = _mm512_set1_epi64(static_cast<long long>(ShoupQuotient52(a16, p)));
+  __m512i x[8];
+  x[0] = _mm512_load_si512(xs);
+  for (int v = 1; v < 8; ++v) x[v] = MulShoup(x[v - 1], w16, w16q, vp, pNeg);
+  _mm512_store_si512(xs, x[7]);
+  const uint64_t step = MulModScalar(xs[7], a0 % p, p);  // a0^128
+  const __m512i s = _mm512_set1_epi64(static_cast<long long>(step));
+  const __m512i sq = _mm512_set1_epi64(static_cast<long long>(ShoupQuotient52(step, p)));
+
+  const uint64_t limit = bMax < 0 ? 0 : static_cast<uint64_t>(bMax);
+  const __m512i vLimit = _mm512_set1_epi64(static_cast<long long>(limit));
+  // p - x <= bMax exactly when x >= p - bMax.
+  const __m512i vLow = _mm512_set1_epi64(static_cast<long long>(p > limit ? p - limit : 0));
+  const int64_t rounds = n >> 7;
+  for (int64_t r = 0; r < rounds; ++r) {
+    __mmask8 any = 0;
+    for (int v = 0; v < 8; ++v) {
+      any |= _mm512_cmple_epu64_mask(x[v], vLimit) | _mm512_cmpge_epu64_mask(x[v], vLow);
+    }
+    if (any != 0) {
+      for (int v = 0; v < 8; ++v) _mm512_store_si512(xs + 8 * v, x[v]);
+      for (int stage = 0; stage < 4; ++stage) {
+        const uint8_t* order = (r == 0 && stage == 0) ? firstOrder : laterOrder;
+        for (int t = 0; t < 32; ++t) {
+          const uint64_t value = xs[16 * stage + (order[t] & 15)];
+          const uint64_t root = (order[t] & 0x80) ? p - value : value;
+          if (root <= limit) {
+            roots[count++] = static_cast<uint32_t>(root);
+            if (count >= capacity) return true;
+          }
+        }
+      }
+    }
+    if (r + 1 < rounds) {
+      for (int v = 0; v < 8; ++v) x[v] = MulShoup(x[v], s, sq, vp, pNeg);
+    }
+  }
+  return true;
 }
 
 }  // namespace zentrova::kernels::avx512ifma

@@ -1,0 +1,35 @@
+// The wide-mode kernels: for a factor candidate p and a primitive 2N-th root
+// of unity a0 modulo p, list every root of x^N == -1 (mod p) that is at most
+// bMax. The N roots are the odd powers a0^j, j < 2N; a pass walks
+// x_j = a0^j for j = 1, 3, ..., 31 in stages of 32 exponents (x_j times
+// S = a0^32 per stage, N/32 stages), and a0^(j+N) = p - a0^j gives the other
+// half. Every root is offered once and stored when it is at most bMax.
+//
+// The two kernels store the same set of roots, each in its own order within
+// a stage (the order decides the order of factor lines within one p):
+//   Athlon8xCondLoopArray   x_1, x_3, ..., x_31, then p-x_1, ..., p-x_31
+//   WideSieveArray_SSE      for j = 1, 5, ..., 29: x_j, x_j+2, p-x_j, p-x_j+2;
+//                           after the first stage the last group is stored as
+//                           x_29, p-x_29, x_31, p-x_31
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace zentrova {
+
+enum class WideOrder { kAthlon, kSse };
+
+// The portable pass (Shoup multiplication by the fixed step S, 64-bit).
+// Appends the roots to `roots`; false when more than `capacity` would be
+// stored (which cannot happen for a true root of unity: a pass yields at most
+// N roots).
+// The storing order of one stage: 32 entries, the index (j - 1) / 2 of x_j
+// plus 0x80 for p - x_j.
+void WideStageOrder(WideOrder order, bool firstStage, uint8_t* slots);
+
+bool WideRootsPortable(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, WideOrder order,
+                       std::vector<uint32_t>& roots, size_t capacity);
+
+}  // namespace zentrova
