@@ -1,12 +1,10 @@
 #include "cli/Commands.h"
 
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
-#include <thread>
 
 #include "app/rules/StartChecks.h"
-#include "cli/ConsoleSink.h"
+#include "cli/RunJob.h"
 #include "files/Format.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
@@ -18,57 +16,6 @@
 namespace zentrova::cli {
 
 namespace {
-
-volatile std::sig_atomic_t g_signal = 0;
-
-extern "C" void OnSignal(int signal) { g_signal = signal; }
-
-void Usage(const std::string& text) {
-  std::fprintf(stderr, "zentrova: %s\nRun 'zentrova --help' for more information.\n", text.c_str());
-}
-
-// The form's questions, answered from the command line: an existing output is
-// replaced only with --force (and only when the new file is complete: nothing
-// is deleted up front); resuming without a factor file goes ahead with the
-// form's warning printed.
-class CliHost : public FormHost {
- public:
-  explicit CliHost(bool force) : m_force(force) {}
-
-  bool AskYesNo(const std::string& text, const std::string& caption) override {
-    if (caption == "Question" || caption == "Warning") {
-      std::string shown;
-      for (char c : text) {
-        if (c == '\n') shown.push_back(' ');
-        else if (c != '\r') shown.push_back(c);
-      }
-      std::fprintf(stderr, "zentrova: note: %s Continuing.\n", shown.c_str());
-      return true;
-    }
-    if (!m_force) {
-      Usage(StrFormat("Output File %s already exists; add --force to overwrite it.", caption.c_str()));
-      m_refused = true;
-    }
-    return m_force;
-  }
-  void Tell(const std::string& text) override { Usage(text); }
-  bool FileExists(const std::string& path) override { return CTextFile::FileExists(path); }
-  void DeleteFile(const std::string&) override {}
-  // Whether the output can be created, without leaving an empty file behind
-  // when the run does not start.
-  bool CreateFile(const std::string& path) override {
-    const bool existed = CTextFile::FileExists(path);
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (f == nullptr) return false;
-    std::fclose(f);
-    if (!existed) std::remove(path.c_str());
-    return true;
-  }
-
- private:
-  bool m_force;
-  bool m_refused = false;
-};
 
 bool CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_nSaveSeconds = o.saveMinutes * 60;
@@ -98,38 +45,6 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
     return false;
   }
   return true;
-}
-
-int RunJob(const SieveJob& job) {
-  ConsoleSink sink(stdout, stderr, job.m_pMax);
-  if (job.m_nCommand == kCmdCreatePackedK) sink.SetPackMode(2 * static_cast<uint64_t>(job.m_nExponent));
-  CGfnThread thread(job, sink);
-  g_signal = 0;
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  thread.Start();
-  auto nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  bool stopAsked = false;
-  while (!sink.Ended()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (g_signal != 0 && !stopAsked) {
-      stopAsked = true;
-      sink.Note("Stop requested; finishing the current batch and saving.");
-      thread.RequestStop();
-    }
-    if (std::chrono::steady_clock::now() >= nextTick) {
-      nextTick += std::chrono::seconds(5);
-      const int file = thread.PackFile();
-      sink.Sample(StatusSample{thread.PCount(), thread.LastP(),
-                               file < 0 ? std::string()
-                                        : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file)});
-      thread.Tick();
-    }
-  }
-  thread.Join();
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
-  return thread.Failed() ? kExitJobFailed : kExitOk;
 }
 
 // The benchmark job once per available kernel and for 1 .. all threads, with
@@ -225,6 +140,7 @@ int RunNew(const SieveOptions& o) {
   form.saveMinutes = o.saveMinutes;
   form.packedKDir = o.packedDir;
   form.packedKExponent = o.exponent;  // the sequence of this exponent is used
+  form.wideMath = o.wide ? 1 : 0;
   SieveJob job;
   if (!CommonOptions(o, job)) return kExitUsage;
   if (job.m_pMax != 0 && job.m_pMin > job.m_pMax) {
@@ -240,7 +156,7 @@ int RunNew(const SieveOptions& o) {
   job.m_nBMax = form.bMax;
   job.m_nExponent = form.exponent;
   job.m_nLn = form.ln;
-  return RunJob(job);
+  return RunJob(job, form.wideMath);
 }
 
 int RunResume(const SieveOptions& o) {
@@ -253,6 +169,7 @@ int RunResume(const SieveOptions& o) {
   form.saveMinutes = o.saveMinutes;
   form.packedKDir = o.packedDir;
   form.packedKExponent = o.exponent;
+  form.wideMath = o.wide ? 1 : 0;
   if (!o.pMin.empty()) {
     Usage("--p-min applies to a new sieve only; a resumed sieve continues from its files.");
     return kExitUsage;
@@ -269,7 +186,7 @@ int RunResume(const SieveOptions& o) {
   job.m_strFactorOut = form.factorOut;
   job.m_strSieveIn = form.sieveIn;
   job.m_strSieveOut = form.sieveOut;
-  return RunJob(job);
+  return RunJob(job, form.wideMath);
 }
 
 int RunPack(const SieveOptions& o) {

@@ -25,6 +25,7 @@ struct SieveOptions {
   bool force = false;
   std::string packedDir;  // read k from this packed K sequence
   bool compare = false;   // bench: every kernel and thread count
+  bool wide = false;      // wide-range math
 };
 
 // A p bound: plain digits or scientific notation with an integer value

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "cli/Commands.h"
+#include "cli/SideCommands.h"
 
 using zentrova::cli::SieveOptions;
 
@@ -24,6 +25,11 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--isa", o.isa,
                   "Instruction set of the vector kernel: auto, scalar, avx2, avx512 (default auto)");
   cmd->add_flag("--force", o.force, "Replace existing output files (only once the new ones are complete)");
+  cmd->add_flag("--wide", o.wide,
+                "Wide-range math: construct the N roots of x^N = -1 for each p instead of testing "
+                "every base (the mode for ranges far wider than N; it strikes even bases only). The "
+                "factor file is appended to; the candidate file has one line per surviving base, "
+                "about 16 bytes each, so a range to 2e9 can give a file of several GB");
   cmd->add_option("--packed-dir", o.packedDir,
                   "Read the k values from the packed K file sequence in this folder (made by "
                   "'zentrova pack') instead of generating them");
@@ -45,6 +51,11 @@ int main(int argc, char** argv) {
       "      --factors-out factors.txt --sieve-out candidates.txt --p-max 1e11 --force\n"
       "  zentrova bench\n"
       "  zentrova pack --dir pk --exponent 65536 --p-max 1e13\n"
+      "  zentrova report --factors-in factors.txt --proth-log Proth.Log --report report.txt\n"
+      "  zentrova rebuild --factors-in factors.txt --factors-out sorted.txt \\\n"
+      "      --sieve-out candidates.txt --exponent 65536 --bmin 1200000 --bmax 1201998\n"
+      "  zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 \\\n"
+      "      --bmin 1200000 --bmax 1201998\n"
       "Ctrl-C (or SIGTERM) stops a run after the current batch of p and saves both files.\n"
       "Exit codes: 0 done, 1 the job reported a failure, 2 bad usage."};
   app.require_subcommand(1);
@@ -125,6 +136,9 @@ int main(int argc, char** argv) {
   cmdPack->add_option("--p-max", packOpts.pMax, "Stop before the first p above this");
   cmdPack->add_option("--isa", packOpts.isa, "auto, scalar, avx2, avx512 (the Fermat test)");
 
+  zentrova::cli::SideCommands side;
+  zentrova::cli::AddSideCommands(app, side);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -141,6 +155,9 @@ int main(int argc, char** argv) {
     if (*cmdResume) return zentrova::cli::RunResume(resumeOpts);
     if (*cmdBench) return zentrova::cli::RunBench(benchOpts);
     if (*cmdPack) return zentrova::cli::RunPack(packOpts);
+    if (*side.report) return zentrova::cli::RunReport(side.reportOptions);
+    if (*side.rebuild) return zentrova::cli::RunRebuild(side.rebuildOptions);
+    if (*side.tbf) return zentrova::cli::RunToBeFactored(side.tbfOptions);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zentrova: %s\n", e.what());
     return zentrova::cli::kExitJobFailed;

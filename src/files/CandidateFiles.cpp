@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include <algorithm>
+#include <climits>
 
 #include "files/AtomicTextFile.h"
 #include "files/Format.h"
@@ -80,6 +81,78 @@ bool ReadFactorFile(const std::string& path, FactorFileContents& out) {
       out.records.push_back(record);
       out.lineNumbers.push_back(lineNo);
     }
+  }
+  return true;
+}
+
+namespace {
+
+// Words of a bitmap over 0 .. bMax, computed in 64 bits.
+size_t BitmapWords(int32_t bMax);
+
+}  // namespace
+
+bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogFn& log) {
+  out = CandidateRange{};
+  out.bMin = 1000000000;
+  CTextFile file(path);
+  if (!file.OpenRead()) {
+    log(StrFormat("Unable to open input candidate file %s.", path.c_str()));
+    return false;
+  }
+  log(StrFormat("Getting range of candidates in input file %s.", path.c_str()));
+  std::string line;
+  int lineNo = 0;
+  bool any = false;
+  while (file.ReadLine(line) && !line.empty()) {
+    ++lineNo;
+    int64_t depth = 0;
+    if (ParseCandidateHeader(line, depth)) {
+      out.depth = depth;
+      continue;
+    }
+    const int64_t wide = ParseInt64At(line, 0);
+    if (wide <= 0) continue;
+    if (wide > INT32_MAX) {
+      log(StrFormat("%s line %d: the base does not fit in 32 bits.", path.c_str(), lineNo));
+      return false;
+    }
+    const auto b = static_cast<int32_t>(wide);
+    any = true;
+    out.bMin = std::min(out.bMin, b);
+    out.bMax = std::max(out.bMax, b);
+    int32_t exponent = 0;
+    if (out.exponent <= 0 && ParseCandidateExponent(line, exponent)) out.exponent = exponent;
+  }
+  file.Close();
+  if (!any) out.bMin = out.bMax = 0;  // no base: an empty range
+  out.ln = ExponentLog2(out.exponent);
+  if (out.ln == 0) {
+    log(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", out.exponent));
+    return false;
+  }
+  log(StrFormat("%c %d %d %d", '&', out.bMin, out.bMax, out.exponent));
+  out.bitmap.assign(BitmapWords(out.bMax), 0);
+  if (!file.OpenRead()) {
+    log(StrFormat("Unable to open input candidate file %s.", path.c_str()));
+    return false;
+  }
+  log(StrFormat("Loading input file %s.", path.c_str()));
+  lineNo = 0;
+  while (file.ReadLine(line) && !line.empty()) {
+    ++lineNo;
+    if (line.find(kCandidateHeaderText) != std::string::npos) continue;
+    const int64_t b = ParseInt64At(line, 0);
+    if (b <= 0 || b > out.bMax) continue;  // a file changed between the passes
+    if (((b - out.bMin) & 1) != 0) {
+      log(StrFormat("%s line %d: base %d does not have the parity of b Min %d.", path.c_str(),
+                    lineNo, static_cast<int>(b), out.bMin));
+      return false;
+    }
+    uint32_t& word = out.bitmap[static_cast<size_t>(b >> 5)];
+    const uint32_t mask = uint32_t{1} << (b & 31);
+    if ((word & mask) == 0) ++out.count;
+    word |= mask;
   }
   return true;
 }

@@ -67,6 +67,24 @@ struct FactorFileContents {
 // False when the file cannot be opened.
 bool ReadFactorFile(const std::string& path, FactorFileContents& out);
 
+// A candidate file read for a wide resume: range and exponent from its lines,
+// one bit per base, and the depth of its header (0 without one).
+struct CandidateRange {
+  int32_t bMin = 0;
+  int32_t bMax = 0;
+  int32_t exponent = 0;
+  int32_t ln = 0;
+  int64_t depth = 0;
+  std::vector<uint32_t> bitmap;  // bit b of word b / 32; (bMax + 31) / 32 + 1 words
+  int64_t count = 0;             // distinct bases
+};
+
+// Two passes over the file: the range, then the bits. Posts its progress and
+// the range line ("& bMin bMax N") through log; false after a message when
+// the file cannot be read, its exponent is not a power of two, or a base
+// does not fit 32 bits or has the other parity than the smallest one.
+bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogFn& log);
+
 // --- writing -------------------------------------------------------------------
 
 // Sorts the list ascending (failing with "Candidate sort failed.  List is

@@ -20,6 +20,14 @@ constexpr int kNormalMaxBatch = 4096;
 // sequence does not depend on it.
 constexpr int kVectorFermatBatch = 32;
 
+// Work of one batch of the wide loop, in modular multiplications per thread
+// (N/2 per p). 2^24 take a few milliseconds with the vector kernel.
+constexpr int64_t kWideBatchWork = int64_t{1} << 24;
+
+// The search for a non-residue g gives up after this many g and passes the
+// p over as composite (for a prime p half of all g qualify).
+constexpr int kWideMaxGTries = 300;
+
 // The packed K creation job looks at the clock once per this many values to
 // publish its file header every second (a few microseconds of work apart).
 constexpr uint32_t kPackClockEvery = 4096;

@@ -60,12 +60,22 @@ int CGfnThread::InitInstance() {
     case kCmdNewSieve:
     case kCmdResumeSieve:
       if (m_bWideMath != 0) {
-        Fail("Wide range math is not part of this build.");
+        if (m_job.m_nCommand == kCmdNewSieve) {
+          m_job.m_strPackedKDir.empty() ? NewWideSieve() : NewWideSievePacked();
+        } else {
+          m_job.m_strPackedKDir.empty() ? ResumeWideSieve() : ResumeWideSievePacked();
+        }
       } else if (m_job.m_nCommand == kCmdNewSieve) {
         m_job.m_strPackedKDir.empty() ? NewNormalSieve() : NewNormalSievePacked();
       } else {
         m_job.m_strPackedKDir.empty() ? ResumeNormalSieve() : ResumeNormalSievePacked();
       }
+      break;
+    case kCmdReport:
+      ReportJob();
+      break;
+    case kCmdBuildFromFactors:
+      BuildFromFactors();
       break;
     case kCmdResumeWide:
       Post("Resume is not supported yet.");
@@ -75,6 +85,9 @@ int CGfnThread::InitInstance() {
       break;
     case kCmdCreatePackedK:
       CreatePackedKFiles();
+      break;
+    case kCmdToBeFactored:
+      BuildToBeFactoredList();
       break;
     default:
       Fail("Invalid command parameter to sieve thread.");
@@ -86,6 +99,7 @@ int CGfnThread::InitInstance() {
 int CGfnThread::ExitInstance() {
   Post("@");
   m_normal = NormalSieveState{};
+  m_wide = WideSieveState{};
   m_wheel.reset();
   return 0;
 }

@@ -35,6 +35,14 @@ struct NormalSieveState {
   uint64_t m_pCur = 0;  // the last p sieved: the depth written to the files
 };
 
+// The sieve state of the wide loop.
+struct WideSieveState {
+  std::vector<uint32_t> m_bitmap;  // bit b set: b is still a candidate
+  int64_t m_left = 0;              // b's left
+  int64_t m_kCur = 0;
+  uint64_t m_pCur = 0;
+};
+
 class CGfnThread {
  public:
   CGfnThread(const SieveJob& job, JobSink& sink, int32_t wideMath = 0);
@@ -82,7 +90,22 @@ class CGfnThread {
   // and the job record; false (after its message) when they are unusable.
   bool LoadResumeFiles(bool packed, int64_t& pReached);
   void BenchSpeeds();
+
+  // Wide mode.
+  void NewWideSieve();
+  void NewWideSievePacked();
+  void ResumeWideSieve();
+  void ResumeWideSievePacked();
+  void SetUpNewWide();
+  bool LoadWideResume();
+  void WideSieveLoop(CandidateSource* reader);
+  bool SaveWideCandidates();
   void CreatePackedKFiles();
+  // Side jobs: the report of a tester's log, the rebuild from a factor file
+  // (wide mode when m_bWideMath is set) and the to-be-factored list.
+  void ReportJob();
+  void BuildFromFactors();
+  void BuildToBeFactoredList();
   void RunNormalSieve(CandidateSource* reader);
   void SaveNormalOutputs();
   void AllocateNormal();
@@ -99,6 +122,7 @@ class CGfnThread {
 
   std::unique_ptr<WheelTables> m_wheel;
   NormalSieveState m_normal;
+  WideSieveState m_wide;
 };
 
 }  // namespace zentrova

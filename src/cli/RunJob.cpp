@@ -1,0 +1,88 @@
+#include "cli/RunJob.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "cli/Commands.h"
+#include "cli/ConsoleSink.h"
+#include "files/Format.h"
+#include "files/PackedKSequence.h"
+#include "files/TextFile.h"
+#include "sieve/GfnThread.h"
+
+namespace zentrova::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void OnSignal(int signal) { g_signal = signal; }
+
+}  // namespace
+
+void Usage(const std::string& text) {
+  std::fprintf(stderr, "zentrova: %s\nRun 'zentrova --help' for more information.\n", text.c_str());
+}
+
+bool CliHost::AskYesNo(const std::string& text, const std::string& caption) {
+  if (caption == "Question" || caption == "Warning") {
+    std::string shown;
+    for (char c : text) {
+      if (c == '\n') shown.push_back(' ');
+      else if (c != '\r') shown.push_back(c);
+    }
+    std::fprintf(stderr, "zentrova: note: %s Continuing.\n", shown.c_str());
+    return true;
+  }
+  if (!m_force) {
+    Usage(StrFormat("Output File %s already exists; add --force to overwrite it.", caption.c_str()));
+  }
+  return m_force;
+}
+
+bool CliHost::FileExists(const std::string& path) { return CTextFile::FileExists(path); }
+
+bool CliHost::CreateFile(const std::string& path) {
+  const bool existed = CTextFile::FileExists(path);
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  if (f == nullptr) return false;
+  std::fclose(f);
+  if (!existed) std::remove(path.c_str());
+  return true;
+}
+
+int RunJob(const SieveJob& job, int32_t wideMath) {
+  ConsoleSink sink(stdout, stderr, job.m_pMax);
+  if (job.m_nCommand == kCmdCreatePackedK) sink.SetPackMode(2 * static_cast<uint64_t>(job.m_nExponent));
+  CGfnThread thread(job, sink, wideMath);
+  g_signal = 0;
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  thread.Start();
+  auto nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  bool stopAsked = false;
+  while (!sink.Ended()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (g_signal != 0 && !stopAsked) {
+      stopAsked = true;
+      sink.Note("Stop requested; finishing the current batch and saving.");
+      thread.RequestStop();
+    }
+    if (std::chrono::steady_clock::now() >= nextTick) {
+      nextTick += std::chrono::seconds(5);
+      const int file = thread.PackFile();
+      sink.Sample(StatusSample{thread.PCount(), thread.LastP(),
+                               file < 0 ? std::string()
+                                        : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file)});
+      thread.Tick();
+    }
+  }
+  thread.Join();
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  return thread.Failed() ? kExitJobFailed : kExitOk;
+}
+
+}  // namespace zentrova::cli

@@ -1,0 +1,41 @@
+// What every subcommand shares: usage messages, the host that answers the
+// form's questions from the command line, and running one job to its end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/rules/StartChecks.h"
+#include "sieve/SieveJob.h"
+
+namespace zentrova::cli {
+
+// "zentrova: <text>" and the --help hint, on stderr.
+void Usage(const std::string& text);
+
+// The form's questions, answered from the command line: an existing output is
+// replaced only with --force (and only when the new file is complete: nothing
+// is deleted up front); the form's questions and warnings are printed as
+// notes and answered Yes.
+class CliHost : public FormHost {
+ public:
+  explicit CliHost(bool force) : m_force(force) {}
+
+  bool AskYesNo(const std::string& text, const std::string& caption) override;
+  void Tell(const std::string& text) override { Usage(text); }
+  bool FileExists(const std::string& path) override;
+  void DeleteFile(const std::string&) override {}
+  // Whether the output can be created, without leaving an empty file behind
+  // when the run does not start.
+  bool CreateFile(const std::string& path) override;
+
+ private:
+  bool m_force;
+};
+
+// Runs the job on a worker thread with a console sink, ticks every 5 s, turns
+// SIGINT/SIGTERM into a stop request; kExitOk, or kExitJobFailed when the job
+// reported a failure.
+int RunJob(const SieveJob& job, int32_t wideMath = 0);
+
+}  // namespace zentrova::cli

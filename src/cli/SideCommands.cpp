@@ -1,0 +1,177 @@
+#include "cli/SideCommands.h"
+
+#include <CLI/CLI.hpp>
+
+#include "app/rules/StartChecks.h"
+#include "cli/Commands.h"
+#include "cli/RunJob.h"
+#include "files/Format.h"
+#include "sieve/SieveJob.h"
+
+namespace zentrova::cli {
+
+namespace {
+
+// The form's choices for these jobs.
+constexpr int32_t kChoiceReport = 2;
+constexpr int32_t kChoiceBuildFromFactors = 3;
+
+void AddForce(CLI::App* cmd, SideOptions& o) {
+  cmd->add_flag("--force", o.force,
+                "Replace existing output files (only once the new ones are complete)");
+}
+
+}  // namespace
+
+void AddSideCommands(CLI::App& app, SideCommands& side) {
+  // File names and numbers are not marked required here: the form's checks
+  // below name what is missing, with the form's own texts.
+  SideOptions& r = side.reportOptions;
+  side.report = app.add_subcommand(
+      "report",
+      "Merge a primality tester's log with the factor file into a report that names every base "
+      "of the factor file's range once, in ascending order: its factor line, or the tester's "
+      "line saying that b^N+1 is composite (any line with \"composite\" or \"Composite\", "
+      "copied from the first digit of b). Missing or repeated bases are reported as "
+      "consistency errors; the report is written to the end in every case.\n"
+      "Example: zentrova report --factors-in factors.txt --proth-log Proth.Log "
+      "--report report.txt");
+  side.report->add_option("--factors-in", r.factorsIn,
+                          "Factor file of the sieve (its header gives the range and exponent)");
+  side.report->add_option("--proth-log", r.prothLog, "The primality tester's log");
+  side.report->add_option("--report", r.report, "Report output file");
+  AddForce(side.report, r);
+
+  SideOptions& b = side.rebuildOptions;
+  side.rebuild = app.add_subcommand(
+      "rebuild",
+      "Rebuild the output files of a sieve from a factor file alone: every base of the range "
+      "without a verified factor in the file is a candidate. Reads both factor file formats, "
+      "even mixed; the depth written is the p of the last factor line read. In normal mode a "
+      "new factor file sorted by b is written too; with --wide only the candidate file.\n"
+      "Example: zentrova rebuild --factors-in factors.txt --factors-out sorted.txt "
+      "--sieve-out candidates.txt --exponent 65536 --bmin 1200000 --bmax 1201998");
+  side.rebuild->add_option("--factors-in", b.factorsIn, "Factor file to rebuild from");
+  side.rebuild->add_option("--factors-out", b.factorsOut,
+                           "Factor output file, sorted by b (not needed with --wide)");
+  side.rebuild->add_option("--sieve-out", b.sieveOut, "Candidate output file (ABC format)");
+  side.rebuild->add_flag("--wide", b.wide,
+                         "Wide-range mode: write the candidate file only, keep no factor list");
+  side.rebuild->add_option("--exponent", b.exponent, "The exponent N of b^N+1, a power of two");
+  side.rebuild->add_option("--bmin", b.bMin, "Smallest base b");
+  side.rebuild->add_option("--bmax", b.bMax, "Largest base b");
+  AddForce(side.rebuild, b);
+
+  SideOptions& t = side.tbfOptions;
+  side.tbf = app.add_subcommand(
+      "tbf",
+      "Build a to-be-factored list: every base bmin, bmin+2, ... <= bmax that the input file "
+      "does not mention, written as a candidate file of depth 1 (so a later sieve starts from "
+      "the first p). The input is a candidate file, or a tester's log whose composite lines "
+      "name their bases.\n"
+      "Example: zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 "
+      "--bmin 1200000 --bmax 1201998");
+  side.tbf->add_option("--sieve-in", t.sieveIn, "Candidate file or tester's log");
+  side.tbf->add_option("--sieve-out", t.sieveOut, "Output file (ABC format)");
+  side.tbf->add_option("--exponent", t.exponent,
+                       "The exponent N written on every output line, a power of two");
+  side.tbf->add_option("--bmin", t.bMin, "Smallest base b");
+  side.tbf->add_option("--bmax", t.bMax, "Largest base b");
+  AddForce(side.tbf, t);
+}
+
+int RunReport(const SideOptions& o) {
+  FormParams form;
+  form.jobChoice = kChoiceReport;
+  form.factorIn = o.factorsIn;
+  form.prothLog = o.prothLog;
+  form.report = o.report;
+  CliHost host(o.force);
+  if (!RunStartChecks(form, host)) return kExitUsage;
+  SieveJob job;
+  job.m_nCommand = kCmdReport;
+  job.m_strFactorIn = form.factorIn;
+  job.m_strProthLog = form.prothLog;
+  job.m_strReport = form.report;
+  return RunJob(job);
+}
+
+int RunRebuild(const SideOptions& o) {
+  FormParams form;
+  form.jobChoice = kChoiceBuildFromFactors;
+  form.factorIn = o.factorsIn;
+  form.factorOut = o.factorsOut;
+  form.sieveOut = o.sieveOut;
+  form.exponent = o.exponent;
+  form.bMin = o.bMin;
+  form.bMax = o.bMax;
+  form.wideMath = o.wide ? 1 : 0;
+  CliHost host(o.force);
+  if (!RunStartChecks(form, host)) return kExitUsage;
+  SieveJob job;
+  job.m_nCommand = kCmdBuildFromFactors;
+  job.m_strFactorIn = form.factorIn;
+  job.m_strFactorOut = form.factorOut;
+  job.m_strSieveOut = form.sieveOut;
+  job.m_nExponent = form.exponent;
+  job.m_nLn = form.ln;
+  job.m_nBMin = form.bMin;
+  job.m_nBMax = form.bMax;
+  return RunJob(job, form.wideMath);
+}
+
+int RunToBeFactored(const SideOptions& o) {
+  // The to-be-factored dialog checks little; these are the form's checks for
+  // the same fields, so a run cannot start on a range or exponent the job
+  // would turn into a useless file.
+  if (o.sieveIn.empty()) {
+    Usage("An input file name is required.");
+    return kExitUsage;
+  }
+  if (o.sieveOut.empty()) {
+    Usage("An output file name is required.");
+    return kExitUsage;
+  }
+  CliHost host(o.force);
+  if (!host.FileExists(o.sieveIn)) {
+    Usage(StrFormat("Input File %s does not exist.", o.sieveIn.c_str()));
+    return kExitUsage;
+  }
+  const int32_t ln = PowerOfTwoLog(o.exponent);
+  if (ln == 0) {
+    Usage(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", o.exponent));
+    return kExitUsage;
+  }
+  if (o.bMin <= 0) {
+    Usage("A minimum b value is required.");
+    return kExitUsage;
+  }
+  if (o.bMax <= 0) {
+    Usage("A maximum b value is required");
+    return kExitUsage;
+  }
+  if (o.bMax <= o.bMin) {
+    Usage("The maximum b value must be greater than the minimum B value.");
+    return kExitUsage;
+  }
+  if (host.FileExists(o.sieveOut) &&
+      !host.AskYesNo(StrFormat("Output File %s already exists, overwrite it?", o.sieveOut.c_str()),
+                     o.sieveOut)) {
+    return kExitUsage;
+  }
+  if (!host.CreateFile(o.sieveOut)) {
+    Usage(StrFormat("Output File %s cannot be created.", o.sieveOut.c_str()));
+    return kExitUsage;
+  }
+  SieveJob job;
+  job.m_nCommand = kCmdToBeFactored;
+  job.m_strSieveIn = o.sieveIn;
+  job.m_strSieveOut = o.sieveOut;
+  job.m_nExponent = o.exponent;
+  job.m_nLn = ln;
+  job.m_nBMin = o.bMin;
+  job.m_nBMax = o.bMax;
+  return RunJob(job);
+}
+
+}  // namespace zentrova::cli

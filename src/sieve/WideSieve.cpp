@@ -1,0 +1,399 @@
+// The wide-range mode: for each factor candidate p, construct the N roots of
+// x^N == -1 (mod p) from a primitive 2N-th root of unity a0 and strike the
+// even bases among them (and their multiples r + jp) that are still in the
+// candidate bitmap. The cost per p is about N/2 modular multiplications,
+// whatever the width of the range.
+//
+// As in the normal loop, p are taken in batches: every worker finds a0 and
+// the roots of its p on its own; the roots are then applied in increasing p
+// and, within a p, in the kernel's storing order, so the factor file and the
+// candidate file are the same for any number of threads.
+#include <cinttypes>
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
+
+#include "files/Format.h"
+#include "files/PackedKSequence.h"
+#include "files/TextFile.h"
+#include "math/ModArith.h"
+#include "math/Montgomery64.h"
+#include "sieve/BitOps.h"
+#include "sieve/Config.h"
+#include "sieve/GfnThread.h"
+#include "sieve/PackedKSource.h"
+#include "sieve/StatusLine.h"
+#include "sieve/WorkerPool.h"
+
+namespace zentrova {
+
+namespace {
+
+enum class RootKind { kComposite, kInvalid, kRoots };
+
+// a0 for p = k*2N + 1: a = g^k for g = 2, 3, 5, 7, 9, ... until a^N != 1.
+// For a prime p, a^N = g^((p-1)/2) is -1 exactly for the non-residues g, and
+// then a has order 2N. A p for which a^N is neither 1 nor -1, or for which a
+// few hundred g all give 1, is not prime and is passed over.
+RootKind FindA0(uint64_t p, uint64_t k, int ln, uint64_t& a0) {
+  const Montgomery64 mont(p);
+  const uint64_t one = mont.One();
+  const uint64_t minusOne = p - one;
+  const uint64_t r2 =
+      static_cast<uint64_t>((static_cast<unsigned __int128>(one) << 64) % p);  // R^2 mod p
+  for (int tries = 0; tries < config::kWideMaxGTries; ++tries) {
+    const uint64_t g = tries == 0 ? 2 : static_cast<uint64_t>(2 * tries + 1);
+    // a = g^k, left to right, in Montgomery form.
+    const uint64_t gm = mont.Normalize(mont.Mul(g % p, r2));
+    uint64_t a = one;
+    for (int bit = 63 - __builtin_clzll(k | 1); bit >= 0; --bit) {
+      a = mont.Square(a);
+      if ((k >> bit) & 1) a = mont.Mul(a, gm);
+    }
+    uint64_t s = a;
+    for (int i = 0; i < ln; ++i) s = mont.Square(s);
+    s = mont.Normalize(s);
+    if (s == one) continue;
+    if (s != minusOne) return RootKind::kComposite;
+    a0 = mont.Normalize(mont.Mul(a, 1));
+    // The same property in the exact reference arithmetic, as a guard.
+    return SquareChainIsMinusOne(static_cast<int64_t>(a0), ln, p) ? RootKind::kRoots
+                                                                    : RootKind::kInvalid;
+  }
+  return RootKind::kComposite;
+}
+
+}  // namespace
+
+bool CGfnThread::SaveWideCandidates() {
+  auto log = [this](const std::string& line) {
+    if (line.rfind("Consistency error", 0) == 0) m_failed.store(true);
+    Post(line);
+  };
+  const SieveRange range{m_job.m_nBMin, m_job.m_nBMax, m_job.m_nExponent, m_job.m_nLn,
+                         m_wide.m_pCur};
+  if (!WriteCandidateBitmap(m_wide.m_bitmap, m_wide.m_left, range, m_job.m_strSieveOut, log)) {
+    m_failed.store(true);
+    return false;
+  }
+  return true;
+}
+
+void CGfnThread::WideSieveLoop(CandidateSource* reader) {
+  const int ln = m_job.m_nLn;
+  const int64_t n = m_job.m_nExponent;
+  const uint64_t twoN = 2 * static_cast<uint64_t>(n);
+  const int32_t bMin = m_job.m_nBMin;
+  const int32_t bMax = m_job.m_nBMax;
+  const std::string& factorName = m_job.m_strFactorOut;
+
+  // Start-up: the factor file is only ever appended to.
+  CTextFile factorFile(factorName);
+  const bool exists = CTextFile::FileExists(factorName);
+  if (!(exists ? factorFile.OpenAppend() : factorFile.OpenWrite())) {
+    Fail(StrFormat("Unable to open output factor file %s.", factorName.c_str()));
+    return;
+  }
+  std::FILE* factors = factorFile.GetStream();
+  if (exists) {
+    std::fputs("\nContinuing Sieve\n\n", factors);
+  } else {
+    std::fprintf(factors, "Zentrova for k^%d+1 [k == %d to %d]\n\n", m_job.m_nExponent, bMin,
+                 bMax);
+  }
+  std::fflush(factors);
+  Post("Quenbry wide math algorithm selected.");
+
+  const bool vector = m_job.m_bNoSSE2 == 0;
+  const WideKernelFn kernel = vector ? WideSieveArray_SSE(m_job.m_isa) : &Athlon8xCondLoopArray;
+  const char* kernelName = vector ? "WideSieveArray_SSE" : "Athlon8xCondLoopArray";
+  const FermatBatchFn fermat = vector ? FermatBatchFor(m_job.m_isa) : &FermatBatchScalar;
+  const int fermatWidth = fermat == &FermatBatchScalar ? 4 : config::kVectorFermatBatch;
+  WorkerPool pool(m_job.m_nThreads);
+  const size_t workers = static_cast<size_t>(pool.Size());
+  std::vector<std::unique_ptr<FactorCandidateGenerator>> generators;
+  if (reader == nullptr) {
+    for (size_t t = 0; t < workers; ++t) {
+      generators.push_back(std::make_unique<FactorCandidateGenerator>(*m_wheel, fermat, fermatWidth));
+    }
+  }
+  const size_t capacity = static_cast<size_t>(n) + 4;
+
+  struct Result {
+    FactorCandidate c;
+    RootKind kind = RootKind::kComposite;
+    std::vector<uint32_t> roots;
+    bool overflow = false;
+  };
+  enum class End { kNone, kStop, kReader, kLimit, kPMax };
+  struct Span {
+    std::vector<Result> results;
+    size_t used = 0;
+    End end = End::kNone;
+    uint64_t beyond = 0;
+  };
+  auto ending = [&](uint64_t p) {
+    if (p >= kMaxModulus) return End::kLimit;
+    if (m_job.m_pMax != 0 && p > m_job.m_pMax) return End::kPMax;
+    return End::kNone;
+  };
+  auto compute = [&](Result& r) {
+    r.roots.clear();
+    r.overflow = false;
+    uint64_t a0 = 0;
+    r.kind = FindA0(r.c.p, static_cast<uint64_t>(r.c.k), ln, a0);
+    if (r.kind == RootKind::kRoots) r.overflow = !kernel(r.c.p, a0, n, bMax, r.roots, capacity);
+  };
+
+  // p per worker per batch: about kWideBatchWork multiplications each.
+  const int64_t perWorker =
+      std::clamp<int64_t>(config::kWideBatchWork / std::max<int64_t>(n / 2, 1), 1, 4096);
+  std::vector<Span> spans(workers);
+  std::vector<Result> readerBatch;
+  int64_t kExamined = m_wide.m_kCur;
+  double kPerCandidate = 12.0;
+  bool firstFromReader = reader != nullptr;
+  End end = End::kNone;
+  uint64_t beyond = 0;
+  bool stop = false;
+
+  auto strike = [&](int64_t b, uint64_t p) {
+    if (ClearBitTest(static_cast<int32_t>(b), m_wide.m_bitmap.data())) {
+      --m_wide.m_left;
+      std::fprintf(factors, "1*%d^%d + 1 factor : %" PRId64 "\n", static_cast<int>(b),
+                   m_job.m_nExponent, static_cast<int64_t>(p));
+    }
+  };
+  // Applies the roots of one p; false when a root fails its verification.
+  auto apply = [&](const Result& r) {
+    const uint64_t p = r.c.p;
+    const Montgomery64 mont(p);
+    const uint64_t r2 = static_cast<uint64_t>((static_cast<unsigned __int128>(mont.One()) << 64) % p);
+    const uint64_t minusOne = p - mont.One();
+    // root^N == -1 (mod p), in arithmetic independent of the kernels'.
+    auto verify = [&](uint64_t root) {
+      uint64_t x = mont.Mul(root % p, r2);
+      for (int i = 0; i < ln; ++i) x = mont.Square(x);
+      return mont.Normalize(x) == minusOne;
+    };
+    if (r.overflow) {
+      Post(StrFormat("Array overflow in %s.  Some candidates not processed.", kernelName));
+    }
+    for (uint32_t root : r.roots) {
+      // Every root is confirmed once with exact arithmetic; its multiples
+      // r + jp are congruent to it and need no further check.
+      if (!verify(root)) {
+        Fail(StrFormat("Factor file %" PRId64 " does not divide %d*2^%d+1.",
+                       static_cast<int64_t>(p), static_cast<int>(root), ln));
+        return false;
+      }
+      if ((root & 1) == 0 && static_cast<int64_t>(root) >= bMin) strike(root, p);
+      if (p < static_cast<uint64_t>(bMax)) {
+        for (uint64_t u = static_cast<uint64_t>(root) + p; u <= static_cast<uint64_t>(bMax);
+             u += p) {
+          if ((u & 1) == 0 && u >= static_cast<uint64_t>(bMin)) strike(static_cast<int64_t>(u), p);
+        }
+      }
+    }
+    return true;
+  };
+
+  while (end == End::kNone && !stop) {
+    std::vector<Result*> ordered;
+    if (reader != nullptr) {
+      readerBatch.clear();
+      const int64_t wanted = perWorker * static_cast<int64_t>(workers);
+      while (static_cast<int64_t>(readerBatch.size()) < wanted) {
+        FactorCandidate c;
+        if (firstFromReader) {
+          c.k = m_wide.m_kCur;
+          firstFromReader = false;
+        } else if (!reader->Next(c.k)) {
+          end = End::kReader;
+          break;
+        }
+        const uint64_t kBound = (kMaxModulus - 2) / twoN;
+        c.p = c.k < 0 || static_cast<uint64_t>(c.k) > kBound ? kMaxModulus
+                                                              : static_cast<uint64_t>(c.k) * twoN + 1;
+        if ((end = ending(c.p)) != End::kNone) {
+          beyond = c.p;
+          break;
+        }
+        readerBatch.emplace_back();
+        readerBatch.back().c = c;
+      }
+      pool.ParallelFor(readerBatch.size(), [&](size_t i) { compute(readerBatch[i]); });
+      for (Result& r : readerBatch) ordered.push_back(&r);
+    } else {
+      const int64_t span =
+          std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(perWorker) * kPerCandidate));
+      pool.ParallelFor(workers, [&](size_t t) {
+        Span& out = spans[t];
+        out.used = 0;
+        out.end = End::kNone;
+        const int64_t lo = kExamined + 1 + static_cast<int64_t>(t) * span;
+        const int64_t hi = lo + span - 1;
+        FactorCandidateGenerator& gen = *generators[t];
+        gen.Reset(static_cast<int64_t>(twoN), lo - 1);
+        for (;;) {
+          const FactorCandidate c = gen.NextFactorCandidate();
+          if (c.k > hi) break;
+          if ((out.end = ending(c.p)) != End::kNone) {
+            out.beyond = c.p;
+            break;
+          }
+          if (out.used == out.results.size()) out.results.emplace_back();
+          Result& r = out.results[out.used++];
+          r.c = c;
+          compute(r);
+        }
+      });
+      size_t count = 0;
+      for (Span& sp : spans) {
+        for (size_t i = 0; i < sp.used; ++i) ordered.push_back(&sp.results[i]);
+        count += sp.used;
+        if (sp.end != End::kNone) {
+          end = sp.end;
+          beyond = sp.beyond;
+          break;
+        }
+      }
+      kExamined += span * static_cast<int64_t>(workers);
+      if (count > 8) {
+        kPerCandidate =
+            static_cast<double>(span * static_cast<int64_t>(workers)) / static_cast<double>(count);
+      }
+    }
+
+    // The roots, in increasing p.
+    for (const Result* r : ordered) {
+      m_wide.m_kCur = r->c.k;
+      m_wide.m_pCur = r->c.p;
+      if (r->kind == RootKind::kComposite) continue;
+      if (r->kind == RootKind::kInvalid) {
+        Fail("Invalid m_a0 found");
+        stop = true;
+        break;
+      }
+      if (!apply(*r)) {
+        stop = true;
+        break;
+      }
+    }
+    m_pCount.fetch_add(static_cast<int64_t>(ordered.size()), std::memory_order_relaxed);
+    m_pLast.store(m_wide.m_pCur, std::memory_order_relaxed);
+    if (std::fflush(factors) != 0 || std::ferror(factors) != 0) {
+      Fail(StrFormat("Error flushing contents of factor file %s.", factorName.c_str()));
+      stop = true;
+    }
+    if (stop || m_bStopRequest.load(std::memory_order_relaxed) != 0) break;
+
+    const int32_t tick = m_nStatusTick.load(std::memory_order_relaxed);
+    if (tick != m_job.m_nTickSeen) {
+      Post(FormatStatusLine(static_cast<int32_t>(m_wide.m_left), m_wide.m_pCur));
+      m_job.m_nTickSeen = tick;
+      const int64_t now = static_cast<int64_t>(std::time(nullptr));
+      if (now - m_job.m_tLastSave >= m_job.m_nSaveSeconds) {
+        m_job.m_tLastSave = now;
+        SaveWideCandidates();
+      }
+    }
+  }
+
+  if (end == End::kLimit) {
+    Post(StrFormat("Stopping before p = %" PRIu64 ": p must stay below 2^61 (62 bits) for "
+                   "exact arithmetic.",
+                   beyond));
+  } else if (end == End::kPMax) {
+    Post(StrFormat("Reached the p limit %" PRIu64 ".  The last p sieved is %" PRIu64 ".",
+                   m_job.m_pMax, m_wide.m_pCur));
+  }
+  Post("Stop request received.");
+  SaveWideCandidates();
+  factorFile.Close();
+}
+
+void CGfnThread::SetUpNewWide() {
+  m_wide = WideSieveState{};
+  m_wide.m_bitmap.assign(static_cast<size_t>((static_cast<int64_t>(m_job.m_nBMax) + 31) / 32 + 1),
+                         0);
+  for (int64_t b = m_job.m_nBMin; b <= m_job.m_nBMax; b += 2) {
+    SetBitTest(static_cast<int32_t>(b), m_wide.m_bitmap.data());
+    ++m_wide.m_left;
+  }
+  m_wide.m_kCur = 0;
+  m_wide.m_pCur = 0;
+}
+
+void CGfnThread::NewWideSieve() {
+  SetUpNewWide();
+  if (m_job.m_pMin > 1) {
+    const uint64_t twoN = 2 * static_cast<uint64_t>(m_job.m_nExponent);
+    const uint64_t k = (m_job.m_pMin - 1 + twoN - 1) / twoN;
+    m_wide.m_kCur = k == 0 ? 0 : static_cast<int64_t>(k - 1);
+  }
+  WideSieveLoop(nullptr);
+}
+
+void CGfnThread::NewWideSievePacked() {
+  SetUpNewWide();
+  CPackedKDB db;
+  uint64_t first = 0;
+  auto fail = [this](const std::string& line) { Fail(line); };
+  const uint64_t twoN = 2 * static_cast<uint64_t>(m_job.m_nExponent);
+  const uint64_t kMin = m_job.m_pMin > 1 ? (m_job.m_pMin - 1 + twoN - 1) / twoN : 0;
+  if (kMin > 1) {
+    if (!SeekPackedK(db, m_job.m_strPackedKDir, m_job.m_nLn, kMin, first, fail)) return;
+  } else if (!StartPackedK(db, m_job.m_strPackedKDir, m_job.m_nLn, first, fail)) {
+    return;
+  }
+  m_wide.m_kCur = static_cast<int64_t>(first);
+  Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
+  PackedKSource source(db, m_job.m_strPackedKDir, m_job.m_nLn, PackedKLoop::kWide,
+                       [this](const std::string& line) { Post(line); });
+  WideSieveLoop(&source);
+}
+
+bool CGfnThread::LoadWideResume() {
+  CandidateRange range;
+  auto log = [this](const std::string& line) {
+    if (!line.empty() && line[0] == '&') {
+      Post(line);
+    } else if (line.find("Unable") == 0 || line.find("Exponent") == 0 ||
+               line.find(" line ") != std::string::npos) {
+      Fail(line);
+    } else {
+      Post(line);
+    }
+  };
+  if (!LoadCandidateRange(m_job.m_strSieveIn, range, log)) {
+    Fail("Thread terminted due to input file parsing failure.");
+    return false;
+  }
+  m_job.m_nBMin = range.bMin;
+  m_job.m_nBMax = range.bMax;
+  m_job.m_nExponent = range.exponent;
+  m_job.m_nLn = range.ln;
+  m_wide = WideSieveState{};
+  m_wide.m_bitmap = std::move(range.bitmap);
+  m_wide.m_left = range.count;
+  m_wide.m_kCur = range.depth > 0 ? (range.depth - 1) / (2 * static_cast<int64_t>(range.exponent))
+                                  : 0;
+  // The depth reached stands until the loop sieves a further p.
+  m_wide.m_pCur = static_cast<uint64_t>(std::max<int64_t>(range.depth, 0));
+  return true;
+}
+
+void CGfnThread::ResumeWideSieve() {
+  if (!LoadWideResume()) return;
+  WideSieveLoop(nullptr);
+}
+
+void CGfnThread::ResumeWideSievePacked() {
+  if (!LoadWideResume()) return;
+  Post("Packed K file is not supported in wide sieve.  Running without it.");
+  WideSieveLoop(nullptr);
+}
+
+}  // namespace zentrova
