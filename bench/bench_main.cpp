@@ -1,5 +1,6 @@
 // Micro benchmarks of the hot paths: the normal kernels (squarings per
-// second), and the candidate generator (candidates per second).
+// second), the wide root walk (multiplications per second) and the
+// candidate generator (candidates per second).
 //
 //   build/bench/zentrova_bench --benchmark_filter=Kernel
 #include <benchmark/benchmark.h>
@@ -50,6 +51,38 @@ void BM_KernelAvx2(benchmark::State& state) {
   RunKernel(state, NormalSieveArray_SSE2(Isa::kAvx2));
 }
 BENCHMARK(BM_KernelAvx2);
+
+// The wide root walk for N = 65536 and p near 1e15 (bMax 2e9, so few roots
+// are kept): N/2 modular multiplications per pass.
+void RunWide(benchmark::State& state, WideKernelFn kernel, uint64_t p) {
+  constexpr int64_t kN = 65536;
+  // A primitive 2N-th root of unity needs a prime p; any a0 < p exercises the
+  // same arithmetic, which is all that is timed here.
+  const uint64_t a0 = p / 3 + 12345;
+  std::vector<uint32_t> roots;
+  roots.reserve(kN + 4);
+  for (auto _ : state) {
+    roots.clear();
+    kernel(p, a0, kN, 2000000000, roots, kN + 4);
+    benchmark::DoNotOptimize(roots.data());
+  }
+  state.counters["mulmods/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kN / 2,
+                                                   benchmark::Counter::kIsRate);
+}
+
+constexpr uint64_t kWideP = 1000000000000000ULL / 131072 * 131072 + 1;
+
+void BM_WidePortable(benchmark::State& state) { RunWide(state, &Athlon8xCondLoopArray, kWideP); }
+BENCHMARK(BM_WidePortable);
+
+void BM_WideAvx512(benchmark::State& state) {
+  if (!IsaAvailable(Isa::kAvx512)) {
+    state.SkipWithError("no AVX-512 IFMA on this processor");
+    return;
+  }
+  RunWide(state, WideSieveArray_SSE(Isa::kAvx512), kWideP);
+}
+BENCHMARK(BM_WideAvx512);
 
 void RunGenerator(benchmark::State& state, FermatBatchFn fermat, int width) {
   WheelTables tables;

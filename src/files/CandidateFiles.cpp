@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 
 #include "files/AtomicTextFile.h"
@@ -89,6 +90,38 @@ namespace {
 
 // Words of a bitmap over 0 .. bMax, computed in 64 bits.
 size_t BitmapWords(int32_t bMax);
+
+// Candidate lines "<b> <N>\n" formatted by hand into a large buffer:
+// a wide candidate file can hold a billion lines, where printf costs more
+// than the sieve between two saves.
+class CandidateLineWriter {
+ public:
+  CandidateLineWriter(std::FILE* f, int32_t exponent) : m_file(f) {
+    char* end = std::to_chars(m_tail, m_tail + sizeof m_tail, exponent).ptr;
+    *end++ = '\n';
+    m_tailSize = static_cast<size_t>(end - m_tail);
+    m_buffer.resize(1 << 20);
+  }
+  ~CandidateLineWriter() { Flush(); }
+  void Line(int32_t b) {
+    if (m_used + 32 > m_buffer.size()) Flush();
+    char* at = std::to_chars(m_buffer.data() + m_used, m_buffer.data() + m_buffer.size(), b).ptr;
+    *at++ = ' ';
+    std::memcpy(at, m_tail, m_tailSize);
+    m_used = static_cast<size_t>(at - m_buffer.data()) + m_tailSize;
+  }
+  void Flush() {
+    if (m_used > 0) std::fwrite(m_buffer.data(), 1, m_used, m_file);
+    m_used = 0;
+  }
+
+ private:
+  std::FILE* m_file;
+  std::vector<char> m_buffer;
+  size_t m_used = 0;
+  char m_tail[16];
+  size_t m_tailSize = 0;
+};
 
 }  // namespace
 
@@ -192,7 +225,10 @@ bool WriteCandidateList(std::vector<int32_t>& cand, const SieveRange& range,
   }
   std::FILE* f = out.GetStream();
   std::fprintf(f, "ABC $a^$b+1 // %" PRId64 "\n", static_cast<int64_t>(range.pCur));
-  for (int32_t b : cand) std::fprintf(f, "%d %d\n", b, range.exponent);
+  {
+    CandidateLineWriter lines(f, range.exponent);
+    for (int32_t b : cand) lines.Line(b);
+  }
   if (!out.Commit()) {
     log(StrFormat("Unable to write output file %s: %s.", path.c_str(), std::strerror(errno)));
     return false;
@@ -214,10 +250,14 @@ bool WriteCandidateBitmap(const std::vector<uint32_t>& bitmap, int64_t count,
   std::fprintf(f, "ABC $a^$b+1 // %" PRId64 "\n", static_cast<int64_t>(range.pCur));
   int64_t n = 0;
   const int64_t words = static_cast<int64_t>(bitmap.size());
-  for (int64_t b = std::max<int64_t>(range.bMin, 0); b <= range.bMax && (b >> 5) < words; b += 2) {
-    if ((bitmap[static_cast<size_t>(b >> 5)] >> (b & 31)) & 1) {
-      std::fprintf(f, "%d %d\n", static_cast<int>(b), range.exponent);
-      ++n;
+  {
+    CandidateLineWriter lines(f, range.exponent);
+    for (int64_t b = std::max<int64_t>(range.bMin, 0); b <= range.bMax && (b >> 5) < words;
+         b += 2) {
+      if ((bitmap[static_cast<size_t>(b >> 5)] >> (b & 31)) & 1) {
+        lines.Line(static_cast<int32_t>(b));
+        ++n;
+      }
     }
   }
   if (!out.Commit()) {
