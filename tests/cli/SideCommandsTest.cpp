@@ -1,0 +1,235 @@
+// The report, rebuild and tbf subcommands as a user runs them: the form's
+// checks with their texts, overwrite protection, exit codes and a round trip
+// through files the `new` subcommand wrote.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "TestUtil.h"
+#include "files/CandidateFiles.h"
+
+namespace zentrova {
+namespace {
+
+using test::ReadFile;
+using test::ScratchDir;
+using test::WriteFile;
+
+const std::string kData = ZENTROVA_TEST_DATA;
+
+struct Result {
+  int exitCode = -1;
+  std::string output;  // stdout and stderr together
+};
+
+Result RunCli(const std::string& args) {
+  const std::string command = std::string(ZENTROVA_CLI) + " " + args + " 2>&1";
+  Result result;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+bool Has(const Result& r, const std::string& text) {
+  return r.output.find(text) != std::string::npos;
+}
+
+constexpr const char* kSampleFactors =
+    "GFN Factors b^n+1, b=1200000 to 1200020, n=65536.  Tested to factor 1179649 : "
+    "March 14, 2003  03:14:27.\n"
+    "1200000^65536+1 has factor 14942209\n"
+    "1200014^65536+1 has factor 786433\n"
+    "1200020^65536+1 has factor 1179649\n";
+
+TEST(SideCommands, HelpShowsOptionsAndAnExamplePerSubcommand) {
+  const Result top = RunCli("--help");
+  EXPECT_EQ(top.exitCode, 0);
+  for (const char* word : {"report", "rebuild", "tbf", "zentrova report --factors-in",
+                           "zentrova rebuild --factors-in", "zentrova tbf --sieve-in"}) {
+    EXPECT_TRUE(Has(top, word)) << word;
+  }
+  struct Case {
+    std::string command;
+    std::vector<std::string> options;
+  };
+  const Case cases[] = {
+      {"report", {"--factors-in", "--proth-log", "--report", "--force"}},
+      {"rebuild",
+       {"--factors-in", "--factors-out", "--sieve-out", "--wide", "--exponent", "--bmin", "--bmax",
+        "--force"}},
+      {"tbf", {"--sieve-in", "--sieve-out", "--exponent", "--bmin", "--bmax", "--force"}},
+  };
+  for (const Case& c : cases) {
+    const Result help = RunCli(c.command + " --help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(Has(help, "Example: zentrova " + c.command + " ")) << c.command;
+    for (const std::string& option : c.options) EXPECT_TRUE(Has(help, option)) << option;
+  }
+}
+
+TEST(SideCommands, UsageErrorsExitWithTwoAndTheFormsTexts) {
+  ScratchDir dir;
+  WriteFile(dir / "f.txt", kSampleFactors);
+  WriteFile(dir / "c.txt", "ABC $a^$b+1 // 5\n1200002 65536\n");
+  const std::string f = dir / "f.txt";
+  const std::string c = dir / "c.txt";
+  const std::string missing = dir / "missing.txt";
+  const std::string out = " --sieve-out " + (dir / "o.txt");
+  const std::string range = " --exponent 65536 --bmin 1200000 --bmax 1200020";
+  struct Case {
+    std::string args;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"report --proth-log " + c + " --report " + (dir / "r.txt"),
+       "A factoring input file name is required."},
+      {"report --factors-in " + f + " --report " + (dir / "r.txt"),
+       "An proth log file name is required."},
+      {"report --factors-in " + f + " --proth-log " + c, "A report output file name is required."},
+      {"report --factors-in " + f + " --proth-log " + missing + " --report " + (dir / "r.txt"),
+       "Input File " + missing + " does not exist."},
+      {"report --factors-in " + missing + " --proth-log " + c + " --report " + (dir / "r.txt"),
+       "Input File " + missing + " does not exist."},
+      {"rebuild --factors-out " + (dir / "g.txt") + out + range,
+       "A factoring input file name is required."},
+      {"rebuild --factors-in " + f + out + range, "A factoring output file name is required."},
+      {"rebuild --factors-in " + f + " --wide" + range, "An output file name is required."},
+      {"rebuild --factors-in " + f + " --wide" + out + " --exponent 12 --bmin 2 --bmax 10",
+       "Exponent 12 is not a proper power of 2 for GFN testing."},
+      {"rebuild --factors-in " + f + " --wide" + out + " --exponent 8 --bmax 10",
+       "A minimum b value is required."},
+      {"rebuild --factors-in " + f + " --wide" + out + " --exponent 8 --bmin 10",
+       "A maximum b value is required"},
+      {"rebuild --factors-in " + f + " --wide" + out + " --exponent 8 --bmin 10 --bmax 10",
+       "The maximum b value must be greater than the minimum B value."},
+      {"rebuild --factors-in " + f + " --wide" + out + " --exponent 8 --bmin x --bmax 10",
+       "--bmin"},
+      {"tbf" + range, "An input file name is required."},
+      {"tbf --sieve-in " + c + range, "An output file name is required."},
+      {"tbf --sieve-in " + missing + out + range, "Input File " + missing + " does not exist."},
+      {"tbf --sieve-in " + c + out + " --exponent 12 --bmin 2 --bmax 10",
+       "Exponent 12 is not a proper power of 2 for GFN testing."},
+      {"tbf --sieve-in " + c + out + " --exponent 8 --bmax 10", "A minimum b value is required."},
+      {"tbf --sieve-in " + c + out + " --exponent 8 --bmin 10", "A maximum b value is required"},
+      {"tbf --sieve-in " + c + out + " --exponent 8 --bmin 10 --bmax 4",
+       "The maximum b value must be greater than the minimum B value."},
+      {"tbf --sieve-in " + c + " --sieve-out " + (dir / "no-such-folder/o.txt") + range,
+       "Output File " + (dir / "no-such-folder/o.txt") + " cannot be created."},
+  };
+  for (const Case& k : cases) {
+    const Result r = RunCli(k.args);
+    EXPECT_EQ(r.exitCode, 2) << k.args << "\n" << r.output;
+    EXPECT_TRUE(Has(r, k.text)) << k.args << "\n" << r.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "o.txt"));
+}
+
+TEST(SideCommands, RoundTripThroughTheFilesOfANewSieve) {
+  ScratchDir dir;
+  const std::string f = dir / "f.txt";
+  const std::string c = dir / "c.txt";
+  ASSERT_EQ(RunCli("new --exponent 65536 --bmin 1200000 --bmax 1200998 --factors-out " + f +
+                   " --sieve-out " + c + " --p-max 3e8")
+                .exitCode,
+            0);
+  const std::string cands = ReadFile(c);
+  const std::string range = " --exponent 65536 --bmin 1200000 --bmax 1200998";
+
+  // rebuild, normal and wide: the same candidates, at the depth of the last
+  // factor line.
+  Result r = RunCli("rebuild --factors-in " + f + " --factors-out " + (dir / "f2.txt") +
+                    " --sieve-out " + (dir / "c2.txt") + range);
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::string rebuilt = ReadFile(dir / "c2.txt");
+  EXPECT_EQ(rebuilt.substr(rebuilt.find('\n')), cands.substr(cands.find('\n')));
+  const std::string factors = ReadFile(f);
+  const std::string sorted = ReadFile(dir / "f2.txt");
+  EXPECT_EQ(sorted.substr(sorted.find('\n')), factors.substr(factors.find('\n')));
+  r = RunCli("rebuild --wide --factors-in " + f + " --sieve-out " + (dir / "c3.txt") + range);
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(ReadFile(dir / "c3.txt"), rebuilt);
+
+  // An existing output is refused without --force and left as it was.
+  r = RunCli("rebuild --wide --factors-in " + f + " --sieve-out " + (dir / "c3.txt") + range);
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(Has(r, "--force"));
+  r = RunCli("tbf --sieve-in " + c + " --sieve-out " + (dir / "c3.txt") + range);
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(Has(r, "Output File " + (dir / "c3.txt") + " already exists"));
+  EXPECT_EQ(ReadFile(dir / "c3.txt"), rebuilt);
+
+  // tbf of the candidate file lists exactly the struck bases; in place with --force.
+  r = RunCli("tbf --sieve-in " + c + " --sieve-out " + (dir / "c3.txt") + range + " --force");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(Has(r, "Output sieve file " + (dir / "c3.txt") + " created."));
+  std::string struck = "ABC $a^$b+1 // 1\n";
+  FactorFileContents contents;
+  ASSERT_TRUE(ReadFactorFile(f, contents));
+  for (const FactorRecord& rec : contents.records) struck += std::to_string(rec.b) + " 65536\n";
+  EXPECT_EQ(ReadFile(dir / "c3.txt"), struck);
+}
+
+TEST(SideCommands, ReportExitsZeroWithConsistencyMessagesAndOneOnAJobFailure) {
+  ScratchDir dir;
+  WriteFile(dir / "f.txt", kSampleFactors);
+  const std::string report = dir / "r.txt";
+  Result r = RunCli("report --factors-in " + (dir / "f.txt") + " --proth-log " + kData +
+                    "/genefer.log --report " + report);
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(Has(r, "Report consistency error, found composite b=1200012, expected b=1200010."));
+  EXPECT_TRUE(Has(r, "Report file " + report + " written."));
+  const std::string first = ReadFile(report);
+  EXPECT_EQ(first.substr(0, 36), "1200000^65536+1 has factor 14942209\n");
+
+  r = RunCli("report --factors-in " + (dir / "f.txt") + " --proth-log " + kData +
+             "/pfgw.log --report " + report);
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(ReadFile(report), first);
+  r = RunCli("report --factors-in " + (dir / "f.txt") + " --proth-log " + kData +
+             "/pfgw.log --report " + report + " --force");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(ReadFile(report), first);
+
+  // A factor file without a header is a job failure.
+  WriteFile(dir / "bare.txt", "1200014^65536+1 has factor 786433\n");
+  r = RunCli("report --factors-in " + (dir / "bare.txt") + " --proth-log " + kData +
+             "/pfgw.log --report " + (dir / "r2.txt"));
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_TRUE(Has(r, "Factoring input error, bMin=0, bMax=0, Exponent=0."));
+}
+
+TEST(SideCommands, RebuildWarnsAboutWideRangesAndFailsOnABadFactor) {
+  ScratchDir dir;
+  WriteFile(dir / "empty.txt", "");
+  Result r = RunCli("rebuild --factors-in " + (dir / "empty.txt") + " --factors-out " +
+                    (dir / "f.txt") + " --sieve-out " + (dir / "c.txt") +
+                    " --exponent 8 --bmin 2 --bmax 200002");
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(Has(r, "zentrova: note: In normal mode (not wide math mode), a rebuild from factors "
+                     "can take a very long time with a b range wider than 100000. Do you wish to "
+                     "continue? Continuing."));
+  EXPECT_TRUE(Has(r, "100001 items 0 p value written to " + (dir / "c.txt") + "."));
+  const std::string candidates = ReadFile(dir / "c.txt");
+
+  // 4^8+1 = 65537 is prime; 3 does not divide it.
+  WriteFile(dir / "bad.txt", "4^8+1 has factor 65537\n6^8+1 has factor 3\n");
+  r = RunCli("rebuild --factors-in " + (dir / "bad.txt") + " --factors-out " + (dir / "f.txt") +
+             " --sieve-out " + (dir / "c.txt") + " --exponent 8 --bmin 2 --bmax 10 --force");
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_TRUE(Has(r, "Factor file 3 does not divide 6*2^3+1."));
+  EXPECT_FALSE(Has(r, "items 0 p value written"));
+  EXPECT_EQ(ReadFile(dir / "c.txt"), candidates);
+}
+
+}  // namespace
+}  // namespace zentrova
