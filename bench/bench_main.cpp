@@ -9,6 +9,7 @@
 
 #include "math/FactorCandidates.h"
 #include "math/WheelTables.h"
+#include "sieve/Config.h"
 #include "sieve/kernels/Dispatch.h"
 
 namespace zentrova {
@@ -101,7 +102,7 @@ void BM_GeneratorVector(benchmark::State& state) {
     state.SkipWithError("no AVX-512 IFMA on this processor");
     return;
   }
-  RunGenerator(state, FermatBatchFor(Isa::kAvx512), 32);
+  RunGenerator(state, FermatBatchFor(Isa::kAvx512), config::kVectorFermatBatch);
 }
 BENCHMARK(BM_GeneratorVector);
 

@@ -65,17 +65,16 @@ void FactorCandidateGenerator::BuildKWheel() {
       if (r >= modulus) r -= modulus;
     }
   }
-  const uint32_t l1 = WheelTables::kModuli[0];
-  m_k1Pass.clear();
-  m_k1Next.assign(l1, 0);
-  for (uint32_t j = l1; j-- > 0;) {
-    if ((m_kWheel[0][j >> 5] >> (j & 31)) & 1) m_k1Pass.push_back(j);
-  }
-  std::reverse(m_k1Pass.begin(), m_k1Pass.end());
-  uint32_t next = static_cast<uint32_t>(m_k1Pass.size());
-  for (uint32_t j = l1; j-- > 0;) {
-    if ((m_kWheel[0][j >> 5] >> (j & 31)) & 1) --next;
-    m_k1Next[j] = next;
+  // Each k-space table unrolled past its period, so that the 64 bits from
+  // any offset below L_t can be read without wrapping.
+  for (int t = 0; t < WheelTables::kTables; ++t) {
+    const uint32_t modulus = WheelTables::kModuli[t];
+    std::vector<uint64_t>& window = m_kWindow[t];
+    window.assign((modulus + 128) / 64 + 1, 0);
+    for (uint32_t i = 0; i < 64 * window.size(); ++i) {
+      const uint32_t j = i % modulus;
+      if ((m_kWheel[t][j >> 5] >> (j & 31)) & 1) window[i >> 6] |= uint64_t{1} << (i & 63);
+    }
   }
   m_kWheelMultiplier = m_M;
 }
@@ -91,55 +90,55 @@ bool FactorCandidateGenerator::SearchFast(int& j) {
   const auto m = static_cast<uint64_t>(m_M);
   const uint64_t kHigh = (kMaxModulus - 2) / m;
   const uint64_t base = static_cast<uint64_t>(m_kLast);
-  const uint32_t l1 = WheelTables::kModuli[0];
-  if (m_k1Pass.empty() || base + 1 <= 60 / m) return false;
+  if (m_kWindow[0].empty() || base + 1 <= 60 / m) return false;
 
-  uint64_t kPrev = base + 1;
-  const uint32_t r1 = static_cast<uint32_t>(kPrev % l1);
-  uint64_t cycleBase = kPrev - r1;
-  size_t idx = m_k1Next[r1];
-  uint32_t r[WheelTables::kTables];
-  for (int t = 1; t < WheelTables::kTables; ++t) {
-    r[t] = static_cast<uint32_t>(kPrev % WheelTables::kModuli[t]);
-  }
+  // k mod L_t of the first k of the current window of 64.
+  constexpr int kT = WheelTables::kTables;
+  uint32_t offset[kT];
+  uint64_t k0 = base + 1;
+  for (int t = 0; t < kT; ++t) offset[t] = static_cast<uint32_t>(k0 % WheelTables::kModuli[t]);
   // The first group that holds a k above kHigh.
   const uint64_t groupLimit = base + 4 > kHigh ? 0 : (kHigh - base) / 4;
   uint64_t group = UINT64_MAX;
   for (;;) {
-    if (idx == m_k1Pass.size()) {
-      idx = 0;
-      cycleBase += l1;
+    // The 64 k from k0 on that pass all five tables, one bit each.
+    uint64_t bits = ~uint64_t{0};
+    for (int t = 0; t < kT; ++t) {
+      const uint64_t* pattern = m_kWindow[t].data();
+      const uint32_t o = offset[t];
+      const uint32_t sh = o & 63;
+      const uint64_t lo = pattern[o >> 6] >> sh;
+      const uint64_t hi = sh == 0 ? 0 : pattern[(o >> 6) + 1] << (64 - sh);
+      bits &= lo | hi;
+      uint32_t next = o + 64;
+      if (next >= WheelTables::kModuli[t]) next -= WheelTables::kModuli[t];
+      offset[t] = next;
     }
-    const uint64_t k = cycleBase + m_k1Pass[idx++];
-    const uint64_t g = (k - base - 1) / 4;
-    if (g != group) {
-      if (j >= w) break;
-      if (g >= groupLimit) {
-        // Hand the groups from the first one reaching past kHigh to the
-        // plain search, which passes every k there.
-        m_kLast = static_cast<int64_t>(base + 4 * groupLimit);
-        return false;
+    while (bits != 0) {
+      const uint64_t k = k0 + static_cast<uint64_t>(__builtin_ctzll(bits));
+      bits &= bits - 1;
+      const uint64_t g = (k - base - 1) / 4;
+      if (g != group) {
+        if (j >= w) {
+          m_kLast = static_cast<int64_t>(base + 4 * (group + 1));
+          return true;
+        }
+        if (g >= groupLimit) {
+          // Hand the groups from the first one reaching past kHigh to the
+          // plain search, which passes every k there.
+          m_kLast = static_cast<int64_t>(base + 4 * groupLimit);
+          return false;
+        }
+        group = g;
       }
-      group = g;
-    }
-    const uint64_t delta = k - kPrev;
-    kPrev = k;
-    bool pass = true;
-    for (int t = 1; t < WheelTables::kTables; ++t) {
-      // Gaps between k that pass the first table are a few dozen at most.
-      uint64_t v = r[t] + delta;
-      while (v >= WheelTables::kModuli[t]) v -= WheelTables::kModuli[t];
-      r[t] = static_cast<uint32_t>(v);
-      pass = pass && ((m_kWheel[t][v >> 5] >> (v & 31)) & 1);
-    }
-    if (pass) {
       m_batchK[j] = static_cast<int64_t>(k);
       m_batchP[j] = static_cast<int64_t>(k * m + 1);
       ++j;
     }
+    k0 += 64;
+    // Without a survivor in a window the current group may already be the
+    // one that filled the batch; the next survivor's group decides.
   }
-  m_kLast = static_cast<int64_t>(base + 4 * (group + 1));
-  return true;
 }
 
 void FactorCandidateGenerator::Reset(int64_t multiplier, int64_t kLast) {
@@ -223,13 +222,17 @@ void FactorCandidateGenerator::FermatFilter4() {
     p[i] = forced[i] ? 3 : pi;  // a forced lane's answer is overridden
   }
   m_fermat(p, w, pass);
+  // Survivors packed from entry 0 without a branch per lane; the entry
+  // behind the last survivor is written over, never read.
   int next = 0;
   for (int i = 0; i < w; ++i) {
-    if (pass[i] || forced[i]) {
-      m_primeK[next] = m_batchK[i];
-      m_primeP[next] = m_batchP[i];
-      ++next;
-    }
+    m_primeK[next] = m_batchK[i];
+    m_primeP[next] = m_batchP[i];
+    next += (pass[i] || forced[i]) ? 1 : 0;
+  }
+  if (next < w) {
+    m_primeK[next] = 0;
+    m_primeP[next] = 0;
   }
 }
 

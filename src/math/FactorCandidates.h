@@ -72,10 +72,8 @@ class FactorCandidateGenerator {
   // with k mod L_t = j passes table t (p mod L_t depends only on k mod L_t).
   std::vector<uint32_t> m_kWheel[WheelTables::kTables];
   int64_t m_kWheelMultiplier = -1;
-  // The residues k mod L_1 that pass the first table, ascending, and for each
-  // residue the index of the first passing one at or above it.
-  std::vector<uint32_t> m_k1Pass;
-  std::vector<uint32_t> m_k1Next;
+  // m_kWheel[t] as 64-bit words, repeated past the period L_t.
+  std::vector<uint64_t> m_kWindow[WheelTables::kTables];
   int m_width;
   int m_next = 0;
 };

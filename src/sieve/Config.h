@@ -18,7 +18,7 @@ constexpr int kNormalMaxBatch = 4096;
 // Fermat lanes per generator round with a vector test (the portable test
 // always uses 4). More lanes hide the multiply latency; the handed-out
 // sequence does not depend on it.
-constexpr int kVectorFermatBatch = 32;
+constexpr int kVectorFermatBatch = 64;
 
 // Work of one batch of the wide loop, in modular multiplications per thread
 // (N/2 per p). 2^24 take a few milliseconds with the vector kernel.

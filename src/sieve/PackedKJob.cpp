@@ -25,8 +25,9 @@ void CGfnThread::CreatePackedKFiles() {
   const uint64_t twoN = 2 * static_cast<uint64_t>(m_job.m_nExponent);
   auto log = [this](const std::string& line) { Post(line); };
   auto fail = [this](const std::string& line) { Fail(line); };
-  FactorCandidateGenerator generator(*m_wheel, FermatBatchFor(m_job.m_isa),
-                                     IsaAvailable(Isa::kAvx512) ? 32 : 4);
+  const FermatBatchFn fermat = FermatBatchFor(m_job.m_isa);
+  FactorCandidateGenerator generator(
+      *m_wheel, fermat, fermat == &FermatBatchScalar ? 4 : config::kVectorFermatBatch);
   Post(StrFormat("Starting packed file generation in directory %s.", dir.c_str()));
   Post(StrFormat("Using exponent %d which is 2^%d.", m_job.m_nExponent, ln));
 

@@ -75,18 +75,26 @@ inline void Block(uint64_t* x0, int ln, __m512i p, __m512i pinv) {
 
 template <bool Lazy>
 void Chains(uint64_t* x, size_t vectors, int ln, __m512i p, __m512i pinv) {
+  // Blocks of up to eight vectors, the sizes evened out (26 vectors run as
+  // 7, 7, 6, 6 rather than 8, 8, 8, 2): a short last block would leave the
+  // multipliers waiting on its few chains.
   constexpr size_t kUnroll = 8;
+  const size_t blocks = (vectors + kUnroll - 1) / kUnroll;
   size_t v = 0;
-  for (; v + kUnroll <= vectors; v += kUnroll) Block<kUnroll, Lazy>(x + 8 * v, ln, p, pinv);
-  switch (vectors - v) {
-    case 1: Block<1, Lazy>(x + 8 * v, ln, p, pinv); break;
-    case 2: Block<2, Lazy>(x + 8 * v, ln, p, pinv); break;
-    case 3: Block<3, Lazy>(x + 8 * v, ln, p, pinv); break;
-    case 4: Block<4, Lazy>(x + 8 * v, ln, p, pinv); break;
-    case 5: Block<5, Lazy>(x + 8 * v, ln, p, pinv); break;
-    case 6: Block<6, Lazy>(x + 8 * v, ln, p, pinv); break;
-    case 7: Block<7, Lazy>(x + 8 * v, ln, p, pinv); break;
-    default: break;
+  for (size_t b = 0; b < blocks; ++b) {
+    const size_t size = (vectors - v) / (blocks - b) + ((vectors - v) % (blocks - b) != 0 ? 1 : 0);
+    uint64_t* at = x + 8 * v;
+    switch (size) {
+      case 1: Block<1, Lazy>(at, ln, p, pinv); break;
+      case 2: Block<2, Lazy>(at, ln, p, pinv); break;
+      case 3: Block<3, Lazy>(at, ln, p, pinv); break;
+      case 4: Block<4, Lazy>(at, ln, p, pinv); break;
+      case 5: Block<5, Lazy>(at, ln, p, pinv); break;
+      case 6: Block<6, Lazy>(at, ln, p, pinv); break;
+      case 7: Block<7, Lazy>(at, ln, p, pinv); break;
+      default: Block<8, Lazy>(at, ln, p, pinv); break;
+    }
+    v += size;
   }
 }
 
@@ -193,6 +201,13 @@ void FermatBatch(const uint64_t* p, int n, bool* pass) {
   // Four groups at a time keep enough independent chains in flight; a group
   // with a modulus outside the lazy range goes to the portable test.
   int i = 0;
+  for (; i + 64 <= n; i += 64) {
+    if (InVectorRange(p + i, 64)) {
+      FermatGroups<8>(p + i, pass + i);
+    } else {
+      FermatBatchScalar(p + i, 64, pass + i);
+    }
+  }
   for (; i + 32 <= n; i += 32) {
     if (InVectorRange(p + i, 32)) {
       FermatGroups<4>(p + i, pass + i);
