@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "TestMath.h"
 #include "sieve/GfnThread.h"
 
 namespace zentrova::test {
@@ -33,16 +34,6 @@ inline JobRun RunJob(const SieveJob& job) {
 
 inline bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-inline uint64_t PowMod128(uint64_t b, uint64_t e, uint64_t m) {
-  unsigned __int128 r = 1 % m, x = b % m;
-  while (e) {
-    if (e & 1) r = r * x % m;
-    x = x * x % m;
-    e >>= 1;
-  }
-  return static_cast<uint64_t>(r);
 }
 
 // A factor candidate by an independent rule: no prime factor from 3 to 61

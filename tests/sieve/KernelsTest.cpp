@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "TestMath.h"
 #include "TestUtil.h"
 #include "sieve/kernels/Dispatch.h"
 
@@ -47,30 +48,7 @@ bool RefIsRoot(uint64_t b, int ln, uint64_t p) {
   return x == p - 1;
 }
 
-bool IsPrime(uint64_t n) {
-  static constexpr uint64_t kBases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
-  if (n < 2) return false;
-  for (uint64_t q : kBases) {
-    if (n % q == 0) return n == q;
-  }
-  uint64_t d = n - 1;
-  int s = 0;
-  while ((d & 1) == 0) {
-    d >>= 1;
-    ++s;
-  }
-  for (uint64_t a : kBases) {
-    uint64_t x = RefPow(a, d, n);
-    if (x == 1 || x == n - 1) continue;
-    bool witness = true;
-    for (int i = 1; i < s && witness; ++i) {
-      x = RefMul(x, x, n);
-      if (x == n - 1) witness = false;
-    }
-    if (witness) return false;
-  }
-  return true;
-}
+using test::IsPrime;
 
 uint64_t RandomIn(std::mt19937_64& rng, uint64_t lo, uint64_t hi) {  // [lo, hi)
   return std::uniform_int_distribution<uint64_t>(lo, hi - 1)(rng);

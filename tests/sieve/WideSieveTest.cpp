@@ -15,6 +15,7 @@
 #include <sstream>
 #include <utility>
 
+#include "TestMath.h"
 #include "TestUtil.h"
 #include "files/CandidateFiles.h"
 #include "sieve/JobTestUtil.h"
@@ -35,31 +36,7 @@ uint64_t MulMod(uint64_t a, uint64_t b, uint64_t m) {
   return static_cast<uint64_t>(static_cast<unsigned __int128>(a) * b % m);
 }
 
-// Deterministic Miller-Rabin for 64-bit n (the first twelve primes as bases).
-bool IsPrime(uint64_t n) {
-  static const uint64_t kBases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
-  if (n < 2) return false;
-  for (uint64_t q : kBases) {
-    if (n % q == 0) return n == q;
-  }
-  uint64_t d = n - 1;
-  int s = 0;
-  while ((d & 1) == 0) {
-    d >>= 1;
-    ++s;
-  }
-  for (uint64_t a : kBases) {
-    uint64_t x = PowMod128(a, d, n);
-    if (x == 1 || x == n - 1) continue;
-    bool composite = true;
-    for (int i = 1; i < s && composite; ++i) {
-      x = MulMod(x, x, n);
-      if (x == n - 1) composite = false;
-    }
-    if (composite) return false;
-  }
-  return true;
-}
+using test::IsPrime;
 
 // A random prime p = k*2N + 1 with lo <= p < hi.
 uint64_t RandomPrime(std::mt19937_64& rng, uint64_t n, uint64_t lo, uint64_t hi) {
