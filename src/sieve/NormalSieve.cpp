@@ -15,6 +15,7 @@
 
 #include "files/Format.h"
 #include "math/ModArith.h"
+#include "sieve/CandidateFeed.h"
 #include "sieve/Config.h"
 #include "sieve/GfnThread.h"
 #include "sieve/StatusLine.h"
@@ -57,137 +58,48 @@ void CGfnThread::RunNormalSieve(CandidateSource* reader) {
   const FermatBatchFn fermat = vector ? FermatBatchFor(m_job.m_isa) : &FermatBatchScalar;
   const int fermatWidth = fermat == &FermatBatchScalar ? 4 : config::kVectorFermatBatch;
   WorkerPool pool(m_job.m_nThreads);
-  const size_t workers = static_cast<size_t>(pool.Size());
-  // One generator per worker: each generates the candidates of its own span
-  // of k and runs them through the kernel, so generation is parallel too.
-  std::vector<std::unique_ptr<FactorCandidateGenerator>> generators;
-  if (reader == nullptr) {
-    for (size_t t = 0; t < workers; ++t) {
-      generators.push_back(std::make_unique<FactorCandidateGenerator>(*m_wheel, fermat, fermatWidth));
-    }
-  }
-  int64_t kExamined = m_normal.m_kCur;  // every k up to here has been looked at
-  double kPerCandidate = 12.0;           // k examined per candidate, measured as we go
+  const int64_t workers = pool.Size();
+  CandidateFeed feed(*m_wheel, fermat, fermatWidth, twoN, m_job.m_pMax, reader, m_normal.m_kCur,
+                     pool);
   const bool saves = m_job.m_nCommand < 30;
 
-  enum class End { kNone, kEmpty, kReader, kLimit, kPMax };
-  struct Span {
-    std::vector<FactorCandidate> cands;
-    std::vector<std::vector<uint32_t>> hits;
-    End end = End::kNone;
-    uint64_t beyond = 0;
+  struct Result {
+    FactorCandidate c;
+    std::vector<uint32_t> hits;
   };
-  std::vector<Span> spans(workers);
-  std::vector<FactorCandidate> batch;
-  std::vector<std::vector<uint32_t>> hits;
+  std::vector<Result> batch;
   std::vector<uint8_t> struck;
-  bool firstFromReader = reader != nullptr;
-  End end = End::kNone;
+  FeedEnd end = FeedEnd::kNone;
   uint64_t beyond = 0;  // the first p not sieved, for the end messages
 
-  // A candidate p that ends the loop instead of being sieved.
-  auto ending = [&](uint64_t p) {
-    if (p >= kMaxModulus) return End::kLimit;
-    if (m_job.m_pMax != 0 && p > m_job.m_pMax) return End::kPMax;
-    return End::kNone;
-  };
-
-  while (end == End::kNone) {
+  while (end == FeedEnd::kNone) {
+    // 1. and 2. The next batch of p, each run through the kernel against the
+    // bases as they stand.
     const std::vector<int32_t>& cand = m_normal.m_pCand;
     const int64_t workPerP =
         std::max<int64_t>(1, static_cast<int64_t>(cand.size()) * std::max(ln, 1));
     // p per worker that make a batch of about kNormalBatchWork squarings each.
-    const int64_t perWorker =
-        cand.empty() ? 1
-                     : std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
-                                           config::kNormalMaxBatch / static_cast<int64_t>(workers));
-    batch.clear();
-    hits.clear();
-    if (reader != nullptr) {
-      // 1. Next batch of k from the reader, then 2. the kernels in parallel.
-      const int64_t wanted = cand.empty() ? 1 : perWorker * static_cast<int64_t>(workers);
-      while (static_cast<int64_t>(batch.size()) < wanted) {
-        FactorCandidate c;
-        if (firstFromReader) {
-          c.k = m_normal.m_kCur;
-          firstFromReader = false;
-        } else if (!reader->Next(c.k)) {
-          end = End::kReader;
-          break;
-        }
-        // k beyond this bound would give p >= 2^61 (or overflow 64 bits).
-        const uint64_t kBound = (kMaxModulus - 2) / twoN;
-        c.p = c.k < 0 || static_cast<uint64_t>(c.k) > kBound ? kMaxModulus
-                                                              : static_cast<uint64_t>(c.k) * twoN + 1;
-        if ((end = ending(c.p)) != End::kNone) {
-          beyond = c.p;
-          break;
-        }
-        batch.push_back(c);
-      }
-      hits.resize(batch.size());
-      pool.ParallelFor(batch.size(), [&](size_t i) {
-        hits[i].clear();
-        kernel(cand.data(), cand.size(), ln, batch[i].p, hits[i]);
-      });
-    } else {
-      // 1 and 2. Each worker generates the candidates of its span of k and
-      // sieves them; the spans follow each other in k.
-      const int64_t span =
-          std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(perWorker) * kPerCandidate));
-      pool.ParallelFor(workers, [&](size_t t) {
-        Span& out = spans[t];
-        out.cands.clear();
-        out.end = End::kNone;
-        const int64_t lo = kExamined + 1 + static_cast<int64_t>(t) * span;
-        const int64_t hi = lo + span - 1;
-        FactorCandidateGenerator& gen = *generators[t];
-        gen.Reset(static_cast<int64_t>(twoN), lo - 1);
-        for (;;) {
-          const FactorCandidate c = gen.NextFactorCandidate();
-          if (c.k > hi) break;
-          if ((out.end = ending(c.p)) != End::kNone) {
-            out.beyond = c.p;
-            break;
-          }
-          out.cands.push_back(c);
-          if (cand.empty()) break;  // one round is all an empty list gets
-        }
-        out.hits.resize(out.cands.size());
-        for (size_t i = 0; i < out.cands.size(); ++i) {
-          out.hits[i].clear();
-          kernel(cand.data(), cand.size(), ln, out.cands[i].p, out.hits[i]);
-        }
-      });
-      for (Span& sp : spans) {
-        for (size_t i = 0; i < sp.cands.size(); ++i) {
-          batch.push_back(sp.cands[i]);
-          hits.push_back(std::move(sp.hits[i]));
-        }
-        if (sp.end != End::kNone) {
-          end = sp.end;
-          beyond = sp.beyond;
-          break;
-        }
-        if (cand.empty() && !batch.empty()) break;
-      }
-      kExamined += span * static_cast<int64_t>(workers);
-      if (batch.size() > 8) {
-        kPerCandidate = static_cast<double>(span * static_cast<int64_t>(workers)) /
-                        static_cast<double>(batch.size());
-      }
-    }
+    const int64_t perWorker = std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
+                                                  config::kNormalMaxBatch / workers);
+    // An empty list gets one round, with the first p.
+    end = feed.Next<Result>(
+        perWorker, cand.empty(), batch,
+        [&](Result& r) {
+          r.hits.clear();
+          kernel(cand.data(), cand.size(), ln, r.c.p, r.hits);
+        },
+        beyond);
 
     // 3. Hits, in increasing p; within one p from the highest position down.
     struck.assign(cand.size(), 0);
     size_t left = cand.size();
     size_t applied = 0;
     for (size_t i = 0; i < batch.size(); ++i) {
-      const FactorCandidate& c = batch[i];
+      const FactorCandidate& c = batch[i].c;
       m_normal.m_kCur = c.k;
       m_normal.m_pCur = c.p;
       ++applied;
-      const std::vector<uint32_t>& h = hits[i];
+      const std::vector<uint32_t>& h = batch[i].hits;
       for (size_t r = h.size(); r-- > 0;) {
         const uint32_t j = h[r];
         if (j >= cand.size() || struck[j]) continue;
@@ -216,7 +128,7 @@ void CGfnThread::RunNormalSieve(CandidateSource* reader) {
     // 4. Empty list.
     if (m_normal.m_pCand.empty()) {
       Post("Stopping because less than 0 candidates are left in the list.");
-      end = End::kEmpty;
+      end = FeedEnd::kNone;  // this end has been told; no other
       break;
     }
     // 5. Stop request.
@@ -237,12 +149,12 @@ void CGfnThread::RunNormalSieve(CandidateSource* reader) {
   }
 
   switch (end) {
-    case End::kLimit:
+    case FeedEnd::kLimit:
       Post(StrFormat("Stopping before p = %" PRIu64 ": p must stay below 2^61 (62 bits) for "
                      "exact arithmetic.",
                      beyond));
       break;
-    case End::kPMax:
+    case FeedEnd::kPMax:
       Post(StrFormat("Reached the p limit %" PRIu64 ".  The last p sieved is %" PRIu64 ".",
                      m_job.m_pMax, m_normal.m_pCur));
       break;

@@ -20,6 +20,7 @@
 #include "math/ModArith.h"
 #include "math/Montgomery64.h"
 #include "sieve/BitOps.h"
+#include "sieve/CandidateFeed.h"
 #include "sieve/Config.h"
 #include "sieve/GfnThread.h"
 #include "sieve/PackedKSource.h"
@@ -111,13 +112,8 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
   const FermatBatchFn fermat = vector ? FermatBatchFor(m_job.m_isa) : &FermatBatchScalar;
   const int fermatWidth = fermat == &FermatBatchScalar ? 4 : config::kVectorFermatBatch;
   WorkerPool pool(m_job.m_nThreads);
-  const size_t workers = static_cast<size_t>(pool.Size());
-  std::vector<std::unique_ptr<FactorCandidateGenerator>> generators;
-  if (reader == nullptr) {
-    for (size_t t = 0; t < workers; ++t) {
-      generators.push_back(std::make_unique<FactorCandidateGenerator>(*m_wheel, fermat, fermatWidth));
-    }
-  }
+  CandidateFeed feed(*m_wheel, fermat, fermatWidth, twoN, m_job.m_pMax, reader, m_wide.m_kCur,
+                     pool);
   const size_t capacity = static_cast<size_t>(n) + 4;
 
   struct Result {
@@ -126,35 +122,18 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
     std::vector<uint32_t> roots;
     bool overflow = false;
   };
-  enum class End { kNone, kStop, kReader, kLimit, kPMax };
-  struct Span {
-    std::vector<Result> results;
-    size_t used = 0;
-    End end = End::kNone;
-    uint64_t beyond = 0;
-  };
-  auto ending = [&](uint64_t p) {
-    if (p >= kMaxModulus) return End::kLimit;
-    if (m_job.m_pMax != 0 && p > m_job.m_pMax) return End::kPMax;
-    return End::kNone;
-  };
-  auto compute = [&](Result& r) {
+  const std::function<void(Result&)> compute = [&](Result& r) {
     r.roots.clear();
     r.overflow = false;
     uint64_t a0 = 0;
     r.kind = FindA0(r.c.p, static_cast<uint64_t>(r.c.k), ln, a0);
     if (r.kind == RootKind::kRoots) r.overflow = !kernel(r.c.p, a0, n, bMax, r.roots, capacity);
   };
-
   // p per worker per batch: about kWideBatchWork multiplications each.
   const int64_t perWorker =
       std::clamp<int64_t>(config::kWideBatchWork / std::max<int64_t>(n / 2, 1), 1, 4096);
-  std::vector<Span> spans(workers);
-  std::vector<Result> readerBatch;
-  int64_t kExamined = m_wide.m_kCur;
-  double kPerCandidate = 12.0;
-  bool firstFromReader = reader != nullptr;
-  End end = End::kNone;
+  std::vector<Result> batch;
+  FeedEnd end = FeedEnd::kNone;
   uint64_t beyond = 0;
   bool stop = false;
 
@@ -199,89 +178,25 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
     return true;
   };
 
-  while (end == End::kNone && !stop) {
-    std::vector<Result*> ordered;
-    if (reader != nullptr) {
-      readerBatch.clear();
-      const int64_t wanted = perWorker * static_cast<int64_t>(workers);
-      while (static_cast<int64_t>(readerBatch.size()) < wanted) {
-        FactorCandidate c;
-        if (firstFromReader) {
-          c.k = m_wide.m_kCur;
-          firstFromReader = false;
-        } else if (!reader->Next(c.k)) {
-          end = End::kReader;
-          break;
-        }
-        const uint64_t kBound = (kMaxModulus - 2) / twoN;
-        c.p = c.k < 0 || static_cast<uint64_t>(c.k) > kBound ? kMaxModulus
-                                                              : static_cast<uint64_t>(c.k) * twoN + 1;
-        if ((end = ending(c.p)) != End::kNone) {
-          beyond = c.p;
-          break;
-        }
-        readerBatch.emplace_back();
-        readerBatch.back().c = c;
-      }
-      pool.ParallelFor(readerBatch.size(), [&](size_t i) { compute(readerBatch[i]); });
-      for (Result& r : readerBatch) ordered.push_back(&r);
-    } else {
-      const int64_t span =
-          std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(perWorker) * kPerCandidate));
-      pool.ParallelFor(workers, [&](size_t t) {
-        Span& out = spans[t];
-        out.used = 0;
-        out.end = End::kNone;
-        const int64_t lo = kExamined + 1 + static_cast<int64_t>(t) * span;
-        const int64_t hi = lo + span - 1;
-        FactorCandidateGenerator& gen = *generators[t];
-        gen.Reset(static_cast<int64_t>(twoN), lo - 1);
-        for (;;) {
-          const FactorCandidate c = gen.NextFactorCandidate();
-          if (c.k > hi) break;
-          if ((out.end = ending(c.p)) != End::kNone) {
-            out.beyond = c.p;
-            break;
-          }
-          if (out.used == out.results.size()) out.results.emplace_back();
-          Result& r = out.results[out.used++];
-          r.c = c;
-          compute(r);
-        }
-      });
-      size_t count = 0;
-      for (Span& sp : spans) {
-        for (size_t i = 0; i < sp.used; ++i) ordered.push_back(&sp.results[i]);
-        count += sp.used;
-        if (sp.end != End::kNone) {
-          end = sp.end;
-          beyond = sp.beyond;
-          break;
-        }
-      }
-      kExamined += span * static_cast<int64_t>(workers);
-      if (count > 8) {
-        kPerCandidate =
-            static_cast<double>(span * static_cast<int64_t>(workers)) / static_cast<double>(count);
-      }
-    }
+  while (end == FeedEnd::kNone && !stop) {
+    end = feed.Next<Result>(perWorker, false, batch, compute, beyond);
 
     // The roots, in increasing p.
-    for (const Result* r : ordered) {
-      m_wide.m_kCur = r->c.k;
-      m_wide.m_pCur = r->c.p;
-      if (r->kind == RootKind::kComposite) continue;
-      if (r->kind == RootKind::kInvalid) {
+    for (const Result& r : batch) {
+      m_wide.m_kCur = r.c.k;
+      m_wide.m_pCur = r.c.p;
+      if (r.kind == RootKind::kComposite) continue;
+      if (r.kind == RootKind::kInvalid) {
         Fail("Invalid m_a0 found");
         stop = true;
         break;
       }
-      if (!apply(*r)) {
+      if (!apply(r)) {
         stop = true;
         break;
       }
     }
-    m_pCount.fetch_add(static_cast<int64_t>(ordered.size()), std::memory_order_relaxed);
+    m_pCount.fetch_add(static_cast<int64_t>(batch.size()), std::memory_order_relaxed);
     m_pLast.store(m_wide.m_pCur, std::memory_order_relaxed);
     if (std::fflush(factors) != 0 || std::ferror(factors) != 0) {
       Fail(StrFormat("Error flushing contents of factor file %s.", factorName.c_str()));
@@ -301,11 +216,11 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
     }
   }
 
-  if (end == End::kLimit) {
+  if (end == FeedEnd::kLimit) {
     Post(StrFormat("Stopping before p = %" PRIu64 ": p must stay below 2^61 (62 bits) for "
                    "exact arithmetic.",
                    beyond));
-  } else if (end == End::kPMax) {
+  } else if (end == FeedEnd::kPMax) {
     Post(StrFormat("Reached the p limit %" PRIu64 ".  The last p sieved is %" PRIu64 ".",
                    m_job.m_pMax, m_wide.m_pCur));
   }
