@@ -163,7 +163,11 @@ template <int G>
 void FermatGroups(const uint64_t* p, bool* pass) {
   __m512i vp[G], vpinv[G], vone[G], ve[G], twoP[G], x[G];
   uint64_t largest = 0;
-  for (int l = 0; l < 8 * G; ++l) largest = p[l] > largest ? p[l] : largest;
+  uint64_t anyBit = 0;  // the bits set in some lane's exponent
+  for (int l = 0; l < 8 * G; ++l) {
+    largest = p[l] > largest ? p[l] : largest;
+    anyBit |= p[l] - 1;
+  }
   const int topBit = 63 - __builtin_clzll((largest - 1) | 1);
   for (int g = 0; g < G; ++g) {
     vp[g] = _mm512_loadu_si512(p + 8 * g);
@@ -175,6 +179,12 @@ void FermatGroups(const uint64_t* p, bool* pass) {
   }
   for (int bit = topBit; bit >= 0; --bit) {
     const __m512i mask = _mm512_set1_epi64(int64_t{1} << bit);
+    if (((anyBit >> bit) & 1) == 0) {
+      // p - 1 = k * 2N: the low bits are clear in every lane, and so often
+      // are others; then the step is a square alone.
+      for (int g = 0; g < G; ++g) x[g] = Square(x[g], vp[g], vpinv[g]);
+      continue;
+    }
     for (int g = 0; g < G; ++g) {
       x[g] = Square(x[g], vp[g], vpinv[g]);
       __m512i d = _mm512_add_epi64(x[g], x[g]);
