@@ -1,5 +1,5 @@
 // What the processor offers, read once (CPUID + XGETBV on x86-64). Other
-// processors report the x86 features the spec's checks ask for as present and
+// processors report the x86 features the start-up checks ask for as present and
 // the vector levels as absent, so the portable kernels run there.
 #pragma once
 
