@@ -85,8 +85,12 @@ void FactorCandidateGenerator::BuildKWheel() {
 // to the carry-over entries) and leaves m_kLast at that group's end. Returns
 // false, with whole groups done, when it nears the k of p >= 2^61; the plain
 // search then goes on.
-bool FactorCandidateGenerator::SearchFast(int& j) {
+bool FactorCandidateGenerator::SearchFast(int& filled) {
   const int w = m_width;
+  // Locals, so that the stores into the batch cannot be taken to change them.
+  int j = filled;
+  int64_t* __restrict batchK = m_batchK.data();
+  int64_t* __restrict batchP = m_batchP.data();
   const auto m = static_cast<uint64_t>(m_M);
   const uint64_t kHigh = (kMaxModulus - 2) / m;
   const uint64_t base = static_cast<uint64_t>(m_kLast);
@@ -121,18 +125,20 @@ bool FactorCandidateGenerator::SearchFast(int& j) {
       if (g != group) {
         if (j >= w) {
           m_kLast = static_cast<int64_t>(base + 4 * (group + 1));
+          filled = j;
           return true;
         }
         if (g >= groupLimit) {
           // Hand the groups from the first one reaching past kHigh to the
           // plain search, which passes every k there.
           m_kLast = static_cast<int64_t>(base + 4 * groupLimit);
+          filled = j;
           return false;
         }
         group = g;
       }
-      m_batchK[j] = static_cast<int64_t>(k);
-      m_batchP[j] = static_cast<int64_t>(k * m + 1);
+      batchK[j] = static_cast<int64_t>(k);
+      batchP[j] = static_cast<int64_t>(k * m + 1);
       ++j;
     }
     k0 += 64;
@@ -213,26 +219,34 @@ void FactorCandidateGenerator::NextCandidateBatch() {
 
 void FactorCandidateGenerator::FermatFilter4() {
   const int w = m_width;
-  uint64_t p[kMaxBatchWidth] = {};
-  bool pass[kMaxBatchWidth] = {};
-  bool forced[kMaxBatchWidth] = {};
+  const int64_t* __restrict batchK = m_batchK.data();
+  const int64_t* __restrict batchP = m_batchP.data();
+  int64_t* __restrict primeK = m_primeK.data();
+  int64_t* __restrict primeP = m_primeP.data();
+  uint64_t* __restrict p = m_fermatP;
+  bool* __restrict pass = m_fermatPass;
+  bool anyForced = false;
   for (int i = 0; i < w; ++i) {
-    const uint64_t pi = static_cast<uint64_t>(m_batchP[i]);
-    forced[i] = pi >= kMaxModulus;
-    p[i] = forced[i] ? 3 : pi;  // a forced lane's answer is overridden
+    const auto pi = static_cast<uint64_t>(batchP[i]);
+    const bool forced = pi >= kMaxModulus;
+    anyForced |= forced;
+    p[i] = forced ? 3 : pi;  // a forced lane's answer is overridden
   }
   m_fermat(p, w, pass);
+  if (anyForced) {
+    for (int i = 0; i < w; ++i) pass[i] |= static_cast<uint64_t>(batchP[i]) >= kMaxModulus;
+  }
   // Survivors packed from entry 0 without a branch per lane; the entry
   // behind the last survivor is written over, never read.
   int next = 0;
   for (int i = 0; i < w; ++i) {
-    m_primeK[next] = m_batchK[i];
-    m_primeP[next] = m_batchP[i];
-    next += (pass[i] || forced[i]) ? 1 : 0;
+    primeK[next] = batchK[i];
+    primeP[next] = batchP[i];
+    next += pass[i] ? 1 : 0;
   }
   if (next < w) {
-    m_primeK[next] = 0;
-    m_primeP[next] = 0;
+    primeK[next] = 0;
+    primeP[next] = 0;
   }
 }
 

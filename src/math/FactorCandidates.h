@@ -76,6 +76,9 @@ class FactorCandidateGenerator {
   std::vector<uint64_t> m_kWindow[WheelTables::kTables];
   int m_width;
   int m_next = 0;
+  // The moduli and answers of one Fermat round.
+  uint64_t m_fermatP[kMaxBatchWidth] = {};
+  bool m_fermatPass[kMaxBatchWidth] = {};
 };
 
 }  // namespace zentrova
