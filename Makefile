@@ -17,13 +17,13 @@ build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 # A real sieve on a built-in default range: the 1000 even bases of b^65536+1
-# from 1200000 to 1201998, sieved by every candidate p up to 1e13 (a few
+# from 1200000 to 1201998, sieved by every candidate p up to 5e13 (some
 # seconds on two cores), written to run/.
 run: build
 	mkdir -p run
 	$(BUILD_DIR)/src/zentrova new --exponent 65536 --bmin 1200000 --bmax 1201998 \
 	  --factors-out run/factors.txt --sieve-out run/candidates.txt \
-	  --p-max 1e13 --force
+	  --p-max 5e13 --force
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
