@@ -109,12 +109,11 @@ class CandidateFeed {
           break;
         }
         if (sp.used == sp.results.size()) sp.results.emplace_back();
-        sp.results[sp.used++].c = c;
+        Result& r = sp.results[sp.used++];
+        r.c = c;
+        compute(r);
         if (onlyOne) break;
       }
-      // The work after the whole span is generated: generator and kernel
-      // each keep their tables in cache for a stretch.
-      for (size_t i = 0; i < sp.used; ++i) compute(sp.results[i]);
     });
     for (Span& sp : spans) {
       for (size_t i = 0; i < sp.used; ++i) out.push_back(std::move(sp.results[i]));
