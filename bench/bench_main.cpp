@@ -85,6 +85,15 @@ void BM_WideAvx512(benchmark::State& state) {
 }
 BENCHMARK(BM_WideAvx512);
 
+void BM_WideAvx2(benchmark::State& state) {
+  if (!IsaAvailable(Isa::kAvx2)) {
+    state.SkipWithError("no AVX2 + FMA on this processor");
+    return;
+  }
+  RunWide(state, WideSieveArray_SSE(Isa::kAvx2), kWideP);
+}
+BENCHMARK(BM_WideAvx2);
+
 void RunGenerator(benchmark::State& state, FermatBatchFn fermat, int width) {
   WheelTables tables;
   FactorCandidateGenerator gen(tables, fermat, width);

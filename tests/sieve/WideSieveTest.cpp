@@ -118,6 +118,9 @@ std::vector<KernelCase> Kernels() {
       {"WideSieveArray_SSE(auto)", WideSieveArray_SSE(Isa::kAuto), false},
       {"WideSieveArray_SSE(scalar)", WideSieveArray_SSE(Isa::kScalar), false},
   };
+  if (IsaAvailable(Isa::kAvx2)) {
+    kernels.push_back({"WideSieveArray_SSE(avx2)", WideSieveArray_SSE(Isa::kAvx2), false});
+  }
   if (IsaAvailable(Isa::kAvx512)) {
     kernels.push_back({"WideSieveArray_SSE(avx512)", WideSieveArray_SSE(Isa::kAvx512), false});
   } else {

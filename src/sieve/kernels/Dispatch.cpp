@@ -117,15 +117,20 @@ struct SseOrders {
   }
 };
 
-bool WideAvx512(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<uint32_t>& roots,
+using WideRawFn = bool (*)(uint64_t, uint64_t, int64_t, int32_t, const uint8_t*, const uint8_t*,
+                           uint32_t*, size_t, size_t&);
+
+// A raw wide walk behind the common signature, the portable walk (same
+// storing order) for p outside its range.
+template <WideRawFn Raw>
+bool WideVector(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<uint32_t>& roots,
                 size_t capacity) {
   static const SseOrders orders;
   thread_local std::vector<uint32_t> found;
   const size_t room = capacity > roots.size() ? capacity - roots.size() : 0;
   found.resize(room + 1);
   size_t count = 0;
-  if (!kernels::avx512ifma::WideSieveRaw(p, a0, n, bMax, orders.first, orders.later, found.data(),
-                                         room, count)) {
+  if (!Raw(p, a0, n, bMax, orders.first, orders.later, found.data(), room, count)) {
     return WidePortableSse(p, a0, n, bMax, roots, capacity);
   }
   roots.insert(roots.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
@@ -138,7 +143,12 @@ bool WideAvx512(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<ui
 WideKernelFn WideSieveArray_SSE(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();
 #ifdef ZENTROVA_HAVE_X86_KERNELS
-  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &WideAvx512;
+  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) {
+    return &WideVector<&kernels::avx512ifma::WideSieveRaw>;
+  }
+  if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) {
+    return &WideVector<&kernels::avx2::WideSieveRaw>;
+  }
 #endif
   return &WidePortableSse;
 }

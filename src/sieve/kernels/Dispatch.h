@@ -52,8 +52,8 @@ using WideKernelFn = bool (*)(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
 bool Athlon8xCondLoopArray(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
                            std::vector<uint32_t>& roots, size_t capacity);
 
-// The vector kernel for a level (AVX-512 IFMA for p < 2^51, else portable
-// arithmetic), storing in its own order.
+// The vector kernel for a level (AVX-512 IFMA for p < 2^51, AVX2 + FMA for
+// p < 2^50, else portable arithmetic), storing in its own order.
 WideKernelFn WideSieveArray_SSE(Isa isa);
 
 // The instruction-set files. They work on raw buffers only and return false
@@ -64,6 +64,9 @@ namespace avx2 {
 // 2^31 < p < 2^50; hits has room for n entries.
 bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, uint64_t p, uint32_t* hits,
                     size_t& count);
+// p < 2^50 and N >= 64; the orders as for the IFMA walk below.
+bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_t* firstOrder,
+                  const uint8_t* laterOrder, uint32_t* roots, size_t capacity, size_t& count);
 }  // namespace avx2
 namespace avx512ifma {
 // 2^31 < p < 2^52; scratch has room for 8 * ((n + 8) / 8) values, hits for n.
