@@ -1,6 +1,9 @@
 #include "sieve/GfnThread.h"
 
 #include <ctime>
+#include <exception>
+#include <new>
+#include <string>
 
 #include "math/CpuFeatures.h"
 
@@ -25,7 +28,15 @@ void CGfnThread::Start() {
 
 void CGfnThread::Run() {
   m_running.store(true);
-  InitInstance();
+  // Nothing may escape the worker: an exception (memory for a very wide
+  // range, say) ends the job with a log line and the end-of-job message.
+  try {
+    InitInstance();
+  } catch (const std::bad_alloc&) {
+    Fail("Not enough memory for this job.  Thread Exit.");
+  } catch (const std::exception& e) {
+    Fail(std::string("Job failed: ") + e.what());
+  }
   ExitInstance();
   m_running.store(false);
 }
