@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "TestUtil.h"
+#include "cli/CliRun.h"
 #include "files/CandidateFiles.h"
 #include "sieve/JobTestUtil.h"
 
@@ -21,27 +22,9 @@ namespace {
 using test::ReadFile;
 using test::ScratchDir;
 
-struct Result {
-  int exitCode = -1;
-  std::string output;  // stdout and stderr together
-};
-
-Result RunCli(const std::string& args) {
-  const std::string command = std::string(ZENTROVA_CLI) + " " + args + " 2>&1";
-  Result result;
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-bool Has(const Result& r, const std::string& text) {
-  return r.output.find(text) != std::string::npos;
-}
+using Result = test::CliResult;
+using test::Has;
+using test::RunCli;
 
 std::string NewArgs(const ScratchDir& dir, const std::string& extra) {
   return "new --exponent 65536 --bmin 1200000 --bmax 1200998 --factors-out " + (dir / "f.txt") +

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "cli/CliRun.h"
 #include "files/CandidateFiles.h"
 
 namespace zentrova {
@@ -22,27 +23,9 @@ using test::WriteFile;
 
 const std::string kData = ZENTROVA_TEST_DATA;
 
-struct Result {
-  int exitCode = -1;
-  std::string output;  // stdout and stderr together
-};
-
-Result RunCli(const std::string& args) {
-  const std::string command = std::string(ZENTROVA_CLI) + " " + args + " 2>&1";
-  Result result;
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-bool Has(const Result& r, const std::string& text) {
-  return r.output.find(text) != std::string::npos;
-}
+using Result = test::CliResult;
+using test::Has;
+using test::RunCli;
 
 constexpr const char* kSampleFactors =
     "GFN Factors b^n+1, b=1200000 to 1200020, n=65536.  Tested to factor 1179649 : "

@@ -26,20 +26,8 @@ constexpr uint64_t kTop = uint64_t{1} << 61;
 constexpr uint64_t k2To31 = uint64_t{1} << 31;
 constexpr uint64_t k2To50 = uint64_t{1} << 50;
 
-uint64_t RefMul(uint64_t a, uint64_t b, uint64_t m) {
-  return static_cast<uint64_t>(static_cast<u128>(a) * b % m);
-}
-
-uint64_t RefPow(uint64_t b, uint64_t e, uint64_t m) {
-  uint64_t r = 1 % m;
-  b %= m;
-  while (e != 0) {
-    if (e & 1) r = RefMul(r, b, m);
-    b = RefMul(b, b, m);
-    e >>= 1;
-  }
-  return r;
-}
+uint64_t RefMul(uint64_t a, uint64_t b, uint64_t m) { return test::MulMod128(a, b, m); }
+uint64_t RefPow(uint64_t b, uint64_t e, uint64_t m) { return test::PowMod128(b, e, m); }
 
 // b^(2^ln) == -1 (mod p) by ln exact squarings.
 bool RefIsRoot(uint64_t b, int ln, uint64_t p) {
