@@ -81,8 +81,10 @@ bool ReadFactorFile(const std::string& path, FactorFileContents& out) {
     if (line != "\n" && ParseFactorLine(line, record, exponent)) {
       out.records.push_back(record);
       out.lineNumbers.push_back(lineNo);
+      out.exponents.push_back(exponent);
     }
   }
+  out.readError = file.ReadError();
   return true;
 }
 
@@ -90,6 +92,12 @@ namespace {
 
 // Words of a bitmap over 0 .. bMax, computed in 64 bits.
 size_t BitmapWords(int32_t bMax);
+
+// The second line of a failed output: what the system said, and where.
+void LogOpenReason(const std::string& path, int error, const LogFn& log) {
+  log(StrFormat("Unable to create a temporary file beside %s: %s.", path.c_str(),
+                std::strerror(error)));
+}
 
 // Candidate lines "<b> <N>\n" formatted by hand into a large buffer:
 // a wide candidate file can hold a billion lines, where printf costs more
@@ -127,7 +135,7 @@ class CandidateLineWriter {
 
 bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogFn& log) {
   out = CandidateRange{};
-  out.bMin = 1000000000;
+  out.bMin = INT32_MAX;  // any base of the file is smaller or equal
   CTextFile file(path);
   if (!file.OpenRead()) {
     log(StrFormat("Unable to open input candidate file %s.", path.c_str()));
@@ -156,6 +164,11 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
     out.bMax = std::max(out.bMax, b);
     int32_t exponent = 0;
     if (out.exponent <= 0 && ParseCandidateExponent(line, exponent)) out.exponent = exponent;
+  }
+  if (file.ReadError() != 0) {
+    log(StrFormat("Unable to read input candidate file %s: %s.", path.c_str(),
+                  std::strerror(file.ReadError())));
+    return false;
   }
   file.Close();
   if (!any) out.bMin = out.bMax = 0;  // no base: an empty range
@@ -186,6 +199,11 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
     const uint32_t mask = uint32_t{1} << (b & 31);
     if ((word & mask) == 0) ++out.count;
     word |= mask;
+  }
+  if (file.ReadError() != 0) {
+    log(StrFormat("Unable to read input candidate file %s: %s.", path.c_str(),
+                  std::strerror(file.ReadError())));
+    return false;
   }
   return true;
 }
@@ -220,7 +238,9 @@ bool WriteCandidateList(std::vector<int32_t>& cand, const SieveRange& range,
   }
   AtomicTextFile out(path);
   if (!out.Open()) {
+    const int error = errno;
     log(StrFormat("Unable to open output file %s.", path.c_str()));
+    LogOpenReason(path, error, log);
     return false;
   }
   std::FILE* f = out.GetStream();
@@ -243,7 +263,9 @@ bool WriteCandidateBitmap(const std::vector<uint32_t>& bitmap, int64_t count,
                           int64_t* written) {
   AtomicTextFile out(path);
   if (!out.Open()) {
+    const int error = errno;
     log(StrFormat("Unable to open output file %s.", path.c_str()));
+    LogOpenReason(path, error, log);
     return false;
   }
   std::FILE* f = out.GetStream();
@@ -296,7 +318,9 @@ bool WriteFactorFile(std::vector<FactorRecord>& factors, const SieveRange& range
   });
   AtomicTextFile out(path);
   if (!out.Open()) {
+    const int error = errno;
     log(StrFormat("Unable to open output factor file %s.", path.c_str()));
+    LogOpenReason(path, error, log);
     return false;
   }
   std::FILE* f = out.GetStream();

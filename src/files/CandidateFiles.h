@@ -62,7 +62,9 @@ bool ParseFactorLine(std::string_view line, FactorRecord& record, int32_t& expon
 struct FactorFileContents {
   FactorHeader header;
   std::vector<FactorRecord> records;
-  std::vector<int> lineNumbers;  // of each record, for messages
+  std::vector<int> lineNumbers;     // of each record, for messages
+  std::vector<int32_t> exponents;   // the N of each record's line
+  int readError = 0;                // errno of a failed read; the records stop there
 };
 // False when the file cannot be opened.
 bool ReadFactorFile(const std::string& path, FactorFileContents& out);

@@ -57,6 +57,16 @@ bool VerifyFactor(int ln, uint64_t b, uint64_t p) {
   return x + 1 == p;
 }
 
+bool IsProperFactor(int ln, uint64_t b, uint64_t p) {
+  if (b < 2 || ln < 1 || ln > 5) return true;  // b^N >= 2^64 > p for N >= 64
+  unsigned __int128 power = b;
+  for (int i = 0; i < ln; ++i) {
+    if (power >= p) return true;  // b^N is larger still
+    power *= power;               // below 2^122: no overflow
+  }
+  return power + 1 != p;
+}
+
 uint64_t PowModExact(uint64_t base, uint64_t e, uint64_t p) {
   uint64_t acc = 1 % p;
   base %= p;

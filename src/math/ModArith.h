@@ -43,6 +43,11 @@ void SquareModExact(uint64_t& x, uint64_t p);
 // point. A modulus below 3 never verifies.
 bool VerifyFactor(int ln, uint64_t b, uint64_t p);
 
+// False when p is b^N + 1 itself (N = 2^ln): a prime b^N + 1 is divisible by
+// itself, which is no factor to strike it with. Only small N can get there,
+// since p < 2^61.
+bool IsProperFactor(int ln, uint64_t b, uint64_t p);
+
 // Plain helpers on [0, p) residues.
 inline uint64_t MulModExact(uint64_t a, uint64_t b, uint64_t p) {
   return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b) % p);

@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "files/Format.h"
 #include "math/CpuFeatures.h"
 
 namespace zentrova {
@@ -65,6 +66,7 @@ int CGfnThread::InitInstance() {
     }
     Post("SSE2 support enabled.");
   }
+  if (!ClaimOutputs()) return 0;
   m_wheel = std::make_unique<WheelTables>();
 
   switch (m_job.m_nCommand) {
@@ -107,7 +109,77 @@ int CGfnThread::InitInstance() {
   return 0;
 }
 
+bool CGfnThread::ClaimOutputs() {
+  // kind: which file of a pair ('f' factor, 's' sieve, 'r' report, 'l' log).
+  struct Named {
+    const char* role;
+    const std::string* name;
+    char kind;
+  };
+  std::vector<Named> outputs;
+  std::vector<Named> inputs;
+  const bool wide = m_bWideMath != 0;
+  switch (m_job.m_nCommand) {
+    case kCmdNewSieve:
+    case kCmdResumeSieve:
+    case kCmdBuildFromFactors:
+      if (!(wide && m_job.m_nCommand == kCmdBuildFromFactors)) {
+        outputs.push_back({"factor output", &m_job.m_strFactorOut, 'f'});
+      }
+      outputs.push_back({"sieve output", &m_job.m_strSieveOut, 's'});
+      inputs.push_back({"factor input", &m_job.m_strFactorIn, 'f'});
+      inputs.push_back({"sieve input", &m_job.m_strSieveIn, 's'});
+      break;
+    case kCmdReport:
+      outputs.push_back({"report", &m_job.m_strReport, 'r'});
+      inputs.push_back({"factor input", &m_job.m_strFactorIn, 'f'});
+      inputs.push_back({"proth log", &m_job.m_strProthLog, 'l'});
+      break;
+    case kCmdToBeFactored:
+      outputs.push_back({"sieve output", &m_job.m_strSieveOut, 's'});
+      inputs.push_back({"sieve input", &m_job.m_strSieveIn, 's'});
+      break;
+    default:
+      return true;
+  }
+  // An output may replace the input of its own kind (a resume in place); any
+  // other pairing would overwrite one file with another's contents.
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    for (size_t j = i + 1; j < outputs.size(); ++j) {
+      if (SameFile(*outputs[i].name, *outputs[j].name)) {
+        Fail(StrFormat("The %s file and the %s file are the same file %s.  Nothing was run.",
+                       outputs[i].role, outputs[j].role, outputs[i].name->c_str()));
+        return false;
+      }
+    }
+    for (const Named& in : inputs) {
+      if (in.kind != outputs[i].kind && SameFile(*in.name, *outputs[i].name)) {
+        Fail(StrFormat("The %s file and the %s file are the same file %s.  Nothing was run.",
+                       in.role, outputs[i].role, in.name->c_str()));
+        return false;
+      }
+    }
+  }
+  for (const Named& out : outputs) {
+    if (out.name->empty()) continue;
+    auto lock = std::make_unique<OutputLock>();
+    std::string error;
+    if (!lock->Acquire(*out.name, error)) {
+      Fail(error + "  Nothing was run.");
+      m_locks.clear();
+      return false;
+    }
+    if (lock->StaleRemoved() > 0) {
+      Post(StrFormat("Removed %d temporary files that an interrupted save left beside %s.",
+                     lock->StaleRemoved(), out.name->c_str()));
+    }
+    m_locks.push_back(std::move(lock));
+  }
+  return true;
+}
+
 int CGfnThread::ExitInstance() {
+  m_locks.clear();
   Post("@");
   m_normal = NormalSieveState{};
   m_wide = WideSieveState{};

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "files/CandidateFiles.h"
+#include "files/OutputLock.h"
 #include "math/FactorCandidates.h"
 #include "math/WheelTables.h"
 #include "sieve/CandidateSource.h"
@@ -80,6 +81,9 @@ class CGfnThread {
 
   void Post(std::string message);
   void Fail(std::string message);
+  // Refuses outputs that name one file twice or overwrite an input other
+  // than their own, and locks every output for the length of the job.
+  bool ClaimOutputs();
 
   // Normal mode.
   void NewNormalSieve();
@@ -120,6 +124,7 @@ class CGfnThread {
   std::atomic<uint64_t> m_pLast{0};
   std::atomic<int> m_packFile{-1};
 
+  std::vector<std::unique_ptr<OutputLock>> m_locks;
   std::unique_ptr<WheelTables> m_wheel;
   NormalSieveState m_normal;
   WideSieveState m_wide;

@@ -6,14 +6,17 @@
 // breaks this is refused with a line naming the file, the line and the base,
 // and nothing is written.
 #include <cinttypes>
+#include <cstring>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 
 #include "files/Format.h"
 #include "files/NumberParse.h"
 #include "files/TextFile.h"
 #include "files/PackedKSequence.h"
+#include "math/ModArith.h"
 #include "sieve/GfnThread.h"
 #include "sieve/PackedKSource.h"
 
@@ -33,7 +36,130 @@ struct LoadedBase {
   int32_t b;
   int line;
   const std::string* file;
+  int32_t exponent;  // the N its line names; 0 when it names none
 };
+
+// What a resume read from its two files.
+struct ResumeInputs {
+  const std::string* factorIn = nullptr;  // empty name: no factor file
+  const std::string* sieveIn = nullptr;
+  std::vector<FactorRecord> factors;
+  std::vector<LoadedBase> factorBases;  // one per factor, same order
+  std::vector<LoadedBase> candBases;
+  int unreadLines = 0;                  // candidate lines that hold no base
+  int64_t candDepth = -1;               // the candidate file's depth, with a factor file
+  int32_t bMin = 0, bMax = 0, exponent = 0, ln = 0;
+  int64_t pReached = 0;
+};
+
+// Everything that can be known about the inputs before a single p is sieved:
+// every base once, inside the range, of b Min's parity, on lines of the
+// files' exponent; every factor a proper factor of its b^N+1; with a factor
+// file, every base of the range in one of the two files. A factor file saved
+// deeper than its candidate file (a save cut between its two renames) is
+// accepted when the bases in both were struck by a p the candidate file had
+// not reached: they leave the candidates, and sieving resumes from the
+// candidate file's depth. cand receives the candidates, pReached the depth.
+bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, int64_t& pReached,
+                       const LogFn& fail, const LogFn& post) {
+  const bool withFactors = !in.factorIn->empty();
+  if (in.candBases.empty() && in.factorBases.empty()) return true;
+  const int32_t bMin = in.bMin;
+  const int32_t bMax = in.bMax;
+  if (bMin <= 0 || bMax < bMin) {
+    fail(StrFormat("The input files give no valid b range (b Min %d, b Max %d).  Nothing was "
+                   "sieved.",
+                   bMin, bMax));
+    return false;
+  }
+  // 0: not seen; 1: a factor; 2: a candidate; 3: a candidate factored later.
+  std::vector<uint8_t> seen(static_cast<size_t>((static_cast<int64_t>(bMax) - bMin) / 2 + 1), 0);
+  auto check = [&](const LoadedBase& base) -> uint8_t* {
+    if (base.exponent != 0 && base.exponent != in.exponent) {
+      fail(StrFormat("%s line %d: exponent %d does not match the exponent %d of the files.  "
+                     "Nothing was sieved.",
+                     base.file->c_str(), base.line, base.exponent, in.exponent));
+      return nullptr;
+    }
+    if (base.b < bMin || base.b > bMax) {
+      fail(StrFormat("%s line %d: base %d is outside the range %d to %d.  Nothing was sieved.",
+                     base.file->c_str(), base.line, base.b, bMin, bMax));
+      return nullptr;
+    }
+    if (((base.b - bMin) & 1) != 0) {
+      fail(StrFormat("%s line %d: base %d does not have the parity of b Min %d.  Nothing was "
+                     "sieved.",
+                     base.file->c_str(), base.line, base.b, bMin));
+      return nullptr;
+    }
+    return &seen[static_cast<size_t>((static_cast<int64_t>(base.b) - bMin) / 2)];
+  };
+  auto duplicate = [&](const LoadedBase& base) {
+    fail(StrFormat("%s line %d: base %d appears more than once.  Nothing was sieved.",
+                   base.file->c_str(), base.line, base.b));
+    return false;
+  };
+  std::vector<uint64_t> factorOf(withFactors ? seen.size() : 0, 0);
+  for (size_t i = 0; i < in.factorBases.size(); ++i) {
+    const LoadedBase& base = in.factorBases[i];
+    uint8_t* slot = check(base);
+    if (slot == nullptr) return false;
+    if (*slot != 0) return duplicate(base);
+    const uint64_t p = in.factors[i].p;
+    if (!VerifyFactor(in.ln, static_cast<uint64_t>(base.b), p)) {
+      fail(StrFormat("%s line %d: %" PRIu64 " does not divide %d^%d+1.  Nothing was sieved.",
+                     base.file->c_str(), base.line, p, base.b, in.exponent));
+      return false;
+    }
+    if (!IsProperFactor(in.ln, static_cast<uint64_t>(base.b), p)) {
+      fail(StrFormat("%s line %d: %" PRIu64 " is %d^%d+1 itself, not a proper factor.  Nothing "
+                     "was sieved.",
+                     base.file->c_str(), base.line, p, base.b, in.exponent));
+      return false;
+    }
+    *slot = 1;
+    factorOf[static_cast<size_t>(slot - seen.data())] = p;
+  }
+  const bool deeperFactors = withFactors && in.candDepth >= 0 && in.candDepth < in.pReached;
+  int late = 0;
+  for (const LoadedBase& base : in.candBases) {
+    uint8_t* slot = check(base);
+    if (slot == nullptr) return false;
+    if (*slot == 1 && deeperFactors &&
+        factorOf[static_cast<size_t>(slot - seen.data())] > static_cast<uint64_t>(in.candDepth)) {
+      *slot = 3;
+      ++late;
+      continue;
+    }
+    if (*slot != 0) return duplicate(base);
+    *slot = 2;
+  }
+  if (withFactors) {
+    const auto missing = std::find(seen.begin(), seen.end(), uint8_t{0});
+    if (missing != seen.end()) {
+      const int64_t b = bMin + 2 * static_cast<int64_t>(missing - seen.begin());
+      fail(StrFormat("Base %d is in neither %s nor %s: the files do not make a pair (one may be "
+                     "cut short).  Nothing was sieved.",
+                     static_cast<int>(b), in.factorIn->c_str(), in.sieveIn->c_str()));
+      return false;
+    }
+  }
+  cand.reserve(in.candBases.size());
+  for (const LoadedBase& base : in.candBases) {
+    if (seen[static_cast<size_t>((static_cast<int64_t>(base.b) - bMin) / 2)] == 2) {
+      cand.push_back(base.b);
+    }
+  }
+  if (deeperFactors) {
+    post(StrFormat("Factor file %s reaches p = %" PRId64 ", sieve file %s only p = %" PRId64
+                   ": the last save was cut short.  %d bases factored in between are taken from "
+                   "the factor file; sieving continues from p = %" PRId64 ".",
+                   in.factorIn->c_str(), in.pReached, in.sieveIn->c_str(), in.candDepth, late,
+                   in.candDepth));
+    pReached = in.candDepth;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -138,8 +264,9 @@ bool CGfnThread::LoadResumeFiles(bool packed, int64_t& pReached) {
   m_job.m_nBMax = 0;
   m_job.m_nBMin = 0;
   pReached = 0;
-  std::vector<LoadedBase> factorBases;
-  std::vector<FactorRecord> factors;
+  ResumeInputs in;
+  in.factorIn = &m_job.m_strFactorIn;
+  in.sieveIn = &m_job.m_strSieveIn;
 
   // Factor file.
   const std::string& factorIn = m_job.m_strFactorIn;
@@ -156,16 +283,22 @@ bool CGfnThread::LoadResumeFiles(bool packed, int64_t& pReached) {
       Fail(StrFormat("Unable to open input factor file %s.", factorIn.c_str()));
       return false;
     }
+    if (contents.readError != 0) {
+      Fail(StrFormat("Unable to read input factor file %s: %s.  Nothing was sieved.",
+                     factorIn.c_str(), std::strerror(contents.readError)));
+      return false;
+    }
     const FactorHeader& h = contents.header;
     if (h.hasBMin) m_job.m_nBMin = h.bMin;
     if (h.hasBMax) m_job.m_nBMax = h.bMax;
     if (h.hasExponent) m_job.m_nExponent = h.exponent;
     if (h.hasDepth) pReached = h.depth;
-    factors = contents.records;
-    for (size_t i = 0; i < factors.size(); ++i) {
-      factorBases.push_back(LoadedBase{factors[i].b, contents.lineNumbers[i], &factorIn});
+    in.factors = std::move(contents.records);
+    for (size_t i = 0; i < in.factors.size(); ++i) {
+      in.factorBases.push_back(LoadedBase{in.factors[i].b, contents.lineNumbers[i], &factorIn,
+                                          contents.exponents[i]});
     }
-    Post(StrFormat("%d factors loaded from %s.", static_cast<int>(factors.size()),
+    Post(StrFormat("%d factors loaded from %s.", static_cast<int>(in.factors.size()),
                    factorIn.c_str()));
   } else {
     if (packed) Post(StrFormat("%d factors loaded from %s.", 0, factorIn.c_str()));
@@ -181,7 +314,6 @@ bool CGfnThread::LoadResumeFiles(bool packed, int64_t& pReached) {
     return false;
   }
   Post(StrFormat("Loading input sieve file %s.", sieveIn.c_str()));
-  std::vector<LoadedBase> candBases;
   std::string line;
   int lineNo = 0;
   while (file.ReadLine(line) && !line.empty()) {
@@ -189,34 +321,50 @@ bool CGfnThread::LoadResumeFiles(bool packed, int64_t& pReached) {
     int64_t depth = 0;
     if (ParseCandidateHeader(line, depth)) {
       if (!factorIn.empty()) {
-        if (depth != pReached) {
+        // A factor file deeper than its candidate file is what a save cut
+        // between its two renames leaves; the pair check below decides.
+        if (depth > pReached) {
           Fail(StrFormat("Factor file %s and sieve file %s were terminated at different k values.",
                          factorIn.c_str(), sieveIn.c_str()));
           return false;
         }
+        in.candDepth = depth;
       } else {
         pReached = depth;
       }
       continue;
     }
     const int32_t b = ParseCandidateBase(line);
-    if (b <= 0) continue;
+    if (b <= 0) {
+      if (line != "\n") ++in.unreadLines;
+      continue;
+    }
     if (b == INT32_MAX && ParseInt64At(line, 0) > INT32_MAX) {
       Fail(StrFormat("%s line %d: the base does not fit in 32 bits.  Nothing was sieved.",
                      sieveIn.c_str(), lineNo));
       return false;
     }
-    candBases.push_back(LoadedBase{b, lineNo, &sieveIn});
+    int32_t exponent = 0;
+    const bool hasExponent = ParseCandidateExponent(line, exponent);
+    in.candBases.push_back(LoadedBase{b, lineNo, &sieveIn, hasExponent ? exponent : 0});
     if (m_job.m_nBMin < 0) m_job.m_nBMin = b;
     if (m_job.m_nBMax < b) m_job.m_nBMax = b;
-    int32_t exponent = 0;
-    if (m_job.m_nExponent == 0 && ParseCandidateExponent(line, exponent)) {
-      m_job.m_nExponent = exponent;
-    }
+    if (m_job.m_nExponent == 0 && hasExponent) m_job.m_nExponent = exponent;
+  }
+  if (file.ReadError() != 0) {
+    Fail(StrFormat("Unable to read input sieve file %s: %s.  Nothing was sieved.", sieveIn.c_str(),
+                   std::strerror(file.ReadError())));
+    return false;
   }
   file.Close();
-  Post(StrFormat("%d b candidates loaded from %s.", static_cast<int>(candBases.size()),
+  Post(StrFormat("%d b candidates loaded from %s.", static_cast<int>(in.candBases.size()),
                  sieveIn.c_str()));
+  if (factorIn.empty() && in.candBases.empty() && in.unreadLines > 0) {
+    Fail(StrFormat("No base could be read from sieve file %s (%d lines, none of them a "
+                   "candidate).  Nothing was sieved.",
+                   sieveIn.c_str(), in.unreadLines));
+    return false;
+  }
 
   m_job.m_nLn = ExponentLog2(m_job.m_nExponent);
   if (m_job.m_nLn == 0) {
@@ -224,51 +372,21 @@ bool CGfnThread::LoadResumeFiles(bool packed, int64_t& pReached) {
     return false;
   }
 
-  // Every base once, inside the range, of b Min's parity.
-  const int32_t bMin = m_job.m_nBMin;
-  const int32_t bMax = m_job.m_nBMax;
-  if (!candBases.empty() || !factorBases.empty()) {
-    if (bMin <= 0 || bMax < bMin) {
-      Fail(StrFormat("The input files give no valid b range (b Min %d, b Max %d).  Nothing was "
-                     "sieved.",
-                     bMin, bMax));
-      return false;
-    }
-    std::vector<uint8_t> seen(static_cast<size_t>((static_cast<int64_t>(bMax) - bMin) / 2 + 1), 0);
-    auto check = [&](const LoadedBase& base) {
-      if (base.b < bMin || base.b > bMax) {
-        Fail(StrFormat("%s line %d: base %d is outside the range %d to %d.  Nothing was sieved.",
-                       base.file->c_str(), base.line, base.b, bMin, bMax));
-        return false;
-      }
-      if (((base.b - bMin) & 1) != 0) {
-        Fail(StrFormat("%s line %d: base %d does not have the parity of b Min %d.  Nothing was "
-                       "sieved.",
-                       base.file->c_str(), base.line, base.b, bMin));
-        return false;
-      }
-      uint8_t& slot = seen[static_cast<size_t>((static_cast<int64_t>(base.b) - bMin) / 2)];
-      if (slot != 0) {
-        Fail(StrFormat("%s line %d: base %d appears more than once.  Nothing was sieved.",
-                       base.file->c_str(), base.line, base.b));
-        return false;
-      }
-      slot = 1;
-      return true;
-    };
-    for (const LoadedBase& base : factorBases) {
-      if (!check(base)) return false;
-    }
-    for (const LoadedBase& base : candBases) {
-      if (!check(base)) return false;
-    }
-  }
+  in.bMin = m_job.m_nBMin;
+  in.bMax = m_job.m_nBMax;
+  in.exponent = m_job.m_nExponent;
+  in.ln = m_job.m_nLn;
+  in.pReached = pReached;
+  auto fail = [this](const std::string& text) { Fail(text); };
+  auto post = [this](const std::string& text) { Post(text); };
+  std::vector<int32_t> cand;
+  if (!CheckResumeInputs(in, cand, pReached, fail, post)) return false;
 
   Post(StrFormat("%c %d %d %d", '&', m_job.m_nBMin, m_job.m_nBMax, m_job.m_nExponent));
 
   AllocateNormal();
-  for (const LoadedBase& base : candBases) m_normal.m_pCand.push_back(base.b);
-  m_normal.m_pFactors = std::move(factors);
+  m_normal.m_pCand = std::move(cand);
+  m_normal.m_pFactors = std::move(in.factors);
   return true;
 }
 

@@ -37,7 +37,13 @@ void CGfnThread::SaveNormalOutputs() {
     Post(line);
   };
   if (!WriteFactorFile(m_normal.m_pFactors, range, m_job.m_strFactorOut, log)) {
-    m_failed.store(true);
+    // The candidate file on disk pairs with the factor file on disk; the new
+    // one without its factors would lose every base struck since the last
+    // save. Both are tried again at the next save.
+    Fail(StrFormat("Sieve file %s was not replaced either, so that it still pairs with the factor "
+                   "file.",
+                   m_job.m_strSieveOut.c_str()));
+    return;
   }
   if (!WriteCandidateList(m_normal.m_pCand, range, m_job.m_strSieveOut, log)) {
     m_failed.store(true);
@@ -109,6 +115,7 @@ void CGfnThread::RunNormalSieve(CandidateSource* reader) {
                          static_cast<int64_t>(c.p)));
           break;
         }
+        if (!IsProperFactor(ln, static_cast<uint32_t>(b), c.p)) continue;  // p = b^N+1
         m_normal.m_pFactors.push_back(FactorRecord{b, c.p});
         struck[j] = 1;
         --left;

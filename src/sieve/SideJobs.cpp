@@ -131,7 +131,8 @@ void CGfnThread::ReportJob() {
   while (log.ReadLine(line) && !line.empty()) {
     if (line.find(kComposite) == std::string::npos) continue;
     const size_t caret = line.find('^');
-    if (caret == std::string::npos || caret < 2) continue;
+    // A one-digit base puts the "^" at position 1.
+    if (caret == std::string::npos || caret < 1) continue;
     // No digit right before the "^": the base reads as 0.
     if (!IsDigit(line[caret - 1])) continue;
     const size_t start = DigitsBefore(line, caret);
@@ -224,6 +225,7 @@ void CGfnThread::BuildFromFactors() {
   bool failed = false;
   std::string line;
   while (file.ReadLine(line) && !line.empty()) {
+    const int64_t pBefore = p;
     if (line.find("Zentrova for k^") != std::string::npos) {
       const int32_t e = ParseInt32At(line, line.find("k^") + 2);
       if (e != n) {
@@ -250,9 +252,22 @@ void CGfnThread::BuildFromFactors() {
 
     const auto base = static_cast<int32_t>(b);
     if (!VerifyFactor(ln, static_cast<uint64_t>(base), static_cast<uint64_t>(p))) {
+      if (line.back() != '\n') {
+        // The last line, cut short by a crash or a full disk: the base
+        // stays a candidate, which costs a test but loses nothing.
+        Post(StrFormat("The last line of %s is cut short and was skipped.", factorIn.c_str()));
+        p = pBefore;
+        break;
+      }
       Fail(StrFormat("Factor file %" PRId64 " does not divide %d*2^%d+1.", p, base, ln));
       failed = true;
       break;
+    }
+    if (!IsProperFactor(ln, static_cast<uint64_t>(base), static_cast<uint64_t>(p))) {
+      Post(StrFormat("%" PRId64 " is %d^%d+1 itself, not a proper factor; the base stays a "
+                     "candidate.",
+                     p, base, n));
+      continue;
     }
     if (ClearBitTest(base, bitmap.data())) {
       --left;

@@ -9,6 +9,7 @@
 // and, within a p, in the kernel's storing order, so the factor file and the
 // candidate file are the same for any number of threads.
 #include <cinttypes>
+#include <cstring>
 
 #include <algorithm>
 #include <ctime>
@@ -26,6 +27,7 @@
 #include "sieve/PackedKSource.h"
 #include "sieve/StatusLine.h"
 #include "sieve/WorkerPool.h"
+#include "sieve/kernels/WideKernel.h"
 
 namespace zentrova {
 
@@ -89,11 +91,27 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
   const int32_t bMax = m_job.m_nBMax;
   const std::string& factorName = m_job.m_strFactorOut;
 
-  // Start-up: the factor file is only ever appended to.
+  // Start-up: the factor file is only ever appended to. A line that a crash
+  // or a full disk cut short is removed first: its p lies beyond the
+  // candidate file's depth, so the factor is found again.
   CTextFile factorFile(factorName);
   const bool exists = CTextFile::FileExists(factorName);
+  if (exists) {
+    std::string torn;
+    if (!CTextFile::TrimTornLastLine(factorName, torn)) {
+      Fail(StrFormat("Unable to open output factor file %s.", factorName.c_str()));
+      Fail(StrFormat("%s: %s.", factorName.c_str(), std::strerror(errno)));
+      return;
+    }
+    if (!torn.empty()) {
+      Post(StrFormat("Factor file %s ended in a line cut short, which was removed: %s",
+                     factorName.c_str(), torn.substr(0, 80).c_str()));
+    }
+  }
   if (!(exists ? factorFile.OpenAppend() : factorFile.OpenWrite())) {
+    const int error = errno;
     Fail(StrFormat("Unable to open output factor file %s.", factorName.c_str()));
+    Fail(StrFormat("%s: %s.", factorName.c_str(), std::strerror(error)));
     return;
   }
   std::FILE* factors = factorFile.GetStream();
@@ -107,8 +125,13 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
   Post("Quenbry wide math algorithm selected.");
 
   const bool vector = m_job.m_bNoSSE2 == 0;
-  const WideKernelFn kernel = vector ? WideSieveArray_SSE(m_job.m_isa) : &Athlon8xCondLoopArray;
-  const char* kernelName = vector ? "WideSieveArray_SSE" : "Athlon8xCondLoopArray";
+  // Below N = 32 a stage of 32 exponents would overrun the N roots.
+  const WideKernelFn kernel = n < 32 ? &WideRootsSmallN
+                              : vector ? WideSieveArray_SSE(m_job.m_isa)
+                                       : &Athlon8xCondLoopArray;
+  const char* kernelName = n < 32   ? "WideRootsSmallN"
+                           : vector ? "WideSieveArray_SSE"
+                                    : "Athlon8xCondLoopArray";
   const FermatBatchFn fermat = vector ? FermatBatchFor(m_job.m_isa) : &FermatBatchScalar;
   const int fermatWidth = fermat == &FermatBatchScalar ? 4 : config::kVectorFermatBatch;
   WorkerPool pool(m_job.m_nThreads);
@@ -136,6 +159,7 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
   FeedEnd end = FeedEnd::kNone;
   uint64_t beyond = 0;
   bool stop = false;
+  bool factorsLost = false;  // struck bases whose factor lines did not reach the disk
 
   auto strike = [&](int64_t b, uint64_t p) {
     if (ClearBitTest(static_cast<int32_t>(b), m_wide.m_bitmap.data())) {
@@ -167,7 +191,11 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
                        static_cast<int64_t>(p), static_cast<int>(root), ln));
         return false;
       }
-      if ((root & 1) == 0 && static_cast<int64_t>(root) >= bMin) strike(root, p);
+      // A root can be b^N + 1 itself only for small N; its multiples r + jp
+      // exceed p and are proper factors.
+      if ((root & 1) == 0 && static_cast<int64_t>(root) >= bMin && IsProperFactor(ln, root, p)) {
+        strike(root, p);
+      }
       if (p < static_cast<uint64_t>(bMax)) {
         for (uint64_t u = static_cast<uint64_t>(root) + p; u <= static_cast<uint64_t>(bMax);
              u += p) {
@@ -199,7 +227,10 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
     m_pCount.fetch_add(static_cast<int64_t>(batch.size()), std::memory_order_relaxed);
     m_pLast.store(m_wide.m_pCur, std::memory_order_relaxed);
     if (std::fflush(factors) != 0 || std::ferror(factors) != 0) {
+      const int error = errno;
       Fail(StrFormat("Error flushing contents of factor file %s.", factorName.c_str()));
+      Fail(StrFormat("%s: %s.", factorName.c_str(), std::strerror(error)));
+      factorsLost = true;
       stop = true;
     }
     if (stop || m_bStopRequest.load(std::memory_order_relaxed) != 0) break;
@@ -225,7 +256,15 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
                    m_job.m_pMax, m_wide.m_pCur));
   }
   Post("Stop request received.");
-  SaveWideCandidates();
+  if (factorsLost) {
+    // The bitmap no longer holds the bases whose lines were lost; saving it
+    // would drop them from both files. The previous candidate file resumes
+    // from before them.
+    Fail(StrFormat("Sieve file %s was not replaced, so that no base is lost from both files.",
+                   m_job.m_strSieveOut.c_str()));
+  } else {
+    SaveWideCandidates();
+  }
   factorFile.Close();
 }
 

@@ -714,6 +714,50 @@ TEST(StartChecksResumeWide, NoOverwriteQuestionsAndPackedKExponent) {
 
 // --- choice -----------------------------------------------------------------------------
 
+TEST(StartChecks, OneFileNamedForTwoRolesIsRefusedBeforeAnyQuestion) {
+  struct Case {
+    int32_t choice;
+    std::string FormParams::*a;
+    std::string FormParams::*b;
+    const char* text;
+  };
+  const std::vector<Case> cases = {
+      {0, &FormParams::factorOut, &FormParams::sieveOut,
+       "The factoring output file and the output file are the same file x.txt."},
+      {1, &FormParams::factorOut, &FormParams::sieveOut,
+       "The factoring output file and the output file are the same file x.txt."},
+      {1, &FormParams::factorIn, &FormParams::sieveOut,
+       "The factoring input file and the output file are the same file x.txt."},
+      {1, &FormParams::sieveIn, &FormParams::factorOut,
+       "The input file and the factoring output file are the same file x.txt."},
+      {2, &FormParams::prothLog, &FormParams::report,
+       "The proth log file and the report output file are the same file x.txt."},
+      {2, &FormParams::factorIn, &FormParams::report,
+       "The factoring input file and the report output file are the same file x.txt."},
+      {3, &FormParams::factorOut, &FormParams::sieveOut,
+       "The factoring output file and the output file are the same file x.txt."},
+      {3, &FormParams::factorIn, &FormParams::sieveOut,
+       "The factoring input file and the output file are the same file x.txt."},
+  };
+  for (const Case& c : cases) {
+    FormParams p = FullParams(c.choice);
+    p.*c.a = "x.txt";
+    p.*c.b = "./x.txt";
+    FakeHost host;
+    host.files = {"fin.txt", "sin.txt", "proth.log", "x.txt", "./x.txt"};
+    EXPECT_FALSE(RunStartChecks(p, host)) << c.text;
+    EXPECT_EQ(host.events, (Events{Tell(c.text)}));
+  }
+  // A resume in place names each file for its own role twice: accepted.
+  FormParams p = FullParams(1);
+  p.factorOut = p.factorIn;
+  p.sieveOut = p.sieveIn;
+  FakeHost host;
+  host.files = {"fin.txt", "sin.txt"};
+  host.answers = {true, true};
+  EXPECT_TRUE(RunStartChecks(p, host));
+}
+
 TEST(StartChecks, InvalidChoiceIsRefused) {
   for (int32_t choice : {-1, 5, 100}) {
     SCOPED_TRACE(choice);

@@ -407,7 +407,10 @@ TEST(WriteCandidateList, MissingFolderIsReported) {
   std::vector<int32_t> cand = {12, 10};
   LogSink log;
   EXPECT_FALSE(WriteCandidateList(cand, SieveRange{10, 20, 32, 5, 1000}, path, log.Fn()));
-  EXPECT_EQ(log.messages, std::vector<std::string>{"Unable to open output file " + path + "."});
+  EXPECT_EQ(log.messages, (std::vector<std::string>{
+                              "Unable to open output file " + path + ".",
+                              "Unable to create a temporary file beside " + path +
+                                  ": No such file or directory."}));
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "missing"));
 }
 
@@ -570,8 +573,10 @@ TEST(WriteFactorFile, EmptyListAndMissingFolder) {
     std::vector<FactorRecord> factors = {{2, 641}};
     LogSink log;
     EXPECT_FALSE(WriteFactorFile(factors, SieveRange{2, 20, 32, 5, 1000}, path, log.Fn()));
-    EXPECT_EQ(log.messages,
-              std::vector<std::string>{"Unable to open output factor file " + path + "."});
+    EXPECT_EQ(log.messages, (std::vector<std::string>{
+                                "Unable to open output factor file " + path + ".",
+                                "Unable to create a temporary file beside " + path +
+                                    ": No such file or directory."}));
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "missing"));
   }
 }
@@ -705,6 +710,42 @@ TEST(CheckFactorsAndCandidates, WrittenFilesOfARealSplitAreConsistent) {
 }
 
 // --- exponent ----------------------------------------------------------------------
+
+TEST(LoadCandidateRange, RangeBitsAndCountOfAnyFileAndReadFailures) {
+  ScratchDir dir;
+  struct Case {
+    std::string text;
+    int32_t bMin, bMax;
+    int64_t depth, count;
+  };
+  // Bases above 10^9 and up to the largest int32, CR-only line ends, a
+  // repeated base counted once.
+  for (const Case& c : std::vector<Case>{
+           {"ABC $a^$b+1 // 1\n1500000001 8192\n1500000003 8192\n", 1500000001, 1500000003, 1, 2},
+           {"ABC $a^$b+1 // 77\r2147483646 8192\r2147483644 8192\r2147483646 8192\r", 2147483644,
+            2147483646, 77, 2},
+           {"12 8192\n10 8192\n", 10, 12, 0, 2}}) {
+    WriteFile(dir / "c.txt", c.text);
+    CandidateRange range;
+    std::vector<std::string> log;
+    ASSERT_TRUE(LoadCandidateRange(dir / "c.txt", range, [&](const std::string& l) {
+      log.push_back(l);
+    })) << log.back();
+    EXPECT_EQ(range.bMin, c.bMin);
+    EXPECT_EQ(range.bMax, c.bMax);
+    EXPECT_EQ(range.depth, c.depth);
+    EXPECT_EQ(range.count, c.count);
+    EXPECT_EQ(range.exponent, 8192);
+    for (int64_t b = c.bMin; b <= c.bMax; b += 2) {
+      EXPECT_TRUE((range.bitmap[static_cast<size_t>(b >> 5)] >> (b & 31)) & 1) << b;
+    }
+  }
+  CandidateRange range;
+  std::vector<std::string> log;
+  EXPECT_FALSE(LoadCandidateRange(dir.Path().string(), range,
+                                  [&](const std::string& l) { log.push_back(l); }));
+  EXPECT_EQ(log.back(), "Unable to open input candidate file " + dir.Path().string() + ".");
+}
 
 TEST(ExponentLog2, PowersOfTwoFromTwoToTwoToTheThirty) {
   EXPECT_EQ(ExponentLog2(2), 1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -116,18 +117,52 @@ TEST(TextFileReadLine, CrLfLineEndsReadAsNewline) {
   EXPECT_EQ(ReadAllLines(dir / "a.txt"),
             (std::vector<std::string>{"ABC $a^$b+1 // 1000\n", "12 32\n", "\n", "14 32\n"}));
 
-  // A last line cut after its CR loses the CR too.
+  // A lone CR ends a line too, at the end of a file, before an empty line
+  // and across a whole file written with CR line ends only.
   WriteFile(dir / "b.txt", "12 32\r\n14 32\r");
-  EXPECT_EQ(ReadAllLines(dir / "b.txt"), (std::vector<std::string>{"12 32\n", "14 32"}));
-
-  // So does an empty last line cut after its CR, which still reads as an
-  // empty line rather than as the end.
+  EXPECT_EQ(ReadAllLines(dir / "b.txt"), (std::vector<std::string>{"12 32\n", "14 32\n"}));
   WriteFile(dir / "d.txt", "12 32\r\n\r");
   EXPECT_EQ(ReadAllLines(dir / "d.txt"), (std::vector<std::string>{"12 32\n", "\n"}));
+  WriteFile(dir / "c.txt", "a\rb\n\r\rc");
+  EXPECT_EQ(ReadAllLines(dir / "c.txt"), (std::vector<std::string>{"a\n", "b\n", "\n", "\n", "c"}));
+}
 
-  // A CR inside a line is data.
-  WriteFile(dir / "c.txt", "a\rb\n");
-  EXPECT_EQ(ReadAllLines(dir / "c.txt"), (std::vector<std::string>{"a\rb\n"}));
+TEST(TextFileReadLine, LineEndsSplitAcrossReadBuffersAndFoldersRefused) {
+  ScratchDir dir;
+  // A CR LF pair falling on each side of the 64 KiB read buffer is one line end.
+  for (size_t at : {size_t{65534}, size_t{65535}, size_t{65536}}) {
+    WriteFile(dir / "a.txt", std::string(at, 'x') + "\r\nend\r");
+    const std::vector<std::string> lines = ReadAllLines(dir / "a.txt");
+    ASSERT_EQ(lines.size(), 2u) << at;
+    EXPECT_EQ(lines[0], std::string(at, 'x') + "\n");
+    EXPECT_EQ(lines[1], "end\n");
+  }
+  // A folder opens with fopen on Linux but would read as an empty file.
+  CTextFile folder(dir.Path().string());
+  EXPECT_FALSE(folder.OpenRead());
+  EXPECT_EQ(errno, EISDIR);
+}
+
+TEST(TextFileTrimTornLastLine, CutsTheTextAfterTheLastLineEnd) {
+  ScratchDir dir;
+  struct Case {
+    std::string text, kept, removed;
+  };
+  const std::string longTail(10000, 'y');
+  for (const Case& c : std::vector<Case>{{"a\nb\n", "a\nb\n", ""},
+                                         {"a\nb\npartial", "a\nb\n", "partial"},
+                                         {"a\r\n1*300236^65536 + 1 fac", "a\r\n", "1*300236^65536 + 1 fac"},
+                                         {"a\n" + longTail, "a\n", longTail},
+                                         {"no line end", "", "no line end"},
+                                         {"", "", ""}}) {
+    WriteFile(dir / "f.txt", c.text);
+    std::string removed;
+    ASSERT_TRUE(CTextFile::TrimTornLastLine(dir / "f.txt", removed));
+    EXPECT_EQ(ReadFile(dir / "f.txt"), c.kept);
+    EXPECT_EQ(removed, c.removed);
+  }
+  std::string removed;
+  EXPECT_FALSE(CTextFile::TrimTornLastLine(dir / "missing.txt", removed));
 }
 
 TEST(TextFileReadLine, VeryLongLinesArriveWhole) {

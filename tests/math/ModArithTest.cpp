@@ -505,4 +505,37 @@ TEST(VerifyFactor, EdgeCases) {
   }
 }
 
+TEST(IsProperFactor, OnlyBToTheNPlusOneItselfIsRefused) {
+  // Every b^N + 1 below 2^61, for N = 2 .. 32, is refused as its own factor;
+  // its neighbours, and every modulus for N >= 64, are not.
+  int refused = 0;
+  for (int ln = 1; ln <= 7; ++ln) {
+    for (uint64_t b = 0; b <= 3000; ++b) {
+      unsigned __int128 power = 1;
+      for (int i = 0; i < (1 << ln) && power < (static_cast<unsigned __int128>(1) << 62); ++i) {
+        power *= b;
+      }
+      const unsigned __int128 value = power + 1;
+      if (value >= (static_cast<unsigned __int128>(1) << 61)) {
+        EXPECT_TRUE(IsProperFactor(ln, b, (uint64_t{1} << 61) - 1)) << ln << " " << b;
+        continue;
+      }
+      const auto v = static_cast<uint64_t>(value);
+      EXPECT_EQ(IsProperFactor(ln, b, v), b < 2) << ln << " " << b;
+      refused += IsProperFactor(ln, b, v) ? 0 : 1;
+      EXPECT_TRUE(IsProperFactor(ln, b, v + 2));
+      if (v > 3) {
+        EXPECT_TRUE(IsProperFactor(ln, b, v - 2));
+      }
+    }
+  }
+  EXPECT_GT(refused, 3000);
+  // Known prime and composite cases: 2^16+1 and 2^32+1 = 641 * 6700417.
+  EXPECT_FALSE(IsProperFactor(4, 2, 65537));
+  EXPECT_FALSE(IsProperFactor(5, 2, 4294967297));
+  EXPECT_TRUE(IsProperFactor(5, 2, 641));
+  EXPECT_TRUE(IsProperFactor(5, 2, 6700417));
+  EXPECT_TRUE(IsProperFactor(1, 8, 5));  // 65 = 5 * 13
+}
+
 }  // namespace

@@ -3,7 +3,11 @@
 // benchmark job.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
+
 #include "TestUtil.h"
+#include "files/OutputLock.h"
 #include "sieve/BitOps.h"
 #include "sieve/JobTestUtil.h"
 #include "sieve/StatusLine.h"
@@ -29,6 +33,64 @@ TEST(GfnThread, CommandCodesAndTheEndOfJobMessage) {
   const test::JobRun run = RunJob(job);
   EXPECT_EQ(run.log.back(), "Resume is not supported yet.");
   EXPECT_EQ(run.messages.back(), "@");
+}
+
+TEST(GfnThread, OutputsAreClaimedForTheWholeJobAndStaleTemporariesCleared) {
+  test::ScratchDir dir;
+  SieveJob job;
+  job.m_nCommand = kCmdNewSieve;
+  job.m_nBMin = 1200000;
+  job.m_nBMax = 1200998;
+  job.m_nExponent = 65536;
+  job.m_nLn = 16;
+  job.m_strFactorOut = dir / "f.txt";
+  job.m_strSieveOut = dir / "c.txt";
+  job.m_pMax = 100000000;
+
+  // Another run holds the candidate file: nothing is written.
+  {
+    OutputLock other;
+    std::string error;
+    ASSERT_TRUE(other.Acquire(dir / "c.txt", error)) << error;
+    OutputLock again;
+    EXPECT_FALSE(again.Acquire(dir / "c.txt", error));
+    const test::JobRun run = RunJob(job);
+    EXPECT_TRUE(run.failed);
+    EXPECT_EQ(run.log.back(), "Output file " + (dir / "c.txt") + " is in use by another run (" +
+                                  (dir / "c.txt") + ".lock is locked).  Nothing was run.");
+    EXPECT_FALSE(std::filesystem::exists(dir / "f.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "c.txt"));
+  }
+  // Both outputs through two spellings of one name.
+  SieveJob same = job;
+  same.m_strSieveOut = dir.Path().string() + "/./f.txt";
+  test::JobRun run = RunJob(same);
+  EXPECT_TRUE(run.failed);
+  EXPECT_EQ(run.log.back(), "The factor output file and the sieve output file are the same file " +
+                                (dir / "f.txt") + ".  Nothing was run.");
+
+  // Leftovers of killed saves go; files that only look alike stay; the lock
+  // files go with the job.
+  for (const char* name : {"c.txt.tmp.AbC123", "f.txt.tmp.x1y2z3", "c.txt.tmp.keep", "c.txt.old"}) {
+    test::WriteFile(dir / name, "x");
+  }
+  run = RunJob(job);
+  ASSERT_FALSE(run.failed);
+  EXPECT_TRUE(Contains(run.log, "Removed 1 temporary files that an interrupted save left beside " +
+                                    (dir / "c.txt") + "."));
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    left.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, (std::set<std::string>{"c.txt", "f.txt", "c.txt.tmp.keep", "c.txt.old"}));
+
+  // A folder that cannot hold the lock (here: one that does not exist).
+  job.m_strFactorOut = dir / "missing/f.txt";
+  run = RunJob(job);
+  EXPECT_TRUE(run.failed);
+  EXPECT_EQ(run.log.back(), "Unable to create a file beside output file " +
+                                (dir / "missing/f.txt") +
+                                ": No such file or directory.  Nothing was run.");
 }
 
 TEST(GfnThread, Sse2LineOnlyWhenVectorKernelsAreWanted) {

@@ -48,8 +48,19 @@ inline bool IsFactorCandidate(uint64_t p) {
   return PowMod128(2, p - 1, p) == 1;
 }
 
+// Whether p is b^n + 1 itself (a prime b^n + 1 is no factor of itself).
+inline bool IsBToTheNPlusOne(uint64_t b, uint64_t n, uint64_t p) {
+  unsigned __int128 power = 1;
+  for (uint64_t i = 0; i < n; ++i) {
+    power *= b;
+    if (power >= p) return false;
+  }
+  return power + 1 == p;
+}
+
 // For each base, the smallest candidate p <= pMax (p = k*2N + 1, k >= 1, and
-// p >= pMin) with b^N == -1 (mod p), or 0. Also the largest candidate <= pMax.
+// p >= pMin) with b^N == -1 (mod p) and p != b^N + 1, or 0. Also the largest
+// candidate <= pMax.
 struct BruteForce {
   std::vector<uint64_t> factorOf;
   uint64_t lastCandidate = 0;
@@ -65,7 +76,8 @@ inline BruteForce SmallestFactors(const std::vector<int32_t>& bases, uint64_t n,
     if (p < pMin || !IsFactorCandidate(p)) continue;
     out.lastCandidate = p;
     for (size_t i = 0; i < bases.size(); ++i) {
-      if (out.factorOf[i] == 0 && PowMod128(static_cast<uint64_t>(bases[i]), n, p) == p - 1) {
+      const auto b = static_cast<uint64_t>(bases[i]);
+      if (out.factorOf[i] == 0 && PowMod128(b, n, p) == p - 1 && !IsBToTheNPlusOne(b, n, p)) {
         out.factorOf[i] = p;
       }
     }

@@ -4,6 +4,7 @@
 
 #include <cinttypes>
 #include <sstream>
+#include <tuple>
 
 #include "TestUtil.h"
 #include "files/CandidateFiles.h"
@@ -177,11 +178,12 @@ TEST(NormalJobs, NewSieveTakesBasesOfBMinsParityUpToBMax) {
 }
 
 TEST(NormalJobs, SmallWheelPrimesStrikeAndAnEmptyListEndsTheLoop) {
-  // 2^2+1 = 5 and 4^2+1 = 17: both factors are wheel primes themselves.
+  // 7^2+1 = 2*5*5, 9^2+1 = 2*41, 11^2+1 = 2*61, 13^2+1 = 2*5*17: every factor
+  // is a wheel prime itself.
   ScratchDir dir;
   SieveJob job;
-  job.m_nBMin = 2;
-  job.m_nBMax = 4;
+  job.m_nBMin = 7;
+  job.m_nBMax = 13;
   job.m_nExponent = 2;
   job.m_nLn = 1;
   job.m_strFactorOut = dir / "f.txt";
@@ -191,11 +193,32 @@ TEST(NormalJobs, SmallWheelPrimesStrikeAndAnEmptyListEndsTheLoop) {
   const std::vector<std::string> tail(run.log.end() - 5, run.log.end());
   EXPECT_EQ(tail[0], "Stopping because less than 0 candidates are left in the list.");
   EXPECT_EQ(tail[1], "Stop request received.");
-  EXPECT_EQ(ReadFile(dir / "c.txt"), "ABC $a^$b+1 // 17\n");
+  EXPECT_EQ(ReadFile(dir / "c.txt"), "ABC $a^$b+1 // 61\n");
   EXPECT_EQ(WithoutTimeStamp(ReadFile(dir / "f.txt")),
-            "GFN Factors b^n+1, b=2 to 4, n=2.  Tested to factor 17\n2^2+1 has factor 5\n"
-            "4^2+1 has factor 17\n");
-  EXPECT_EQ(tail[4], "Factors and candidates consistent from 2 to 4.");
+            "GFN Factors b^n+1, b=7 to 13, n=2.  Tested to factor 61\n7^2+1 has factor 5\n"
+            "9^2+1 has factor 41\n11^2+1 has factor 61\n13^2+1 has factor 5\n");
+  EXPECT_EQ(tail[4], "Factors and candidates consistent from 7 to 13.");
+}
+
+TEST(NormalJobs, APrimeBToTheNPlusOneIsNotStruckByItself) {
+  // 2^16+1 = 65537, 2^2+1 = 5, 4^2+1 = 17 and 6^2+1 = 37 are prime: they
+  // divide themselves, which strikes nothing; 8^2+1 = 5 * 13 is struck.
+  ScratchDir dir;
+  SieveJob job;
+  job.m_strFactorOut = dir / "f.txt";
+  job.m_strSieveOut = dir / "c.txt";
+  for (const auto& [n, ln, bMin, bMax, kept] :
+       std::vector<std::tuple<int32_t, int32_t, int32_t, int32_t, std::string>>{
+           {16, 4, 2, 2, "2 16\n"}, {2, 1, 2, 8, "2 2\n4 2\n6 2\n"}}) {
+    job.m_nBMin = bMin;
+    job.m_nBMax = bMax;
+    job.m_nExponent = n;
+    job.m_nLn = ln;
+    job.m_pMax = 100000;
+    ASSERT_FALSE(RunJob(job).failed);
+    const std::string cands = ReadFile(dir / "c.txt");
+    EXPECT_EQ(cands.substr(cands.find('\n') + 1), kept) << n;
+  }
 }
 
 TEST(NormalJobs, PMinStartsAtTheFirstCandidateAtOrAboveIt) {
@@ -301,7 +324,7 @@ TEST_F(ResumeBadInput, BasesOutsideTheRangeOfTheOtherParityOrRepeated) {
   EXPECT_TRUE(Contains(log, Name("cin.txt") + " line 4: base 104 appears more than once.  Nothing "
                                               "was sieved."));
   // A base both struck and still a candidate.
-  log = Resume(std::string(kHeader) + "104^8+1 has factor 17\n", good);
+  log = Resume(std::string(kHeader) + "104^8+1 has factor 1201\n", good);
   EXPECT_TRUE(Contains(log, Name("cin.txt") + " line 3: base 104 appears more than once.  Nothing "
                                               "was sieved."));
   // Without a factor file the range comes from the candidates: an unsorted
@@ -353,8 +376,8 @@ TEST(NormalJobs, ResumeOfAnEmptyCandidateFileRunsOneRound) {
   ScratchDir dir;
   WriteFile(dir / "cin.txt", "ABC $a^$b+1 // 0\n");
   WriteFile(dir / "fin.txt",
-            "GFN Factors b^n+1, b=2 to 4, n=2.  Tested to factor 0 : x.\n2^2+1 has factor 5\n"
-            "4^2+1 has factor 17\n");
+            "GFN Factors b^n+1, b=7 to 9, n=2.  Tested to factor 0 : x.\n7^2+1 has factor 5\n"
+            "9^2+1 has factor 41\n");
   SieveJob job;
   job.m_nCommand = kCmdResumeSieve;
   job.m_strFactorIn = dir / "fin.txt";
@@ -365,7 +388,143 @@ TEST(NormalJobs, ResumeOfAnEmptyCandidateFileRunsOneRound) {
   ASSERT_FALSE(run.failed);
   EXPECT_TRUE(Contains(run.log, "Stopping because less than 0 candidates are left in the list."));
   EXPECT_EQ(ReadFile(dir / "c.txt"), "ABC $a^$b+1 // 5\n");
-  EXPECT_TRUE(Contains(run.log, "Factors and candidates consistent from 2 to 4."));
+  EXPECT_TRUE(Contains(run.log, "Factors and candidates consistent from 7 to 9."));
+}
+
+// --- resumes in place from files that a crash, a full disk or an editor left --
+
+class ResumeInPlace : public ::testing::Test {
+ protected:
+  static constexpr uint64_t kP1 = 400000000;
+  static constexpr uint64_t kP2 = 1500000000;
+
+  void SetUp() override {
+    ASSERT_FALSE(RunJob(NewJob(m_first, kP1)).failed);
+    ASSERT_FALSE(RunJob(NewJob(m_whole, kP2)).failed);
+  }
+  // Resumes from fin.txt and cin.txt in m_dir, writing over them.
+  test::JobRun Resume(uint64_t pMax) {
+    SieveJob job = ResumeJob(m_dir, m_dir / "fin.txt", m_dir / "cin.txt", "", pMax);
+    job.m_strFactorOut = m_dir / "fin.txt";
+    job.m_strSieveOut = m_dir / "cin.txt";
+    return RunJob(job);
+  }
+  // A refused resume leaves both files exactly as they were.
+  void ExpectRefusedAndUntouched(const std::string& factors, const std::string& cands,
+                                 const std::string& message) {
+    WriteFile(m_dir / "fin.txt", factors);
+    WriteFile(m_dir / "cin.txt", cands);
+    const test::JobRun run = Resume(kP2);
+    EXPECT_TRUE(run.failed);
+    EXPECT_TRUE(Contains(run.log, message)) << run.log.back();
+    EXPECT_EQ(ReadFile(m_dir / "fin.txt"), factors);
+    EXPECT_EQ(ReadFile(m_dir / "cin.txt"), cands);
+  }
+  std::string Factors1() const { return ReadFile(m_first / "factors.txt"); }
+  std::string Cands1() const { return ReadFile(m_first / "cands.txt"); }
+  // The first run's files continued to kP2 must equal one run to kP2.
+  void ExpectEqualsOneRun() {
+    EXPECT_EQ(WithoutTimeStamp(ReadFile(m_dir / "fin.txt")),
+              WithoutTimeStamp(ReadFile(m_whole / "factors.txt")));
+    EXPECT_EQ(ReadFile(m_dir / "cin.txt"), ReadFile(m_whole / "cands.txt"));
+  }
+
+  ScratchDir m_first, m_whole, m_dir;
+};
+
+TEST_F(ResumeInPlace, CrOnlyAndCrLfLineEndsResumeLikeTheOriginal) {
+  for (const char* end : {"\r", "\r\n"}) {
+    std::string factors = Factors1(), cands = Cands1();
+    for (std::string* text : {&factors, &cands}) {
+      std::string converted;
+      for (char c : *text) c == '\n' ? converted += end : converted += c;
+      *text = converted;
+    }
+    WriteFile(m_dir / "fin.txt", factors);
+    WriteFile(m_dir / "cin.txt", cands);
+    const test::JobRun run = Resume(kP2);
+    ASSERT_FALSE(run.failed) << run.log.back();
+    ExpectEqualsOneRun();
+  }
+}
+
+TEST_F(ResumeInPlace, FilesThatLostLinesOrDisagreeAreRefusedBeforeAnythingIsWritten) {
+  const std::string factors = Factors1(), cands = Cands1();
+  const std::string fin = m_dir / "fin.txt", cin = m_dir / "cin.txt";
+  // Cut short at a line end, and in the middle of a line.
+  const size_t cut = factors.rfind('\n', factors.size() / 2) + 1;
+  const std::string firstMissing = factors.substr(cut, factors.find('^', cut) - cut);
+  ExpectRefusedAndUntouched(factors.substr(0, cut), cands,
+                            "Base " + firstMissing + " is in neither " + fin + " nor " + cin +
+                                ": the files do not make a pair (one may be cut short).  Nothing "
+                                "was sieved.");
+  const size_t lines = static_cast<size_t>(std::count(factors.begin(), factors.begin() + cut, '\n'));
+  ExpectRefusedAndUntouched(factors.substr(0, cut + 30), cands,
+                            fin + " line " + std::to_string(lines + 1) + ": " +
+                                factors.substr(cut + 27, 3) + " does not divide " + firstMissing +
+                                "^65536+1.  Nothing was sieved.");
+  const size_t candCut = cands.rfind('\n', cands.size() - 2) + 1;
+  ExpectRefusedAndUntouched(factors, cands.substr(0, candCut),
+                            "Base " + cands.substr(candCut, 7) + " is in neither " + fin + " nor " +
+                                cin + ": the files do not make a pair (one may be cut short).  "
+                                      "Nothing was sieved.");
+  // A header exponent that its lines do not have.
+  std::string n16 = factors;
+  n16.replace(n16.find("n=65536"), 7, "n=16");
+  ExpectRefusedAndUntouched(n16, cands,
+                            fin + " line 2: exponent 65536 does not match the exponent 16 of the "
+                                  "files.  Nothing was sieved.");
+  // A factor that does not divide its b^N+1 (another candidate p).
+  std::string wrong = factors;
+  const size_t has = wrong.find("has factor ") + 11;
+  const size_t eol = wrong.find('\n', has);
+  const uint64_t p = std::stoull(wrong.substr(has, eol - has));
+  wrong.replace(has, eol - has, std::to_string(p + 2 * 65536));
+  ExpectRefusedAndUntouched(wrong, cands,
+                            fin + " line 2: " + std::to_string(p + 2 * 65536) + " does not divide " +
+                                wrong.substr(wrong.find('\n') + 1, 7) + "^65536+1.  Nothing was "
+                                                                        "sieved.");
+  // Text that holds no candidate at all, without a factor file.
+  WriteFile(cin, "\x01\x02garbage\nmore garbage\n");
+  SieveJob job = ResumeJob(m_dir, "", cin, "", kP2);
+  const test::JobRun run = RunJob(job);
+  EXPECT_TRUE(run.failed);
+  EXPECT_TRUE(Contains(run.log, "No base could be read from sieve file " + cin +
+                                    " (2 lines, none of them a candidate).  Nothing was sieved."));
+  EXPECT_FALSE(CTextFile::FileExists(m_dir / "cands.txt"));
+  // A folder in place of a file.
+  job.m_strSieveIn = m_dir.Path().string();
+  EXPECT_TRUE(Contains(RunJob(job).log, "Unable to open input sieve file " + job.m_strSieveIn + "."));
+}
+
+TEST_F(ResumeInPlace, AFactorFileSavedDeeperThanItsCandidateFileResumesFromTheCandidateDepth) {
+  // What a kill between the two renames of a save leaves: the factor file of
+  // the later save beside the candidate file of the earlier one.
+  ScratchDir later;
+  constexpr uint64_t kMiddle = 900000000;
+  ASSERT_FALSE(RunJob(NewJob(later, kMiddle)).failed);
+  const std::string deeper = ReadFile(later / "factors.txt");
+  WriteFile(m_dir / "fin.txt", deeper);
+  WriteFile(m_dir / "cin.txt", Cands1());
+  const test::JobRun run = Resume(kP2);
+  ASSERT_FALSE(run.failed) << run.log.back();
+  const auto struck = [](const std::string& text) { return std::count(text.begin(), text.end(), '^'); };
+  const auto late = struck(deeper) - struck(Factors1());
+  ASSERT_GT(late, 0);
+  const auto depth = [](const std::string& cands) { return cands.substr(15, cands.find('\n') - 15); };
+  const std::string depth1 = depth(Cands1());
+  EXPECT_TRUE(Contains(run.log, "Factor file " + (m_dir / "fin.txt") + " reaches p = " +
+                                    depth(ReadFile(later / "cands.txt")) + ", sieve file " +
+                                    (m_dir / "cin.txt") + " only p = " + depth1 +
+                                    ": the last save was cut short.  " + std::to_string(late) +
+                                    " bases factored in between are taken from the factor file; "
+                                    "sieving continues from p = " +
+                                    depth1 + "."));
+  ExpectEqualsOneRun();
+  // The other way round no save order produces: refused as before.
+  ExpectRefusedAndUntouched(Factors1(), ReadFile(later / "cands.txt"),
+                            "Factor file " + (m_dir / "fin.txt") + " and sieve file " +
+                                (m_dir / "cin.txt") + " were terminated at different k values.");
 }
 
 }  // namespace

@@ -308,6 +308,26 @@ TEST(SideJobsReport, GapsDuplicatesAndTrailingFactors) {
                 "Report file " + (dir / "r.txt") + " written."}));
 }
 
+TEST(SideJobsReport, OneDigitBasesAreReportedLikeAnyOther) {
+  ScratchDir dir;
+  WriteFile(dir / "f.txt",
+            "GFN Factors b^n+1, b=2 to 12, n=8192.  Tested to factor 1000 : x.\n"
+            "4^8192+1 has factor 163841\n");
+  WriteFile(dir / "log.txt",
+            "2^8192+1 is composite. RES64: 1.\n6^8192+1 is composite. RES64: 2.\n"
+            "8^8192+1 is composite. RES64: 3.\n10^8192+1 is composite. RES64: 4.\n"
+            "12^8192+1 is composite. RES64: 5.\n");
+  const test::JobRun run = RunSide(ReportRecord(dir / "f.txt", dir / "log.txt", dir / "r.txt"));
+  EXPECT_FALSE(run.failed);
+  EXPECT_EQ(ReadFile(dir / "r.txt"),
+            "2^8192+1 is composite. RES64: 1.\n4^8192+1 has factor 163841\n"
+            "6^8192+1 is composite. RES64: 2.\n8^8192+1 is composite. RES64: 3.\n"
+            "10^8192+1 is composite. RES64: 4.\n12^8192+1 is composite. RES64: 5.\n");
+  for (const std::string& line : run.log) {
+    EXPECT_EQ(line.find("consistency"), std::string::npos) << line;
+  }
+}
+
 TEST(SideJobsReport, LongAndBinaryLinesAreReadWhole) {
   ScratchDir dir;
   WriteFile(dir / "f.txt", "GFN Factors b^n+1, b=10 to 14, n=8.  Tested to factor 9 : now.\n");
@@ -354,9 +374,9 @@ TEST(SideJobsReport, BadInputsEndTheJobAndLeaveNoReport) {
       {kSampleFactors,
        dir / "log.txt",
        dir / "no-such-folder/r.txt",
-       {"Loading input factor file " + f + ".", "3 factors loaded from " + f + ".",
-        "& 1200000 1200020 65536",
-        "Unable to open output report file " + (dir / "no-such-folder/r.txt") + "."}},
+       // Found before anything is read: the report could never be saved there.
+       {"Unable to create a file beside output file " + (dir / "no-such-folder/r.txt") +
+        ": No such file or directory.  Nothing was run."}},
   };
   for (const Case& c : cases) {
     std::filesystem::remove(f);
@@ -466,6 +486,31 @@ TEST(SideJobsRebuild, WideAndMixedFactorFilesGiveTheSievesCandidates) {
   EXPECT_EQ(Body(ReadFile(dir / "factors-out.txt")), Body(s.factorText));
 }
 
+TEST(SideJobsRebuild, ALastLineCutShortIsSkippedWithAWarning) {
+  ScratchDir dir;
+  const SieveFiles s = RunSieve(dir);
+  const std::vector<FactorRecord> byP = InPOrder(s.factors);
+  std::string complete = WideHeader();
+  for (size_t i = 0; i + 1 < byP.size(); ++i) complete += WideLine(byP[i]);
+  WriteFile(dir / "complete.txt", complete);
+  ASSERT_FALSE(RunSide(RebuildRecord(dir, dir / "complete.txt"), 1).failed);
+  const std::string expected = ReadFile(dir / "cands-out.txt");
+
+  // The last line as a kill or a full disk leaves it, in both formats.
+  for (const std::string& last : {WideLine(byP.back()), FactorLine(byP.back())}) {
+    const std::string cut = last.substr(0, last.size() - 4);
+    WriteFile(dir / "torn.txt", complete + cut);
+    const test::JobRun run = RunSide(RebuildRecord(dir, dir / "torn.txt"), 1);
+    EXPECT_FALSE(run.failed) << cut;
+    EXPECT_TRUE(test::Contains(run.log, "The last line of " + (dir / "torn.txt") +
+                                            " is cut short and was skipped."));
+    EXPECT_EQ(ReadFile(dir / "cands-out.txt"), expected);
+    // In the middle of a file the same line is damage, not a crash's trace.
+    WriteFile(dir / "torn.txt", complete + cut + "\n" + WideLine(byP[0]));
+    EXPECT_TRUE(RunSide(RebuildRecord(dir, dir / "torn.txt"), 1).failed);
+  }
+}
+
 TEST(SideJobsRebuild, StopEndsTheReadingButWritesAndTicksPostStatistics) {
   ScratchDir dir;
   const SieveFiles s = RunSieve(dir);
@@ -512,9 +557,12 @@ TEST(SideJobsRebuild, EmptyFileAndFactorsOutsideTheRange) {
 
 TEST(SideJobsRebuild, BasesNear2To31AndGarbageLinesStayInsideTheBitmap) {
   ScratchDir dir;
-  // With N = 2, p = b^2 + 1 divides b^2 + 1 for any b: real factors near 2^31.
+  // Real factors near 2^31: (2^31-5)^2+1 = 2 * 5^2 * 17 * 1875277 * 2893179481
+  // and (2^31-1)^2+1 = 2 * 5 * 733 * 1709 * 368140581013.
   constexpr int32_t kTop = 2147483647;
-  auto square1 = [](int64_t b) { return static_cast<uint64_t>(b * b + 1); };
+  auto square1 = [](int64_t b) -> uint64_t {
+    return b == 2147483643 ? 2893179481u : 368140581013u;
+  };
   const std::string text =
       StrFormat("%d^2+1 has factor %" PRIu64 "\n", kTop - 4, square1(kTop - 4)) +
       Bytes("\x00\xff\xfe binary has factor \x01\n") +

@@ -413,6 +413,38 @@ TEST(WideJobs, WideAndNormalModesStrikeTheSameBasesWithTheSameFactors) {
   }
 }
 
+TEST(WideJobs, ExponentsBelowThirtyTwoStrikeExactlyTheBasesOfTheNormalModeAndBruteForce) {
+  // Below N = 32 a stage of the walk is longer than the N roots; and a prime
+  // b^N + 1 must not strike b (2^16+1 = 65537, 4^2+1 = 17, ...).
+  constexpr uint64_t kP = 100000;
+  for (int ln = 1; ln <= 6; ++ln) {
+    const int32_t n = 1 << ln;
+    SCOPED_TRACE("N " + std::to_string(n));
+    ScratchDir wide, normal;
+    SieveJob job = NewJob(wide, kP, 2);
+    job.m_nBMin = 2;
+    job.m_nBMax = 200;
+    job.m_nExponent = n;
+    job.m_nLn = ln;
+    ASSERT_FALSE(RunWide(job).failed);
+    job.m_strFactorOut = normal / "factors.txt";
+    job.m_strSieveOut = normal / "cands.txt";
+    ASSERT_FALSE(test::RunJob(job).failed);
+
+    std::vector<int32_t> bases;
+    for (int32_t b = 2; b <= 200; b += 2) bases.push_back(b);
+    const test::BruteForce bf = test::SmallestFactors(bases, static_cast<uint64_t>(n), kP);
+    std::set<std::pair<int32_t, uint64_t>> expected;
+    for (size_t i = 0; i < bases.size(); ++i) {
+      if (bf.factorOf[i] != 0) expected.emplace(bases[i], bf.factorOf[i]);
+    }
+    EXPECT_GT(expected.size(), 10u);
+    EXPECT_EQ(FactorSet(WideFactors(ReadFile(wide / "factors.txt"))), expected);
+    EXPECT_EQ(NormalFactorSet(ReadFile(normal / "factors.txt")), expected);
+    EXPECT_EQ(ReadFile(wide / "cands.txt"), ReadFile(normal / "cands.txt"));
+  }
+}
+
 // The loop retold with the arithmetic of this file: for every prime p up to
 // pMax, a0 = g^k for the first g of 2, 3, 5, 7, 9, ... that is not a square,
 // the kernel's storing order, and each root r with its multiples r + jp.
@@ -522,6 +554,31 @@ TEST(WideJobs, ResumeAppendsToTheFactorFileAndEqualsOneRun) {
   const std::set<int32_t> left = CandidateBases(ReadFile(dir / "cands.txt"));
   EXPECT_TRUE(Contains(resumed.messages, "& " + std::to_string(*left.begin()) + " " +
                                              std::to_string(*left.rbegin()) + " 65536"));
+}
+
+TEST(WideJobs, AFactorLineCutShortByACrashIsRemovedAndFoundAgain) {
+  constexpr uint64_t kP1 = 300000000;
+  constexpr uint64_t kP2 = 1000000000;
+  ScratchDir dir, whole;
+  ASSERT_FALSE(RunWide(NewJob(dir, kP1)).failed);
+  ASSERT_FALSE(RunWide(NewJob(whole, kP2)).failed);
+  const std::string firstFactors = ReadFile(dir / "factors.txt");
+  // The killed run had begun the line of the first factor above its depth.
+  const std::string wholeFactors = ReadFile(whole / "factors.txt");
+  ASSERT_EQ(wholeFactors.compare(0, firstFactors.size(), firstFactors), 0);
+  const std::string torn = wholeFactors.substr(firstFactors.size(), 30);
+  ASSERT_EQ(torn.find('\n'), std::string::npos);
+  WriteFile(dir / "factors.txt", firstFactors + torn);
+
+  const test::JobRun resumed =
+      RunWide(ResumeJob(dir / "cands.txt", dir / "factors.txt", dir / "cands.txt", kP2));
+  ASSERT_FALSE(resumed.failed);
+  EXPECT_TRUE(Contains(resumed.log, "Factor file " + (dir / "factors.txt") +
+                                        " ended in a line cut short, which was removed: " + torn));
+  EXPECT_EQ(ReadFile(dir / "cands.txt"), ReadFile(whole / "cands.txt"));
+  const std::string resumedFactors = ReadFile(dir / "factors.txt");
+  EXPECT_EQ(resumedFactors, firstFactors + "\nContinuing Sieve\n\n" +
+                                wholeFactors.substr(firstFactors.size()));
 }
 
 TEST(WideJobs, FilesAreIdenticalForAnyThreadCountAndKernel) {

@@ -1,8 +1,13 @@
 #include "app/rules/StartChecks.h"
 
 #include "files/Format.h"
+#include "files/OutputLock.h"
 
 namespace zentrova {
+
+bool FormHost::SameFile(const std::string& a, const std::string& b) {
+  return zentrova::SameFile(a, b);
+}
 
 namespace {
 
@@ -26,6 +31,15 @@ class Checks {
     }
     if (!m_host.CreateFile(f)) {
       return Stop(StrFormat("Output File %s cannot be created.", f.c_str()));
+    }
+    return true;
+  }
+
+  // Two fields naming one file: the second write would replace the first.
+  bool Distinct(const std::string& a, const char* aField, const std::string& b,
+                const char* bField) {
+    if (!a.empty() && !b.empty() && m_host.SameFile(a, b)) {
+      return Stop(StrFormat("The %s and the %s are the same file %s.", aField, bField, a.c_str()));
     }
     return true;
   }
@@ -57,6 +71,9 @@ class Checks {
   bool NewSieve() {
     if (m_p.factorOut.empty()) return Stop("A factoring output file name is required.");
     if (m_p.sieveOut.empty()) return Stop("An output file name is required.");
+    if (!Distinct(m_p.factorOut, "factoring output file", m_p.sieveOut, "output file")) {
+      return false;
+    }
     if (!Overwrite(m_p.factorOut) || !Overwrite(m_p.sieveOut)) return false;
     m_p.factorIn.clear();
     m_p.sieveIn.clear();
@@ -79,6 +96,11 @@ class Checks {
     if (m_p.sieveOut.empty()) return Stop("An output file name is required.");
     if (m_p.wideMath == 0 && !m_p.factorIn.empty() && !Exists(m_p.factorIn)) return false;
     if (!Exists(m_p.sieveIn)) return false;
+    if (!Distinct(m_p.factorOut, "factoring output file", m_p.sieveOut, "output file") ||
+        !Distinct(m_p.factorIn, "factoring input file", m_p.sieveOut, "output file") ||
+        !Distinct(m_p.sieveIn, "input file", m_p.factorOut, "factoring output file")) {
+      return false;
+    }
     if (m_p.wideMath == 0 && !Overwrite(m_p.factorOut)) return false;
     if (!Overwrite(m_p.sieveOut)) return false;
     m_p.prothLog.clear();
@@ -92,6 +114,10 @@ class Checks {
     if (m_p.prothLog.empty()) return Stop("An proth log file name is required.");
     if (m_p.report.empty()) return Stop("A report output file name is required.");
     if (!Exists(m_p.prothLog) || !Exists(m_p.factorIn)) return false;
+    if (!Distinct(m_p.prothLog, "proth log file", m_p.report, "report output file") ||
+        !Distinct(m_p.factorIn, "factoring input file", m_p.report, "report output file")) {
+      return false;
+    }
     if (m_host.FileExists(m_p.report)) {
       if (!m_host.AskYesNo(
               StrFormat("Output File %s already exists, overwrite it?", m_p.report.c_str()),
@@ -112,6 +138,11 @@ class Checks {
       return Stop("A factoring output file name is required.");
     }
     if (m_p.sieveOut.empty()) return Stop("An output file name is required.");
+    if ((m_p.wideMath == 0 &&
+         !Distinct(m_p.factorOut, "factoring output file", m_p.sieveOut, "output file")) ||
+        !Distinct(m_p.factorIn, "factoring input file", m_p.sieveOut, "output file")) {
+      return false;
+    }
     if (m_p.wideMath == 0 && !Overwrite(m_p.factorOut)) return false;
     if (!Overwrite(m_p.sieveOut)) return false;
     m_p.sieveIn.clear();

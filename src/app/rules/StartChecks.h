@@ -21,6 +21,8 @@ class FormHost {
   virtual void DeleteFile(const std::string& path) = 0;
   // The creation test of an output file: open for writing and close.
   virtual bool CreateFile(const std::string& path) = 0;
+  // Whether two names lead to the same file.
+  virtual bool SameFile(const std::string& a, const std::string& b);
 };
 
 // The form's parameter set, as far as Start looks at it.

@@ -80,4 +80,19 @@ bool WideRootsPortable(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, WideOrd
   return true;
 }
 
+bool WideRootsSmallN(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
+                     std::vector<uint32_t>& roots, size_t capacity) {
+  const uint64_t a2 = MulModExact(a0, a0, p);
+  const uint64_t limit = static_cast<uint64_t>(bMax < 0 ? 0 : bMax);
+  uint64_t x = a0 % p;
+  for (int64_t j = 0; j < n; ++j) {
+    if (x <= limit) {
+      roots.push_back(static_cast<uint32_t>(x));
+      if (roots.size() >= capacity) return false;
+    }
+    x = MulModExact(x, a2, p);
+  }
+  return true;
+}
+
 }  // namespace zentrova

@@ -32,4 +32,9 @@ void WideStageOrder(WideOrder order, bool firstStage, uint8_t* slots);
 bool WideRootsPortable(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, WideOrder order,
                        std::vector<uint32_t>& roots, size_t capacity);
 
+// The same roots for N below 32, where a stage of 32 exponents would overrun
+// the N roots: x_j for j = 1, 3, ..., 2N - 1 in turn. Same contract.
+bool WideRootsSmallN(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
+                     std::vector<uint32_t>& roots, size_t capacity);
+
 }  // namespace zentrova

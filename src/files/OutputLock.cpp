@@ -1,0 +1,97 @@
+#include "files/OutputLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "files/Format.h"
+
+namespace zentrova {
+
+namespace fs = std::filesystem;
+
+bool OutputLock::Acquire(const std::string& target, std::string& error) {
+  Release();
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    error = StrFormat("Output file %s is a folder.", target.c_str());
+    return false;
+  }
+  const std::string path = target + ".lock";
+  // The lock file can be removed by its owner between our open and our lock;
+  // the lock is ours only when the name still leads to the file we locked.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      error = StrFormat("Unable to create a file beside output file %s: %s.", target.c_str(),
+                        std::strerror(errno));
+      return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      ::close(fd);
+      error = err == EWOULDBLOCK
+                  ? StrFormat("Output file %s is in use by another run (%s is locked).",
+                              target.c_str(), path.c_str())
+                  : StrFormat("Unable to lock %s: %s.", path.c_str(), std::strerror(err));
+      return false;
+    }
+    struct stat held {}, named {};
+    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      m_fd = fd;
+      m_path = path;
+      m_staleRemoved = RemoveStaleTemporaries(target);
+      return true;
+    }
+    ::close(fd);
+  }
+  error = StrFormat("Unable to lock %s: it keeps being replaced.", path.c_str());
+  return false;
+}
+
+void OutputLock::Release() {
+  if (m_fd < 0) return;
+  ::unlink(m_path.c_str());
+  ::close(m_fd);
+  m_fd = -1;
+  m_path.clear();
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  std::error_code ec;
+  if (fs::equivalent(a, b, ec) && !ec) return true;
+  ec.clear();
+  const fs::path x = fs::weakly_canonical(fs::absolute(a, ec), ec);
+  if (ec) return fs::path(a).lexically_normal() == fs::path(b).lexically_normal();
+  const fs::path y = fs::weakly_canonical(fs::absolute(b, ec), ec);
+  if (ec) return fs::path(a).lexically_normal() == fs::path(b).lexically_normal();
+  return x == y;
+}
+
+int RemoveStaleTemporaries(const std::string& target) {
+  const fs::path path(target);
+  const std::string prefix = path.filename().string() + ".tmp.";
+  const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  std::error_code ec;
+  int removed = 0;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    // mkstemp's six characters, and nothing else: never a file of the user's.
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::error_code typeError;
+    if (!it->is_regular_file(typeError)) continue;
+    std::error_code removeError;
+    if (fs::remove(it->path(), removeError)) ++removed;
+  }
+  return removed;
+}
+
+}  // namespace zentrova

@@ -1,0 +1,48 @@
+// Claims the output files of one run: "<target>.lock" beside each target,
+// held with an exclusive advisory lock (flock) for as long as the run lasts.
+// A second run that names the same output is refused instead of racing the
+// first one to the last rename. The lock dies with its process, so a killed
+// run never blocks the next one; a stale lock file is simply locked again.
+//
+// Taking the lock also proves, before any work is done, that a file can be
+// created beside the target (which every save needs for its temporary file),
+// and clears the temporary files that saves of an earlier, killed run left
+// behind: while we hold the lock no one else can be writing them.
+#pragma once
+
+#include <string>
+
+namespace zentrova {
+
+class OutputLock {
+ public:
+  OutputLock() = default;
+  ~OutputLock() { Release(); }
+  OutputLock(const OutputLock&) = delete;
+  OutputLock& operator=(const OutputLock&) = delete;
+
+  // False with a complete message in error: the target is held by another
+  // run, is a folder, or no file can be created beside it.
+  bool Acquire(const std::string& target, std::string& error);
+
+  // Removes the lock file and drops the lock.
+  void Release();
+
+  // Temporary files removed by Acquire.
+  int StaleRemoved() const { return m_staleRemoved; }
+
+ private:
+  std::string m_path;
+  int m_fd = -1;
+  int m_staleRemoved = 0;
+};
+
+// True when both names lead to the same file: the same existing file (links
+// included), or the same path once made absolute and normalised.
+bool SameFile(const std::string& a, const std::string& b);
+
+// Removes "<target>.tmp.XXXXXX" files (the temporary files of atomic saves)
+// beside target; returns how many.
+int RemoveStaleTemporaries(const std::string& target);
+
+}  // namespace zentrova
