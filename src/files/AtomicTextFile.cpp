@@ -15,6 +15,7 @@ AtomicTextFile::~AtomicTextFile() { Discard(); }
 
 bool AtomicTextFile::Open() {
   Discard();
+  errno = 0;
   if (m_target.empty()) {
     errno = ENOENT;
     return false;
@@ -38,13 +39,32 @@ bool AtomicTextFile::Open() {
   return true;
 }
 
-bool AtomicTextFile::Commit() {
+bool AtomicTextFile::Finish() {
   if (m_pStream == nullptr) return false;
-  bool ok = std::fflush(m_pStream) == 0 && std::ferror(m_pStream) == 0;
-  ok = ok && ::fsync(::fileno(m_pStream)) == 0;
-  ok = (std::fclose(m_pStream) == 0) && ok;
+  // errno was cleared at Open: a write that failed on the way (a full disk)
+  // left its reason there, which the flush may not repeat.
+  int reason = 0;
+  if (std::fflush(m_pStream) != 0 || std::ferror(m_pStream) != 0) {
+    reason = errno != 0 ? errno : EIO;
+  } else if (::fsync(::fileno(m_pStream)) != 0) {
+    reason = errno;
+  }
+  if (std::fclose(m_pStream) != 0 && reason == 0) reason = errno != 0 ? errno : EIO;
   m_pStream = nullptr;
-  if (ok && std::rename(m_temp.c_str(), m_target.c_str()) == 0) {
+  if (reason == 0) {
+    m_finished = true;
+    return true;
+  }
+  ::unlink(m_temp.c_str());
+  m_temp.clear();
+  errno = reason;
+  return false;
+}
+
+bool AtomicTextFile::Publish() {
+  if (!m_finished || m_temp.empty()) return false;
+  m_finished = false;
+  if (std::rename(m_temp.c_str(), m_target.c_str()) == 0) {
     m_temp.clear();
     return true;
   }
@@ -56,6 +76,7 @@ bool AtomicTextFile::Commit() {
 }
 
 void AtomicTextFile::Discard() {
+  m_finished = false;
   if (m_pStream != nullptr) {
     std::fclose(m_pStream);
     m_pStream = nullptr;

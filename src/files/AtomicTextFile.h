@@ -23,7 +23,14 @@ class AtomicTextFile {
 
   // Flushes, syncs, closes and renames; false when any step failed (the
   // target is then unchanged).
-  bool Commit();
+  bool Commit() { return Finish() && Publish(); }
+
+  // Commit in two steps, so that several files can be completed before any
+  // of them replaces its target: Finish flushes, syncs and closes the
+  // temporary file, Publish renames it over the target. Each removes the
+  // temporary file when it fails (errno tells why).
+  bool Finish();
+  bool Publish();
 
   const std::string& Target() const { return m_target; }
 
@@ -33,6 +40,7 @@ class AtomicTextFile {
   std::string m_target;
   std::string m_temp;
   std::FILE* m_pStream = nullptr;
+  bool m_finished = false;
 };
 
 }  // namespace zentrova

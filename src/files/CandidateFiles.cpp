@@ -217,26 +217,35 @@ size_t BitmapWords(int32_t bMax) {
 
 }  // namespace
 
-bool WriteCandidateList(std::vector<int32_t>& cand, const SieveRange& range,
-                        const std::string& path, const LogFn& log) {
-  if (cand.size() > 1) {
-    std::vector<uint32_t> bitmap(BitmapWords(range.bMax), 0);
-    for (int32_t b : cand) {
-      if (b >= 0 && b <= range.bMax) bitmap[b >> 5] |= uint32_t{1} << (b & 31);
-    }
-    size_t stored = 0;
-    for (int64_t b = range.bMin; b <= range.bMax; b += 2) {
-      if (b >= 0 && ((bitmap[b >> 5] >> (b & 31)) & 1)) {
-        if (stored < cand.size()) cand[stored] = static_cast<int32_t>(b);
-        ++stored;
-      }
-    }
-    if (stored != cand.size()) {
-      log("Candidate sort failed.  List is corrupted.");
-      return false;
+namespace {
+
+// Sorts the list ascending through a bitmap of the range; false (after the
+// fixed message) when the list holds a base twice, of the other parity or
+// outside the range.
+bool SortCandidateList(std::vector<int32_t>& cand, const SieveRange& range, const LogFn& log) {
+  if (cand.size() <= 1) return true;
+  std::vector<uint32_t> bitmap(BitmapWords(range.bMax), 0);
+  for (int32_t b : cand) {
+    if (b >= 0 && b <= range.bMax) bitmap[b >> 5] |= uint32_t{1} << (b & 31);
+  }
+  size_t stored = 0;
+  for (int64_t b = range.bMin; b <= range.bMax; b += 2) {
+    if (b >= 0 && ((bitmap[b >> 5] >> (b & 31)) & 1)) {
+      if (stored < cand.size()) cand[stored] = static_cast<int32_t>(b);
+      ++stored;
     }
   }
-  AtomicTextFile out(path);
+  if (stored != cand.size()) {
+    log("Candidate sort failed.  List is corrupted.");
+    return false;
+  }
+  return true;
+}
+
+// Writes the candidate file into a completed temporary file beside path.
+bool StageCandidateList(const std::vector<int32_t>& cand, const SieveRange& range,
+                        AtomicTextFile& out, const LogFn& log) {
+  const std::string& path = out.Target();
   if (!out.Open()) {
     const int error = errno;
     log(StrFormat("Unable to open output file %s.", path.c_str()));
@@ -249,12 +258,75 @@ bool WriteCandidateList(std::vector<int32_t>& cand, const SieveRange& range,
     CandidateLineWriter lines(f, range.exponent);
     for (int32_t b : cand) lines.Line(b);
   }
-  if (!out.Commit()) {
+  if (!out.Finish()) {
     log(StrFormat("Unable to write output file %s: %s.", path.c_str(), std::strerror(errno)));
     return false;
   }
-  log(StrFormat("%d items %" PRId64 " p value written to %s.", static_cast<int>(cand.size()),
+  return true;
+}
+
+// Reports the first record that does not verify, and sorts by b (stable).
+void PrepareFactors(std::vector<FactorRecord>& factors, const SieveRange& range,
+                    const LogFn& log) {
+  for (const FactorRecord& r : factors) {
+    if (!VerifyFactor(range.ln, static_cast<uint32_t>(r.b), r.p)) {
+      log(StrFormat("%d failed verify in factors list.", r.b));
+      break;
+    }
+  }
+  std::stable_sort(factors.begin(), factors.end(), [](const FactorRecord& x, const FactorRecord& y) {
+    return static_cast<uint32_t>(x.b) < static_cast<uint32_t>(y.b);
+  });
+}
+
+bool StageFactorFile(const std::vector<FactorRecord>& factors, const SieveRange& range,
+                     AtomicTextFile& out, const LogFn& log) {
+  const std::string& path = out.Target();
+  if (!out.Open()) {
+    const int error = errno;
+    log(StrFormat("Unable to open output factor file %s.", path.c_str()));
+    LogOpenReason(path, error, log);
+    return false;
+  }
+  std::FILE* f = out.GetStream();
+  std::fprintf(f, "GFN Factors b^n+1, b=%d to %d, n=%d.  Tested to factor %" PRId64 " : %s.\n",
+               range.bMin, range.bMax, range.exponent, static_cast<int64_t>(range.pCur),
+               FactorFileTimeStamp().c_str());
+  for (const FactorRecord& r : factors) {
+    std::fprintf(f, "%d^%d+1 has factor %" PRId64 "\n", r.b, range.exponent,
+                 static_cast<int64_t>(r.p));
+  }
+  if (!out.Finish()) {
+    log(StrFormat("Unable to write output factor file %s: %s.", path.c_str(),
+                  std::strerror(errno)));
+    return false;
+  }
+  return true;
+}
+
+bool PublishOrLog(AtomicTextFile& out, const char* what, const LogFn& log) {
+  if (out.Publish()) return true;
+  log(StrFormat("Unable to write output %s %s: %s.", what, out.Target().c_str(),
+                std::strerror(errno)));
+  return false;
+}
+
+void LogCandidatesWritten(size_t count, const SieveRange& range, const std::string& path,
+                          const LogFn& log) {
+  log(StrFormat("%d items %" PRId64 " p value written to %s.", static_cast<int>(count),
                 static_cast<int64_t>(range.pCur), path.c_str()));
+}
+
+}  // namespace
+
+bool WriteCandidateList(std::vector<int32_t>& cand, const SieveRange& range,
+                        const std::string& path, const LogFn& log) {
+  AtomicTextFile out(path);
+  if (!SortCandidateList(cand, range, log) || !StageCandidateList(cand, range, out, log) ||
+      !PublishOrLog(out, "file", log)) {
+    return false;
+  }
+  LogCandidatesWritten(cand.size(), range, path, log);
   return true;
 }
 
@@ -307,36 +379,40 @@ std::string FactorFileTimeStamp() {
 
 bool WriteFactorFile(std::vector<FactorRecord>& factors, const SieveRange& range,
                      const std::string& path, const LogFn& log) {
-  for (const FactorRecord& r : factors) {
-    if (!VerifyFactor(range.ln, static_cast<uint32_t>(r.b), r.p)) {
-      log(StrFormat("%d failed verify in factors list.", r.b));
-      break;
-    }
-  }
-  std::stable_sort(factors.begin(), factors.end(), [](const FactorRecord& x, const FactorRecord& y) {
-    return static_cast<uint32_t>(x.b) < static_cast<uint32_t>(y.b);
-  });
+  PrepareFactors(factors, range, log);
   AtomicTextFile out(path);
-  if (!out.Open()) {
-    const int error = errno;
-    log(StrFormat("Unable to open output factor file %s.", path.c_str()));
-    LogOpenReason(path, error, log);
-    return false;
-  }
-  std::FILE* f = out.GetStream();
-  std::fprintf(f, "GFN Factors b^n+1, b=%d to %d, n=%d.  Tested to factor %" PRId64 " : %s.\n",
-               range.bMin, range.bMax, range.exponent, static_cast<int64_t>(range.pCur),
-               FactorFileTimeStamp().c_str());
-  for (const FactorRecord& r : factors) {
-    std::fprintf(f, "%d^%d+1 has factor %" PRId64 "\n", r.b, range.exponent,
-                 static_cast<int64_t>(r.p));
-  }
-  if (!out.Commit()) {
-    log(StrFormat("Unable to write output factor file %s: %s.", path.c_str(),
-                  std::strerror(errno)));
+  if (!StageFactorFile(factors, range, out, log) || !PublishOrLog(out, "factor file", log)) {
     return false;
   }
   log(StrFormat("%d Factors written to %s", static_cast<int>(factors.size()), path.c_str()));
+  return true;
+}
+
+bool WriteFactorAndCandidateFiles(std::vector<FactorRecord>& factors, std::vector<int32_t>& cand,
+                                  const SieveRange& range, const std::string& factorPath,
+                                  const std::string& candPath, const LogFn& log) {
+  PrepareFactors(factors, range, log);
+  if (!SortCandidateList(cand, range, log)) return false;
+  AtomicTextFile factorOut(factorPath);
+  AtomicTextFile candOut(candPath);
+  if (!StageFactorFile(factors, range, factorOut, log)) {
+    log(StrFormat("Sieve file %s was not replaced either, so that it still pairs with the "
+                  "factor file.",
+                  candPath.c_str()));
+    return false;
+  }
+  if (!StageCandidateList(cand, range, candOut, log)) {
+    log(StrFormat("Factor file %s was not replaced either, so that it still pairs with the "
+                  "sieve file.",
+                  factorPath.c_str()));
+    return false;
+  }
+  // Both files are complete on disk. A crash between the two renames leaves
+  // the new factor file beside the old candidate file, which a resume accepts.
+  if (!PublishOrLog(factorOut, "factor file", log)) return false;
+  log(StrFormat("%d Factors written to %s", static_cast<int>(factors.size()), factorPath.c_str()));
+  if (!PublishOrLog(candOut, "file", log)) return false;
+  LogCandidatesWritten(cand.size(), range, candPath, log);
   return true;
 }
 

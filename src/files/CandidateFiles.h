@@ -108,6 +108,14 @@ bool WriteCandidateBitmap(const std::vector<uint32_t>& bitmap, int64_t count,
 bool WriteFactorFile(std::vector<FactorRecord>& factors, const SieveRange& range,
                      const std::string& path, const LogFn& log);
 
+// Writes the pair of a normal sieve: both files are completed beside their
+// targets before either replaces its target, so a write that fails (a full
+// disk) leaves both previous files as they were, with a line saying so.
+// Messages as WriteFactorFile and WriteCandidateList.
+bool WriteFactorAndCandidateFiles(std::vector<FactorRecord>& factors, std::vector<int32_t>& cand,
+                                  const SieveRange& range, const std::string& factorPath,
+                                  const std::string& candPath, const LogFn& log);
+
 // Checks, on lists sorted ascending, that every base of the range is in exactly
 // one of them. Returns true when consistent.
 bool CheckFactorsAndCandidates(const std::vector<int32_t>& cand,

@@ -102,6 +102,10 @@ class CGfnThread {
   void ResumeWideSievePacked();
   void SetUpNewWide();
   bool LoadWideResume();
+  // Clears the bases that the factor file being appended to already struck
+  // beyond the candidate file's depth (a run killed between saves), so that
+  // no factor is written twice.
+  bool TakeLateWideFactors();
   void WideSieveLoop(CandidateSource* reader);
   bool SaveWideCandidates();
   void CreatePackedKFiles();

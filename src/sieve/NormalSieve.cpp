@@ -36,17 +36,11 @@ void CGfnThread::SaveNormalOutputs() {
     if (line.find("failed verify") != std::string::npos) m_failed.store(true);
     Post(line);
   };
-  if (!WriteFactorFile(m_normal.m_pFactors, range, m_job.m_strFactorOut, log)) {
-    // The candidate file on disk pairs with the factor file on disk; the new
-    // one without its factors would lose every base struck since the last
-    // save. Both are tried again at the next save.
-    Fail(StrFormat("Sieve file %s was not replaced either, so that it still pairs with the factor "
-                   "file.",
-                   m_job.m_strSieveOut.c_str()));
-    return;
-  }
-  if (!WriteCandidateList(m_normal.m_pCand, range, m_job.m_strSieveOut, log)) {
+  if (!WriteFactorAndCandidateFiles(m_normal.m_pFactors, m_normal.m_pCand, range,
+                                    m_job.m_strFactorOut, m_job.m_strSieveOut, log)) {
+    // Both are tried again at the next save.
     m_failed.store(true);
+    return;
   }
   if (!(m_job.m_nCommand == kCmdResumeSieve && m_job.m_strFactorIn.empty())) {
     if (!CheckFactorsAndCandidates(m_normal.m_pCand, m_normal.m_pFactors, range, log)) {

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "files/Format.h"
+#include "files/NumberParse.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
 #include "math/ModArith.h"
@@ -94,8 +95,11 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
   // Start-up: the factor file is only ever appended to. A line that a crash
   // or a full disk cut short is removed first: its p lies beyond the
   // candidate file's depth, so the factor is found again.
+  // A new sieve starts its own file: the start checks have had the user agree
+  // to replacing an existing one.
   CTextFile factorFile(factorName);
-  const bool exists = CTextFile::FileExists(factorName);
+  const bool exists =
+      m_job.m_nCommand == kCmdResumeSieve && CTextFile::FileExists(factorName);
   if (exists) {
     std::string torn;
     if (!CTextFile::TrimTornLastLine(factorName, torn)) {
@@ -339,13 +343,52 @@ bool CGfnThread::LoadWideResume() {
   return true;
 }
 
+bool CGfnThread::TakeLateWideFactors() {
+  const std::string& name = m_job.m_strFactorOut;
+  CTextFile file(name);
+  if (!CTextFile::FileExists(name) || !file.OpenRead()) return true;  // the loop reports it
+  const auto depth = static_cast<int64_t>(m_wide.m_pCur);
+  const int32_t ln = m_job.m_nLn;
+  int64_t taken = 0;
+  int lineNo = 0;
+  std::string line;
+  while (file.ReadLine(line) && !line.empty()) {
+    ++lineNo;
+    if (line.back() != '\n') break;  // cut short: removed before appending
+    const size_t at = line.find("factor : ");
+    const size_t one = line.find("1*");
+    if (at == std::string::npos || one == std::string::npos) continue;
+    const int64_t p = ParseInt64At(line, at + 9);
+    if (p <= depth) continue;
+    const int64_t b = ParseInt64At(line, one + 2);
+    const size_t caret = line.find('^', one);
+    if (caret == std::string::npos || ParseInt32At(line, caret + 1) != m_job.m_nExponent) continue;
+    if (b < m_job.m_nBMin || b > m_job.m_nBMax || ((b - m_job.m_nBMin) & 1) != 0) continue;
+    if (!VerifyFactor(ln, static_cast<uint64_t>(b), static_cast<uint64_t>(p))) {
+      Fail(StrFormat("%s line %d: %" PRId64 " does not divide %d^%d+1.  Nothing was sieved.",
+                     name.c_str(), lineNo, p, static_cast<int>(b), m_job.m_nExponent));
+      return false;
+    }
+    if (ClearBitTest(static_cast<int32_t>(b), m_wide.m_bitmap.data())) {
+      --m_wide.m_left;
+      ++taken;
+    }
+  }
+  if (taken > 0) {
+    Post(StrFormat("%" PRId64 " bases were struck beyond the depth %" PRId64 " of %s before the "
+                   "last run ended; their factors are in %s, and they leave the candidates.",
+                   taken, depth, m_job.m_strSieveIn.c_str(), name.c_str()));
+  }
+  return true;
+}
+
 void CGfnThread::ResumeWideSieve() {
-  if (!LoadWideResume()) return;
+  if (!LoadWideResume() || !TakeLateWideFactors()) return;
   WideSieveLoop(nullptr);
 }
 
 void CGfnThread::ResumeWideSievePacked() {
-  if (!LoadWideResume()) return;
+  if (!LoadWideResume() || !TakeLateWideFactors()) return;
   Post("Packed K file is not supported in wide sieve.  Running without it.");
   WideSieveLoop(nullptr);
 }

@@ -556,29 +556,36 @@ TEST(WideJobs, ResumeAppendsToTheFactorFileAndEqualsOneRun) {
                                              std::to_string(*left.rbegin()) + " 65536"));
 }
 
-TEST(WideJobs, AFactorLineCutShortByACrashIsRemovedAndFoundAgain) {
+TEST(WideJobs, AResumeAfterAKillWritesEachFactorOnceAndDropsACutLine) {
+  // A run killed after its last save: five factor lines beyond the candidate
+  // file's depth, then a line cut short.
   constexpr uint64_t kP1 = 300000000;
   constexpr uint64_t kP2 = 1000000000;
   ScratchDir dir, whole;
   ASSERT_FALSE(RunWide(NewJob(dir, kP1)).failed);
   ASSERT_FALSE(RunWide(NewJob(whole, kP2)).failed);
   const std::string firstFactors = ReadFile(dir / "factors.txt");
-  // The killed run had begun the line of the first factor above its depth.
   const std::string wholeFactors = ReadFile(whole / "factors.txt");
   ASSERT_EQ(wholeFactors.compare(0, firstFactors.size(), firstFactors), 0);
-  const std::string torn = wholeFactors.substr(firstFactors.size(), 30);
+  size_t kept = firstFactors.size();
+  for (int i = 0; i < 5; ++i) kept = wholeFactors.find('\n', kept) + 1;
+  const std::string torn = wholeFactors.substr(kept, 30);
   ASSERT_EQ(torn.find('\n'), std::string::npos);
-  WriteFile(dir / "factors.txt", firstFactors + torn);
+  WriteFile(dir / "factors.txt", wholeFactors.substr(0, kept) + torn);
 
+  const int64_t depth1 = Depth(ReadFile(dir / "cands.txt"));
   const test::JobRun resumed =
       RunWide(ResumeJob(dir / "cands.txt", dir / "factors.txt", dir / "cands.txt", kP2));
-  ASSERT_FALSE(resumed.failed);
+  ASSERT_FALSE(resumed.failed) << resumed.log.back();
+  EXPECT_TRUE(Contains(resumed.log, "5 bases were struck beyond the depth " +
+                                        std::to_string(depth1) + " of " + (dir / "cands.txt") +
+                                        " before the last run ended; their factors are in " +
+                                        (dir / "factors.txt") + ", and they leave the candidates."));
   EXPECT_TRUE(Contains(resumed.log, "Factor file " + (dir / "factors.txt") +
                                         " ended in a line cut short, which was removed: " + torn));
   EXPECT_EQ(ReadFile(dir / "cands.txt"), ReadFile(whole / "cands.txt"));
-  const std::string resumedFactors = ReadFile(dir / "factors.txt");
-  EXPECT_EQ(resumedFactors, firstFactors + "\nContinuing Sieve\n\n" +
-                                wholeFactors.substr(firstFactors.size()));
+  EXPECT_EQ(ReadFile(dir / "factors.txt"), wholeFactors.substr(0, kept) +
+                                               "\nContinuing Sieve\n\n" + wholeFactors.substr(kept));
 }
 
 TEST(WideJobs, FilesAreIdenticalForAnyThreadCountAndKernel) {
