@@ -6,6 +6,7 @@
 #include "app/rules/StartChecks.h"
 #include "cli/RunJob.h"
 #include "files/Format.h"
+#include "files/NumberParse.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
 #include "math/CpuFeatures.h"
@@ -203,6 +204,16 @@ int RunPack(const SieveOptions& o) {
     return kExitUsage;
   }
   if (!CommonOptions(o, job)) return kExitUsage;
+  if (!o.fileBytes.empty()) {
+    // A header and one data word are the least a file can be.
+    constexpr uint64_t kLeast = CPackedKDB::kHeaderBytes + 4;
+    if (!ParseWholeUInt64(o.fileBytes, job.m_packedKFileBytes) ||
+        job.m_packedKFileBytes < kLeast) {
+      Usage(StrFormat("--file-bytes: '%s' is not a whole number of at least %" PRIu64 " bytes.",
+                      o.fileBytes.c_str(), kLeast));
+      return kExitUsage;
+    }
+  }
   return RunJob(job);
 }
 

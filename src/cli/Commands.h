@@ -26,6 +26,7 @@ struct SieveOptions {
   std::string packedDir;  // read k from this packed K sequence
   bool compare = false;   // bench: every kernel and thread count
   bool wide = false;      // wide-range math
+  std::string fileBytes;  // pack: bytes per file as typed; empty for the usual size
 };
 
 // A p bound: plain digits or scientific notation with an integer value

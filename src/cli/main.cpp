@@ -1,6 +1,7 @@
 // zentrova: the command-line front end for long headless sieve runs.
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -38,6 +39,9 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file size limit a write fails with EFBIG, which the job reports
+  // and survives, instead of the signal ending the process mid-save.
+  std::signal(SIGXFSZ, SIG_IGN);
   CLI::App app{
       "zentrova - a sieve for generalized Fermat numbers b^N+1.\n"
       "Every prime factor of b^N+1 (N a power of two) has the form p = k*2N+1. The sieve takes\n"
@@ -135,6 +139,9 @@ int main(int argc, char** argv) {
       ->required();
   cmdPack->add_option("--p-max", packOpts.pMax, "Stop before the first p above this");
   cmdPack->add_option("--isa", packOpts.isa, "auto, scalar, avx2, avx512 (the Fermat test)");
+  // Small files let a test cross many rollovers in a moment; no one else
+  // needs another size, so the option stays out of --help.
+  cmdPack->add_option("--file-bytes", packOpts.fileBytes, "Bytes per packed K file")->group("");
 
   zentrova::cli::SideCommands side;
   zentrova::cli::AddSideCommands(app, side);

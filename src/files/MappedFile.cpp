@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <limits>
 
 namespace zentrova {
@@ -22,6 +23,23 @@ void Abandon(int fd, const std::string& path, bool unlink) {
   if (unlink) ::unlink(path.c_str());
   ::close(fd);
   errno = saved;
+}
+
+// Makes a new or changed entry of the folder holding path durable.
+bool SyncFolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".")
+                             : slash == 0              ? std::string("/")
+                                                       : path.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Some file systems cannot sync a folder at all (EINVAL); there is nothing
+  // more to be done on them.
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return ok;
 }
 
 }  // namespace
@@ -114,12 +132,21 @@ bool MappedFile::ReadAt(void* buffer, size_t length, uint64_t offset) const {
 bool MappedFile::Extend(uint64_t size) {
   uint64_t current = 0;
   if (!FileSize(current)) return false;
-  if (current >= size) return true;
   if (size > kMaxOffset) {
     errno = EFBIG;
     return false;
   }
-  return ::ftruncate(m_fd, static_cast<off_t>(size)) == 0;
+  // Also for a file already long enough: one written by ftruncate alone is
+  // sparse, and its holes are as dangerous as new length.
+  int rc;
+  do {
+    rc = ::posix_fallocate(m_fd, 0, static_cast<off_t>(size));
+  } while (rc == EINTR);
+  if (rc == 0) return true;
+  // A failed reservation may have grown the file part of the way.
+  if (size > current) ::ftruncate(m_fd, static_cast<off_t>(current));
+  errno = rc;
+  return false;
 }
 
 bool MappedFile::Map(uint64_t length) {
@@ -145,8 +172,11 @@ bool MappedFile::Map(uint64_t length) {
 }
 
 bool MappedFile::Sync(bool wait) {
-  if (m_pData == nullptr) return true;
-  return ::msync(m_pData, static_cast<size_t>(m_mappedLength), wait ? MS_SYNC : MS_ASYNC) == 0;
+  if (m_pData != nullptr &&
+      ::msync(m_pData, static_cast<size_t>(m_mappedLength), wait ? MS_SYNC : MS_ASYNC) != 0) {
+    return false;
+  }
+  return !wait || m_fd < 0 || ::fsync(m_fd) == 0;
 }
 
 bool MappedFile::Unlink() {
@@ -155,6 +185,25 @@ bool MappedFile::Unlink() {
     return false;
   }
   return ::unlink(m_path.c_str()) == 0;
+}
+
+bool MappedFile::Rename(const std::string& path) {
+  if (m_path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+    // Without RENAME_NOREPLACE (an older kernel, some file systems) the test
+    // for an existing name and the rename are two steps.
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::access(path.c_str(), F_OK) == 0) {
+      errno = EEXIST;
+      return false;
+    }
+    if (std::rename(m_path.c_str(), path.c_str()) != 0) return false;
+  }
+  m_path = path;
+  return SyncFolderOf(path);
 }
 
 void MappedFile::Unmap() {

@@ -36,7 +36,12 @@ class MappedFile {
   // Reads exactly length bytes at offset, without mapping anything.
   bool ReadAt(void* buffer, size_t length, uint64_t offset) const;
 
-  // Grows the file to size with zeros; a longer file is left as it is.
+  // Makes the file at least size bytes long, with the disk space for all of
+  // its first size bytes reserved: a store through a mapping into a block the
+  // file system cannot supply ends the process with SIGBUS, so space has to
+  // be claimed here, where running out is an ordinary error (ENOSPC). A
+  // longer file keeps its length. A file that could not be grown keeps its
+  // former length.
   bool Extend(uint64_t size);
 
   // Maps the first length bytes, writable when the file was opened so. An
@@ -44,12 +49,17 @@ class MappedFile {
   bool Map(uint64_t length);
 
   // Schedules (wait false) or completes (wait true) the write-back of the
-  // mapping.
+  // mapping; waiting also puts the file's length and blocks on disk.
   bool Sync(bool wait);
 
   // Removes the file from its folder; used to take back a file this object
   // created and could not complete.
   bool Unlink();
+
+  // Moves the file to path, never over an existing name (EEXIST), and waits
+  // until the new folder entry is on disk. The file stays open, locked and
+  // mapped.
+  bool Rename(const std::string& path);
 
   void Close();
 

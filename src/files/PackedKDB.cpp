@@ -81,7 +81,7 @@ bool CPackedKDB::InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_
   m_reserved32 = reserved;
   WriteHeader();
   // Fresh zeros already, but a difference of 0 for value 0 is part of the
-  // format, not an accident of ftruncate.
+  // format, not an accident of how a new file reads.
   for (uint64_t word = 0; word < 2 && kHeaderBytes + 4 * word + 4 <= size; ++word) {
     StoreLE32(DataWord(word), 0);
   }
@@ -114,12 +114,79 @@ bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
     Close();
     return false;
   }
-  if (!CheckHeader(header, fileSize, error) || !MapForWrite(size, error)) {
+  if (!CheckHeader(header, fileSize, error)) {
+    Close();
+    return false;
+  }
+  // The values are decoded at the file's present length, before it is
+  // extended: a writer continuing behind a header that does not match its
+  // data would bury the damage under new values.
+  if (!m_file.Map(fileSize)) {
+    error = "Error MapViewOfFile CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    Close();
+    return false;
+  }
+  LoadHeader();
+  if (!CheckValues(error) || !MapForWrite(size, error)) {
     Close();
     return false;
   }
   m_readOnly = false;
   return LoadHeader();
+}
+
+bool CPackedKDB::Publish(const std::string& name, std::string& error) {
+  if (m_readOnly || !m_file.IsMapped()) {
+    error = "Error, CPackedKDB file " + m_strName + " is not open for writing.";
+    return false;
+  }
+  WriteHeader();
+  if (!m_file.Sync(true)) {
+    error = "Error flushing CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+  } else if (!m_file.Rename(name)) {
+    error = "Error renaming CPackedKDB file " + m_strName + " to " + name + "\n" + SystemText(errno);
+  } else {
+    m_strName = name;
+    return true;
+  }
+  // Not Close(): a file that is being taken back needs no header.
+  m_file.Unlink();
+  m_file.Close();
+  Reset();
+  return false;
+}
+
+bool CPackedKDB::RemoveIfHoldsNoValue(bool& removed, std::string& why, std::string& error) {
+  Close();
+  removed = false;
+  why.clear();
+  MappedFile file;
+  if (!file.Open(m_strName, MappedFile::Access::kReadWriteExclusive)) return true;
+  uint64_t size = 0;
+  if (!file.FileSize(size)) {
+    error = "Error getting size of CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    return false;
+  }
+  if (size == 0) {
+    why = "it is empty";
+  } else if (size < kHeaderBytes) {
+    why = "it is shorter than its 40-byte header";
+  } else {
+    uint8_t count[4] = {};
+    if (!file.ReadAt(count, sizeof count, kCountOffset)) {
+      error = "Error reading the header of CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+      return false;
+    }
+    if (LoadLE32(count) != 0) return true;
+    why = "its count is 0";
+  }
+  if (!file.Unlink()) {
+    error = "Error removing CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    why.clear();
+    return false;
+  }
+  removed = true;
+  return true;
 }
 
 bool CPackedKDB::OpenForRead(std::string& error) {
@@ -162,7 +229,8 @@ bool CPackedKDB::MapForWrite(uint64_t size, std::string& error) {
   // The count is 32 bits wide, which caps what any size can be used for.
   m_capacity = std::min<uint64_t>(RawCapacity(size), std::numeric_limits<uint32_t>::max());
   if (!m_file.Extend(size)) {
-    error = "Error CreateFileMapping CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error reserving " + std::to_string(size) + " bytes for CPackedKDB file " + m_strName +
+            "\n" + SystemText(errno);
     return false;
   }
   if (!m_file.Map(size)) {
@@ -183,6 +251,34 @@ bool CPackedKDB::CheckHeader(const uint8_t* header, uint64_t fileSize, std::stri
   if (count > holds) {
     error = "Error, CPackedKDB file " + m_strName + " claims " + std::to_string(count) +
             " values but its size holds only " + std::to_string(holds) + ".";
+    return false;
+  }
+  // Value 0 is written with the file, so a count of 0 is a file that was
+  // never completed.
+  if (count == 0) {
+    error = "Error, CPackedKDB file " + m_strName + " holds no values: its count is 0.";
+    return false;
+  }
+  const uint64_t first = LoadLE64(header + kFirstValueOffset);
+  const uint64_t last = LoadLE64(header + kLastValueOffset);
+  if (first > last) {
+    error = "Error, CPackedKDB file " + m_strName + " has its first value " +
+            std::to_string(first) + " above its last value " + std::to_string(last) + ".";
+    return false;
+  }
+  return true;
+}
+
+bool CPackedKDB::CheckValues(std::string& error) {
+  uint64_t value = m_firstValue;
+  for (uint64_t i = 0; i < m_count; ++i) {
+    if (!ReadNext64KValue(value, error)) return false;
+  }
+  Rewind();
+  if (value != m_lastValue) {
+    error = "Error, CPackedKDB file " + m_strName + " gives " + std::to_string(m_lastValue) +
+            " as its last value in the header, but the last value stored is " +
+            std::to_string(value) + ".";
     return false;
   }
   return true;
@@ -218,7 +314,15 @@ bool CPackedKDB::ReadNext64KValue(uint64_t& value, std::string& error) {
     return false;
   }
   const uint32_t word = LoadLE32(DataWord(m_readWord));
-  value = m_lastRead + ((word >> m_readShift) & kFieldMask);
+  const uint64_t next = m_lastRead + ((word >> m_readShift) & kFieldMask);
+  // A zero field, or a sum past 2^64, where a value must ascend: data that
+  // was zeroed or never written lies inside the count.
+  if (next <= m_lastRead && m_readIndex != 0) {
+    error = "Error, CPackedKDB file " + m_strName + " is damaged: value " +
+            std::to_string(m_readIndex) + " is not above the value before it.";
+    return false;
+  }
+  value = next;
   m_lastRead = value;
   ++m_readIndex;
   if (m_readShift == 20) {
@@ -240,7 +344,7 @@ bool CPackedKDB::WriteNew64KValue(uint64_t value, std::string& error) {
     return false;
   }
   const uint64_t difference = value - m_lastValue;
-  if (value < m_lastValue || difference > kMaxDifference) {
+  if (value <= m_lastValue || difference > kMaxDifference) {
     error = "Difference overflow on WriteNew64KValue";
     return false;
   }

@@ -11,6 +11,9 @@
 //   40 ...     data words; value i is v(i-1) + bits 10*(i%3) .. 10*(i%3)+9 of
 //              word i/3, with v(-1) the first value (so value 0 stores 0)
 //
+// Values strictly ascend: every difference after value 0 is at least 1, so a
+// zero field inside the count marks a damaged file, never a repeated value.
+//
 // One writer holds a file exclusively; readers share it and are refused while
 // a writer has it. The writer publishes its progress with FlushHeader: the
 // data words are in place before the count that covers them, so a writer
@@ -47,12 +50,28 @@ class CPackedKDB : public CNamedFile {
   // to reserved.
   bool InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_t size, std::string& error);
 
+  // Moves the open writer's file to name, never over an existing file: the
+  // header is written and the file synced first, so name only ever shows a
+  // complete file. The file stays open for writing under its new name. On
+  // failure the file is removed and closed.
+  bool Publish(const std::string& name, std::string& error);
+
   // Opens an existing file for appending, mapped to size bytes; a shorter file
-  // grows to size, a longer one is refused, as is a damaged header.
+  // grows to size, a longer one is refused, as is a damaged header. Every
+  // stored value is decoded once first: the header's last value must be the
+  // last value stored.
   bool WriteOpenDB(uint64_t size, std::string& error);
 
-  // Opens an existing file read-only at its actual size.
+  // Opens an existing file read-only at its actual size. Only the header is
+  // checked; damage in the data shows as ReadNext64KValue fails.
   bool OpenForRead(std::string& error);
+
+  // For a writer about to extend a sequence: removes the closed file when it
+  // holds no value at all (empty, shorter than its header, or a count of 0),
+  // what a writer killed while creating it may leave; why is then set to the
+  // reason. A file held by another process is left alone, as is anything
+  // that is not a regular file (the open that follows reports both).
+  bool RemoveIfHoldsNoValue(bool& removed, std::string& why, std::string& error);
 
   // Takes the in-memory header from the mapped file and places both cursors:
   // reading at value 0, writing behind the last value. False only when
@@ -61,10 +80,12 @@ class CPackedKDB : public CNamedFile {
   bool Rewind();
 
   // False with "File read overflow in ReadNext64KValue" once every stored
-  // value has been read: the normal end of the list.
+  // value has been read (the normal end of the list, Exhausted() is then
+  // true), or with an error naming the file at a value that does not ascend.
   bool ReadNext64KValue(uint64_t& value, std::string& error);
+  bool Exhausted() const { return m_readIndex >= m_count; }
 
-  // Appends a value no smaller than the last one and at most 1023 above it.
+  // Appends a value above the last one and at most 1023 above it.
   bool WriteNew64KValue(uint64_t value, std::string& error);
 
   bool LastValue(uint64_t& value) const {
@@ -86,9 +107,12 @@ class CPackedKDB : public CNamedFile {
 
  private:
   bool MapForWrite(uint64_t size, std::string& error);
-  // Refuses a file whose header is cut short or counts more values than its
-  // size holds; header points at its first 40 bytes.
+  // Refuses a file whose header is cut short, counts no values or more than
+  // its size holds, or has its first value above its last; header points at
+  // its first 40 bytes.
   bool CheckHeader(const uint8_t* header, uint64_t fileSize, std::string& error) const;
+  // Reads the mapped values through and compares the last with the header's.
+  bool CheckValues(std::string& error);
   void WriteHeader();
   void Reset();
   uint8_t* DataWord(uint64_t index) const { return m_file.Data() + kHeaderBytes + 4 * index; }

@@ -6,6 +6,12 @@
 // Readers start at file 0 or seek to a given k and move from file to file;
 // the writer finds where a sequence ends and rolls over into a new file when
 // one is full. Messages go to the log callback.
+//
+// A new file is prepared in full under a temporary name and then renamed, so
+// a sequence never ends in a file without a value; the writer clears away
+// what an interrupted creation leaves (PreparePackedKSequence). Readers
+// refuse a file whose last k gives a p of 2^61 or more, and a file whose
+// first value is not above the last value of the file before it.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +22,14 @@
 
 namespace zentrova {
 
-// Every written packed K file has exactly this size.
+// The size of the files the create job writes, unless its job record names
+// another; readers take the size from each file.
 inline constexpr uint64_t kPackedKFileBytes = 100000000;
 
 std::string PackedKFileName(const std::string& dir, int ln, int number);
+
+// The name a new file is prepared under before it takes its own.
+std::string PackedKTempName(const std::string& name);
 
 // The sequence number read back from a name: the five characters that begin
 // nine before its end.
@@ -47,9 +57,27 @@ bool NextPackedKFile(CPackedKDB& db, const std::string& dir, int ln, PackedKLoop
 // name is set to that file's name.
 int FindLastPackedKFile(const std::string& dir, int ln, std::string& name, const LogFn& log);
 
-// The writer's file is full: closes it and continues in a new file that starts
-// with value.
+// FindLastPackedKFile for the writer, after what a writer killed while
+// creating a file may have left: temporary files of the sequence are removed
+// (unless another process holds them), and so is a last file that holds no
+// value, the one before it becoming the last. False with error when something
+// could not be removed.
+bool PreparePackedKSequence(const std::string& dir, int ln, int& last, std::string& name,
+                            const LogFn& log, std::string& error);
+
+// Creates the file name holding value as value 0, open for writing and of
+// fileBytes bytes, space reserved; no file of that name is ever replaced.
+bool CreatePackedKFile(CPackedKDB& db, const std::string& name, uint64_t value,
+                       uint64_t fileBytes, std::string& error);
+
+// Refuses an open file whose last value k gives p = k*2N+1 >= 2^61 (N = 2^ln):
+// no sieve can use such a k, and no writer writes one.
+bool CheckPackedKLastValue(const CPackedKDB& db, int ln, std::string& error);
+
+// The writer's file is full: closes it and continues in a new file of
+// fileBytes bytes that starts with value. Progress lines go to log, failures
+// to fail.
 bool RollOverPackedKFile(CPackedKDB& db, const std::string& dir, int ln, uint64_t value,
-                         const LogFn& log);
+                         uint64_t fileBytes, const LogFn& log, const LogFn& fail);
 
 }  // namespace zentrova

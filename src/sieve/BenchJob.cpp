@@ -39,7 +39,7 @@ void CGfnThread::BenchSpeeds() {
     Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
     source = std::make_unique<PackedKSource>(db, m_job.m_strPackedKDir, m_job.m_nLn,
                                              PackedKLoop::kNormal,
-                                             [this](const std::string& line) { Post(line); });
+                                             [this](const std::string& line) { Post(line); }, fail);
   }
 
   using Clock = std::chrono::steady_clock;

@@ -206,7 +206,7 @@ void CGfnThread::NewNormalSievePacked() {
   }
   m_normal.m_kCur = static_cast<int64_t>(first);
   Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
-  PackedKSource source(db, m_job.m_strPackedKDir, m_job.m_nLn, PackedKLoop::kNormal, log);
+  PackedKSource source(db, m_job.m_strPackedKDir, m_job.m_nLn, PackedKLoop::kNormal, log, fail);
   RunNormalSieve(&source);
 }
 
@@ -254,7 +254,7 @@ void CGfnThread::ResumeNormalSievePacked() {
     return;
   }
   Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
-  PackedKSource source(db, m_job.m_strPackedKDir, sequenceLn, PackedKLoop::kNormal, log);
+  PackedKSource source(db, m_job.m_strPackedKDir, sequenceLn, PackedKLoop::kNormal, log, fail);
   RunNormalSieve(&source);
 }
 

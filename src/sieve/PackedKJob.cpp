@@ -6,6 +6,8 @@
 // every rollover, so a job that is killed loses at most the values of its
 // last second (a second run regenerates them), and
 // no k whose p is 2^61 or more is ever written (later sieves could not use it).
+// Each new file appears under its name only once it is complete, and a run
+// first clears away what a killed run left half made (PreparePackedKSequence).
 #include <cinttypes>
 
 #include <chrono>
@@ -23,6 +25,7 @@ void CGfnThread::CreatePackedKFiles() {
   const std::string& dir = m_job.m_strPackedKDir;
   const int ln = m_job.m_nLn;
   const uint64_t twoN = 2 * static_cast<uint64_t>(m_job.m_nExponent);
+  const uint64_t fileBytes = m_job.m_packedKFileBytes;
   auto log = [this](const std::string& line) { Post(line); };
   auto fail = [this](const std::string& line) { Fail(line); };
   const FermatBatchFn fermat = FermatBatchFor(m_job.m_isa);
@@ -34,25 +37,32 @@ void CGfnThread::CreatePackedKFiles() {
   CPackedKDB db;
   std::string error;
   std::string name;
-  const int last = FindLastPackedKFile(dir, ln, name, log);
+  int last = -1;
+  if (!PreparePackedKSequence(dir, ln, last, name, log, error)) {
+    Fail(error);
+    return;
+  }
   if (last >= 0) {
     db.SetFileName(name);
-  } else {
-    generator.Reset(static_cast<int64_t>(twoN), 0);
-    const FactorCandidate first = generator.NextFactorCandidate();
-    db.SetFileName(PackedKFileName(dir, ln, 0));
-    if (first.p >= kMaxModulus ||
-        !db.InitOpenNewFile(static_cast<uint64_t>(first.k), 0, kPackedKFileBytes, error)) {
-      Fail(StrFormat("Sequence file %s could not be initialized.", db.GetFileName().c_str()));
+    // The last value's p is checked before the file is touched: one of 2^61
+    // or more would wrap the generator's k round to 0.
+    const bool inRange = db.OpenForRead(error) && CheckPackedKLastValue(db, ln, error);
+    db.Close();
+    if (!inRange || !db.WriteOpenDB(fileBytes, error)) {
+      Fail(StrFormat("Sequence file %s could not be opened.", name.c_str()));
       Fail(error);
       return;
     }
-    db.Close();
-  }
-  if (!db.WriteOpenDB(kPackedKFileBytes, error)) {
-    Fail(StrFormat("Sequence file %s could not be opened.", db.GetFileName().c_str()));
-    Fail(error);
-    return;
+  } else {
+    generator.Reset(static_cast<int64_t>(twoN), 0);
+    const FactorCandidate first = generator.NextFactorCandidate();
+    name = PackedKFileName(dir, ln, 0);
+    if (first.p >= kMaxModulus ||
+        !CreatePackedKFile(db, name, static_cast<uint64_t>(first.k), fileBytes, error)) {
+      Fail(StrFormat("Sequence file %s could not be initialized.", name.c_str()));
+      Fail(error);
+      return;
+    }
   }
   uint64_t k = 0;
   db.LastValue(k);
@@ -96,7 +106,9 @@ void CGfnThread::CreatePackedKFiles() {
       continue;
     }
     if (error.compare(0, 19, "File write overflow") == 0) {
-      if (!RollOverPackedKFile(db, dir, ln, static_cast<uint64_t>(c.k), fail)) return;
+      if (!RollOverPackedKFile(db, dir, ln, static_cast<uint64_t>(c.k), fileBytes, log, fail)) {
+        return;
+      }
       m_pCount.fetch_add(1, std::memory_order_relaxed);
       m_packFile.store(PackedKFileNumber(db.GetFileName()), std::memory_order_relaxed);
       continue;

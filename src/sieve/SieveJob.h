@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "files/PackedKSequence.h"
 #include "sieve/kernels/Dispatch.h"
 
 namespace zentrova {
@@ -46,6 +47,7 @@ struct SieveJob {
   uint64_t m_pMax = 0;   // 0: no limit; else stop before the first p above it
   int32_t m_nThreads = 1;
   Isa m_isa = Isa::kAuto;
+  uint64_t m_packedKFileBytes = kPackedKFileBytes;  // size of each file the create job writes
 };
 
 }  // namespace zentrova

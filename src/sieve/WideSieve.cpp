@@ -309,7 +309,7 @@ void CGfnThread::NewWideSievePacked() {
   m_wide.m_kCur = static_cast<int64_t>(first);
   Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
   PackedKSource source(db, m_job.m_strPackedKDir, m_job.m_nLn, PackedKLoop::kWide,
-                       [this](const std::string& line) { Post(line); });
+                       [this](const std::string& line) { Post(line); }, fail);
   WideSieveLoop(&source);
 }
 

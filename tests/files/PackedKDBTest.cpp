@@ -110,15 +110,15 @@ std::vector<uint64_t> ReadFileValues(const std::string& path) {
   return ReadValues(db);
 }
 
-// Ascending values from start with random steps of 0..1023, the extremes
+// Ascending values from start with random steps of 1..1023, the extremes
 // included often enough to matter.
 std::vector<uint64_t> RandomValues(std::mt19937_64& rng, uint64_t start, size_t n) {
   std::vector<uint64_t> values{start};
   std::uniform_int_distribution<int> pick(0, 9);
-  std::uniform_int_distribution<uint64_t> step(0, 1023);
+  std::uniform_int_distribution<uint64_t> step(1, 1023);
   while (values.size() < n) {
     const int kind = pick(rng);
-    const uint64_t d = kind == 0 ? 0 : kind == 1 ? 1023 : step(rng);
+    const uint64_t d = kind == 0 ? 1 : kind == 1 ? 1023 : step(rng);
     values.push_back(values.back() + d);
   }
   return values;
@@ -167,16 +167,16 @@ TEST(PackedKDBRoundTrip, HeaderAndFirstWordsAreLaidOutLittleEndian) {
   // Distinct bytes everywhere, so any swapped or shifted byte shows.
   const uint64_t start = 0x1122334455667788ull;
   const uint64_t reserved = 0x0A0B0C0D0E0F1012ull;
-  WriteValues(path, {start, start + 1, start + 3, start + 1026, start + 1026}, SizeForWords(3),
+  WriteValues(path, {start, start + 1, start + 3, start + 1026, start + 1027}, SizeForWords(3),
               reserved);
 
   const std::string bytes = ReadFile(path);
   ASSERT_EQ(bytes.size(), SizeForWords(3));
-  std::string expected = RawFile(SizeForWords(3), 5, start, start + 1026, reserved);
+  std::string expected = RawFile(SizeForWords(3), 5, start, start + 1027, reserved);
   // Value 0 is 0 at bits 0..9; then 1 at 10..19, 2 at 20..29; word 1 holds
-  // 1023 at bits 0..9 and 0 at bits 10..19.
+  // 1023 at bits 0..9 and 1 at bits 10..19.
   PutLE(expected, 40, (1u << 10) | (2u << 20), 4);
-  PutLE(expected, 44, 1023u, 4);
+  PutLE(expected, 44, 1023u | (1u << 10), 4);
   EXPECT_EQ(bytes, expected);
   EXPECT_EQ(static_cast<unsigned char>(bytes[40]), 0x00);
   EXPECT_EQ(static_cast<unsigned char>(bytes[41]), 0x04);  // 1 << 10
@@ -222,7 +222,7 @@ TEST(PackedKDBRoundTrip, RandomAscendingValuesReadBackExactly) {
 
 // --- limits -------------------------------------------------------------------
 
-TEST(PackedKDBLimits, DifferencesRunFrom0To1023AndRefusalsChangeNothing) {
+TEST(PackedKDBLimits, DifferencesRunFrom1To1023AndRefusalsChangeNothing) {
   ScratchDir dir;
   const std::string path = dir / "k.kdb";
   const uint64_t k0 = 5000000000ull;
@@ -233,7 +233,7 @@ TEST(PackedKDBLimits, DifferencesRunFrom0To1023AndRefusalsChangeNothing) {
   ASSERT_TRUE(db.WriteNew64KValue(k0 + 1023, error)) << error;
 
   const std::string before = ReadFile(path);
-  for (uint64_t bad : {k0 + 1023 + 1024, k0 + 1022, k0, uint64_t{0}}) {
+  for (uint64_t bad : {k0 + 1023 + 1024, k0 + 1023, k0 + 1022, k0, uint64_t{0}}) {
     error.clear();
     EXPECT_FALSE(db.WriteNew64KValue(bad, error)) << bad;
     EXPECT_EQ(error, kDifferenceOverflow) << bad;
@@ -244,10 +244,10 @@ TEST(PackedKDBLimits, DifferencesRunFrom0To1023AndRefusalsChangeNothing) {
   }
   EXPECT_EQ(ReadFile(path), before);
 
-  ASSERT_TRUE(db.WriteNew64KValue(k0 + 1023, error)) << error;  // equal: difference 0
-  ASSERT_TRUE(db.WriteNew64KValue(k0 + 2046, error)) << error;
+  ASSERT_TRUE(db.WriteNew64KValue(k0 + 1024, error)) << error;  // the least step: 1
+  ASSERT_TRUE(db.WriteNew64KValue(k0 + 2047, error)) << error;
   db.Close();
-  EXPECT_EQ(ReadFileValues(path), (std::vector<uint64_t>{k0, k0 + 1023, k0 + 1023, k0 + 2046}));
+  EXPECT_EQ(ReadFileValues(path), (std::vector<uint64_t>{k0, k0 + 1023, k0 + 1024, k0 + 2047}));
 }
 
 TEST(PackedKDBLimits, ValuesAtTheTopOfTheRangeDoNotWrapAround) {
@@ -272,7 +272,7 @@ TEST(PackedKDBLimits, RealSizeFileTakesExactly74999970Values) {
   const std::string path = dir / "k.kdb";
   const uint32_t capacity = 74999970;  // ((100000000 - 40) / 4) * 3
   const uint64_t start = 1000000007;
-  auto step = [](uint64_t i) { return (i * 7) % 1024; };
+  auto step = [](uint64_t i) { return 1 + (i * 7) % 1023; };
 
   CPackedKDB db;
   db.SetFileName(path);
@@ -526,7 +526,7 @@ TEST(PackedKDBCrash, KilledWriterLeavesExactlyItsFlushedValues) {
   EXPECT_EQ(last, flushed.back());
   std::vector<uint64_t> expected = flushed;
   for (uint64_t i = 0; i < 12; ++i) {
-    expected.push_back(expected.back() + (i % 3 == 0 ? 0 : i));
+    expected.push_back(expected.back() + (i % 3 == 0 ? 1 : i));
     ASSERT_TRUE(again.WriteNew64KValue(expected.back(), error)) << error;
   }
   again.Close();
@@ -650,8 +650,11 @@ TEST(PackedKDBBadFiles, CountsBeyondWhatTheSizeHolds) {
   // 48 bytes: two words, six values. Six is fine, seven is one too many,
   // whatever size a writer would map it to.
   const std::string fits = dir / "fits.kdb";
-  WriteFile(fits, RawFile(SizeForWords(2), 6, 77, 77));
-  EXPECT_EQ(ReadFileValues(fits), std::vector<uint64_t>(6, 77));
+  std::string full = RawFile(SizeForWords(2), 6, 77, 82);
+  PutLE(full, 40, (1u << 10) | (1u << 20), 4);
+  PutLE(full, 44, 1u | (1u << 10) | (1u << 20), 4);
+  WriteFile(fits, full);
+  EXPECT_EQ(ReadFileValues(fits), (std::vector<uint64_t>{77, 78, 79, 80, 81, 82}));
 
   for (uint32_t count : {7u, 0xFFFFFFFFu}) {
     const std::string path = dir / (std::to_string(count) + "-claimed.kdb");
@@ -668,6 +671,52 @@ TEST(PackedKDBBadFiles, CountsBeyondWhatTheSizeHolds) {
   const std::string text =
       "Error, CPackedKDB file " + bare + " claims 1 values but its size holds only 0.";
   ExpectRefused(bare, text, text, SizeForWords(1));
+}
+
+// Headers changed over the data {1000, 1001, 1005}: a reader opens what only a
+// full decode can fault but never reads a value that does not ascend; a
+// writer decodes everything before it extends a file.
+TEST(PackedKDBBadFiles, DataThatDoesNotAscendOrMatchItsHeaderIsRefused) {
+  struct Case {
+    uint32_t count;
+    uint64_t first, last;
+    size_t readable;  // values a reader gets; npos: both opens refused with readText
+    std::string readText, writeText;  // after the name; "" for the end of the list
+  };
+  const std::string damaged = " is damaged: value 3 is not above the value before it.";
+  const Case cases[] = {
+      {5, 1000, 1005, 3, damaged, damaged},  // count raised over zeroed words
+      {3, 1000, ~0ull, 3, "", " gives 18446744073709551615 as its last value in the header, "
+                              "but the last value stored is 1005."},
+      {3, 2000, 1005, std::string::npos, " has its first value 2000 above its last value 1005.", ""},
+      {0, 1000, 1005, std::string::npos, " holds no values: its count is 0.", ""},
+  };
+  ScratchDir dir;
+  for (const Case& c : cases) {
+    const std::string path = dir / (std::to_string(&c - cases) + ".kdb");
+    const std::string prefix = "Error, CPackedKDB file " + path;
+    WriteValues(path, {1000, 1001, 1005}, SizeForWords(2));
+    std::string bytes = ReadFile(path);
+    PutLE(bytes, 0, c.count, 4);
+    PutLE(bytes, 8, c.first, 8);
+    PutLE(bytes, 24, c.last, 8);
+    WriteFile(path, bytes);
+    if (c.readable == std::string::npos) {
+      ExpectRefused(path, prefix + c.readText, prefix + c.readText, SizeForWords(4));
+      continue;
+    }
+    CPackedKDB db;
+    db.SetFileName(path);
+    std::string error;
+    ASSERT_TRUE(db.OpenForRead(error)) << error;
+    uint64_t v = 0;
+    for (size_t i = 0; i < c.readable; ++i) EXPECT_TRUE(db.ReadNext64KValue(v, error)) << i;
+    EXPECT_FALSE(db.ReadNext64KValue(v, error));
+    EXPECT_EQ(error, c.readText.empty() ? kReadOverflow : prefix + c.readText);
+    EXPECT_FALSE(db.WriteOpenDB(SizeForWords(4), error));
+    EXPECT_EQ(error, prefix + c.writeText);
+    EXPECT_EQ(ReadFile(path), bytes);  // neither grown nor rewritten
+  }
 }
 
 TEST(PackedKDBBadFiles, FoldersPipesAndDevicesAreRefused) {

@@ -115,6 +115,44 @@ TEST(PackedKSequence, FindLastStopsAtTheFirstGap) {
   EXPECT_EQ(log.lines[1], "Resuming with sequence file " + name + ".");
 }
 
+// A file that goes back (a sequence restarted inside it) or ends beyond the
+// modulus is refused by every reader, with the file named.
+TEST(PackedKSequence, ReadersRefuseAFileThatGoesBackOrOutgrowsTheModulus) {
+  const std::vector<uint64_t> ks = test::GeneratorKs(65536, 12);
+  const uint64_t top = (uint64_t{1} << 44) - 1;  // p = top*2^17+1 = 2^61 - 2^17 + 1
+  struct Case {
+    std::vector<uint64_t> file1;
+    bool file0Beyond;  // file 0's header last value raised to top + 1
+    std::string text;  // after the name of the bad file; "" for none
+  };
+  const Case cases[] = {
+      {{ks[0], ks[1]}, false, " starts with " + std::to_string(ks[0]) + ", not above the last"},
+      {{ks[10]}, true, " ends with k = 17592186044416, whose p = k*2^17+1 is not below 2^61."},
+      {{top - 1, top}, false, ""},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    const std::string d = dir.Path().string();
+    const std::string f0 = PackedKFileName(d, 16, 0), f1 = PackedKFileName(d, 16, 1);
+    test::WritePackedKFile(f0, std::vector<uint64_t>(ks.begin(), ks.begin() + 10));
+    test::WritePackedKFile(f1, c.file1);
+    if (c.file0Beyond) test::PatchLE64(f0, 24, top + 1);
+    Log log;
+    CPackedKDB db;
+    uint64_t k = 0;
+    std::string error;
+    const bool started = StartPackedK(db, d, 16, k, log.Fn());
+    while (started && db.ReadNext64KValue(k, error)) {
+    }
+    EXPECT_EQ(started && NextPackedKFile(db, d, 16, PackedKLoop::kNormal, k, log.Fn()),
+              c.text.empty());
+    if (c.text.empty()) continue;
+    const std::string bad = "Error, CPackedKDB file " + (c.file0Beyond ? f0 : f1) + c.text;
+    EXPECT_EQ(log.lines.back().rfind(bad, 0), 0u) << log.lines.back();
+    EXPECT_FALSE(SeekPackedK(db, d, 16, ks[11], k, log.Fn()));
+  }
+}
+
 TEST(PackedKSequence, RollOverContinuesInTheNextFile) {
   ScratchDir dir;
   const std::string d = dir.Path().string();
@@ -135,7 +173,10 @@ TEST(PackedKSequence, RollOverContinuesInTheNextFile) {
   EXPECT_EQ(written, 74999970u);
   EXPECT_EQ(error.compare(0, 19, "File write overflow"), 0);
   Log log;
-  ASSERT_TRUE(RollOverPackedKFile(db, d, 16, v, log.Fn()));
+  Log fail;
+  ASSERT_TRUE(RollOverPackedKFile(db, d, 16, v, kPackedKFileBytes, log.Fn(), fail.Fn()));
+  EXPECT_TRUE(fail.lines.empty());  // a rollover is progress, not a failure
+  EXPECT_FALSE(std::filesystem::exists(PackedKTempName(PackedKFileName(d, 16, 1))));
   ASSERT_TRUE(db.WriteNew64KValue(v + 5, error));
   db.Close();
   EXPECT_EQ(log.lines[0], "Sequence file " + PackedKFileName(d, 16, 0) +

@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <thread>
 
 #include "TestUtil.h"
+#include "cli/CliRun.h"
 #include "files/CandidateFiles.h"
 #include "files/TextFile.h"
 #include "sieve/JobTestUtil.h"
@@ -200,6 +203,125 @@ TEST(CreatePackedK, NewSequenceThenExtension) {
   EXPECT_TRUE(Contains(run.log, "Sequence file " + PackedKFileName(d, kLn, 0) +
                                     " found.  Extending sequence."));
   EXPECT_EQ(test::ReadSequence(d, kLn), ks);
+}
+
+// 270 values to a file, so a short run crosses many rollovers.
+SieveJob SmallPackJob(const std::string& dir, uint64_t pMax) {
+  SieveJob job = PackJob(dir, pMax);
+  job.m_packedKFileBytes = 400;
+  return job;
+}
+
+std::map<std::string, std::string> FolderFiles(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    files[entry.path().filename().string()] = ReadFile(entry.path().string());
+  }
+  return files;
+}
+
+// A run killed at a rollover leaves at most one of these; the next run
+// clears it and ends with the files of a run that was never interrupted.
+TEST(CreatePackedK, LeftoversOfAnInterruptedRolloverAreClearedAndTheSequenceContinues) {
+  const std::vector<uint64_t> ks = test::GeneratorKs(kN, 2000);
+  auto p = [&](size_t i) { return ks[i] * 2 * kN + 1; };
+  ScratchDir whole;
+  const test::JobRun one = RunJob(SmallPackJob(whole.Path().string(), p(1999)));
+  ASSERT_FALSE(one.failed);  // rollovers are progress, not failures
+  EXPECT_EQ(test::ReadSequence(whole.Path().string(), kLn), ks);
+  const auto expected = FolderFiles(whole.Path().string());
+  ASSERT_EQ(expected.size(), 8u);
+  for (const auto& [name, bytes] : expected) EXPECT_EQ(bytes.size(), 400u) << name;
+
+  struct Case {
+    bool temp;
+    std::string bytes, why;
+  };
+  const Case cases[] = {{false, "", "it is empty"},
+                        {false, std::string(20, 'x'), "it is shorter than its 40-byte header"},
+                        {false, std::string(400, '\0'), "its count is 0"},
+                        {true, "partial", ""}};
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    const std::string d = dir.Path().string();
+    ASSERT_FALSE(RunJob(SmallPackJob(d, p(809))).failed);  // files 0 to 2, all full
+    const std::string third = PackedKFileName(d, kLn, 3);
+    const std::string leftover = c.temp ? PackedKTempName(third) : third;
+    test::WriteFile(leftover, c.bytes);
+    const test::JobRun run = RunJob(SmallPackJob(d, p(1999)));
+    EXPECT_FALSE(run.failed) << leftover;
+    EXPECT_TRUE(Contains(run.log, c.temp ? "Removed " + leftover + ", left behind by an "
+                                                                  "interrupted file creation."
+                                         : "Sequence file " + leftover + " holds no values (" +
+                                               c.why + "); removed it."))
+        << leftover;
+    EXPECT_TRUE(FolderFiles(d) == expected) << leftover;
+  }
+}
+
+// A last value whose p is 2^61 or more would wrap the generator round to k = 0.
+TEST(CreatePackedK, LastValueBeyondTheModulusIsRefusedUntouched) {
+  ScratchDir dir;
+  const std::string f0 = PackedKFileName(dir.Path().string(), kLn, 0);
+  test::WritePackedKFile(f0, {~0ull});
+  const std::string before = ReadFile(f0);
+  const test::JobRun run = RunJob(PackJob(dir.Path().string(), 10000000000ull));
+  EXPECT_TRUE(run.failed);
+  EXPECT_TRUE(Contains(run.log, "Sequence file " + f0 + " could not be opened."));
+  EXPECT_EQ(run.log.back(), "Error, CPackedKDB file " + f0 + " ends with k = 18446744073709551615, "
+                            "whose p = k*2^17+1 is not below 2^61.");
+  EXPECT_TRUE(ReadFile(f0) == before);
+}
+
+TEST(CreatePackedK, HiddenFileBytesOptionRollsOverAndExitsZero) {
+  ScratchDir dir;
+  const std::string d = dir.Path().string();
+  const std::string pack = "pack --exponent 65536 --dir " + d + " --file-bytes ";
+  for (const char* bad : {"43", "-1", "1e3"}) {
+    const test::CliResult r = test::RunCli(pack + bad);
+    EXPECT_EQ(r.exitCode, 2) << bad;
+    EXPECT_TRUE(test::Has(r, "--file-bytes: '" + std::string(bad) + "'")) << r.output;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(d));
+  EXPECT_FALSE(test::Has(test::RunCli("pack --help"), "file-bytes"));
+  const test::CliResult ok = test::RunCli(pack + "44 --p-max 1e8");
+  EXPECT_EQ(ok.exitCode, 0) << ok.output;
+  std::vector<uint64_t> ks = test::GeneratorKs(kN, 200);
+  ks.erase(std::find_if(ks.begin(), ks.end(), [](uint64_t k) { return k * 2 * kN + 1 > 1e8; }),
+           ks.end());
+  EXPECT_EQ(test::ReadSequence(d, kLn), ks);
+  EXPECT_EQ(FolderFiles(d).size(), (ks.size() + 2) / 3);
+}
+
+// A full disk ends the run with the system's reason, not a bus error, and
+// costs nothing once there is room. The disk: a 1 MB tmpfs (two files) in a
+// mount namespace of the test's own; skipped where none can be made.
+TEST(CreatePackedK, FullDiskEndsWithTheReasonAndALaterRunContinuesExactly) {
+  ScratchDir out;
+  const std::string o = out.Path().string();
+  for (const char* sub : {"/whole", "/disk", "/after"}) std::filesystem::create_directory(o + sub);
+  const std::string pack = std::string(ZENTROVA_CLI) +
+                           " pack --exponent 65536 --p-max 2e12 --file-bytes 400000 --dir ";
+  ASSERT_EQ(std::system((pack + o + "/whole > /dev/null 2>&1").c_str()), 0);
+  const std::string disk = o + "/disk";
+  const std::string script =
+      "mount -t tmpfs -o size=1m zentrova " + disk + " || exit 77; " + pack + disk + " > " + o +
+      "/first.txt 2>&1; echo $? > " + o + "/first.rc; ls " + disk + " > " + o + "/first.ls; " +
+      "mount -o remount,size=64m " + disk + " || exit 77; " + pack + disk + " > /dev/null 2>&1; " +
+      "echo $? > " + o + "/second.rc; cp " + disk + "/* " + o + "/after/";
+  const std::string command = std::string(::geteuid() == 0 ? "unshare -m" : "unshare -Urm") +
+                              " sh -c '" + script + "' > /dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) GTEST_SKIP() << "no private tmpfs here";
+  EXPECT_EQ(ReadFile(o + "/first.rc"), "1\n");
+  const std::string first = ReadFile(o + "/first.txt");
+  EXPECT_NE(first.find("Sequence file " + PackedKFileName(disk, kLn, 2) +
+                       " could not be initialized.\n"),
+            std::string::npos) << first;
+  EXPECT_NE(first.find("No space left on device"), std::string::npos) << first;
+  EXPECT_EQ(ReadFile(o + "/first.ls"), "ln16pi00000.pkk\nln16pi00001.pkk\n");
+  EXPECT_EQ(ReadFile(o + "/second.rc"), "0\n");
+  EXPECT_TRUE(FolderFiles(o + "/after") == FolderFiles(o + "/whole"));
 }
 
 TEST(CreatePackedK, StopAtOnceLeavesTheStartValueAndAMissingFolderFails) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,24 @@ inline void WriteSequence(const std::string& dir, int ln, const std::vector<uint
     }
     db.Close();
   }
+}
+
+// One file holding values, of the least size that takes them.
+inline void WritePackedKFile(const std::string& path, const std::vector<uint64_t>& values) {
+  CPackedKDB db;
+  db.SetFileName(path);
+  std::string error;
+  ASSERT_TRUE(db.InitOpenNewFile(values.at(0), 0, 40 + 4 * ((values.size() + 2) / 3), error));
+  for (size_t i = 1; i < values.size(); ++i) ASSERT_TRUE(db.WriteNew64KValue(values[i], error));
+}
+
+// Overwrites the little-endian 64-bit header field at offset.
+inline void PatchLE64(const std::string& path, long offset, uint64_t value) {
+  std::FILE* f = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(f, nullptr) << path;
+  std::fseek(f, offset, SEEK_SET);
+  for (int i = 0; i < 8; ++i) std::fputc(static_cast<int>((value >> (8 * i)) & 0xFF), f);
+  std::fclose(f);
 }
 
 // Every value of the sequence, file after file.
