@@ -67,19 +67,17 @@ int RunBenchComparison(const SieveJob& base) {
       RecordingSink sink;
       CGfnThread thread(job, sink);
       thread.Run();
-      int64_t ticks = 0;
-      for (const std::string& line : sink.LogLines()) {
-        if (line.rfind("Loop time was ", 0) == 0) ticks = std::strtoll(line.c_str() + 14, nullptr, 10);
-      }
-      if (thread.Failed() || ticks <= 0) {
+      const JobOutcome outcome = thread.Outcome();
+      if (outcome.end == JobEnd::kFailed || outcome.benchTicks <= 0) {
         std::fprintf(stderr, "zentrova: the %s run failed\n", IsaName(isa));
         return kExitJobFailed;
       }
-      const double seconds = static_cast<double>(ticks) / 1e9;
-      const double rate = static_cast<double>(thread.PCount()) / seconds;
+      const double seconds = static_cast<double>(outcome.benchTicks) /
+                             static_cast<double>(outcome.benchTicksPerSecond);
+      const double rate = static_cast<double>(outcome.benchPSieved) / seconds;
       if (reference == 0) reference = rate;
       std::printf("%-8s %7d %12" PRId64 " %10.3f %12.0f %9.2fx\n", IsaName(isa), threads,
-                  thread.PCount(), seconds, rate, rate / reference);
+                  outcome.benchPSieved, seconds, rate, rate / reference);
       std::fflush(stdout);
     }
   }

@@ -26,8 +26,8 @@ void Usage(const std::string& text) {
   std::fprintf(stderr, "zentrova: %s\nRun 'zentrova --help' for more information.\n", text.c_str());
 }
 
-bool CliHost::AskYesNo(const std::string& text, const std::string& caption) {
-  if (caption == "Question" || caption == "Warning") {
+bool CliHost::AskYesNo(const std::string& text, const std::string& caption, Question kind) {
+  if (kind == Question::kGoOn) {
     std::string shown;
     for (char c : text) {
       if (c == '\n') shown.push_back(' ');
@@ -82,7 +82,7 @@ int RunJob(const SieveJob& job, int32_t wideMath) {
   thread.Join();
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
-  return thread.Failed() ? kExitJobFailed : kExitOk;
+  return thread.Outcome().end == JobEnd::kFailed ? kExitJobFailed : kExitOk;
 }
 
 }  // namespace zentrova::cli

@@ -21,7 +21,7 @@ class CliHost : public FormHost {
  public:
   explicit CliHost(bool force) : m_force(force) {}
 
-  bool AskYesNo(const std::string& text, const std::string& caption) override;
+  bool AskYesNo(const std::string& text, const std::string& caption, Question kind) override;
   void Tell(const std::string& text) override { Usage(text); }
   bool FileExists(const std::string& path) override;
   void DeleteFile(const std::string&) override {}

@@ -156,7 +156,7 @@ int RunToBeFactored(const SideOptions& o) {
   }
   if (host.FileExists(o.sieveOut) &&
       !host.AskYesNo(StrFormat("Output File %s already exists, overwrite it?", o.sieveOut.c_str()),
-                     o.sieveOut)) {
+                     o.sieveOut, Question::kOverwrite)) {
     return kExitUsage;
   }
   if (!host.CreateFile(o.sieveOut)) {

@@ -265,18 +265,22 @@ bool StageCandidateList(const std::vector<int32_t>& cand, const SieveRange& rang
   return true;
 }
 
-// Reports the first record that does not verify, and sorts by b (stable).
-void PrepareFactors(std::vector<FactorRecord>& factors, const SieveRange& range,
+// Reports the first record that does not verify (and returns false), and
+// sorts by b (stable).
+bool PrepareFactors(std::vector<FactorRecord>& factors, const SieveRange& range,
                     const LogFn& log) {
+  bool verified = true;
   for (const FactorRecord& r : factors) {
     if (!VerifyFactor(range.ln, static_cast<uint32_t>(r.b), r.p)) {
       log(StrFormat("%d failed verify in factors list.", r.b));
+      verified = false;
       break;
     }
   }
   std::stable_sort(factors.begin(), factors.end(), [](const FactorRecord& x, const FactorRecord& y) {
     return static_cast<uint32_t>(x.b) < static_cast<uint32_t>(y.b);
   });
+  return verified;
 }
 
 bool StageFactorFile(const std::vector<FactorRecord>& factors, const SieveRange& range,
@@ -378,8 +382,9 @@ std::string FactorFileTimeStamp() {
 }
 
 bool WriteFactorFile(std::vector<FactorRecord>& factors, const SieveRange& range,
-                     const std::string& path, const LogFn& log) {
-  PrepareFactors(factors, range, log);
+                     const std::string& path, const LogFn& log, bool* verified) {
+  const bool allVerified = PrepareFactors(factors, range, log);
+  if (verified != nullptr) *verified = allVerified;
   AtomicTextFile out(path);
   if (!StageFactorFile(factors, range, out, log) || !PublishOrLog(out, "factor file", log)) {
     return false;
@@ -390,8 +395,10 @@ bool WriteFactorFile(std::vector<FactorRecord>& factors, const SieveRange& range
 
 bool WriteFactorAndCandidateFiles(std::vector<FactorRecord>& factors, std::vector<int32_t>& cand,
                                   const SieveRange& range, const std::string& factorPath,
-                                  const std::string& candPath, const LogFn& log) {
-  PrepareFactors(factors, range, log);
+                                  const std::string& candPath, const LogFn& log,
+                                  bool* verified) {
+  const bool allVerified = PrepareFactors(factors, range, log);
+  if (verified != nullptr) *verified = allVerified;
   if (!SortCandidateList(cand, range, log)) return false;
   AtomicTextFile factorOut(factorPath);
   AtomicTextFile candOut(candPath);

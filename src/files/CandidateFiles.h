@@ -105,8 +105,9 @@ bool WriteCandidateBitmap(const std::vector<uint32_t>& bitmap, int64_t count,
 
 // Verifies every record (reporting the first failure), sorts by b (stable) and
 // writes the factor file with the local time of writing.
+// verified, when given, tells whether every record verified.
 bool WriteFactorFile(std::vector<FactorRecord>& factors, const SieveRange& range,
-                     const std::string& path, const LogFn& log);
+                     const std::string& path, const LogFn& log, bool* verified = nullptr);
 
 // Writes the pair of a normal sieve: both files are completed beside their
 // targets before either replaces its target, so a write that fails (a full
@@ -114,7 +115,8 @@ bool WriteFactorFile(std::vector<FactorRecord>& factors, const SieveRange& range
 // Messages as WriteFactorFile and WriteCandidateList.
 bool WriteFactorAndCandidateFiles(std::vector<FactorRecord>& factors, std::vector<int32_t>& cand,
                                   const SieveRange& range, const std::string& factorPath,
-                                  const std::string& candPath, const LogFn& log);
+                                  const std::string& candPath, const LogFn& log,
+                                  bool* verified = nullptr);
 
 // Checks, on lists sorted ascending, that every base of the range is in exactly
 // one of them. Returns true when consistent.

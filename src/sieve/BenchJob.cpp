@@ -54,6 +54,9 @@ void CGfnThread::BenchSpeeds() {
   }
   Post(StrFormat("Loop time was %" PRId64 " ticks at %" PRId64 " ticks per second.", ticks,
                  kTicksPerSecond));
+  m_outcome.benchTicks = ticks;
+  m_outcome.benchTicksPerSecond = kTicksPerSecond;
+  m_outcome.benchPSieved = PCount();
   const double seconds = static_cast<double>(ticks) / kTicksPerSecond;
   const int64_t sieved = PCount();
   Post(StrFormat("%" PRId64 " p sieved up to %" PRIu64 " in %.3f s: %.0f p per second.", sieved,

@@ -49,8 +49,22 @@ void CGfnThread::Join() {
 void CGfnThread::Post(std::string message) { m_sink.Post(std::move(message)); }
 
 void CGfnThread::Fail(std::string message) {
-  m_failed.store(true);
+  MarkFailed(message);
   Post(std::move(message));
+}
+
+void CGfnThread::MarkFailed(std::string reason) {
+  if (!m_failed.exchange(true)) m_outcome.failure = std::move(reason);
+}
+
+JobOutcome CGfnThread::Outcome() const {
+  JobOutcome outcome = m_outcome;
+  if (m_failed.load()) {
+    outcome.end = JobEnd::kFailed;
+  } else if (m_bStopRequest.load(std::memory_order_relaxed) != 0) {
+    outcome.end = JobEnd::kStopped;
+  }
+  return outcome;
 }
 
 int CGfnThread::InitInstance() {

@@ -21,6 +21,7 @@
 #include "math/FactorCandidates.h"
 #include "math/WheelTables.h"
 #include "sieve/CandidateSource.h"
+#include "sieve/JobOutcome.h"
 #include "sieve/JobSink.h"
 #include "sieve/SieveJob.h"
 #include "sieve/kernels/Dispatch.h"
@@ -63,6 +64,8 @@ class CGfnThread {
   // True when the job posted a failure (bad input, a write error, an
   // inconsistency, a failed verification).
   bool Failed() const { return m_failed.load(); }
+  // How the job ended; read once it has (after Join, or the "@" message).
+  JobOutcome Outcome() const;
   // Candidates p sieved so far, and the last one, for front-end rates.
   int64_t PCount() const { return m_pCount.load(std::memory_order_relaxed); }
   uint64_t LastP() const { return m_pLast.load(std::memory_order_relaxed); }
@@ -80,7 +83,11 @@ class CGfnThread {
   int ExitInstance();
 
   void Post(std::string message);
+  // Posts the message and marks the job failed, with the message as the
+  // reason when it is the first failure.
   void Fail(std::string message);
+  // Marks the job failed without posting (its lines are already posted).
+  void MarkFailed(std::string reason);
   // Refuses outputs that name one file twice or overwrite an input other
   // than their own, and locks every output for the length of the job.
   bool ClaimOutputs();
@@ -124,6 +131,7 @@ class CGfnThread {
   std::thread m_thread;
   std::atomic<bool> m_running{false};
   std::atomic<bool> m_failed{false};
+  JobOutcome m_outcome;  // written by the worker only
   std::atomic<int64_t> m_pCount{0};
   std::atomic<uint64_t> m_pLast{0};
   std::atomic<int> m_packFile{-1};

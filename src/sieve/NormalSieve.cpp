@@ -30,22 +30,21 @@ SieveRange CGfnThread::CurrentRange() const {
 
 void CGfnThread::SaveNormalOutputs() {
   const SieveRange range = CurrentRange();
-  // Every line goes to the front end; a failed write, a factor that does not
-  // verify or an inconsistency also marks the job as failed.
-  auto log = [this](const std::string& line) {
-    if (line.find("failed verify") != std::string::npos) m_failed.store(true);
-    Post(line);
-  };
-  if (!WriteFactorAndCandidateFiles(m_normal.m_pFactors, m_normal.m_pCand, range,
-                                    m_job.m_strFactorOut, m_job.m_strSieveOut, log)) {
-    // Both are tried again at the next save.
-    m_failed.store(true);
+  // Every line goes to the front end; a factor that does not verify, a failed
+  // write or an inconsistency also marks the job as failed.
+  auto log = [this](const std::string& line) { Post(line); };
+  bool verified = true;
+  const bool written =
+      WriteFactorAndCandidateFiles(m_normal.m_pFactors, m_normal.m_pCand, range,
+                                   m_job.m_strFactorOut, m_job.m_strSieveOut, log, &verified);
+  if (!verified) MarkFailed("A factor of the list failed to verify.");
+  if (!written) {
+    MarkFailed("The output files could not be saved.");  // tried again at the next save
     return;
   }
-  if (!(m_job.m_nCommand == kCmdResumeSieve && m_job.m_strFactorIn.empty())) {
-    if (!CheckFactorsAndCandidates(m_normal.m_pCand, m_normal.m_pFactors, range, log)) {
-      m_failed.store(true);
-    }
+  if (!(m_job.m_nCommand == kCmdResumeSieve && m_job.m_strFactorIn.empty()) &&
+      !CheckFactorsAndCandidates(m_normal.m_pCand, m_normal.m_pFactors, range, log)) {
+    MarkFailed("The factor and candidate lists are not consistent.");
   }
 }
 

@@ -287,10 +287,10 @@ void CGfnThread::BuildFromFactors() {
   const SieveRange range{bMin, bMax, n, ln, static_cast<uint64_t>(p)};
   auto post = [this](const std::string& text) { Post(text); };
   if (!wide && !WriteFactorFile(factors, range, m_job.m_strFactorOut, post)) {
-    m_failed.store(true);
+    MarkFailed("The factor file could not be written.");
   }
   if (!WriteCandidateBitmap(bitmap, left, range, m_job.m_strSieveOut, post)) {
-    m_failed.store(true);
+    MarkFailed("The candidate file could not be written.");
   }
 }
 
@@ -350,7 +350,7 @@ void CGfnThread::BuildToBeFactoredList() {
   const SieveRange range{bMin, bMax, m_job.m_nExponent, m_job.m_nLn, 1};
   auto post = [this](const std::string& text) { Post(text); };
   if (!WriteCandidateList(list, range, m_job.m_strSieveOut, post)) {
-    m_failed.store(true);
+    MarkFailed("The candidate file could not be written.");
     return;
   }
   Post(StrFormat("Output sieve file %s created.", m_job.m_strSieveOut.c_str()));

@@ -71,16 +71,16 @@ RootKind FindA0(uint64_t p, uint64_t k, int ln, uint64_t& a0) {
 }  // namespace
 
 bool CGfnThread::SaveWideCandidates() {
-  auto log = [this](const std::string& line) {
-    if (line.rfind("Consistency error", 0) == 0) m_failed.store(true);
-    Post(line);
-  };
+  auto log = [this](const std::string& line) { Post(line); };
   const SieveRange range{m_job.m_nBMin, m_job.m_nBMax, m_job.m_nExponent, m_job.m_nLn,
                          m_wide.m_pCur};
-  if (!WriteCandidateBitmap(m_wide.m_bitmap, m_wide.m_left, range, m_job.m_strSieveOut, log)) {
-    m_failed.store(true);
+  int64_t written = 0;
+  if (!WriteCandidateBitmap(m_wide.m_bitmap, m_wide.m_left, range, m_job.m_strSieveOut, log,
+                            &written)) {
+    MarkFailed("The candidate file could not be saved.");
     return false;
   }
+  if (written != m_wide.m_left) MarkFailed("The candidate bitmap is not consistent with its count.");
   return true;
 }
 
@@ -315,16 +315,7 @@ void CGfnThread::NewWideSievePacked() {
 
 bool CGfnThread::LoadWideResume() {
   CandidateRange range;
-  auto log = [this](const std::string& line) {
-    if (!line.empty() && line[0] == '&') {
-      Post(line);
-    } else if (line.find("Unable") == 0 || line.find("Exponent") == 0 ||
-               line.find(" line ") != std::string::npos) {
-      Fail(line);
-    } else {
-      Post(line);
-    }
-  };
+  auto log = [this](const std::string& line) { Post(line); };
   if (!LoadCandidateRange(m_job.m_strSieveIn, range, log)) {
     Fail("Thread terminted due to input file parsing failure.");
     return false;

@@ -31,7 +31,9 @@ class FakeHost : public FormHost {
   std::deque<bool> answers;           // Yes/No, in order
   std::vector<std::string> events;
 
-  bool AskYesNo(const std::string& text, const std::string& caption) override {
+  bool AskYesNo(const std::string& text, const std::string& caption, Question kind) override {
+    // Overwrite questions carry the file's name as their caption.
+    EXPECT_EQ(kind == Question::kOverwrite, caption != "Question" && caption != "Warning");
     events.push_back("ask " + caption + ": " + text);
     if (answers.empty()) {
       ADD_FAILURE() << "unexpected question: " << text;

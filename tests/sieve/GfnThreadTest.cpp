@@ -182,5 +182,37 @@ TEST(GfnThread, BenchmarkTimesTheLoopAndVerifies) {
   EXPECT_EQ(stopped.log.back(), "Done.");
 }
 
+TEST(GfnThread, OutcomeTellsDoneStoppedOrFailedAndTheBenchmarksFigures) {
+  SieveJob job;
+  job.m_nCommand = kCmdBench;
+  job.m_pMax = 50000000;
+  RecordingSink sink;
+  {
+    CGfnThread thread(job, sink);
+    thread.Run();
+    const JobOutcome done = thread.Outcome();
+    EXPECT_EQ(done.end, JobEnd::kDone);
+    EXPECT_EQ(done.failure, "");
+    EXPECT_EQ(done.benchTicksPerSecond, 1000000000);
+    EXPECT_GT(done.benchTicks, 0);
+    EXPECT_EQ(done.benchPSieved, thread.PCount());
+    EXPECT_GT(done.benchPSieved, 10);
+  }
+  {
+    CGfnThread thread(job, sink);
+    thread.RequestStop();
+    thread.Run();
+    EXPECT_EQ(thread.Outcome().end, JobEnd::kStopped);
+  }
+  // The first failure is the reason, whatever follows.
+  job.m_nCommand = kCmdResumeSieve;
+  job.m_strSieveIn = "/nonexistent/c.txt";
+  CGfnThread thread(job, sink);
+  thread.RequestStop();
+  thread.Run();
+  EXPECT_EQ(thread.Outcome().end, JobEnd::kFailed);
+  EXPECT_EQ(thread.Outcome().failure, "Unable to open input sieve file /nonexistent/c.txt.");
+}
+
 }  // namespace
 }  // namespace zentrova

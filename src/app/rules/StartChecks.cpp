@@ -24,7 +24,8 @@ class Checks {
   // created. Start ends at a failed creation test.
   bool Overwrite(const std::string& f) {
     if (m_host.FileExists(f)) {
-      if (!m_host.AskYesNo(StrFormat("Output File %s already exists, overwrite it?", f.c_str()), f)) {
+      if (!m_host.AskYesNo(StrFormat("Output File %s already exists, overwrite it?", f.c_str()), f,
+                           Question::kOverwrite)) {
         return false;
       }
       m_host.DeleteFile(f);
@@ -88,7 +89,7 @@ class Checks {
           "Without a factoring input file, the factoring output file will not contain all the "
           "factors previously found.\r\nThe input file must be an output file from a previous "
           "run.\r\nDo you wish to continue without a factoring input file?",
-          "Question");
+          "Question", Question::kGoOn);
       if (!yes) return false;
     }
     if (m_p.sieveIn.empty()) return Stop("An input file name is required.");
@@ -121,7 +122,7 @@ class Checks {
     if (m_host.FileExists(m_p.report)) {
       if (!m_host.AskYesNo(
               StrFormat("Output File %s already exists, overwrite it?", m_p.report.c_str()),
-              m_p.report)) {
+              m_p.report, Question::kOverwrite)) {
         return false;
       }
       m_host.DeleteFile(m_p.report);
@@ -153,7 +154,7 @@ class Checks {
       return m_host.AskYesNo(
           "In normal mode (not wide math mode), a rebuild from factors can take a very long time "
           "with a b range wider than 100000.\r\nDo you wish to continue?",
-          "Warning");
+          "Warning", Question::kGoOn);
     }
     return true;
   }

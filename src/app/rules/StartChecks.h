@@ -9,11 +9,16 @@
 
 namespace zentrova {
 
+// What a Yes/No question is about, so that a host can answer without
+// reading its text: replacing an existing output file, or going on despite a
+// warning.
+enum class Question { kOverwrite, kGoOn };
+
 class FormHost {
  public:
   virtual ~FormHost() = default;
   // A Yes/No question; true for Yes.
-  virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+  virtual bool AskYesNo(const std::string& text, const std::string& caption, Question kind) = 0;
   // A refusal in an OK box.
   virtual void Tell(const std::string& text) = 0;
   virtual bool FileExists(const std::string& path) = 0;

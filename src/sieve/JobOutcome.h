@@ -1,0 +1,27 @@
+// How a job ended, for the front ends to act on. Decisions are taken on
+// these fields, never on the text of a log line; the log lines themselves
+// are the fixed texts the user reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zentrova {
+
+enum class JobEnd {
+  kDone,     // ran to its end: limit reached, list empty, input exhausted
+  kStopped,  // ended by a stop request, after its final save
+  kFailed,   // a failure was posted (bad input, a write error, an inconsistency)
+};
+
+struct JobOutcome {
+  JobEnd end = JobEnd::kDone;
+  std::string failure;  // the first failure's log line
+
+  // The benchmark's figures: the loop's time and the candidates it sieved.
+  int64_t benchTicks = 0;
+  int64_t benchTicksPerSecond = 0;
+  int64_t benchPSieved = 0;
+};
+
+}  // namespace zentrova
