@@ -8,6 +8,8 @@
 // the roots of its p on its own; the roots are then applied in increasing p
 // and, within a p, in the kernel's storing order, so the factor file and the
 // candidate file are the same for any number of threads.
+#include <unistd.h>
+
 #include <cinttypes>
 #include <cstring>
 
@@ -35,6 +37,24 @@ namespace zentrova {
 namespace {
 
 enum class RootKind { kComposite, kInvalid, kRoots };
+
+// Writes text at the end of the stream's file with write(2) directly, after
+// what the stream holds: one call for the whole text, repeated only for the
+// rest of a short write (a full disk, which then fails).
+bool WriteWhole(std::FILE* stream, const std::string& text) {
+  if (std::fflush(stream) != 0 || std::ferror(stream) != 0) return false;
+  const int fd = ::fileno(stream);
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 // a0 for p = k*2N + 1: a = g^k for g = 2, 3, 5, 7, 9, ... until a^N != 1.
 // For a prime p, a^N = g^((p-1)/2) is -1 exactly for the non-residues g, and
@@ -165,11 +185,17 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
   bool stop = false;
   bool factorsLost = false;  // struck bases whose factor lines did not reach the disk
 
+  // The lines of a batch reach the file in one write, which a kill cannot
+  // split: after a kill the file ends with a whole line.
+  std::string lines;
   auto strike = [&](int64_t b, uint64_t p) {
     if (ClearBitTest(static_cast<int32_t>(b), m_wide.m_bitmap.data())) {
       --m_wide.m_left;
-      std::fprintf(factors, "1*%d^%d + 1 factor : %" PRId64 "\n", static_cast<int>(b),
-                   m_job.m_nExponent, static_cast<int64_t>(p));
+      char line[96];
+      const int length =
+          std::snprintf(line, sizeof line, "1*%d^%d + 1 factor : %" PRId64 "\n",
+                        static_cast<int>(b), m_job.m_nExponent, static_cast<int64_t>(p));
+      lines.append(line, static_cast<size_t>(length));
     }
   };
   // Applies the roots of one p; false when a root fails its verification.
@@ -212,6 +238,7 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
 
   while (end == FeedEnd::kNone && !stop) {
     end = feed.Next<Result>(perWorker, false, batch, compute, beyond);
+    lines.clear();
 
     // The roots, in increasing p.
     for (const Result& r : batch) {
@@ -230,7 +257,7 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
     }
     m_pCount.fetch_add(static_cast<int64_t>(batch.size()), std::memory_order_relaxed);
     m_pLast.store(m_wide.m_pCur, std::memory_order_relaxed);
-    if (std::fflush(factors) != 0 || std::ferror(factors) != 0) {
+    if (!WriteWhole(factors, lines)) {
       const int error = errno;
       Fail(StrFormat("Error flushing contents of factor file %s.", factorName.c_str()));
       Fail(StrFormat("%s: %s.", factorName.c_str(), std::strerror(error)));
