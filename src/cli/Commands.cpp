@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 
 #include "app/rules/StartChecks.h"
@@ -51,6 +52,9 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
 // The benchmark job once per available kernel and for 1 .. all threads, with
 // p per second and the ratio to the portable kernel on one thread.
 int RunBenchComparison(const SieveJob& base) {
+  // No job here answers a stop request: Ctrl-C ends the comparison at once.
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
   const CpuFeatures& cpu = GetCpuFeatures();
   std::printf("zentrova bench: N = 65536, 500 bases, p up to %" PRIu64 "; %s\n", base.m_pMax,
               cpu.brand.empty() ? "unknown processor" : cpu.brand.c_str());

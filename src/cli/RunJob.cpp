@@ -22,6 +22,11 @@ extern "C" void OnSignal(int signal) { g_signal = signal; }
 
 }  // namespace
 
+void InstallStopSignals() {
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+}
+
 void Usage(const std::string& text) {
   std::fprintf(stderr, "zentrova: %s\nRun 'zentrova --help' for more information.\n", text.c_str());
 }
@@ -57,9 +62,9 @@ int RunJob(const SieveJob& job, int32_t wideMath) {
   ConsoleSink sink(stdout, stderr, job.m_pMax);
   if (job.m_nCommand == kCmdCreatePackedK) sink.SetPackMode(2 * static_cast<uint64_t>(job.m_nExponent));
   CGfnThread thread(job, sink, wideMath);
-  g_signal = 0;
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  // A signal that came while the program started up (InstallStopSignals)
+  // stops the job as soon as it runs.
+  InstallStopSignals();
   thread.Start();
   auto nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   bool stopAsked = false;

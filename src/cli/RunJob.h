@@ -33,6 +33,10 @@ class CliHost : public FormHost {
   bool m_force;
 };
 
+// Turns SIGINT and SIGTERM into a stop request for the job RunJob runs;
+// called first thing in main, so that no such signal ends the program.
+void InstallStopSignals();
+
 // Runs the job on a worker thread with a console sink, ticks every 5 s, turns
 // SIGINT/SIGTERM into a stop request; kExitOk, or kExitJobFailed when the job
 // reported a failure.

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "cli/Commands.h"
+#include "cli/RunJob.h"
 #include "cli/SideCommands.h"
 
 using zentrova::cli::SieveOptions;
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
   // Past a file size limit a write fails with EFBIG, which the job reports
   // and survives, instead of the signal ending the process mid-save.
   std::signal(SIGXFSZ, SIG_IGN);
+  zentrova::cli::InstallStopSignals();
   CLI::App app{
       "zentrova - a sieve for generalized Fermat numbers b^N+1.\n"
       "Every prime factor of b^N+1 (N a power of two) has the form p = k*2N+1. The sieve takes\n"
