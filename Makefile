@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test test-asan test-tsan bench clean
 
 all: build
 
@@ -28,8 +28,23 @@ run: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# The tests under AddressSanitizer + UndefinedBehaviorSanitizer, and the
+# threaded jobs under ThreadSanitizer (CI runs both after `make test`).
+SANITIZE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENTROVA_BENCH=OFF $(CMAKE_FLAGS)
+THREADED_TESTS = (NormalJobs|WideJobs|PackedSieve|GfnThread|ResumeInPlace)\.
+
+test-asan: deps
+	cmake -S . -B build-asan $(SANITIZE_FLAGS) -DZENTROVA_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS) --target zentrova zentrova_tests
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+test-tsan: deps
+	cmake -S . -B build-tsan $(SANITIZE_FLAGS) -DZENTROVA_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS) --target zentrova zentrova_tests
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R '$(THREADED_TESTS)'
+
 bench: build
 	$(BUILD_DIR)/src/zentrova bench
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-tsan
