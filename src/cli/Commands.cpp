@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/rules/StartChecks.h"
+#include "files/CandidateFiles.h"
 #include "cli/RunJob.h"
 #include "files/Format.h"
 #include "files/NumberParse.h"
@@ -196,7 +197,7 @@ int RunPack(const SieveOptions& o) {
   SieveJob job;
   job.m_nCommand = kCmdCreatePackedK;
   job.m_nExponent = o.exponent;
-  job.m_nLn = PowerOfTwoLog(o.exponent);
+  job.m_nLn = ExponentLog2(o.exponent);
   if (job.m_nLn == 0) {
     Usage(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", o.exponent));
     return kExitUsage;

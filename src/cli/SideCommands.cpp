@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/rules/StartChecks.h"
+#include "files/CandidateFiles.h"
 #include "cli/Commands.h"
 #include "cli/RunJob.h"
 #include "files/Format.h"
@@ -137,7 +138,7 @@ int RunToBeFactored(const SideOptions& o) {
     Usage(StrFormat("Input File %s does not exist.", o.sieveIn.c_str()));
     return kExitUsage;
   }
-  const int32_t ln = PowerOfTwoLog(o.exponent);
+  const int32_t ln = ExponentLog2(o.exponent);
   if (ln == 0) {
     Usage(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", o.exponent));
     return kExitUsage;

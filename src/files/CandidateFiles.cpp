@@ -90,9 +90,6 @@ bool ReadFactorFile(const std::string& path, FactorFileContents& out) {
 
 namespace {
 
-// Words of a bitmap over 0 .. bMax, computed in 64 bits.
-size_t BitmapWords(int32_t bMax);
-
 // The second line of a failed output: what the system said, and where.
 void LogOpenReason(const std::string& path, int error, const LogFn& log) {
   log(StrFormat("Unable to create a temporary file beside %s: %s.", path.c_str(),
@@ -208,14 +205,9 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
   return true;
 }
 
-namespace {
-
-// Words of a bitmap over 0 .. bMax, computed in 64 bits.
 size_t BitmapWords(int32_t bMax) {
   return static_cast<size_t>((static_cast<int64_t>(std::max(bMax, 0)) + 31) / 32 + 1);
 }
-
-}  // namespace
 
 namespace {
 

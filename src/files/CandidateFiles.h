@@ -127,6 +127,10 @@ bool CheckFactorsAndCandidates(const std::vector<int32_t>& cand,
 // The local time as the factor header writes it ("%B %d, %Y  %H:%M:%S").
 std::string FactorFileTimeStamp();
 
+// Words of a bitmap over 0 .. bMax, bit b in word b / 32: (bMax + 31) / 32 + 1,
+// computed in 64 bits so that a bMax near 2^31 does not wrap.
+size_t BitmapWords(int32_t bMax);
+
 // "N = 2^ln" for ln in 1..30; 0 when N is not such a power.
 int32_t ExponentLog2(int64_t exponent);
 

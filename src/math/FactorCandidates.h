@@ -25,6 +25,14 @@ struct FactorCandidate {
   uint64_t p = 0;
 };
 
+// The first k whose p = k*2N + 1 is at least pMin, minus one: the generator
+// continues with the k after the one it is given. 0 for pMin <= 1.
+inline int64_t KBeforePMin(uint64_t pMin, uint64_t twoN) {
+  if (pMin <= 1) return 0;
+  const uint64_t k = (pMin - 1 + twoN - 1) / twoN;  // ceil((pMin - 1) / 2N)
+  return k == 0 ? 0 : static_cast<int64_t>(k - 1);
+}
+
 // Signature of a batch Fermat test: for each of n odd moduli set pass[i] to
 // whether 2^(p[i]-1) == 1 (mod p[i]). The vector kernels provide faster ones.
 using FermatBatchFn = void (*)(const uint64_t* p, int n, bool* pass);

@@ -24,14 +24,6 @@ namespace zentrova {
 
 namespace {
 
-// The first k whose p = k*2N + 1 is at least pMin, minus one: the generator
-// continues with the k after the one it is given.
-int64_t KBeforePMin(uint64_t pMin, uint64_t twoN) {
-  if (pMin <= 1) return 0;
-  const uint64_t k = (pMin - 1 + twoN - 1) / twoN;  // ceil((pMin - 1) / 2N)
-  return k == 0 ? 0 : static_cast<int64_t>(k - 1);
-}
-
 struct LoadedBase {
   int32_t b;
   int line;

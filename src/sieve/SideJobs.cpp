@@ -55,12 +55,6 @@ int64_t DigitsValue(const std::string& line, size_t start, size_t end) {
   return ParseInt64At(std::string_view(line).substr(start, end - start), 0);
 }
 
-// Words of a bitmap over 0 .. bMax: (bMax + 31) / 32 + 1, in 64 bits so that
-// a bMax near 2^31 does not wrap.
-size_t BitmapWords(int32_t bMax) {
-  return static_cast<size_t>((static_cast<int64_t>(std::max(bMax, 0)) + 31) / 32 + 1);
-}
-
 }  // namespace
 
 // --- report ------------------------------------------------------------------

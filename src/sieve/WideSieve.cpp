@@ -301,8 +301,7 @@ void CGfnThread::WideSieveLoop(CandidateSource* reader) {
 
 void CGfnThread::SetUpNewWide() {
   m_wide = WideSieveState{};
-  m_wide.m_bitmap.assign(static_cast<size_t>((static_cast<int64_t>(m_job.m_nBMax) + 31) / 32 + 1),
-                         0);
+  m_wide.m_bitmap.assign(BitmapWords(m_job.m_nBMax), 0);
   for (int64_t b = m_job.m_nBMin; b <= m_job.m_nBMax; b += 2) {
     SetBitTest(static_cast<int32_t>(b), m_wide.m_bitmap.data());
     ++m_wide.m_left;
@@ -313,11 +312,7 @@ void CGfnThread::SetUpNewWide() {
 
 void CGfnThread::NewWideSieve() {
   SetUpNewWide();
-  if (m_job.m_pMin > 1) {
-    const uint64_t twoN = 2 * static_cast<uint64_t>(m_job.m_nExponent);
-    const uint64_t k = (m_job.m_pMin - 1 + twoN - 1) / twoN;
-    m_wide.m_kCur = k == 0 ? 0 : static_cast<int64_t>(k - 1);
-  }
+  m_wide.m_kCur = KBeforePMin(m_job.m_pMin, 2 * static_cast<uint64_t>(m_job.m_nExponent));
   WideSieveLoop(nullptr);
 }
 
@@ -326,8 +321,9 @@ void CGfnThread::NewWideSievePacked() {
   CPackedKDB db;
   uint64_t first = 0;
   auto fail = [this](const std::string& line) { Fail(line); };
-  const uint64_t twoN = 2 * static_cast<uint64_t>(m_job.m_nExponent);
-  const uint64_t kMin = m_job.m_pMin > 1 ? (m_job.m_pMin - 1 + twoN - 1) / twoN : 0;
+  // The first stored k whose p is at least --p-min.
+  const auto kMin = static_cast<uint64_t>(
+      KBeforePMin(m_job.m_pMin, 2 * static_cast<uint64_t>(m_job.m_nExponent)) + 1);
   if (kMin > 1) {
     if (!SeekPackedK(db, m_job.m_strPackedKDir, m_job.m_nLn, kMin, first, fail)) return;
   } else if (!StartPackedK(db, m_job.m_strPackedKDir, m_job.m_nLn, first, fail)) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/rules/StartChecks.h"
+#include "files/CandidateFiles.h"
 
 namespace zentrova {
 namespace {
@@ -196,7 +197,7 @@ TEST(StartChecksNewSieve, ExponentMustBeAPowerOfTwo) {
     FakeHost host;
     EXPECT_TRUE(RunStartChecks(p, host));
     EXPECT_EQ(p.ln, g.ln);
-    EXPECT_EQ(PowerOfTwoLog(g.exponent), g.ln);
+    EXPECT_EQ(ExponentLog2(g.exponent), g.ln);
   }
   for (int32_t bad : {1, 0, -4, 3, 12, 6, 1000, 1073741823, 2147483647, -2147483647 - 1}) {
     SCOPED_TRACE(bad);
@@ -208,7 +209,7 @@ TEST(StartChecksNewSieve, ExponentMustBeAPowerOfTwo) {
                                    Tell("Exponent " + std::to_string(bad) +
                                         " is not a proper power of 2 for GFN testing.")}));
     EXPECT_EQ(p.ln, 0);
-    EXPECT_EQ(PowerOfTwoLog(bad), 0);
+    EXPECT_EQ(ExponentLog2(bad), 0);
   }
 }
 

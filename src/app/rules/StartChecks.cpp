@@ -1,5 +1,6 @@
 #include "app/rules/StartChecks.h"
 
+#include "files/CandidateFiles.h"
 #include "files/Format.h"
 #include "files/OutputLock.h"
 
@@ -51,7 +52,7 @@ class Checks {
   }
 
   bool PowerOfTwo() {
-    const int32_t ln = PowerOfTwoLog(m_p.exponent);
+    const int32_t ln = ExponentLog2(m_p.exponent);
     if (ln == 0) {
       return Stop(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", m_p.exponent));
     }
@@ -180,16 +181,6 @@ class Checks {
 };
 
 }  // namespace
-
-int32_t PowerOfTwoLog(int32_t exponent) {
-  int32_t log2 = 1;
-  int64_t v = 2;
-  while (v != exponent && log2 < 30) {
-    v *= 2;
-    ++log2;
-  }
-  return v == exponent ? log2 : 0;
-}
 
 bool RunStartChecks(FormParams& params, FormHost& host) {
   Checks checks(params, host);

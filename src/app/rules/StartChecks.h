@@ -46,7 +46,4 @@ struct FormParams {
 // over; params then holds the cleared names, ln and substituted exponent.
 bool RunStartChecks(FormParams& params, FormHost& host);
 
-// The power-of-two check alone: ln for 2, 4, ..., 2^30; 0 otherwise.
-int32_t PowerOfTwoLog(int32_t exponent);
-
 }  // namespace zentrova
