@@ -31,13 +31,13 @@ bool IsaAvailable(Isa isa) {
     case Isa::kAuto:
     case Isa::kScalar: return true;
     case Isa::kAvx2:
-#ifdef ZENTROVA_HAVE_X86_KERNELS
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
       return GetCpuFeatures().avx2 && GetCpuFeatures().fma;
 #else
       return false;
 #endif
     case Isa::kAvx512:
-#ifdef ZENTROVA_HAVE_X86_KERNELS
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
       return GetCpuFeatures().avx512ifma;
 #else
       return false;
@@ -52,11 +52,11 @@ Isa BestIsa() {
   return Isa::kScalar;
 }
 
-#ifdef ZENTROVA_HAVE_X86_KERNELS
 namespace {
 
 // The vector kernels behind the common signature: scratch and hit buffers
 // per thread, and the portable kernel for p outside their range.
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
 void NormalAvx512(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits) {
   thread_local std::vector<uint64_t> scratch;
   thread_local std::vector<uint32_t> found;
@@ -70,7 +70,9 @@ void NormalAvx512(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector
   }
   hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
 }
+#endif
 
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
 void NormalAvx2(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits) {
   thread_local std::vector<uint32_t> found;
   found.resize(n + 1);
@@ -82,14 +84,16 @@ void NormalAvx2(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<u
   }
   hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
 }
+#endif
 
 }  // namespace
-#endif
 
 NormalKernelFn NormalSieveArray_SSE2(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();
-#ifdef ZENTROVA_HAVE_X86_KERNELS
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
   if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &NormalAvx512;
+#endif
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
   if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) return &NormalAvx2;
 #endif
   return &NormalSieveArray;
@@ -107,7 +111,7 @@ bool WidePortableSse(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
   return WideRootsPortable(p, a0, n, bMax, WideOrder::kSse, roots, capacity);
 }
 
-#ifdef ZENTROVA_HAVE_X86_KERNELS
+#if defined(ZENTROVA_HAVE_AVX2_KERNELS) || defined(ZENTROVA_HAVE_AVX512_KERNELS)
 struct SseOrders {
   uint8_t first[32];
   uint8_t later[32];
@@ -142,10 +146,12 @@ bool WideVector(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<ui
 
 WideKernelFn WideSieveArray_SSE(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();
-#ifdef ZENTROVA_HAVE_X86_KERNELS
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
   if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) {
     return &WideVector<&kernels::avx512ifma::WideSieveRaw>;
   }
+#endif
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
   if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) {
     return &WideVector<&kernels::avx2::WideSieveRaw>;
   }
@@ -155,7 +161,7 @@ WideKernelFn WideSieveArray_SSE(Isa isa) {
 
 FermatBatchFn FermatBatchFor(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();
-#ifdef ZENTROVA_HAVE_X86_KERNELS
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
   if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &kernels::avx512ifma::FermatBatch;
 #endif
   return &FermatBatchScalar;
