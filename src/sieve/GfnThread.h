@@ -74,11 +74,12 @@ class CGfnThread {
 
   const SieveJob& Job() const { return m_job; }
 
+ private:
+  // The front end's only ways into a running job: RequestStop and Tick.
   std::atomic<int32_t> m_bStopRequest{0};
   int32_t m_bWideMath = 0;
   std::atomic<int32_t> m_nStatusTick{0};
 
- private:
   int InitInstance();
   int ExitInstance();
 
