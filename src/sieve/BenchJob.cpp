@@ -22,9 +22,9 @@ void CGfnThread::BenchSpeeds() {
   m_job.m_nBMin = 1200000;
   m_job.m_nBMax = 1200998;
   m_normal = NormalSieveState{};
-  m_normal.m_pCand.reserve(519);
-  for (int32_t b = 1200000; b <= 1200998; b += 2) m_normal.m_pCand.push_back(b);
-  for (int i = 0; i < 16; ++i) m_normal.m_pCand.push_back(1200000);
+  m_normal.m_cand.reserve(519);
+  for (int32_t b = 1200000; b <= 1200998; b += 2) m_normal.m_cand.push_back(b);
+  for (int i = 0; i < 16; ++i) m_normal.m_cand.push_back(1200000);
   m_normal.m_N = m_job.m_nExponent;
   m_normal.m_kCur = 0;
   m_normal.m_pCur = 0;
@@ -62,7 +62,7 @@ void CGfnThread::BenchSpeeds() {
   Post(StrFormat("%" PRId64 " p sieved up to %" PRIu64 " in %.3f s: %.0f p per second.", sieved,
                  m_normal.m_pCur, seconds, seconds > 0 ? static_cast<double>(sieved) / seconds : 0.0));
   Post("Verifying factors list.");
-  for (const FactorRecord& r : m_normal.m_pFactors) {
+  for (const FactorRecord& r : m_normal.m_factors) {
     if (!VerifyFactor(m_job.m_nLn, static_cast<uint32_t>(r.b), r.p)) {
       Fail(StrFormat("%d failed verify in factors list.", r.b));
       break;

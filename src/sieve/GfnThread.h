@@ -30,8 +30,8 @@ namespace zentrova {
 
 // The sieve state of the normal loop.
 struct NormalSieveState {
-  std::vector<int32_t> m_pCand;          // remaining bases (m_nCand = size)
-  std::vector<FactorRecord> m_pFactors;  // in the order found; sorted at saves
+  std::vector<int32_t> m_cand;          // remaining bases (their count: size())
+  std::vector<FactorRecord> m_factors;  // in the order found; sorted at saves
   int64_t m_N = 0;
   int64_t m_kCur = 0;
   uint64_t m_pCur = 0;  // the last p sieved: the depth written to the files

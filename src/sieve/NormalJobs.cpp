@@ -160,14 +160,14 @@ void CGfnThread::AllocateNormal() {
   const int64_t n =
       (static_cast<int64_t>(m_job.m_nBMax) - static_cast<int64_t>(m_job.m_nBMin)) / 2 + 4;
   if (n > 0) {
-    m_normal.m_pCand.reserve(static_cast<size_t>(n));
+    m_normal.m_cand.reserve(static_cast<size_t>(n));
   }
 }
 
 void CGfnThread::NewNormalSieve() {
   AllocateNormal();
   for (int64_t b = m_job.m_nBMin; b <= m_job.m_nBMax; b += 2) {
-    m_normal.m_pCand.push_back(static_cast<int32_t>(b));
+    m_normal.m_cand.push_back(static_cast<int32_t>(b));
   }
   m_normal.m_N = m_job.m_nExponent;
   m_normal.m_kCur = KBeforePMin(m_job.m_pMin, 2 * static_cast<uint64_t>(m_job.m_nExponent));
@@ -178,7 +178,7 @@ void CGfnThread::NewNormalSieve() {
 void CGfnThread::NewNormalSievePacked() {
   AllocateNormal();
   for (int64_t b = m_job.m_nBMin; b <= m_job.m_nBMax; b += 2) {
-    m_normal.m_pCand.push_back(static_cast<int32_t>(b));
+    m_normal.m_cand.push_back(static_cast<int32_t>(b));
   }
   m_normal.m_N = m_job.m_nExponent;
   m_normal.m_pCur = 0;
@@ -377,8 +377,8 @@ bool CGfnThread::LoadResumeFiles(bool packed, int64_t& pReached) {
   Post(StrFormat("%c %d %d %d", '&', m_job.m_nBMin, m_job.m_nBMax, m_job.m_nExponent));
 
   AllocateNormal();
-  m_normal.m_pCand = std::move(cand);
-  m_normal.m_pFactors = std::move(in.factors);
+  m_normal.m_cand = std::move(cand);
+  m_normal.m_factors = std::move(in.factors);
   return true;
 }
 

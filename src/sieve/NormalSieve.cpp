@@ -35,7 +35,7 @@ void CGfnThread::SaveNormalOutputs() {
   auto log = [this](const std::string& line) { Post(line); };
   bool verified = true;
   const bool written =
-      WriteFactorAndCandidateFiles(m_normal.m_pFactors, m_normal.m_pCand, range,
+      WriteFactorAndCandidateFiles(m_normal.m_factors, m_normal.m_cand, range,
                                    m_job.m_strFactorOut, m_job.m_strSieveOut, log, &verified);
   if (!verified) MarkFailed("A factor of the list failed to verify.");
   if (!written) {
@@ -43,7 +43,7 @@ void CGfnThread::SaveNormalOutputs() {
     return;
   }
   if (!(m_job.m_nCommand == kCmdResumeSieve && m_job.m_strFactorIn.empty()) &&
-      !CheckFactorsAndCandidates(m_normal.m_pCand, m_normal.m_pFactors, range, log)) {
+      !CheckFactorsAndCandidates(m_normal.m_cand, m_normal.m_factors, range, log)) {
     MarkFailed("The factor and candidate lists are not consistent.");
   }
 }
@@ -74,7 +74,7 @@ void CGfnThread::RunNormalSieve(CandidateSource* reader) {
   while (end == FeedEnd::kNone) {
     // 1. and 2. The next batch of p, each run through the kernel against the
     // bases as they stand.
-    const std::vector<int32_t>& cand = m_normal.m_pCand;
+    const std::vector<int32_t>& cand = m_normal.m_cand;
     const int64_t workPerP =
         std::max<int64_t>(1, static_cast<int64_t>(cand.size()) * std::max(ln, 1));
     // p per worker that make a batch of about kNormalBatchWork squarings each.
@@ -109,7 +109,7 @@ void CGfnThread::RunNormalSieve(CandidateSource* reader) {
           break;
         }
         if (!IsProperFactor(ln, static_cast<uint32_t>(b), c.p)) continue;  // p = b^N+1
-        m_normal.m_pFactors.push_back(FactorRecord{b, c.p});
+        m_normal.m_factors.push_back(FactorRecord{b, c.p});
         struck[j] = 1;
         --left;
       }
@@ -117,16 +117,16 @@ void CGfnThread::RunNormalSieve(CandidateSource* reader) {
     }
     if (left != cand.size()) {
       size_t w = 0;
-      for (size_t j = 0; j < m_normal.m_pCand.size(); ++j) {
-        if (!struck[j]) m_normal.m_pCand[w++] = m_normal.m_pCand[j];
+      for (size_t j = 0; j < m_normal.m_cand.size(); ++j) {
+        if (!struck[j]) m_normal.m_cand[w++] = m_normal.m_cand[j];
       }
-      m_normal.m_pCand.resize(w);
+      m_normal.m_cand.resize(w);
     }
     m_pCount.fetch_add(static_cast<int64_t>(applied), std::memory_order_relaxed);
     m_pLast.store(m_normal.m_pCur, std::memory_order_relaxed);
 
     // 4. Empty list.
-    if (m_normal.m_pCand.empty()) {
+    if (m_normal.m_cand.empty()) {
       Post("Stopping because less than 0 candidates are left in the list.");
       end = FeedEnd::kNone;  // this end has been told; no other
       break;
@@ -136,7 +136,7 @@ void CGfnThread::RunNormalSieve(CandidateSource* reader) {
     // 6. Status tick, and the periodic save.
     const int32_t tick = m_nStatusTick.load(std::memory_order_relaxed);
     if (tick != m_job.m_nTickSeen) {
-      Post(FormatStatusLine(static_cast<int32_t>(m_normal.m_pCand.size()), m_normal.m_pCur));
+      Post(FormatStatusLine(static_cast<int32_t>(m_normal.m_cand.size()), m_normal.m_pCur));
       m_job.m_nTickSeen = tick;
       if (saves) {
         const int64_t now = static_cast<int64_t>(std::time(nullptr));
