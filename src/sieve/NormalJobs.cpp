@@ -91,7 +91,9 @@ bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, int64_t& pR
                    base.file->c_str(), base.line, base.b));
     return false;
   };
-  std::vector<uint64_t> factorOf(withFactors ? seen.size() : 0, 0);
+  // The factor of each base is kept only where a deeper factor file needs it.
+  const bool deeperFactors = withFactors && in.candDepth >= 0 && in.candDepth < in.pReached;
+  std::vector<uint64_t> factorOf(deeperFactors ? seen.size() : 0, 0);
   for (size_t i = 0; i < in.factorBases.size(); ++i) {
     const LoadedBase& base = in.factorBases[i];
     uint8_t* slot = check(base);
@@ -110,9 +112,8 @@ bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, int64_t& pR
       return false;
     }
     *slot = 1;
-    factorOf[static_cast<size_t>(slot - seen.data())] = p;
+    if (deeperFactors) factorOf[static_cast<size_t>(slot - seen.data())] = p;
   }
-  const bool deeperFactors = withFactors && in.candDepth >= 0 && in.candDepth < in.pReached;
   int late = 0;
   for (const LoadedBase& base : in.candBases) {
     uint8_t* slot = check(base);

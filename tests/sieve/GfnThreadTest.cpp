@@ -18,6 +18,20 @@ namespace {
 using test::Contains;
 using test::RunJob;
 
+// A new sieve of the 500 even bases from 1200000, N = 65536, writing f.txt
+// and c.txt in dir.
+SieveJob NewSieve(const test::ScratchDir& dir) {
+  SieveJob job;
+  job.m_nCommand = kCmdNewSieve;
+  job.m_nBMin = 1200000;
+  job.m_nBMax = 1200998;
+  job.m_nExponent = 65536;
+  job.m_nLn = 16;
+  job.m_strFactorOut = dir / "f.txt";
+  job.m_strSieveOut = dir / "c.txt";
+  return job;
+}
+
 TEST(GfnThread, CommandCodesAndTheEndOfJobMessage) {
   for (int32_t code : {5, 29, 33, -1}) {
     SieveJob job;
@@ -37,14 +51,7 @@ TEST(GfnThread, CommandCodesAndTheEndOfJobMessage) {
 
 TEST(GfnThread, OutputsAreClaimedForTheWholeJobAndStaleTemporariesCleared) {
   test::ScratchDir dir;
-  SieveJob job;
-  job.m_nCommand = kCmdNewSieve;
-  job.m_nBMin = 1200000;
-  job.m_nBMax = 1200998;
-  job.m_nExponent = 65536;
-  job.m_nLn = 16;
-  job.m_strFactorOut = dir / "f.txt";
-  job.m_strSieveOut = dir / "c.txt";
+  SieveJob job = NewSieve(dir);
   job.m_pMax = 100000000;
 
   // Another run holds the candidate file: nothing is written.
@@ -128,13 +135,7 @@ TEST(GfnThread, BitHelpersReportThePreviousState) {
 
 TEST(GfnThread, TickPostsStatisticsAndSavesWhenTheIntervalHasRunOut) {
   test::ScratchDir dir;
-  SieveJob job;
-  job.m_nBMin = 1200000;
-  job.m_nBMax = 1200998;
-  job.m_nExponent = 65536;
-  job.m_nLn = 16;
-  job.m_strFactorOut = dir / "f.txt";
-  job.m_strSieveOut = dir / "c.txt";
+  SieveJob job = NewSieve(dir);
   job.m_nSaveSeconds = 0;
   const test::JobRun run = RunJob(job, [](CGfnThread& t) {
     t.Tick();
