@@ -24,12 +24,56 @@ bool ParseCandidateHeader(std::string_view line, int64_t& depth) {
   return true;
 }
 
-int32_t ParseCandidateBase(std::string_view line) { return ParseInt32At(line, 0); }
-
 bool ParseCandidateExponent(std::string_view line, int32_t& exponent) {
   const size_t blank = line.find(' ');
   if (blank == std::string_view::npos || blank < 1) return false;
   exponent = ParseInt32At(line, blank + 1);
+  return true;
+}
+
+CandidateLine ParseCandidateLine(std::string_view line) {
+  CandidateLine out;
+  if (ParseCandidateHeader(line, out.depth)) {
+    out.kind = CandidateLine::kHeader;
+    return out;
+  }
+  const int64_t b = ParseInt64At(line, 0);
+  if (b <= 0) return out;
+  if (b > INT32_MAX) {
+    out.kind = CandidateLine::kTooLarge;
+    return out;
+  }
+  out.kind = CandidateLine::kBase;
+  out.b = static_cast<int32_t>(b);
+  if (!ParseCandidateExponent(line, out.exponent)) out.exponent = 0;
+  return out;
+}
+
+bool ReadCandidateList(const std::string& path, CandidateListContents& out) {
+  out = CandidateListContents{};
+  CTextFile file(path);
+  if (!file.OpenRead()) return false;
+  std::string line;
+  int lineNo = 0;
+  while (file.ReadLine(line) && !line.empty()) {
+    ++lineNo;
+    const CandidateLine parsed = ParseCandidateLine(line);
+    switch (parsed.kind) {
+      case CandidateLine::kHeader:
+        out.depths.push_back(parsed.depth);
+        break;
+      case CandidateLine::kBase:
+        out.bases.push_back(CandidateEntry{parsed.b, lineNo, parsed.exponent});
+        break;
+      case CandidateLine::kTooLarge:
+        out.tooLargeLine = lineNo;
+        return true;
+      case CandidateLine::kNoBase:
+        if (line != "\n") ++out.unreadLines;
+        break;
+    }
+  }
+  out.readError = file.ReadError();
   return true;
 }
 
@@ -144,23 +188,21 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
   bool any = false;
   while (file.ReadLine(line) && !line.empty()) {
     ++lineNo;
-    int64_t depth = 0;
-    if (ParseCandidateHeader(line, depth)) {
-      out.depth = depth;
+    const CandidateLine parsed = ParseCandidateLine(line);
+    if (parsed.kind == CandidateLine::kHeader) {
+      out.depth = parsed.depth;
       continue;
     }
-    const int64_t wide = ParseInt64At(line, 0);
-    if (wide <= 0) continue;
-    if (wide > INT32_MAX) {
+    if (parsed.kind == CandidateLine::kNoBase) continue;
+    if (parsed.kind == CandidateLine::kTooLarge) {
       log(StrFormat("%s line %d: the base does not fit in 32 bits.", path.c_str(), lineNo));
       return false;
     }
-    const auto b = static_cast<int32_t>(wide);
+    const int32_t b = parsed.b;
     any = true;
     out.bMin = std::min(out.bMin, b);
     out.bMax = std::max(out.bMax, b);
-    int32_t exponent = 0;
-    if (out.exponent <= 0 && ParseCandidateExponent(line, exponent)) out.exponent = exponent;
+    if (out.exponent <= 0 && parsed.exponent != 0) out.exponent = parsed.exponent;
   }
   if (file.ReadError() != 0) {
     log(StrFormat("Unable to read input candidate file %s: %s.", path.c_str(),
@@ -184,9 +226,10 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
   lineNo = 0;
   while (file.ReadLine(line) && !line.empty()) {
     ++lineNo;
-    if (line.find(kCandidateHeaderText) != std::string::npos) continue;
-    const int64_t b = ParseInt64At(line, 0);
-    if (b <= 0 || b > out.bMax) continue;  // a file changed between the passes
+    const CandidateLine parsed = ParseCandidateLine(line);
+    const int32_t b = parsed.b;
+    // (A file changed between the passes: what the first did not see is left out.)
+    if (parsed.kind != CandidateLine::kBase || b < out.bMin || b > out.bMax) continue;
     if (((b - out.bMin) & 1) != 0) {
       log(StrFormat("%s line %d: base %d does not have the parity of b Min %d.", path.c_str(),
                     lineNo, static_cast<int>(b), out.bMin));

@@ -42,10 +42,20 @@ inline constexpr std::string_view kFactorHeaderText = "GFN Factors";
 
 // A candidate-file header: sets depth and returns true.
 bool ParseCandidateHeader(std::string_view line, int64_t& depth);
-// The base at the start of a candidate line (0 or less: not a candidate).
-int32_t ParseCandidateBase(std::string_view line);
 // The number after the first blank at position 1 or later; false if none.
 bool ParseCandidateExponent(std::string_view line, int32_t& exponent);
+
+// One line of a candidate file as every reader sees it: a header, a base (with
+// the exponent its line names, 0 when none), a base too large for 32 bits, or
+// a line that holds no base.
+struct CandidateLine {
+  enum Kind { kHeader, kBase, kTooLarge, kNoBase };
+  Kind kind = kNoBase;
+  int64_t depth = 0;     // kHeader
+  int32_t b = 0;         // kBase
+  int32_t exponent = 0;  // kBase
+};
+CandidateLine ParseCandidateLine(std::string_view line);
 
 struct FactorHeader {
   bool hasBMin = false, hasBMax = false, hasExponent = false, hasDepth = false;
@@ -68,6 +78,23 @@ struct FactorFileContents {
 };
 // False when the file cannot be opened.
 bool ReadFactorFile(const std::string& path, FactorFileContents& out);
+
+// A candidate file read as a list, for a normal resume: every base with its
+// line, in file order, and the depth of every header.
+struct CandidateEntry {
+  int32_t b = 0;
+  int line = 0;
+  int32_t exponent = 0;  // the N its line names; 0 when it names none
+};
+struct CandidateListContents {
+  std::vector<int64_t> depths;         // of each header, in file order
+  std::vector<CandidateEntry> bases;
+  int unreadLines = 0;                 // lines other than blank ones that hold no base
+  int tooLargeLine = 0;                // a base above 32 bits stopped the reading here
+  int readError = 0;                   // errno of a failed read; the list stops there
+};
+// False when the file cannot be opened.
+bool ReadCandidateList(const std::string& path, CandidateListContents& out);
 
 // A candidate file read for a wide resume: range and exponent from its lines,
 // one bit per base, and the depth of its header (0 without one).

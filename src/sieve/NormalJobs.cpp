@@ -301,55 +301,42 @@ bool CGfnThread::LoadResumeFiles(bool packed, int64_t& pReached) {
 
   // Candidate file.
   const std::string& sieveIn = m_job.m_strSieveIn;
-  CTextFile file(sieveIn);
-  if (!file.OpenRead()) {
+  CandidateListContents list;
+  if (!ReadCandidateList(sieveIn, list)) {
     Fail(StrFormat("Unable to open input sieve file %s.", sieveIn.c_str()));
     return false;
   }
   Post(StrFormat("Loading input sieve file %s.", sieveIn.c_str()));
-  std::string line;
-  int lineNo = 0;
-  while (file.ReadLine(line) && !line.empty()) {
-    ++lineNo;
-    int64_t depth = 0;
-    if (ParseCandidateHeader(line, depth)) {
-      if (!factorIn.empty()) {
-        // A factor file deeper than its candidate file is what a save cut
-        // between its two renames leaves; the pair check below decides.
-        if (depth > pReached) {
-          Fail(StrFormat("Factor file %s and sieve file %s were terminated at different k values.",
-                         factorIn.c_str(), sieveIn.c_str()));
-          return false;
-        }
-        in.candDepth = depth;
-      } else {
-        pReached = depth;
-      }
-      continue;
-    }
-    const int32_t b = ParseCandidateBase(line);
-    if (b <= 0) {
-      if (line != "\n") ++in.unreadLines;
-      continue;
-    }
-    if (b == INT32_MAX && ParseInt64At(line, 0) > INT32_MAX) {
-      Fail(StrFormat("%s line %d: the base does not fit in 32 bits.  Nothing was sieved.",
-                     sieveIn.c_str(), lineNo));
+  for (const int64_t depth : list.depths) {
+    if (factorIn.empty()) {
+      pReached = depth;
+    } else if (depth > pReached) {
+      // A factor file deeper than its candidate file is what a save cut
+      // between its two renames leaves; the pair check below decides.
+      Fail(StrFormat("Factor file %s and sieve file %s were terminated at different k values.",
+                     factorIn.c_str(), sieveIn.c_str()));
       return false;
+    } else {
+      in.candDepth = depth;
     }
-    int32_t exponent = 0;
-    const bool hasExponent = ParseCandidateExponent(line, exponent);
-    in.candBases.push_back(LoadedBase{b, lineNo, &sieveIn, hasExponent ? exponent : 0});
-    if (m_job.m_nBMin < 0) m_job.m_nBMin = b;
-    if (m_job.m_nBMax < b) m_job.m_nBMax = b;
-    if (m_job.m_nExponent == 0 && hasExponent) m_job.m_nExponent = exponent;
   }
-  if (file.ReadError() != 0) {
-    Fail(StrFormat("Unable to read input sieve file %s: %s.  Nothing was sieved.", sieveIn.c_str(),
-                   std::strerror(file.ReadError())));
+  if (list.tooLargeLine != 0) {
+    Fail(StrFormat("%s line %d: the base does not fit in 32 bits.  Nothing was sieved.",
+                   sieveIn.c_str(), list.tooLargeLine));
     return false;
   }
-  file.Close();
+  if (list.readError != 0) {
+    Fail(StrFormat("Unable to read input sieve file %s: %s.  Nothing was sieved.", sieveIn.c_str(),
+                   std::strerror(list.readError)));
+    return false;
+  }
+  in.unreadLines = list.unreadLines;
+  for (const CandidateEntry& e : list.bases) {
+    in.candBases.push_back(LoadedBase{e.b, e.line, &sieveIn, e.exponent});
+    if (m_job.m_nBMin < 0) m_job.m_nBMin = e.b;
+    if (m_job.m_nBMax < e.b) m_job.m_nBMax = e.b;
+    if (m_job.m_nExponent == 0) m_job.m_nExponent = e.exponent;
+  }
   Post(StrFormat("%d b candidates loaded from %s.", static_cast<int>(in.candBases.size()),
                  sieveIn.c_str()));
   if (factorIn.empty() && in.candBases.empty() && in.unreadLines > 0) {

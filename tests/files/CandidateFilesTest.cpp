@@ -110,11 +110,25 @@ TEST(CandidateLineParsing, Header) {
 }
 
 TEST(CandidateLineParsing, BaseAndExponent) {
-  EXPECT_EQ(ParseCandidateBase("12 32\n"), 12);
-  EXPECT_EQ(ParseCandidateBase("2000000000 1024\n"), 2000000000);
-  EXPECT_EQ(ParseCandidateBase("\n"), 0);
-  EXPECT_EQ(ParseCandidateBase("ABC $a^$b+1 // 5\n"), 0);
-  EXPECT_LE(ParseCandidateBase("-4 32\n"), 0);
+  // Both readers of the file classify a line the same way.
+  struct Case {
+    const char* line;
+    CandidateLine::Kind kind;
+    int32_t b, exponent;
+  };
+  for (const Case& c : {Case{"12 32\n", CandidateLine::kBase, 12, 32},
+                        Case{"2147483647 1024\n", CandidateLine::kBase, INT32_MAX, 1024},
+                        Case{"2147483648 1024\n", CandidateLine::kTooLarge, 0, 0},
+                        Case{"99999999999999999999999 2\n", CandidateLine::kTooLarge, 0, 0},
+                        Case{"12\n", CandidateLine::kBase, 12, 0},
+                        Case{"\n", CandidateLine::kNoBase, 0, 0},
+                        Case{"ABC $a^$b+1 // 5\n", CandidateLine::kHeader, 0, 0},
+                        Case{"-4 32\n", CandidateLine::kNoBase, 0, 0}}) {
+    const CandidateLine got = ParseCandidateLine(c.line);
+    EXPECT_EQ(got.kind, c.kind) << c.line;
+    EXPECT_EQ(got.b, c.b) << c.line;
+    EXPECT_EQ(got.exponent, c.exponent) << c.line;
+  }
 
   int32_t exponent = -1;
   EXPECT_TRUE(ParseCandidateExponent("12 32\n", exponent));
@@ -141,10 +155,10 @@ TEST(CandidateLineParsing, FirstLineWithoutBlankLeavesTheExponentToTheNextLine) 
   ASSERT_TRUE(ParseCandidateHeader(lines[0], depth));
   EXPECT_EQ(depth, 5000);
   int32_t exponent = 0;
-  EXPECT_EQ(ParseCandidateBase(lines[1]), 12);
+  EXPECT_EQ(ParseCandidateLine(lines[1]).b, 12);
   EXPECT_FALSE(ParseCandidateExponent(lines[1], exponent));
   EXPECT_EQ(exponent, 0);
-  EXPECT_EQ(ParseCandidateBase(lines[2]), 14);
+  EXPECT_EQ(ParseCandidateLine(lines[2]).b, 14);
   EXPECT_TRUE(ParseCandidateExponent(lines[2], exponent));
   EXPECT_EQ(exponent, 64);
 }
