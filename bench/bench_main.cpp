@@ -22,9 +22,10 @@ void RunKernel(benchmark::State& state, NormalKernelFn kernel) {
   constexpr int kLn = 16;
   uint64_t p = (uint64_t{1} << 40) / 131072 * 131072 + 1;
   std::vector<uint32_t> hits;
+  KernelScratch scratch;
   for (auto _ : state) {
     hits.clear();
-    kernel(cand.data(), cand.size(), kLn, p, hits);
+    kernel(cand.data(), cand.size(), kLn, p, hits, scratch);
     benchmark::DoNotOptimize(hits.data());
     p += 131072;
   }
@@ -62,9 +63,10 @@ void RunWide(benchmark::State& state, WideKernelFn kernel, uint64_t p) {
   const uint64_t a0 = p / 3 + 12345;
   std::vector<uint32_t> roots;
   roots.reserve(kN + 4);
+  KernelScratch scratch;
   for (auto _ : state) {
     roots.clear();
-    kernel(p, a0, kN, 2000000000, roots, kN + 4);
+    kernel(p, a0, kN, 2000000000, roots, kN + 4, scratch);
     benchmark::DoNotOptimize(roots.data());
   }
   state.counters["mulmods/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kN / 2,

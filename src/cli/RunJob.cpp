@@ -77,8 +77,9 @@ int RunJob(const SieveJob& job, int32_t wideMath) {
     }
     if (std::chrono::steady_clock::now() >= nextTick) {
       nextTick += std::chrono::seconds(5);
-      const int file = thread.PackFile();
-      sink.Sample(StatusSample{thread.PCount(), thread.LastP(),
+      const JobProgress progress = thread.Progress();
+      const int file = progress.packFile;
+      sink.Sample(StatusSample{progress.pCount, progress.pLast,
                                file < 0 ? std::string()
                                         : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file)});
       thread.Tick();

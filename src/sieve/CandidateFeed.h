@@ -8,6 +8,9 @@
 // increasing p, cut before the first p that ends the loop (p >= 2^61, or
 // above the p limit), so the loops apply results exactly as a one-p-at-a-time
 // loop would.
+//
+// Result is the loop's record of one p: it has a member `FactorCandidate c`;
+// compute(result, thread) fills the rest on pool thread number `thread`.
 #pragma once
 
 #include <algorithm>
@@ -25,8 +28,11 @@ namespace zentrova {
 
 enum class FeedEnd { kNone, kReader, kLimit, kPMax };
 
+template <typename Result>
 class CandidateFeed {
  public:
+  using Compute = std::function<void(Result&, int thread)>;
+
   // kStart: the k already done (the next candidate is above it); for a
   // reader, its first k has been read already and comes first.
   CandidateFeed(const WheelTables& tables, FermatBatchFn fermat, int fermatWidth, uint64_t twoN,
@@ -42,12 +48,11 @@ class CandidateFeed {
   }
 
   // The next batch: about perWorker candidates per worker (just the first
-  // one when onlyOne), each with compute(result) done, in increasing p.
-  // Result has a member `FactorCandidate c`. Returns why the loop must end
-  // after this batch, if it must; beyond is then the p that ended it.
-  template <typename Result>
-  FeedEnd Next(int64_t perWorker, bool onlyOne, std::vector<Result>& out,
-               const std::function<void(Result&)>& compute, uint64_t& beyond) {
+  // one when onlyOne), each with compute done, in increasing p. Returns why
+  // the loop must end after this batch, if it must; beyond is then the p
+  // that ended it.
+  FeedEnd Next(int64_t perWorker, bool onlyOne, std::vector<Result>& out, const Compute& compute,
+               uint64_t& beyond) {
     out.clear();
     const size_t workers = static_cast<size_t>(m_pool.Size());
     FeedEnd end = FeedEnd::kNone;
@@ -74,26 +79,15 @@ class CandidateFeed {
         out.emplace_back();
         out.back().c = c;
       }
-      m_pool.ParallelFor(out.size(), [&](size_t i) { compute(out[i]); });
+      m_pool.ParallelFor(out.size(), [&](size_t i, int thread) { compute(out[i], thread); });
       return end;
     }
 
-    // One cache line each at least: the workers update their own span's
-    // counters for every candidate.
-    struct alignas(128) Span {
-      std::vector<Result> results;
-      size_t used = 0;
-      FeedEnd end = FeedEnd::kNone;
-      uint64_t beyond = 0;
-    };
-    // Kept from batch to batch by the loop's thread; the workers reach it
-    // through this reference, not through their own thread_local copies.
-    thread_local std::vector<Span> kept;
-    std::vector<Span>& spans = kept;
+    std::vector<Span>& spans = m_spans;
     spans.resize(workers);
     const int64_t span = std::max<int64_t>(
         1, static_cast<int64_t>(static_cast<double>(perWorker) * m_kPerCandidate));
-    m_pool.ParallelFor(workers, [&](size_t t) {
+    m_pool.ParallelFor(workers, [&](size_t t, int thread) {
       Span& sp = spans[t];
       sp.used = 0;
       sp.end = FeedEnd::kNone;
@@ -111,7 +105,7 @@ class CandidateFeed {
         if (sp.used == sp.results.size()) sp.results.emplace_back();
         Result& r = sp.results[sp.used++];
         r.c = c;
-        compute(r);
+        compute(r, thread);
         if (onlyOne) break;
       }
     });
@@ -133,6 +127,15 @@ class CandidateFeed {
   }
 
  private:
+  // One cache line each at least: the workers update their own span's
+  // counters for every candidate.
+  struct alignas(128) Span {
+    std::vector<Result> results;  // kept from batch to batch, buffers and all
+    size_t used = 0;
+    FeedEnd end = FeedEnd::kNone;
+    uint64_t beyond = 0;
+  };
+
   FeedEnd Ending(uint64_t p) const {
     if (p >= kMaxModulus) return FeedEnd::kLimit;
     if (m_pMax != 0 && p > m_pMax) return FeedEnd::kPMax;
@@ -148,6 +151,7 @@ class CandidateFeed {
   double m_kPerCandidate = 12.0;  // k per candidate, measured as we go
   int64_t m_readerK;
   bool m_firstFromReader;
+  std::vector<Span> m_spans;
 };
 
 }  // namespace zentrova

@@ -7,15 +7,13 @@
 
 #include "files/Format.h"
 #include "math/CpuFeatures.h"
+#include "math/WheelTables.h"
+#include "sieve/Jobs.h"
 
 namespace zentrova {
 
 CGfnThread::CGfnThread(const SieveJob& job, JobSink& sink, int32_t wideMath)
-    : m_bWideMath(wideMath), m_job(job), m_sink(sink) {
-  m_job.m_tLastSave = static_cast<int64_t>(std::time(nullptr));
-  m_job.m_nTickSeen = 0;
-  if (m_job.m_nThreads < 1) m_job.m_nThreads = 1;
-}
+    : m_ctx(job, sink, wideMath != 0) {}
 
 CGfnThread::~CGfnThread() {
   RequestStop();
@@ -34,9 +32,9 @@ void CGfnThread::Run() {
   try {
     InitInstance();
   } catch (const std::bad_alloc&) {
-    Fail("Not enough memory for this job.  Thread Exit.");
+    m_ctx.Fail("Not enough memory for this job.  Thread Exit.");
   } catch (const std::exception& e) {
-    Fail(std::string("Job failed: ") + e.what());
+    m_ctx.Fail(std::string("Job failed: ") + e.what());
   }
   ExitInstance();
   m_running.store(false);
@@ -46,78 +44,52 @@ void CGfnThread::Join() {
   if (m_thread.joinable()) m_thread.join();
 }
 
-void CGfnThread::Post(std::string message) { m_sink.Post(std::move(message)); }
-
-void CGfnThread::Fail(std::string message) {
-  MarkFailed(message);
-  Post(std::move(message));
-}
-
-void CGfnThread::MarkFailed(std::string reason) {
-  if (!m_failed.exchange(true)) m_outcome.failure = std::move(reason);
-}
-
-JobOutcome CGfnThread::Outcome() const {
-  JobOutcome outcome = m_outcome;
-  if (m_failed.load()) {
-    outcome.end = JobEnd::kFailed;
-  } else if (m_bStopRequest.load(std::memory_order_relaxed) != 0) {
-    outcome.end = JobEnd::kStopped;
-  }
-  return outcome;
-}
-
 int CGfnThread::InitInstance() {
   const CpuFeatures& cpu = GetCpuFeatures();
   if (!cpu.cmov) {
-    Fail("CPUID does not support cmovzz instructions.  Thread Exit.");
+    m_ctx.Fail("CPUID does not support cmovzz instructions.  Thread Exit.");
     return 0;
   }
-  if (m_job.m_bNoSSE2 == 0) {
+  if (m_ctx.Job().m_bNoSSE2 == 0) {
     if (!cpu.sse2) {
-      Fail("SSE2 requested.  CPUID does not support SSE2 instructions.  Thread Exit.");
+      m_ctx.Fail("SSE2 requested.  CPUID does not support SSE2 instructions.  Thread Exit.");
       return 0;
     }
-    Post("SSE2 support enabled.");
+    m_ctx.Post("SSE2 support enabled.");
   }
   if (!ClaimOutputs()) return 0;
-  m_wheel = std::make_unique<WheelTables>();
+  m_ctx.SetWheel(std::make_unique<WheelTables>());
 
-  switch (m_job.m_nCommand) {
+  const int32_t command = m_ctx.Job().m_nCommand;
+  switch (command) {
     case kCmdNewSieve:
     case kCmdResumeSieve:
-      if (m_bWideMath != 0) {
-        if (m_job.m_nCommand == kCmdNewSieve) {
-          m_job.m_strPackedKDir.empty() ? NewWideSieve() : NewWideSievePacked();
-        } else {
-          m_job.m_strPackedKDir.empty() ? ResumeWideSieve() : ResumeWideSievePacked();
-        }
-      } else if (m_job.m_nCommand == kCmdNewSieve) {
-        m_job.m_strPackedKDir.empty() ? NewNormalSieve() : NewNormalSievePacked();
+      if (m_ctx.Wide()) {
+        RunWideSieveJob(m_ctx, command == kCmdResumeSieve);
       } else {
-        m_job.m_strPackedKDir.empty() ? ResumeNormalSieve() : ResumeNormalSievePacked();
+        RunNormalSieveJob(m_ctx, command == kCmdResumeSieve);
       }
       break;
     case kCmdReport:
-      ReportJob();
+      RunReportJob(m_ctx);
       break;
     case kCmdBuildFromFactors:
-      BuildFromFactors();
+      RunRebuildJob(m_ctx);
       break;
     case kCmdResumeWide:
-      Post("Resume is not supported yet.");
+      m_ctx.Post("Resume is not supported yet.");
       break;
     case kCmdBench:
-      BenchSpeeds();
+      RunBenchJob(m_ctx);
       break;
     case kCmdCreatePackedK:
-      CreatePackedKFiles();
+      RunPackedKCreateJob(m_ctx);
       break;
     case kCmdToBeFactored:
-      BuildToBeFactoredList();
+      RunToBeFactoredJob(m_ctx);
       break;
     default:
-      Fail("Invalid command parameter to sieve thread.");
+      m_ctx.Fail("Invalid command parameter to sieve thread.");
       break;
   }
   return 0;
@@ -132,26 +104,27 @@ bool CGfnThread::ClaimOutputs() {
   };
   std::vector<Named> outputs;
   std::vector<Named> inputs;
-  const bool wide = m_bWideMath != 0;
-  switch (m_job.m_nCommand) {
+  SieveJob& job = m_ctx.Job();
+  const bool wide = m_ctx.Wide();
+  switch (job.m_nCommand) {
     case kCmdNewSieve:
     case kCmdResumeSieve:
     case kCmdBuildFromFactors:
-      if (!(wide && m_job.m_nCommand == kCmdBuildFromFactors)) {
-        outputs.push_back({"factor output", &m_job.m_strFactorOut, 'f'});
+      if (!(wide && job.m_nCommand == kCmdBuildFromFactors)) {
+        outputs.push_back({"factor output", &job.m_strFactorOut, 'f'});
       }
-      outputs.push_back({"sieve output", &m_job.m_strSieveOut, 's'});
-      inputs.push_back({"factor input", &m_job.m_strFactorIn, 'f'});
-      inputs.push_back({"sieve input", &m_job.m_strSieveIn, 's'});
+      outputs.push_back({"sieve output", &job.m_strSieveOut, 's'});
+      inputs.push_back({"factor input", &job.m_strFactorIn, 'f'});
+      inputs.push_back({"sieve input", &job.m_strSieveIn, 's'});
       break;
     case kCmdReport:
-      outputs.push_back({"report", &m_job.m_strReport, 'r'});
-      inputs.push_back({"factor input", &m_job.m_strFactorIn, 'f'});
-      inputs.push_back({"proth log", &m_job.m_strProthLog, 'l'});
+      outputs.push_back({"report", &job.m_strReport, 'r'});
+      inputs.push_back({"factor input", &job.m_strFactorIn, 'f'});
+      inputs.push_back({"proth log", &job.m_strProthLog, 'l'});
       break;
     case kCmdToBeFactored:
-      outputs.push_back({"sieve output", &m_job.m_strSieveOut, 's'});
-      inputs.push_back({"sieve input", &m_job.m_strSieveIn, 's'});
+      outputs.push_back({"sieve output", &job.m_strSieveOut, 's'});
+      inputs.push_back({"sieve input", &job.m_strSieveIn, 's'});
       break;
     default:
       return true;
@@ -161,14 +134,14 @@ bool CGfnThread::ClaimOutputs() {
   for (size_t i = 0; i < outputs.size(); ++i) {
     for (size_t j = i + 1; j < outputs.size(); ++j) {
       if (SameFile(*outputs[i].name, *outputs[j].name)) {
-        Fail(StrFormat("The %s file and the %s file are the same file %s.  Nothing was run.",
+        m_ctx.Fail(StrFormat("The %s file and the %s file are the same file %s.  Nothing was run.",
                        outputs[i].role, outputs[j].role, outputs[i].name->c_str()));
         return false;
       }
     }
     for (const Named& in : inputs) {
       if (in.kind != outputs[i].kind && SameFile(*in.name, *outputs[i].name)) {
-        Fail(StrFormat("The %s file and the %s file are the same file %s.  Nothing was run.",
+        m_ctx.Fail(StrFormat("The %s file and the %s file are the same file %s.  Nothing was run.",
                        in.role, outputs[i].role, in.name->c_str()));
         return false;
       }
@@ -179,12 +152,12 @@ bool CGfnThread::ClaimOutputs() {
     auto lock = std::make_unique<OutputLock>();
     std::string error;
     if (!lock->Acquire(*out.name, error)) {
-      Fail(error + "  Nothing was run.");
+      m_ctx.Fail(error + "  Nothing was run.");
       m_locks.clear();
       return false;
     }
     if (lock->StaleRemoved() > 0) {
-      Post(StrFormat("Removed %d temporary files that an interrupted save left beside %s.",
+      m_ctx.Post(StrFormat("Removed %d temporary files that an interrupted save left beside %s.",
                      lock->StaleRemoved(), out.name->c_str()));
     }
     m_locks.push_back(std::move(lock));
@@ -194,10 +167,8 @@ bool CGfnThread::ClaimOutputs() {
 
 int CGfnThread::ExitInstance() {
   m_locks.clear();
-  Post("@");
-  m_normal = NormalSieveState{};
-  m_wide = WideSieveState{};
-  m_wheel.reset();
+  m_ctx.Post("@");
+  m_ctx.SetWheel(nullptr);
   return 0;
 }
 

@@ -16,31 +16,24 @@
 #include "files/PackedKSequence.h"
 #include "math/ModArith.h"
 #include "sieve/Config.h"
-#include "sieve/GfnThread.h"
+#include "sieve/Jobs.h"
 #include "sieve/StatusLine.h"
 
 namespace zentrova {
 
-void CGfnThread::CreatePackedKFiles() {
-  const std::string& dir = m_job.m_strPackedKDir;
-  const int ln = m_job.m_nLn;
-  const uint64_t twoN = 2 * static_cast<uint64_t>(m_job.m_nExponent);
-  const uint64_t fileBytes = m_job.m_packedKFileBytes;
-  auto log = [this](const std::string& line) { Post(line); };
-  auto fail = [this](const std::string& line) { Fail(line); };
-  const FermatBatchFn fermat = FermatBatchFor(m_job.m_isa);
-  FactorCandidateGenerator generator(
-      *m_wheel, fermat, fermat == &FermatBatchScalar ? 4 : config::kVectorFermatBatch);
-  Post(StrFormat("Starting packed file generation in directory %s.", dir.c_str()));
-  Post(StrFormat("Using exponent %d which is 2^%d.", m_job.m_nExponent, ln));
+namespace {
 
-  CPackedKDB db;
+// Opens the sequence's last file for appending, or creates its first file
+// holding the first k; false after the messages.
+bool OpenSequence(JobContext& ctx, FactorCandidateGenerator& generator, CPackedKDB& db) {
+  const SieveJob& job = ctx.Job();
+  const int ln = job.m_nLn;
   std::string error;
   std::string name;
   int last = -1;
-  if (!PreparePackedKSequence(dir, ln, last, name, log, error)) {
-    Fail(error);
-    return;
+  if (!PreparePackedKSequence(job.m_strPackedKDir, ln, last, name, ctx.PostFn(), error)) {
+    ctx.Fail(error);
+    return false;
   }
   if (last >= 0) {
     db.SetFileName(name);
@@ -48,77 +41,101 @@ void CGfnThread::CreatePackedKFiles() {
     // or more would wrap the generator's k round to 0.
     const bool inRange = db.OpenForRead(error) && CheckPackedKLastValue(db, ln, error);
     db.Close();
-    if (!inRange || !db.WriteOpenDB(fileBytes, error)) {
-      Fail(StrFormat("Sequence file %s could not be opened.", name.c_str()));
-      Fail(error);
-      return;
+    if (!inRange || !db.WriteOpenDB(job.m_packedKFileBytes, error)) {
+      ctx.Fail(StrFormat("Sequence file %s could not be opened.", name.c_str()));
+      ctx.Fail(error);
+      return false;
     }
-  } else {
-    generator.Reset(static_cast<int64_t>(twoN), 0);
-    const FactorCandidate first = generator.NextFactorCandidate();
-    name = PackedKFileName(dir, ln, 0);
-    if (first.p >= kMaxModulus ||
-        !CreatePackedKFile(db, name, static_cast<uint64_t>(first.k), fileBytes, error)) {
-      Fail(StrFormat("Sequence file %s could not be initialized.", name.c_str()));
-      Fail(error);
-      return;
-    }
+    return true;
   }
+  generator.Reset(2 * static_cast<int64_t>(job.m_nExponent), 0);
+  const FactorCandidate first = generator.NextFactorCandidate();
+  name = PackedKFileName(job.m_strPackedKDir, ln, 0);
+  if (first.p >= kMaxModulus || !CreatePackedKFile(db, name, static_cast<uint64_t>(first.k),
+                                                   job.m_packedKFileBytes, error)) {
+    ctx.Fail(StrFormat("Sequence file %s could not be initialized.", name.c_str()));
+    ctx.Fail(error);
+    return false;
+  }
+  return true;
+}
+
+// The header is published at every tick, and once a second between them.
+class HeaderClock {
+ public:
+  bool Due(JobContext& ctx, uint64_t p) {
+    bool due = false;
+    if (ctx.TakeTick()) {
+      ctx.Post(FormatStatusLine(0, p));
+      due = true;
+    }
+    if (++m_sinceClock == config::kPackClockEvery) {
+      m_sinceClock = 0;
+      due |= std::chrono::steady_clock::now() - m_last >= std::chrono::seconds(1);
+    }
+    if (due) m_last = std::chrono::steady_clock::now();
+    return due;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
+  uint32_t m_sinceClock = 0;
+};
+
+}  // namespace
+
+void RunPackedKCreateJob(JobContext& ctx) {
+  const SieveJob& job = ctx.Job();
+  const std::string& dir = job.m_strPackedKDir;
+  const int ln = job.m_nLn;
+  const FermatBatchFn fermat = FermatBatchFor(job.m_isa);
+  FactorCandidateGenerator generator(
+      ctx.Wheel(), fermat, fermat == &FermatBatchScalar ? 4 : config::kVectorFermatBatch);
+  ctx.Post(StrFormat("Starting packed file generation in directory %s.", dir.c_str()));
+  ctx.Post(StrFormat("Using exponent %d which is 2^%d.", job.m_nExponent, ln));
+  CPackedKDB db;
+  if (!OpenSequence(ctx, generator, db)) return;
   uint64_t k = 0;
   db.LastValue(k);
-  generator.Reset(static_cast<int64_t>(twoN), static_cast<int64_t>(k));
-  m_packFile.store(PackedKFileNumber(db.GetFileName()), std::memory_order_relaxed);
+  generator.Reset(2 * static_cast<int64_t>(job.m_nExponent), static_cast<int64_t>(k));
+  ctx.SetPackFile(PackedKFileNumber(db.GetFileName()));
 
-  auto lastFlush = std::chrono::steady_clock::now();
-  uint32_t sinceClock = 0;
-  while (m_bStopRequest.load(std::memory_order_relaxed) == 0) {
+  HeaderClock clock;
+  std::string error;
+  while (!ctx.StopRequested()) {
     const FactorCandidate c = generator.NextFactorCandidate();
-    if (c.p >= kMaxModulus || (m_job.m_pMax != 0 && c.p > m_job.m_pMax)) {
+    if (c.p >= kMaxModulus || (job.m_pMax != 0 && c.p > job.m_pMax)) {
       if (c.p >= kMaxModulus) {
-        Post("P value reached 62 bits, stopping program.");
+        ctx.Post("P value reached 62 bits, stopping program.");
       } else {
-        Post(StrFormat("Reached the p limit %" PRIu64 ".", m_job.m_pMax));
+        ctx.Post(StrFormat("Reached the p limit %" PRIu64 ".", job.m_pMax));
       }
       break;
     }
-    m_pLast.store(c.p, std::memory_order_relaxed);
-    const int32_t tick = m_nStatusTick.load(std::memory_order_relaxed);
-    bool flush = false;
-    if (tick != m_job.m_nTickSeen) {
-      Post(FormatStatusLine(0, c.p));
-      m_job.m_nTickSeen = tick;
-      flush = true;
-    }
-    if (++sinceClock == config::kPackClockEvery) {
-      sinceClock = 0;
-      flush |= std::chrono::steady_clock::now() - lastFlush >= std::chrono::seconds(1);
-    }
-    if (flush) {
-      lastFlush = std::chrono::steady_clock::now();
-      if (!db.FlushHeader(error)) {
-        Fail(StrFormat("Sequence file %s write error.", db.GetFileName().c_str()));
-        Fail(error);
-        return;
-      }
+    if (clock.Due(ctx, c.p) && !db.FlushHeader(error)) {
+      ctx.Fail(StrFormat("Sequence file %s write error.", db.GetFileName().c_str()));
+      ctx.Fail(error);
+      return;
     }
     if (db.WriteNew64KValue(static_cast<uint64_t>(c.k), error)) {
-      m_pCount.fetch_add(1, std::memory_order_relaxed);
+      ctx.CountP(1, c.p);
       continue;
     }
     if (error.compare(0, 19, "File write overflow") == 0) {
-      if (!RollOverPackedKFile(db, dir, ln, static_cast<uint64_t>(c.k), fileBytes, log, fail)) {
+      if (!RollOverPackedKFile(db, dir, ln, static_cast<uint64_t>(c.k), job.m_packedKFileBytes,
+                               ctx.PostFn(), ctx.FailFn())) {
         return;
       }
-      m_pCount.fetch_add(1, std::memory_order_relaxed);
-      m_packFile.store(PackedKFileNumber(db.GetFileName()), std::memory_order_relaxed);
+      ctx.CountP(1, c.p);
+      ctx.SetPackFile(PackedKFileNumber(db.GetFileName()));
       continue;
     }
-    Fail(StrFormat("Sequence file %s write error.", db.GetFileName().c_str()));
-    Fail(error);
+    ctx.Fail(StrFormat("Sequence file %s write error.", db.GetFileName().c_str()));
+    ctx.Fail(error);
     return;
   }
   db.Close();
-  Post("Packed K file generation stopped.");
+  ctx.Post("Packed K file generation stopped.");
 }
 
 }  // namespace zentrova

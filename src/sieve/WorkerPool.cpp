@@ -8,7 +8,7 @@ int HardwareThreads() {
 }
 
 WorkerPool::WorkerPool(int threads) {
-  for (int i = 1; i < threads; ++i) m_workers.emplace_back([this] { WorkerMain(); });
+  for (int i = 1; i < threads; ++i) m_workers.emplace_back([this, i] { WorkerMain(i); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -20,13 +20,13 @@ WorkerPool::~WorkerPool() {
   for (std::thread& t : m_workers) t.join();
 }
 
-void WorkerPool::Drain() {
+void WorkerPool::Drain(int thread) {
   for (size_t i = m_next.fetch_add(1); i < m_count.load(); i = m_next.fetch_add(1)) {
-    (*m_body.load())(i);
+    (*m_body.load())(i, thread);
   }
 }
 
-void WorkerPool::WorkerMain() {
+void WorkerPool::WorkerMain(int thread) {
   uint64_t seen = 0;
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
@@ -35,15 +35,15 @@ void WorkerPool::WorkerMain() {
     seen = m_generation;
     ++m_busy;
     lock.unlock();
-    Drain();
+    Drain(thread);
     lock.lock();
     if (--m_busy == 0) m_done.notify_all();
   }
 }
 
-void WorkerPool::ParallelFor(size_t count, const std::function<void(size_t)>& body) {
+void WorkerPool::ParallelFor(size_t count, const Body& body) {
   if (m_workers.empty() || count <= 1) {
-    for (size_t i = 0; i < count; ++i) body(i);
+    for (size_t i = 0; i < count; ++i) body(i, 0);
     return;
   }
   {
@@ -56,7 +56,7 @@ void WorkerPool::ParallelFor(size_t count, const std::function<void(size_t)>& bo
     ++m_generation;
   }
   m_wake.notify_all();
-  Drain();
+  Drain(0);
   std::unique_lock<std::mutex> lock(m_mutex);
   // Every index has been taken; wait for the workers still running theirs.
   m_done.wait(lock, [&] { return m_busy == 0; });

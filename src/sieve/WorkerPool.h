@@ -1,6 +1,8 @@
 // A fixed pool of threads for data-parallel loops. ParallelFor hands out the
 // indices 0 .. count-1 from an atomic counter to the pool's threads and the
 // caller, and returns when all are done. No work is stolen across calls.
+// The body also gets the number of the thread running it (0: the caller,
+// 1 .. Size()-1: the pool's), so that callers can keep per-thread buffers.
 #pragma once
 
 #include <atomic>
@@ -21,11 +23,12 @@ class WorkerPool {
   WorkerPool& operator=(const WorkerPool&) = delete;
 
   int Size() const { return static_cast<int>(m_workers.size()) + 1; }
-  void ParallelFor(size_t count, const std::function<void(size_t)>& body);
+  using Body = std::function<void(size_t index, int thread)>;
+  void ParallelFor(size_t count, const Body& body);
 
  private:
-  void WorkerMain();
-  void Drain();
+  void WorkerMain(int thread);
+  void Drain(int thread);
 
   std::vector<std::thread> m_workers;
   std::mutex m_mutex;
@@ -34,7 +37,7 @@ class WorkerPool {
   uint64_t m_generation = 0;
   bool m_quit = false;
   int m_busy = 0;
-  std::atomic<const std::function<void(size_t)>*> m_body{nullptr};
+  std::atomic<const Body*> m_body{nullptr};
   std::atomic<size_t> m_count{0};
   std::atomic<size_t> m_next{0};
 };

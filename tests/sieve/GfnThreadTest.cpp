@@ -196,7 +196,7 @@ TEST(GfnThread, OutcomeTellsDoneStoppedOrFailedAndTheBenchmarksFigures) {
     EXPECT_EQ(done.failure, "");
     EXPECT_EQ(done.benchTicksPerSecond, 1000000000);
     EXPECT_GT(done.benchTicks, 0);
-    EXPECT_EQ(done.benchPSieved, thread.PCount());
+    EXPECT_EQ(done.benchPSieved, thread.Progress().pCount);
     EXPECT_GT(done.benchPSieved, 10);
   }
   {

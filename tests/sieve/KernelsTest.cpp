@@ -231,7 +231,8 @@ void ExpectKernelsAgree(const std::vector<int32_t>& cand, int ln, uint64_t p,
                         const std::vector<uint32_t>& want) {
   for (const NamedKernel& kernel : Kernels()) {
     std::vector<uint32_t> hits = {0xdeadbeefu};
-    kernel.fn(cand.data(), cand.size(), ln, p, hits);
+    KernelScratch scratch;
+    kernel.fn(cand.data(), cand.size(), ln, p, hits, scratch);
     ASSERT_FALSE(hits.empty()) << kernel.name << ": the earlier hit was removed";
     EXPECT_EQ(hits.front(), 0xdeadbeefu) << kernel.name;
     hits.erase(hits.begin());

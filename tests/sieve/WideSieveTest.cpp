@@ -132,8 +132,9 @@ std::vector<KernelCase> Kernels() {
 std::vector<uint32_t> RunKernel(const KernelCase& kernel, uint64_t p, uint64_t a0, uint64_t n,
                                 int32_t bMax) {
   std::vector<uint32_t> roots;
-  const bool complete =
-      kernel.fn(p, a0, static_cast<int64_t>(n), bMax, roots, static_cast<size_t>(n) + 4);
+  KernelScratch scratch;
+  const bool complete = kernel.fn(p, a0, static_cast<int64_t>(n), bMax, roots,
+                                  static_cast<size_t>(n) + 4, scratch);
   EXPECT_TRUE(complete) << kernel.name << " p=" << p;
   return roots;
 }
@@ -255,7 +256,8 @@ TEST(WideKernels, AFullBufferEndsThePassWithAPrefixOfTheOrder) {
     const std::vector<uint32_t> expected =
         ExpectedSequence(p, a0, kN8k, INT32_MAX, kernel.athlonOrder);
     std::vector<uint32_t> roots;
-    EXPECT_FALSE(kernel.fn(p, a0, kN8k, INT32_MAX, roots, 100)) << kernel.name;
+    KernelScratch scratch;
+    EXPECT_FALSE(kernel.fn(p, a0, kN8k, INT32_MAX, roots, 100, scratch)) << kernel.name;
     ASSERT_LE(roots.size(), 100u) << kernel.name;
     EXPECT_TRUE(std::equal(roots.begin(), roots.end(), expected.begin())) << kernel.name;
   }

@@ -54,18 +54,19 @@ Isa BestIsa() {
 
 namespace {
 
-// The vector kernels behind the common signature: scratch and hit buffers
-// per thread, and the portable kernel for p outside their range.
+// The vector kernels behind the common signature: they work in the caller's
+// scratch, and hand a p outside their range to the portable kernel.
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
-void NormalAvx512(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits) {
-  thread_local std::vector<uint64_t> scratch;
-  thread_local std::vector<uint32_t> found;
-  scratch.resize(8 * ((n + 8) / 8));
+void NormalAvx512(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits,
+                  KernelScratch& scratch) {
+  std::vector<uint32_t>& found = scratch.found;
+  scratch.values.resize(8 * ((n + 8) / 8));
   found.resize(n + 1);
   size_t count = 0;
   if (n == 0) return;
-  if (!kernels::avx512ifma::NormalSieveRaw(cand, n, ln, p, scratch.data(), found.data(), count)) {
-    NormalSieveArray(cand, n, ln, p, hits);
+  if (!kernels::avx512ifma::NormalSieveRaw(cand, n, ln, p, scratch.values.data(), found.data(),
+                                           count)) {
+    NormalSieveArray(cand, n, ln, p, hits, scratch);
     return;
   }
   hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
@@ -73,13 +74,14 @@ void NormalAvx512(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector
 #endif
 
 #ifdef ZENTROVA_HAVE_AVX2_KERNELS
-void NormalAvx2(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits) {
-  thread_local std::vector<uint32_t> found;
+void NormalAvx2(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits,
+                KernelScratch& scratch) {
+  std::vector<uint32_t>& found = scratch.found;
   found.resize(n + 1);
   size_t count = 0;
   if (n == 0) return;
   if (!kernels::avx2::NormalSieveRaw(cand, n, ln, p, found.data(), count)) {
-    NormalSieveArray(cand, n, ln, p, hits);
+    NormalSieveArray(cand, n, ln, p, hits, scratch);
     return;
   }
   hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
@@ -100,15 +102,21 @@ NormalKernelFn NormalSieveArray_SSE2(Isa isa) {
 }
 
 bool Athlon8xCondLoopArray(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
-                           std::vector<uint32_t>& roots, size_t capacity) {
+                           std::vector<uint32_t>& roots, size_t capacity,
+                           KernelScratch& /*scratch*/) {
   return WideRootsPortable(p, a0, n, bMax, WideOrder::kAthlon, roots, capacity);
 }
 
 namespace {
 
 bool WidePortableSse(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
-                     std::vector<uint32_t>& roots, size_t capacity) {
+                     std::vector<uint32_t>& roots, size_t capacity, KernelScratch& /*scratch*/) {
   return WideRootsPortable(p, a0, n, bMax, WideOrder::kSse, roots, capacity);
+}
+
+bool WideSmallN(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<uint32_t>& roots,
+                size_t capacity, KernelScratch& /*scratch*/) {
+  return WideRootsSmallN(p, a0, n, bMax, roots, capacity);
 }
 
 #if defined(ZENTROVA_HAVE_AVX2_KERNELS) || defined(ZENTROVA_HAVE_AVX512_KERNELS)
@@ -128,14 +136,14 @@ using WideRawFn = bool (*)(uint64_t, uint64_t, int64_t, int32_t, const uint8_t*,
 // storing order) for p outside its range.
 template <WideRawFn Raw>
 bool WideVector(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<uint32_t>& roots,
-                size_t capacity) {
+                size_t capacity, KernelScratch& scratch) {
   static const SseOrders orders;
-  thread_local std::vector<uint32_t> found;
+  std::vector<uint32_t>& found = scratch.found;
   const size_t room = capacity > roots.size() ? capacity - roots.size() : 0;
   found.resize(room + 1);
   size_t count = 0;
   if (!Raw(p, a0, n, bMax, orders.first, orders.later, found.data(), room, count)) {
-    return WidePortableSse(p, a0, n, bMax, roots, capacity);
+    return WidePortableSse(p, a0, n, bMax, roots, capacity, scratch);
   }
   roots.insert(roots.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
   return roots.size() < capacity;
@@ -165,6 +173,19 @@ FermatBatchFn FermatBatchFor(Isa isa) {
   if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &kernels::avx512ifma::FermatBatch;
 #endif
   return &FermatBatchScalar;
+}
+
+WideKernelFn WideKernelFor(Isa isa, bool vector, int64_t n, const char** name) {
+  if (n < 32) {
+    *name = "WideRootsSmallN";
+    return &WideSmallN;
+  }
+  if (vector) {
+    *name = "WideSieveArray_SSE";
+    return WideSieveArray_SSE(isa);
+  }
+  *name = "Athlon8xCondLoopArray";
+  return &Athlon8xCondLoopArray;
 }
 
 }  // namespace zentrova

@@ -28,11 +28,19 @@ bool IsaAvailable(Isa isa);
 // The level kAuto resolves to here.
 Isa BestIsa();
 
-using NormalKernelFn = void (*)(const int32_t* cand, size_t n, int ln, uint64_t p,
-                                std::vector<uint32_t>& hits);
+// Buffers the vector kernels work in. The caller owns them, one per thread
+// that runs kernels, so that no kernel keeps state of its own between calls.
+struct KernelScratch {
+  std::vector<uint64_t> values;
+  std::vector<uint32_t> found;
+};
 
+using NormalKernelFn = void (*)(const int32_t* cand, size_t n, int ln, uint64_t p,
+                                std::vector<uint32_t>& hits, KernelScratch& scratch);
+
+// The portable kernel (it needs no scratch).
 void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
-                      std::vector<uint32_t>& hits);
+                      std::vector<uint32_t>& hits, KernelScratch& scratch);
 
 // The vector kernel for a level (kAuto: the best available). Falls back to
 // the portable kernel for a level the processor lacks.
@@ -46,11 +54,18 @@ FermatBatchFn FermatBatchFor(Isa isa);
 // that are at most bMax, from a primitive 2N-th root of unity a0, appended
 // to `roots`. False when more than `capacity` roots would be stored.
 using WideKernelFn = bool (*)(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
-                              std::vector<uint32_t>& roots, size_t capacity);
+                              std::vector<uint32_t>& roots, size_t capacity,
+                              KernelScratch& scratch);
 
 // The portable kernel.
 bool Athlon8xCondLoopArray(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
-                           std::vector<uint32_t>& roots, size_t capacity);
+                           std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
+
+// The kernel a wide loop runs for N, with its name for messages: below
+// N = 32 a stage of 32 exponents would overrun the N roots, so every level
+// walks them one by one; else the vector kernel of the level, or the
+// portable one when `vector` is false.
+WideKernelFn WideKernelFor(Isa isa, bool vector, int64_t n, const char** name);
 
 // The vector kernel for a level (AVX-512 IFMA for p < 2^51, AVX2 + FMA for
 // p < 2^50, else portable arithmetic), storing in its own order.

@@ -6,7 +6,7 @@
 namespace zentrova {
 
 void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
-                      std::vector<uint32_t>& hits) {
+                      std::vector<uint32_t>& hits, KernelScratch& /*scratch*/) {
   if (n == 0) return;
   const Montgomery64 mont(p);
   const uint64_t target = mont.MinusOneTarget(ln);

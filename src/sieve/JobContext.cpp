@@ -1,0 +1,59 @@
+#include "sieve/JobContext.h"
+
+#include <ctime>
+
+namespace zentrova {
+
+JobContext::JobContext(const SieveJob& job, JobSink& sink, bool wide)
+    : m_job(job), m_sink(sink), m_wide(wide) {
+  m_job.m_tLastSave = static_cast<int64_t>(std::time(nullptr));
+  m_job.m_nTickSeen = 0;
+  if (m_job.m_nThreads < 1) m_job.m_nThreads = 1;
+}
+
+void JobContext::Fail(std::string message) {
+  MarkFailed(message);
+  Post(std::move(message));
+}
+
+void JobContext::MarkFailed(std::string reason) {
+  if (!m_failed.exchange(true)) m_outcome.failure = std::move(reason);
+}
+
+bool JobContext::TakeTick() {
+  const int32_t tick = m_tick.load(std::memory_order_relaxed);
+  if (tick == m_job.m_nTickSeen) return false;
+  m_job.m_nTickSeen = tick;
+  return true;
+}
+
+bool JobContext::TakeSaveTime() {
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  if (now - m_job.m_tLastSave < m_job.m_nSaveSeconds) return false;
+  m_job.m_tLastSave = now;
+  return true;
+}
+
+JobProgress JobContext::Progress() const {
+  return JobProgress{m_pCount.load(std::memory_order_relaxed),
+                     m_pLast.load(std::memory_order_relaxed),
+                     m_packFile.load(std::memory_order_relaxed)};
+}
+
+void JobContext::SetBenchFigures(int64_t ticks, int64_t ticksPerSecond, int64_t pSieved) {
+  m_outcome.benchTicks = ticks;
+  m_outcome.benchTicksPerSecond = ticksPerSecond;
+  m_outcome.benchPSieved = pSieved;
+}
+
+JobOutcome JobContext::Outcome() const {
+  JobOutcome outcome = m_outcome;
+  if (m_failed.load()) {
+    outcome.end = JobEnd::kFailed;
+  } else if (StopRequested()) {
+    outcome.end = JobEnd::kStopped;
+  }
+  return outcome;
+}
+
+}  // namespace zentrova

@@ -1,0 +1,86 @@
+// What every job works with: its record, the sink its messages go to, the
+// front end's two signals (stop, tick), the progress counters the front end
+// samples, and the outcome. One context per CGfnThread; the job classes get
+// it by reference and keep their own state.
+//
+// The front end's thread calls only RequestStop, Tick, Progress, Failed and
+// Outcome (after the job ended); everything else runs on the job's thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "files/CandidateFiles.h"
+#include "math/WheelTables.h"
+#include "sieve/JobOutcome.h"
+#include "sieve/JobSink.h"
+#include "sieve/SieveJob.h"
+
+namespace zentrova {
+
+// What the front end samples while a job runs.
+struct JobProgress {
+  int64_t pCount = 0;  // candidates p sieved so far
+  uint64_t pLast = 0;  // the last of them
+  int packFile = -1;   // the number of the packed K file being written
+};
+
+class JobContext {
+ public:
+  JobContext(const SieveJob& job, JobSink& sink, bool wide);
+
+  SieveJob& Job() { return m_job; }
+  const SieveJob& Job() const { return m_job; }
+  bool Wide() const { return m_wide; }
+  // The wheel of small primes, made before a job runs and dropped after.
+  const WheelTables& Wheel() const { return *m_wheel; }
+  void SetWheel(std::unique_ptr<WheelTables> wheel) { m_wheel = std::move(wheel); }
+
+  void Post(std::string message) { m_sink.Post(std::move(message)); }
+  // Posts the message and marks the job failed, with the message as the
+  // reason when it is the first failure.
+  void Fail(std::string message);
+  // Marks the job failed without posting (its lines are already posted).
+  void MarkFailed(std::string reason);
+  // Post and Fail as callbacks, for the file functions.
+  LogFn PostFn() { return [this](const std::string& line) { Post(line); }; }
+  LogFn FailFn() { return [this](const std::string& line) { Fail(line); }; }
+
+  void RequestStop() { m_stop.store(1, std::memory_order_relaxed); }
+  bool StopRequested() const { return m_stop.load(std::memory_order_relaxed) != 0; }
+  void Tick() { m_tick.fetch_add(1, std::memory_order_relaxed); }
+  // True once for every tick the front end gave since the last call.
+  bool TakeTick();
+  // True, and the clock reset, when the save interval has passed.
+  bool TakeSaveTime();
+
+  void CountP(int64_t count, uint64_t last) {
+    m_pCount.fetch_add(count, std::memory_order_relaxed);
+    m_pLast.store(last, std::memory_order_relaxed);
+  }
+  void SetPackFile(int number) { m_packFile.store(number, std::memory_order_relaxed); }
+  JobProgress Progress() const;
+
+  bool Failed() const { return m_failed.load(); }
+  // The benchmark's figures, for the outcome.
+  void SetBenchFigures(int64_t ticks, int64_t ticksPerSecond, int64_t pSieved);
+  JobOutcome Outcome() const;
+
+ private:
+  SieveJob m_job;
+  JobSink& m_sink;
+  bool m_wide;
+  std::unique_ptr<WheelTables> m_wheel;
+
+  std::atomic<int32_t> m_stop{0};
+  std::atomic<int32_t> m_tick{0};
+  std::atomic<int64_t> m_pCount{0};
+  std::atomic<uint64_t> m_pLast{0};
+  std::atomic<int> m_packFile{-1};
+  std::atomic<bool> m_failed{false};
+  JobOutcome m_outcome;  // written by the job's thread only
+};
+
+}  // namespace zentrova

@@ -1,0 +1,136 @@
+// The rebuild job: the candidate file (and, in normal mode, a sorted factor
+// file) rebuilt from a factor file of either format, verifying every factor
+// it uses. Bases read from the file are checked against the range before they
+// index anything, and numbers too large for 32 bits name no base of the
+// range. Every output replaces its target only when complete.
+#include <cinttypes>
+
+#include <string>
+#include <vector>
+
+#include "files/Format.h"
+#include "files/NumberParse.h"
+#include "files/TextFile.h"
+#include "math/ModArith.h"
+#include "sieve/BitOps.h"
+#include "sieve/Jobs.h"
+#include "sieve/StatusLine.h"
+
+namespace zentrova {
+
+namespace {
+
+// What one line of a factor file of either format holds.
+enum class FactorLineKind { kOther, kHeader, kFactor };
+
+// "Zentrova for k^<N>+1 ..." (the wide file's first line): kHeader with its
+// exponent; "1*<b>^<N> + 1 factor : <p>" or "<b>^<N>+1 has factor <p>":
+// kFactor with b and p. A "factor : " line without its "1*" still sets p.
+FactorLineKind ParseEitherFactorLine(const std::string& line, int32_t& exponent, int64_t& b,
+                                     int64_t& p) {
+  if (line.find("Zentrova for k^") != std::string::npos) {
+    exponent = ParseInt32At(line, line.find("k^") + 2);
+    return FactorLineKind::kHeader;
+  }
+  size_t pos = line.find("factor : ");
+  if (pos != std::string::npos && pos >= 1) {
+    p = ParseInt64At(line, pos + 9);
+    const size_t one = line.find("1*");
+    if (one == std::string::npos) return FactorLineKind::kOther;
+    b = ParseInt64At(line, one + 2);
+    return FactorLineKind::kFactor;
+  }
+  if ((pos = line.find("has factor ")) != std::string::npos && pos >= 1) {
+    p = ParseInt64At(line, pos + 11);
+    b = ParseInt64At(line, 0);
+    return FactorLineKind::kFactor;
+  }
+  return FactorLineKind::kOther;
+}
+
+}  // namespace
+
+void RunRebuildJob(JobContext& ctx) {
+  const SieveJob& job = ctx.Job();
+  const bool wide = ctx.Wide();
+  const int32_t bMin = job.m_nBMin;
+  const int32_t bMax = job.m_nBMax;
+  const int32_t n = job.m_nExponent;
+  const int32_t ln = job.m_nLn;
+
+  // Bases below 0 have no bit; the walk starts at the first base of b Min's
+  // parity that has one.
+  std::vector<uint32_t> bitmap(BitmapWords(bMax), 0);
+  int64_t left = 0;
+  for (int64_t b = bMin >= 0 ? bMin : (bMin & 1); b <= bMax; b += 2) {
+    if (!SetBitTest(static_cast<int32_t>(b), bitmap.data())) ++left;
+  }
+  std::vector<FactorRecord> factors;
+
+  const std::string& factorIn = job.m_strFactorIn;
+  ctx.Post(StrFormat("Generating output files using factor input file %s.", factorIn.c_str()));
+  CTextFile file(factorIn);
+  if (!file.OpenRead()) {
+    ctx.Fail(StrFormat("Unable to open input factor file %s.", factorIn.c_str()));
+    return;
+  }
+  ctx.Post(StrFormat("Processing input factor file %s.", factorIn.c_str()));
+
+  int64_t p = 0;
+  bool failed = false;
+  std::string line;
+  while (file.ReadLine(line) && !line.empty()) {
+    const int64_t pBefore = p;
+    int32_t e = 0;
+    int64_t b = 0;
+    const FactorLineKind kind = ParseEitherFactorLine(line, e, b, p);
+    if (kind == FactorLineKind::kHeader && e != n) {
+      ctx.Fail(StrFormat("Input exponent %d does not match programmed exponent %d.", e, n));
+      failed = true;
+      break;
+    }
+    if (kind != FactorLineKind::kFactor) continue;
+    if (b < bMin || b > bMax || b < 0) continue;
+
+    const auto base = static_cast<int32_t>(b);
+    if (!VerifyFactor(ln, static_cast<uint64_t>(base), static_cast<uint64_t>(p))) {
+      if (line.back() != '\n') {
+        // The last line, cut short by a crash or a full disk: the base
+        // stays a candidate, which costs a test but loses nothing.
+        ctx.Post(StrFormat("The last line of %s is cut short and was skipped.", factorIn.c_str()));
+        p = pBefore;
+        break;
+      }
+      ctx.Fail(StrFormat("Factor file %" PRId64 " does not divide %d*2^%d+1.", p, base, ln));
+      failed = true;
+      break;
+    }
+    if (!IsProperFactor(ln, static_cast<uint64_t>(base), static_cast<uint64_t>(p))) {
+      ctx.Post(StrFormat("%" PRId64 " is %d^%d+1 itself, not a proper factor; the base stays a "
+                         "candidate.",
+                         p, base, n));
+      continue;
+    }
+    if (ClearBitTest(base, bitmap.data())) {
+      --left;
+      if (!wide) factors.push_back(FactorRecord{base, static_cast<uint64_t>(p)});
+    }
+    if (ctx.StopRequested()) break;
+    if (ctx.TakeTick()) {
+      ctx.Post(FormatStatusLine(static_cast<int32_t>(left), static_cast<uint64_t>(p)));
+    }
+  }
+  file.Close();
+  ctx.Post("Stop request received.");
+  if (failed) return;
+
+  const SieveRange range{bMin, bMax, n, ln, static_cast<uint64_t>(p)};
+  if (!wide && !WriteFactorFile(factors, range, job.m_strFactorOut, ctx.PostFn())) {
+    ctx.MarkFailed("The factor file could not be written.");
+  }
+  if (!WriteCandidateBitmap(bitmap, left, range, job.m_strSieveOut, ctx.PostFn())) {
+    ctx.MarkFailed("The candidate file could not be written.");
+  }
+}
+
+}  // namespace zentrova

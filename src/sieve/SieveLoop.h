@@ -1,0 +1,30 @@
+// What the normal and the wide loop share: the choice of the candidate
+// generator's Fermat test, the status-and-save step between batches and the
+// messages that end a loop.
+#pragma once
+
+#include <cstdint>
+
+#include "sieve/CandidateFeed.h"
+#include "sieve/JobContext.h"
+#include "sieve/kernels/Dispatch.h"
+
+namespace zentrova {
+
+struct FermatChoice {
+  FermatBatchFn test;
+  int width;  // lanes per generator round
+};
+// The vector test of the job's instruction set, or the portable one when the
+// job asks for portable kernels only.
+FermatChoice ChooseFermat(const SieveJob& job);
+
+// At a status tick: posts the statistics line and says whether the periodic
+// save is due (the save clock is then reset).
+bool StatusAndSaveDue(JobContext& ctx, int64_t left, uint64_t pCur);
+
+// The line saying why the feed ended the loop (2^61, or the p limit), then
+// "Stop request received.", which every loop posts last.
+void PostLoopEnd(JobContext& ctx, FeedEnd end, uint64_t beyond, uint64_t pCur);
+
+}  // namespace zentrova

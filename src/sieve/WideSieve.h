@@ -1,0 +1,73 @@
+// The wide-range loop: for each factor candidate p, construct the N roots of
+// x^N == -1 (mod p) from a primitive 2N-th root of unity a0 and strike the
+// even bases among them (and their multiples r + jp) that are still in the
+// candidate bitmap. The cost per p is about N/2 modular multiplications,
+// whatever the width of the range.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "files/TextFile.h"
+#include "math/FactorCandidates.h"
+#include "sieve/CandidateSource.h"
+#include "sieve/JobContext.h"
+#include "sieve/kernels/Dispatch.h"
+
+namespace zentrova {
+
+// The sieve state of the wide loop.
+struct WideSieveState {
+  std::vector<uint32_t> m_bitmap;  // bit b set: b is still a candidate
+  int64_t m_left = 0;              // b's left
+  int64_t m_kCur = 0;
+  uint64_t m_pCur = 0;
+};
+
+class WideSieveLoop {
+ public:
+  explicit WideSieveLoop(JobContext& ctx) : m_ctx(ctx) {}
+
+  WideSieveState& State() { return m_state; }
+  // Every base of the job's range of b Min's parity, from k = 0.
+  void SetUpNew();
+  // Runs until the feed ends, a stop is requested or a root fails its check,
+  // appending factor lines batch by batch and saving the candidate file
+  // periodically and at the end. k come from the reader when one is given.
+  void Run(CandidateSource* reader);
+  // Writes the candidate file at the current depth.
+  bool SaveCandidates();
+
+ private:
+  enum class RootKind { kComposite, kInvalid, kRoots };
+  struct Result {
+    FactorCandidate c;
+    RootKind kind = RootKind::kComposite;
+    std::vector<uint32_t> roots;
+    bool overflow = false;
+  };
+  // Opens the factor file for appending (a resume) or anew, with its first
+  // line; false after the messages.
+  bool OpenFactorFile(CTextFile& file);
+  // a0 and the roots of one p (on a worker).
+  void Compute(Result& r, KernelScratch& scratch) const;
+  // Verifies and applies the roots of one p; false when a root fails.
+  bool ApplyRoots(const Result& r);
+  // Clears b's bit and queues its factor line, if b was still a candidate.
+  void Strike(int64_t b, uint64_t p);
+  // Applies a batch in increasing p; false when the loop must stop.
+  bool ApplyBatch(const std::vector<Result>& batch);
+
+  JobContext& m_ctx;
+  WideSieveState m_state;
+  WideKernelFn m_kernel = nullptr;
+  const char* m_kernelName = "";
+  size_t m_capacity = 0;  // roots one p may store
+  // The factor lines of a batch, written in one call, which a kill cannot
+  // split: after a kill the file ends with a whole line.
+  std::string m_lines;
+};
+
+}  // namespace zentrova
