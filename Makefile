@@ -31,7 +31,7 @@ test: build
 # The tests under AddressSanitizer + UndefinedBehaviorSanitizer, and the
 # threaded jobs under ThreadSanitizer (CI runs both after `make test`).
 SANITIZE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENTROVA_BENCH=OFF $(CMAKE_FLAGS)
-THREADED_TESTS = (NormalJobs|WideJobs|PackedSieve|GfnThread|ResumeInPlace)\.
+THREADED_TESTS = (NormalJobs|WideJobs|PackedSieve|GfnThread|ResumeInPlace|WorkerPool)\.
 
 test-asan: deps
 	cmake -S . -B build-asan $(SANITIZE_FLAGS) -DZENTROVA_SANITIZE=address,undefined

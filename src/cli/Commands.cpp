@@ -134,17 +134,10 @@ bool ParsePValue(const std::string& text, uint64_t& value) {
 }
 
 int RunNew(const SieveOptions& o) {
-  FormParams form;
-  form.jobChoice = 0;
-  form.factorOut = o.factorsOut;
-  form.sieveOut = o.sieveOut;
-  form.exponent = o.exponent;
-  form.bMin = o.bMin;
-  form.bMax = o.bMax;
+  FormParams form = FormFor(kChoiceNewSieve, o);
   form.saveMinutes = o.saveMinutes;
   form.packedKDir = o.packedDir;
   form.packedKExponent = o.exponent;  // the sequence of this exponent is used
-  form.wideMath = o.wide ? 1 : 0;
   SieveJob job;
   if (!CommonOptions(o, job)) return kExitUsage;
   if (job.m_pMax != 0 && job.m_pMin > job.m_pMax) {
@@ -153,27 +146,15 @@ int RunNew(const SieveOptions& o) {
   }
   CliHost host(o.force);
   if (!RunStartChecks(form, host)) return kExitUsage;
-  job.m_nCommand = kCmdNewSieve;
-  job.m_strFactorOut = form.factorOut;
-  job.m_strSieveOut = form.sieveOut;
-  job.m_nBMin = form.bMin;
-  job.m_nBMax = form.bMax;
-  job.m_nExponent = form.exponent;
-  job.m_nLn = form.ln;
+  HandOver(form, job);
   return RunJob(job, form.wideMath);
 }
 
 int RunResume(const SieveOptions& o) {
-  FormParams form;
-  form.jobChoice = 1;
-  form.factorIn = o.factorsIn;
-  form.factorOut = o.factorsOut;
-  form.sieveIn = o.sieveIn;
-  form.sieveOut = o.sieveOut;
+  FormParams form = FormFor(kChoiceResumeSieve, o);
   form.saveMinutes = o.saveMinutes;
   form.packedKDir = o.packedDir;
   form.packedKExponent = o.exponent;
-  form.wideMath = o.wide ? 1 : 0;
   if (!o.pMin.empty()) {
     Usage("--p-min applies to a new sieve only; a resumed sieve continues from its files.");
     return kExitUsage;
@@ -182,14 +163,7 @@ int RunResume(const SieveOptions& o) {
   if (!CommonOptions(o, job)) return kExitUsage;
   CliHost host(o.force);
   if (!RunStartChecks(form, host)) return kExitUsage;
-  job.m_nCommand = kCmdResumeSieve;
-  // With packed K files, an exponent given on the command line names the
-  // sequence (and must match the files'); without one the files' is used.
-  job.m_nExponent = form.exponent;
-  job.m_strFactorIn = form.factorIn;
-  job.m_strFactorOut = form.factorOut;
-  job.m_strSieveIn = form.sieveIn;
-  job.m_strSieveOut = form.sieveOut;
+  HandOver(form, job);
   return RunJob(job, form.wideMath);
 }
 

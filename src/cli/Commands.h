@@ -6,26 +6,22 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/RunJob.h"
+
 namespace zentrova::cli {
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitJobFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-struct SieveOptions {
-  int32_t exponent = 0;
-  int32_t bMin = 0;
-  int32_t bMax = 0;
-  std::string factorsIn, factorsOut, sieveIn, sieveOut;
+struct SieveOptions : FileOptions {
   int32_t saveMinutes = 60;
   bool noSimd = false;
   std::string pMin, pMax;  // as typed; parsed by ParsePValue
   int32_t threads = 0;     // 0: all hardware threads
   std::string isa = "auto";
-  bool force = false;
   std::string packedDir;  // read k from this packed K sequence
   bool compare = false;   // bench: every kernel and thread count
-  bool wide = false;      // wide-range math
   std::string fileBytes;  // pack: bytes per file as typed; empty for the usual size
 };
 

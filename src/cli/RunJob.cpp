@@ -18,7 +18,9 @@ namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
 
-extern "C" void OnSignal(int signal) { g_signal = signal; }
+extern "C" void OnSignal(int signal) {
+  g_signal = signal;
+}
 
 }  // namespace
 
@@ -35,19 +37,24 @@ bool CliHost::AskYesNo(const std::string& text, const std::string& caption, Ques
   if (kind == Question::kGoOn) {
     std::string shown;
     for (char c : text) {
-      if (c == '\n') shown.push_back(' ');
-      else if (c != '\r') shown.push_back(c);
+      if (c == '\n')
+        shown.push_back(' ');
+      else if (c != '\r')
+        shown.push_back(c);
     }
     std::fprintf(stderr, "zentrova: note: %s Continuing.\n", shown.c_str());
     return true;
   }
   if (!m_force) {
-    Usage(StrFormat("Output File %s already exists; add --force to overwrite it.", caption.c_str()));
+    Usage(
+        StrFormat("Output File %s already exists; add --force to overwrite it.", caption.c_str()));
   }
   return m_force;
 }
 
-bool CliHost::FileExists(const std::string& path) { return CTextFile::FileExists(path); }
+bool CliHost::FileExists(const std::string& path) {
+  return CTextFile::FileExists(path);
+}
 
 bool CliHost::CreateFile(const std::string& path) {
   const bool existed = CTextFile::FileExists(path);
@@ -58,9 +65,24 @@ bool CliHost::CreateFile(const std::string& path) {
   return true;
 }
 
+FormParams FormFor(int32_t jobChoice, const FileOptions& options) {
+  FormParams form;
+  form.jobChoice = jobChoice;
+  form.factorIn = options.factorsIn;
+  form.factorOut = options.factorsOut;
+  form.sieveIn = options.sieveIn;
+  form.sieveOut = options.sieveOut;
+  form.exponent = options.exponent;
+  form.bMin = options.bMin;
+  form.bMax = options.bMax;
+  form.wideMath = options.wide ? 1 : 0;
+  return form;
+}
+
 int RunJob(const SieveJob& job, int32_t wideMath) {
   ConsoleSink sink(stdout, stderr, job.m_pMax);
-  if (job.m_nCommand == kCmdCreatePackedK) sink.SetPackMode(2 * static_cast<uint64_t>(job.m_nExponent));
+  if (job.m_nCommand == kCmdCreatePackedK)
+    sink.SetPackMode(2 * static_cast<uint64_t>(job.m_nExponent));
   CGfnThread thread(job, sink, wideMath);
   // A signal that came while the program started up (InstallStopSignals)
   // stops the job as soon as it runs.
@@ -79,9 +101,9 @@ int RunJob(const SieveJob& job, int32_t wideMath) {
       nextTick += std::chrono::seconds(5);
       const JobProgress progress = thread.Progress();
       const int file = progress.packFile;
-      sink.Sample(StatusSample{progress.pCount, progress.pLast,
-                               file < 0 ? std::string()
-                                        : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file)});
+      sink.Sample(StatusSample{
+          progress.pCount, progress.pLast,
+          file < 0 ? std::string() : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file)});
       thread.Tick();
     }
   }

@@ -13,6 +13,19 @@ namespace zentrova::cli {
 // "zentrova: <text>" and the --help hint, on stderr.
 void Usage(const std::string& text);
 
+// The options that name files and the range, shared by every job subcommand.
+struct FileOptions {
+  std::string factorsIn, factorsOut, sieveIn, sieveOut;
+  int32_t exponent = 0;
+  int32_t bMin = 0;
+  int32_t bMax = 0;
+  bool wide = false;
+  bool force = false;
+};
+
+// The form as the options fill it, for a job choice.
+FormParams FormFor(int32_t jobChoice, const FileOptions& options);
+
 // The form's questions, answered from the command line: an existing output is
 // replaced only with --force (and only when the new file is complete: nothing
 // is deleted up front); the form's questions and warnings are printed as

@@ -13,10 +13,6 @@ namespace zentrova::cli {
 
 namespace {
 
-// The form's choices for these jobs.
-constexpr int32_t kChoiceReport = 2;
-constexpr int32_t kChoiceBuildFromFactors = 3;
-
 void AddForce(CLI::App* cmd, SideOptions& o) {
   cmd->add_flag("--force", o.force,
                 "Replace existing output files (only once the new ones are complete)");
@@ -82,42 +78,22 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
 }
 
 int RunReport(const SideOptions& o) {
-  FormParams form;
-  form.jobChoice = kChoiceReport;
-  form.factorIn = o.factorsIn;
+  FormParams form = FormFor(kChoiceReport, o);
   form.prothLog = o.prothLog;
   form.report = o.report;
   CliHost host(o.force);
   if (!RunStartChecks(form, host)) return kExitUsage;
   SieveJob job;
-  job.m_nCommand = kCmdReport;
-  job.m_strFactorIn = form.factorIn;
-  job.m_strProthLog = form.prothLog;
-  job.m_strReport = form.report;
+  HandOver(form, job);
   return RunJob(job);
 }
 
 int RunRebuild(const SideOptions& o) {
-  FormParams form;
-  form.jobChoice = kChoiceBuildFromFactors;
-  form.factorIn = o.factorsIn;
-  form.factorOut = o.factorsOut;
-  form.sieveOut = o.sieveOut;
-  form.exponent = o.exponent;
-  form.bMin = o.bMin;
-  form.bMax = o.bMax;
-  form.wideMath = o.wide ? 1 : 0;
+  FormParams form = FormFor(kChoiceBuildFromFactors, o);
   CliHost host(o.force);
   if (!RunStartChecks(form, host)) return kExitUsage;
   SieveJob job;
-  job.m_nCommand = kCmdBuildFromFactors;
-  job.m_strFactorIn = form.factorIn;
-  job.m_strFactorOut = form.factorOut;
-  job.m_strSieveOut = form.sieveOut;
-  job.m_nExponent = form.exponent;
-  job.m_nLn = form.ln;
-  job.m_nBMin = form.bMin;
-  job.m_nBMax = form.bMax;
+  HandOver(form, job);
   return RunJob(job, form.wideMath);
 }
 

@@ -10,19 +10,16 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/RunJob.h"
+
 namespace CLI {
 class App;
 }  // namespace CLI
 
 namespace zentrova::cli {
 
-struct SideOptions {
-  std::string factorsIn, factorsOut, sieveIn, sieveOut, prothLog, report;
-  int32_t exponent = 0;
-  int32_t bMin = 0;
-  int32_t bMax = 0;
-  bool wide = false;
-  bool force = false;
+struct SideOptions : FileOptions {
+  std::string prothLog, report;
 };
 
 struct SideCommands {

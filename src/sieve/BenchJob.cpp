@@ -3,9 +3,8 @@
 // with a steady nanosecond clock, then every factor found verified again.
 // No text file is read or written; with a packed K folder the k values come
 // from its sequence, as in a real run.
-#include <cinttypes>
-
 #include <chrono>
+#include <cinttypes>
 #include <memory>
 
 #include "files/Format.h"

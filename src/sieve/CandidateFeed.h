@@ -37,12 +37,17 @@ class CandidateFeed {
   // reader, its first k has been read already and comes first.
   CandidateFeed(const WheelTables& tables, FermatBatchFn fermat, int fermatWidth, uint64_t twoN,
                 uint64_t pMax, CandidateSource* reader, int64_t kStart, WorkerPool& pool)
-      : m_twoN(twoN), m_pMax(pMax), m_reader(reader), m_pool(pool), m_kExamined(kStart),
-        m_readerK(kStart), m_firstFromReader(reader != nullptr) {
+      : m_twoN(twoN),
+        m_pMax(pMax),
+        m_reader(reader),
+        m_pool(pool),
+        m_kExamined(kStart),
+        m_readerK(kStart),
+        m_firstFromReader(reader != nullptr) {
     if (reader == nullptr) {
       for (int t = 0; t < pool.Size(); ++t) {
-        m_generators.push_back(std::make_unique<FactorCandidateGenerator>(tables, fermat,
-                                                                          fermatWidth));
+        m_generators.push_back(
+            std::make_unique<FactorCandidateGenerator>(tables, fermat, fermatWidth));
       }
     }
   }
@@ -120,8 +125,8 @@ class CandidateFeed {
     }
     m_kExamined += span * static_cast<int64_t>(workers);
     if (out.size() > 8) {
-      m_kPerCandidate =
-          static_cast<double>(span * static_cast<int64_t>(workers)) / static_cast<double>(out.size());
+      m_kPerCandidate = static_cast<double>(span * static_cast<int64_t>(workers)) /
+                        static_cast<double>(out.size());
     }
     return end;
   }
@@ -147,7 +152,7 @@ class CandidateFeed {
   CandidateSource* m_reader;
   WorkerPool& m_pool;
   std::vector<std::unique_ptr<FactorCandidateGenerator>> m_generators;
-  int64_t m_kExamined;           // every k up to here has been looked at
+  int64_t m_kExamined;            // every k up to here has been looked at
   double m_kPerCandidate = 12.0;  // k per candidate, measured as we go
   int64_t m_readerK;
   bool m_firstFromReader;

@@ -135,14 +135,14 @@ bool CGfnThread::ClaimOutputs() {
     for (size_t j = i + 1; j < outputs.size(); ++j) {
       if (SameFile(*outputs[i].name, *outputs[j].name)) {
         m_ctx.Fail(StrFormat("The %s file and the %s file are the same file %s.  Nothing was run.",
-                       outputs[i].role, outputs[j].role, outputs[i].name->c_str()));
+                             outputs[i].role, outputs[j].role, outputs[i].name->c_str()));
         return false;
       }
     }
     for (const Named& in : inputs) {
       if (in.kind != outputs[i].kind && SameFile(*in.name, *outputs[i].name)) {
         m_ctx.Fail(StrFormat("The %s file and the %s file are the same file %s.  Nothing was run.",
-                       in.role, outputs[i].role, in.name->c_str()));
+                             in.role, outputs[i].role, in.name->c_str()));
         return false;
       }
     }
@@ -158,7 +158,7 @@ bool CGfnThread::ClaimOutputs() {
     }
     if (lock->StaleRemoved() > 0) {
       m_ctx.Post(StrFormat("Removed %d temporary files that an interrupted save left beside %s.",
-                     lock->StaleRemoved(), out.name->c_str()));
+                           lock->StaleRemoved(), out.name->c_str()));
     }
     m_locks.push_back(std::move(lock));
   }

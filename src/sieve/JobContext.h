@@ -45,8 +45,12 @@ class JobContext {
   // Marks the job failed without posting (its lines are already posted).
   void MarkFailed(std::string reason);
   // Post and Fail as callbacks, for the file functions.
-  LogFn PostFn() { return [this](const std::string& line) { Post(line); }; }
-  LogFn FailFn() { return [this](const std::string& line) { Fail(line); }; }
+  LogFn PostFn() {
+    return [this](const std::string& line) { Post(line); };
+  }
+  LogFn FailFn() {
+    return [this](const std::string& line) { Fail(line); };
+  }
 
   void RequestStop() { m_stop.store(1, std::memory_order_relaxed); }
   bool StopRequested() const { return m_stop.load(std::memory_order_relaxed) != 0; }

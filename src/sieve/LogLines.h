@@ -13,7 +13,9 @@ namespace zentrova {
 // What every tester writes on the line of a composite result.
 inline constexpr std::string_view kComposite = "omposite";
 
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // The first position of the run of digits that ends right before `caret`
 // (`caret` itself when the character before it is no digit).

@@ -17,7 +17,8 @@ void FillRange(JobContext& ctx, NormalSieveLoop& loop) {
   const SieveJob& job = ctx.Job();
   loop.Allocate();
   NormalSieveState& s = loop.State();
-  for (int64_t b = job.m_nBMin; b <= job.m_nBMax; b += 2) s.m_cand.push_back(static_cast<int32_t>(b));
+  for (int64_t b = job.m_nBMin; b <= job.m_nBMax; b += 2)
+    s.m_cand.push_back(static_cast<int32_t>(b));
   s.m_N = job.m_nExponent;
   s.m_pCur = 0;
 }

@@ -5,11 +5,10 @@
 // the range, have b Min's parity and appear once over both files. A file that
 // breaks this is refused with a line naming the file, the line and the base,
 // and nothing is written.
-#include <cinttypes>
-#include <cstring>
-
 #include <algorithm>
+#include <cinttypes>
 #include <cstdint>
+#include <cstring>
 
 #include "files/Format.h"
 #include "files/TextFile.h"
@@ -34,8 +33,8 @@ struct ResumeInputs {
   std::vector<FactorRecord> factors;
   std::vector<LoadedBase> factorBases;  // one per factor, same order
   std::vector<LoadedBase> candBases;
-  int unreadLines = 0;                  // candidate lines that hold no base
-  int64_t candDepth = -1;               // the candidate file's depth, with a factor file
+  int unreadLines = 0;     // candidate lines that hold no base
+  int64_t candDepth = -1;  // the candidate file's depth, with a factor file
   int32_t bMin = 0, bMax = 0, exponent = 0, ln = 0;
   int64_t pReached = 0;
 };
@@ -56,9 +55,10 @@ class BaseCheck {
   // checked; nullptr after the message when one fails.
   uint8_t* Slot(const LoadedBase& base) {
     if (base.exponent != 0 && base.exponent != m_in.exponent) {
-      m_fail(StrFormat("%s line %d: exponent %d does not match the exponent %d of the files.  "
-                       "Nothing was sieved.",
-                       base.file->c_str(), base.line, base.exponent, m_in.exponent));
+      m_fail(
+          StrFormat("%s line %d: exponent %d does not match the exponent %d of the files.  "
+                    "Nothing was sieved.",
+                    base.file->c_str(), base.line, base.exponent, m_in.exponent));
       return nullptr;
     }
     if (base.b < m_in.bMin || base.b > m_in.bMax) {
@@ -67,9 +67,10 @@ class BaseCheck {
       return nullptr;
     }
     if (((base.b - m_in.bMin) & 1) != 0) {
-      m_fail(StrFormat("%s line %d: base %d does not have the parity of b Min %d.  Nothing was "
-                       "sieved.",
-                       base.file->c_str(), base.line, base.b, m_in.bMin));
+      m_fail(
+          StrFormat("%s line %d: base %d does not have the parity of b Min %d.  Nothing was "
+                    "sieved.",
+                    base.file->c_str(), base.line, base.b, m_in.bMin));
       return nullptr;
     }
     return &m_seen[static_cast<size_t>((static_cast<int64_t>(base.b) - m_in.bMin) / 2)];
@@ -145,9 +146,10 @@ bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, int64_t& pR
   const bool withFactors = !in.factorIn->empty();
   if (in.candBases.empty() && in.factorBases.empty()) return true;
   if (in.bMin <= 0 || in.bMax < in.bMin) {
-    fail(StrFormat("The input files give no valid b range (b Min %d, b Max %d).  Nothing was "
-                   "sieved.",
-                   in.bMin, in.bMax));
+    fail(
+        StrFormat("The input files give no valid b range (b Min %d, b Max %d).  Nothing was "
+                  "sieved.",
+                  in.bMin, in.bMax));
     return false;
   }
   const bool deeperFactors = withFactors && in.candDepth >= 0 && in.candDepth < in.pReached;
@@ -159,9 +161,10 @@ bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, int64_t& pR
     const auto missing = std::find(seen.begin(), seen.end(), uint8_t{0});
     if (missing != seen.end()) {
       const int64_t b = in.bMin + 2 * static_cast<int64_t>(missing - seen.begin());
-      fail(StrFormat("Base %d is in neither %s nor %s: the files do not make a pair (one may be "
-                     "cut short).  Nothing was sieved.",
-                     static_cast<int>(b), in.factorIn->c_str(), in.sieveIn->c_str()));
+      fail(
+          StrFormat("Base %d is in neither %s nor %s: the files do not make a pair (one may be "
+                    "cut short).  Nothing was sieved.",
+                    static_cast<int>(b), in.factorIn->c_str(), in.sieveIn->c_str()));
       return false;
     }
   }
@@ -211,8 +214,8 @@ bool ReadFactorInput(JobContext& ctx, ResumeInputs& in, int64_t& pReached) {
   if (h.hasDepth) pReached = h.depth;
   in.factors = std::move(contents.records);
   for (size_t i = 0; i < in.factors.size(); ++i) {
-    in.factorBases.push_back(LoadedBase{in.factors[i].b, contents.lineNumbers[i], &factorIn,
-                                        contents.exponents[i]});
+    in.factorBases.push_back(
+        LoadedBase{in.factors[i].b, contents.lineNumbers[i], &factorIn, contents.exponents[i]});
   }
   ctx.Post(StrFormat("%d factors loaded from %s.", static_cast<int>(in.factors.size()),
                      factorIn.c_str()));
@@ -264,9 +267,10 @@ bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, int64_t& pReached) {
   ctx.Post(StrFormat("%d b candidates loaded from %s.", static_cast<int>(in.candBases.size()),
                      sieveIn.c_str()));
   if (factorIn.empty() && in.candBases.empty() && in.unreadLines > 0) {
-    ctx.Fail(StrFormat("No base could be read from sieve file %s (%d lines, none of them a "
-                       "candidate).  Nothing was sieved.",
-                       sieveIn.c_str(), in.unreadLines));
+    ctx.Fail(
+        StrFormat("No base could be read from sieve file %s (%d lines, none of them a "
+                  "candidate).  Nothing was sieved.",
+                  sieveIn.c_str(), in.unreadLines));
     return false;
   }
   return true;

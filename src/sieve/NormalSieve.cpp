@@ -6,9 +6,8 @@
 // request, status ticks and saves are looked at between batches.
 #include "sieve/NormalSieve.h"
 
-#include <cinttypes>
-
 #include <algorithm>
+#include <cinttypes>
 
 #include "files/Format.h"
 #include "math/ModArith.h"
@@ -33,9 +32,9 @@ void NormalSieveLoop::Save() {
   // write or an inconsistency also marks the job as failed.
   const LogFn log = m_ctx.PostFn();
   bool verified = true;
-  const bool written = WriteFactorAndCandidateFiles(m_state.m_factors, m_state.m_cand, range,
-                                                    job.m_strFactorOut, job.m_strSieveOut, log,
-                                                    &verified);
+  const bool written =
+      WriteFactorAndCandidateFiles(m_state.m_factors, m_state.m_cand, range, job.m_strFactorOut,
+                                   job.m_strSieveOut, log, &verified);
   if (!verified) m_ctx.MarkFailed("A factor of the list failed to verify.");
   if (!written) {
     m_ctx.MarkFailed("The output files could not be saved.");  // tried again at the next save

@@ -8,9 +8,8 @@
 // no k whose p is 2^61 or more is ever written (later sieves could not use it).
 // Each new file appears under its name only once it is complete, and a run
 // first clears away what a killed run left half made (PreparePackedKSequence).
-#include <cinttypes>
-
 #include <chrono>
+#include <cinttypes>
 
 #include "files/Format.h"
 #include "files/PackedKSequence.h"
@@ -51,8 +50,8 @@ bool OpenSequence(JobContext& ctx, FactorCandidateGenerator& generator, CPackedK
   generator.Reset(2 * static_cast<int64_t>(job.m_nExponent), 0);
   const FactorCandidate first = generator.NextFactorCandidate();
   name = PackedKFileName(job.m_strPackedKDir, ln, 0);
-  if (first.p >= kMaxModulus || !CreatePackedKFile(db, name, static_cast<uint64_t>(first.k),
-                                                   job.m_packedKFileBytes, error)) {
+  if (first.p >= kMaxModulus ||
+      !CreatePackedKFile(db, name, static_cast<uint64_t>(first.k), job.m_packedKFileBytes, error)) {
     ctx.Fail(StrFormat("Sequence file %s could not be initialized.", name.c_str()));
     ctx.Fail(error);
     return false;
@@ -89,8 +88,8 @@ void RunPackedKCreateJob(JobContext& ctx) {
   const std::string& dir = job.m_strPackedKDir;
   const int ln = job.m_nLn;
   const FermatBatchFn fermat = FermatBatchFor(job.m_isa);
-  FactorCandidateGenerator generator(
-      ctx.Wheel(), fermat, fermat == &FermatBatchScalar ? 4 : config::kVectorFermatBatch);
+  FactorCandidateGenerator generator(ctx.Wheel(), fermat,
+                                     fermat == &FermatBatchScalar ? 4 : config::kVectorFermatBatch);
   ctx.Post(StrFormat("Starting packed file generation in directory %s.", dir.c_str()));
   ctx.Post(StrFormat("Using exponent %d which is 2^%d.", job.m_nExponent, ln));
   CPackedKDB db;

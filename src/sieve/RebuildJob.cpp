@@ -4,7 +4,6 @@
 // index anything, and numbers too large for 32 bits name no base of the
 // range. Every output replaces its target only when complete.
 #include <cinttypes>
-
 #include <string>
 #include <vector>
 
@@ -48,6 +47,16 @@ FactorLineKind ParseEitherFactorLine(const std::string& line, int32_t& exponent,
   return FactorLineKind::kOther;
 }
 
+// Every base of the range of b Min's parity. Bases below 0 have no bit; the
+// walk starts at the first base of b Min's parity that has one.
+std::vector<uint32_t> RangeBitmap(int32_t bMin, int32_t bMax, int64_t& left) {
+  std::vector<uint32_t> bitmap(BitmapWords(bMax), 0);
+  for (int64_t b = bMin >= 0 ? bMin : (bMin & 1); b <= bMax; b += 2) {
+    if (!SetBitTest(static_cast<int32_t>(b), bitmap.data())) ++left;
+  }
+  return bitmap;
+}
+
 }  // namespace
 
 void RunRebuildJob(JobContext& ctx) {
@@ -58,13 +67,8 @@ void RunRebuildJob(JobContext& ctx) {
   const int32_t n = job.m_nExponent;
   const int32_t ln = job.m_nLn;
 
-  // Bases below 0 have no bit; the walk starts at the first base of b Min's
-  // parity that has one.
-  std::vector<uint32_t> bitmap(BitmapWords(bMax), 0);
   int64_t left = 0;
-  for (int64_t b = bMin >= 0 ? bMin : (bMin & 1); b <= bMax; b += 2) {
-    if (!SetBitTest(static_cast<int32_t>(b), bitmap.data())) ++left;
-  }
+  std::vector<uint32_t> bitmap = RangeBitmap(bMin, bMax, left);
   std::vector<FactorRecord> factors;
 
   const std::string& factorIn = job.m_strFactorIn;

@@ -7,7 +7,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-
 #include <string>
 #include <vector>
 
@@ -49,11 +48,10 @@ bool LoadReportFactors(JobContext& ctx, std::vector<FactorRecord>& factors) {
   if (h.hasBMax) job.m_nBMax = h.bMax;
   if (h.hasExponent) job.m_nExponent = h.exponent;
   factors = std::move(contents.records);
-  ctx.Post(StrFormat("%d factors loaded from %s.", static_cast<int>(factors.size()),
-                     factorIn.c_str()));
+  ctx.Post(
+      StrFormat("%d factors loaded from %s.", static_cast<int>(factors.size()), factorIn.c_str()));
   return true;
 }
-
 
 // The base of a tester's composite line of exponent n inside the range, and
 // where its "<b>^<N>+1" text starts; 0 for any other line.
@@ -77,7 +75,10 @@ int64_t CompositeBase(const std::string& line, int32_t n, int32_t bMin, int32_t 
 class ReportMerge {
  public:
   ReportMerge(JobContext& ctx, std::FILE* out, const std::vector<FactorRecord>& factors)
-      : m_ctx(ctx), m_out(out), m_factors(factors), m_n(ctx.Job().m_nExponent),
+      : m_ctx(ctx),
+        m_out(out),
+        m_factors(factors),
+        m_n(ctx.Job().m_nExponent),
         m_expected(ctx.Job().m_nBMin) {}
 
   // The tester's line of base b (text from `start`), after the factors below it.

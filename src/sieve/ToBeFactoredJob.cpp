@@ -27,7 +27,7 @@ void RunToBeFactoredJob(JobContext& ctx) {
 
   const std::string& sieveIn = job.m_strSieveIn;
   ctx.Post(StrFormat("Generating all candidates between %d and %d not in file %s.", bMin, bMax,
-                 sieveIn.c_str()));
+                     sieveIn.c_str()));
   CTextFile file(sieveIn);
   if (!file.OpenRead()) {
     ctx.Fail(StrFormat("Unable to open input sieve file %s.", sieveIn.c_str()));

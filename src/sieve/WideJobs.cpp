@@ -1,8 +1,7 @@
 // The new and resume jobs of the wide mode: the candidate bitmap from the
 // range or from an earlier run's candidate file, then the loop.
-#include <cinttypes>
-
 #include <algorithm>
+#include <cinttypes>
 
 #include "files/Format.h"
 #include "files/NumberParse.h"

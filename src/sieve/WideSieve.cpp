@@ -6,11 +6,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
-
-#include <algorithm>
 
 #include "files/Format.h"
 #include "math/ModArith.h"
@@ -155,8 +154,7 @@ void WideSieveLoop::Compute(Result& r, KernelScratch& scratch) const {
       return;
     case A0::kFound:
       r.kind = RootKind::kRoots;
-      r.overflow =
-          !m_kernel(r.c.p, a0, job.m_nExponent, job.m_nBMax, r.roots, m_capacity, scratch);
+      r.overflow = !m_kernel(r.c.p, a0, job.m_nExponent, job.m_nBMax, r.roots, m_capacity, scratch);
       return;
   }
 }
@@ -235,9 +233,8 @@ void WideSieveLoop::Run(CandidateSource* reader) {
   const FermatChoice fermat = ChooseFermat(job);
   WorkerPool pool(job.m_nThreads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
-  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width,
-                             2 * static_cast<uint64_t>(n), job.m_pMax, reader, m_state.m_kCur,
-                             pool);
+  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, 2 * static_cast<uint64_t>(n),
+                             job.m_pMax, reader, m_state.m_kCur, pool);
   const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
     Compute(r, scratch[static_cast<size_t>(thread)]);
   };
@@ -256,8 +253,8 @@ void WideSieveLoop::Run(CandidateSource* reader) {
     m_ctx.CountP(static_cast<int64_t>(batch.size()), m_state.m_pCur);
     if (!WriteWhole(factorFile.GetStream(), m_lines)) {
       const int error = errno;
-      m_ctx.Fail(StrFormat("Error flushing contents of factor file %s.",
-                           job.m_strFactorOut.c_str()));
+      m_ctx.Fail(
+          StrFormat("Error flushing contents of factor file %s.", job.m_strFactorOut.c_str()));
       m_ctx.Fail(StrFormat("%s: %s.", job.m_strFactorOut.c_str(), std::strerror(error)));
       factorsLost = true;
       break;

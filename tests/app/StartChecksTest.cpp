@@ -773,5 +773,41 @@ TEST(StartChecks, InvalidChoiceIsRefused) {
   }
 }
 
+// The job gets the command code of its choice and only the names its job
+// reads: a stale field of the form (an input name left from another choice)
+// must not reach the job, whose output claims would look at it.
+TEST(StartChecks, HandOverCopiesWhatTheChosenJobReads) {
+  struct Case {
+    int32_t choice;
+    const char *factorIn, *factorOut, *sieveIn, *sieveOut, *prothLog, *report;
+    int32_t bMin, bMax, exponent, ln;
+  };
+  const Case cases[] = {
+      {kChoiceNewSieve, "", "fout.txt", "", "sout.txt", "", "", 2, 1000, 1024, 10},
+      {kChoiceResumeSieve, "fin.txt", "fout.txt", "sin.txt", "sout.txt", "", "", 0, 0, 1024, 0},
+      {kChoiceReport, "fin.txt", "", "", "", "proth.log", "report.txt", 0, 0, 0, 0},
+      {kChoiceBuildFromFactors, "fin.txt", "fout.txt", "", "sout.txt", "", "", 2, 1000, 1024, 10},
+      {kChoiceResumeWide, "fin.txt", "fout.txt", "sin.txt", "sout.txt", "", "", 0, 0, 1024, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.choice);
+    FormParams p = FullParams(c.choice);
+    p.ln = 10;
+    SieveJob job;
+    HandOver(p, job);
+    EXPECT_EQ(job.m_nCommand, c.choice);
+    EXPECT_EQ(job.m_strFactorIn, c.factorIn);
+    EXPECT_EQ(job.m_strFactorOut, c.factorOut);
+    EXPECT_EQ(job.m_strSieveIn, c.sieveIn);
+    EXPECT_EQ(job.m_strSieveOut, c.sieveOut);
+    EXPECT_EQ(job.m_strProthLog, c.prothLog);
+    EXPECT_EQ(job.m_strReport, c.report);
+    EXPECT_EQ(job.m_nBMin, c.bMin);
+    EXPECT_EQ(job.m_nBMax, c.bMax);
+    EXPECT_EQ(job.m_nExponent, c.exponent);
+    EXPECT_EQ(job.m_nLn, c.ln);
+  }
+}
+
 }  // namespace
 }  // namespace zentrova

@@ -3,7 +3,10 @@
 // benchmark job.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
+#include <vector>
 #include <set>
 
 #include "TestUtil.h"
@@ -11,6 +14,7 @@
 #include "sieve/BitOps.h"
 #include "sieve/JobTestUtil.h"
 #include "sieve/StatusLine.h"
+#include "sieve/WorkerPool.h"
 
 namespace zentrova {
 namespace {
@@ -213,6 +217,31 @@ TEST(GfnThread, OutcomeTellsDoneStoppedOrFailedAndTheBenchmarksFigures) {
   thread.Run();
   EXPECT_EQ(thread.Outcome().end, JobEnd::kFailed);
   EXPECT_EQ(thread.Outcome().failure, "Unable to open input sieve file /nonexistent/c.txt.");
+}
+
+// Per-thread buffers (the kernels' scratch) rely on the thread number the
+// pool hands the body: in range, and never held by two bodies at once.
+TEST(WorkerPool, ThreadNumbersAreInRangeAndNeverShared) {
+  for (int threads : {1, 2, 5}) {
+    WorkerPool pool(threads);
+    std::vector<std::atomic<int>> inUse(static_cast<size_t>(pool.Size()));
+    std::atomic<int> bad{0};
+    std::atomic<size_t> done{0};
+    for (int round = 0; round < 20; ++round) {
+      pool.ParallelFor(64, [&](size_t, int thread) {
+        if (thread < 0 || thread >= pool.Size()) {
+          ++bad;
+          return;
+        }
+        if (inUse[static_cast<size_t>(thread)].exchange(1) != 0) ++bad;
+        std::this_thread::yield();  // a window for another body to collide
+        inUse[static_cast<size_t>(thread)].store(0);
+        ++done;
+      });
+    }
+    EXPECT_EQ(bad.load(), 0) << threads;
+    EXPECT_EQ(done.load(), 20u * 64u) << threads;
+  }
 }
 
 }  // namespace

@@ -54,7 +54,8 @@ class Checks {
   bool PowerOfTwo() {
     const int32_t ln = ExponentLog2(m_p.exponent);
     if (ln == 0) {
-      return Stop(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", m_p.exponent));
+      return Stop(
+          StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", m_p.exponent));
     }
     m_p.ln = ln;
     return true;
@@ -63,7 +64,8 @@ class Checks {
   bool Range() {
     if (m_p.bMin <= 0) return Stop("A minimum b value is required.");
     if (m_p.bMax <= 0) return Stop("A maximum b value is required");
-    if (m_p.bMax <= m_p.bMin) return Stop("The maximum b value must be greater than the minimum B value.");
+    if (m_p.bMax <= m_p.bMin)
+      return Stop("The maximum b value must be greater than the minimum B value.");
     if (!m_p.packedKDir.empty() && m_p.packedKExponent != m_p.exponent) {
       return Stop("The packed K file exponent and the main menu exponent do not match.");
     }
@@ -185,12 +187,58 @@ class Checks {
 bool RunStartChecks(FormParams& params, FormHost& host) {
   Checks checks(params, host);
   switch (params.jobChoice) {
-    case 0: return checks.NewSieve();
-    case 1: return checks.ResumeSieve();
-    case 2: return checks.Report();
-    case 3: return checks.BuildFromFactors();
-    case 4: return checks.ResumeWide();
-    default: return checks.Stop("Invalid Sieve Type selected.");
+    case kChoiceNewSieve:
+      return checks.NewSieve();
+    case kChoiceResumeSieve:
+      return checks.ResumeSieve();
+    case kChoiceReport:
+      return checks.Report();
+    case kChoiceBuildFromFactors:
+      return checks.BuildFromFactors();
+    case kChoiceResumeWide:
+      return checks.ResumeWide();
+    default:
+      return checks.Stop("Invalid Sieve Type selected.");
+  }
+}
+
+void HandOver(const FormParams& params, SieveJob& job) {
+  job.m_nCommand = params.jobChoice;
+  switch (params.jobChoice) {
+    case kChoiceNewSieve:
+      job.m_strFactorOut = params.factorOut;
+      job.m_strSieveOut = params.sieveOut;
+      job.m_nBMin = params.bMin;
+      job.m_nBMax = params.bMax;
+      job.m_nExponent = params.exponent;
+      job.m_nLn = params.ln;
+      break;
+    case kChoiceResumeSieve:
+    case kChoiceResumeWide:
+      // With packed K files, an exponent given names the sequence (and must
+      // match the files'); without one the files' is used.
+      job.m_nExponent = params.exponent;
+      job.m_strFactorIn = params.factorIn;
+      job.m_strFactorOut = params.factorOut;
+      job.m_strSieveIn = params.sieveIn;
+      job.m_strSieveOut = params.sieveOut;
+      break;
+    case kChoiceReport:
+      job.m_strFactorIn = params.factorIn;
+      job.m_strProthLog = params.prothLog;
+      job.m_strReport = params.report;
+      break;
+    case kChoiceBuildFromFactors:
+      job.m_strFactorIn = params.factorIn;
+      job.m_strFactorOut = params.factorOut;
+      job.m_strSieveOut = params.sieveOut;
+      job.m_nExponent = params.exponent;
+      job.m_nLn = params.ln;
+      job.m_nBMin = params.bMin;
+      job.m_nBMax = params.bMax;
+      break;
+    default:
+      break;
   }
 }
 

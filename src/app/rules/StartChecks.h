@@ -7,7 +7,19 @@
 #include <cstdint>
 #include <string>
 
+#include "sieve/SieveJob.h"
+
 namespace zentrova {
+
+// The form's job choices; each is handed over as the command code of the
+// same number.
+enum JobChoice : int32_t {
+  kChoiceNewSieve = kCmdNewSieve,
+  kChoiceResumeSieve = kCmdResumeSieve,
+  kChoiceReport = kCmdReport,
+  kChoiceBuildFromFactors = kCmdBuildFromFactors,
+  kChoiceResumeWide = kCmdResumeWide,
+};
 
 // What a Yes/No question is about, so that a host can answer without
 // reading its text: replacing an existing output file, or going on despite a
@@ -45,5 +57,10 @@ struct FormParams {
 // Runs the checks of params.jobChoice. Returns true when the job may be handed
 // over; params then holds the cleared names, ln and substituted exponent.
 bool RunStartChecks(FormParams& params, FormHost& host);
+
+// The hand-over of checked parameters into the job record: the command code
+// of the choice and the names and numbers that its job reads. The record's
+// other fields (threads, limits, save interval) are the caller's.
+void HandOver(const FormParams& params, SieveJob& job);
 
 }  // namespace zentrova

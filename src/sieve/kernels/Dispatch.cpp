@@ -8,10 +8,14 @@ namespace zentrova {
 
 const char* IsaName(Isa isa) {
   switch (isa) {
-    case Isa::kAuto: return "auto";
-    case Isa::kScalar: return "scalar";
-    case Isa::kAvx2: return "avx2";
-    case Isa::kAvx512: return "avx512";
+    case Isa::kAuto:
+      return "auto";
+    case Isa::kScalar:
+      return "scalar";
+    case Isa::kAvx2:
+      return "avx2";
+    case Isa::kAvx512:
+      return "avx512";
   }
   return "?";
 }
@@ -29,7 +33,8 @@ bool ParseIsa(const std::string& text, Isa& isa) {
 bool IsaAvailable(Isa isa) {
   switch (isa) {
     case Isa::kAuto:
-    case Isa::kScalar: return true;
+    case Isa::kScalar:
+      return true;
     case Isa::kAvx2:
 #ifdef ZENTROVA_HAVE_AVX2_KERNELS
       return GetCpuFeatures().avx2 && GetCpuFeatures().fma;
@@ -109,8 +114,8 @@ bool Athlon8xCondLoopArray(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
 
 namespace {
 
-bool WidePortableSse(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
-                     std::vector<uint32_t>& roots, size_t capacity, KernelScratch& /*scratch*/) {
+bool WidePortableSse(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<uint32_t>& roots,
+                     size_t capacity, KernelScratch& /*scratch*/) {
   return WideRootsPortable(p, a0, n, bMax, WideOrder::kSse, roots, capacity);
 }
 
