@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-asan test-tsan bench clean
+.PHONY: all deps configure build run run-gui test test-asan test-tsan bench install clean
 
 all: build
 
@@ -24,6 +24,15 @@ run: build
 	$(BUILD_DIR)/src/zentrova new --exponent 65536 --bmin 1200000 --bmax 1201998 \
 	  --factors-out run/factors.txt --sieve-out run/candidates.txt \
 	  --p-max 5e13 --force
+
+# The desktop program (its parameter file and log in ~/.config/zentrova).
+run-gui: build
+	$(BUILD_DIR)/src/zentrova-gui
+
+# Both programs, the desktop entry and the icon under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   libcli11-dev
+  qt6-base-dev
 )
 
 missing=()

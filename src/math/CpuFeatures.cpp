@@ -33,7 +33,9 @@ CpuFeatures Detect() {
     f.vendor = v;
   }
   const unsigned maxLeaf = a;
+  f.maxLeaf = maxLeaf;
   if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
+  f.signature = a;
   f.cmov = (d >> 15) & 1;
   f.sse2 = (d >> 26) & 1;
   const bool osxsave = (c >> 27) & 1;

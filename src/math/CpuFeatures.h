@@ -16,6 +16,8 @@ struct CpuFeatures {
   bool avx512ifma = false;  // with AVX-512 VL and the OS saving the ZMM state
   std::string vendor;
   std::string brand;
+  unsigned maxLeaf = 0;    // the highest standard CPUID leaf
+  unsigned signature = 0;  // EAX of leaf 1: stepping, model, family in bits 0-11
 };
 
 // Cached after the first call; safe from any thread.

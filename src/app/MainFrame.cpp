@@ -1,0 +1,145 @@
+#include "app/MainFrame.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+
+#include "app/DialogUnits.h"
+#include "app/UiPrompts.h"
+#include "math/CpuFeatures.h"
+
+namespace zentrova {
+
+CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
+    : QMainWindow(parent), m_view(new CZentrovaView(this)) {
+  setObjectName("mainFrame");
+  setCentralWidget(m_view);
+  const CpuFeatures& cpu = GetCpuFeatures();
+  setWindowTitle(QString("%1 - %2").arg(
+      kFrameTitle, QString::fromStdString(ProcessorTitle(cpu.vendor, cpu.maxLeaf, cpu.signature))));
+  statusBar()->setObjectName("statusBar");
+  statusBar()->showMessage("Ready");
+  BuildMenus(developerMenu);
+  connect(m_view, &CZentrovaView::JobStateChanged, this, [this] { UpdateMenus(); });
+  UpdateMenus();
+  // The frame takes the form's size (never more than the screen offers).
+  adjustSize();
+  resize(m_view->TemplateSize().width(),
+         m_view->TemplateSize().height() + menuBar()->sizeHint().height() +
+             statusBar()->sizeHint().height());
+}
+
+void CMainFrame::BuildMenus(bool developerMenu) {
+  QMenu* file = menuBar()->addMenu("&File");
+  QAction* exit = file->addAction("E&xit", this, [this] { close(); });
+  exit->setObjectName("exitAction");
+  exit->setStatusTip("Quit the application; prompts to save documents");
+
+  QMenu* options = menuBar()->addMenu("&Options");
+  options->setObjectName("optionsMenu");
+  m_usePacked = options->addAction("&Use Packed K Files...", m_view, &CZentrovaView::UsePackedKFiles);
+  m_usePacked->setObjectName("usePackedKAction");
+  m_usePacked->setStatusTip("Select the directory containing the packed K files to use for this run.");
+  m_createPacked =
+      options->addAction("&Create Packed K Files...", m_view, &CZentrovaView::CreatePackedKFiles);
+  m_createPacked->setObjectName("createPackedKAction");
+  m_createPacked->setStatusTip("Create packed K files for later usage.");
+  options->addSeparator();
+  m_toBeFactored = options->addAction("Build To_Be_Factor List From Candidate List...", m_view,
+                                      &CZentrovaView::BuildToBeFactoredList);
+  m_toBeFactored->setObjectName("toBeFactoredAction");
+  m_toBeFactored->setStatusTip(
+      "Generate a to_be_factored list from items missing in the candiate list.");
+  options->addSeparator();
+  QMenu* priority = options->addMenu("Priority Class");
+  auto* group = new QActionGroup(this);
+  const struct {
+    const char* text;
+    const char* name;
+    int value;
+  } classes[] = {{"&Normal", "priorityNormalAction", 2},
+                 {"&Below Normal", "priorityBelowNormalAction", 1},
+                 {"&Idle", "priorityIdleAction", 0}};
+  for (const auto& c : classes) {
+    QAction* a = priority->addAction(c.text);
+    a->setObjectName(c.name);
+    a->setCheckable(true);
+    a->setChecked(c.value == m_view->Priority());
+    group->addAction(a);
+    const int value = c.value;
+    connect(a, &QAction::triggered, this, [this, value] { m_view->SetPriority(value); });
+    m_priority[static_cast<size_t>(c.value)] = a;
+  }
+
+  QMenu* view = menuBar()->addMenu("&View");
+  QAction* bar = view->addAction("&Status Bar");
+  bar->setObjectName("statusBarAction");
+  bar->setCheckable(true);
+  bar->setChecked(true);
+  bar->setStatusTip("Show or hide the status bar");
+  connect(bar, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  QAction* about = help->addAction("&About Zentrova...", this, &CMainFrame::About);
+  about->setObjectName("aboutAction");
+  about->setStatusTip("Display program information, version number and copyright");
+
+  // The developer menu: reading k from one packed K file, and the benchmark.
+  QMenu* dev = new QMenu("DevMen", this);
+  dev->setObjectName("developerMenu");
+  m_useKLog = dev->addAction("&Use K LogFile...", m_view, &CZentrovaView::UseKLogFile);
+  m_useKLog->setObjectName("useKLogFileAction");
+  m_useKLog->setStatusTip("Take K values from packed file rather than generate them.");
+  dev->addSeparator();
+  m_bench = dev->addAction("Bench Speeds", m_view, &CZentrovaView::BenchSpeeds);
+  m_bench->setObjectName("benchSpeedsAction");
+  m_bench->setStatusTip("Benchmark the speed on this processor.");
+  if (developerMenu) menuBar()->insertMenu(help->menuAction(), dev);
+}
+
+void CMainFrame::UpdateMenus() {
+  const MenuState s = MenusFor(m_view->JobRunning());
+  m_bench->setEnabled(s.benchSpeeds);
+  m_createPacked->setEnabled(s.createPackedK);
+  m_usePacked->setEnabled(s.usePackedK);
+  m_toBeFactored->setEnabled(s.toBeFactored);
+  m_useKLog->setEnabled(s.useKLogFile);
+}
+
+void CMainFrame::ShowStatusText(const QString& text) { statusBar()->showMessage(text); }
+
+void CMainFrame::About() {
+  QDialog box(this);
+  box.setObjectName("aboutBox");
+  box.setWindowTitle("About Zentrova");
+  const DialogUnits du(&box);
+  box.setFixedSize(du.X(235), du.Y(79));
+  auto* icon = new QLabel(&box);
+  icon->setPixmap(windowIcon().pixmap(32, 32));
+  du.Place(icon, 11, 17, 20, 20);
+  auto* text = new QLabel("Zentrova Version 2.1", &box);
+  du.Place(text, 40, 10, 119, 8);
+  auto* ok = new QPushButton("OK", &box);
+  ok->setObjectName("okButton");
+  ok->setDefault(true);
+  du.Place(ok, 178, 7, 50, 14);
+  connect(ok, &QPushButton::clicked, &box, &QDialog::accept);
+  box.exec();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (m_view->JobRunning()) {
+    UiPrompts::Current().Tell(this, kCloseRefused);
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+}  // namespace zentrova

@@ -1,0 +1,44 @@
+// CMainFrame: the main window around the form: the File, Options, View and
+// Help menus (and the developer menu when asked for), the status bar with
+// the menu prompts, the title with the processor's identification, and the
+// close guard that keeps the program from ending under a running job.
+#pragma once
+
+#include <QAction>
+#include <QMainWindow>
+
+#include <array>
+
+#include "app/ZentrovaView.h"
+
+namespace zentrova {
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit CMainFrame(bool developerMenu, QWidget* parent = nullptr);
+
+  CZentrovaView* View() const { return m_view; }
+  // Shows the text in the status bar's message pane.
+  void ShowStatusText(const QString& text);
+  // The About box, modal.
+  void About();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildMenus(bool developerMenu);
+  void UpdateMenus();
+
+  CZentrovaView* m_view;
+  QAction* m_usePacked = nullptr;
+  QAction* m_createPacked = nullptr;
+  QAction* m_toBeFactored = nullptr;
+  QAction* m_bench = nullptr;
+  QAction* m_useKLog = nullptr;
+  std::array<QAction*, 3> m_priority{};  // Idle, Below Normal, Normal (by value)
+};
+
+}  // namespace zentrova

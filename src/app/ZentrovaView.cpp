@@ -1,0 +1,506 @@
+#include "app/ZentrovaView.h"
+
+#include <sys/resource.h>
+
+#include <QDir>
+#include <QGroupBox>
+#include <QMetaObject>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "app/DialogUnits.h"
+#include "app/PackedKDialogs.h"
+#include "app/ToBeFactoredDialog.h"
+#include "app/UiPrompts.h"
+#include "math/CpuFeatures.h"
+
+namespace zentrova {
+
+namespace {
+
+// The job's messages, queued onto the form's thread in the order posted.
+class QueuedSink : public JobSink {
+ public:
+  explicit QueuedSink(QObject* receiver, std::function<void(const QString&)> handler)
+      : m_receiver(receiver), m_handler(std::move(handler)) {}
+  void Post(std::string message) override {
+    QMetaObject::invokeMethod(
+        m_receiver, [h = m_handler, text = QString::fromStdString(message)] { h(text); },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  QObject* m_receiver;
+  std::function<void(const QString&)> m_handler;
+};
+
+// Start's questions and refusals through the program's prompts.
+class FormPrompts : public FormHost {
+ public:
+  explicit FormPrompts(QWidget* parent) : m_parent(parent) {}
+  bool AskYesNo(const std::string& text, const std::string& caption, Question) override {
+    return UiPrompts::Current().AskYesNo(m_parent, QString::fromStdString(text),
+                                         QString::fromStdString(caption));
+  }
+  void Tell(const std::string& text) override {
+    UiPrompts::Current().Tell(m_parent, QString::fromStdString(text));
+  }
+  bool FileExists(const std::string& path) override {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+  }
+  void DeleteFile(const std::string& path) override { std::remove(path.c_str()); }
+  bool CreateFile(const std::string& path) override {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) return false;
+    std::fclose(f);
+    return true;
+  }
+
+ private:
+  QWidget* m_parent;
+};
+
+constexpr const char* kTextFilter = "Text Files (*.txt);;All Files (*)";
+constexpr const char* kLogFilter = "Log Files (*.log);;All Files (*)";
+
+QString Str(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+CZentrovaView::CZentrovaView(QWidget* parent) : QWidget(parent) {
+  setObjectName("zentrovaView");
+  m_form.sse2Present = GetCpuFeatures().sse2;
+  m_form.params.saveMinutes = 60;
+  BuildControls();
+  m_sink = std::make_unique<QueuedSink>(this, [this](const QString& text) { OnJobMessage(text); });
+  m_tick.setInterval(5000);
+  connect(&m_tick, &QTimer::timeout, this, [this] { OnTick(); });
+  WriteForm();
+  m_disableSse2->setEnabled(m_form.sse2Present);
+}
+
+CZentrovaView::~CZentrovaView() {
+  // A job still running (the program is being torn down regardless) stops
+  // with its final save before the form goes.
+  if (m_job) {
+    m_job->RequestStop();
+    m_job->Join();
+  }
+}
+
+QSize CZentrovaView::TemplateSize() const {
+  const DialogUnits du(this);
+  return QSize(du.X(412), du.Y(320));
+}
+
+QLineEdit* CZentrovaView::NumberEdit(int x, int y, int w, const char* name) {
+  auto* edit = new QLineEdit(this);
+  edit->setObjectName(name);
+  DialogUnits(this).Place(edit, x, y, w, 14);
+  return edit;
+}
+
+void CZentrovaView::BuildControls() {
+  const DialogUnits du(this);
+  auto* frame = new QGroupBox("New/Old/Report", this);
+  frame->setObjectName("jobGroup");
+  du.Place(frame, 10, 5, 390, 166);
+  auto* stats = new QGroupBox("Statistics", this);
+  stats->setObjectName("statisticsGroup");
+  du.Place(stats, 10, 175, 390, 40);
+  auto label = [&](const char* text, int x, int y, int w, int h, bool right) {
+    auto* l = new QLabel(text, this);
+    if (right) l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    du.Place(l, x, y, w, h);
+  };
+  const struct {
+    const char* caption;
+    const char* name;
+    int y, w;
+  } choices[] = {{"Start New Sieve", "newSieveRadio", 18, 76},
+                 {"Resume Old Sieve", "resumeSieveRadio", 32, 76},
+                 {"Generate Report", "reportRadio", 46, 71},
+                 {"Build From Factors", "buildFromFactorsRadio", 60, 71},
+                 {"Resume Wide Sieve", "resumeWideRadio", 74, 86}};
+  for (int i = 0; i < 5; ++i) {
+    m_choice[i] = new QRadioButton(choices[i].caption, this);
+    m_choice[i]->setObjectName(choices[i].name);
+    du.Place(m_choice[i], 20, choices[i].y, choices[i].w, 10);
+    connect(m_choice[i], &QRadioButton::clicked, this, [this, i] { ChooseJob(i); });
+  }
+  m_choice[kChoiceResumeWide]->setEnabled(false);  // created disabled, never enabled
+
+  label("Exponent:", 15, 102, 45, 8, true);
+  m_exponent = NumberEdit(65, 100, 40, "exponentEdit");
+  label("b Min:", 20, 122, 35, 8, true);
+  m_bMin = NumberEdit(60, 121, 45, "bMinEdit");
+  label("b Max:", 20, 142, 35, 8, true);
+  m_bMax = NumberEdit(60, 140, 45, "bMaxEdit");
+
+  const struct {
+    const char* caption;
+    const char* name;
+    int y, labelW;
+  } files[kFileFields] = {{"Factor Input File:", "factorIn", 20, 60},
+                          {"Factor Output File:", "factorOut", 40, 60},
+                          {"Sieve Input File:", "sieveIn", 60, 60},
+                          {"Sieve Output File:", "sieveOut", 81, 60},
+                          {"Proth.Log", "prothLog", 100, 55},
+                          {"Report File:", "report", 120, 55}};
+  for (int i = 0; i < kFileFields; ++i) {
+    const int labelY = files[i].y == 81 ? 82 : files[i].y + 2;
+    label(files[i].caption, 115, labelY, files[i].labelW, 10, false);
+    m_fileEdit[i] = new QLineEdit(this);
+    m_fileEdit[i]->setObjectName(QString(files[i].name) + "Edit");
+    du.Place(m_fileEdit[i], 179, files[i].y, 150, 14);
+    m_chooseButton[i] = new QPushButton("Choose", this);
+    m_chooseButton[i]->setObjectName(QString(files[i].name) + "Choose");
+    du.Place(m_chooseButton[i], 339, files[i].y, 50, 14);
+    const auto field = static_cast<FileField>(i);
+    connect(m_chooseButton[i], &QPushButton::clicked, this, [this, field] { ChooseFile(field); });
+  }
+
+  m_start = new QPushButton("Start", this);
+  m_start->setObjectName("startButton");
+  du.Place(m_start, 340, 190, 50, 14);
+  connect(m_start, &QPushButton::clicked, this, [this] { StartOrStop(); });
+  m_log = new QListWidget(this);
+  m_log->setObjectName("logList");
+  m_log->setSelectionMode(QAbstractItemView::NoSelection);
+  m_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  du.Place(m_log, 10, 221, 390, 94);
+  m_bsLeft = NumberEdit(60, 190, 50, "bsLeftEdit");
+  label("b's Left:", 20, 192, 35, 8, true);
+  m_currentP = NumberEdit(177, 190, 85, "currentPEdit");
+  label("Current P:", 137, 192, 35, 8, true);
+  for (QLineEdit* e : {m_bsLeft, m_currentP}) {
+    e->setReadOnly(true);
+    e->setAlignment(Qt::AlignRight);
+  }
+  m_wideMath = new QCheckBox("Wide Range Math", this);
+  m_wideMath->setObjectName("wideMathCheck");
+  du.Place(m_wideMath, 237, 143, 85, 10);
+  connect(m_wideMath, &QCheckBox::clicked, this, [this] { WideMathToggled(); });
+  label("Min per File Save:", 115, 143, 60, 10, false);
+  m_saveMinutes = NumberEdit(179, 140, 43, "saveMinutesEdit");
+  m_disableSse2 = new QCheckBox("Disable SSE2 on P4", this);
+  m_disableSse2->setObjectName("disableSse2Check");
+  du.Place(m_disableSse2, 237, 157, 85, 10);
+
+  // The template's tab order.
+  QList<QWidget*> order = {m_choice[0], m_choice[1], m_choice[2], m_choice[3], m_choice[4],
+                           m_exponent,  m_bMin,      m_bMax};
+  for (int i = 0; i < kFileFields; ++i) order << m_fileEdit[i] << m_chooseButton[i];
+  order << m_start << m_log << m_bsLeft << m_currentP << m_wideMath << m_saveMinutes
+        << m_disableSse2;
+  for (int i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
+  setMinimumSize(TemplateSize());
+}
+
+void CZentrovaView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!m_startedUp) {
+    m_startedUp = true;
+    // The deferred start-up step, after the first showing.
+    QMetaObject::invokeMethod(this, [this] { StartUp(); }, Qt::QueuedConnection);
+  }
+}
+
+void CZentrovaView::StartUp() {
+  QString folder = m_filesFolder;
+  if (folder.isEmpty()) folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  QDir().mkpath(folder);
+  m_paramFile = QDir(folder).filePath("zentrova.ini");
+  m_logFile = QDir(folder).filePath("zentrova.log");
+  for (int i = 0; i < 5; ++i) m_choice[i]->setChecked(i == kChoiceNewSieve);
+  m_form.params.jobChoice = kChoiceNewSieve;
+  ApplyLayout(kChoiceNewSieve);
+  OnJobMessage(kBuildBanner);
+}
+
+void CZentrovaView::ApplyLayout(int choice) {
+  const FormLayout l = LayoutFor(choice, m_form.params.wideMath != 0);
+  const bool files[kFileFields] = {l.factorIn, l.factorOut, l.sieveIn,
+                                   l.sieveOut, l.prothLog,  l.report};
+  for (int i = 0; i < kFileFields; ++i) {
+    m_fileEdit[i]->setEnabled(files[i]);
+    m_chooseButton[i]->setEnabled(files[i]);
+  }
+  for (QLineEdit* e : {m_exponent, m_bMin, m_bMax}) e->setEnabled(l.numbers);
+  m_wideMath->setEnabled(l.wideMath);
+  m_saveMinutes->setEnabled(l.saveMinutes);
+  m_start->setText(QString::fromStdString(l.startText));
+}
+
+void CZentrovaView::ChooseJob(int choice) {
+  if (m_jobRunning) return;
+  m_form.params.jobChoice = choice;
+  if (choice == kChoiceResumeSieve || choice == kChoiceBuildFromFactors) ReadForm();
+  if (choice == kChoiceResumeWide) {
+    ReadForm();
+    LoadParameters();
+    m_form.params.wideMath = 1;
+    WriteForm();
+  }
+  ApplyLayout(choice);
+}
+
+void CZentrovaView::WideMathToggled() {
+  ReadForm();
+  const int choice = m_form.params.jobChoice;
+  const bool narrow = m_form.params.wideMath == 0;
+  if (choice == kChoiceResumeSieve) {
+    m_fileEdit[kFactorIn]->setEnabled(narrow);
+    m_chooseButton[kFactorIn]->setEnabled(narrow);
+  } else if (choice == kChoiceBuildFromFactors) {
+    m_fileEdit[kFactorOut]->setEnabled(narrow);
+    m_chooseButton[kFactorOut]->setEnabled(narrow);
+  }
+}
+
+bool CZentrovaView::ReadForm() {
+  FormParams& p = m_form.params;
+  p.factorIn = m_fileEdit[kFactorIn]->text().toStdString();
+  p.factorOut = m_fileEdit[kFactorOut]->text().toStdString();
+  p.sieveOut = m_fileEdit[kSieveOut]->text().toStdString();
+  p.sieveIn = m_fileEdit[kSieveIn]->text().toStdString();
+  p.prothLog = m_fileEdit[kProthLog]->text().toStdString();
+  p.report = m_fileEdit[kReport]->text().toStdString();
+  p.jobChoice = -1;
+  for (int i = 0; i < 5; ++i) {
+    if (m_choice[i]->isChecked()) p.jobChoice = i;
+  }
+  for (auto [edit, field] : {std::pair{m_bMax, &p.bMax}, std::pair{m_bMin, &p.bMin},
+                             std::pair{m_exponent, &p.exponent}}) {
+    if (!ParseIntegerField(edit->text().toStdString(), *field)) {
+      UiPrompts::Current().Tell(this, kNotAnInteger);
+      return false;
+    }
+  }
+  p.wideMath = m_wideMath->isChecked() ? 1 : 0;
+  if (!ParseIntegerField(m_saveMinutes->text().toStdString(), p.saveMinutes)) {
+    UiPrompts::Current().Tell(this, kNotAnInteger);
+    return false;
+  }
+  m_form.disableSse2 = m_disableSse2->isChecked();
+  return true;
+}
+
+void CZentrovaView::WriteForm() {
+  const FormParams& p = m_form.params;
+  m_fileEdit[kFactorIn]->setText(Str(p.factorIn));
+  m_fileEdit[kFactorOut]->setText(Str(p.factorOut));
+  m_fileEdit[kSieveOut]->setText(Str(p.sieveOut));
+  m_fileEdit[kSieveIn]->setText(Str(p.sieveIn));
+  m_fileEdit[kProthLog]->setText(Str(p.prothLog));
+  m_fileEdit[kReport]->setText(Str(p.report));
+  for (int i = 0; i < 5; ++i) m_choice[i]->setChecked(i == p.jobChoice);
+  m_bMax->setText(QString::number(p.bMax));
+  m_bMin->setText(QString::number(p.bMin));
+  m_exponent->setText(QString::number(p.exponent));
+  m_wideMath->setChecked(p.wideMath != 0);
+  m_saveMinutes->setText(QString::number(p.saveMinutes));
+  m_disableSse2->setChecked(m_form.disableSse2);
+}
+
+void CZentrovaView::SaveParameters() {
+  if (m_paramFile.isEmpty()) return;
+  QSettings settings(m_paramFile, QSettings::IniFormat);
+  settings.beginGroup(kParameterSection);
+  for (const auto& [key, value] : ParameterEntries(m_form.params)) {
+    settings.setValue(Str(key), Str(value));
+  }
+  settings.endGroup();
+  settings.sync();
+}
+
+void CZentrovaView::LoadParameters() {
+  if (m_paramFile.isEmpty()) return;
+  QSettings settings(m_paramFile, QSettings::IniFormat);
+  settings.beginGroup(kParameterSection);
+  for (const auto& entry : ParameterEntries(FormParams{})) {
+    const QString key = Str(entry.first);
+    ApplyParameter(m_form.params, entry.first, settings.value(key, QString()).toString().toStdString());
+  }
+}
+
+void CZentrovaView::ChooseFile(FileField field) {
+  ReadForm();
+  UiPrompts& prompts = UiPrompts::Current();
+  const bool open = field == kFactorIn || field == kSieveIn || field == kProthLog;
+  const QString filter = field == kProthLog ? kLogFilter : kTextFilter;
+  const QString path = open ? prompts.ChooseOpenFile(this, filter, true, QString())
+                            : prompts.ChooseSaveFile(this, filter);
+  if (path.isEmpty()) {
+    prompts.Tell(this, kSelectionCancelled, kCancelCaption, UiPrompts::Icon::kInformation);
+    return;
+  }
+  std::string* target[kFileFields] = {&m_form.params.factorIn, &m_form.params.factorOut,
+                                      &m_form.params.sieveIn,  &m_form.params.sieveOut,
+                                      &m_form.params.prothLog, &m_form.params.report};
+  *target[field] = path.toStdString();
+  WriteForm();
+}
+
+void CZentrovaView::StartOrStop() {
+  if (m_jobRunning) {
+    if (m_job) m_job->RequestStop();
+    return;
+  }
+  ReadForm();  // a field without an integer keeps its previous value
+  FormPrompts host(this);
+  if (!RunStartChecks(m_form.params, host)) return;
+  StartJob(m_form.params.jobChoice, true);
+}
+
+void CZentrovaView::StartJob(int32_t command, bool fromStart) {
+  SieveJob job;
+  const int32_t wide = JobForCommand(m_form, command, job);
+  try {
+    m_job = std::make_unique<CGfnThread>(job, *m_sink, wide);
+    m_jobRunning = true;
+    m_job->Start();
+  } catch (const std::exception&) {
+    m_job.reset();
+    m_jobRunning = false;
+    UiPrompts::Current().Tell(this, kThreadFailed);
+    return;
+  }
+  m_start->setText("Stop");
+  if (fromStart) SetParameterControlsEnabled(false);
+  m_tick.start();
+  emit JobStateChanged(true);
+}
+
+void CZentrovaView::SetParameterControlsEnabled(bool enabled) {
+  for (int i = 0; i < kFileFields; ++i) {
+    m_fileEdit[i]->setEnabled(enabled);
+    m_chooseButton[i]->setEnabled(enabled);
+  }
+  for (QWidget* w : std::initializer_list<QWidget*>{m_exponent, m_bMin, m_bMax, m_wideMath,
+                                                    m_saveMinutes, m_disableSse2}) {
+    w->setEnabled(enabled);
+  }
+  for (QRadioButton* r : m_choice) r->setEnabled(enabled);
+}
+
+void CZentrovaView::OnTick() {
+  if (!m_jobRunning) {
+    m_tick.stop();
+    return;
+  }
+  if (m_job) m_job->Tick();
+}
+
+void CZentrovaView::OnJobMessage(const QString& text) {
+  const ShownMessage m = ParseJobMessage(text.toStdString());
+  switch (m.kind) {
+    case ShownMessage::kStatistics:
+      if (m.texts.size() == 2) {
+        m_bsLeft->setText(Str(m.texts[0]));
+        m_currentP->setText(Str(m.texts[1]));
+      }
+      return;
+    case ShownMessage::kParameters: {
+      QLineEdit* edits[] = {m_bMin, m_bMax, m_exponent};
+      for (size_t i = 0; i < m.texts.size(); ++i) edits[i]->setText(Str(m.texts[i]));
+      return;
+    }
+    case ShownMessage::kEnd:
+      EndOfJob();
+      return;
+    case ShownMessage::kLog:
+      AddLogLine(text);
+      return;
+  }
+}
+
+void CZentrovaView::EndOfJob() {
+  if (m_job) m_job->Join();  // "@" is its last message: the thread is ending
+  m_job.reset();
+  m_start->setText("Start");
+  m_jobRunning = false;
+  m_tick.stop();
+  WriteForm();
+  SaveParameters();
+  for (int i = 0; i < 4; ++i) m_choice[i]->setEnabled(true);
+  m_disableSse2->setEnabled(m_form.sse2Present);
+  ReadForm();
+  const int choice = m_form.params.jobChoice;
+  ApplyLayout(choice >= 1 && choice <= 4 ? choice : kChoiceNewSieve);
+  emit JobStateChanged(false);
+}
+
+void CZentrovaView::AddLogLine(const QString& text) {
+  const std::string line = LogLineWithTime(text.toStdString(), std::time(nullptr));
+  m_log->addItem(Str(line));
+  m_log->setCurrentRow(m_log->count() - 1);
+  m_log->scrollToBottom();
+  if (m_logFile.isEmpty()) return;
+  if (std::FILE* f = std::fopen(m_logFile.toLocal8Bit().constData(), "a")) {
+    std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+  }
+}
+
+void CZentrovaView::BenchSpeeds() {
+  if (m_jobRunning) return;
+  StartJob(kCmdBench, false);
+}
+
+void CZentrovaView::UsePackedKFiles() {
+  if (m_jobRunning) return;
+  CSelectKFileDirectory dialog(this);
+  dialog.m_directory = Str(m_form.params.packedKDir);
+  dialog.m_exponent = m_form.params.packedKExponent;
+  if (dialog.exec() != QDialog::Accepted) return;
+  m_form.params.packedKDir = dialog.m_directory.toStdString();
+  m_form.params.packedKExponent = dialog.m_exponent;
+}
+
+void CZentrovaView::CreatePackedKFiles() {
+  if (m_jobRunning) return;
+  CCreatePackedKFile dialog(this);
+  if (dialog.exec() != QDialog::Accepted || m_jobRunning) return;
+  m_form.params.exponent = dialog.m_exponent;
+  m_form.params.packedKDir = dialog.m_directory.toStdString();
+  m_form.params.ln = dialog.m_ln;
+  StartJob(kCmdCreatePackedK, false);
+}
+
+void CZentrovaView::UseKLogFile() {
+  CPackedKFileSelection dialog(this);
+  dialog.m_fileName = Str(m_form.params.packedKDir);
+  if (dialog.exec() != QDialog::Accepted) return;
+  m_form.params.packedKDir = dialog.m_fileName.toStdString();
+}
+
+void CZentrovaView::BuildToBeFactoredList() {
+  if (m_jobRunning) return;
+  CToBeFactored dialog(this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  FormParams& p = m_form.params;
+  p.bMin = dialog.m_bMin;
+  p.bMax = dialog.m_bMax;
+  p.exponent = dialog.m_exponent;
+  p.sieveIn = dialog.m_inputFile.toStdString();
+  p.sieveOut = dialog.m_outputFile.toStdString();
+  StartJob(kCmdToBeFactored, false);
+}
+
+void CZentrovaView::SetPriority(int choice) {
+  // Normal, below normal and idle as the scheduler's nice values; lowering
+  // the value again may need privileges, and the result is not examined.
+  static constexpr int kNice[3] = {19, 10, 0};
+  if (choice < 0 || choice > 2) return;
+  m_priority = choice;
+  setpriority(PRIO_PROCESS, 0, kNice[choice]);
+}
+
+}  // namespace zentrova

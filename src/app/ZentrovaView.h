@@ -1,0 +1,118 @@
+// CZentrovaView: the form of the main window. It holds every parameter of a
+// job, checks them on Start (app/rules), runs the job on its worker thread,
+// gives it the 5-second tick and shows what it posts: log lines with their
+// time stamps (also appended to the program log file), statistics, the range
+// a resumed job read, and the end of the job, which restores the form and
+// saves the parameter file.
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QCheckBox>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+#include "app/rules/FormRules.h"
+#include "sieve/GfnThread.h"
+#include "sieve/JobSink.h"
+
+namespace zentrova {
+
+class CZentrovaView : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit CZentrovaView(QWidget* parent = nullptr);
+  ~CZentrovaView() override;
+
+  // The folder of the parameter file and the program log (the user's
+  // configuration folder unless set before the form is first shown).
+  void SetFilesFolder(const QString& folder) { m_filesFolder = folder; }
+  QString ParameterFilePath() const { return m_paramFile; }
+  QString ProgramLogPath() const { return m_logFile; }
+
+  bool JobRunning() const { return m_jobRunning; }
+  const FormParams& Params() const { return m_form.params; }
+  // The size of the form template, in pixels for the current font.
+  QSize TemplateSize() const;
+
+  // A click on job button 0..4 (the wide-resume button is never enabled, so
+  // only this way reaches choice 4).
+  void ChooseJob(int choice);
+
+  // Menu commands.
+  void BenchSpeeds();
+  void UsePackedKFiles();
+  void CreatePackedKFiles();
+  void UseKLogFile();
+  void BuildToBeFactoredList();
+  // 2 Normal, 1 Below Normal, 0 Idle: the process's scheduling priority.
+  void SetPriority(int choice);
+  int Priority() const { return m_priority; }
+
+ signals:
+  // The running state changed (menus and the close guard follow it).
+  void JobStateChanged(bool running);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  enum FileField { kFactorIn, kFactorOut, kSieveIn, kSieveOut, kProthLog, kReport, kFileFields };
+
+  void BuildControls();
+  void StartUp();
+  void WideMathToggled();
+  void ApplyLayout(int choice);
+  void StartOrStop();
+  void ChooseFile(FileField field);
+  // Exchange between controls and fields in the fixed order; false when a
+  // number field held no integer (the reading stopped there).
+  bool ReadForm();
+  void WriteForm();
+  void SaveParameters();
+  void LoadParameters();
+  // Starts the job of the command with the form's fields as they stand.
+  void StartJob(int32_t command, bool fromStart);
+  void OnTick();
+  void OnJobMessage(const QString& text);
+  void EndOfJob();
+  void AddLogLine(const QString& text);
+  void SetParameterControlsEnabled(bool enabled);
+  QLineEdit* NumberEdit(int x, int y, int w, const char* name);
+
+  FormRun m_form;
+  bool m_jobRunning = false;
+  bool m_startedUp = false;
+  int m_priority = 2;
+  QString m_filesFolder;
+  QString m_paramFile;
+  QString m_logFile;
+  std::unique_ptr<JobSink> m_sink;
+  std::unique_ptr<CGfnThread> m_job;
+  QTimer m_tick;
+
+  std::array<QRadioButton*, 5> m_choice{};
+  std::array<QLineEdit*, kFileFields> m_fileEdit{};
+  std::array<QPushButton*, kFileFields> m_chooseButton{};
+  QLineEdit* m_exponent = nullptr;
+  QLineEdit* m_bMin = nullptr;
+  QLineEdit* m_bMax = nullptr;
+  QLineEdit* m_saveMinutes = nullptr;
+  QCheckBox* m_wideMath = nullptr;
+  QCheckBox* m_disableSse2 = nullptr;
+  QPushButton* m_start = nullptr;
+  QListWidget* m_log = nullptr;
+  QLineEdit* m_bsLeft = nullptr;
+  QLineEdit* m_currentP = nullptr;
+};
+
+}  // namespace zentrova

@@ -1,0 +1,245 @@
+// The main window driven through its widgets: the layouts of the job
+// choices, Start's checks, a real sieve started and stopped from the form,
+// the parameter file, the close guard and a side job from the menu.
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QCheckBox>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "app/MainFrame.h"
+#include "gui/FakePrompts.h"
+
+namespace zentrova {
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir m_dir;
+  std::unique_ptr<CMainFrame> m_frame;
+  std::unique_ptr<test::FakePrompts> m_prompts;
+
+  template <typename T>
+  T* W(const char* name) {
+    T* w = m_frame->findChild<T*>(name);
+    if (w == nullptr) qFatal("no widget %s", name);
+    return w;
+  }
+  QLineEdit* Edit(const char* name) { return W<QLineEdit>(name); }
+  QString Path(const char* name) { return m_dir.filePath(name); }
+  QStringList LogTexts() {
+    QStringList out;
+    auto* list = W<QListWidget>("logList");
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+  }
+  // The enabled state of the form's fields, in a fixed order.
+  QString Enabled() {
+    QString s;
+    for (const char* n : {"factorInEdit", "factorOutEdit", "sieveInEdit", "sieveOutEdit",
+                          "prothLogEdit", "reportEdit", "exponentEdit", "wideMathCheck",
+                          "saveMinutesEdit"}) {
+      QWidget* w = W<QWidget>(n);
+      s += w->isEnabled() ? '1' : '0';
+    }
+    return s;
+  }
+  void WaitForEnd() { QTRY_VERIFY_WITH_TIMEOUT(!m_frame->View()->JobRunning(), 30000); }
+
+ private slots:
+  void init() {
+    QVERIFY(m_dir.isValid());
+    m_prompts = std::make_unique<test::FakePrompts>();
+    m_frame = std::make_unique<CMainFrame>(false);
+    m_frame->View()->SetFilesFolder(m_dir.path());
+    m_frame->show();
+    QTRY_VERIFY(!LogTexts().isEmpty());  // the deferred start-up step has run
+  }
+  void cleanup() {
+    m_frame.reset();
+    m_prompts.reset();
+  }
+
+  void startUpCheckesNewSieveAndLogsTheBanner() {
+    QVERIFY(W<QRadioButton>("newSieveRadio")->isChecked());
+    QVERIFY(!W<QRadioButton>("resumeWideRadio")->isEnabled());
+    QVERIFY(QRegularExpression("^Zentrova Build 213 \\d\\d/\\d\\d \\d\\d:\\d\\d$")
+                .match(LogTexts().front())
+                .hasMatch());
+    QFile log(m_frame->View()->ProgramLogPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().startsWith("Zentrova Build 213 "));
+    QVERIFY(m_frame->windowTitle().startsWith("Zentrova - Zentrova for Athlon and P4 - CPU="));
+  }
+
+  // factorIn, factorOut, sieveIn, sieveOut, prothLog, report, numbers,
+  // wide math, minutes per save.
+  void layoutOfEachChoiceAndOfTheWideToggle() {
+    struct Case {
+      const char* radio;
+      bool wide;
+      const char* enabled;
+    };
+    const Case cases[] = {
+        {"newSieveRadio", false, "010100111"},      {"resumeSieveRadio", false, "111100011"},
+        {"resumeSieveRadio", true, "011100011"},    {"reportRadio", false, "100011011"},
+        {"buildFromFactorsRadio", false, "110100111"}, {"buildFromFactorsRadio", true, "100100111"},
+        {"newSieveRadio", true, "010100111"},
+    };
+    for (const Case& c : cases) {
+      if (W<QCheckBox>("wideMathCheck")->isChecked() != c.wide) {
+        QTest::mouseClick(W<QCheckBox>("wideMathCheck"), Qt::LeftButton);
+      }
+      QTest::mouseClick(W<QRadioButton>(c.radio), Qt::LeftButton);
+      QCOMPARE(Enabled(), QString(c.enabled));
+      QCOMPARE(W<QPushButton>("startButton")->text(), QString("Start"));
+    }
+    // The toggle alone switches the one field that depends on it.
+    QTest::mouseClick(W<QRadioButton>("resumeSieveRadio"), Qt::LeftButton);
+    QVERIFY(!Edit("factorInEdit")->isEnabled());
+    QTest::mouseClick(W<QCheckBox>("wideMathCheck"), Qt::LeftButton);
+    QVERIFY(Edit("factorInEdit")->isEnabled());
+    m_frame->View()->ChooseJob(kChoiceResumeWide);
+    QCOMPARE(Enabled(), QString("000000000"));
+    QCOMPARE(W<QPushButton>("startButton")->text(), QString("Resume"));
+  }
+
+  void startChecksInOrderWithTheirTexts() {
+    auto* start = W<QPushButton>("startButton");
+    m_prompts->answers = {true, true, true, true};  // replace both outputs, twice
+    Edit("exponentEdit")->setText("x");
+    QTest::mouseClick(start, Qt::LeftButton);
+    Edit("exponentEdit")->setText("1000");
+    Edit("factorOutEdit")->setText(Path("f.txt"));
+    QTest::mouseClick(start, Qt::LeftButton);
+    Edit("sieveOutEdit")->setText(Path("c.txt"));
+    QTest::mouseClick(start, Qt::LeftButton);
+    Edit("exponentEdit")->setText("1024");
+    QTest::mouseClick(start, Qt::LeftButton);
+    Edit("bMinEdit")->setText("10");
+    Edit("bMaxEdit")->setText("10");
+    QTest::mouseClick(start, Qt::LeftButton);
+    const auto ask = [this](const char* name) {
+      return QString("ask %1: Output File %1 already exists, overwrite it?").arg(Path(name));
+    };
+    QCOMPARE(m_prompts->events,
+             QStringList({"tell |none: Please enter an integer.",
+                          "tell |none: A factoring output file name is required.",
+                          "tell |none: An output file name is required.",
+                          "tell |none: Exponent 1000 is not a proper power of 2 for GFN testing.",
+                          ask("f.txt"), ask("c.txt"),
+                          "tell |none: A minimum b value is required.", ask("f.txt"),
+                          ask("c.txt"),
+                          "tell |none: The maximum b value must be greater than the minimum B "
+                          "value."}));
+    // The creation tests left both outputs behind, empty.
+    QVERIFY(QFile::exists(Path("f.txt")) && QFile::exists(Path("c.txt")));
+    // A second Start asks before replacing them; No ends Start.
+    m_prompts->events.clear();
+    m_prompts->answers = {false};
+    QTest::mouseClick(start, Qt::LeftButton);
+    QCOMPARE(m_prompts->events, QStringList({ask("f.txt")}));
+    QVERIFY(!m_frame->View()->JobRunning());
+  }
+
+  void newSieveStartedAndStoppedFromTheForm() {
+    Edit("factorOutEdit")->setText(Path("run-f.txt"));
+    Edit("sieveOutEdit")->setText(Path("run-c.txt"));
+    Edit("exponentEdit")->setText("1024");
+    Edit("bMinEdit")->setText("2");
+    Edit("bMaxEdit")->setText("2000");
+    Edit("saveMinutesEdit")->setText("60");
+    auto* start = W<QPushButton>("startButton");
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(m_frame->View()->JobRunning());
+    QCOMPARE(start->text(), QString("Stop"));
+    QCOMPARE(Enabled(), QString("000000000"));
+    QVERIFY(!W<QRadioButton>("reportRadio")->isEnabled());
+    // The close guard holds while the job runs.
+    QCloseEvent close;
+    QApplication::sendEvent(m_frame.get(), &close);
+    QVERIFY(!close.isAccepted());
+    QVERIFY(m_prompts->events.contains(
+        "tell |none: Zentrova application cannot be terminated when thread is running."));
+    QVERIFY(!W<QAction>("benchSpeedsAction")->isEnabled());
+    // The first tick after 5 s brings the statistics.
+    QTRY_VERIFY_WITH_TIMEOUT(!Edit("bsLeftEdit")->text().isEmpty(), 9000);
+    QVERIFY(Edit("bsLeftEdit")->text().toInt() < 1000);
+    QVERIFY(!Edit("currentPEdit")->text().isEmpty());
+    QTest::mouseClick(start, Qt::LeftButton);
+    QTest::mouseClick(start, Qt::LeftButton);  // twice: still stopping
+    WaitForEnd();
+    QCOMPARE(start->text(), QString("Start"));
+    QCOMPARE(Enabled(), QString("010100111"));
+    QVERIFY(W<QAction>("benchSpeedsAction")->isEnabled());
+    const QStringList log = LogTexts();
+    QVERIFY(std::any_of(log.begin(), log.end(),
+                        [](const QString& l) { return l.startsWith("Stop request received. "); }));
+    // The pair on disk, and the parameter file with the names Start cleared.
+    QFile candidates(Path("run-c.txt"));
+    QVERIFY(candidates.open(QIODevice::ReadOnly));
+    QVERIFY(candidates.readLine().startsWith("ABC $a^$b+1 // "));
+    QSettings ini(m_frame->View()->ParameterFilePath(), QSettings::IniFormat);
+    ini.beginGroup("Parameters");
+    QCOMPARE(ini.childKeys().size(), 10);
+    QCOMPARE(ini.value("FactorOutputFileName").toString(), Path("run-f.txt"));
+    QCOMPARE(ini.value("FactorInputFileName").toString(), QString());
+    QCOMPARE(ini.value("BMax").toString(), QString("2000"));
+    QCOMPARE(ini.value("Exponent").toString(), QString("1024"));
+
+    // "Resume Wide Sieve" reads them back, with wide math on.
+    Edit("factorOutEdit")->setText("other.txt");
+    Edit("bMaxEdit")->setText("5");
+    m_frame->View()->ChooseJob(kChoiceResumeWide);
+    QCOMPARE(Edit("factorOutEdit")->text(), Path("run-f.txt"));
+    QCOMPARE(Edit("bMaxEdit")->text(), QString("2000"));
+    QVERIFY(W<QCheckBox>("wideMathCheck")->isChecked());
+  }
+
+  void toBeFactoredListFromTheMenu() {
+    QFile in(Path("in.txt"));
+    QVERIFY(in.open(QIODevice::WriteOnly));
+    in.write("ABC $a^$b+1 // 5\n4 32\n8 32\n");
+    in.close();
+    QTimer::singleShot(0, this, [this] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      QVERIFY(dialog != nullptr);
+      dialog->findChild<QLineEdit*>("inputEdit")->setText(Path("in.txt"));
+      dialog->findChild<QLineEdit*>("outputEdit")->setText(Path("tbf.txt"));
+      dialog->findChild<QLineEdit*>("bMinEdit")->setText("2");
+      dialog->findChild<QLineEdit*>("bMaxEdit")->setText("10");
+      dialog->findChild<QLineEdit*>("exponentEdit")->setText("32");
+      dialog->findChild<QPushButton*>("okButton")->click();
+    });
+    W<QAction>("toBeFactoredAction")->trigger();
+    WaitForEnd();
+    QFile out(Path("tbf.txt"));
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    QCOMPARE(out.readAll(), QByteArray("ABC $a^$b+1 // 1\n2 32\n6 32\n10 32\n"));
+    // The dialog's values reach the form when the job ends.
+    QCOMPARE(Edit("sieveOutEdit")->text(), Path("tbf.txt"));
+    QCOMPARE(Edit("bMaxEdit")->text(), QString("10"));
+  }
+
+  // The README's picture: the window as it renders here, when asked for.
+  void screenshot() {
+    const QByteArray target = qgetenv("ZENTROVA_SCREENSHOT");
+    if (target.isEmpty()) QSKIP("ZENTROVA_SCREENSHOT names no file");
+    QVERIFY(m_frame->grab().save(QString::fromLocal8Bit(target)));
+  }
+};
+
+}  // namespace zentrova
+
+QTEST_MAIN(zentrova::MainWindowTest)
+#include "MainWindowTest.moc"
