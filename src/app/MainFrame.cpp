@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QFileInfo>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -21,8 +24,11 @@ CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
   setObjectName("mainFrame");
   setCentralWidget(m_view);
   const CpuFeatures& cpu = GetCpuFeatures();
-  setWindowTitle(QString("%1 - %2").arg(
-      kFrameTitle, QString::fromStdString(ProcessorTitle(cpu.vendor, cpu.maxLeaf, cpu.signature))));
+  SetDocumentTitle(QString::fromStdString(ProcessorTitle(cpu.vendor, cpu.maxLeaf, cpu.signature)));
+  auto* newDoc = new QShortcut(QKeySequence::New, this);
+  connect(newDoc, &QShortcut::activated, this, &CMainFrame::NewDocument);
+  auto* openDoc = new QShortcut(QKeySequence::Open, this);
+  connect(openDoc, &QShortcut::activated, this, &CMainFrame::OpenDocument);
   statusBar()->setObjectName("statusBar");
   statusBar()->showMessage("Ready");
   BuildMenus(developerMenu);
@@ -110,6 +116,25 @@ void CMainFrame::UpdateMenus() {
   m_usePacked->setEnabled(s.usePackedK);
   m_toBeFactored->setEnabled(s.toBeFactored);
   m_useKLog->setEnabled(s.useKLogFile);
+}
+
+void CMainFrame::SetDocumentTitle(const QString& title) {
+  setWindowTitle(QString("%1 - %2").arg(kFrameTitle, title));
+}
+
+void CMainFrame::NewDocument() {
+  if (m_view->JobRunning()) return;
+  const CpuFeatures& cpu = GetCpuFeatures();
+  SetDocumentTitle(QString::fromStdString(ProcessorTitle(cpu.vendor, cpu.maxLeaf, cpu.signature)));
+  m_view->InitialUpdate();
+}
+
+void CMainFrame::OpenDocument() {
+  if (m_view->JobRunning()) return;
+  const QString path = UiPrompts::Current().ChooseOpenFile(this, "All Files (*)", true, QString());
+  if (path.isEmpty()) return;
+  SetDocumentTitle(QFileInfo(path).fileName());
+  m_view->InitialUpdate();
 }
 
 void CMainFrame::ShowStatusText(const QString& text) { statusBar()->showMessage(text); }

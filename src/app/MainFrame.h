@@ -24,12 +24,18 @@ class CMainFrame : public QMainWindow {
   void ShowStatusText(const QString& text);
   // The About box, modal.
   void About();
+  // Ctrl+N: a new (empty) document: the title again and the form's initial
+  // update. Ctrl+O: any file picked becomes the document, unread: its name
+  // is the title.
+  void NewDocument();
+  void OpenDocument();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildMenus(bool developerMenu);
+  void SetDocumentTitle(const QString& title);
   void UpdateMenus();
 
   CZentrovaView* m_view;

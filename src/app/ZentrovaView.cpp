@@ -212,6 +212,13 @@ void CZentrovaView::showEvent(QShowEvent* event) {
   }
 }
 
+void CZentrovaView::InitialUpdate() {
+  if (m_jobRunning) return;
+  WriteForm();
+  m_disableSse2->setEnabled(m_form.sse2Present);
+  QMetaObject::invokeMethod(this, [this] { StartUp(); }, Qt::QueuedConnection);
+}
+
 void CZentrovaView::StartUp() {
   QString folder = m_filesFolder;
   if (folder.isEmpty()) folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);

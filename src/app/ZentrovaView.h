@@ -48,6 +48,10 @@ class CZentrovaView : public QWidget {
   // only this way reaches choice 4).
   void ChooseJob(int choice);
 
+  // The form's initial update again (a new document): the form written from
+  // its fields, then the deferred start-up step. Nothing while a job runs.
+  void InitialUpdate();
+
   // Menu commands.
   void BenchSpeeds();
   void UsePackedKFiles();

@@ -152,6 +152,34 @@ class MainWindowTest : public QObject {
     QVERIFY(!m_frame->View()->JobRunning());
   }
 
+  // The first check of each choice, through the form's own prompts.
+  void eachChoiceStartsWithItsOwnCheck() {
+    struct Case {
+      const char* radio;
+      QString event;
+    };
+    const Case cases[] = {
+        {"resumeSieveRadio",
+         "ask Question: Without a factoring input file, the factoring output file will not "
+         "contain all the factors previously found.\r\nThe input file must be an output file "
+         "from a previous run.\r\nDo you wish to continue without a factoring input file?"},
+        {"reportRadio", "tell |none: A factoring input file name is required."},
+        {"buildFromFactorsRadio", "tell |none: A factoring input file name is required."},
+    };
+    for (const Case& c : cases) {
+      m_prompts->events.clear();
+      m_prompts->answers = {false};
+      QTest::mouseClick(W<QRadioButton>(c.radio), Qt::LeftButton);
+      QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+      QCOMPARE(m_prompts->events.value(0), c.event);
+      QVERIFY(!m_frame->View()->JobRunning());
+    }
+    // A new document runs the start-up step again: choice 0 and the banner.
+    QTest::keyClick(m_frame.get(), Qt::Key_N, Qt::ControlModifier);
+    QTRY_COMPARE(LogTexts().size(), 2);
+    QVERIFY(W<QRadioButton>("newSieveRadio")->isChecked());
+  }
+
   void newSieveStartedAndStoppedFromTheForm() {
     Edit("factorOutEdit")->setText(Path("run-f.txt"));
     Edit("sieveOutEdit")->setText(Path("run-c.txt"));
