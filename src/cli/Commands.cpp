@@ -3,11 +3,21 @@
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "app/rules/StartChecks.h"
 #include "files/CandidateFiles.h"
 #include "cli/RunJob.h"
 #include "files/Format.h"
+#include "gpu/OpenClBackend.h"
 #include "files/NumberParse.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
@@ -19,6 +29,12 @@
 namespace zentrova::cli {
 
 namespace {
+
+bool ValidDevice(const std::string& d) {
+  if (d == "cpu" || d == "auto" || d == "gpu") return true;
+  if (d.rfind("opencl:", 0) != 0 || d.size() == 7) return false;
+  return d.find_first_not_of("0123456789", 7) == std::string::npos;
+}
 
 bool CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_nSaveSeconds = o.saveMinutes * 60;
@@ -43,6 +59,11 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
     Usage(StrFormat("--p-max: '%s' is not a whole number from 1 to 2^61.", o.pMax.c_str()));
     return false;
   }
+  if (!ValidDevice(o.device)) {
+    Usage(StrFormat("--device: '%s' is not cpu, auto, gpu or opencl:N.", o.device.c_str()));
+    return false;
+  }
+  job.m_device = o.device;
   if (!o.pMin.empty() && !ParsePValue(o.pMin, job.m_pMin)) {
     Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^61.", o.pMin.c_str()));
     return false;
@@ -194,7 +215,112 @@ int RunPack(const SieveOptions& o) {
   return RunJob(job);
 }
 
+namespace {
+
+// The messages of a benchmark run, and when its loop started (the line that
+// follows the device's start-up and the kernel build).
+class TimedSink : public JobSink {
+ public:
+  void Post(std::string message) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (message == "Quenbry wide math algorithm selected.") m_loopStart = Clock::now();
+    if (!message.empty() && message[0] != '$' && message[0] != '&' && message != "@") {
+      m_log.push_back(std::move(message));
+    }
+  }
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point LoopStart() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_loopStart;
+  }
+  std::vector<std::string> Log() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_log;
+  }
+
+ private:
+  std::mutex m_mutex;
+  Clock::time_point m_loopStart{};
+  std::vector<std::string> m_log;
+};
+
+int ListDevices() {
+  const std::vector<GpuDeviceInfo> devices = ListOpenClDevices();
+  if (devices.empty()) {
+    std::printf("No OpenCL device found (no driver, or a build without OpenCL).\n");
+    return kExitOk;
+  }
+  for (const GpuDeviceInfo& d : devices) {
+    std::printf("opencl:%d  %s  %s  (%s)\n", d.index, d.gpu ? "GPU" : "   ", d.name.c_str(),
+                d.platform.c_str());
+  }
+  return kExitOk;
+}
+
+// The wide sieve of b^N+1 for the even b up to 2*10^6 from p = 10^15 on the
+// device, for a fixed time: p per second, P per day (10^15 of p range per
+// day) and the device's busy fraction.
+int RunDeviceBench(const SieveOptions& o) {
+  if (o.device == "list") return ListDevices();
+  SieveOptions options = o;
+  SieveJob job;
+  if (!CommonOptions(options, job)) return kExitUsage;
+  const int32_t n = o.exponent != 0 ? o.exponent : 1048576;
+  job.m_nCommand = kCmdNewSieve;
+  job.m_nExponent = n;
+  job.m_nLn = ExponentLog2(n);
+  if (job.m_nLn == 0) {
+    Usage(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", n));
+    return kExitUsage;
+  }
+  job.m_nBMin = 2;
+  job.m_nBMax = 2000000;
+  const uint64_t pStart = 1000000000000000ULL;
+  job.m_pMin = pStart;
+  job.m_pMax = 0;
+  job.m_nSaveSeconds = 1 << 30;
+  char folder[] = "/tmp/zentrova-bench-XXXXXX";
+  if (::mkdtemp(folder) == nullptr) {
+    std::fprintf(stderr, "zentrova: no temporary folder: %s\n", std::strerror(errno));
+    return kExitJobFailed;
+  }
+  job.m_strFactorOut = std::string(folder) + "/factors.txt";
+  job.m_strSieveOut = std::string(folder) + "/candidates.txt";
+  TimedSink sink;
+  CGfnThread thread(job, sink, 1);
+  thread.Start();
+  const auto begin = TimedSink::Clock::now();
+  while (thread.Running() && TimedSink::Clock::now() - begin < std::chrono::seconds(o.seconds)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  thread.RequestStop();
+  thread.Join();
+  const auto end = TimedSink::Clock::now();
+  std::filesystem::remove_all(folder);
+  const JobOutcome outcome = thread.Outcome();
+  for (const std::string& line : sink.Log()) std::printf("%s\n", line.c_str());
+  if (outcome.end == JobEnd::kFailed) return kExitJobFailed;
+  const JobProgress progress = thread.Progress();
+  const auto loopStart = sink.LoopStart() == TimedSink::Clock::time_point{} ? begin : sink.LoopStart();
+  const double seconds = std::chrono::duration<double>(end - loopStart).count();
+  const double rate = seconds > 0 ? static_cast<double>(progress.pCount) / seconds : 0;
+  const double range = progress.pLast > pStart ? static_cast<double>(progress.pLast - pStart) : 0;
+  const double pPerDay = seconds > 0 ? range / seconds * 86400.0 / 1e15 : 0;
+  std::printf("device %s, N = %d, wide mode, p from 1e15: %" PRId64 " p in %.2f s\n",
+              o.device.c_str(), n, progress.pCount, seconds);
+  std::printf("%.0f p per second, %.2f P/day", rate, pPerDay);
+  if (o.device != "cpu") {
+    std::printf(", device busy %.0f%% of the loop's time",
+                seconds > 0 ? 100.0 * outcome.deviceBusySeconds / seconds : 0.0);
+  }
+  std::printf("\n");
+  return kExitOk;
+}
+
+}  // namespace
+
 int RunBench(const SieveOptions& o) {
+  if (o.deviceGiven) return RunDeviceBench(o);
   if (o.isa == "list") {
     const CpuFeatures& cpu = GetCpuFeatures();
     std::printf("processor: %s (%s)\n", cpu.brand.empty() ? "unknown" : cpu.brand.c_str(),

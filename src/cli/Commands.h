@@ -22,6 +22,9 @@ struct SieveOptions : FileOptions {
   std::string isa = "auto";
   std::string packedDir;  // read k from this packed K sequence
   bool compare = false;   // bench: every kernel and thread count
+  std::string device = "cpu";  // cpu, auto, gpu, opencl:N (bench: list)
+  bool deviceGiven = false;    // bench: the wide device benchmark
+  int32_t seconds = 10;        // bench --device: length of the run
   std::string fileBytes;  // pack: bytes per file as typed; empty for the usual size
 };
 

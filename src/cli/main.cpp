@@ -35,6 +35,10 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--packed-dir", o.packedDir,
                   "Read the k values from the packed K file sequence in this folder (made by "
                   "'zentrova pack') instead of generating them");
+  cmd->add_option("--device", o.device,
+                  "Where the sieve kernels run: cpu (default), auto (the first OpenCL GPU, else "
+                  "the CPU), gpu (the first OpenCL GPU), opencl:N (OpenCL device N; see "
+                  "'zentrova bench --device list')");
 }
 
 }  // namespace
@@ -125,6 +129,15 @@ int main(int argc, char** argv) {
                      "all, and print p per second with the ratio to the portable kernel");
   cmdBench->add_option("--packed-dir", benchOpts.packedDir,
                        "Read k from the packed K sequence for N = 65536 in this folder");
+  cmdBench
+      ->add_option("--device", benchOpts.device,
+                   "Time the wide sieve of b^N+1 (even b up to 2e6, p from 1e15) on this device "
+                   "instead: cpu, auto, gpu, opencl:N; 'list' prints the OpenCL devices")
+      ->each([&benchOpts](const std::string&) { benchOpts.deviceGiven = true; });
+  cmdBench->add_option("--exponent", benchOpts.exponent,
+                       "With --device: the exponent N (default 1048576)");
+  cmdBench->add_option("--seconds", benchOpts.seconds, "With --device: how long to run (default 10)")
+      ->check(CLI::Range(1, 86400));
 
   SieveOptions packOpts;
   CLI::App* cmdPack = app.add_subcommand(

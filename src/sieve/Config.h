@@ -24,6 +24,13 @@ constexpr int kVectorFermatBatch = 64;
 // (N/2 per p). 2^24 take a few milliseconds with the vector kernel.
 constexpr int64_t kWideBatchWork = int64_t{1} << 24;
 
+// Work of one launch on an OpenCL device: modular multiplications (wide) or
+// squarings (normal). Larger launches keep a graphics card busy; the stop
+// request and ticks are looked at between them.
+constexpr int64_t kGpuBatchWork = int64_t{1} << 28;
+// Most p in one launch.
+constexpr int64_t kGpuMaxBatch = int64_t{1} << 16;
+
 // The search for a non-residue g gives up after this many g and passes the
 // p over as composite (for a prime p half of all g qualify).
 constexpr int kWideMaxGTries = 300;

@@ -70,6 +70,7 @@ class JobContext {
   bool Failed() const { return m_failed.load(); }
   // The benchmark's figures, for the outcome.
   void SetBenchFigures(int64_t ticks, int64_t ticksPerSecond, int64_t pSieved);
+  void SetDeviceBusy(double seconds) { m_outcome.deviceBusySeconds = seconds; }
   JobOutcome Outcome() const;
 
  private:

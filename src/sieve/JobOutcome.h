@@ -22,6 +22,8 @@ struct JobOutcome {
   int64_t benchTicks = 0;
   int64_t benchTicksPerSecond = 0;
   int64_t benchPSieved = 0;
+  // Seconds an OpenCL device spent on the job's launches (0 on the CPU).
+  double deviceBusySeconds = 0;
 };
 
 }  // namespace zentrova

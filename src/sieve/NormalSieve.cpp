@@ -84,8 +84,35 @@ size_t NormalSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
   return applied;
 }
 
+bool NormalSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
+  std::vector<uint64_t> p(batch.size());
+  for (size_t i = 0; i < batch.size(); ++i) {
+    p[i] = batch[i].c.p;
+    batch[i].hits.clear();
+  }
+  std::vector<NormalHit> hits;
+  try {
+    m_gpu->Normal(p, m_state.m_cand, m_ctx.Job().m_nLn, hits);
+  } catch (const GpuError& e) {
+    // Nothing of the batch is applied: the files stay at the last p applied.
+    m_ctx.Fail(e.what());
+    if (!batch.empty()) {
+      m_ctx.Post(StrFormat("The batch from p = %" PRIu64 " was not sieved; the run ends with its "
+                           "usual save at p = %" PRIu64 ".",
+                           batch.front().c.p, m_state.m_pCur));
+    }
+    return false;
+  }
+  std::sort(hits.begin(), hits.end(), [](const NormalHit& a, const NormalHit& b) {
+    return a.index != b.index ? a.index < b.index : a.position < b.position;
+  });
+  for (const NormalHit& h : hits) batch[h.index].hits.push_back(h.position);
+  return true;
+}
+
 void NormalSieveLoop::Run(CandidateSource* reader) {
   const SieveJob& job = m_ctx.Job();
+  if (!OpenJobDevice(m_ctx, m_gpu)) return;
   const int ln = job.m_nLn;
   const uint64_t twoN = 2 * static_cast<uint64_t>(m_state.m_N);
   const NormalKernelFn kernel =
@@ -106,16 +133,24 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
     const std::vector<int32_t>& cand = m_state.m_cand;
     const int64_t workPerP =
         std::max<int64_t>(1, static_cast<int64_t>(cand.size()) * std::max(ln, 1));
-    const int64_t perWorker = std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
-                                                  config::kNormalMaxBatch / pool.Size());
+    const int64_t perWorker =
+        m_gpu ? std::clamp<int64_t>(config::kGpuBatchWork / workPerP / pool.Size(), 1,
+                                    config::kGpuMaxBatch / pool.Size())
+              : std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
+                                    config::kNormalMaxBatch / pool.Size());
     // An empty list gets one round, with the first p.
     end = feed.Next(
         perWorker, cand.empty(), batch,
         [&](Result& r, int thread) {
           r.hits.clear();
+          if (m_gpu) return;  // the device does the batch at once
           kernel(cand.data(), cand.size(), ln, r.c.p, r.hits, scratch[static_cast<size_t>(thread)]);
         },
         beyond);
+    if (m_gpu && !ComputeOnDevice(batch)) {
+      end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
+      break;
+    }
     const size_t applied = ApplyBatch(batch);
     m_ctx.CountP(static_cast<int64_t>(applied), m_state.m_pCur);
 
@@ -130,6 +165,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
       Save();
     }
   }
+  if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());
   PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
   if (saves) Save();
 }

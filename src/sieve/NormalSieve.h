@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "files/CandidateFiles.h"
+#include "gpu/OpenClBackend.h"
 #include "math/FactorCandidates.h"
 #include "sieve/CandidateSource.h"
 #include "sieve/JobContext.h"
@@ -43,10 +45,14 @@ class NormalSieveLoop {
   // Applies the hits of a batch in increasing p; within one p from the
   // highest position down. Returns the number of p applied.
   size_t ApplyBatch(const std::vector<Result>& batch);
+  // The hits of a whole batch from the OpenCL device, in the CPU kernels'
+  // order; false after the message when the device failed.
+  bool ComputeOnDevice(std::vector<Result>& batch);
 
   JobContext& m_ctx;
   NormalSieveState m_state;
   std::vector<uint8_t> m_struck;
+  std::unique_ptr<OpenClBackend> m_gpu;
 };
 
 }  // namespace zentrova

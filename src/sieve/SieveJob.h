@@ -48,6 +48,9 @@ struct SieveJob {
   int32_t m_nThreads = 1;
   Isa m_isa = Isa::kAuto;
   uint64_t m_packedKFileBytes = kPackedKFileBytes;  // size of each file the create job writes
+  // Where the loops' kernels run: "cpu", "auto" (the first OpenCL GPU, else
+  // the CPU), "gpu" (the first OpenCL GPU) or "opencl:N" (device N).
+  std::string m_device = "cpu";
 };
 
 }  // namespace zentrova

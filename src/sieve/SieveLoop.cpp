@@ -13,6 +13,25 @@ FermatChoice ChooseFermat(const SieveJob& job) {
   return FermatChoice{test, test == &FermatBatchScalar ? 4 : config::kVectorFermatBatch};
 }
 
+bool OpenJobDevice(JobContext& ctx, std::unique_ptr<OpenClBackend>& gpu) {
+  const std::string& device = ctx.Job().m_device;
+  if (device.empty() || device == "cpu") return true;
+  try {
+    gpu = std::make_unique<OpenClBackend>(device == "auto" ? "gpu" : device);
+  } catch (const GpuError& e) {
+    if (device == "auto") {
+      ctx.Post(StrFormat("%s  Running on the CPU.", e.what()));
+      return true;
+    }
+    ctx.Fail(StrFormat("%s  Nothing was sieved.", e.what()));
+    return false;
+  }
+  const GpuDeviceInfo& info = gpu->Device();
+  ctx.Post(StrFormat("Running on OpenCL device %d: %s (%s).", info.index, info.name.c_str(),
+                     info.platform.c_str()));
+  return true;
+}
+
 bool StatusAndSaveDue(JobContext& ctx, int64_t left, uint64_t pCur) {
   if (!ctx.TakeTick()) return false;
   ctx.Post(FormatStatusLine(static_cast<int32_t>(left), pCur));

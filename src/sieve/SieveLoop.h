@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "gpu/OpenClBackend.h"
 #include "sieve/CandidateFeed.h"
 #include "sieve/JobContext.h"
 #include "sieve/kernels/Dispatch.h"
@@ -18,6 +20,11 @@ struct FermatChoice {
 // The vector test of the job's instruction set, or the portable one when the
 // job asks for portable kernels only.
 FermatChoice ChooseFermat(const SieveJob& job);
+
+// The job's device: gpu stays empty for the CPU kernels ("cpu", or "auto"
+// without an OpenCL GPU, after a line saying so). False after the message
+// when the device asked for cannot be used; nothing has been touched then.
+bool OpenJobDevice(JobContext& ctx, std::unique_ptr<OpenClBackend>& gpu);
 
 // At a status tick: posts the statistics line and says whether the periodic
 // save is due (the save clock is then reset).

@@ -19,6 +19,7 @@
 #include "sieve/Config.h"
 #include "sieve/SieveLoop.h"
 #include "sieve/WorkerPool.h"
+#include "sieve/kernels/WideKernel.h"
 
 namespace zentrova {
 
@@ -207,6 +208,59 @@ bool WideSieveLoop::ApplyRoots(const Result& r) {
   return true;
 }
 
+void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
+  const SieveJob& job = m_ctx.Job();
+  const int ln = job.m_nLn;
+  const int64_t n = job.m_nExponent;
+  std::vector<uint64_t> p(batch.size()), k(batch.size()), a0;
+  for (size_t i = 0; i < batch.size(); ++i) {
+    p[i] = batch[i].c.p;
+    k[i] = static_cast<uint64_t>(batch[i].c.k);
+  }
+  std::vector<uint8_t> kind;
+  std::vector<WideHit> hits;
+  m_gpu->Wide(p, k, ln, n, job.m_nBMax, config::kWideMaxGTries, kind, a0, hits);
+  for (size_t i = 0; i < batch.size(); ++i) {
+    Result& r = batch[i];
+    r.roots.clear();
+    r.overflow = false;
+    // The device's a0 passes the same exact guard as the CPU's.
+    r.kind = kind[i] != 2 ? RootKind::kComposite
+             : SquareChainIsMinusOne(static_cast<int64_t>(a0[i]), ln, p[i]) ? RootKind::kRoots
+                                                                             : RootKind::kInvalid;
+  }
+  // The CPU kernel's storing order: stage by stage, each in its slot order;
+  // below N = 32 the exponents in turn.
+  auto key = [&](const WideHit& h) -> uint64_t {
+    if (n < 32) return h.j;
+    const uint64_t stage = (h.j - 1) / 32;
+    const unsigned slot = ((h.j - 1) % 32) / 2 | (h.negated ? 0x80u : 0u);
+    return stage * 32 + (stage == 0 ? m_firstPos : m_laterPos)[slot];
+  };
+  std::sort(hits.begin(), hits.end(), [&](const WideHit& a, const WideHit& b) {
+    return a.index != b.index ? a.index < b.index : key(a) < key(b);
+  });
+  for (const WideHit& h : hits) {
+    if (batch[h.index].kind == RootKind::kRoots) batch[h.index].roots.push_back(h.root);
+  }
+}
+
+bool WideSieveLoop::ComputeBatchOnDevice(std::vector<Result>& batch) {
+  try {
+    ComputeOnDevice(batch);
+    return true;
+  } catch (const GpuError& e) {
+    // Nothing of the batch is applied: the files stay at the last p applied.
+    m_ctx.Fail(e.what());
+    if (!batch.empty()) {
+      m_ctx.Post(StrFormat("The batch from p = %" PRIu64 " was not sieved; the run ends with its "
+                           "usual save at p = %" PRIu64 ".",
+                           batch.front().c.p, m_state.m_pCur));
+    }
+    return false;
+  }
+}
+
 bool WideSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
   for (const Result& r : batch) {
     m_state.m_kCur = r.c.k;
@@ -224,23 +278,35 @@ bool WideSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
 void WideSieveLoop::Run(CandidateSource* reader) {
   const SieveJob& job = m_ctx.Job();
   const int64_t n = job.m_nExponent;
+  if (!OpenJobDevice(m_ctx, m_gpu)) return;
   CTextFile factorFile(job.m_strFactorOut);
   if (!OpenFactorFile(factorFile)) return;
   m_ctx.Post("Quenbry wide math algorithm selected.");
 
   m_kernel = WideKernelFor(job.m_isa, job.m_bNoSSE2 == 0, n, &m_kernelName);
   m_capacity = static_cast<size_t>(n) + 4;
+  uint8_t slots[32];
+  const WideOrder order = job.m_bNoSSE2 == 0 ? WideOrder::kSse : WideOrder::kAthlon;
+  for (const bool first : {true, false}) {
+    WideStageOrder(order, first, slots);
+    for (uint8_t t = 0; t < 32; ++t) (first ? m_firstPos : m_laterPos)[slots[t]] = t;
+  }
   const FermatChoice fermat = ChooseFermat(job);
   WorkerPool pool(job.m_nThreads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
   CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, 2 * static_cast<uint64_t>(n),
                              job.m_pMax, reader, m_state.m_kCur, pool);
+  // With a device the workers only generate the candidates.
   const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
-    Compute(r, scratch[static_cast<size_t>(thread)]);
+    if (!m_gpu) Compute(r, scratch[static_cast<size_t>(thread)]);
   };
-  // p per worker per batch: about kWideBatchWork multiplications each.
+  // p per worker per batch: about kWideBatchWork multiplications each, or
+  // kGpuBatchWork per launch.
+  const int64_t perP = std::max<int64_t>(n / 2, 1);
   const int64_t perWorker =
-      std::clamp<int64_t>(config::kWideBatchWork / std::max<int64_t>(n / 2, 1), 1, 4096);
+      m_gpu ? std::clamp<int64_t>(config::kGpuBatchWork / perP / pool.Size(), 1,
+                                  config::kGpuMaxBatch / pool.Size())
+            : std::clamp<int64_t>(config::kWideBatchWork / perP, 1, 4096);
   std::vector<Result> batch;
   FeedEnd end = FeedEnd::kNone;
   uint64_t beyond = 0;
@@ -248,6 +314,10 @@ void WideSieveLoop::Run(CandidateSource* reader) {
 
   while (end == FeedEnd::kNone) {
     end = feed.Next(perWorker, false, batch, compute, beyond);
+    if (m_gpu && !ComputeBatchOnDevice(batch)) {
+      end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
+      break;
+    }
     m_lines.clear();
     const bool go = ApplyBatch(batch);
     m_ctx.CountP(static_cast<int64_t>(batch.size()), m_state.m_pCur);
@@ -263,6 +333,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
     if (StatusAndSaveDue(m_ctx, m_state.m_left, m_state.m_pCur)) SaveCandidates();
   }
 
+  if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());
   PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
   if (factorsLost) {
     // The bitmap no longer holds the bases whose lines were lost; saving it

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "files/TextFile.h"
+#include "gpu/OpenClBackend.h"
 #include "math/FactorCandidates.h"
 #include "sieve/CandidateSource.h"
 #include "sieve/JobContext.h"
@@ -53,6 +55,11 @@ class WideSieveLoop {
   bool OpenFactorFile(CTextFile& file);
   // a0 and the roots of one p (on a worker).
   void Compute(Result& r, KernelScratch& scratch) const;
+  // The same for a whole batch on the OpenCL device, roots in the order of
+  // the CPU kernel the job would run; throws GpuError.
+  void ComputeOnDevice(std::vector<Result>& batch);
+  // ComputeOnDevice, with a device failure posted; false then.
+  bool ComputeBatchOnDevice(std::vector<Result>& batch);
   // Verifies and applies the roots of one p; false when a root fails.
   bool ApplyRoots(const Result& r);
   // Clears b's bit and queues its factor line, if b was still a candidate.
@@ -65,6 +72,10 @@ class WideSieveLoop {
   WideKernelFn m_kernel = nullptr;
   const char* m_kernelName = "";
   size_t m_capacity = 0;  // roots one p may store
+  std::unique_ptr<OpenClBackend> m_gpu;
+  // Where each (stage slot, negated) of the CPU kernel's order stores.
+  uint8_t m_firstPos[256] = {};
+  uint8_t m_laterPos[256] = {};
   // The factor lines of a batch, written in one call, which a kill cannot
   // split: after a kill the file ends with a whole line.
   std::string m_lines;
