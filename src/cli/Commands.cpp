@@ -64,6 +64,7 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
     return false;
   }
   job.m_device = o.device;
+  job.m_deviceBatch = o.deviceBatch;
   if (!o.pMin.empty() && !ParsePValue(o.pMin, job.m_pMin)) {
     Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^61.", o.pMin.c_str()));
     return false;

@@ -25,6 +25,7 @@ struct SieveOptions : FileOptions {
   std::string device = "cpu";  // cpu, auto, gpu, opencl:N (bench: list)
   bool deviceGiven = false;    // bench: the wide device benchmark
   int32_t seconds = 10;        // bench --device: length of the run
+  int64_t deviceBatch = 0;     // most p per device launch (0: the default)
   std::string fileBytes;  // pack: bytes per file as typed; empty for the usual size
 };
 

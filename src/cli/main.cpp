@@ -39,6 +39,10 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
                   "Where the sieve kernels run: cpu (default), auto (the first OpenCL GPU, else "
                   "the CPU), gpu (the first OpenCL GPU), opencl:N (OpenCL device N; see "
                   "'zentrova bench --device list')");
+  cmd->add_option("--device-batch", o.deviceBatch,
+                  "Most p per device launch (default 65536); smaller launches answer a stop "
+                  "sooner on a slow device")
+      ->check(CLI::Range(int64_t{1}, int64_t{1} << 20));
 }
 
 }  // namespace

@@ -135,7 +135,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
         std::max<int64_t>(1, static_cast<int64_t>(cand.size()) * std::max(ln, 1));
     const int64_t perWorker =
         m_gpu ? std::clamp<int64_t>(config::kGpuBatchWork / workPerP / pool.Size(), 1,
-                                    config::kGpuMaxBatch / pool.Size())
+                                    std::max<int64_t>(DeviceBatchLimit(job) / pool.Size(), 1))
               : std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
                                     config::kNormalMaxBatch / pool.Size());
     // An empty list gets one round, with the first p.

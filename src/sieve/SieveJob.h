@@ -51,6 +51,7 @@ struct SieveJob {
   // Where the loops' kernels run: "cpu", "auto" (the first OpenCL GPU, else
   // the CPU), "gpu" (the first OpenCL GPU) or "opencl:N" (device N).
   std::string m_device = "cpu";
+  int64_t m_deviceBatch = 0;  // most p per device launch; 0: the default
 };
 
 }  // namespace zentrova

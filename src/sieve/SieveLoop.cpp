@@ -32,6 +32,10 @@ bool OpenJobDevice(JobContext& ctx, std::unique_ptr<OpenClBackend>& gpu) {
   return true;
 }
 
+int64_t DeviceBatchLimit(const SieveJob& job) {
+  return job.m_deviceBatch > 0 ? job.m_deviceBatch : config::kGpuMaxBatch;
+}
+
 bool StatusAndSaveDue(JobContext& ctx, int64_t left, uint64_t pCur) {
   if (!ctx.TakeTick()) return false;
   ctx.Post(FormatStatusLine(static_cast<int32_t>(left), pCur));

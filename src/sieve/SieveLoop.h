@@ -26,6 +26,9 @@ FermatChoice ChooseFermat(const SieveJob& job);
 // when the device asked for cannot be used; nothing has been touched then.
 bool OpenJobDevice(JobContext& ctx, std::unique_ptr<OpenClBackend>& gpu);
 
+// The most p per device launch for the job.
+int64_t DeviceBatchLimit(const SieveJob& job);
+
 // At a status tick: posts the statistics line and says whether the periodic
 // save is due (the save clock is then reset).
 bool StatusAndSaveDue(JobContext& ctx, int64_t left, uint64_t pCur);

@@ -305,7 +305,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
   const int64_t perP = std::max<int64_t>(n / 2, 1);
   const int64_t perWorker =
       m_gpu ? std::clamp<int64_t>(config::kGpuBatchWork / perP / pool.Size(), 1,
-                                  config::kGpuMaxBatch / pool.Size())
+                                  std::max<int64_t>(DeviceBatchLimit(job) / pool.Size(), 1))
             : std::clamp<int64_t>(config::kWideBatchWork / perP, 1, 4096);
   std::vector<Result> batch;
   FeedEnd end = FeedEnd::kNone;

@@ -20,9 +20,9 @@ struct JobRun {
 // Runs the job on the calling thread; `before` may poke the thread first
 // (a stop request, a tick).
 template <typename Before>
-JobRun RunJob(const SieveJob& job, Before before) {
+JobRun RunJob(const SieveJob& job, Before before, int32_t wideMath = 0) {
   RecordingSink sink;
-  CGfnThread thread(job, sink);
+  CGfnThread thread(job, sink, wideMath);
   before(thread);
   thread.Run();
   return JobRun{sink.Messages(), sink.LogLines(), thread.Failed()};
