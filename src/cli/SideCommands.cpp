@@ -7,6 +7,9 @@
 #include "cli/Commands.h"
 #include "cli/RunJob.h"
 #include "files/Format.h"
+#include "files/OutputLock.h"
+#include "files/SliceMerge.h"
+#include "files/TextFile.h"
 #include "sieve/SieveJob.h"
 
 namespace zentrova::cli {
@@ -75,6 +78,51 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
   side.tbf->add_option("--bmin", t.bMin, "Smallest base b");
   side.tbf->add_option("--bmax", t.bMax, "Largest base b");
   AddForce(side.tbf, t);
+
+  MergeOptions& m = side.mergeOptions;
+  side.merge = app.add_subcommand(
+      "merge",
+      "Merge the files of sieves that split one range of p between machines (each a new sieve "
+      "of the same b range and exponent with its own --p-min .. --p-max): a base stays a "
+      "candidate when no slice struck it, its factor is the first slice's, and the depth is the "
+      "last slice's. Give the slices in increasing p, each with --factors-in and --sieve-in.\n"
+      "Example: zentrova merge --factors-in f1.txt --sieve-in c1.txt --factors-in f2.txt "
+      "--sieve-in c2.txt --factors-out f.txt --sieve-out c.txt");
+  side.merge->add_option("--factors-in", m.factorsIn, "A slice's factor file (repeat per slice)")
+      ->required();
+  side.merge->add_option("--sieve-in", m.sieveIn, "A slice's candidate file (repeat per slice)")
+      ->required();
+  side.merge->add_option("--factors-out", m.factorsOut, "Factor output file")->required();
+  side.merge->add_option("--sieve-out", m.sieveOut, "Candidate output file")->required();
+  side.merge->add_flag("--wide", m.wide, "The slices are wide-mode sieves");
+  side.merge->add_flag("--force", m.force,
+                       "Replace existing output files (only once the new ones are complete)");
+}
+
+int RunMerge(const MergeOptions& o) {
+  if (SameFile(o.factorsOut, o.sieveOut)) {
+    Usage("--factors-out and --sieve-out name the same file.");
+    return kExitUsage;
+  }
+  for (const std::string& out : {o.factorsOut, o.sieveOut}) {
+    for (const auto* inputs : {&o.factorsIn, &o.sieveIn}) {
+      for (const std::string& in : *inputs) {
+        if (SameFile(in, out)) {
+          Usage(StrFormat("The output %s is also an input.", out.c_str()));
+          return kExitUsage;
+        }
+      }
+    }
+    if (!o.force && CTextFile::FileExists(out)) {
+      Usage(StrFormat("Output File %s already exists; add --force to overwrite it.", out.c_str()));
+      return kExitUsage;
+    }
+  }
+  SliceMergeInput in{o.factorsIn, o.sieveIn, o.wide, o.factorsOut, o.sieveOut};
+  const bool ok = MergeSlices(in, [](const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+  });
+  return ok ? kExitOk : kExitJobFailed;
 }
 
 int RunReport(const SideOptions& o) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/RunJob.h"
 
@@ -22,8 +23,18 @@ struct SideOptions : FileOptions {
   std::string prothLog, report;
 };
 
+// merge: the files of slices of one range of p.
+struct MergeOptions {
+  std::vector<std::string> factorsIn, sieveIn;
+  std::string factorsOut, sieveOut;
+  bool wide = false;
+  bool force = false;
+};
+
 struct SideCommands {
   SideOptions reportOptions, rebuildOptions, tbfOptions;
+  MergeOptions mergeOptions;
+  CLI::App* merge = nullptr;
   CLI::App* report = nullptr;
   CLI::App* rebuild = nullptr;
   CLI::App* tbf = nullptr;
@@ -35,5 +46,6 @@ void AddSideCommands(CLI::App& app, SideCommands& side);
 int RunReport(const SideOptions& options);
 int RunRebuild(const SideOptions& options);
 int RunToBeFactored(const SideOptions& options);
+int RunMerge(const MergeOptions& options);
 
 }  // namespace zentrova::cli

@@ -184,6 +184,7 @@ int main(int argc, char** argv) {
     if (*side.report) return zentrova::cli::RunReport(side.reportOptions);
     if (*side.rebuild) return zentrova::cli::RunRebuild(side.rebuildOptions);
     if (*side.tbf) return zentrova::cli::RunToBeFactored(side.tbfOptions);
+    if (*side.merge) return zentrova::cli::RunMerge(side.mergeOptions);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zentrova: %s\n", e.what());
     return zentrova::cli::kExitJobFailed;

@@ -1,0 +1,295 @@
+#include "files/SliceMerge.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "files/AtomicTextFile.h"
+#include "files/Format.h"
+#include "files/NumberParse.h"
+#include "files/TextFile.h"
+#include "math/ModArith.h"
+
+namespace zentrova {
+
+namespace {
+
+// What one slice's two files say.
+struct Slice {
+  int32_t bMin = 0, bMax = 0, exponent = 0;
+  bool hasRange = false;
+  int64_t depth = -1;         // the candidate file's
+  int64_t factorDepth = -1;   // the normal factor file's header
+  std::vector<uint32_t> candidates;                     // bit b: a candidate
+  std::vector<std::pair<int32_t, uint64_t>> factors;    // in the file's order
+};
+
+bool Fail(const LogFn& log, const std::string& text) {
+  log(text);
+  return false;
+}
+
+bool ReadNormalFactors(const std::string& path, Slice& s, const LogFn& log) {
+  FactorFileContents contents;
+  if (!ReadFactorFile(path, contents)) {
+    return Fail(log, StrFormat("Unable to open input factor file %s.", path.c_str()));
+  }
+  if (contents.readError != 0) {
+    return Fail(log, StrFormat("Unable to read input factor file %s: %s.", path.c_str(),
+                               std::strerror(contents.readError)));
+  }
+  const FactorHeader& h = contents.header;
+  if (!h.hasBMin || !h.hasBMax || !h.hasExponent || !h.hasDepth) {
+    return Fail(log, StrFormat("%s is not a factor file of the normal mode: no \"GFN Factors\" "
+                               "header with the range, the exponent and the depth.",
+                               path.c_str()));
+  }
+  s.bMin = h.bMin;
+  s.bMax = h.bMax;
+  s.exponent = h.exponent;
+  s.factorDepth = h.depth;
+  s.hasRange = true;
+  for (size_t i = 0; i < contents.records.size(); ++i) {
+    if (contents.exponents[i] != s.exponent) {
+      return Fail(log, StrFormat("%s line %d: exponent %d does not match the file's %d.",
+                                 path.c_str(), contents.lineNumbers[i], contents.exponents[i],
+                                 s.exponent));
+    }
+    s.factors.emplace_back(contents.records[i].b, contents.records[i].p);
+  }
+  return true;
+}
+
+bool ReadWideFactors(const std::string& path, Slice& s, const LogFn& log) {
+  CTextFile file(path);
+  if (!file.OpenRead()) {
+    return Fail(log, StrFormat("Unable to open input factor file %s.", path.c_str()));
+  }
+  std::string line;
+  while (file.ReadLine(line) && !line.empty()) {
+    const size_t head = line.find("Zentrova for k^");
+    if (head != std::string::npos) {
+      const size_t from = line.find("[k == ");
+      const size_t to = line.find(" to ", from == std::string::npos ? 0 : from);
+      if (from == std::string::npos || to == std::string::npos) break;
+      s.exponent = ParseInt32At(line, head + 15);
+      s.bMin = ParseInt32At(line, from + 6);
+      s.bMax = ParseInt32At(line, to + 4);
+      s.hasRange = true;
+      continue;
+    }
+    if (line.back() != '\n') break;  // a last line cut short: its base stays a candidate
+    const size_t at = line.find("factor : ");
+    const size_t one = line.find("1*");
+    if (at == std::string::npos || one == std::string::npos) continue;
+    const size_t caret = line.find('^', one);
+    if (caret == std::string::npos || ParseInt32At(line, caret + 1) != s.exponent) continue;
+    const int64_t b = ParseInt64At(line, one + 2);
+    const int64_t p = ParseInt64At(line, at + 9);
+    if (b <= 0 || b > INT32_MAX || p <= 0) continue;
+    s.factors.emplace_back(static_cast<int32_t>(b), static_cast<uint64_t>(p));
+  }
+  if (file.ReadError() != 0) {
+    return Fail(log, StrFormat("Unable to read input factor file %s: %s.", path.c_str(),
+                               std::strerror(file.ReadError())));
+  }
+  if (!s.hasRange) {
+    return Fail(log, StrFormat("%s is not a factor file of the wide mode: no \"Zentrova for "
+                               "k^N+1 [k == b Min to b Max]\" line.",
+                               path.c_str()));
+  }
+  return true;
+}
+
+// The candidate file as a bitmap over the range, every base checked.
+bool ReadCandidates(const std::string& path, Slice& s, const LogFn& log) {
+  CTextFile file(path);
+  if (!file.OpenRead()) {
+    return Fail(log, StrFormat("Unable to open input sieve file %s.", path.c_str()));
+  }
+  s.candidates.assign(BitmapWords(s.bMax), 0);
+  std::string line;
+  int lineNo = 0;
+  while (file.ReadLine(line) && !line.empty()) {
+    ++lineNo;
+    const CandidateLine c = ParseCandidateLine(line);
+    if (c.kind == CandidateLine::kHeader) {
+      s.depth = c.depth;
+      continue;
+    }
+    if (c.kind == CandidateLine::kNoBase) continue;
+    const auto where = [&] { return StrFormat("%s line %d: ", path.c_str(), lineNo); };
+    if (c.kind == CandidateLine::kTooLarge || c.b < s.bMin || c.b > s.bMax ||
+        ((c.b - s.bMin) & 1) != 0) {
+      return Fail(log, where() + StrFormat("the base is not one of the range %d to %d of the "
+                                           "factor file.",
+                                           s.bMin, s.bMax));
+    }
+    if (c.exponent != 0 && c.exponent != s.exponent) {
+      return Fail(log, where() + StrFormat("exponent %d does not match the factor file's %d.",
+                                           c.exponent, s.exponent));
+    }
+    uint32_t& word = s.candidates[static_cast<size_t>(c.b) >> 5];
+    const uint32_t bit = uint32_t{1} << (c.b & 31);
+    if ((word & bit) != 0) return Fail(log, where() + StrFormat("base %d appears twice.", c.b));
+    word |= bit;
+  }
+  if (file.ReadError() != 0) {
+    return Fail(log, StrFormat("Unable to read input sieve file %s: %s.", path.c_str(),
+                               std::strerror(file.ReadError())));
+  }
+  if (s.depth < 0) return Fail(log, StrFormat("%s has no depth header.", path.c_str()));
+  return true;
+}
+
+bool IsSet(const std::vector<uint32_t>& bits, int64_t b) {
+  return ((bits[static_cast<size_t>(b) >> 5] >> (b & 31)) & 1) != 0;
+}
+
+// The two files of one slice make a pair: every factor verified, inside the
+// range and of its parity, no deeper than the slice; every base of the range
+// either struck once or a candidate. Factors of a wide file beyond the
+// candidate file's depth (a run killed between saves) are left out.
+bool CheckPair(const std::string& factorPath, const std::string& candPath, Slice& s, bool wide,
+               const LogFn& log) {
+  if (!wide && s.factorDepth != s.depth) {
+    return Fail(log, StrFormat("Factor file %s and sieve file %s were saved at different depths "
+                               "(%" PRId64 " and %" PRId64 ").",
+                               factorPath.c_str(), candPath.c_str(), s.factorDepth, s.depth));
+  }
+  const int ln = ExponentLog2(s.exponent);
+  std::vector<uint32_t> struck(s.candidates.size(), 0);
+  std::vector<std::pair<int32_t, uint64_t>> kept;
+  for (const auto& [b, p] : s.factors) {
+    if (wide && p > static_cast<uint64_t>(s.depth)) continue;
+    if (b < s.bMin || b > s.bMax || ((b - s.bMin) & 1) != 0 ||
+        !VerifyFactor(ln, static_cast<uint64_t>(b), p)) {
+      return Fail(log, StrFormat("%s: %" PRIu64 " is no factor of %d^%d+1 in the range.",
+                                 factorPath.c_str(), p, b, s.exponent));
+    }
+    if (IsSet(struck, b) || IsSet(s.candidates, b)) {
+      return Fail(log, StrFormat("Base %d is struck twice, or struck and a candidate, in %s and "
+                                 "%s.",
+                                 b, factorPath.c_str(), candPath.c_str()));
+    }
+    struck[static_cast<size_t>(b) >> 5] |= uint32_t{1} << (b & 31);
+    kept.emplace_back(b, p);
+  }
+  s.factors = std::move(kept);
+  for (int64_t b = s.bMin; b <= s.bMax; b += 2) {
+    if (!IsSet(struck, b) && !IsSet(s.candidates, b)) {
+      return Fail(log, StrFormat("Base %d is in neither %s nor %s: the files do not make a pair.",
+                                 static_cast<int>(b), factorPath.c_str(), candPath.c_str()));
+    }
+  }
+  return true;
+}
+
+bool ReadSlice(const SliceMergeInput& in, size_t i, Slice& s, const LogFn& log) {
+  const std::string& f = in.factorFiles[i];
+  const std::string& c = in.candidateFiles[i];
+  if (!(in.wide ? ReadWideFactors(f, s, log) : ReadNormalFactors(f, s, log))) return false;
+  if (ExponentLog2(s.exponent) == 0 || s.bMin <= 0 || s.bMax < s.bMin) {
+    return Fail(log, StrFormat("%s names no valid range and exponent (b %d to %d, N = %d).",
+                               f.c_str(), s.bMin, s.bMax, s.exponent));
+  }
+  return ReadCandidates(c, s, log) && CheckPair(f, c, s, in.wide, log);
+}
+
+bool WriteWide(const SliceMergeInput& in, const Slice& first, int64_t depth,
+               const std::vector<std::pair<int32_t, uint64_t>>& factors,
+               const std::vector<uint32_t>& candidates, int64_t count, const LogFn& log) {
+  AtomicTextFile out(in.factorOut);
+  if (!out.Open()) {
+    return Fail(log, StrFormat("Unable to open output factor file %s: %s.", in.factorOut.c_str(),
+                               std::strerror(errno)));
+  }
+  std::FILE* f = out.GetStream();
+  std::fprintf(f, "Zentrova for k^%d+1 [k == %d to %d]\n\n", first.exponent, first.bMin,
+               first.bMax);
+  for (const auto& [b, p] : factors) {
+    std::fprintf(f, "1*%d^%d + 1 factor : %" PRIu64 "\n", b, first.exponent, p);
+  }
+  if (!out.Finish()) {
+    return Fail(log, StrFormat("Unable to write output factor file %s: %s.", in.factorOut.c_str(),
+                               std::strerror(errno)));
+  }
+  const SieveRange range{first.bMin, first.bMax, first.exponent, ExponentLog2(first.exponent),
+                         static_cast<uint64_t>(depth)};
+  if (!WriteCandidateBitmap(candidates, count, range, in.candidateOut, log)) return false;
+  if (!out.Publish()) {
+    return Fail(log, StrFormat("Unable to write output factor file %s: %s.", in.factorOut.c_str(),
+                               std::strerror(errno)));
+  }
+  log(StrFormat("%d factors written to %s.", static_cast<int>(factors.size()),
+                in.factorOut.c_str()));
+  return true;
+}
+
+}  // namespace
+
+bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
+  if (in.factorFiles.empty() || in.factorFiles.size() != in.candidateFiles.size()) {
+    return Fail(log, StrFormat("Each slice needs its factor file and its sieve file (%d and %d "
+                               "given).",
+                               static_cast<int>(in.factorFiles.size()),
+                               static_cast<int>(in.candidateFiles.size())));
+  }
+  Slice first;
+  std::vector<uint32_t> merged;
+  std::vector<uint32_t> factored;
+  std::vector<std::pair<int32_t, uint64_t>> factors;
+  int64_t depth = -1;
+  for (size_t i = 0; i < in.factorFiles.size(); ++i) {
+    Slice s;
+    if (!ReadSlice(in, i, s, log)) return false;
+    if (i == 0) {
+      first = s;
+      merged = s.candidates;
+      factored.assign(s.candidates.size(), 0);
+    } else if (s.bMin != first.bMin || s.bMax != first.bMax || s.exponent != first.exponent) {
+      return Fail(log, StrFormat("%s covers b %d to %d with N = %d, the first slice b %d to %d "
+                                 "with N = %d: not slices of one sieve.",
+                                 in.factorFiles[i].c_str(), s.bMin, s.bMax, s.exponent,
+                                 first.bMin, first.bMax, first.exponent));
+    }
+    if (s.depth <= depth) {
+      return Fail(log, StrFormat("%s reaches p = %" PRId64 ", no further than the slice before "
+                                 "it (%" PRId64 "): give the slices in increasing p.",
+                                 in.candidateFiles[i].c_str(), s.depth, depth));
+    }
+    depth = s.depth;
+    for (size_t w = 0; w < merged.size(); ++w) merged[w] &= s.candidates[w];
+    // The first slice that struck a base holds its smallest factor.
+    for (const auto& [b, p] : s.factors) {
+      if (IsSet(factored, b)) continue;
+      factored[static_cast<size_t>(b) >> 5] |= uint32_t{1} << (b & 31);
+      factors.emplace_back(b, p);
+    }
+    log(StrFormat("Slice %d: %s and %s, to p = %" PRId64 ", %d factors.", static_cast<int>(i + 1),
+                  in.factorFiles[i].c_str(), in.candidateFiles[i].c_str(), s.depth,
+                  static_cast<int>(s.factors.size())));
+  }
+  int64_t count = 0;
+  std::vector<int32_t> cand;
+  for (int64_t b = first.bMin; b <= first.bMax; b += 2) {
+    if (!IsSet(merged, b)) continue;
+    ++count;
+    if (!in.wide) cand.push_back(static_cast<int32_t>(b));
+  }
+  if (in.wide) return WriteWide(in, first, depth, factors, merged, count, log);
+  std::vector<FactorRecord> records;
+  records.reserve(factors.size());
+  for (const auto& [b, p] : factors) records.push_back(FactorRecord{b, p});
+  const SieveRange range{first.bMin, first.bMax, first.exponent, ExponentLog2(first.exponent),
+                         static_cast<uint64_t>(depth)};
+  return WriteFactorAndCandidateFiles(records, cand, range, in.factorOut, in.candidateOut, log);
+}
+
+}  // namespace zentrova
