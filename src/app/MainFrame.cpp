@@ -6,10 +6,10 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QKeySequence>
-#include <QShortcut>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 
@@ -36,9 +36,9 @@ CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
   UpdateMenus();
   // The frame takes the form's size (never more than the screen offers).
   adjustSize();
-  resize(m_view->TemplateSize().width(),
-         m_view->TemplateSize().height() + menuBar()->sizeHint().height() +
-             statusBar()->sizeHint().height());
+  resize(m_view->TemplateSize().width(), m_view->TemplateSize().height() +
+                                             menuBar()->sizeHint().height() +
+                                             statusBar()->sizeHint().height());
 }
 
 void CMainFrame::BuildMenus(bool developerMenu) {
@@ -49,9 +49,11 @@ void CMainFrame::BuildMenus(bool developerMenu) {
 
   QMenu* options = menuBar()->addMenu("&Options");
   options->setObjectName("optionsMenu");
-  m_usePacked = options->addAction("&Use Packed K Files...", m_view, &CZentrovaView::UsePackedKFiles);
+  m_usePacked =
+      options->addAction("&Use Packed K Files...", m_view, &CZentrovaView::UsePackedKFiles);
   m_usePacked->setObjectName("usePackedKAction");
-  m_usePacked->setStatusTip("Select the directory containing the packed K files to use for this run.");
+  m_usePacked->setStatusTip(
+      "Select the directory containing the packed K files to use for this run.");
   m_createPacked =
       options->addAction("&Create Packed K Files...", m_view, &CZentrovaView::CreatePackedKFiles);
   m_createPacked->setObjectName("createPackedKAction");
@@ -137,7 +139,9 @@ void CMainFrame::OpenDocument() {
   m_view->InitialUpdate();
 }
 
-void CMainFrame::ShowStatusText(const QString& text) { statusBar()->showMessage(text); }
+void CMainFrame::ShowStatusText(const QString& text) {
+  statusBar()->showMessage(text);
+}
 
 void CMainFrame::About() {
   QDialog box(this);

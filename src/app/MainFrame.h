@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QMainWindow>
-
 #include <array>
 
 #include "app/ZentrovaView.h"

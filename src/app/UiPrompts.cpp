@@ -47,6 +47,8 @@ UiPrompts& UiPrompts::Current() {
   return g_installed != nullptr ? *g_installed : toolkit;
 }
 
-void UiPrompts::Install(UiPrompts* prompts) { g_installed = prompts; }
+void UiPrompts::Install(UiPrompts* prompts) {
+  g_installed = prompts;
+}
 
 }  // namespace zentrova

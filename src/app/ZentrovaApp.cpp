@@ -4,7 +4,9 @@
 #include <QStringList>
 
 // The built-in resources (the icon) live in a static library.
-static void InitResources() { Q_INIT_RESOURCE(zentrova); }
+static void InitResources() {
+  Q_INIT_RESOURCE(zentrova);
+}
 
 namespace zentrova {
 

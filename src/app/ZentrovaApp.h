@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QApplication>
-
 #include <memory>
 
 #include "app/MainFrame.h"

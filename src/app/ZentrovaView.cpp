@@ -7,7 +7,6 @@
 #include <QMetaObject>
 #include <QSettings>
 #include <QStandardPaths>
-
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -69,7 +68,9 @@ class FormPrompts : public FormHost {
 constexpr const char* kTextFilter = "Text Files (*.txt);;All Files (*)";
 constexpr const char* kLogFilter = "Log Files (*.log);;All Files (*)";
 
-QString Str(const std::string& s) { return QString::fromStdString(s); }
+QString Str(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 }  // namespace
 
@@ -147,12 +148,10 @@ void CZentrovaView::BuildControls() {
     const char* caption;
     const char* name;
     int y, labelW;
-  } files[kFileFields] = {{"Factor Input File:", "factorIn", 20, 60},
-                          {"Factor Output File:", "factorOut", 40, 60},
-                          {"Sieve Input File:", "sieveIn", 60, 60},
-                          {"Sieve Output File:", "sieveOut", 81, 60},
-                          {"Proth.Log", "prothLog", 100, 55},
-                          {"Report File:", "report", 120, 55}};
+  } files[kFileFields] = {
+      {"Factor Input File:", "factorIn", 20, 60}, {"Factor Output File:", "factorOut", 40, 60},
+      {"Sieve Input File:", "sieveIn", 60, 60},   {"Sieve Output File:", "sieveOut", 81, 60},
+      {"Proth.Log", "prothLog", 100, 55},         {"Report File:", "report", 120, 55}};
   for (int i = 0; i < kFileFields; ++i) {
     const int labelY = files[i].y == 81 ? 82 : files[i].y + 2;
     label(files[i].caption, 115, labelY, files[i].labelW, 10, false);
@@ -194,8 +193,8 @@ void CZentrovaView::BuildControls() {
   du.Place(m_disableSse2, 237, 157, 85, 10);
 
   // The template's tab order.
-  QList<QWidget*> order = {m_choice[0], m_choice[1], m_choice[2], m_choice[3], m_choice[4],
-                           m_exponent,  m_bMin,      m_bMax};
+  QList<QWidget*> order = {m_choice[0], m_choice[1], m_choice[2], m_choice[3],
+                           m_choice[4], m_exponent,  m_bMin,      m_bMax};
   for (int i = 0; i < kFileFields; ++i) order << m_fileEdit[i] << m_chooseButton[i];
   order << m_start << m_log << m_bsLeft << m_currentP << m_wideMath << m_saveMinutes
         << m_disableSse2;
@@ -208,7 +207,8 @@ void CZentrovaView::showEvent(QShowEvent* event) {
   if (!m_startedUp) {
     m_startedUp = true;
     // The deferred start-up step, after the first showing.
-    QMetaObject::invokeMethod(this, [this] { StartUp(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { StartUp(); }, Qt::QueuedConnection);
   }
 }
 
@@ -216,12 +216,14 @@ void CZentrovaView::InitialUpdate() {
   if (m_jobRunning) return;
   WriteForm();
   m_disableSse2->setEnabled(m_form.sse2Present);
-  QMetaObject::invokeMethod(this, [this] { StartUp(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { StartUp(); }, Qt::QueuedConnection);
 }
 
 void CZentrovaView::StartUp() {
   QString folder = m_filesFolder;
-  if (folder.isEmpty()) folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  if (folder.isEmpty())
+    folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
   QDir().mkpath(folder);
   m_paramFile = QDir(folder).filePath("zentrova.ini");
   m_logFile = QDir(folder).filePath("zentrova.log");
@@ -333,7 +335,8 @@ void CZentrovaView::LoadParameters() {
   settings.beginGroup(kParameterSection);
   for (const auto& entry : ParameterEntries(FormParams{})) {
     const QString key = Str(entry.first);
-    ApplyParameter(m_form.params, entry.first, settings.value(key, QString()).toString().toStdString());
+    ApplyParameter(m_form.params, entry.first,
+                   settings.value(key, QString()).toString().toStdString());
   }
 }
 

@@ -6,17 +6,16 @@
 // saves the parameter file.
 #pragma once
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QCheckBox>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
-
 #include <array>
 #include <memory>
 

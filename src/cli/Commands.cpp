@@ -1,26 +1,26 @@
 #include "cli/Commands.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <cerrno>
-#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "app/rules/StartChecks.h"
-#include "files/CandidateFiles.h"
 #include "cli/RunJob.h"
+#include "files/CandidateFiles.h"
 #include "files/Format.h"
-#include "gpu/OpenClBackend.h"
 #include "files/NumberParse.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
+#include "gpu/OpenClBackend.h"
 #include "math/CpuFeatures.h"
 #include "math/ModArith.h"
 #include "sieve/GfnThread.h"
@@ -41,7 +41,8 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_bNoSSE2 = o.noSimd ? 1 : 0;
   job.m_nThreads = o.threads > 0 ? o.threads : HardwareThreads();
   if (!ParseIsa(o.isa, job.m_isa) || o.isa == "list") {
-    Usage(StrFormat("--isa: unknown instruction set '%s' (auto, scalar, avx2, avx512).", o.isa.c_str()));
+    Usage(StrFormat("--isa: unknown instruction set '%s' (auto, scalar, avx2, avx512).",
+                    o.isa.c_str()));
     return false;
   }
   if (job.m_isa != Isa::kAuto && !IsaAvailable(job.m_isa)) {
@@ -81,8 +82,8 @@ int RunBenchComparison(const SieveJob& base) {
   const CpuFeatures& cpu = GetCpuFeatures();
   std::printf("zentrova bench: N = 65536, 500 bases, p up to %" PRIu64 "; %s\n", base.m_pMax,
               cpu.brand.empty() ? "unknown processor" : cpu.brand.c_str());
-  std::printf("%-8s %7s %12s %10s %12s %10s\n", "kernel", "threads", "p sieved", "seconds",
-              "p/s", "vs scalar");
+  std::printf("%-8s %7s %12s %10s %12s %10s\n", "kernel", "threads", "p sieved", "seconds", "p/s",
+              "vs scalar");
   double reference = 0;
   for (Isa isa : {Isa::kScalar, Isa::kAvx2, Isa::kAvx512}) {
     if (!IsaAvailable(isa)) continue;
@@ -206,8 +207,7 @@ int RunPack(const SieveOptions& o) {
   if (!o.fileBytes.empty()) {
     // A header and one data word are the least a file can be.
     constexpr uint64_t kLeast = CPackedKDB::kHeaderBytes + 4;
-    if (!ParseWholeUInt64(o.fileBytes, job.m_packedKFileBytes) ||
-        job.m_packedKFileBytes < kLeast) {
+    if (!ParseWholeUInt64(o.fileBytes, job.m_packedKFileBytes) || job.m_packedKFileBytes < kLeast) {
       Usage(StrFormat("--file-bytes: '%s' is not a whole number of at least %" PRIu64 " bytes.",
                       o.fileBytes.c_str(), kLeast));
       return kExitUsage;
@@ -302,7 +302,8 @@ int RunDeviceBench(const SieveOptions& o) {
   for (const std::string& line : sink.Log()) std::printf("%s\n", line.c_str());
   if (outcome.end == JobEnd::kFailed) return kExitJobFailed;
   const JobProgress progress = thread.Progress();
-  const auto loopStart = sink.LoopStart() == TimedSink::Clock::time_point{} ? begin : sink.LoopStart();
+  const auto loopStart =
+      sink.LoopStart() == TimedSink::Clock::time_point{} ? begin : sink.LoopStart();
   const double seconds = std::chrono::duration<double>(end - loopStart).count();
   const double rate = seconds > 0 ? static_cast<double>(progress.pCount) / seconds : 0;
   const double range = progress.pLast > pStart ? static_cast<double>(progress.pLast - pStart) : 0;
@@ -318,9 +319,71 @@ int RunDeviceBench(const SieveOptions& o) {
   return kExitOk;
 }
 
+// p per second of `jobs` jobs run side by side for `seconds`, each with
+// `threads` threads, each over its own p from pStart + i * 10^13 on.
+double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, int seconds) {
+  std::vector<std::unique_ptr<RecordingSink>> sinks;
+  std::vector<std::unique_ptr<CGfnThread>> runs;
+  std::vector<std::string> folders;
+  for (int i = 0; i < jobs; ++i) {
+    char folder[] = "/tmp/zentrova-scaling-XXXXXX";
+    if (::mkdtemp(folder) == nullptr) return 0;
+    folders.emplace_back(folder);
+    SieveJob job = base;
+    job.m_nThreads = threads;
+    job.m_pMin = base.m_pMin + static_cast<uint64_t>(i) * 10000000000000ULL;
+    job.m_strFactorOut = folders.back() + "/factors.txt";
+    job.m_strSieveOut = folders.back() + "/candidates.txt";
+    sinks.push_back(std::make_unique<RecordingSink>());
+    runs.push_back(std::make_unique<CGfnThread>(job, *sinks.back(), wide ? 1 : 0));
+  }
+  const auto begin = std::chrono::steady_clock::now();
+  for (auto& r : runs) r->Start();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  int64_t sieved = 0;
+  for (auto& r : runs) sieved += r->Progress().pCount;
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  for (auto& r : runs) r->RequestStop();
+  for (auto& r : runs) r->Join();
+  for (const std::string& f : folders) std::filesystem::remove_all(f);
+  return static_cast<double>(sieved) / elapsed;
+}
+
+// One process with T threads against T independent one-thread jobs side by
+// side, for T = 1, 2, 4, ... up to the hardware threads, in both modes.
+int RunScalingBench(const SieveOptions& o) {
+  SieveOptions options = o;
+  SieveJob base;
+  if (!CommonOptions(options, base)) return kExitUsage;
+  base.m_nCommand = kCmdNewSieve;
+  base.m_nExponent = 65536;
+  base.m_nLn = 16;
+  base.m_pMin = 1000000000000000ULL;
+  base.m_pMax = 0;
+  base.m_nSaveSeconds = 1 << 30;
+  std::printf("zentrova bench --scaling: N = 65536, p from 1e15, %d s per run\n", o.seconds);
+  std::printf("%-7s %7s %14s %14s %11s\n", "mode", "threads", "one process", "independent",
+              "efficiency");
+  for (const bool wide : {true, false}) {
+    SieveJob job = base;
+    job.m_nBMin = wide ? 2 : 1200000;
+    job.m_nBMax = wide ? 2000000 : 1200998;
+    for (int t = 1; t <= HardwareThreads(); t *= 2) {
+      const double one = SideBySideRate(job, wide, 1, t, o.seconds);
+      const double apart = SideBySideRate(job, wide, t, 1, o.seconds);
+      std::printf("%-7s %7d %12.0f/s %12.0f/s %10.2f\n", wide ? "wide" : "normal", t, one, apart,
+                  apart > 0 ? one / apart : 0.0);
+      std::fflush(stdout);
+    }
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunBench(const SieveOptions& o) {
+  if (o.scaling) return RunScalingBench(o);
   if (o.deviceGiven) return RunDeviceBench(o);
   if (o.isa == "list") {
     const CpuFeatures& cpu = GetCpuFeatures();
@@ -329,7 +392,8 @@ int RunBench(const SieveOptions& o) {
     std::printf("features:  sse2 %s, avx2 %s, avx512f %s, avx512ifma %s\n", cpu.sse2 ? "yes" : "no",
                 cpu.avx2 ? "yes" : "no", cpu.avx512f ? "yes" : "no", cpu.avx512ifma ? "yes" : "no");
     for (Isa isa : {Isa::kScalar, Isa::kAvx2, Isa::kAvx512}) {
-      std::printf("kernel %-7s %s\n", IsaName(isa), IsaAvailable(isa) ? "available" : "not available");
+      std::printf("kernel %-7s %s\n", IsaName(isa),
+                  IsaAvailable(isa) ? "available" : "not available");
     }
     std::printf("auto selects: %s\n", IsaName(BestIsa()));
     return kExitOk;

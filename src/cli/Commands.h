@@ -24,6 +24,7 @@ struct SieveOptions : FileOptions {
   bool compare = false;   // bench: every kernel and thread count
   std::string device = "cpu";  // cpu, auto, gpu, opencl:N (bench: list)
   bool deviceGiven = false;    // bench: the wide device benchmark
+  bool scaling = false;        // bench: threads in one process against independent jobs
   int32_t seconds = 10;        // bench --device: length of the run
   int64_t deviceBatch = 0;     // most p per device launch (0: the default)
   std::string fileBytes;  // pack: bytes per file as typed; empty for the usual size

@@ -3,9 +3,9 @@
 #include <CLI/CLI.hpp>
 
 #include "app/rules/StartChecks.h"
-#include "files/CandidateFiles.h"
 #include "cli/Commands.h"
 #include "cli/RunJob.h"
+#include "files/CandidateFiles.h"
 #include "files/Format.h"
 #include "files/OutputLock.h"
 #include "files/SliceMerge.h"
@@ -119,9 +119,8 @@ int RunMerge(const MergeOptions& o) {
     }
   }
   SliceMergeInput in{o.factorsIn, o.sieveIn, o.wide, o.factorsOut, o.sieveOut};
-  const bool ok = MergeSlices(in, [](const std::string& line) {
-    std::fprintf(stderr, "%s\n", line.c_str());
-  });
+  const bool ok =
+      MergeSlices(in, [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
   return ok ? kExitOk : kExitJobFailed;
 }
 

@@ -140,7 +140,11 @@ int main(int argc, char** argv) {
       ->each([&benchOpts](const std::string&) { benchOpts.deviceGiven = true; });
   cmdBench->add_option("--exponent", benchOpts.exponent,
                        "With --device: the exponent N (default 1048576)");
-  cmdBench->add_option("--seconds", benchOpts.seconds, "With --device: how long to run (default 10)")
+  cmdBench->add_flag("--scaling", benchOpts.scaling,
+                     "One process with 1, 2, 4, ... threads against as many independent "
+                     "one-thread jobs side by side, in both modes, with the efficiency");
+  cmdBench->add_option("--seconds", benchOpts.seconds,
+                       "With --device or --scaling: seconds per run (default 10)")
       ->check(CLI::Range(1, 86400));
 
   SieveOptions packOpts;

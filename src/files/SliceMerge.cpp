@@ -1,11 +1,10 @@
 #include "files/SliceMerge.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
-#include <cstring>
-
-#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,10 +23,10 @@ namespace {
 struct Slice {
   int32_t bMin = 0, bMax = 0, exponent = 0;
   bool hasRange = false;
-  int64_t depth = -1;         // the candidate file's
-  int64_t factorDepth = -1;   // the normal factor file's header
-  std::vector<uint32_t> candidates;                     // bit b: a candidate
-  std::vector<std::pair<int32_t, uint64_t>> factors;    // in the file's order
+  int64_t depth = -1;                                 // the candidate file's
+  int64_t factorDepth = -1;                           // the normal factor file's header
+  std::vector<uint32_t> candidates;                   // bit b: a candidate
+  std::vector<std::pair<int32_t, uint64_t>> factors;  // in the file's order
 };
 
 bool Fail(const LogFn& log, const std::string& text) {
@@ -57,9 +56,9 @@ bool ReadNormalFactors(const std::string& path, Slice& s, const LogFn& log) {
   s.hasRange = true;
   for (size_t i = 0; i < contents.records.size(); ++i) {
     if (contents.exponents[i] != s.exponent) {
-      return Fail(log, StrFormat("%s line %d: exponent %d does not match the file's %d.",
-                                 path.c_str(), contents.lineNumbers[i], contents.exponents[i],
-                                 s.exponent));
+      return Fail(log,
+                  StrFormat("%s line %d: exponent %d does not match the file's %d.", path.c_str(),
+                            contents.lineNumbers[i], contents.exponents[i], s.exponent));
     }
     s.factors.emplace_back(contents.records[i].b, contents.records[i].p);
   }
@@ -256,8 +255,8 @@ bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
     } else if (s.bMin != first.bMin || s.bMax != first.bMax || s.exponent != first.exponent) {
       return Fail(log, StrFormat("%s covers b %d to %d with N = %d, the first slice b %d to %d "
                                  "with N = %d: not slices of one sieve.",
-                                 in.factorFiles[i].c_str(), s.bMin, s.bMax, s.exponent,
-                                 first.bMin, first.bMax, first.exponent));
+                                 in.factorFiles[i].c_str(), s.bMin, s.bMax, s.exponent, first.bMin,
+                                 first.bMax, first.exponent));
     }
     if (s.depth <= depth) {
       return Fail(log, StrFormat("%s reaches p = %" PRId64 ", no further than the slice before "

@@ -5,7 +5,9 @@ namespace zentrova {
 
 struct OpenClBackend::Impl {};
 
-std::vector<GpuDeviceInfo> ListOpenClDevices() { return {}; }
+std::vector<GpuDeviceInfo> ListOpenClDevices() {
+  return {};
+}
 
 void OpenClBackend::FailNewBackendsAfter(int) {}
 

@@ -4,7 +4,6 @@
 #include "gpu/OpenClBackend.h"
 
 #include <CL/opencl.hpp>
-
 #include <algorithm>
 #include <atomic>
 #include <string>
@@ -76,7 +75,9 @@ namespace {
 std::atomic<int> g_failNewBackendsAfter{-1};
 }  // namespace
 
-void OpenClBackend::FailNewBackendsAfter(int launches) { g_failNewBackendsAfter = launches; }
+void OpenClBackend::FailNewBackendsAfter(int launches) {
+  g_failNewBackendsAfter = launches;
+}
 
 struct OpenClBackend::Impl {
   cl::Context context;
@@ -214,7 +215,8 @@ void OpenClBackend::Wide(const std::vector<uint64_t>& p, const std::vector<uint6
         continue;
       }
       std::vector<cl_uint4> raw(found);
-      if (found > 0) d.queue.enqueueReadBuffer(hitBuf, CL_TRUE, 0, found * sizeof(cl_uint4), raw.data());
+      if (found > 0)
+        d.queue.enqueueReadBuffer(hitBuf, CL_TRUE, 0, found * sizeof(cl_uint4), raw.data());
       hits.reserve(found);
       for (const cl_uint4& h : raw) {
         hits.push_back(WideHit{h.s[0], h.s[1] >> 1, (h.s[1] & 1) != 0, h.s[2]});
@@ -229,8 +231,8 @@ void OpenClBackend::Wide(const std::vector<uint64_t>& p, const std::vector<uint6
   m_busy += std::chrono::steady_clock::now() - start;
 }
 
-void OpenClBackend::Normal(const std::vector<uint64_t>& p, const std::vector<int32_t>& cand,
-                           int ln, std::vector<NormalHit>& hits) {
+void OpenClBackend::Normal(const std::vector<uint64_t>& p, const std::vector<int32_t>& cand, int ln,
+                           std::vector<NormalHit>& hits) {
   hits.clear();
   const auto count = static_cast<uint32_t>(p.size());
   const auto nCand = static_cast<uint32_t>(cand.size());
@@ -269,7 +271,8 @@ void OpenClBackend::Normal(const std::vector<uint64_t>& p, const std::vector<int
         continue;
       }
       std::vector<cl_uint2> raw(found);
-      if (found > 0) d.queue.enqueueReadBuffer(hitBuf, CL_TRUE, 0, found * sizeof(cl_uint2), raw.data());
+      if (found > 0)
+        d.queue.enqueueReadBuffer(hitBuf, CL_TRUE, 0, found * sizeof(cl_uint2), raw.data());
       hits.reserve(found);
       for (const cl_uint2& h : raw) hits.push_back(NormalHit{h.s[0], h.s[1]});
       break;

@@ -225,9 +225,9 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
     r.roots.clear();
     r.overflow = false;
     // The device's a0 passes the same exact guard as the CPU's.
-    r.kind = kind[i] != 2 ? RootKind::kComposite
+    r.kind = kind[i] != 2                                                   ? RootKind::kComposite
              : SquareChainIsMinusOne(static_cast<int64_t>(a0[i]), ln, p[i]) ? RootKind::kRoots
-                                                                             : RootKind::kInvalid;
+                                                                            : RootKind::kInvalid;
   }
   // The CPU kernel's storing order: stage by stage, each in its slot order;
   // below N = 32 the exponents in turn.

@@ -31,7 +31,9 @@ void RunSlice(const test::ScratchDir& dir, const Sieve& s, const std::string& na
   job.m_pMax = pMax;
   job.m_strFactorOut = dir / (name + "-f.txt");
   job.m_strSieveOut = dir / (name + "-c.txt");
-  ASSERT_FALSE(test::RunJob(job, [](CGfnThread&) {}, s.wide ? 1 : 0).failed);
+  ASSERT_FALSE(test::RunJob(
+                   job, [](CGfnThread&) {}, s.wide ? 1 : 0)
+                   .failed);
 }
 
 std::string Body(const std::string& text, bool wide) {
@@ -59,8 +61,8 @@ Merge RunMerge(const test::ScratchDir& dir, const std::vector<std::string>& slic
 }
 
 TEST(SliceMerge, ThreeSlicesEqualOneRunInBothModes) {
-  for (const Sieve& s : {Sieve{false, 1024, 2, 20000}, Sieve{true, 1024, 2, 20000},
-                         Sieve{true, 16, 3, 4001}}) {
+  for (const Sieve& s :
+       {Sieve{false, 1024, 2, 20000}, Sieve{true, 1024, 2, 20000}, Sieve{true, 16, 3, 4001}}) {
     SCOPED_TRACE(s.wide ? "wide" : "normal");
     test::ScratchDir dir;
     RunSlice(dir, s, "a", 0, 3000000);

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,8 +23,8 @@ using test::IsPrime;
 using test::PowMod128;
 
 // The first OpenCL device, or a skip where there is none.
-#define REQUIRE_OPENCL()                                                  \
-  do {                                                                    \
+#define REQUIRE_OPENCL()                                                 \
+  do {                                                                   \
     if (ListOpenClDevices().empty()) GTEST_SKIP() << "no OpenCL device"; \
   } while (0)
 
@@ -151,7 +151,8 @@ Files RunSieve(const test::ScratchDir& dir, const std::string& device, bool wide
   const std::string tag = device.substr(0, 3);
   job.m_strFactorOut = dir / ("f-" + tag + ".txt");
   job.m_strSieveOut = dir / ("c-" + tag + ".txt");
-  const test::JobRun run = test::RunJob(job, [](CGfnThread&) {}, wide ? 1 : 0);
+  const test::JobRun run = test::RunJob(
+      job, [](CGfnThread&) {}, wide ? 1 : 0);
   EXPECT_FALSE(run.failed) << device;
   Files f{test::ReadFile(job.m_strFactorOut), test::ReadFile(job.m_strSieveOut)};
   // The normal factor file's first line holds the time of writing.
@@ -170,11 +171,10 @@ TEST(OpenClJobs, FilesAreByteIdenticalToTheCpusInBothModes) {
   };
   // Wide: the stage order of each CPU kernel, and the walk below N = 32;
   // p below b Max strikes multiples too.
-  for (const Case& c : {Case{true, 1024, 2, 200000, 30000000, false},
-                        Case{true, 2048, 2, 100000, 20000000, true},
-                        Case{true, 16, 2, 20000, 2000000, false},
-                        Case{false, 1024, 2, 3000, 20000000, false},
-                        Case{false, 8192, 1000001, 1002001, 2000000000, false}}) {
+  for (const Case& c :
+       {Case{true, 1024, 2, 200000, 30000000, false}, Case{true, 2048, 2, 100000, 20000000, true},
+        Case{true, 16, 2, 20000, 2000000, false}, Case{false, 1024, 2, 3000, 20000000, false},
+        Case{false, 8192, 1000001, 1002001, 2000000000, false}}) {
     SCOPED_TRACE((c.wide ? "wide N=" : "normal N=") + std::to_string(c.n));
     const Files cpu = RunSieve(dir, "cpu", c.wide, c.n, c.bMin, c.bMax, c.pMax, c.noSimd);
     const Files gpu = RunSieve(dir, "opencl:0", c.wide, c.n, c.bMin, c.bMax, c.pMax, c.noSimd);

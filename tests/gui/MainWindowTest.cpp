@@ -3,6 +3,7 @@
 // the parameter file, the close guard and a side job from the menu.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QCheckBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,9 +46,9 @@ class MainWindowTest : public QObject {
   // The enabled state of the form's fields, in a fixed order.
   QString Enabled() {
     QString s;
-    for (const char* n : {"factorInEdit", "factorOutEdit", "sieveInEdit", "sieveOutEdit",
-                          "prothLogEdit", "reportEdit", "exponentEdit", "wideMathCheck",
-                          "saveMinutesEdit"}) {
+    for (const char* n :
+         {"factorInEdit", "factorOutEdit", "sieveInEdit", "sieveOutEdit", "prothLogEdit",
+          "reportEdit", "exponentEdit", "wideMathCheck", "saveMinutesEdit"}) {
       QWidget* w = W<QWidget>(n);
       s += w->isEnabled() ? '1' : '0';
     }
@@ -91,8 +91,8 @@ class MainWindowTest : public QObject {
       const char* enabled;
     };
     const Case cases[] = {
-        {"newSieveRadio", false, "010100111"},      {"resumeSieveRadio", false, "111100011"},
-        {"resumeSieveRadio", true, "011100011"},    {"reportRadio", false, "100011011"},
+        {"newSieveRadio", false, "010100111"},         {"resumeSieveRadio", false, "111100011"},
+        {"resumeSieveRadio", true, "011100011"},       {"reportRadio", false, "100011011"},
         {"buildFromFactorsRadio", false, "110100111"}, {"buildFromFactorsRadio", true, "100100111"},
         {"newSieveRadio", true, "010100111"},
     };
@@ -137,9 +137,8 @@ class MainWindowTest : public QObject {
                           "tell |none: A factoring output file name is required.",
                           "tell |none: An output file name is required.",
                           "tell |none: Exponent 1000 is not a proper power of 2 for GFN testing.",
+                          ask("f.txt"), ask("c.txt"), "tell |none: A minimum b value is required.",
                           ask("f.txt"), ask("c.txt"),
-                          "tell |none: A minimum b value is required.", ask("f.txt"),
-                          ask("c.txt"),
                           "tell |none: The maximum b value must be greater than the minimum B "
                           "value."}));
     // The creation tests left both outputs behind, empty.
