@@ -322,6 +322,15 @@ bool CPackedKDB::ReadNext64KValue(uint64_t& value, std::string& error) {
             std::to_string(m_readIndex) + " is not above the value before it.";
     return false;
   }
+  // Value 0 stores a difference of 0, and no value lies above the header's
+  // last value: the reach of a file (CheckPackedKLastValue) is judged by it.
+  if ((m_readIndex == 0 && next != m_firstValue) || next > m_lastValue) {
+    error = "Error, CPackedKDB file " + m_strName + " is damaged: value " +
+            std::to_string(m_readIndex) + " is " + std::to_string(next) +
+            ", outside its header's values " + std::to_string(m_firstValue) + " to " +
+            std::to_string(m_lastValue) + ".";
+    return false;
+  }
   value = next;
   m_lastRead = value;
   ++m_readIndex;

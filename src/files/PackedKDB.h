@@ -81,7 +81,9 @@ class CPackedKDB : public CNamedFile {
 
   // False with "File read overflow in ReadNext64KValue" once every stored
   // value has been read (the normal end of the list, Exhausted() is then
-  // true), or with an error naming the file at a value that does not ascend.
+  // true), or with an error naming the file at a value that does not ascend,
+  // at a value 0 other than the header's first value, or at a value above the
+  // header's last one.
   bool ReadNext64KValue(uint64_t& value, std::string& error);
   bool Exhausted() const { return m_readIndex >= m_count; }
 

@@ -109,7 +109,9 @@ class ReportMerge {
       // ascending order. A repeated or out-of-order line is left out.
       if (b > m_expected) CopyLine(line, start);
     }
-    m_expected = b + 2;
+    // Never backwards: after a line of a base already reported, the lines
+    // that follow it would be copied a second time.
+    if (b > m_expected) m_expected = b + 2;
   }
 
   // The factors above the tester's last base.

@@ -684,8 +684,11 @@ TEST(PackedKDBBadFiles, DataThatDoesNotAscendOrMatchItsHeaderIsRefused) {
     std::string readText, writeText;  // after the name; "" for the end of the list
   };
   const std::string damaged = " is damaged: value 3 is not above the value before it.";
+  const std::string above =
+      " is damaged: value 2 is 1005, outside its header's values 1000 to 1004.";
   const Case cases[] = {
       {5, 1000, 1005, 3, damaged, damaged},  // count raised over zeroed words
+      {3, 1000, 1004, 2, above, above},      // the header's last value below the data
       {3, 1000, ~0ull, 3, "", " gives 18446744073709551615 as its last value in the header, "
                               "but the last value stored is 1005."},
       {3, 2000, 1005, std::string::npos, " has its first value 2000 above its last value 1005.", ""},
