@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run run-gui test test-asan test-tsan bench install clean
+.PHONY: all deps configure build run run-gui test test-asan test-tsan bench install fuzz clean
 
 all: build
 
@@ -56,5 +56,16 @@ test-tsan: deps
 bench: build
 	$(BUILD_DIR)/src/zentrova bench
 
+# Every reader of an input file under libFuzzer (with ASan and UBSan), each
+# for FUZZ_SECONDS, on a working copy of its seed corpus in build-fuzz; the
+# first finding stops the run with its input kept in build-fuzz/fuzz-work.
+FUZZ_SECONDS ?= 60
+fuzz:
+	./scripts/install-deps.sh fuzz
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZENTROVA_FUZZ=ON -DZENTROVA_TESTS=OFF -DZENTROVA_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target zentrova_fuzzers
+	tests/fuzz/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests and the benchmarks
 # need. Safe to run again: packages already present are left alone.
+# `install-deps.sh fuzz` adds clang and its runtime libraries with libFuzzer,
+# for `make fuzz`.
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,14 @@ packages=(
   qt6-base-dev
   ocl-icd-opencl-dev opencl-c-headers opencl-clhpp-headers pocl-opencl-icd
 )
+case "${1:-}" in
+  "") ;;
+  fuzz) packages+=(clang libclang-rt-dev) ;;
+  *)
+    echo "usage: $0 [fuzz]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for pkg in "${packages[@]}"; do
