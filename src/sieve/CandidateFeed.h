@@ -1,8 +1,9 @@
 // Hands the sieve loops their factor candidates in batches, and runs the
 // per-candidate work of a batch on the worker pool.
 //
-// Without a packed K reader every worker generates the candidates of its own
-// span of k (the spans follow each other) and works on them at once, so that
+// Without a packed K reader the k of a batch are cut into consecutive spans,
+// a few per worker, and each worker generates the candidates of the spans it
+// draws (with its own generator) and works on them at once, so that
 // generation runs in parallel too. With a reader the k are read in order and
 // the work is spread over the pool. Either way the batch comes back in
 // increasing p, cut before the first p that ends the loop (p >= 2^61, or
@@ -88,17 +89,21 @@ class CandidateFeed {
       return end;
     }
 
+    // Several spans per worker, handed out in turn: a worker that drew a span
+    // of little work takes the next one instead of waiting for the others.
+    const size_t count = workers * kSpansPerWorker;
     std::vector<Span>& spans = m_spans;
-    spans.resize(workers);
+    spans.resize(count);
     const int64_t span = std::max<int64_t>(
-        1, static_cast<int64_t>(static_cast<double>(perWorker) * m_kPerCandidate));
-    m_pool.ParallelFor(workers, [&](size_t t, int thread) {
+        1, static_cast<int64_t>(static_cast<double>(perWorker) * m_kPerCandidate /
+                                static_cast<double>(kSpansPerWorker)));
+    m_pool.ParallelFor(count, [&](size_t t, int thread) {
       Span& sp = spans[t];
       sp.used = 0;
       sp.end = FeedEnd::kNone;
       const int64_t lo = m_kExamined + 1 + static_cast<int64_t>(t) * span;
       const int64_t hi = lo + span - 1;
-      FactorCandidateGenerator& gen = *m_generators[t];
+      FactorCandidateGenerator& gen = *m_generators[static_cast<size_t>(thread)];
       gen.Reset(static_cast<int64_t>(m_twoN), lo - 1);
       for (;;) {
         const FactorCandidate c = gen.NextFactorCandidate();
@@ -123,15 +128,17 @@ class CandidateFeed {
       }
       if (onlyOne && !out.empty()) break;
     }
-    m_kExamined += span * static_cast<int64_t>(workers);
+    m_kExamined += span * static_cast<int64_t>(count);
     if (out.size() > 8) {
-      m_kPerCandidate = static_cast<double>(span * static_cast<int64_t>(workers)) /
+      m_kPerCandidate = static_cast<double>(span * static_cast<int64_t>(count)) /
                         static_cast<double>(out.size());
     }
     return end;
   }
 
  private:
+  static constexpr size_t kSpansPerWorker = 4;
+
   // One cache line each at least: the workers update their own span's
   // counters for every candidate.
   struct alignas(128) Span {
