@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -245,19 +248,13 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   }
 }
 
-bool WideSieveLoop::ComputeBatchOnDevice(std::vector<Result>& batch) {
-  try {
-    ComputeOnDevice(batch);
-    return true;
-  } catch (const GpuError& e) {
-    // Nothing of the batch is applied: the files stay at the last p applied.
-    m_ctx.Fail(e.what());
-    if (!batch.empty()) {
-      m_ctx.Post(StrFormat("The batch from p = %" PRIu64 " was not sieved; the run ends with its "
-                           "usual save at p = %" PRIu64 ".",
-                           batch.front().c.p, m_state.m_pCur));
-    }
-    return false;
+void WideSieveLoop::PostUnsieved(const std::string& error, const std::vector<Result>& batch) {
+  // Nothing of the batch is applied: the files stay at the last p applied.
+  m_ctx.Fail(error);
+  if (!batch.empty()) {
+    m_ctx.Post(StrFormat("The batch from p = %" PRIu64 " was not sieved; the run ends with its "
+                         "usual save at p = %" PRIu64 ".",
+                         batch.front().c.p, m_state.m_pCur));
   }
 }
 
@@ -307,20 +304,63 @@ void WideSieveLoop::Run(CandidateSource* reader) {
       m_gpu ? std::clamp<int64_t>(config::kGpuBatchWork / perP / pool.Size(), 1,
                                   std::max<int64_t>(DeviceBatchLimit(job) / pool.Size(), 1))
             : std::clamp<int64_t>(config::kWideBatchWork / perP, 1, 4096);
-  std::vector<Result> batch;
   FeedEnd end = FeedEnd::kNone;
   uint64_t beyond = 0;
   bool factorsLost = false;  // struck bases whose factor lines did not reach the disk
 
-  while (end == FeedEnd::kNone) {
-    end = feed.Next(perWorker, false, batch, compute, beyond);
-    if (m_gpu && !ComputeBatchOnDevice(batch)) {
+  // The next batch is generated and computed (on the pool, or the device) by
+  // a thread of its own while this one applies the batch before it: the
+  // roots of a p do not depend on the bitmap. Batches are applied in order.
+  struct Slot {
+    std::vector<Result> batch;
+    FeedEnd end = FeedEnd::kNone;
+    uint64_t beyond = 0;
+    std::string error;  // a device (or memory) failure: the batch was not computed
+    bool full = false;
+  };
+  std::mutex mutex;
+  std::condition_variable changed;
+  Slot slot;
+  bool quit = false;
+  std::thread producer([&] {
+    for (;;) {
+      Slot next;
+      try {
+        next.end = feed.Next(perWorker, false, next.batch, compute, next.beyond);
+        if (m_gpu) ComputeOnDevice(next.batch);
+      } catch (const std::exception& e) {
+        next.error = e.what();
+      }
+      const bool last = next.end != FeedEnd::kNone || !next.error.empty();
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return quit || !slot.full; });
+      if (quit) return;
+      slot = std::move(next);
+      slot.full = true;
+      changed.notify_all();
+      if (last) return;
+    }
+  });
+
+  for (;;) {
+    Slot current;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return slot.full; });
+      current = std::move(slot);
+      slot.full = false;
+      changed.notify_all();
+    }
+    if (!current.error.empty()) {
+      PostUnsieved(current.error, current.batch);
       end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
       break;
     }
+    end = current.end;
+    beyond = current.beyond;
     m_lines.clear();
-    const bool go = ApplyBatch(batch);
-    m_ctx.CountP(static_cast<int64_t>(batch.size()), m_state.m_pCur);
+    const bool go = ApplyBatch(current.batch);
+    m_ctx.CountP(static_cast<int64_t>(current.batch.size()), m_state.m_pCur);
     if (!WriteWhole(factorFile.GetStream(), m_lines)) {
       const int error = errno;
       m_ctx.Fail(
@@ -331,7 +371,14 @@ void WideSieveLoop::Run(CandidateSource* reader) {
     }
     if (!go || m_ctx.StopRequested()) break;
     if (StatusAndSaveDue(m_ctx, m_state.m_left, m_state.m_pCur)) SaveCandidates();
+    if (end != FeedEnd::kNone) break;
   }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    quit = true;
+    changed.notify_all();
+  }
+  producer.join();
 
   if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());
   PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
