@@ -9,13 +9,12 @@
 #include <QStandardPaths>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
-#include <system_error>
 
 #include "app/DialogUnits.h"
 #include "app/PackedKDialogs.h"
 #include "app/ToBeFactoredDialog.h"
 #include "app/UiPrompts.h"
+#include "files/TextFile.h"
 #include "math/CpuFeatures.h"
 
 namespace zentrova {
@@ -49,10 +48,7 @@ class FormPrompts : public FormHost {
   void Tell(const std::string& text) override {
     UiPrompts::Current().Tell(m_parent, QString::fromStdString(text));
   }
-  bool FileExists(const std::string& path) override {
-    std::error_code ec;
-    return !path.empty() && std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-  }
+  bool FileExists(const std::string& path) override { return CTextFile::FileExists(path); }
   void DeleteFile(const std::string& path) override { std::remove(path.c_str()); }
   bool CreateFile(const std::string& path) override {
     std::FILE* f = std::fopen(path.c_str(), "w");

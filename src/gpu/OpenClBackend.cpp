@@ -151,7 +151,40 @@ cl::Buffer Input(cl::Context& context, const std::vector<T>& v) {
                     std::max<size_t>(1, v.size()) * sizeof(T), const_cast<T*>(v.data()));
 }
 
+// Runs the kernel over `items` work items with its hit list at argument
+// hitArg, the hit counter and the list's capacity after it; a launch whose
+// hits overflowed the list is repeated with room for all of them.
+template <typename Hit>
+std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, cl::Kernel& kernel,
+                                cl_uint hitArg, size_t items) {
+  cl_uint capacity = kFirstHitCapacity;
+  for (;;) {
+    cl::Buffer hitBuf(context, CL_MEM_READ_WRITE, capacity * sizeof(Hit));
+    const cl_uint zero = 0;
+    cl::Buffer countBuf(context, CL_MEM_READ_WRITE | CL_MEM_COPY_HOST_PTR, sizeof(cl_uint),
+                        const_cast<cl_uint*>(&zero));
+    kernel.setArg(hitArg, hitBuf);
+    kernel.setArg(hitArg + 1, countBuf);
+    kernel.setArg(hitArg + 2, capacity);
+    queue.enqueueNDRangeKernel(kernel, cl::NullRange, cl::NDRange(items));
+    cl_uint found = 0;
+    queue.enqueueReadBuffer(countBuf, CL_TRUE, 0, sizeof found, &found);
+    if (found > capacity) {
+      capacity = found;
+      continue;
+    }
+    std::vector<Hit> hits(found);
+    if (found > 0) queue.enqueueReadBuffer(hitBuf, CL_TRUE, 0, found * sizeof(Hit), hits.data());
+    return hits;
+  }
+}
+
 }  // namespace
+
+void OpenClBackend::CountLaunch() {
+  if (m_failAfter == 0) throw GpuError("OpenCL device " + m_info.name + ": lost (test).");
+  if (m_failAfter > 0) --m_failAfter;
+}
 
 void OpenClBackend::Wide(const std::vector<uint64_t>& p, const std::vector<uint64_t>& k, int ln,
                          int64_t n, int32_t bMax, int tries, std::vector<uint8_t>& kind,
@@ -161,8 +194,7 @@ void OpenClBackend::Wide(const std::vector<uint64_t>& p, const std::vector<uint6
   kind.assign(count, 0);
   a0.assign(count, 0);
   if (count == 0) return;
-  if (m_failAfter == 0) throw GpuError("OpenCL device " + m_info.name + ": lost (test).");
-  if (m_failAfter > 0) --m_failAfter;
+  CountLaunch();
   Impl& d = *m_impl;
   const auto start = std::chrono::steady_clock::now();
   try {
@@ -187,41 +219,21 @@ void OpenClBackend::Wide(const std::vector<uint64_t>& p, const std::vector<uint6
     const uint64_t wantedItems = 1 << 16;
     const uint64_t chunks = std::clamp<uint64_t>(wantedItems / count, 1, values);
     const uint64_t steps = (values + chunks - 1) / chunks;
-    uint32_t capacity = kFirstHitCapacity;
-    for (;;) {
-      cl::Buffer hitBuf(d.context, CL_MEM_READ_WRITE, capacity * sizeof(cl_uint4));
-      const cl_uint zero = 0;
-      cl::Buffer countBuf(d.context, CL_MEM_READ_WRITE | CL_MEM_COPY_HOST_PTR, sizeof(cl_uint),
-                          const_cast<cl_uint*>(&zero));
-      cl::Kernel& w = d.wideWalk;
-      w.setArg(0, pBuf);
-      w.setArg(1, a0Buf);
-      w.setArg(2, r2Buf);
-      w.setArg(3, kindBuf);
-      w.setArg(4, static_cast<cl_ulong>(walkEnd));
-      w.setArg(5, static_cast<cl_ulong>(steps));
-      w.setArg(6, static_cast<cl_uint>(chunks));
-      w.setArg(7, static_cast<cl_ulong>(std::max(bMax, 0)));
-      w.setArg(8, pairs ? 1 : 0);
-      w.setArg(9, hitBuf);
-      w.setArg(10, countBuf);
-      w.setArg(11, capacity);
-      w.setArg(12, count);
-      d.queue.enqueueNDRangeKernel(w, cl::NullRange, cl::NDRange(count * chunks));
-      cl_uint found = 0;
-      d.queue.enqueueReadBuffer(countBuf, CL_TRUE, 0, sizeof found, &found);
-      if (found > capacity) {
-        capacity = found;
-        continue;
-      }
-      std::vector<cl_uint4> raw(found);
-      if (found > 0)
-        d.queue.enqueueReadBuffer(hitBuf, CL_TRUE, 0, found * sizeof(cl_uint4), raw.data());
-      hits.reserve(found);
-      for (const cl_uint4& h : raw) {
-        hits.push_back(WideHit{h.s[0], h.s[1] >> 1, (h.s[1] & 1) != 0, h.s[2]});
-      }
-      break;
+    cl::Kernel& w = d.wideWalk;
+    w.setArg(0, pBuf);
+    w.setArg(1, a0Buf);
+    w.setArg(2, r2Buf);
+    w.setArg(3, kindBuf);
+    w.setArg(4, static_cast<cl_ulong>(walkEnd));
+    w.setArg(5, static_cast<cl_ulong>(steps));
+    w.setArg(6, static_cast<cl_uint>(chunks));
+    w.setArg(7, static_cast<cl_ulong>(std::max(bMax, 0)));
+    w.setArg(8, pairs ? 1 : 0);
+    w.setArg(12, count);
+    const auto raw = LaunchWithHits<cl_uint4>(d.context, d.queue, w, 9, count * chunks);
+    hits.reserve(raw.size());
+    for (const cl_uint4& h : raw) {
+      hits.push_back(WideHit{h.s[0], h.s[1] >> 1, (h.s[1] & 1) != 0, h.s[2]});
     }
     d.queue.enqueueReadBuffer(kindBuf, CL_TRUE, 0, count, kind.data());
     d.queue.enqueueReadBuffer(a0Buf, CL_TRUE, 0, count * sizeof(uint64_t), a0.data());
@@ -237,8 +249,7 @@ void OpenClBackend::Normal(const std::vector<uint64_t>& p, const std::vector<int
   const auto count = static_cast<uint32_t>(p.size());
   const auto nCand = static_cast<uint32_t>(cand.size());
   if (count == 0 || nCand == 0) return;
-  if (m_failAfter == 0) throw GpuError("OpenCL device " + m_info.name + ": lost (test).");
-  if (m_failAfter > 0) --m_failAfter;
+  CountLaunch();
   Impl& d = *m_impl;
   const auto start = std::chrono::steady_clock::now();
   try {
@@ -246,37 +257,17 @@ void OpenClBackend::Normal(const std::vector<uint64_t>& p, const std::vector<int
     for (uint32_t i = 0; i < count; ++i) target[i] = Montgomery64(p[i]).MinusOneTarget(ln);
     cl::Buffer pBuf = Input(d.context, p), tBuf = Input(d.context, target),
                cBuf = Input(d.context, cand);
-    uint32_t capacity = kFirstHitCapacity;
-    for (;;) {
-      cl::Buffer hitBuf(d.context, CL_MEM_READ_WRITE, capacity * sizeof(cl_uint2));
-      const cl_uint zero = 0;
-      cl::Buffer countBuf(d.context, CL_MEM_READ_WRITE | CL_MEM_COPY_HOST_PTR, sizeof(cl_uint),
-                          const_cast<cl_uint*>(&zero));
-      cl::Kernel& kn = d.normalChain;
-      kn.setArg(0, pBuf);
-      kn.setArg(1, tBuf);
-      kn.setArg(2, cBuf);
-      kn.setArg(3, nCand);
-      kn.setArg(4, ln);
-      kn.setArg(5, hitBuf);
-      kn.setArg(6, countBuf);
-      kn.setArg(7, capacity);
-      kn.setArg(8, count);
-      d.queue.enqueueNDRangeKernel(kn, cl::NullRange,
-                                   cl::NDRange(static_cast<size_t>(count) * nCand));
-      cl_uint found = 0;
-      d.queue.enqueueReadBuffer(countBuf, CL_TRUE, 0, sizeof found, &found);
-      if (found > capacity) {
-        capacity = found;
-        continue;
-      }
-      std::vector<cl_uint2> raw(found);
-      if (found > 0)
-        d.queue.enqueueReadBuffer(hitBuf, CL_TRUE, 0, found * sizeof(cl_uint2), raw.data());
-      hits.reserve(found);
-      for (const cl_uint2& h : raw) hits.push_back(NormalHit{h.s[0], h.s[1]});
-      break;
-    }
+    cl::Kernel& kn = d.normalChain;
+    kn.setArg(0, pBuf);
+    kn.setArg(1, tBuf);
+    kn.setArg(2, cBuf);
+    kn.setArg(3, nCand);
+    kn.setArg(4, ln);
+    kn.setArg(8, count);
+    const auto raw = LaunchWithHits<cl_uint2>(d.context, d.queue, kn, 5,
+                                              static_cast<size_t>(count) * nCand);
+    hits.reserve(raw.size());
+    for (const cl_uint2& h : raw) hits.push_back(NormalHit{h.s[0], h.s[1]});
   } catch (const cl::Error& e) {
     throw GpuError("OpenCL device " + m_info.name + ": " + ErrorText(e) + ".");
   }

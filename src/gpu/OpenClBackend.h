@@ -75,6 +75,9 @@ class OpenClBackend {
   static void FailNewBackendsAfter(int launches);
 
  private:
+  // The test hook's count of launches; throws once it has run out.
+  void CountLaunch();
+
   struct Impl;
   std::unique_ptr<Impl> m_impl;
   GpuDeviceInfo m_info;

@@ -205,6 +205,10 @@ bool RunStartChecks(FormParams& params, FormHost& host) {
 void HandOver(const FormParams& params, SieveJob& job) {
   job.m_nCommand = params.jobChoice;
   switch (params.jobChoice) {
+    case kChoiceBuildFromFactors:
+      // The range and outputs of a new sieve, and the factor file to read.
+      job.m_strFactorIn = params.factorIn;
+      [[fallthrough]];
     case kChoiceNewSieve:
       job.m_strFactorOut = params.factorOut;
       job.m_strSieveOut = params.sieveOut;
@@ -227,15 +231,6 @@ void HandOver(const FormParams& params, SieveJob& job) {
       job.m_strFactorIn = params.factorIn;
       job.m_strProthLog = params.prothLog;
       job.m_strReport = params.report;
-      break;
-    case kChoiceBuildFromFactors:
-      job.m_strFactorIn = params.factorIn;
-      job.m_strFactorOut = params.factorOut;
-      job.m_strSieveOut = params.sieveOut;
-      job.m_nExponent = params.exponent;
-      job.m_nLn = params.ln;
-      job.m_nBMin = params.bMin;
-      job.m_nBMax = params.bMax;
       break;
     default:
       break;
