@@ -137,7 +137,7 @@ class CandidateFeed {
   }
 
  private:
-  static constexpr size_t kSpansPerWorker = 4;
+  static constexpr size_t kSpansPerWorker = 16;
 
   // One cache line each at least: the workers update their own span's
   // counters for every candidate.

@@ -1,16 +1,20 @@
 // Candidates p are taken in batches. Each p of a batch is run through the
 // kernel against the bases as they stood when the batch began, on as many
 // threads as the job has; the hits are then applied in increasing p, skipping
-// bases that an earlier p of the batch struck. The result is exactly that of
+// bases that an earlier p struck since. The result is exactly that of
 // a loop taking one p at a time, whatever the number of threads, and the stop
 // request, status ticks and saves are looked at between batches.
 #include "sieve/NormalSieve.h"
 
 #include <algorithm>
 #include <cinttypes>
+#include <memory>
+#include <mutex>
+#include <string>
 
 #include "files/Format.h"
 #include "math/ModArith.h"
+#include "sieve/BatchPipeline.h"
 #include "sieve/CandidateFeed.h"
 #include "sieve/Config.h"
 #include "sieve/SieveLoop.h"
@@ -59,8 +63,13 @@ size_t NormalSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
     ++applied;
     const std::vector<uint32_t>& h = result.hits;
     for (size_t r = h.size(); r-- > 0;) {
-      const uint32_t j = h[r];
-      if (j >= cand.size() || m_struck[j]) continue;
+      // The hits name bases of the list the batch was computed against,
+      // which holds every base still in the list (and perhaps a few struck
+      // since).
+      const auto at = std::lower_bound(cand.begin(), cand.end(), static_cast<int32_t>(h[r]));
+      if (at == cand.end() || *at != static_cast<int32_t>(h[r])) continue;
+      const size_t j = static_cast<size_t>(at - cand.begin());
+      if (m_struck[j]) continue;
       const int32_t b = cand[j];
       if (!VerifyFactor(ln, static_cast<uint32_t>(b), c.p)) {
         m_ctx.Fail(StrFormat("Candidate %d, ln=%d, Mod=%" PRId64 ", failed to verify.", b, ln,
@@ -84,30 +93,31 @@ size_t NormalSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
   return applied;
 }
 
-bool NormalSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
+void NormalSieveLoop::ComputeOnDevice(std::vector<Result>& batch,
+                                      const std::vector<int32_t>& cand) {
   std::vector<uint64_t> p(batch.size());
   for (size_t i = 0; i < batch.size(); ++i) {
     p[i] = batch[i].c.p;
     batch[i].hits.clear();
   }
   std::vector<NormalHit> hits;
-  try {
-    m_gpu->Normal(p, m_state.m_cand, m_ctx.Job().m_nLn, hits);
-  } catch (const GpuError& e) {
-    // Nothing of the batch is applied: the files stay at the last p applied.
-    m_ctx.Fail(e.what());
-    if (!batch.empty()) {
-      m_ctx.Post(StrFormat("The batch from p = %" PRIu64 " was not sieved; the run ends with its "
-                           "usual save at p = %" PRIu64 ".",
-                           batch.front().c.p, m_state.m_pCur));
-    }
-    return false;
-  }
+  m_gpu->Normal(p, cand, m_ctx.Job().m_nLn, hits);
   std::sort(hits.begin(), hits.end(), [](const NormalHit& a, const NormalHit& b) {
     return a.index != b.index ? a.index < b.index : a.position < b.position;
   });
-  for (const NormalHit& h : hits) batch[h.index].hits.push_back(h.position);
-  return true;
+  for (const NormalHit& h : hits) {
+    batch[h.index].hits.push_back(static_cast<uint32_t>(cand[h.position]));
+  }
+}
+
+void NormalSieveLoop::PostUnsieved(const std::string& error, const std::vector<Result>& batch) {
+  // Nothing of the batch is applied: the files stay at the last p applied.
+  m_ctx.Fail(error);
+  if (!batch.empty()) {
+    m_ctx.Post(StrFormat("The batch from p = %" PRIu64 " was not sieved; the run ends with its "
+                         "usual save at p = %" PRIu64 ".",
+                         batch.front().c.p, m_state.m_pCur));
+  }
 }
 
 void NormalSieveLoop::Run(CandidateSource* reader) {
@@ -123,14 +133,23 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
   CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, twoN, job.m_pMax, reader,
                              m_state.m_kCur, pool);
   const bool saves = job.m_nCommand < kCmdBench;
-  std::vector<Result> batch;
   FeedEnd end = FeedEnd::kNone;
   uint64_t beyond = 0;  // the first p not sieved, for the end messages
 
-  while (end == FeedEnd::kNone) {
-    // The next batch of p, each run through the kernel against the bases as
-    // they stand: p per worker that make about kNormalBatchWork squarings.
-    const std::vector<int32_t>& cand = m_state.m_cand;
+  // The list as it stood after the last batch applied: the next batch is
+  // computed against it on a thread of its own while this one applies the
+  // batch before. A base struck meanwhile is skipped when hits are applied,
+  // as the list only shrinks; so the result is that of one p at a time.
+  std::mutex listMutex;
+  auto published = std::make_shared<const std::vector<int32_t>>(m_state.m_cand);
+  auto produce = [&](ProducedBatch<Result>& next) {
+    std::shared_ptr<const std::vector<int32_t>> list;
+    {
+      std::lock_guard<std::mutex> lock(listMutex);
+      list = published;
+    }
+    const std::vector<int32_t>& cand = *list;
+    // p per worker that make about kNormalBatchWork squarings each.
     const int64_t workPerP =
         std::max<int64_t>(1, static_cast<int64_t>(cand.size()) * std::max(ln, 1));
     const int64_t perWorker =
@@ -139,30 +158,49 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
               : std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
                                     config::kNormalMaxBatch / pool.Size());
     // An empty list gets one round, with the first p.
-    end = feed.Next(
-        perWorker, cand.empty(), batch,
+    next.end = feed.Next(
+        perWorker, cand.empty(), next.batch,
         [&](Result& r, int thread) {
           r.hits.clear();
           if (m_gpu) return;  // the device does the batch at once
           kernel(cand.data(), cand.size(), ln, r.c.p, r.hits, scratch[static_cast<size_t>(thread)]);
+          for (uint32_t& h : r.hits) h = static_cast<uint32_t>(cand[h]);  // positions to bases
         },
-        beyond);
-    if (m_gpu && !ComputeOnDevice(batch)) {
-      end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
-      break;
-    }
-    const size_t applied = ApplyBatch(batch);
-    m_ctx.CountP(static_cast<int64_t>(applied), m_state.m_pCur);
+        next.beyond);
+    if (m_gpu) ComputeOnDevice(next.batch, cand);
+  };
 
-    if (m_state.m_cand.empty()) {
-      m_ctx.Post("Stopping because less than 0 candidates are left in the list.");
-      end = FeedEnd::kNone;  // this end has been told; no other
-      break;
-    }
-    if (m_ctx.StopRequested()) break;
-    if (StatusAndSaveDue(m_ctx, static_cast<int64_t>(m_state.m_cand.size()), m_state.m_pCur) &&
-        saves) {
-      Save();
+  {
+    BatchPipeline<Result> pipeline(produce);
+    for (;;) {
+      ProducedBatch<Result> current = pipeline.Take();
+      if (!current.error.empty()) {
+        PostUnsieved(current.error, current.batch);
+        end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
+        break;
+      }
+      end = current.end;
+      beyond = current.beyond;
+      const size_t before = m_state.m_cand.size();
+      const size_t applied = ApplyBatch(current.batch);
+      m_ctx.CountP(static_cast<int64_t>(applied), m_state.m_pCur);
+      if (m_state.m_cand.size() != before) {
+        auto list = std::make_shared<const std::vector<int32_t>>(m_state.m_cand);
+        std::lock_guard<std::mutex> lock(listMutex);
+        published = std::move(list);
+      }
+
+      if (m_state.m_cand.empty()) {
+        m_ctx.Post("Stopping because less than 0 candidates are left in the list.");
+        end = FeedEnd::kNone;  // this end has been told; no other
+        break;
+      }
+      if (m_ctx.StopRequested()) break;
+      if (StatusAndSaveDue(m_ctx, static_cast<int64_t>(m_state.m_cand.size()), m_state.m_pCur) &&
+          saves) {
+        Save();
+      }
+      if (end != FeedEnd::kNone) break;
     }
   }
   if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());

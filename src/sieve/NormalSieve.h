@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "files/CandidateFiles.h"
@@ -40,14 +41,16 @@ class NormalSieveLoop {
  private:
   struct Result {
     FactorCandidate c;
-    std::vector<uint32_t> hits;
+    std::vector<uint32_t> hits;  // bases b with b^N == -1 (mod p)
   };
   // Applies the hits of a batch in increasing p; within one p from the
   // highest position down. Returns the number of p applied.
   size_t ApplyBatch(const std::vector<Result>& batch);
-  // The hits of a whole batch from the OpenCL device, in the CPU kernels'
-  // order; false after the message when the device failed.
-  bool ComputeOnDevice(std::vector<Result>& batch);
+  // The hits of a whole batch against the list cand from the OpenCL device,
+  // in the CPU kernels' order; throws GpuError.
+  void ComputeOnDevice(std::vector<Result>& batch, const std::vector<int32_t>& cand);
+  // The failure that kept a batch from being computed, and which batch.
+  void PostUnsieved(const std::string& error, const std::vector<Result>& batch);
 
   JobContext& m_ctx;
   NormalSieveState m_state;

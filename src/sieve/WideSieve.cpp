@@ -7,9 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -17,6 +14,7 @@
 #include "files/Format.h"
 #include "math/ModArith.h"
 #include "math/Montgomery64.h"
+#include "sieve/BatchPipeline.h"
 #include "sieve/BitOps.h"
 #include "sieve/CandidateFeed.h"
 #include "sieve/Config.h"
@@ -311,74 +309,36 @@ void WideSieveLoop::Run(CandidateSource* reader) {
   // The next batch is generated and computed (on the pool, or the device) by
   // a thread of its own while this one applies the batch before it: the
   // roots of a p do not depend on the bitmap. Batches are applied in order.
-  struct Slot {
-    std::vector<Result> batch;
-    FeedEnd end = FeedEnd::kNone;
-    uint64_t beyond = 0;
-    std::string error;  // a device (or memory) failure: the batch was not computed
-    bool full = false;
-  };
-  std::mutex mutex;
-  std::condition_variable changed;
-  Slot slot;
-  bool quit = false;
-  std::thread producer([&] {
-    for (;;) {
-      Slot next;
-      try {
-        next.end = feed.Next(perWorker, false, next.batch, compute, next.beyond);
-        if (m_gpu) ComputeOnDevice(next.batch);
-      } catch (const std::exception& e) {
-        next.error = e.what();
-      }
-      const bool last = next.end != FeedEnd::kNone || !next.error.empty();
-      std::unique_lock<std::mutex> lock(mutex);
-      changed.wait(lock, [&] { return quit || !slot.full; });
-      if (quit) return;
-      slot = std::move(next);
-      slot.full = true;
-      changed.notify_all();
-      if (last) return;
-    }
-  });
-
-  for (;;) {
-    Slot current;
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      changed.wait(lock, [&] { return slot.full; });
-      current = std::move(slot);
-      slot.full = false;
-      changed.notify_all();
-    }
-    if (!current.error.empty()) {
-      PostUnsieved(current.error, current.batch);
-      end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
-      break;
-    }
-    end = current.end;
-    beyond = current.beyond;
-    m_lines.clear();
-    const bool go = ApplyBatch(current.batch);
-    m_ctx.CountP(static_cast<int64_t>(current.batch.size()), m_state.m_pCur);
-    if (!WriteWhole(factorFile.GetStream(), m_lines)) {
-      const int error = errno;
-      m_ctx.Fail(
-          StrFormat("Error flushing contents of factor file %s.", job.m_strFactorOut.c_str()));
-      m_ctx.Fail(StrFormat("%s: %s.", job.m_strFactorOut.c_str(), std::strerror(error)));
-      factorsLost = true;
-      break;
-    }
-    if (!go || m_ctx.StopRequested()) break;
-    if (StatusAndSaveDue(m_ctx, m_state.m_left, m_state.m_pCur)) SaveCandidates();
-    if (end != FeedEnd::kNone) break;
-  }
   {
-    std::lock_guard<std::mutex> lock(mutex);
-    quit = true;
-    changed.notify_all();
+    BatchPipeline<Result> pipeline([&](ProducedBatch<Result>& next) {
+      next.end = feed.Next(perWorker, false, next.batch, compute, next.beyond);
+      if (m_gpu) ComputeOnDevice(next.batch);
+    });
+    for (;;) {
+      ProducedBatch<Result> current = pipeline.Take();
+      if (!current.error.empty()) {
+        PostUnsieved(current.error, current.batch);
+        end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
+        break;
+      }
+      end = current.end;
+      beyond = current.beyond;
+      m_lines.clear();
+      const bool go = ApplyBatch(current.batch);
+      m_ctx.CountP(static_cast<int64_t>(current.batch.size()), m_state.m_pCur);
+      if (!WriteWhole(factorFile.GetStream(), m_lines)) {
+        const int error = errno;
+        m_ctx.Fail(
+            StrFormat("Error flushing contents of factor file %s.", job.m_strFactorOut.c_str()));
+        m_ctx.Fail(StrFormat("%s: %s.", job.m_strFactorOut.c_str(), std::strerror(error)));
+        factorsLost = true;
+        break;
+      }
+      if (!go || m_ctx.StopRequested()) break;
+      if (StatusAndSaveDue(m_ctx, m_state.m_left, m_state.m_pCur)) SaveCandidates();
+      if (end != FeedEnd::kNone) break;
+    }
   }
-  producer.join();
 
   if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());
   PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
