@@ -12,6 +12,7 @@ packages=(
   libcli11-dev
   qt6-base-dev
   ocl-icd-opencl-dev opencl-c-headers opencl-clhpp-headers pocl-opencl-icd
+  libopenmpi-dev openmpi-bin
 )
 case "${1:-}" in
   "") ;;

@@ -11,12 +11,28 @@
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
 #include "sieve/GfnThread.h"
+#include "sieve/Jobs.h"
+#include "sieve/WorkerPool.h"
 
 namespace zentrova::cli {
 
 namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
+BatchCluster* g_cluster = nullptr;
+
+// The log lines of another process, on stderr with its number.
+class OtherProcessSink : public JobSink {
+ public:
+  explicit OtherProcessSink(int rank) : m_rank(rank) {}
+  void Post(std::string message) override {
+    if (message.empty() || message[0] == '$' || message[0] == '&' || message == "@") return;
+    std::fprintf(stderr, "zentrova (process %d): %s\n", m_rank, message.c_str());
+  }
+
+ private:
+  int m_rank;
+};
 
 extern "C" void OnSignal(int signal) {
   g_signal = signal;
@@ -79,7 +95,20 @@ FormParams FormFor(int32_t jobChoice, const FileOptions& options) {
   return form;
 }
 
-int RunJob(const SieveJob& job, int32_t wideMath) {
+void UseCluster(BatchCluster* cluster) { g_cluster = cluster; }
+
+int ServeOtherProcess(BatchCluster& cluster, int threads) {
+  // A signal does not stop this process: process 0 decides when the run ends.
+  OtherProcessSink sink(cluster.Rank());
+  ServeProcessZero(cluster, threads > 0 ? threads : HardwareThreads(), sink);
+  return kExitOk;
+}
+
+int RunJob(const SieveJob& jobIn, int32_t wideMath) {
+  SieveJob job = jobIn;
+  if (job.m_nCommand == kCmdNewSieve || job.m_nCommand == kCmdResumeSieve) {
+    job.m_cluster = g_cluster;
+  }
   ConsoleSink sink(stdout, stderr, job.m_pMax);
   if (job.m_nCommand == kCmdCreatePackedK)
     sink.SetPackMode(2 * static_cast<uint64_t>(job.m_nExponent));

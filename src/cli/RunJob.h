@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/rules/StartChecks.h"
+#include "sieve/BatchCluster.h"
 #include "sieve/SieveJob.h"
 
 namespace zentrova::cli {
@@ -53,6 +54,14 @@ void InstallStopSignals();
 // Runs the job on a worker thread with a console sink, ticks every 5 s, turns
 // SIGINT/SIGTERM into a stop request; kExitOk, or kExitJobFailed when the job
 // reported a failure.
+// New and resumed sieves share their batches with the other processes of
+// cluster (process 0 of a run that mpirun started); null: they run alone.
 int RunJob(const SieveJob& job, int32_t wideMath = 0);
+void UseCluster(BatchCluster* cluster);
+
+// A process other than 0 of such a run: computes batches on this many threads
+// (0: all hardware threads) until process 0 ends the run; its messages go
+// to stderr with the process's number.
+int ServeOtherProcess(BatchCluster& cluster, int threads);
 
 }  // namespace zentrova::cli

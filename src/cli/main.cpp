@@ -4,10 +4,12 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 #include "cli/Commands.h"
 #include "cli/RunJob.h"
 #include "cli/SideCommands.h"
+#include "mpi/MpiCluster.h"
 
 using zentrova::cli::SieveOptions;
 
@@ -52,6 +54,14 @@ int main(int argc, char** argv) {
   // and survives, instead of the signal ending the process mid-save.
   std::signal(SIGXFSZ, SIG_IGN);
   zentrova::cli::InstallStopSignals();
+  // Under mpirun: process 0 runs the job, the others compute its batches.
+  std::unique_ptr<zentrova::BatchCluster> cluster;
+  try {
+    cluster = zentrova::JoinProcessRun(argc, argv);
+  } catch (const zentrova::ClusterError& e) {
+    std::fprintf(stderr, "zentrova: %s\n", e.what());
+    return zentrova::cli::kExitJobFailed;
+  }
   CLI::App app{
       "zentrova - a sieve for generalized Fermat numbers b^N+1.\n"
       "Every prime factor of b^N+1 (N a power of two) has the form p = k*2N+1. The sieve takes\n"
@@ -71,6 +81,9 @@ int main(int argc, char** argv) {
       "  zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 \\\n"
       "      --bmin 1200000 --bmax 1201998\n"
       "Ctrl-C (or SIGTERM) stops a run after the current batch of p and saves both files.\n"
+      "Under mpirun, new and resume spread each batch of p over the processes (each with its\n"
+      "--threads); process 0 owns the files, which are the same as one process would write:\n"
+      "  mpirun -n 4 zentrova new --wide --exponent 1048576 --bmin 2 --bmax 2000000000 ...\n"
       "Exit codes: 0 done, 1 the job reported a failure, 2 bad usage."};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Show the help of every subcommand");
@@ -181,6 +194,11 @@ int main(int argc, char** argv) {
   }
 
   try {
+    if (cluster && cluster->Rank() > 0) {
+      const int threads = *cmdNew ? newOpts.threads : *cmdResume ? resumeOpts.threads : 0;
+      return zentrova::cli::ServeOtherProcess(*cluster, threads);
+    }
+    zentrova::cli::UseCluster(cluster.get());
     if (*cmdNew) return zentrova::cli::RunNew(newOpts);
     if (*cmdResume) return zentrova::cli::RunResume(resumeOpts);
     if (*cmdBench) return zentrova::cli::RunBench(benchOpts);

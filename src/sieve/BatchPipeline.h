@@ -4,10 +4,12 @@
 // were produced; one is held ready at most.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -48,20 +50,18 @@ class BatchPipeline {
   BatchPipeline(const BatchPipeline&) = delete;
   BatchPipeline& operator=(const BatchPipeline&) = delete;
 
-  // Waits for the next batch. Not to be called again after the last one.
-  ProducedBatch<Result> Take() {
+  // Waits for the next batch, or until stop() is true (asked every 20 ms):
+  // nothing then. Not to be called again after the last batch.
+  std::optional<ProducedBatch<Result>> Take(const std::function<bool()>& stop) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_full; });
+    while (!m_full) {
+      if (stop()) return std::nullopt;
+      m_changed.wait_for(lock, std::chrono::milliseconds(20));
+    }
     ProducedBatch<Result> out = std::move(m_slot);
     m_full = false;
     m_changed.notify_all();
     return out;
-  }
-
-  // For the producer: true once the loop no longer wants batches.
-  bool Quitting() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_quit;
   }
 
  private:

@@ -8,10 +8,12 @@
 // the work is spread over the pool. Either way the batch comes back in
 // increasing p, cut before the first p that ends the loop (p >= 2^61, or
 // above the p limit), so the loops apply results exactly as a one-p-at-a-time
-// loop would.
+// loop would. In a run of several processes the batch is cut in parts, one
+// per process, which the others compute and send back (BatchCluster.h).
 //
 // Result is the loop's record of one p: it has a member `FactorCandidate c`;
 // compute(result, thread) fills the rest on pool thread number `thread`.
+// Pack(ByteWriter&) and Unpack(ByteReader&) carry it between processes.
 #pragma once
 
 #include <algorithm>
@@ -21,7 +23,9 @@
 #include <vector>
 
 #include "math/FactorCandidates.h"
+#include "files/Format.h"
 #include "math/ModArith.h"
+#include "sieve/BatchCluster.h"
 #include "sieve/CandidateSource.h"
 #include "sieve/WorkerPool.h"
 
@@ -53,6 +57,15 @@ class CandidateFeed {
     }
   }
 
+  // With other processes (an MPI run, on process 0): every batch is shared
+  // among them in proportion to their threads (threads[r] for rank r), this
+  // process taking the first part. Their results are appended in order, so
+  // the batch is the same as one process would make.
+  void SetCluster(BatchCluster* cluster, std::vector<int> threads) {
+    m_cluster = cluster;
+    m_threads = std::move(threads);
+  }
+
   // The next batch: about perWorker candidates per worker (just the first
   // one when onlyOne), each with compute done, in increasing p. Returns why
   // the loop must end after this batch, if it must; beyond is then the p
@@ -60,54 +73,195 @@ class CandidateFeed {
   FeedEnd Next(int64_t perWorker, bool onlyOne, std::vector<Result>& out, const Compute& compute,
                uint64_t& beyond) {
     out.clear();
-    const size_t workers = static_cast<size_t>(m_pool.Size());
-    FeedEnd end = FeedEnd::kNone;
+    const int64_t workers = m_pool.Size();
+    const bool shared = m_cluster != nullptr && m_cluster->Size() > 1 && !onlyOne;
+    int64_t others = 0;  // threads of the other processes
+    if (shared) {
+      for (int r = 1; r < m_cluster->Size(); ++r) others += m_threads.at(static_cast<size_t>(r));
+    }
     if (m_reader != nullptr) {
-      const int64_t wanted = onlyOne ? 1 : perWorker * static_cast<int64_t>(workers);
-      while (static_cast<int64_t>(out.size()) < wanted) {
-        FactorCandidate c;
-        if (m_firstFromReader) {
-          c.k = m_readerK;
-          m_firstFromReader = false;
-        } else if (!m_reader->Next(c.k)) {
-          end = FeedEnd::kReader;
-          break;
-        }
-        // k beyond this bound would give p >= 2^61 (or overflow 64 bits).
-        const uint64_t kBound = (kMaxModulus - 2) / m_twoN;
-        c.p = c.k < 0 || static_cast<uint64_t>(c.k) > kBound
-                  ? kMaxModulus
-                  : static_cast<uint64_t>(c.k) * m_twoN + 1;
-        if ((end = Ending(c.p)) != FeedEnd::kNone) {
-          beyond = c.p;
-          break;
-        }
-        out.emplace_back();
-        out.back().c = c;
+      std::vector<FactorCandidate> list;
+      const FeedEnd end = Read(onlyOne ? 1 : perWorker * (workers + others), list, beyond);
+      if (!shared) {
+        ComputeList(list.begin(), list.end(), out, compute);
+        return end;
       }
-      m_pool.ParallelFor(out.size(), [&](size_t i, int thread) { compute(out[i], thread); });
+      // This process's part first, then one part per process.
+      std::vector<Part> parts(static_cast<size_t>(m_cluster->Size()));
+      size_t at = std::min(list.size(), static_cast<size_t>(perWorker * workers));
+      for (size_t r = 1; r < parts.size(); ++r) {
+        const size_t next = std::min(list.size(), at + static_cast<size_t>(perWorker) *
+                                                           static_cast<size_t>(m_threads[r]));
+        parts[r].list.assign(list.begin() + static_cast<ptrdiff_t>(at),
+                             list.begin() + static_cast<ptrdiff_t>(next));
+        at = next;
+      }
+      const size_t own = std::min(list.size(), static_cast<size_t>(perWorker * workers));
+      Gather(parts, [&] { ComputeList(list.begin(), list.begin() + static_cast<ptrdiff_t>(own),
+                                      out, compute); return FeedEnd::kNone; },
+             out, beyond);
       return end;
     }
 
-    // Several spans per worker, handed out in turn: a worker that drew a span
-    // of little work takes the next one instead of waiting for the others.
-    const size_t count = workers * kSpansPerWorker;
+    // k per thread of this batch: a span of them per worker and process.
+    const int64_t perThread = std::max<int64_t>(
+        1, static_cast<int64_t>(static_cast<double>(perWorker) * m_kPerCandidate));
+    const int64_t lo = m_kExamined + 1;
+    const int64_t ownHi = lo + perThread * workers - 1;
+    FeedEnd end = FeedEnd::kNone;
+    if (!shared) {
+      end = Range(lo, ownHi, onlyOne, out, compute, beyond);
+    } else {
+      std::vector<Part> parts(static_cast<size_t>(m_cluster->Size()));
+      int64_t at = ownHi + 1;
+      for (size_t r = 1; r < parts.size(); ++r) {
+        parts[r].lo = at;
+        parts[r].hi = at + perThread * m_threads[r] - 1;
+        at = parts[r].hi + 1;
+      }
+      end = Gather(parts, [&] { return Range(lo, ownHi, false, out, compute, beyond); }, out,
+                   beyond);
+    }
+    const int64_t examined = (shared ? perThread * (workers + others) : perThread * workers);
+    m_kExamined += examined;
+    if (out.size() > 8 && end == FeedEnd::kNone) {
+      m_kPerCandidate = static_cast<double>(examined) / static_cast<double>(out.size());
+    }
+    return end;
+  }
+
+  // On a process other than 0: computes the batch of a batch message (with
+  // compute, then finish over the whole batch) and returns the result
+  // message.
+  std::string Serve(ByteReader& message, const Compute& compute,
+                    const std::function<void(std::vector<Result>&)>& finish) {
+    std::vector<Result> out;
+    uint64_t beyond = 0;
+    FeedEnd end = FeedEnd::kNone;
+    if (message.Get<uint8_t>() != 0) {
+      std::vector<FactorCandidate> list;
+      message.GetVector(list);
+      ComputeList(list.begin(), list.end(), out, compute);
+    } else {
+      const int64_t lo = message.Get<int64_t>();
+      const int64_t hi = message.Get<int64_t>();
+      end = Range(lo, hi, false, out, compute, beyond);
+    }
+    finish(out);
+    ByteWriter reply(ClusterMessage::kResult);
+    reply.Put(static_cast<uint8_t>(end));
+    reply.Put(beyond);
+    reply.Put(static_cast<uint64_t>(out.size()));
+    for (const Result& r : out) r.Pack(reply);
+    return reply.Bytes();
+  }
+
+ private:
+  static constexpr size_t kSpansPerWorker = 16;
+
+  // What another process computes: a range of k, or a list read here.
+  struct Part {
+    int64_t lo = 0, hi = -1;
+    std::vector<FactorCandidate> list;
+  };
+
+  // Up to wanted candidates from the reader, cut before the first p that
+  // ends the loop.
+  FeedEnd Read(int64_t wanted, std::vector<FactorCandidate>& list, uint64_t& beyond) {
+    // k beyond this bound would give p >= 2^61 (or overflow 64 bits).
+    const uint64_t kBound = (kMaxModulus - 2) / m_twoN;
+    while (static_cast<int64_t>(list.size()) < wanted) {
+      FactorCandidate c;
+      if (m_firstFromReader) {
+        c.k = m_readerK;
+        m_firstFromReader = false;
+      } else if (!m_reader->Next(c.k)) {
+        return FeedEnd::kReader;
+      }
+      c.p = c.k < 0 || static_cast<uint64_t>(c.k) > kBound
+                ? kMaxModulus
+                : static_cast<uint64_t>(c.k) * m_twoN + 1;
+      if (const FeedEnd end = Ending(c.p); end != FeedEnd::kNone) {
+        beyond = c.p;
+        return end;
+      }
+      list.push_back(c);
+    }
+    return FeedEnd::kNone;
+  }
+
+  // The candidates of [first, last) computed on the pool, into out.
+  void ComputeList(typename std::vector<FactorCandidate>::const_iterator first,
+                   typename std::vector<FactorCandidate>::const_iterator last,
+                   std::vector<Result>& out, const Compute& compute) {
+    out.resize(static_cast<size_t>(last - first));
+    for (size_t i = 0; i < out.size(); ++i) out[i].c = first[static_cast<ptrdiff_t>(i)];
+    m_pool.ParallelFor(out.size(), [&](size_t i, int thread) { compute(out[i], thread); });
+  }
+
+  // Sends each other process its part, runs local() meanwhile, then appends
+  // the parts' results in order up to the first part that ended the feed.
+  FeedEnd Gather(std::vector<Part>& parts, const std::function<FeedEnd()>& local,
+                 std::vector<Result>& out, uint64_t& beyond) {
+    for (size_t r = 1; r < parts.size(); ++r) {
+      ByteWriter message(ClusterMessage::kBatch);
+      const bool isList = m_reader != nullptr;
+      message.Put<uint8_t>(isList ? 1 : 0);
+      if (isList) {
+        message.PutVector(parts[r].list);
+      } else {
+        message.Put(parts[r].lo);
+        message.Put(parts[r].hi);
+      }
+      m_cluster->Send(static_cast<int>(r), message.Bytes());
+    }
+    FeedEnd end = local();
+    for (size_t r = 1; r < parts.size(); ++r) {
+      // Every answer is read, also after an end, to keep the exchange in step.
+      const std::string bytes = m_cluster->Receive(static_cast<int>(r));
+      ByteReader reply(bytes);
+      if (reply.Kind() != ClusterMessage::kResult) {
+        throw ClusterError(StrFormat("Process %zu sent an unexpected message.", r));
+      }
+      const auto partEnd = static_cast<FeedEnd>(reply.Get<uint8_t>());
+      const uint64_t partBeyond = reply.Get<uint64_t>();
+      const uint64_t count = reply.Get<uint64_t>();
+      for (uint64_t i = 0; i < count; ++i) {
+        Result result;
+        result.Unpack(reply);
+        if (end == FeedEnd::kNone) out.push_back(std::move(result));
+      }
+      if (end == FeedEnd::kNone && partEnd != FeedEnd::kNone) {
+        end = partEnd;
+        beyond = partBeyond;
+      }
+    }
+    return end;
+  }
+
+  // The candidates with k in [lo, hi], in spans a few per worker handed out
+  // in turn: a worker that drew a span of little work takes the next one
+  // instead of waiting for the others. Each worker generates its spans' k
+  // with its own generator and works on them at once.
+  FeedEnd Range(int64_t lo, int64_t hi, bool onlyOne, std::vector<Result>& out,
+                const Compute& compute, uint64_t& beyond) {
+    const size_t count = static_cast<size_t>(m_pool.Size()) * kSpansPerWorker;
+    const int64_t span = std::max<int64_t>(1, (hi - lo + 1 + static_cast<int64_t>(count) - 1) /
+                                                  static_cast<int64_t>(count));
     std::vector<Span>& spans = m_spans;
     spans.resize(count);
-    const int64_t span = std::max<int64_t>(
-        1, static_cast<int64_t>(static_cast<double>(perWorker) * m_kPerCandidate /
-                                static_cast<double>(kSpansPerWorker)));
     m_pool.ParallelFor(count, [&](size_t t, int thread) {
       Span& sp = spans[t];
       sp.used = 0;
       sp.end = FeedEnd::kNone;
-      const int64_t lo = m_kExamined + 1 + static_cast<int64_t>(t) * span;
-      const int64_t hi = lo + span - 1;
+      const int64_t first = lo + static_cast<int64_t>(t) * span;
+      const int64_t last = std::min(hi, first + span - 1);
+      if (first > last) return;
       FactorCandidateGenerator& gen = *m_generators[static_cast<size_t>(thread)];
-      gen.Reset(static_cast<int64_t>(m_twoN), lo - 1);
+      gen.Reset(static_cast<int64_t>(m_twoN), first - 1);
       for (;;) {
         const FactorCandidate c = gen.NextFactorCandidate();
-        if (c.k > hi) break;
+        if (c.k > last) break;
         if ((sp.end = Ending(c.p)) != FeedEnd::kNone) {
           sp.beyond = c.p;
           break;
@@ -119,6 +273,7 @@ class CandidateFeed {
         if (onlyOne) break;
       }
     });
+    FeedEnd end = FeedEnd::kNone;
     for (Span& sp : spans) {
       for (size_t i = 0; i < sp.used; ++i) out.push_back(std::move(sp.results[i]));
       if (sp.end != FeedEnd::kNone) {
@@ -128,16 +283,8 @@ class CandidateFeed {
       }
       if (onlyOne && !out.empty()) break;
     }
-    m_kExamined += span * static_cast<int64_t>(count);
-    if (out.size() > 8) {
-      m_kPerCandidate = static_cast<double>(span * static_cast<int64_t>(count)) /
-                        static_cast<double>(out.size());
-    }
     return end;
   }
-
- private:
-  static constexpr size_t kSpansPerWorker = 16;
 
   // One cache line each at least: the workers update their own span's
   // counters for every candidate.
@@ -164,6 +311,8 @@ class CandidateFeed {
   int64_t m_readerK;
   bool m_firstFromReader;
   std::vector<Span> m_spans;
+  BatchCluster* m_cluster = nullptr;
+  std::vector<int> m_threads;  // of each process, by rank
 };
 
 }  // namespace zentrova

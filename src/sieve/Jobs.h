@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "sieve/BatchCluster.h"
 #include "sieve/JobContext.h"
 #include "sieve/NormalSieve.h"
 
@@ -33,5 +34,11 @@ void RunReportJob(JobContext& ctx);
 void RunRebuildJob(JobContext& ctx);
 // The bases of a range that an input file does not mention (ToBeFactoredJob.cpp).
 void RunToBeFactoredJob(JobContext& ctx);
+
+// On a process other than 0 of a run spread over several: computes the
+// batches of every job process 0 announces, on this many threads, until
+// process 0 ends the run; messages go to sink (ClusterPeer.cpp). Throws
+// ClusterError when the exchange fails.
+void ServeProcessZero(BatchCluster& link, int threads, JobSink& sink);
 
 }  // namespace zentrova

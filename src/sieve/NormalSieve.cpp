@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "files/Format.h"
@@ -120,19 +121,34 @@ void NormalSieveLoop::PostUnsieved(const std::string& error, const std::vector<R
   }
 }
 
+NormalSieveLoop::ListCompute NormalSieveLoop::ComputeAgainst(const std::vector<int32_t>& cand,
+                                                              std::vector<KernelScratch>& scratch) {
+  const SieveJob& job = m_ctx.Job();
+  const NormalKernelFn kernel =
+      job.m_bNoSSE2 == 0 ? NormalSieveArray_SSE2(job.m_isa) : &NormalSieveArray;
+  const int ln = job.m_nLn;
+  const bool device = m_gpu != nullptr;
+  return [&cand, &scratch, kernel, ln, device](Result& r, int thread) {
+    r.hits.clear();
+    if (device) return;
+    kernel(cand.data(), cand.size(), ln, r.c.p, r.hits, scratch[static_cast<size_t>(thread)]);
+    for (uint32_t& h : r.hits) h = static_cast<uint32_t>(cand[h]);  // positions to bases
+  };
+}
+
 void NormalSieveLoop::Run(CandidateSource* reader) {
   const SieveJob& job = m_ctx.Job();
   if (!OpenJobDevice(m_ctx, m_gpu)) return;
   const int ln = job.m_nLn;
   const uint64_t twoN = 2 * static_cast<uint64_t>(m_state.m_N);
-  const NormalKernelFn kernel =
-      job.m_bNoSSE2 == 0 ? NormalSieveArray_SSE2(job.m_isa) : &NormalSieveArray;
   const FermatChoice fermat = ChooseFermat(job);
   WorkerPool pool(job.m_nThreads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
   CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, twoN, job.m_pMax, reader,
                              m_state.m_kCur, pool);
   const bool saves = job.m_nCommand < kCmdBench;
+  BatchCluster* const cluster = saves ? job.m_cluster : nullptr;
+  if (cluster != nullptr) feed.SetCluster(cluster, AnnounceJob(m_ctx, pool.Size()));
   FeedEnd end = FeedEnd::kNone;
   uint64_t beyond = 0;  // the first p not sieved, for the end messages
 
@@ -142,6 +158,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
   // as the list only shrinks; so the result is that of one p at a time.
   std::mutex listMutex;
   auto published = std::make_shared<const std::vector<int32_t>>(m_state.m_cand);
+  const std::vector<int32_t>* sent = nullptr;  // the list the other processes have
   auto produce = [&](ProducedBatch<Result>& next) {
     std::shared_ptr<const std::vector<int32_t>> list;
     {
@@ -149,6 +166,12 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
       list = published;
     }
     const std::vector<int32_t>& cand = *list;
+    if (cluster != nullptr && sent != list.get()) {
+      ByteWriter message(ClusterMessage::kList);
+      message.PutVector(cand);
+      for (int r = 1; r < cluster->Size(); ++r) cluster->Send(r, message.Bytes());
+      sent = list.get();
+    }
     // p per worker that make about kNormalBatchWork squarings each.
     const int64_t workPerP =
         std::max<int64_t>(1, static_cast<int64_t>(cand.size()) * std::max(ln, 1));
@@ -158,31 +181,29 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
               : std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
                                     config::kNormalMaxBatch / pool.Size());
     // An empty list gets one round, with the first p.
-    next.end = feed.Next(
-        perWorker, cand.empty(), next.batch,
-        [&](Result& r, int thread) {
-          r.hits.clear();
-          if (m_gpu) return;  // the device does the batch at once
-          kernel(cand.data(), cand.size(), ln, r.c.p, r.hits, scratch[static_cast<size_t>(thread)]);
-          for (uint32_t& h : r.hits) h = static_cast<uint32_t>(cand[h]);  // positions to bases
-        },
-        next.beyond);
+    next.end =
+        feed.Next(perWorker, cand.empty(), next.batch, ComputeAgainst(cand, scratch), next.beyond);
     if (m_gpu) ComputeOnDevice(next.batch, cand);
   };
 
   {
     BatchPipeline<Result> pipeline(produce);
     for (;;) {
-      ProducedBatch<Result> current = pipeline.Take();
-      if (!current.error.empty()) {
-        PostUnsieved(current.error, current.batch);
+      // Alone, a stop takes effect after the batch in the making. With other
+      // processes it does at once: mpirun ends them all a second after the
+      // signal, and one of them may be gone already.
+      std::optional<ProducedBatch<Result>> current =
+          pipeline.Take([&] { return cluster != nullptr && m_ctx.StopRequested(); });
+      if (!current) break;
+      if (!current->error.empty()) {
+        PostUnsieved(current->error, current->batch);
         end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
         break;
       }
-      end = current.end;
-      beyond = current.beyond;
+      end = current->end;
+      beyond = current->beyond;
       const size_t before = m_state.m_cand.size();
-      const size_t applied = ApplyBatch(current.batch);
+      const size_t applied = ApplyBatch(current->batch);
       m_ctx.CountP(static_cast<int64_t>(applied), m_state.m_pCur);
       if (m_state.m_cand.size() != before) {
         auto list = std::make_shared<const std::vector<int32_t>>(m_state.m_cand);
@@ -202,10 +223,43 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
       }
       if (end != FeedEnd::kNone) break;
     }
+    // Saved before a batch still in the making is finished (and dropped).
+    PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
+    if (saves) Save();
   }
+  if (cluster != nullptr) EndJobOnOthers(m_ctx);
   if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());
-  PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
-  if (saves) Save();
+}
+
+void NormalSieveLoop::Serve(BatchCluster& link) {
+  const SieveJob& job = m_ctx.Job();
+  if (!OpenJobDevice(m_ctx, m_gpu)) m_gpu.reset();  // the CPU then
+  const FermatChoice fermat = ChooseFermat(job);
+  WorkerPool pool(job.m_nThreads);
+  std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
+  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width,
+                             2 * static_cast<uint64_t>(job.m_nExponent), job.m_pMax, nullptr, 0,
+                             pool);
+  std::vector<int32_t> cand;
+  const ListCompute compute = ComputeAgainst(cand, scratch);
+  for (;;) {
+    const std::string bytes = link.Receive(0);
+    ByteReader message(bytes);
+    switch (message.Kind()) {
+      case ClusterMessage::kList:
+        message.GetVector(cand);
+        break;
+      case ClusterMessage::kBatch:
+        link.Send(0, feed.Serve(message, compute, [&](std::vector<Result>& batch) {
+          if (m_gpu) ComputeOnDevice(batch, cand);
+        }));
+        break;
+      case ClusterMessage::kEndJob:
+        return;
+      default:
+        throw ClusterError("Process 0 sent an unexpected message.");
+    }
+  }
 }
 
 }  // namespace zentrova

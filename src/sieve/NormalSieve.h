@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,8 +11,10 @@
 #include "files/CandidateFiles.h"
 #include "gpu/OpenClBackend.h"
 #include "math/FactorCandidates.h"
+#include "sieve/BatchCluster.h"
 #include "sieve/CandidateSource.h"
 #include "sieve/JobContext.h"
+#include "sieve/kernels/Dispatch.h"
 
 namespace zentrova {
 
@@ -37,12 +40,23 @@ class NormalSieveLoop {
   void Run(CandidateSource* reader);
   // Writes the pair of files at the current depth.
   void Save();
+  // On a process other than 0 of a run spread over several: computes the
+  // batches process 0 sends until the job ends.
+  void Serve(BatchCluster& link);
 
  private:
   struct Result {
     FactorCandidate c;
     std::vector<uint32_t> hits;  // bases b with b^N == -1 (mod p)
+    void Pack(ByteWriter& out) const { out.Put(c).PutVector(hits); }
+    void Unpack(ByteReader& in) {
+      c = in.Get<FactorCandidate>();
+      in.GetVector(hits);
+    }
   };
+  // The kernel, or nothing with a device (which does a batch at once).
+  using ListCompute = std::function<void(Result&, int thread)>;
+  ListCompute ComputeAgainst(const std::vector<int32_t>& cand, std::vector<KernelScratch>& scratch);
   // Applies the hits of a batch in increasing p; within one p from the
   // highest position down. Returns the number of p applied.
   size_t ApplyBatch(const std::vector<Result>& batch);

@@ -11,6 +11,8 @@
 
 namespace zentrova {
 
+class BatchCluster;
+
 // Command codes.
 enum : int32_t {
   kCmdNewSieve = 0,
@@ -52,6 +54,9 @@ struct SieveJob {
   // the CPU), "gpu" (the first OpenCL GPU) or "opencl:N" (device N).
   std::string m_device = "cpu";
   int64_t m_deviceBatch = 0;  // most p per device launch; 0: the default
+  // The other processes of a run spread over several (not owned); null or
+  // a cluster of one: the job runs alone.
+  BatchCluster* m_cluster = nullptr;
 };
 
 }  // namespace zentrova

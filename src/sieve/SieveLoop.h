@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "gpu/OpenClBackend.h"
+#include "sieve/BatchCluster.h"
 #include "sieve/CandidateFeed.h"
 #include "sieve/JobContext.h"
 #include "sieve/kernels/Dispatch.h"
@@ -36,5 +38,14 @@ bool StatusAndSaveDue(JobContext& ctx, int64_t left, uint64_t pCur);
 // The line saying why the feed ended the loop (2^61, or the p limit), then
 // "Stop request received.", which every loop posts last.
 void PostLoopEnd(JobContext& ctx, FeedEnd end, uint64_t beyond, uint64_t pCur);
+
+// In a run of several processes, on process 0: tells the others which job
+// runs and returns each process's thread count by rank (this one's first).
+// Empty when the job runs alone.
+std::vector<int> AnnounceJob(JobContext& ctx, int threads);
+// Tells the others that the job ended (after AnnounceJob).
+void EndJobOnOthers(JobContext& ctx);
+// On another process: the job that process 0 announced.
+SieveJob ReadAnnouncedJob(ByteReader& message, bool& wide);
 
 }  // namespace zentrova

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
+#include <optional>
 
 #include "files/Format.h"
 #include "math/ModArith.h"
@@ -270,6 +271,48 @@ bool WideSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
   return true;
 }
 
+void WideSieveLoop::PrepareKernel() {
+  const SieveJob& job = m_ctx.Job();
+  m_kernel = WideKernelFor(job.m_isa, job.m_bNoSSE2 == 0, job.m_nExponent, &m_kernelName);
+  m_capacity = static_cast<size_t>(job.m_nExponent) + 4;
+  uint8_t slots[32];
+  const WideOrder order = job.m_bNoSSE2 == 0 ? WideOrder::kSse : WideOrder::kAthlon;
+  for (const bool first : {true, false}) {
+    WideStageOrder(order, first, slots);
+    for (uint8_t t = 0; t < 32; ++t) (first ? m_firstPos : m_laterPos)[slots[t]] = t;
+  }
+}
+
+void WideSieveLoop::Serve(BatchCluster& link) {
+  const SieveJob& job = m_ctx.Job();
+  if (!OpenJobDevice(m_ctx, m_gpu)) m_gpu.reset();  // the CPU then
+  PrepareKernel();
+  const FermatChoice fermat = ChooseFermat(job);
+  WorkerPool pool(job.m_nThreads);
+  std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
+  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width,
+                             2 * static_cast<uint64_t>(job.m_nExponent), job.m_pMax, nullptr, 0,
+                             pool);
+  const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
+    if (!m_gpu) Compute(r, scratch[static_cast<size_t>(thread)]);
+  };
+  for (;;) {
+    const std::string bytes = link.Receive(0);
+    ByteReader message(bytes);
+    switch (message.Kind()) {
+      case ClusterMessage::kBatch:
+        link.Send(0, feed.Serve(message, compute, [&](std::vector<Result>& batch) {
+          if (m_gpu) ComputeOnDevice(batch);
+        }));
+        break;
+      case ClusterMessage::kEndJob:
+        return;
+      default:
+        throw ClusterError("Process 0 sent an unexpected message.");
+    }
+  }
+}
+
 void WideSieveLoop::Run(CandidateSource* reader) {
   const SieveJob& job = m_ctx.Job();
   const int64_t n = job.m_nExponent;
@@ -278,14 +321,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
   if (!OpenFactorFile(factorFile)) return;
   m_ctx.Post("Quenbry wide math algorithm selected.");
 
-  m_kernel = WideKernelFor(job.m_isa, job.m_bNoSSE2 == 0, n, &m_kernelName);
-  m_capacity = static_cast<size_t>(n) + 4;
-  uint8_t slots[32];
-  const WideOrder order = job.m_bNoSSE2 == 0 ? WideOrder::kSse : WideOrder::kAthlon;
-  for (const bool first : {true, false}) {
-    WideStageOrder(order, first, slots);
-    for (uint8_t t = 0; t < 32; ++t) (first ? m_firstPos : m_laterPos)[slots[t]] = t;
-  }
+  PrepareKernel();
   const FermatChoice fermat = ChooseFermat(job);
   WorkerPool pool(job.m_nThreads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
@@ -306,6 +342,9 @@ void WideSieveLoop::Run(CandidateSource* reader) {
   uint64_t beyond = 0;
   bool factorsLost = false;  // struck bases whose factor lines did not reach the disk
 
+  BatchCluster* const cluster = job.m_cluster;
+  if (cluster != nullptr) feed.SetCluster(cluster, AnnounceJob(m_ctx, pool.Size()));
+
   // The next batch is generated and computed (on the pool, or the device) by
   // a thread of its own while this one applies the batch before it: the
   // roots of a p do not depend on the bitmap. Batches are applied in order.
@@ -315,17 +354,22 @@ void WideSieveLoop::Run(CandidateSource* reader) {
       if (m_gpu) ComputeOnDevice(next.batch);
     });
     for (;;) {
-      ProducedBatch<Result> current = pipeline.Take();
-      if (!current.error.empty()) {
-        PostUnsieved(current.error, current.batch);
+      // Alone, a stop takes effect after the batch in the making. With other
+      // processes it does at once: mpirun ends them all a second after the
+      // signal, and one of them may be gone already.
+      std::optional<ProducedBatch<Result>> current =
+          pipeline.Take([&] { return cluster != nullptr && m_ctx.StopRequested(); });
+      if (!current) break;
+      if (!current->error.empty()) {
+        PostUnsieved(current->error, current->batch);
         end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
         break;
       }
-      end = current.end;
-      beyond = current.beyond;
+      end = current->end;
+      beyond = current->beyond;
       m_lines.clear();
-      const bool go = ApplyBatch(current.batch);
-      m_ctx.CountP(static_cast<int64_t>(current.batch.size()), m_state.m_pCur);
+      const bool go = ApplyBatch(current->batch);
+      m_ctx.CountP(static_cast<int64_t>(current->batch.size()), m_state.m_pCur);
       if (!WriteWhole(factorFile.GetStream(), m_lines)) {
         const int error = errno;
         m_ctx.Fail(
@@ -338,19 +382,20 @@ void WideSieveLoop::Run(CandidateSource* reader) {
       if (StatusAndSaveDue(m_ctx, m_state.m_left, m_state.m_pCur)) SaveCandidates();
       if (end != FeedEnd::kNone) break;
     }
+    // Saved before a batch still in the making is finished (and dropped).
+    PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
+    if (factorsLost) {
+      // The bitmap no longer holds the bases whose lines were lost; saving it
+      // would drop them from both files. The previous candidate file resumes
+      // from before them.
+      m_ctx.Fail(StrFormat("Sieve file %s was not replaced, so that no base is lost from both files.",
+                           job.m_strSieveOut.c_str()));
+    } else {
+      SaveCandidates();
+    }
   }
-
+  if (cluster != nullptr) EndJobOnOthers(m_ctx);
   if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());
-  PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
-  if (factorsLost) {
-    // The bitmap no longer holds the bases whose lines were lost; saving it
-    // would drop them from both files. The previous candidate file resumes
-    // from before them.
-    m_ctx.Fail(StrFormat("Sieve file %s was not replaced, so that no base is lost from both files.",
-                         job.m_strSieveOut.c_str()));
-  } else {
-    SaveCandidates();
-  }
   factorFile.Close();
 }
 

@@ -14,6 +14,7 @@
 #include "files/TextFile.h"
 #include "gpu/OpenClBackend.h"
 #include "math/FactorCandidates.h"
+#include "sieve/BatchCluster.h"
 #include "sieve/CandidateSource.h"
 #include "sieve/JobContext.h"
 #include "sieve/kernels/Dispatch.h"
@@ -41,6 +42,9 @@ class WideSieveLoop {
   void Run(CandidateSource* reader);
   // Writes the candidate file at the current depth.
   bool SaveCandidates();
+  // On a process other than 0 of a run spread over several: computes the
+  // batches process 0 sends until the job ends.
+  void Serve(BatchCluster& link);
 
  private:
   enum class RootKind { kComposite, kInvalid, kRoots };
@@ -49,7 +53,18 @@ class WideSieveLoop {
     RootKind kind = RootKind::kComposite;
     std::vector<uint32_t> roots;
     bool overflow = false;
+    void Pack(ByteWriter& out) const {
+      out.Put(c).Put<uint8_t>(static_cast<uint8_t>(kind)).Put<uint8_t>(overflow).PutVector(roots);
+    }
+    void Unpack(ByteReader& in) {
+      c = in.Get<FactorCandidate>();
+      kind = static_cast<RootKind>(in.Get<uint8_t>());
+      overflow = in.Get<uint8_t>() != 0;
+      in.GetVector(roots);
+    }
   };
+  // The kernel of the job and the CPU kernel's storing order.
+  void PrepareKernel();
   // Opens the factor file for appending (a resume) or anew, with its first
   // line; false after the messages.
   bool OpenFactorFile(CTextFile& file);
