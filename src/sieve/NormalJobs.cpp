@@ -44,6 +44,9 @@ void NewSieve(JobContext& ctx, NormalSieveLoop& loop, bool packed) {
   const int64_t kBefore = KBeforePMin(job.m_pMin, 2 * static_cast<uint64_t>(job.m_nExponent));
   if (!packed) {
     loop.State().m_kCur = kBefore;
+    // A run stopped before its first p says where it stood: at p of kBefore,
+    // from which a resume goes on (not from the smallest p).
+    if (kBefore > 0) loop.State().m_pCur = static_cast<uint64_t>(kBefore) * 2 * job.m_nExponent + 1;
     loop.Run(nullptr);
     return;
   }
