@@ -69,7 +69,7 @@ class MpiCluster : public BatchCluster {
       Check(MPI_Iprobe(rank, kTag, MPI_COMM_WORLD, &ready, &status), "probe", rank);
       if (ready != 0) break;
       std::this_thread::sleep_for(pause);
-      pause = std::min(pause * 2, std::chrono::microseconds(2000));
+      pause = std::min(pause * 2, std::chrono::microseconds(200));
     }
     int count = 0;
     Check(MPI_Get_count(&status, MPI_BYTE, &count), "count", rank);

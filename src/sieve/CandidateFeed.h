@@ -26,6 +26,7 @@
 #include "files/Format.h"
 #include "math/ModArith.h"
 #include "sieve/BatchCluster.h"
+#include "sieve/Config.h"
 #include "sieve/CandidateSource.h"
 #include "sieve/WorkerPool.h"
 
@@ -78,6 +79,7 @@ class CandidateFeed {
     int64_t others = 0;  // threads of the other processes
     if (shared) {
       for (int r = 1; r < m_cluster->Size(); ++r) others += m_threads.at(static_cast<size_t>(r));
+      perWorker *= config::kClusterBatchScale;
     }
     if (m_reader != nullptr) {
       std::vector<FactorCandidate> list;

@@ -22,6 +22,8 @@ void ServeProcessZero(BatchCluster& link, int threads, JobSink& sink) {
     bool wide = false;
     SieveJob job = ReadAnnouncedJob(message, wide);
     job.m_nThreads = threads;
+    // A process without a graphics card of its own computes on its CPU.
+    if (job.m_device == "gpu") job.m_device = "auto";
     JobContext ctx(job, sink, wide);
     ctx.SetWheel(std::make_unique<WheelTables>());
     link.Send(0, ByteWriter(ClusterMessage::kThreads).Put<int32_t>(threads).Bytes());

@@ -31,6 +31,11 @@ constexpr int64_t kGpuBatchWork = int64_t{1} << 28;
 // Most p in one launch.
 constexpr int64_t kGpuMaxBatch = int64_t{1} << 16;
 
+// In a run spread over processes, batches are this many times larger: each
+// costs a message to every process and back, and a process waits for its
+// next part while process 0 collects the others.
+constexpr int64_t kClusterBatchScale = 8;
+
 // The search for a non-residue g gives up after this many g and passes the
 // p over as composite (for a prime p half of all g qualify).
 constexpr int kWideMaxGTries = 300;

@@ -359,7 +359,10 @@ void WideSieveLoop::Run(CandidateSource* reader) {
       // signal, and one of them may be gone already.
       std::optional<ProducedBatch<Result>> current =
           pipeline.Take([&] { return cluster != nullptr && m_ctx.StopRequested(); });
-      if (!current) break;
+      if (!current) {
+        m_ctx.Post("The batch the processes were sieving is left; a resume sieves it again.");
+        break;
+      }
       if (!current->error.empty()) {
         PostUnsieved(current->error, current->batch);
         end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
