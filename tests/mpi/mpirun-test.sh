@@ -64,7 +64,9 @@ case $CASE in
     ;;
   stop | dead)
     P=1.002e15
-    "${MPIRUN[@]}" "$Z" new "${WIDE[@]}" --threads 1 --p-max $P --factors-out f3 --sieve-out c3 > mpi.log 2>&1 &
+    # Whole paths: the processes of this run are found by them.
+    "${MPIRUN[@]}" "$Z" new "${WIDE[@]}" --threads 1 --p-max $P --factors-out "$WORK/f3" \
+      --sieve-out "$WORK/c3" > mpi.log 2>&1 &
     run=$!
     wait_for_line mpi.log "Sieving with 3 processes"
     sleep 1.5
@@ -73,7 +75,7 @@ case $CASE in
       wait $run || true  # mpirun's own status after a signal
       grep -q "Stop requested" mpi.log || fail "the stop request did not arrive"
     else
-      pid=$(rank_pid "f3 --sieve-out c3" 2)
+      pid=$(rank_pid "$WORK/f3" 2)
       [ -n "$pid" ] || fail "process 2 not found"
       kill -9 "$pid"
       if wait $run; then fail "mpirun succeeded although a process died"; fi
