@@ -1,14 +1,21 @@
 // The MPI transport of a run spread over processes. Only one thread of a
 // process talks at a time (the job's thread, or the thread making its next
-// batch, in turn), so MPI_THREAD_SERIALIZED is enough. Waiting for a message
-// polls with short sleeps: MPI's own blocking receive keeps a core busy,
-// which the sieve's workers need.
+// batch, in turn), so MPI_THREAD_SERIALIZED is enough. Process 0's sends do
+// not wait for the receiver: it may be sending a process its next part while
+// that process sends it the results of the last, which two blocking sends
+// would deadlock; the bytes are kept until MPI is done with them. The other
+// processes' sends (results) do wait, so that their transfer goes on while
+// process 0 waits for it, not only when the sender next calls MPI. Waiting for a
+// message polls with short sleeps: MPI's own blocking receive keeps a core
+// busy, which the sieve's workers need.
 #include "mpi/MpiCluster.h"
 
 #include <mpi.h>
 
 #include <chrono>
 #include <climits>
+#include <iterator>
+#include <list>
 #include <string>
 #include <thread>
 
@@ -46,6 +53,7 @@ class MpiCluster : public BatchCluster {
         MPI_Send(quit.data(), static_cast<int>(quit.size()), MPI_BYTE, r, kTag, MPI_COMM_WORLD);
       }
     }
+    for (Pending& p : m_pending) MPI_Wait(&p.request, MPI_STATUS_IGNORE);
     MPI_Finalize();
   }
 
@@ -56,8 +64,17 @@ class MpiCluster : public BatchCluster {
     if (bytes.size() > static_cast<size_t>(INT_MAX)) {
       throw ClusterError(StrFormat("A message of %zu bytes is too long for MPI.", bytes.size()));
     }
-    Check(MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, kTag,
-                   MPI_COMM_WORLD),
+    if (m_rank != 0) {
+      Check(MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, rank, kTag,
+                     MPI_COMM_WORLD),
+            "send", rank);
+      return;
+    }
+    Reap();
+    m_pending.push_back(Pending{bytes, MPI_REQUEST_NULL, rank});
+    Pending& p = m_pending.back();
+    Check(MPI_Isend(p.bytes.data(), static_cast<int>(p.bytes.size()), MPI_BYTE, rank, kTag,
+                    MPI_COMM_WORLD, &p.request),
           "send", rank);
   }
 
@@ -68,6 +85,7 @@ class MpiCluster : public BatchCluster {
     for (;;) {
       Check(MPI_Iprobe(rank, kTag, MPI_COMM_WORLD, &ready, &status), "probe", rank);
       if (ready != 0) break;
+      Reap();
       std::this_thread::sleep_for(pause);
       pause = std::min(pause * 2, std::chrono::microseconds(200));
     }
@@ -80,8 +98,24 @@ class MpiCluster : public BatchCluster {
   }
 
  private:
+  struct Pending {
+    std::string bytes;
+    MPI_Request request;
+    int rank;
+  };
+
+  // Drops the sends that MPI has finished with.
+  void Reap() {
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+      int done = 0;
+      Check(MPI_Test(&it->request, &done, MPI_STATUS_IGNORE), "send", it->rank);
+      it = done != 0 ? m_pending.erase(it) : std::next(it);
+    }
+  }
+
   int m_rank;
   int m_size;
+  std::list<Pending> m_pending;  // a list: MPI holds the bytes' address
 };
 
 }  // namespace

@@ -65,6 +65,7 @@ class CandidateFeed {
   void SetCluster(BatchCluster* cluster, std::vector<int> threads) {
     m_cluster = cluster;
     m_threads = std::move(threads);
+    m_kPlanned = m_kExamined;
   }
 
   // The next batch: about perWorker candidates per worker (just the first
@@ -74,62 +75,32 @@ class CandidateFeed {
   FeedEnd Next(int64_t perWorker, bool onlyOne, std::vector<Result>& out, const Compute& compute,
                uint64_t& beyond) {
     out.clear();
-    const int64_t workers = m_pool.Size();
-    const bool shared = m_cluster != nullptr && m_cluster->Size() > 1 && !onlyOne;
-    int64_t others = 0;  // threads of the other processes
-    if (shared) {
-      for (int r = 1; r < m_cluster->Size(); ++r) others += m_threads.at(static_cast<size_t>(r));
-      perWorker *= config::kClusterBatchScale;
+    if (m_cluster != nullptr && m_cluster->Size() > 1 && !onlyOne) {
+      return NextShared(perWorker * config::kClusterBatchScale, out, compute, beyond);
     }
+    const int64_t workers = m_pool.Size();
     if (m_reader != nullptr) {
       std::vector<FactorCandidate> list;
-      const FeedEnd end = Read(onlyOne ? 1 : perWorker * (workers + others), list, beyond);
-      if (!shared) {
-        ComputeList(list.begin(), list.end(), out, compute);
-        return end;
-      }
-      // This process's part first, then one part per process.
-      std::vector<Part> parts(static_cast<size_t>(m_cluster->Size()));
-      size_t at = std::min(list.size(), static_cast<size_t>(perWorker * workers));
-      for (size_t r = 1; r < parts.size(); ++r) {
-        const size_t next = std::min(list.size(), at + static_cast<size_t>(perWorker) *
-                                                           static_cast<size_t>(m_threads[r]));
-        parts[r].list.assign(list.begin() + static_cast<ptrdiff_t>(at),
-                             list.begin() + static_cast<ptrdiff_t>(next));
-        at = next;
-      }
-      const size_t own = std::min(list.size(), static_cast<size_t>(perWorker * workers));
-      Gather(parts, [&] { ComputeList(list.begin(), list.begin() + static_cast<ptrdiff_t>(own),
-                                      out, compute); return FeedEnd::kNone; },
-             out, beyond);
+      const FeedEnd end = Read(onlyOne ? 1 : perWorker * workers, list, beyond);
+      ComputeList(list.begin(), list.end(), out, compute);
       return end;
     }
-
-    // k per thread of this batch: a span of them per worker and process.
-    const int64_t perThread = std::max<int64_t>(
-        1, static_cast<int64_t>(static_cast<double>(perWorker) * m_kPerCandidate));
+    // k per thread of this batch: a span of them per worker.
+    const int64_t perThread = PerThread(perWorker);
     const int64_t lo = m_kExamined + 1;
-    const int64_t ownHi = lo + perThread * workers - 1;
-    FeedEnd end = FeedEnd::kNone;
-    if (!shared) {
-      end = Range(lo, ownHi, onlyOne, out, compute, beyond);
-    } else {
-      std::vector<Part> parts(static_cast<size_t>(m_cluster->Size()));
-      int64_t at = ownHi + 1;
-      for (size_t r = 1; r < parts.size(); ++r) {
-        parts[r].lo = at;
-        parts[r].hi = at + perThread * m_threads[r] - 1;
-        at = parts[r].hi + 1;
-      }
-      end = Gather(parts, [&] { return Range(lo, ownHi, false, out, compute, beyond); }, out,
-                   beyond);
-    }
-    const int64_t examined = (shared ? perThread * (workers + others) : perThread * workers);
-    m_kExamined += examined;
-    if (out.size() > 8 && end == FeedEnd::kNone) {
-      m_kPerCandidate = static_cast<double>(examined) / static_cast<double>(out.size());
-    }
+    const FeedEnd end = Range(lo, lo + perThread * workers - 1, onlyOne, out, compute, beyond);
+    Examined(perThread * workers, out.size(), end);
     return end;
+  }
+
+  // In a run spread over processes: receives the results of the parts sent
+  // ahead that the loop no longer wants, before the job's end is announced.
+  void Drain() {
+    if (!m_planned.valid) return;
+    std::vector<Result> unused;
+    uint64_t beyond = 0;
+    Collect(FeedEnd::kLimit, unused, beyond);
+    m_planned = Planned{};
   }
 
   // On a process other than 0: computes the batch of a batch message (with
@@ -161,10 +132,13 @@ class CandidateFeed {
  private:
   static constexpr size_t kSpansPerWorker = 16;
 
-  // What another process computes: a range of k, or a list read here.
-  struct Part {
-    int64_t lo = 0, hi = -1;
-    std::vector<FactorCandidate> list;
+  // A batch whose parts have been sent to the other processes.
+  struct Planned {
+    bool valid = false;
+    int64_t lo = 0, ownHi = -1, hi = -1;  // its k; this process's part up to ownHi
+    std::vector<FactorCandidate> own;     // with a reader: this process's part
+    FeedEnd end = FeedEnd::kNone;         // with a reader: the end met reading it
+    uint64_t beyond = 0;
   };
 
   // Up to wanted candidates from the reader, cut before the first p that
@@ -201,29 +175,102 @@ class CandidateFeed {
     m_pool.ParallelFor(out.size(), [&](size_t i, int thread) { compute(out[i], thread); });
   }
 
-  // Sends each other process its part, runs local() meanwhile, then appends
-  // the parts' results in order up to the first part that ended the feed.
-  FeedEnd Gather(std::vector<Part>& parts, const std::function<FeedEnd()>& local,
-                 std::vector<Result>& out, uint64_t& beyond) {
-    for (size_t r = 1; r < parts.size(); ++r) {
-      ByteWriter message(ClusterMessage::kBatch);
-      const bool isList = m_reader != nullptr;
-      message.Put<uint8_t>(isList ? 1 : 0);
-      if (isList) {
-        message.PutVector(parts[r].list);
-      } else {
-        message.Put(parts[r].lo);
-        message.Put(parts[r].hi);
-      }
-      m_cluster->Send(static_cast<int>(r), message.Bytes());
+  int64_t PerThread(int64_t perWorker) const {
+    return std::max<int64_t>(1,
+                             static_cast<int64_t>(static_cast<double>(perWorker) * m_kPerCandidate));
+  }
+
+  // Moves past the k of a batch and learns from it how many k make a
+  // candidate.
+  void Examined(int64_t ks, size_t candidates, FeedEnd end) {
+    m_kExamined += ks;
+    if (candidates > 8 && end == FeedEnd::kNone) {
+      m_kPerCandidate = static_cast<double>(ks) / static_cast<double>(candidates);
     }
-    FeedEnd end = local();
-    for (size_t r = 1; r < parts.size(); ++r) {
-      // Every answer is read, also after an end, to keep the exchange in step.
-      const std::string bytes = m_cluster->Receive(static_cast<int>(r));
+  }
+
+  // A batch of a run spread over processes, planned one ahead: the other
+  // processes' parts are sent when the batch before it has been computed
+  // here, so that they compute while this process hands that batch over and
+  // collects their results.
+  FeedEnd NextShared(int64_t perWorker, std::vector<Result>& out, const Compute& compute,
+                     uint64_t& beyond) {
+    if (!m_planned.valid) Plan(perWorker);
+    Planned batch = std::move(m_planned);
+    m_planned = Planned{};
+    FeedEnd end = FeedEnd::kNone;
+    if (m_reader != nullptr) {
+      ComputeList(batch.own.begin(), batch.own.end(), out, compute);
+    } else {
+      end = Range(batch.lo, batch.ownHi, false, out, compute, beyond);
+    }
+    // The next batch's parts go out now, unless this one ends the feed
+    // (as far as this process can tell: a part may end it too, and Drain
+    // then takes the next batch's results back). Messages from a process
+    // come in the order they were sent, so the results read next are this
+    // batch's.
+    if (end == FeedEnd::kNone && batch.end == FeedEnd::kNone) Plan(perWorker);
+    end = Collect(end, out, beyond);
+    if (end == FeedEnd::kNone && batch.end != FeedEnd::kNone) {
+      end = batch.end;  // the reader's end, after every part
+      beyond = batch.beyond;
+    }
+    if (m_reader == nullptr) Examined(batch.hi - batch.lo + 1, out.size(), end);
+    return end;
+  }
+
+  // Cuts the next batch into parts, one per process in proportion to its
+  // threads, this process's first, and sends the others theirs.
+  void Plan(int64_t perWorker) {
+    Planned& plan = m_planned;
+    plan = Planned{};
+    plan.valid = true;
+    const size_t size = static_cast<size_t>(m_cluster->Size());
+    const int64_t workers = m_pool.Size();
+    int64_t threads = workers;
+    for (size_t r = 1; r < size; ++r) threads += m_threads.at(r);
+    std::vector<ByteWriter> messages(size, ByteWriter(ClusterMessage::kBatch));
+    if (m_reader != nullptr) {
+      std::vector<FactorCandidate> list;
+      plan.end = Read(perWorker * threads, list, plan.beyond);
+      size_t at = std::min(list.size(), static_cast<size_t>(perWorker * workers));
+      plan.own.assign(list.begin(), list.begin() + static_cast<ptrdiff_t>(at));
+      for (size_t r = 1; r < size; ++r) {
+        const size_t next =
+            std::min(list.size(), at + static_cast<size_t>(perWorker * m_threads[r]));
+        messages[r].Put(uint8_t{1});
+        messages[r].PutVector(std::vector<FactorCandidate>(
+            list.begin() + static_cast<ptrdiff_t>(at), list.begin() + static_cast<ptrdiff_t>(next)));
+        at = next;
+      }
+    } else {
+      const int64_t perThread = PerThread(perWorker);
+      plan.lo = m_kPlanned + 1;
+      plan.ownHi = plan.lo + perThread * workers - 1;
+      int64_t at = plan.ownHi + 1;
+      for (size_t r = 1; r < size; ++r) {
+        const int64_t hi = at + perThread * m_threads[r] - 1;
+        messages[r].Put(uint8_t{0});
+        messages[r].Put(at);
+        messages[r].Put(hi);
+        at = hi + 1;
+      }
+      plan.hi = at - 1;
+      m_kPlanned = plan.hi;
+    }
+    for (size_t r = 1; r < size; ++r) m_cluster->Send(static_cast<int>(r), messages[r].Bytes());
+  }
+
+  // Appends the other processes' results of the batch whose parts were sent
+  // last, in order, up to the first part that ended the feed (none after an
+  // end that came before them). Every answer is read, to keep the exchange
+  // in step.
+  FeedEnd Collect(FeedEnd end, std::vector<Result>& out, uint64_t& beyond) {
+    for (int r = 1; r < m_cluster->Size(); ++r) {
+      const std::string bytes = m_cluster->Receive(r);
       ByteReader reply(bytes);
       if (reply.Kind() != ClusterMessage::kResult) {
-        throw ClusterError(StrFormat("Process %zu sent an unexpected message.", r));
+        throw ClusterError(StrFormat("Process %d sent an unexpected message.", r));
       }
       const auto partEnd = static_cast<FeedEnd>(reply.Get<uint8_t>());
       const uint64_t partBeyond = reply.Get<uint64_t>();
@@ -315,6 +362,8 @@ class CandidateFeed {
   std::vector<Span> m_spans;
   BatchCluster* m_cluster = nullptr;
   std::vector<int> m_threads;  // of each process, by rank
+  Planned m_planned;           // the next batch, its parts sent ahead
+  int64_t m_kPlanned = 0;      // the last k of the batches planned
 };
 
 }  // namespace zentrova

@@ -230,7 +230,10 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
     PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
     if (saves) Save();
   }
-  if (cluster != nullptr) EndJobOnOthers(m_ctx);
+  if (cluster != nullptr) {
+    feed.Drain();
+    EndJobOnOthers(m_ctx);
+  }
   if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());
 }
 

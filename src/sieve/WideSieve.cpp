@@ -397,7 +397,10 @@ void WideSieveLoop::Run(CandidateSource* reader) {
       SaveCandidates();
     }
   }
-  if (cluster != nullptr) EndJobOnOthers(m_ctx);
+  if (cluster != nullptr) {
+    feed.Drain();
+    EndJobOnOthers(m_ctx);
+  }
   if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());
   factorFile.Close();
 }
