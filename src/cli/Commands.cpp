@@ -320,8 +320,11 @@ int RunDeviceBench(const SieveOptions& o) {
 }
 
 // p per second of `jobs` jobs run side by side for `seconds`, each with
-// `threads` threads, each over its own p from pStart + i * 10^13 on.
-double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, int seconds) {
+// `threads` threads, each over its own p from pStart + i * 10^13 on; serial
+// and busy get the first job's share of loop time that its loop thread spent
+// applying batches and that its workers spent working.
+double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, int seconds,
+                      double& serial, double& busy) {
   std::vector<std::unique_ptr<RecordingSink>> sinks;
   std::vector<std::unique_ptr<CGfnThread>> runs;
   std::vector<std::string> folders;
@@ -346,6 +349,9 @@ double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, in
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   for (auto& r : runs) r->RequestStop();
   for (auto& r : runs) r->Join();
+  const JobOutcome first = runs.front()->Outcome();
+  serial = first.loopSeconds > 0 ? first.applySeconds / first.loopSeconds : 0;
+  busy = first.workersBusy;
   for (const std::string& f : folders) std::filesystem::remove_all(f);
   return static_cast<double>(sieved) / elapsed;
 }
@@ -363,20 +369,36 @@ int RunScalingBench(const SieveOptions& o) {
   base.m_pMax = 0;
   base.m_nSaveSeconds = 1 << 30;
   std::printf("zentrova bench --scaling: N = 65536, p from 1e15, %d s per run\n", o.seconds);
-  std::printf("%-7s %7s %14s %14s %11s\n", "mode", "threads", "one process", "independent",
-              "efficiency");
+  std::printf("%-7s %7s %14s %14s %11s %8s %8s\n", "mode", "threads", "one process",
+              "independent", "efficiency", "serial", "busy");
+  std::vector<double> serialAlones;
   for (const bool wide : {true, false}) {
     SieveJob job = base;
     job.m_nBMin = wide ? 2 : 1200000;
     job.m_nBMax = wide ? 2000000 : 1200998;
+    double serialAlone = 0;
     for (int t = 1; t <= HardwareThreads(); t *= 2) {
-      const double one = SideBySideRate(job, wide, 1, t, o.seconds);
-      const double apart = SideBySideRate(job, wide, t, 1, o.seconds);
-      std::printf("%-7s %7d %12.0f/s %12.0f/s %10.2f\n", wide ? "wide" : "normal", t, one, apart,
-                  apart > 0 ? one / apart : 0.0);
+      double serial = 0;
+      double busy = 0;
+      double unused = 0;
+      const double one = SideBySideRate(job, wide, 1, t, o.seconds, serial, busy);
+      const double apart = SideBySideRate(job, wide, t, 1, o.seconds, unused, unused);
+      if (t == 1) serialAlone = serial;
+      std::printf("%-7s %7d %12.0f/s %12.0f/s %10.2f %7.2f%% %7.1f%%\n", wide ? "wide" : "normal",
+                  t, one, apart, apart > 0 ? one / apart : 0.0, 100.0 * serial, 100.0 * busy);
       std::fflush(stdout);
     }
+    serialAlones.push_back(serialAlone);
   }
+  // The loop thread applies one batch while the others compute the next, so
+  // it holds a process back only once the workers are faster than it.
+  std::printf("serial: the share of the loop's time its own thread spent applying batches, which\n"
+              "overlaps the workers; one process is bound at 1/serial (on 1 thread) times one\n"
+              "thread's rate: wide %.0fx, normal %.0fx here. busy: the workers' share of the loop's\n"
+              "time spent working; the rest is waiting at the end of a batch, about the same\n"
+              "share at any thread count (a batch has 16 spans per worker).\n",
+              serialAlones[0] > 0 ? 1.0 / serialAlones[0] : 0.0,
+              serialAlones[1] > 0 ? 1.0 / serialAlones[1] : 0.0);
   return kExitOk;
 }
 

@@ -71,6 +71,11 @@ class JobContext {
   // The benchmark's figures, for the outcome.
   void SetBenchFigures(int64_t ticks, int64_t ticksPerSecond, int64_t pSieved);
   void SetDeviceBusy(double seconds) { m_outcome.deviceBusySeconds = seconds; }
+  void SetLoopTimes(double loopSeconds, double applySeconds, double workersBusy) {
+    m_outcome.loopSeconds = loopSeconds;
+    m_outcome.applySeconds = applySeconds;
+    m_outcome.workersBusy = workersBusy;
+  }
   JobOutcome Outcome() const;
 
  private:

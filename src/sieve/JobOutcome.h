@@ -24,6 +24,13 @@ struct JobOutcome {
   int64_t benchPSieved = 0;
   // Seconds an OpenCL device spent on the job's launches (0 on the CPU).
   double deviceBusySeconds = 0;
+  // The sieve loop's seconds, and those its own thread spent applying
+  // batches: the serial part, which bounds what more threads can give.
+  double loopSeconds = 0;
+  double applySeconds = 0;
+  // The share of the loop's time the worker threads spent working, on
+  // average: what waiting for each other at the end of a batch leaves.
+  double workersBusy = 0;
 };
 
 }  // namespace zentrova

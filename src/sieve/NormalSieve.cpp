@@ -7,6 +7,7 @@
 #include "sieve/NormalSieve.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <memory>
 #include <mutex>
@@ -186,6 +187,9 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
     if (m_gpu) ComputeOnDevice(next.batch, cand);
   };
 
+  using Clock = std::chrono::steady_clock;
+  const auto loopStart = Clock::now();
+  double applySeconds = 0;
   {
     BatchPipeline<Result> pipeline(produce);
     for (;;) {
@@ -205,6 +209,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
       }
       end = current->end;
       beyond = current->beyond;
+      const auto applyStart = Clock::now();
       const size_t before = m_state.m_cand.size();
       const size_t applied = ApplyBatch(current->batch);
       m_ctx.CountP(static_cast<int64_t>(applied), m_state.m_pCur);
@@ -213,6 +218,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
         std::lock_guard<std::mutex> lock(listMutex);
         published = std::move(list);
       }
+      applySeconds += std::chrono::duration<double>(Clock::now() - applyStart).count();
 
       if (m_state.m_cand.empty()) {
         m_ctx.Post("Stopping because less than 0 candidates are left in the list.");
@@ -226,6 +232,9 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
       }
       if (end != FeedEnd::kNone) break;
     }
+    const double loopSeconds = std::chrono::duration<double>(Clock::now() - loopStart).count();
+    m_ctx.SetLoopTimes(loopSeconds, applySeconds,
+                       loopSeconds > 0 ? pool.BusySeconds() / pool.Size() / loopSeconds : 0);
     // Saved before a batch still in the making is finished (and dropped).
     PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
     if (saves) Save();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -348,6 +349,9 @@ void WideSieveLoop::Run(CandidateSource* reader) {
   // The next batch is generated and computed (on the pool, or the device) by
   // a thread of its own while this one applies the batch before it: the
   // roots of a p do not depend on the bitmap. Batches are applied in order.
+  using Clock = std::chrono::steady_clock;
+  const auto loopStart = Clock::now();
+  double applySeconds = 0;
   {
     BatchPipeline<Result> pipeline([&](ProducedBatch<Result>& next) {
       next.end = feed.Next(perWorker, false, next.batch, compute, next.beyond);
@@ -370,6 +374,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
       }
       end = current->end;
       beyond = current->beyond;
+      const auto applyStart = Clock::now();
       m_lines.clear();
       const bool go = ApplyBatch(current->batch);
       m_ctx.CountP(static_cast<int64_t>(current->batch.size()), m_state.m_pCur);
@@ -381,10 +386,14 @@ void WideSieveLoop::Run(CandidateSource* reader) {
         factorsLost = true;
         break;
       }
+      applySeconds += std::chrono::duration<double>(Clock::now() - applyStart).count();
       if (!go || m_ctx.StopRequested()) break;
       if (StatusAndSaveDue(m_ctx, m_state.m_left, m_state.m_pCur)) SaveCandidates();
       if (end != FeedEnd::kNone) break;
     }
+    const double loopSeconds = std::chrono::duration<double>(Clock::now() - loopStart).count();
+    m_ctx.SetLoopTimes(loopSeconds, applySeconds,
+                       loopSeconds > 0 ? pool.BusySeconds() / pool.Size() / loopSeconds : 0);
     // Saved before a batch still in the making is finished (and dropped).
     PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
     if (factorsLost) {

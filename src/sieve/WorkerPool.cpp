@@ -1,5 +1,7 @@
 #include "sieve/WorkerPool.h"
 
+#include <chrono>
+
 namespace zentrova {
 
 int HardwareThreads() {
@@ -21,8 +23,16 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::Drain(int thread) {
+  const auto start = std::chrono::steady_clock::now();
+  bool worked = false;
   for (size_t i = m_next.fetch_add(1); i < m_count.load(); i = m_next.fetch_add(1)) {
     (*m_body.load())(i, thread);
+    worked = true;
+  }
+  if (worked) {
+    const auto spent = std::chrono::steady_clock::now() - start;
+    m_busyNanos.fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count(),
+                          std::memory_order_relaxed);
   }
 }
 
@@ -43,7 +53,11 @@ void WorkerPool::WorkerMain(int thread) {
 
 void WorkerPool::ParallelFor(size_t count, const Body& body) {
   if (m_workers.empty() || count <= 1) {
+    const auto start = std::chrono::steady_clock::now();
     for (size_t i = 0; i < count; ++i) body(i, 0);
+    const auto spent = std::chrono::steady_clock::now() - start;
+    m_busyNanos.fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count(),
+                          std::memory_order_relaxed);
     return;
   }
   {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -25,6 +26,8 @@ class WorkerPool {
   int Size() const { return static_cast<int>(m_workers.size()) + 1; }
   using Body = std::function<void(size_t index, int thread)>;
   void ParallelFor(size_t count, const Body& body);
+  // Seconds the threads spent running bodies, all threads together.
+  double BusySeconds() const { return static_cast<double>(m_busyNanos.load()) * 1e-9; }
 
  private:
   void WorkerMain(int thread);
@@ -40,6 +43,7 @@ class WorkerPool {
   std::atomic<const Body*> m_body{nullptr};
   std::atomic<size_t> m_count{0};
   std::atomic<size_t> m_next{0};
+  std::atomic<int64_t> m_busyNanos{0};
 };
 
 // All hardware threads, at least one.
