@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "TestUtil.h"
+#include "files/CandidateFiles.h"
 #include "sieve/Jobs.h"
 #include "sieve/JobTestUtil.h"
 
@@ -173,6 +174,12 @@ TEST(Cluster, AStoppedSharedRunResumesToTheEndOfOneProcess) {
         RunShared(NewJob(mode, dir, 1), mode.wide, {2}, [](CGfnThread& t) { t.RequestStop(); });
     ASSERT_FALSE(stopped.failed);
     EXPECT_TRUE(test::Contains(stopped.log, "Stop request received."));
+    // Saved where the run began: just below --p-min, not at 0 (a resume
+    // would then sieve every p below the slice).
+    int64_t depth = -1;
+    ASSERT_TRUE(ParseCandidateHeader(ReadFile(dir / "cands.txt"), depth));
+    EXPECT_LE(depth, static_cast<int64_t>(mode.pMin));
+    EXPECT_GT(depth + 2 * mode.exponent, static_cast<int64_t>(mode.pMin));
     ASSERT_FALSE(RunShared(ResumeJob(mode, dir), mode.wide, {1, 1}).failed);
     EXPECT_EQ(ReadFile(dir / "cands2.txt"), ReadFile(one / "cands.txt"));
     EXPECT_EQ(FactorLines(ReadFile(dir / (mode.wide ? "factors.txt" : "factors2.txt"))),
