@@ -62,6 +62,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zentrova: %s\n", e.what());
     return zentrova::cli::kExitJobFailed;
   }
+  // The other processes write nothing on stdout (help included): the run's
+  // output is process 0's; their messages go to stderr.
+  if (cluster && cluster->Rank() > 0 && std::freopen("/dev/null", "w", stdout) == nullptr) {
+    std::fprintf(stderr, "zentrova: /dev/null cannot be opened.\n");
+  }
   CLI::App app{
       "zentrova - a sieve for generalized Fermat numbers b^N+1.\n"
       "Every prime factor of b^N+1 (N a power of two) has the form p = k*2N+1. The sieve takes\n"

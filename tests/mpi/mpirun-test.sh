@@ -69,7 +69,7 @@ case $CASE in
       --sieve-out "$WORK/c3" > mpi.log 2>&1 &
     run=$!
     wait_for_line mpi.log "Sieving with 3 processes"
-    sleep 1.5
+    sleep 1
     if [ "$CASE" = stop ]; then
       kill -INT $run
       wait $run || true  # mpirun's own status after a signal
