@@ -3,7 +3,8 @@
 // applies every result; the others compute the batches it hands them.
 //
 // Messages are byte strings, written and read with ByteWriter and ByteReader
-// (fixed-width little-endian fields). Process 0 says which job runs (a job
+// (fixed-width fields in the machines' byte order, which the processes of a
+// run share: x86-64 and arm64 alike). Process 0 says which job runs (a job
 // message), then sends batches and takes their results in order; an end
 // message closes the job, a quit message ends the process.
 #pragma once
@@ -96,7 +97,7 @@ class ByteReader {
   template <typename T>
   void GetVector(std::vector<T>& values) {
     const uint64_t count = Get<uint64_t>();
-    if (count > (m_bytes.size() - m_at) / sizeof(T)) Need(m_bytes.size());  // throws
+    if (count > (m_bytes.size() - m_at) / sizeof(T)) throw ClusterError("A message was cut short.");
     values.resize(count);
     if (count != 0) std::memcpy(values.data(), m_bytes.data() + m_at, count * sizeof(T));
     m_at += count * sizeof(T);
