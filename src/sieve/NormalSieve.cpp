@@ -159,19 +159,22 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
   // as the list only shrinks; so the result is that of one p at a time.
   std::mutex listMutex;
   auto published = std::make_shared<const std::vector<int32_t>>(m_state.m_cand);
-  const std::vector<int32_t>* sent = nullptr;  // the list the other processes have
+  uint64_t version = 1;  // of the list published
+  uint64_t sent = 0;     // the version the other processes have
   auto produce = [&](ProducedBatch<Result>& next) {
     std::shared_ptr<const std::vector<int32_t>> list;
+    uint64_t listVersion = 0;
     {
       std::lock_guard<std::mutex> lock(listMutex);
       list = published;
+      listVersion = version;
     }
     const std::vector<int32_t>& cand = *list;
-    if (cluster != nullptr && sent != list.get()) {
+    if (cluster != nullptr && sent != listVersion) {
       ByteWriter message(ClusterMessage::kList);
       message.PutVector(cand);
       for (int r = 1; r < cluster->Size(); ++r) cluster->Send(r, message.Bytes());
-      sent = list.get();
+      sent = listVersion;
     }
     // p per worker that make about kNormalBatchWork squarings each.
     const int64_t workPerP =
@@ -217,6 +220,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
         auto list = std::make_shared<const std::vector<int32_t>>(m_state.m_cand);
         std::lock_guard<std::mutex> lock(listMutex);
         published = std::move(list);
+        ++version;
       }
       applySeconds += std::chrono::duration<double>(Clock::now() - applyStart).count();
 
