@@ -395,8 +395,8 @@ int RunScalingBench(const SieveOptions& o) {
   std::printf("serial: the share of the loop's time its own thread spent applying batches, which\n"
               "overlaps the workers; one process is bound at 1/serial (on 1 thread) times one\n"
               "thread's rate: wide %.0fx, normal %.0fx here. busy: the workers' share of the loop's\n"
-              "time spent working; the rest is waiting at the end of a batch, about the same\n"
-              "share at any thread count (a batch has 16 spans per worker).\n",
+              "time spent working; the rest is waiting at the end of a batch (whose spans shrink\n"
+              "to a 64th of a worker's share), about the same share at any thread count.\n",
               serialAlones[0] > 0 ? 1.0 / serialAlones[0] : 0.0,
               serialAlones[1] > 0 ? 1.0 / serialAlones[1] : 0.0);
   return kExitOk;

@@ -2,7 +2,7 @@
 // per-candidate work of a batch on the worker pool.
 //
 // Without a packed K reader the k of a batch are cut into consecutive spans,
-// a few per worker, and each worker generates the candidates of the spans it
+// smaller towards the end, and each worker generates the candidates of the spans it
 // draws (with its own generator) and works on them at once, so that
 // generation runs in parallel too. With a reader the k are read in order and
 // the work is spread over the pool. Either way the batch comes back in
@@ -130,7 +130,8 @@ class CandidateFeed {
   }
 
  private:
-  static constexpr size_t kSpansPerWorker = 16;
+  // The smallest span is this part of a worker's share of a batch.
+  static constexpr int64_t kSmallestSpanPart = 64;
 
   // A batch whose parts have been sent to the other processes.
   struct Planned {
@@ -288,24 +289,32 @@ class CandidateFeed {
     return end;
   }
 
-  // The candidates with k in [lo, hi], in spans a few per worker handed out
-  // in turn: a worker that drew a span of little work takes the next one
-  // instead of waiting for the others. Each worker generates its spans' k
-  // with its own generator and works on them at once.
+  // The candidates with k in [lo, hi], in spans handed out in turn: a worker
+  // that drew a span of little work takes the next one instead of waiting
+  // for the others. The spans shrink towards the end of the range (each
+  // about the rest over twice the workers, down to a 64th of a worker's
+  // share), so that the workers finish together. Each worker generates its
+  // spans' k with its own generator and works on them at once.
   FeedEnd Range(int64_t lo, int64_t hi, bool onlyOne, std::vector<Result>& out,
                 const Compute& compute, uint64_t& beyond) {
-    const size_t count = static_cast<size_t>(m_pool.Size()) * kSpansPerWorker;
-    const int64_t span = std::max<int64_t>(1, (hi - lo + 1 + static_cast<int64_t>(count) - 1) /
-                                                  static_cast<int64_t>(count));
+    const int64_t workers = m_pool.Size();
+    const int64_t smallest = std::max<int64_t>(1, (hi - lo + 1) / (workers * kSmallestSpanPart));
+    std::vector<int64_t>& starts = m_starts;
+    starts.clear();
+    for (int64_t at = lo; at <= hi;) {
+      starts.push_back(at);
+      at += std::max(smallest, (hi - at + 1) / (2 * workers));
+    }
+    starts.push_back(hi + 1);
+    const size_t count = starts.size() - 1;
     std::vector<Span>& spans = m_spans;
-    spans.resize(count);
+    if (spans.size() < count) spans.resize(count);
     m_pool.ParallelFor(count, [&](size_t t, int thread) {
       Span& sp = spans[t];
       sp.used = 0;
       sp.end = FeedEnd::kNone;
-      const int64_t first = lo + static_cast<int64_t>(t) * span;
-      const int64_t last = std::min(hi, first + span - 1);
-      if (first > last) return;
+      const int64_t first = starts[t];
+      const int64_t last = std::min(hi, starts[t + 1] - 1);
       FactorCandidateGenerator& gen = *m_generators[static_cast<size_t>(thread)];
       gen.Reset(static_cast<int64_t>(m_twoN), first - 1);
       for (;;) {
@@ -323,7 +332,8 @@ class CandidateFeed {
       }
     });
     FeedEnd end = FeedEnd::kNone;
-    for (Span& sp : spans) {
+    for (size_t t = 0; t < count; ++t) {
+      Span& sp = spans[t];
       for (size_t i = 0; i < sp.used; ++i) out.push_back(std::move(sp.results[i]));
       if (sp.end != FeedEnd::kNone) {
         end = sp.end;
@@ -360,6 +370,7 @@ class CandidateFeed {
   int64_t m_readerK;
   bool m_firstFromReader;
   std::vector<Span> m_spans;
+  std::vector<int64_t> m_starts;  // the first k of each span, then hi + 1
   BatchCluster* m_cluster = nullptr;
   std::vector<int> m_threads;  // of each process, by rank
   Planned m_planned;           // the next batch, its parts sent ahead
