@@ -225,7 +225,7 @@ class TimedSink : public JobSink {
   void Post(std::string message) override {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (message == "Quenbry wide math algorithm selected.") m_loopStart = Clock::now();
-    if (!message.empty() && message[0] != '$' && message[0] != '&' && message != "@") {
+    if (IsLogLine(message)) {
       m_log.push_back(std::move(message));
     }
   }

@@ -26,7 +26,7 @@ class OtherProcessSink : public JobSink {
  public:
   explicit OtherProcessSink(int rank) : m_rank(rank) {}
   void Post(std::string message) override {
-    if (message.empty() || message[0] == '$' || message[0] == '&' || message == "@") return;
+    if (!IsLogLine(message)) return;
     std::fprintf(stderr, "zentrova (process %d): %s\n", m_rank, message.c_str());
   }
 

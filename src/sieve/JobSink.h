@@ -11,6 +11,11 @@
 
 namespace zentrova {
 
+// Whether a message is a log line (not statistics, range or end of job).
+inline bool IsLogLine(const std::string& message) {
+  return !message.empty() && message[0] != '$' && message[0] != '&' && message != "@";
+}
+
 class JobSink {
  public:
   virtual ~JobSink() = default;
@@ -32,7 +37,7 @@ class RecordingSink : public JobSink {
   std::vector<std::string> LogLines() const {
     std::vector<std::string> lines;
     for (const std::string& m : Messages()) {
-      if (!m.empty() && m[0] != '$' && m[0] != '&' && m != "@") lines.push_back(m);
+      if (IsLogLine(m)) lines.push_back(m);
     }
     return lines;
   }

@@ -63,8 +63,6 @@ class NormalSieveLoop {
   // The hits of a whole batch against the list cand from the OpenCL device,
   // in the CPU kernels' order; throws GpuError.
   void ComputeOnDevice(std::vector<Result>& batch, const std::vector<int32_t>& cand);
-  // The failure that kept a batch from being computed, and which batch.
-  void PostUnsieved(const std::string& error, const std::vector<Result>& batch);
 
   JobContext& m_ctx;
   NormalSieveState m_state;

@@ -55,6 +55,16 @@ void PostLoopEnd(JobContext& ctx, FeedEnd end, uint64_t beyond, uint64_t pCur) {
   ctx.Post("Stop request received.");
 }
 
+void PostUnsieved(JobContext& ctx, const std::string& error, uint64_t firstP, uint64_t pCur) {
+  // Nothing of the batch is applied: the files stay at the last p applied.
+  ctx.Fail(error);
+  if (firstP != 0) {
+    ctx.Post(StrFormat("The batch from p = %" PRIu64 " was not sieved; the run ends with its "
+                       "usual save at p = %" PRIu64 ".",
+                       firstP, pCur));
+  }
+}
+
 std::vector<int> AnnounceJob(JobContext& ctx, int threads) {
   BatchCluster* cluster = ctx.Job().m_cluster;
   if (cluster == nullptr || cluster->Size() < 2) return {};

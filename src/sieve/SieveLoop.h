@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "gpu/OpenClBackend.h"
 #include "sieve/BatchCluster.h"
+#include "sieve/BatchPipeline.h"
 #include "sieve/CandidateFeed.h"
 #include "sieve/JobContext.h"
 #include "sieve/kernels/Dispatch.h"
@@ -38,6 +41,30 @@ bool StatusAndSaveDue(JobContext& ctx, int64_t left, uint64_t pCur);
 // The line saying why the feed ended the loop (2^61, or the p limit), then
 // "Stop request received.", which every loop posts last.
 void PostLoopEnd(JobContext& ctx, FeedEnd end, uint64_t beyond, uint64_t pCur);
+
+// The failure that kept the batch from firstP (0: an empty one) from being
+// computed; the run ends with its save at pCur.
+void PostUnsieved(JobContext& ctx, const std::string& error, uint64_t firstP, uint64_t pCur);
+
+// The next batch for a loop to apply; nothing, after its message, when the
+// loop must end first: a batch that could not be computed, or a stop in a
+// run shared with other processes. Alone, a stop takes effect after the
+// batch in the making; shared, it does at once: mpirun ends every process a
+// second after the signal, and one of them may be gone already.
+template <typename Result>
+std::optional<ProducedBatch<Result>> TakeBatch(BatchPipeline<Result>& pipeline, JobContext& ctx,
+                                               bool shared, uint64_t pCur) {
+  std::optional<ProducedBatch<Result>> current =
+      pipeline.Take([&] { return shared && ctx.StopRequested(); });
+  if (!current) {
+    ctx.Post("The batch the processes were sieving is left; a resume sieves it again.");
+  } else if (!current->error.empty()) {
+    PostUnsieved(ctx, current->error, current->batch.empty() ? 0 : current->batch.front().c.p,
+                 pCur);
+    current.reset();
+  }
+  return current;
+}
 
 // In a run of several processes, on process 0: tells the others which job
 // runs and returns each process's thread count by rank (this one's first).

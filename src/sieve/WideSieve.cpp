@@ -248,16 +248,6 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   }
 }
 
-void WideSieveLoop::PostUnsieved(const std::string& error, const std::vector<Result>& batch) {
-  // Nothing of the batch is applied: the files stay at the last p applied.
-  m_ctx.Fail(error);
-  if (!batch.empty()) {
-    m_ctx.Post(StrFormat("The batch from p = %" PRIu64 " was not sieved; the run ends with its "
-                         "usual save at p = %" PRIu64 ".",
-                         batch.front().c.p, m_state.m_pCur));
-  }
-}
-
 bool WideSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
   for (const Result& r : batch) {
     m_state.m_kCur = r.c.k;
@@ -358,20 +348,9 @@ void WideSieveLoop::Run(CandidateSource* reader) {
       if (m_gpu) ComputeOnDevice(next.batch);
     });
     for (;;) {
-      // Alone, a stop takes effect after the batch in the making. With other
-      // processes it does at once: mpirun ends them all a second after the
-      // signal, and one of them may be gone already.
       std::optional<ProducedBatch<Result>> current =
-          pipeline.Take([&] { return cluster != nullptr && m_ctx.StopRequested(); });
-      if (!current) {
-        m_ctx.Post("The batch the processes were sieving is left; a resume sieves it again.");
-        break;
-      }
-      if (!current->error.empty()) {
-        PostUnsieved(current->error, current->batch);
-        end = FeedEnd::kNone;  // the batch was not sieved: no end of range to tell
-        break;
-      }
+          TakeBatch(pipeline, m_ctx, cluster != nullptr, m_state.m_pCur);
+      if (!current) break;
       end = current->end;
       beyond = current->beyond;
       const auto applyStart = Clock::now();

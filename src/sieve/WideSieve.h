@@ -73,8 +73,6 @@ class WideSieveLoop {
   // The same for a whole batch on the OpenCL device, roots in the order of
   // the CPU kernel the job would run; throws GpuError.
   void ComputeOnDevice(std::vector<Result>& batch);
-  // The failure that kept a batch from being computed, and which batch.
-  void PostUnsieved(const std::string& error, const std::vector<Result>& batch);
   // Verifies and applies the roots of one p; false when a root fails.
   bool ApplyRoots(const Result& r);
   // Clears b's bit and queues its factor line, if b was still a candidate.
