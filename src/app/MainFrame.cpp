@@ -12,6 +12,7 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
+#include <csignal>
 
 #include "app/DialogUnits.h"
 #include "app/UiPrompts.h"
@@ -33,6 +34,10 @@ CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
   statusBar()->showMessage("Ready");
   BuildMenus(developerMenu);
   connect(m_view, &CZentrovaView::JobStateChanged, this, [this] { UpdateMenus(); });
+  connect(m_view, &CZentrovaView::ShutdownReady, this, [this] {
+    close();
+    QCoreApplication::quit();
+  });
   UpdateMenus();
   // The frame takes the form's size (never more than the screen offers).
   adjustSize();
@@ -160,6 +165,12 @@ void CMainFrame::About() {
   du.Place(ok, 178, 7, 50, 14);
   connect(ok, &QPushButton::clicked, &box, &QDialog::accept);
   box.exec();
+}
+
+void CMainFrame::ShutDown(int signal) {
+  m_view->StopForShutdown(
+      QString("%1 received; finishing the current batch and saving, then closing.")
+          .arg(signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "A stop signal"));
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

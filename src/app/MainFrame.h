@@ -28,6 +28,9 @@ class CMainFrame : public QMainWindow {
   // is the title.
   void NewDocument();
   void OpenDocument();
+  // A stop signal (SIGINT, SIGTERM): a running job stops with its final save,
+  // then the window closes; without a job it closes at once.
+  void ShutDown(int signal);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

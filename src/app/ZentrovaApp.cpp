@@ -23,6 +23,8 @@ bool CZentrovaApp::InitInstance() {
   setWindowIcon(QIcon::fromTheme("zentrova", QIcon(":/zentrova.png")));
   const bool developer = arguments().contains("--developer");
   m_frame = std::make_unique<CMainFrame>(developer);
+  m_stopSignals = std::make_unique<StopSignals>();
+  connect(m_stopSignals.get(), &StopSignals::Received, m_frame.get(), &CMainFrame::ShutDown);
   m_frame->show();
   return true;
 }

@@ -14,6 +14,7 @@
 #include "app/PackedKDialogs.h"
 #include "app/ToBeFactoredDialog.h"
 #include "app/UiPrompts.h"
+#include "files/OutputLock.h"
 #include "files/TextFile.h"
 #include "math/CpuFeatures.h"
 
@@ -49,13 +50,6 @@ class FormPrompts : public FormHost {
     UiPrompts::Current().Tell(m_parent, QString::fromStdString(text));
   }
   bool FileExists(const std::string& path) override { return CTextFile::FileExists(path); }
-  void DeleteFile(const std::string& path) override { std::remove(path.c_str()); }
-  bool CreateFile(const std::string& path) override {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (f == nullptr) return false;
-    std::fclose(f);
-    return true;
-  }
 
  private:
   QWidget* m_parent;
@@ -360,8 +354,24 @@ void CZentrovaView::StartOrStop() {
     return;
   }
   ReadForm();  // a field without an integer keeps its previous value
+  // The outputs are claimed before any question about them: a second
+  // program pointed at a running sieve's files is refused here, before it
+  // asks anything. The claims end when the job takes its own.
+  std::vector<std::unique_ptr<OutputLock>> claims;
+  for (const std::string& output : StartOutputs(m_form.params)) {
+    auto lock = std::make_unique<OutputLock>();
+    std::string error;
+    if (lock->Acquire(output, error)) {
+      claims.push_back(std::move(lock));
+    } else if (lock->HeldByAnotherRun()) {
+      UiPrompts::Current().Tell(this, Str(error));
+      return;
+    }
+    // Any other failure is the creation test's to report, in its turn.
+  }
   FormPrompts host(this);
   if (!RunStartChecks(m_form.params, host)) return;
+  claims.clear();
   StartJob(m_form.params.jobChoice, true);
 }
 
@@ -441,6 +451,22 @@ void CZentrovaView::EndOfJob() {
   const int choice = m_form.params.jobChoice;
   ApplyLayout(choice >= 1 && choice <= 4 ? choice : kChoiceNewSieve);
   emit JobStateChanged(false);
+  if (m_shutdownAfterJob) {
+    m_shutdownAfterJob = false;
+    emit ShutdownReady();
+  }
+}
+
+void CZentrovaView::StopForShutdown(const QString& why) {
+  if (!m_jobRunning) {
+    emit ShutdownReady();
+    return;
+  }
+  if (!m_shutdownAfterJob) {
+    m_shutdownAfterJob = true;
+    AddLogLine(why);
+  }
+  if (m_job) m_job->RequestStop();
 }
 
 void CZentrovaView::AddLogLine(const QString& text) {

@@ -57,6 +57,10 @@ class CZentrovaView : public QWidget {
   void CreatePackedKFiles();
   void UseKLogFile();
   void BuildToBeFactoredList();
+  // A stop signal to the program: a running job is asked to stop (a log
+  // line says why), and ShutdownReady follows its end, after its final
+  // save. Without a job, ShutdownReady comes at once.
+  void StopForShutdown(const QString& why);
   // 2 Normal, 1 Below Normal, 0 Idle: the process's scheduling priority.
   void SetPriority(int choice);
   int Priority() const { return m_priority; }
@@ -64,6 +68,8 @@ class CZentrovaView : public QWidget {
  signals:
   // The running state changed (menus and the close guard follow it).
   void JobStateChanged(bool running);
+  // The program may close: StopForShutdown was called and no job runs.
+  void ShutdownReady();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -95,6 +101,7 @@ class CZentrovaView : public QWidget {
   FormRun m_form;
   bool m_jobRunning = false;
   bool m_startedUp = false;
+  bool m_shutdownAfterJob = false;
   int m_priority = 2;
   QString m_filesFolder;
   QString m_paramFile;

@@ -72,15 +72,6 @@ bool CliHost::FileExists(const std::string& path) {
   return CTextFile::FileExists(path);
 }
 
-bool CliHost::CreateFile(const std::string& path) {
-  const bool existed = CTextFile::FileExists(path);
-  std::FILE* f = std::fopen(path.c_str(), "ab");
-  if (f == nullptr) return false;
-  std::fclose(f);
-  if (!existed) std::remove(path.c_str());
-  return true;
-}
-
 FormParams FormFor(int32_t jobChoice, const FileOptions& options) {
   FormParams form;
   form.jobChoice = jobChoice;

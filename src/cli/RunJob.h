@@ -38,10 +38,6 @@ class CliHost : public FormHost {
   bool AskYesNo(const std::string& text, const std::string& caption, Question kind) override;
   void Tell(const std::string& text) override { Usage(text); }
   bool FileExists(const std::string& path) override;
-  void DeleteFile(const std::string&) override {}
-  // Whether the output can be created, without leaving an empty file behind
-  // when the run does not start.
-  bool CreateFile(const std::string& path) override;
 
  private:
   bool m_force;

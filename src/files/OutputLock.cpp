@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 
 bool OutputLock::Acquire(const std::string& target, std::string& error) {
   Release();
+  m_heldByAnotherRun = false;
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     error = StrFormat("Output file %s is a folder.", target.c_str());
@@ -36,6 +37,7 @@ bool OutputLock::Acquire(const std::string& target, std::string& error) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int err = errno;
       ::close(fd);
+      m_heldByAnotherRun = err == EWOULDBLOCK;
       error = err == EWOULDBLOCK
                   ? StrFormat("Output file %s is in use by another run (%s is locked).",
                               target.c_str(), path.c_str())
@@ -74,6 +76,19 @@ bool SameFile(const std::string& a, const std::string& b) {
   const fs::path y = fs::weakly_canonical(fs::absolute(b, ec), ec);
   if (ec) return fs::path(a).lexically_normal() == fs::path(b).lexically_normal();
   return x == y;
+}
+
+bool OutputCanBeCreated(const std::string& target) {
+  if (target.empty()) return false;
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+  // The name of a save's own temporary file, which a lock holder clears.
+  std::string probe = target + ".tmp.XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
 }
 
 int RemoveStaleTemporaries(const std::string& target) {

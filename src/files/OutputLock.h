@@ -30,16 +30,26 @@ class OutputLock {
 
   // Temporary files removed by Acquire.
   int StaleRemoved() const { return m_staleRemoved; }
+  // After a failed Acquire: whether another run holds the target (rather
+  // than the target being a folder or its folder refusing new files).
+  bool HeldByAnotherRun() const { return m_heldByAnotherRun; }
 
  private:
   std::string m_path;
   int m_fd = -1;
   int m_staleRemoved = 0;
+  bool m_heldByAnotherRun = false;
 };
 
 // True when both names lead to the same file: the same existing file (links
 // included), or the same path once made absolute and normalised.
 bool SameFile(const std::string& a, const std::string& b);
+
+// The creation test of an output: whether a save could replace target, that
+// is, whether target is not a folder and its folder takes a new file. Tried
+// with a temporary file removed at once: an existing target is never opened,
+// let alone truncated.
+bool OutputCanBeCreated(const std::string& target);
 
 // Removes "<target>.tmp.XXXXXX" files (the temporary files of atomic saves)
 // beside target; returns how many.

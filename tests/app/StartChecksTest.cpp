@@ -23,8 +23,8 @@ constexpr const char* kRebuildWarning =
     "b range wider than 100000.\r\nDo you wish to continue?";
 
 // A host that answers from a script and writes down what it was asked to do,
-// in order: "ask <caption>: <text>", "tell: <text>", "delete <path>",
-// "create <path>".
+// in order: "ask <caption>: <text>", "tell: <text>", "create <path>". It
+// has no way to delete a file: Start never does.
 class FakeHost : public FormHost {
  public:
   std::set<std::string> files;        // what exists
@@ -46,10 +46,6 @@ class FakeHost : public FormHost {
   }
   void Tell(const std::string& text) override { events.push_back("tell: " + text); }
   bool FileExists(const std::string& path) override { return files.count(path) > 0; }
-  void DeleteFile(const std::string& path) override {
-    events.push_back("delete " + path);
-    files.erase(path);
-  }
   bool CreateFile(const std::string& path) override {
     events.push_back("create " + path);
     return uncreatable.count(path) == 0;
@@ -127,8 +123,8 @@ TEST(StartChecksNewSieve, OverwriteQuestionsFactorOutputFirst) {
     host.files = {"fout.txt", "sout.txt"};
     host.answers = {true, true};
     EXPECT_TRUE(RunStartChecks(p, host));
-    EXPECT_EQ(host.events, (Events{Overwrite("fout.txt"), "delete fout.txt", "create fout.txt",
-                                   Overwrite("sout.txt"), "delete sout.txt", "create sout.txt"}));
+    EXPECT_EQ(host.events, (Events{Overwrite("fout.txt"), "create fout.txt",
+                                   Overwrite("sout.txt"), "create sout.txt"}));
   }
   {
     // No keeps the file and ends Start without a further word.
@@ -159,7 +155,7 @@ TEST(StartChecksNewSieve, DeletionStandsWhenALaterCheckFails) {
   host.answers = {true};
   EXPECT_FALSE(RunStartChecks(p, host));
   EXPECT_EQ(host.events,
-            (Events{Overwrite("fout.txt"), "delete fout.txt", "create fout.txt", "create sout.txt",
+            (Events{Overwrite("fout.txt"), "create fout.txt", "create sout.txt",
                     Tell("Exponent 12 is not a proper power of 2 for GFN testing.")}));
   EXPECT_TRUE(host.files.empty());
 }
@@ -180,7 +176,7 @@ TEST(StartChecksNewSieve, FailedCreationTestEndsStart) {
     host.answers = {true};
     host.uncreatable = {"fout.txt"};
     EXPECT_FALSE(RunStartChecks(p, host));
-    EXPECT_EQ(host.events, (Events{Overwrite("fout.txt"), "delete fout.txt", "create fout.txt",
+    EXPECT_EQ(host.events, (Events{Overwrite("fout.txt"), "create fout.txt",
                                    Tell("Output File fout.txt cannot be created.")}));
   }
 }
@@ -380,8 +376,8 @@ TEST(StartChecksResume, OverwriteChecksAndClearedNames) {
     host.files = {"fin.txt", "sin.txt", "fout.txt", "sout.txt"};
     host.answers = {true, true};
     EXPECT_TRUE(RunStartChecks(p, host));
-    EXPECT_EQ(host.events, (Events{Overwrite("fout.txt"), "delete fout.txt", "create fout.txt",
-                                   Overwrite("sout.txt"), "delete sout.txt", "create sout.txt"}));
+    EXPECT_EQ(host.events, (Events{Overwrite("fout.txt"), "create fout.txt",
+                                   Overwrite("sout.txt"), "create sout.txt"}));
     EXPECT_EQ(p.prothLog, "");
     EXPECT_EQ(p.report, "");
     EXPECT_EQ(p.factorIn, "fin.txt");
@@ -396,7 +392,7 @@ TEST(StartChecksResume, OverwriteChecksAndClearedNames) {
     host.files = {"fin.txt", "sin.txt", "fout.txt", "sout.txt"};
     host.answers = {true};
     EXPECT_TRUE(RunStartChecks(p, host));
-    EXPECT_EQ(host.events, (Events{Overwrite("sout.txt"), "delete sout.txt", "create sout.txt"}));
+    EXPECT_EQ(host.events, (Events{Overwrite("sout.txt"), "create sout.txt"}));
     EXPECT_EQ(host.files, (std::set<std::string>{"fin.txt", "sin.txt", "fout.txt"}));
   }
   {
@@ -478,7 +474,7 @@ TEST(StartChecksReport, OverwriteQuestionAndClearedNames) {
     host.files = {"fin.txt", "proth.log", "report.txt"};
     host.answers = {true};
     EXPECT_TRUE(RunStartChecks(p, host));
-    EXPECT_EQ(host.events, (Events{Overwrite("report.txt"), "delete report.txt"}));
+    EXPECT_EQ(host.events, (Events{Overwrite("report.txt")}));
     EXPECT_EQ(p.sieveIn, "");
     EXPECT_EQ(p.factorOut, "");
     EXPECT_EQ(p.sieveOut, "");
@@ -555,8 +551,8 @@ TEST(StartChecksBuildFromFactors, RequiredNamesAndChecks) {
     host.files = {"fout.txt", "sout.txt"};
     host.answers = {true, true};
     EXPECT_TRUE(RunStartChecks(p, host));
-    EXPECT_EQ(host.events, (Events{Overwrite("fout.txt"), "delete fout.txt", "create fout.txt",
-                                   Overwrite("sout.txt"), "delete sout.txt", "create sout.txt"}));
+    EXPECT_EQ(host.events, (Events{Overwrite("fout.txt"), "create fout.txt",
+                                   Overwrite("sout.txt"), "create sout.txt"}));
     EXPECT_EQ(p.ln, 10);
     EXPECT_EQ(p.sieveIn, "");
     EXPECT_EQ(p.prothLog, "");

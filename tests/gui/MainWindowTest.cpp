@@ -16,10 +16,71 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+#include <map>
+#include <set>
+
 #include "app/MainFrame.h"
+#include "app/StopSignals.h"
+#include "files/OutputLock.h"
 #include "gui/FakePrompts.h"
+#include "sieve/GfnThread.h"
 
 namespace zentrova {
+
+namespace {
+
+class NullSink : public JobSink {
+ public:
+  void Post(std::string) override {}
+};
+
+// A sieve run to completion without the form: the files a resume starts
+// from, and the uninterrupted run it must equal.
+void RunSieve(bool wide, const QString& f, const QString& c, uint64_t pMax) {
+  SieveJob job;
+  job.m_nCommand = kCmdNewSieve;
+  job.m_strFactorOut = f.toStdString();
+  job.m_strSieveOut = c.toStdString();
+  job.m_nBMin = 2;
+  job.m_nBMax = 4000;
+  job.m_nExponent = 1024;
+  job.m_nLn = 10;
+  job.m_pMax = pMax;
+  job.m_nThreads = 2;
+  NullSink sink;
+  CGfnThread thread(job, sink, wide ? 1 : 0);
+  thread.Run();
+  QVERIFY(!thread.Failed());
+}
+
+QByteArray Contents(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The depth a candidate file records ("ABC $a^$b+1 // <p>").
+uint64_t Depth(const QString& candidates) {
+  const QByteArray first = Contents(candidates).split('\n').value(0);
+  return first.mid(first.lastIndexOf(' ') + 1).toULongLong();
+}
+
+// The factor lines of a factor file, as (base, p) pairs, in either format:
+// "b^N+1 has factor p" or "1*b^N + 1 factor : p".
+std::set<std::pair<uint64_t, uint64_t>> Factors(const QString& path) {
+  std::set<std::pair<uint64_t, uint64_t>> out;
+  for (const QByteArray& line : Contents(path).split('\n')) {
+    const QString text = QString::fromLatin1(line);
+    const int caret = text.indexOf('^');
+    const int colon = text.lastIndexOf(' ');
+    if (caret < 1 || colon < 0 || !text.contains("factor")) continue;
+    const QString base = text.left(caret).section('*', -1);
+    out.insert({base.toULongLong(), text.mid(colon + 1).toULongLong()});
+  }
+  return out;
+}
+
+}  // namespace
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -137,13 +198,23 @@ class MainWindowTest : public QObject {
                           "tell |none: A factoring output file name is required.",
                           "tell |none: An output file name is required.",
                           "tell |none: Exponent 1000 is not a proper power of 2 for GFN testing.",
-                          ask("f.txt"), ask("c.txt"), "tell |none: A minimum b value is required.",
-                          ask("f.txt"), ask("c.txt"),
+                          "tell |none: A minimum b value is required.",
                           "tell |none: The maximum b value must be greater than the minimum B "
                           "value."}));
-    // The creation tests left both outputs behind, empty.
-    QVERIFY(QFile::exists(Path("f.txt")) && QFile::exists(Path("c.txt")));
-    // A second Start asks before replacing them; No ends Start.
+    // The creation tests leave nothing behind: a Start refused after Yes
+    // must not have touched the files it asked about.
+    QVERIFY(!QFile::exists(Path("f.txt")) && !QFile::exists(Path("c.txt")));
+    QFile(Path("f.txt")).open(QIODevice::WriteOnly);
+    QFile(Path("c.txt")).open(QIODevice::WriteOnly);
+    // Existing outputs are asked about in order before the later checks.
+    m_prompts->events.clear();
+    m_prompts->answers = {true, true};
+    QTest::mouseClick(start, Qt::LeftButton);
+    QCOMPARE(m_prompts->events,
+             QStringList({ask("f.txt"), ask("c.txt"),
+                          "tell |none: The maximum b value must be greater than the minimum B "
+                          "value."}));
+    // No ends Start.
     m_prompts->events.clear();
     m_prompts->answers = {false};
     QTest::mouseClick(start, Qt::LeftButton);
@@ -231,6 +302,143 @@ class MainWindowTest : public QObject {
     QCOMPARE(Edit("factorOutEdit")->text(), Path("run-f.txt"));
     QCOMPARE(Edit("bMaxEdit")->text(), QString("2000"));
     QVERIFY(W<QCheckBox>("wideMathCheck")->isChecked());
+  }
+
+  // A resume in place (each output is its own input) answered Yes twice goes
+  // on from the files' depth: its files equal those of one uninterrupted run
+  // to the depth it stopped at, in both modes.
+  void resumeInPlaceContinuesFromTheFiles() {
+    for (const bool wide : {false, true}) {
+      const QString f = Path(wide ? "wf.txt" : "f.txt"), c = Path(wide ? "wc.txt" : "c.txt");
+      RunSieve(wide, f, c, 2000000);
+      const uint64_t before = Depth(c);
+      QVERIFY(before > 1900000);
+      const auto factorsBefore = Factors(f);
+      m_prompts->events.clear();
+      m_prompts->answers = {true, true};
+      QTest::mouseClick(W<QRadioButton>("resumeSieveRadio"), Qt::LeftButton);
+      if (W<QCheckBox>("wideMathCheck")->isChecked() != wide) {
+        QTest::mouseClick(W<QCheckBox>("wideMathCheck"), Qt::LeftButton);
+      }
+      Edit("factorInEdit")->setText(wide ? QString() : f);
+      Edit("factorOutEdit")->setText(f);
+      Edit("sieveInEdit")->setText(c);
+      Edit("sieveOutEdit")->setText(c);
+      auto* start = W<QPushButton>("startButton");
+      QTest::mouseClick(start, Qt::LeftButton);
+      QVERIFY2(m_frame->View()->JobRunning(), qPrintable(m_prompts->events.join('\n')));
+      QTest::qWait(1500);
+      QTest::mouseClick(start, Qt::LeftButton);
+      WaitForEnd();
+      const uint64_t after = Depth(c);
+      QVERIFY2(after > before, qPrintable(LogTexts().join('\n')));
+      // Nothing found before is lost.
+      const auto factorsAfter = Factors(f);
+      QVERIFY(std::includes(factorsAfter.begin(), factorsAfter.end(), factorsBefore.begin(),
+                            factorsBefore.end()));
+      // The same as one run to that depth.
+      const QString rf = Path("ref-f.txt"), rc = Path("ref-c.txt");
+      RunSieve(wide, rf, rc, after);
+      QCOMPARE(Contents(c), Contents(rc));
+      QCOMPARE(factorsAfter, Factors(rf));
+    }
+  }
+
+  // A Start refused by a check after the overwrite questions were answered
+  // Yes, and a Start pointed at the outputs of a running sieve, leave every
+  // file as it was.
+  void refusedStartsLeaveTheFilesAlone() {
+    const QString f = Path("f.txt"), c = Path("c.txt");
+    RunSieve(false, f, c, 1000000);
+    const QByteArray factors = Contents(f), candidates = Contents(c);
+    struct Case {
+      const char* exponent;
+      const char* bMax;
+      QString refusal;
+    };
+    const Case cases[] = {
+        {"1000", "4000", "Exponent 1000 is not a proper power of 2 for GFN testing."},
+        {"1024", "2", "The maximum b value must be greater than the minimum B value."},
+    };
+    for (const Case& k : cases) {
+      m_prompts->events.clear();
+      m_prompts->answers = {true, true};
+      Edit("exponentEdit")->setText(k.exponent);
+      Edit("bMinEdit")->setText("2");
+      Edit("bMaxEdit")->setText(k.bMax);
+      Edit("factorOutEdit")->setText(f);
+      Edit("sieveOutEdit")->setText(c);
+      QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+      QCOMPARE(m_prompts->events.last(), "tell |none: " + k.refusal);
+      QVERIFY(!m_frame->View()->JobRunning());
+      QCOMPARE(Contents(f), factors);
+      QCOMPARE(Contents(c), candidates);
+    }
+
+    // Another run holds c.txt (here: a second program in this process).
+    CMainFrame other(false);
+    other.View()->SetFilesFolder(m_dir.filePath("other"));
+    other.show();
+    QTRY_VERIFY(other.findChild<QListWidget*>("logList")->count() > 0);  // started up
+    m_prompts->events.clear();
+    m_prompts->answers = {true, true};
+    Edit("exponentEdit")->setText("1024");
+    Edit("bMaxEdit")->setText("4000");
+    QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+    QVERIFY(m_frame->View()->JobRunning());
+    QTRY_VERIFY(QFile::exists(c + ".lock"));  // the job has claimed its outputs
+    auto* otherStart = other.findChild<QPushButton*>("startButton");
+    other.findChild<QLineEdit*>("exponentEdit")->setText("1024");
+    other.findChild<QLineEdit*>("bMinEdit")->setText("2");
+    other.findChild<QLineEdit*>("bMaxEdit")->setText("4000");
+    other.findChild<QLineEdit*>("factorOutEdit")->setText(Path("f2.txt"));
+    other.findChild<QLineEdit*>("sieveOutEdit")->setText(c);
+    const QByteArray running = Contents(c);
+    m_prompts->events.clear();
+    m_prompts->answers = {true};
+    QTest::mouseClick(otherStart, Qt::LeftButton);
+    QVERIFY(!other.View()->JobRunning());
+    QCOMPARE(m_prompts->events,
+             QStringList({QString("tell |none: Output file %1 is in use by another run (%1.lock is "
+                                  "locked).")
+                              .arg(c)}));
+    QCOMPARE(Contents(c), running);
+    QVERIFY(!QFile::exists(Path("f2.txt")));
+    QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+    WaitForEnd();
+  }
+
+  // SIGTERM and SIGINT stop a running job with its final save, then close the
+  // window.
+  void stopSignalsEndTheJobWithItsSave() {
+    StopSignals stopSignals;
+    connect(&stopSignals, &StopSignals::Received, m_frame.get(), &CMainFrame::ShutDown);
+    for (const int signal : {SIGTERM, SIGINT}) {
+      m_frame->show();
+      const QString c = Path(signal == SIGTERM ? "term-c.txt" : "int-c.txt");
+      Edit("exponentEdit")->setText("1024");
+      Edit("bMinEdit")->setText("2");
+      Edit("bMaxEdit")->setText("4000");
+      Edit("factorOutEdit")->setText(Path(signal == SIGTERM ? "term-f.txt" : "int-f.txt"));
+      Edit("sieveOutEdit")->setText(c);
+      QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+      QVERIFY(m_frame->View()->JobRunning());
+      QTest::qWait(1000);
+      QVERIFY(!QFile::exists(c));  // no save yet: the next is an hour away
+      std::raise(signal);
+      QTRY_VERIFY_WITH_TIMEOUT(!m_frame->isVisible(), 30000);
+      QVERIFY(!m_frame->View()->JobRunning());
+      const QStringList log = LogTexts();
+      QVERIFY2(log.filter(signal == SIGTERM ? "SIGTERM received; finishing the current batch and "
+                                             "saving, then closing."
+                                           : "SIGINT received; ")
+                       .size() == 1,
+               qPrintable(log.join('\n')));
+      const QString written = log.filter(" p value written to ").value(0);
+      QVERIFY2(!written.isEmpty(), qPrintable(log.join('\n')));
+      QVERIFY(Depth(c) > 1000000);
+      QVERIFY(written.contains(QString(" %1 p value written to ").arg(Depth(c))));
+    }
   }
 
   void toBeFactoredListFromTheMenu() {

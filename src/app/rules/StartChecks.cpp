@@ -10,6 +10,10 @@ bool FormHost::SameFile(const std::string& a, const std::string& b) {
   return zentrova::SameFile(a, b);
 }
 
+bool FormHost::CreateFile(const std::string& path) {
+  return OutputCanBeCreated(path);
+}
+
 namespace {
 
 class Checks {
@@ -21,15 +25,13 @@ class Checks {
     return false;
   }
 
-  // Asks before overwriting F, deletes it on Yes, then tests that it can be
-  // created. Start ends at a failed creation test.
+  // Asks before overwriting F, then tests that it can be created. Start ends
+  // at a No or a failed creation test. F itself is left as it is.
   bool Overwrite(const std::string& f) {
-    if (m_host.FileExists(f)) {
-      if (!m_host.AskYesNo(StrFormat("Output File %s already exists, overwrite it?", f.c_str()), f,
-                           Question::kOverwrite)) {
-        return false;
-      }
-      m_host.DeleteFile(f);
+    if (m_host.FileExists(f) &&
+        !m_host.AskYesNo(StrFormat("Output File %s already exists, overwrite it?", f.c_str()), f,
+                         Question::kOverwrite)) {
+      return false;
     }
     if (!m_host.CreateFile(f)) {
       return Stop(StrFormat("Output File %s cannot be created.", f.c_str()));
@@ -122,13 +124,11 @@ class Checks {
         !Distinct(m_p.factorIn, "factoring input file", m_p.report, "report output file")) {
       return false;
     }
-    if (m_host.FileExists(m_p.report)) {
-      if (!m_host.AskYesNo(
-              StrFormat("Output File %s already exists, overwrite it?", m_p.report.c_str()),
-              m_p.report, Question::kOverwrite)) {
-        return false;
-      }
-      m_host.DeleteFile(m_p.report);
+    if (m_host.FileExists(m_p.report) &&
+        !m_host.AskYesNo(
+            StrFormat("Output File %s already exists, overwrite it?", m_p.report.c_str()),
+            m_p.report, Question::kOverwrite)) {
+      return false;
     }
     m_p.sieveIn.clear();
     m_p.factorOut.clear();
@@ -183,6 +183,25 @@ class Checks {
 };
 
 }  // namespace
+
+std::vector<std::string> StartOutputs(const FormParams& params) {
+  std::vector<std::string> outputs;
+  switch (params.jobChoice) {
+    case kChoiceReport:
+      outputs = {params.report};
+      break;
+    case kChoiceNewSieve:
+    case kChoiceResumeSieve:
+    case kChoiceBuildFromFactors:
+    case kChoiceResumeWide:
+      outputs = {params.factorOut, params.sieveOut};
+      break;
+    default:
+      break;
+  }
+  std::erase_if(outputs, [](const std::string& name) { return name.empty(); });
+  return outputs;
+}
 
 bool RunStartChecks(FormParams& params, FormHost& host) {
   Checks checks(params, host);

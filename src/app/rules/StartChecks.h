@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sieve/SieveJob.h"
 
@@ -34,10 +35,12 @@ class FormHost {
   // A refusal in an OK box.
   virtual void Tell(const std::string& text) = 0;
   virtual bool FileExists(const std::string& path) = 0;
-  // Called after the user agreed to overwrite.
-  virtual void DeleteFile(const std::string& path) = 0;
-  // The creation test of an output file: open for writing and close.
-  virtual bool CreateFile(const std::string& path) = 0;
+  // The creation test of an output file. An existing output is never deleted
+  // or truncated here: a Yes to the overwrite question only confirms, and the
+  // job's own save replaces the file once the job has read its inputs (which
+  // in a resume in place are these very files). By default: the file is not
+  // a folder and its folder takes a new file.
+  virtual bool CreateFile(const std::string& path);
   // Whether two names lead to the same file.
   virtual bool SameFile(const std::string& a, const std::string& b);
 };
@@ -53,6 +56,10 @@ struct FormParams {
   int32_t ln = 0;
   int32_t packedKExponent = 0;
 };
+
+// The output files that the job of params.jobChoice would write (the names
+// filled in), which Start claims before it asks anything about them.
+std::vector<std::string> StartOutputs(const FormParams& params);
 
 // Runs the checks of params.jobChoice. Returns true when the job may be handed
 // over; params then holds the cleared names, ln and substituted exponent.
