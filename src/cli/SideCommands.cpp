@@ -85,12 +85,21 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
       "Merge the files of sieves that split one range of p between machines (each a new sieve "
       "of the same b range and exponent with its own --p-min .. --p-max): a base stays a "
       "candidate when no slice struck it, its factor is the first slice's, and the depth is the "
-      "last slice's. Give the slices in increasing p, each with --factors-in and --sieve-in.\n"
-      "Example: zentrova merge --factors-in f1.txt --sieve-in c1.txt --factors-in f2.txt "
-      "--sieve-in c2.txt --factors-out f.txt --sieve-out c.txt");
+      "last slice's. Give the slices in increasing p, each with --factors-in, --sieve-in and "
+      "the --p-min it was started with (1 for a sieve started without one): the k-th of each "
+      "option make the k-th slice. The slices must tile the p: the first starts at --p-min 1, "
+      "and each next one where the one before ended (--p-min one above its --p-max, which it "
+      "must have reached). Overlaps, gaps (a slice stopped early) and slices out of order are "
+      "refused, as are outputs and slice files in use by a running sieve.\n"
+      "Example: zentrova merge --factors-in f1.txt --sieve-in c1.txt --p-min 1 --factors-in "
+      "f2.txt --sieve-in c2.txt --p-min 1000000000000001 --factors-out f.txt --sieve-out c.txt");
   side.merge->add_option("--factors-in", m.factorsIn, "A slice's factor file (repeat per slice)")
       ->required();
   side.merge->add_option("--sieve-in", m.sieveIn, "A slice's candidate file (repeat per slice)")
+      ->required();
+  side.merge
+      ->add_option("--p-min", m.pMins,
+                   "The --p-min a slice was started with, 1 if none (repeat per slice)")
       ->required();
   side.merge->add_option("--factors-out", m.factorsOut, "Factor output file")->required();
   side.merge->add_option("--sieve-out", m.sieveOut, "Candidate output file")->required();
@@ -118,7 +127,22 @@ int RunMerge(const MergeOptions& o) {
       return kExitUsage;
     }
   }
-  SliceMergeInput in{o.factorsIn, o.sieveIn, o.wide, o.factorsOut, o.sieveOut};
+  if (o.factorsIn.size() != o.sieveIn.size() || o.pMins.size() != o.factorsIn.size()) {
+    Usage(StrFormat("Each slice needs --factors-in, --sieve-in and --p-min (%d, %d and %d given).",
+                    static_cast<int>(o.factorsIn.size()), static_cast<int>(o.sieveIn.size()),
+                    static_cast<int>(o.pMins.size())));
+    return kExitUsage;
+  }
+  std::vector<uint64_t> pMins;
+  for (const std::string& text : o.pMins) {
+    uint64_t value = 0;
+    if (!ParsePValue(text, value)) {
+      Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^61.", text.c_str()));
+      return kExitUsage;
+    }
+    pMins.push_back(value);
+  }
+  SliceMergeInput in{o.factorsIn, o.sieveIn, pMins, o.wide, o.factorsOut, o.sieveOut};
   const bool ok =
       MergeSlices(in, [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
   return ok ? kExitOk : kExitJobFailed;

@@ -2,7 +2,8 @@
 //   report   merge a primality tester's log with a factor file into a report;
 //   rebuild  rebuild the candidate file (and a sorted factor file) from a
 //            factor file of either format;
-//   tbf      list the bases of a range that an input file does not mention.
+//   tbf      list the bases of a range that an input file does not mention;
+//   merge    merge the files of sieves that split one range of p.
 // Each applies the form's checks with their texts, runs its job and exits
 // 0 (done), 1 (the job reported a failure) or 2 (bad usage).
 #pragma once
@@ -26,6 +27,7 @@ struct SideOptions : FileOptions {
 // merge: the files of slices of one range of p.
 struct MergeOptions {
   std::vector<std::string> factorsIn, sieveIn;
+  std::vector<std::string> pMins;  // one per slice, as typed; parsed by ParsePValue
   std::string factorsOut, sieveOut;
   bool wide = false;
   bool force = false;
@@ -40,7 +42,7 @@ struct SideCommands {
   CLI::App* tbf = nullptr;
 };
 
-// Declares the three subcommands and their options on `app`.
+// Declares the subcommands and their options on `app`.
 void AddSideCommands(CLI::App& app, SideCommands& side);
 
 int RunReport(const SideOptions& options);

@@ -66,6 +66,47 @@ void OutputLock::Release() {
   m_path.clear();
 }
 
+bool InputLock::Acquire(const std::string& input, std::string& error) {
+  Release();
+  const std::string path = input + ".lock";
+  // As for the output lock: the lock is on the file that the name leads to
+  // once locked; a lock file removed meanwhile was released by its owner.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ENOENT) return true;
+      error = StrFormat("Unable to tell whether input file %s is in use by a run: %s: %s.",
+                        input.c_str(), path.c_str(), std::strerror(errno));
+      return false;
+    }
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+      const int err = errno;
+      ::close(fd);
+      error = err == EWOULDBLOCK
+                  ? StrFormat("Input file %s is in use by another run (%s is locked): it is "
+                              "being rewritten.",
+                              input.c_str(), path.c_str())
+                  : StrFormat("Unable to lock %s: %s.", path.c_str(), std::strerror(err));
+      return false;
+    }
+    struct stat held {}, named {};
+    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      m_fd = fd;
+      return true;
+    }
+    ::close(fd);
+  }
+  error = StrFormat("Unable to lock %s: it keeps being replaced.", path.c_str());
+  return false;
+}
+
+void InputLock::Release() {
+  if (m_fd < 0) return;
+  ::close(m_fd);
+  m_fd = -1;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
   if (a.empty() || b.empty()) return false;
   std::error_code ec;

@@ -41,6 +41,29 @@ class OutputLock {
   bool m_heldByAnotherRun = false;
 };
 
+// The reader's side of the same lock: a shared lock on "<input>.lock" when
+// that file exists, never creating it. Refused while a run holds the input as
+// its output (it is being rewritten under the reader); while held, a run that
+// would take the input as its output is refused instead, since its exclusive
+// lock cannot be had. A missing lock file means that no run holds the input.
+class InputLock {
+ public:
+  InputLock() = default;
+  ~InputLock() { Release(); }
+  InputLock(const InputLock&) = delete;
+  InputLock& operator=(const InputLock&) = delete;
+
+  // False with a complete message in error: the input is the output of a
+  // run in progress, or its lock file cannot be read.
+  bool Acquire(const std::string& input, std::string& error);
+
+  // Drops the lock; the lock file stays (it is its owner's).
+  void Release();
+
+ private:
+  int m_fd = -1;
+};
+
 // True when both names lead to the same file: the same existing file (links
 // included), or the same path once made absolute and normalised.
 bool SameFile(const std::string& a, const std::string& b);

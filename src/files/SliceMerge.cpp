@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,8 +13,11 @@
 #include "files/AtomicTextFile.h"
 #include "files/Format.h"
 #include "files/NumberParse.h"
+#include "files/OutputLock.h"
 #include "files/TextFile.h"
+#include "math/FactorCandidates.h"
 #include "math/ModArith.h"
+#include "math/WheelTables.h"
 
 namespace zentrova {
 
@@ -231,21 +235,140 @@ bool WriteWide(const SliceMergeInput& in, const Slice& first, int64_t depth,
   return true;
 }
 
+// The locks of one merge, held until it ends.
+struct Claims {
+  OutputLock factorOut, candidateOut;
+  std::deque<InputLock> inputs;
+};
+
+bool Claim(const SliceMergeInput& in, Claims& claims, const LogFn& log) {
+  if (SameFile(in.factorOut, in.candidateOut)) {
+    return Fail(log, StrFormat("The factor output and the sieve output are the same file %s.  "
+                               "Nothing was merged.",
+                               in.factorOut.c_str()));
+  }
+  for (const auto* inputs : {&in.factorFiles, &in.candidateFiles}) {
+    for (const std::string& input : *inputs) {
+      for (const std::string& out : {in.factorOut, in.candidateOut}) {
+        if (SameFile(input, out)) {
+          return Fail(
+              log, StrFormat("The output %s is also an input.  Nothing was merged.", out.c_str()));
+        }
+      }
+    }
+  }
+  std::string error;
+  if (!claims.factorOut.Acquire(in.factorOut, error) ||
+      !claims.candidateOut.Acquire(in.candidateOut, error)) {
+    return Fail(log, error + "  Nothing was merged.");
+  }
+  for (const auto* inputs : {&in.factorFiles, &in.candidateFiles}) {
+    for (const std::string& input : *inputs) {
+      if (!claims.inputs.emplace_back().Acquire(input, error)) {
+        return Fail(log, error + "  Merge the slice once that run has ended.  Nothing was merged.");
+      }
+    }
+  }
+  return true;
+}
+
+// The first factor candidate above p, as the sieve takes them after a depth
+// of p; 0 when a sieve stops before it (at 2^61).
+uint64_t FirstCandidateAbove(const WheelTables& tables, int32_t exponent, uint64_t p) {
+  const uint64_t twoN = 2 * static_cast<uint64_t>(exponent);
+  FactorCandidateGenerator generator(tables);
+  generator.Reset(static_cast<int64_t>(twoN), p == 0 ? 0 : static_cast<int64_t>((p - 1) / twoN));
+  const uint64_t next = generator.NextFactorCandidate().p;
+  return next >= kMaxModulus ? 0 : next;
+}
+
+// Slice i covers the factor candidates from its --p-min to its depth, and
+// continues the slices before it, which cover every one up to `covered`:
+// no overlap, no gap; and its files agree with its --p-min.
+bool CheckTiling(const SliceMergeInput& in, size_t i, const Slice& s, const WheelTables& tables,
+                 uint64_t covered, const LogFn& log) {
+  const uint64_t start = in.pMins[i];
+  const std::string& name = in.candidateFiles[i];
+  const int number = static_cast<int>(i + 1);
+  const uint64_t twoN = 2 * static_cast<uint64_t>(s.exponent);
+  if (i > 0 && start <= covered) {
+    return Fail(log,
+                StrFormat("Slice %d (%s) starts at p = %" PRIu64 ", not above p = %" PRIu64
+                          " that the slices before it reached: the slices overlap or are "
+                          "out of order.  Give the slices in increasing p, each starting above the "
+                          "depth of the one before.",
+                          number, name.c_str(), start, covered));
+  }
+  // A new sieve stands at the p of the k before its first one until it
+  // sieves a p (below the first candidate: depth 0).
+  const int64_t kBefore = KBeforePMin(start, twoN);
+  const uint64_t standing = kBefore > 0 ? static_cast<uint64_t>(kBefore) * twoN + 1 : 0;
+  if (static_cast<uint64_t>(s.depth) < standing) {
+    return Fail(log, StrFormat("Slice %d (%s) is at depth %" PRId64 ", below its --p-min %" PRIu64
+                               ": it was not started there.  Give each slice the --p-min it was "
+                               "started with, in the order of the slices.",
+                               number, name.c_str(), s.depth, start));
+  }
+  for (const auto& [b, p] : s.factors) {
+    if (p < start) {
+      return Fail(log, StrFormat("Slice %d (%s) struck %d^%d+1 with p = %" PRIu64 ", below its "
+                                 "--p-min %" PRIu64 ": it was not started there.  Give each slice "
+                                 "the --p-min it was started with, in the order of the slices.",
+                                 number, in.factorFiles[i].c_str(), b, s.exponent, p, start));
+    }
+  }
+  const uint64_t next = FirstCandidateAbove(tables, s.exponent, covered);
+  if (next != 0 && next < start) {
+    if (i == 0) {
+      return Fail(log, StrFormat("Slice 1 (%s) starts at p = %" PRIu64 ", but no slice sieved "
+                                 "the p below it, from p = %" PRIu64 " on: the first slice must "
+                                 "start at the first p (--p-min 1).",
+                                 name.c_str(), start, next));
+    }
+    return Fail(log, StrFormat("No slice sieved the p from %" PRIu64 " to %" PRIu64 ": slice %d "
+                               "(%s) reached p = %" PRIu64 " and slice %d starts at p = %" PRIu64
+                               ".  If slice %d was stopped early, resume it with --p-max %" PRIu64
+                               " and merge again.",
+                               next, start - 1, number - 1, in.candidateFiles[i - 1].c_str(),
+                               covered, number, start, number - 1, start - 1));
+  }
+  return true;
+}
+
 }  // namespace
 
 bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
-  if (in.factorFiles.empty() || in.factorFiles.size() != in.candidateFiles.size()) {
+  const size_t n = in.factorFiles.size();
+  if (n == 0 || in.candidateFiles.size() != n) {
     return Fail(log, StrFormat("Each slice needs its factor file and its sieve file (%d and %d "
                                "given).",
-                               static_cast<int>(in.factorFiles.size()),
-                               static_cast<int>(in.candidateFiles.size())));
+                               static_cast<int>(n), static_cast<int>(in.candidateFiles.size())));
   }
+  if (in.pMins.size() != n) {
+    return Fail(log, StrFormat("Each slice needs the --p-min it was started with (%d slices, %d "
+                               "--p-min given): the files do not say where a slice starts.",
+                               static_cast<int>(n), static_cast<int>(in.pMins.size())));
+  }
+  for (size_t i = 1; i < n; ++i) {
+    if (in.pMins[i] <= in.pMins[i - 1]) {
+      return Fail(log, StrFormat("Slice %d (%s) starts at p = %" PRIu64 ", not above the start "
+                                 "p = %" PRIu64 " of slice %d: give the slices in increasing p, "
+                                 "each with the --p-min it was started with.",
+                                 static_cast<int>(i + 1), in.candidateFiles[i].c_str(), in.pMins[i],
+                                 in.pMins[i - 1], static_cast<int>(i)));
+    }
+  }
+  // The outputs locked and the inputs free of runs before anything is read
+  // or written; held to the end, so that no run starts on them meanwhile.
+  Claims claims;
+  if (!Claim(in, claims, log)) return false;
+  const WheelTables tables;
   Slice first;
   std::vector<uint32_t> merged;
   std::vector<uint32_t> factored;
   std::vector<std::pair<int32_t, uint64_t>> factors;
-  int64_t depth = -1;
-  for (size_t i = 0; i < in.factorFiles.size(); ++i) {
+  uint64_t covered = 0;  // every factor candidate up to here is sieved by the slices so far
+  for (size_t i = 0; i < n; ++i) {
     Slice s;
     if (!ReadSlice(in, i, s, log)) return false;
     if (i == 0) {
@@ -258,12 +381,8 @@ bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
                                  in.factorFiles[i].c_str(), s.bMin, s.bMax, s.exponent, first.bMin,
                                  first.bMax, first.exponent));
     }
-    if (s.depth <= depth) {
-      return Fail(log, StrFormat("%s reaches p = %" PRId64 ", no further than the slice before "
-                                 "it (%" PRId64 "): give the slices in increasing p.",
-                                 in.candidateFiles[i].c_str(), s.depth, depth));
-    }
-    depth = s.depth;
+    if (!CheckTiling(in, i, s, tables, covered, log)) return false;
+    covered = std::max(covered, static_cast<uint64_t>(s.depth));
     for (size_t w = 0; w < merged.size(); ++w) merged[w] &= s.candidates[w];
     // The first slice that struck a base holds its smallest factor.
     for (const auto& [b, p] : s.factors) {
@@ -271,10 +390,11 @@ bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
       factored[static_cast<size_t>(b) >> 5] |= uint32_t{1} << (b & 31);
       factors.emplace_back(b, p);
     }
-    log(StrFormat("Slice %d: %s and %s, to p = %" PRId64 ", %d factors.", static_cast<int>(i + 1),
-                  in.factorFiles[i].c_str(), in.candidateFiles[i].c_str(), s.depth,
-                  static_cast<int>(s.factors.size())));
+    log(StrFormat("Slice %d: %s and %s, from p = %" PRIu64 " to p = %" PRId64 ", %d factors.",
+                  static_cast<int>(i + 1), in.factorFiles[i].c_str(), in.candidateFiles[i].c_str(),
+                  in.pMins[i], s.depth, static_cast<int>(s.factors.size())));
   }
+  const auto depth = static_cast<int64_t>(covered);
   int64_t count = 0;
   std::vector<int32_t> cand;
   for (int64_t b = first.bMin; b <= first.bMax; b += 2) {

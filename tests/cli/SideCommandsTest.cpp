@@ -1,18 +1,20 @@
-// The report, rebuild and tbf subcommands as a user runs them: the form's
-// checks with their texts, overwrite protection, exit codes and a round trip
-// through files the `new` subcommand wrote.
+// The report, rebuild, tbf and merge subcommands as a user runs them: the
+// form's checks with their texts, overwrite protection, exit codes and a
+// round trip through files the `new` subcommand wrote.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "TestUtil.h"
 #include "cli/CliRun.h"
 #include "files/CandidateFiles.h"
+#include "files/OutputLock.h"
 
 namespace zentrova {
 namespace {
@@ -37,7 +39,7 @@ constexpr const char* kSampleFactors =
 TEST(SideCommands, HelpShowsOptionsAndAnExamplePerSubcommand) {
   const Result top = RunCli("--help");
   EXPECT_EQ(top.exitCode, 0);
-  for (const char* word : {"report", "rebuild", "tbf", "zentrova report --factors-in",
+  for (const char* word : {"report", "rebuild", "tbf", "merge", "zentrova report --factors-in",
                            "zentrova rebuild --factors-in", "zentrova tbf --sieve-in"}) {
     EXPECT_TRUE(Has(top, word)) << word;
   }
@@ -51,6 +53,9 @@ TEST(SideCommands, HelpShowsOptionsAndAnExamplePerSubcommand) {
        {"--factors-in", "--factors-out", "--sieve-out", "--wide", "--exponent", "--bmin", "--bmax",
         "--force"}},
       {"tbf", {"--sieve-in", "--sieve-out", "--exponent", "--bmin", "--bmax", "--force"}},
+      {"merge",
+       {"--factors-in", "--sieve-in", "--p-min", "--factors-out", "--sieve-out", "--wide",
+        "--force"}},
   };
   for (const Case& c : cases) {
     const Result help = RunCli(c.command + " --help");
@@ -212,6 +217,112 @@ TEST(SideCommands, RebuildWarnsAboutWideRangesAndFailsOnABadFactor) {
   EXPECT_TRUE(Has(r, "Factor file 3 does not divide 6*2^3+1."));
   EXPECT_FALSE(Has(r, "items 0 p value written"));
   EXPECT_EQ(ReadFile(dir / "c.txt"), candidates);
+}
+
+// Slices of one range of p, sieved by `new` into <name>-f.txt and
+// <name>-c.txt, merged into m-f.txt and m-c.txt: tiled they give the files of
+// one run; untiled, or with an output or a slice in use by a run, the merge
+// exits non-zero and leaves the outputs as they were.
+class MergeCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Slice("a", "", "3e6");
+    Slice("b", "3000001", "9e6");
+    Slice("c", "9000001", "2e7");
+    Slice("whole", "", "2e7");
+    Slice("early", "9000001", "15e6");  // as if stopped before its --p-max of 2e7
+    Slice("d", "20000001", "21e6");     // the slice after it
+    Slice("bc", "5000001", "2e7");      // overlapping b and c
+  }
+
+  void Slice(const std::string& name, const std::string& pMin, const std::string& pMax) {
+    const Result r =
+        RunCli("new --exponent 1024 --bmin 2 --bmax 20000 --factors-out " +
+               (dir / (name + "-f.txt")) + " --sieve-out " + (dir / (name + "-c.txt")) +
+               (pMin.empty() ? "" : " --p-min " + pMin) + " --p-max " + pMax);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+  }
+
+  // "a 1 b 3000001": slice a from --p-min 1, then b from 3000001.
+  Result Merge(const std::string& slices, const std::string& more = " --force") {
+    std::string args = "merge";
+    std::istringstream in(slices);
+    std::string name, pMin;
+    while (in >> name >> pMin) {
+      args += " --factors-in " + (dir / (name + "-f.txt")) + " --sieve-in " +
+              (dir / (name + "-c.txt")) + " --p-min " + pMin;
+    }
+    return RunCli(args + " --factors-out " + (dir / "m-f.txt") + " --sieve-out " +
+                  (dir / "m-c.txt") + more);
+  }
+
+  void ExpectOutputsUntouched() {
+    EXPECT_EQ(ReadFile(dir / "m-f.txt"), "the factors of another merge\n");
+    EXPECT_EQ(ReadFile(dir / "m-c.txt"), "the candidates of another merge\n");
+  }
+
+  ScratchDir dir;
+};
+
+TEST_F(MergeCommand, TiledSlicesGiveTheFilesOfOneRun) {
+  const Result r = Merge("a 1 b 3000001 c 9000001", "");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(Has(r, "Slice 2: " + (dir / "b-f.txt") + " and " + (dir / "b-c.txt") +
+                         ", from p = 3000001 to p = "));
+  EXPECT_EQ(ReadFile(dir / "m-c.txt"), ReadFile(dir / "whole-c.txt"));
+  const std::string merged = ReadFile(dir / "m-f.txt");
+  const std::string whole = ReadFile(dir / "whole-f.txt");
+  EXPECT_EQ(merged.substr(merged.find('\n')), whole.substr(whole.find('\n')));
+}
+
+TEST_F(MergeCommand, SlicesThatDoNotTileAreRefusedAndTheOutputsKept) {
+  struct Case {
+    std::string slices, more;
+    int exitCode;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"b 3000001 a 1", "", 1, "Slice 2 (" + (dir / "a-c.txt") + ") starts at p = 1, not above"},
+      {"a 1 c 9000001 b 3000001", "", 1,
+       "Slice 3 (" + (dir / "b-c.txt") + ") starts at p = 3000001"},
+      {"a 1 b 3000001 bc 5000001", "", 1, "the slices overlap or are out of order"},
+      {"a 1 c 9000001", "", 1,
+       "No slice sieved the p from 3002369 to 9000000: slice 1 (" + (dir / "a-c.txt") +
+           ") reached p = 2979841 and slice 2 starts at p = 9000001."},
+      {"b 3000001 c 9000001", "", 1, "the first slice must start at the first p (--p-min 1)"},
+      {"a 1 b 3000001 early 9000001 d 20000001", "", 1,
+       "If slice 3 was stopped early, resume it with --p-max 20000000 and merge again."},
+      {"a 1 b 3000001", " --p-min 9000001", 2,
+       "Each slice needs --factors-in, --sieve-in and --p-min (2, 2 and 3 given)."},
+      {"a 1 b 3e6+1", "", 2, "--p-min: '3e6+1' is not a whole number"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir / "m-f.txt", "the factors of another merge\n");
+    WriteFile(dir / "m-c.txt", "the candidates of another merge\n");
+    const Result r = Merge(c.slices, c.more + " --force");
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.slices << "\n" << r.output;
+    EXPECT_TRUE(Has(r, c.text)) << c.slices << "\n" << r.output;
+    ExpectOutputsUntouched();
+  }
+}
+
+TEST_F(MergeCommand, RefusedWhileAnOutputOrASliceIsInUseByARun) {
+  for (const std::string held : {"m-f.txt", "m-c.txt", "b-f.txt", "a-c.txt"}) {
+    WriteFile(dir / "m-f.txt", "the factors of another merge\n");
+    WriteFile(dir / "m-c.txt", "the candidates of another merge\n");
+    OutputLock run;  // as a sieve holds its outputs
+    std::string error;
+    ASSERT_TRUE(run.Acquire(dir / held, error)) << error;
+    const Result r = Merge("a 1 b 3000001");
+    EXPECT_EQ(r.exitCode, 1) << held << "\n" << r.output;
+    EXPECT_TRUE(Has(r, (held[0] == 'm' ? "Output file " : "Input file ") + (dir / held) +
+                           " is in use by another run (" + (dir / held) + ".lock is locked)"))
+        << r.output;
+    EXPECT_TRUE(Has(r, "Nothing was merged.")) << r.output;
+    ExpectOutputsUntouched();
+  }
+  const Result r = Merge("a 1 b 3000001");
+  EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
 }  // namespace
