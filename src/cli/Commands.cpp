@@ -20,7 +20,7 @@
 #include "files/NumberParse.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
-#include "gpu/OpenClBackend.h"
+#include "gpu/Devices.h"
 #include "math/CpuFeatures.h"
 #include "math/ModArith.h"
 #include "sieve/GfnThread.h"
@@ -29,12 +29,6 @@
 namespace zentrova::cli {
 
 namespace {
-
-bool ValidDevice(const std::string& d) {
-  if (d == "cpu" || d == "auto" || d == "gpu") return true;
-  if (d.rfind("opencl:", 0) != 0 || d.size() == 7) return false;
-  return d.find_first_not_of("0123456789", 7) == std::string::npos;
-}
 
 bool CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_nSaveSeconds = o.saveMinutes * 60;
@@ -60,11 +54,13 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
     Usage(StrFormat("--p-max: '%s' is not a whole number from 1 to 2^61.", o.pMax.c_str()));
     return false;
   }
-  if (!ValidDevice(o.device)) {
+  const std::optional<DeviceChoice> device = DeviceChoice::Parse(o.device);
+  if (!device || (device->kind == DeviceChoice::Kind::kNumbered && device->backend != "opencl")) {
     Usage(StrFormat("--device: '%s' is not cpu, auto, gpu or opencl:N.", o.device.c_str()));
     return false;
   }
-  job.m_device = o.device;
+  job.m_device = *device;
+  job.m_devices = &SystemDevices();
   job.m_deviceBatch = o.deviceBatch;
   if (!o.pMin.empty() && !ParsePValue(o.pMin, job.m_pMin)) {
     Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^61.", o.pMin.c_str()));
@@ -218,21 +214,12 @@ int RunPack(const SieveOptions& o) {
 
 namespace {
 
-// The messages of a benchmark run, and when its loop started (the line that
-// follows the device's start-up and the kernel build).
-class TimedSink : public JobSink {
+// The log lines of a benchmark run.
+class LogSink : public JobSink {
  public:
   void Post(std::string message) override {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (message == "Quenbry wide math algorithm selected.") m_loopStart = Clock::now();
-    if (IsLogLine(message)) {
-      m_log.push_back(std::move(message));
-    }
-  }
-  using Clock = std::chrono::steady_clock;
-  Clock::time_point LoopStart() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_loopStart;
+    if (IsLogLine(message)) m_log.push_back(std::move(message));
   }
   std::vector<std::string> Log() {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -241,18 +228,17 @@ class TimedSink : public JobSink {
 
  private:
   std::mutex m_mutex;
-  Clock::time_point m_loopStart{};
   std::vector<std::string> m_log;
 };
 
 int ListDevices() {
-  const std::vector<GpuDeviceInfo> devices = ListOpenClDevices();
+  const std::vector<DeviceInfo> devices = SystemDevices().List();
   if (devices.empty()) {
     std::printf("No OpenCL device found (no driver, or a build without OpenCL).\n");
     return kExitOk;
   }
-  for (const GpuDeviceInfo& d : devices) {
-    std::printf("opencl:%d  %s  %s  (%s)\n", d.index, d.gpu ? "GPU" : "   ", d.name.c_str(),
+  for (const DeviceInfo& d : devices) {
+    std::printf("%s  %s  %s  (%s)\n", d.Id().c_str(), d.gpu ? "GPU" : "   ", d.name.c_str(),
                 d.platform.c_str());
   }
   return kExitOk;
@@ -287,31 +273,31 @@ int RunDeviceBench(const SieveOptions& o) {
   }
   job.m_strFactorOut = std::string(folder) + "/factors.txt";
   job.m_strSieveOut = std::string(folder) + "/candidates.txt";
-  TimedSink sink;
+  LogSink sink;
   CGfnThread thread(job, sink, 1);
   thread.Start();
-  const auto begin = TimedSink::Clock::now();
-  while (thread.Running() && TimedSink::Clock::now() - begin < std::chrono::seconds(o.seconds)) {
+  using Clock = std::chrono::steady_clock;
+  const auto begin = Clock::now();
+  while (thread.Running() && Clock::now() - begin < std::chrono::seconds(o.seconds)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   thread.RequestStop();
   thread.Join();
-  const auto end = TimedSink::Clock::now();
   std::filesystem::remove_all(folder);
   const JobOutcome outcome = thread.Outcome();
   for (const std::string& line : sink.Log()) std::printf("%s\n", line.c_str());
   if (outcome.end == JobEnd::kFailed) return kExitJobFailed;
   const JobProgress progress = thread.Progress();
-  const auto loopStart =
-      sink.LoopStart() == TimedSink::Clock::time_point{} ? begin : sink.LoopStart();
-  const double seconds = std::chrono::duration<double>(end - loopStart).count();
+  // The loop's own time: the device's start-up and the kernels' build are
+  // not part of the rate.
+  const double seconds = outcome.loopSeconds;
   const double rate = seconds > 0 ? static_cast<double>(progress.pCount) / seconds : 0;
   const double range = progress.pLast > pStart ? static_cast<double>(progress.pLast - pStart) : 0;
   const double pPerDay = seconds > 0 ? range / seconds * 86400.0 / 1e15 : 0;
   std::printf("device %s, N = %d, wide mode, p from 1e15: %" PRId64 " p in %.2f s\n",
               o.device.c_str(), n, progress.pCount, seconds);
   std::printf("%.0f p per second, %.2f P/day", rate, pPerDay);
-  if (o.device != "cpu") {
+  if (!job.m_device.OnCpu()) {
     std::printf(", device busy %.0f%% of the loop's time",
                 seconds > 0 ? 100.0 * outcome.deviceBusySeconds / seconds : 0.0);
   }

@@ -10,6 +10,7 @@
 #include "files/Format.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
+#include "gpu/Devices.h"
 #include "sieve/GfnThread.h"
 #include "sieve/Jobs.h"
 #include "sieve/WorkerPool.h"
@@ -91,7 +92,7 @@ void UseCluster(BatchCluster* cluster) { g_cluster = cluster; }
 int ServeOtherProcess(BatchCluster& cluster, int threads) {
   // A signal does not stop this process: process 0 decides when the run ends.
   OtherProcessSink sink(cluster.Rank());
-  ServeProcessZero(cluster, threads > 0 ? threads : HardwareThreads(), sink);
+  ServeProcessZero(cluster, threads > 0 ? threads : HardwareThreads(), sink, &SystemDevices());
   return kExitOk;
 }
 

@@ -5,14 +5,12 @@ namespace zentrova {
 
 struct OpenClBackend::Impl {};
 
-std::vector<GpuDeviceInfo> ListOpenClDevices() {
+std::vector<DeviceInfo> ListOpenClDevices() {
   return {};
 }
 
-void OpenClBackend::FailNewBackendsAfter(int) {}
-
-OpenClBackend::OpenClBackend(const std::string&) {
-  throw GpuError("This build of the program has no OpenCL support.");
+OpenClBackend::OpenClBackend(int) {
+  throw DeviceError("This build of the program has no OpenCL support.");
 }
 
 OpenClBackend::~OpenClBackend() = default;

@@ -5,7 +5,6 @@
 
 #include <CL/opencl.hpp>
 #include <algorithm>
-#include <atomic>
 #include <string>
 
 #include "files/Format.h"
@@ -47,8 +46,9 @@ std::string Trim(std::string s) {
   return s;
 }
 
-GpuDeviceInfo Describe(int index, const cl::Platform& platform, const cl::Device& device) {
-  GpuDeviceInfo info;
+DeviceInfo Describe(int index, const cl::Platform& platform, const cl::Device& device) {
+  DeviceInfo info;
+  info.backend = "opencl";
   info.index = index;
   info.platform = Trim(platform.getInfo<CL_PLATFORM_NAME>());
   info.name = Trim(device.getInfo<CL_DEVICE_NAME>());
@@ -62,21 +62,13 @@ std::string ErrorText(const cl::Error& e) {
 
 }  // namespace
 
-std::vector<GpuDeviceInfo> ListOpenClDevices() {
-  std::vector<GpuDeviceInfo> out;
+std::vector<DeviceInfo> ListOpenClDevices() {
+  std::vector<DeviceInfo> out;
   int index = 0;
   for (const auto& [platform, device] : AllDevices()) {
     out.push_back(Describe(index++, platform, device));
   }
   return out;
-}
-
-namespace {
-std::atomic<int> g_failNewBackendsAfter{-1};
-}  // namespace
-
-void OpenClBackend::FailNewBackendsAfter(int launches) {
-  g_failNewBackendsAfter = launches;
 }
 
 struct OpenClBackend::Impl {
@@ -87,26 +79,13 @@ struct OpenClBackend::Impl {
   cl::Kernel wideA0, wideWalk, normalChain;
 };
 
-OpenClBackend::OpenClBackend(const std::string& device)
-    : m_impl(std::make_unique<Impl>()), m_failAfter(g_failNewBackendsAfter.load()) {
+OpenClBackend::OpenClBackend(int index) : m_impl(std::make_unique<Impl>()) {
   const auto all = AllDevices();
-  int chosen = -1;
-  if (device == "gpu") {
-    for (size_t i = 0; i < all.size() && chosen < 0; ++i) {
-      if (Describe(0, all[i].first, all[i].second).gpu) chosen = static_cast<int>(i);
-    }
-    if (chosen < 0) throw GpuError("No OpenCL GPU was found.");
-  } else if (device.rfind("opencl:", 0) == 0) {
-    char* end = nullptr;
-    const long n = std::strtol(device.c_str() + 7, &end, 10);
-    if (*end != '\0' || n < 0 || n >= static_cast<long>(all.size())) {
-      throw GpuError(StrFormat("There is no OpenCL device %s (%d found; see bench --device list).",
-                               device.c_str() + 7, static_cast<int>(all.size())));
-    }
-    chosen = static_cast<int>(n);
-  } else {
-    throw GpuError("Unknown device " + device + ".");
+  if (index < 0 || index >= static_cast<int>(all.size())) {
+    throw DeviceError(StrFormat("There is no OpenCL device %d (%d found; see bench --device list).",
+                                index, static_cast<int>(all.size())));
   }
+  const int chosen = index;
   m_info = Describe(chosen, all[static_cast<size_t>(chosen)].first,
                     all[static_cast<size_t>(chosen)].second);
   Impl& d = *m_impl;
@@ -120,13 +99,13 @@ OpenClBackend::OpenClBackend(const std::string& device)
     } catch (const cl::BuildError& e) {
       std::string log;
       for (const auto& entry : e.getBuildLog()) log += entry.second;
-      throw GpuError("The kernels did not build for " + m_info.name + ": " + log.substr(0, 2000));
+      throw DeviceError("The kernels did not build for " + m_info.name + ": " + log.substr(0, 2000));
     }
     d.wideA0 = cl::Kernel(d.program, "wide_a0");
     d.wideWalk = cl::Kernel(d.program, "wide_walk");
     d.normalChain = cl::Kernel(d.program, "normal_chain");
   } catch (const cl::Error& e) {
-    throw GpuError("OpenCL device " + m_info.name + ": " + ErrorText(e) + ".");
+    throw DeviceError("OpenCL device " + m_info.name + ": " + ErrorText(e) + ".");
   }
 }
 
@@ -181,11 +160,6 @@ std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, c
 
 }  // namespace
 
-void OpenClBackend::CountLaunch() {
-  if (m_failAfter == 0) throw GpuError("OpenCL device " + m_info.name + ": lost (test).");
-  if (m_failAfter > 0) --m_failAfter;
-}
-
 void OpenClBackend::Wide(const std::vector<uint64_t>& p, const std::vector<uint64_t>& k, int ln,
                          int64_t n, int32_t bMax, int tries, std::vector<uint8_t>& kind,
                          std::vector<uint64_t>& a0, std::vector<WideHit>& hits) {
@@ -194,7 +168,6 @@ void OpenClBackend::Wide(const std::vector<uint64_t>& p, const std::vector<uint6
   kind.assign(count, 0);
   a0.assign(count, 0);
   if (count == 0) return;
-  CountLaunch();
   Impl& d = *m_impl;
   const auto start = std::chrono::steady_clock::now();
   try {
@@ -238,7 +211,7 @@ void OpenClBackend::Wide(const std::vector<uint64_t>& p, const std::vector<uint6
     d.queue.enqueueReadBuffer(kindBuf, CL_TRUE, 0, count, kind.data());
     d.queue.enqueueReadBuffer(a0Buf, CL_TRUE, 0, count * sizeof(uint64_t), a0.data());
   } catch (const cl::Error& e) {
-    throw GpuError("OpenCL device " + m_info.name + ": " + ErrorText(e) + ".");
+    throw DeviceError("OpenCL device " + m_info.name + ": " + ErrorText(e) + ".");
   }
   m_busy += std::chrono::steady_clock::now() - start;
 }
@@ -249,7 +222,6 @@ void OpenClBackend::Normal(const std::vector<uint64_t>& p, const std::vector<int
   const auto count = static_cast<uint32_t>(p.size());
   const auto nCand = static_cast<uint32_t>(cand.size());
   if (count == 0 || nCand == 0) return;
-  CountLaunch();
   Impl& d = *m_impl;
   const auto start = std::chrono::steady_clock::now();
   try {
@@ -269,7 +241,7 @@ void OpenClBackend::Normal(const std::vector<uint64_t>& p, const std::vector<int
     hits.reserve(raw.size());
     for (const cl_uint2& h : raw) hits.push_back(NormalHit{h.s[0], h.s[1]});
   } catch (const cl::Error& e) {
-    throw GpuError("OpenCL device " + m_info.name + ": " + ErrorText(e) + ".");
+    throw DeviceError("OpenCL device " + m_info.name + ": " + ErrorText(e) + ".");
   }
   m_busy += std::chrono::steady_clock::now() - start;
 }

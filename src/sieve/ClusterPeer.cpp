@@ -11,7 +11,7 @@
 
 namespace zentrova {
 
-void ServeProcessZero(BatchCluster& link, int threads, JobSink& sink) {
+void ServeProcessZero(BatchCluster& link, int threads, JobSink& sink, DeviceProvider* devices) {
   for (;;) {
     const std::string bytes = link.Receive(0);
     ByteReader message(bytes);
@@ -22,8 +22,9 @@ void ServeProcessZero(BatchCluster& link, int threads, JobSink& sink) {
     bool wide = false;
     SieveJob job = ReadAnnouncedJob(message, wide);
     job.m_nThreads = threads;
+    job.m_devices = devices;
     // A process without a graphics card of its own computes on its CPU.
-    if (job.m_device == "gpu") job.m_device = "auto";
+    if (job.m_device.kind == DeviceChoice::Kind::kGpu) job.m_device = DeviceChoice::Auto();
     JobContext ctx(job, sink, wide);
     ctx.SetWheel(std::make_unique<WheelTables>());
     link.Send(0, ByteWriter(ClusterMessage::kThreads).Put<int32_t>(threads).Bytes());

@@ -37,8 +37,10 @@ void RunToBeFactoredJob(JobContext& ctx);
 
 // On a process other than 0 of a run spread over several: computes the
 // batches of every job process 0 announces, on this many threads, until
-// process 0 ends the run; messages go to sink (ClusterPeer.cpp). Throws
+// process 0 ends the run; messages go to sink, kernels run on this process's
+// devices (null: on its CPU) (ClusterPeer.cpp). Throws
 // ClusterError when the exchange fails.
-void ServeProcessZero(BatchCluster& link, int threads, JobSink& sink);
+void ServeProcessZero(BatchCluster& link, int threads, JobSink& sink,
+                      DeviceProvider* devices = nullptr);
 
 }  // namespace zentrova

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "files/CandidateFiles.h"
-#include "gpu/OpenClBackend.h"
 #include "math/FactorCandidates.h"
 #include "sieve/BatchCluster.h"
 #include "sieve/CandidateSource.h"
+#include "sieve/Device.h"
 #include "sieve/JobContext.h"
 #include "sieve/kernels/Dispatch.h"
 
@@ -61,13 +61,13 @@ class NormalSieveLoop {
   // highest position down. Returns the number of p applied.
   size_t ApplyBatch(const std::vector<Result>& batch);
   // The hits of a whole batch against the list cand from the OpenCL device,
-  // in the CPU kernels' order; throws GpuError.
+  // in the CPU kernels' order; throws DeviceError.
   void ComputeOnDevice(std::vector<Result>& batch, const std::vector<int32_t>& cand);
 
   JobContext& m_ctx;
   NormalSieveState m_state;
   std::vector<uint8_t> m_struck;
-  std::unique_ptr<OpenClBackend> m_gpu;
+  std::unique_ptr<SieveDevice> m_gpu;
 };
 
 }  // namespace zentrova

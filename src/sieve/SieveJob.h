@@ -7,6 +7,7 @@
 #include <string>
 
 #include "files/PackedKSequence.h"
+#include "sieve/Device.h"
 #include "sieve/kernels/Dispatch.h"
 
 namespace zentrova {
@@ -50,9 +51,10 @@ struct SieveJob {
   int32_t m_nThreads = 1;
   Isa m_isa = Isa::kAuto;
   uint64_t m_packedKFileBytes = kPackedKFileBytes;  // size of each file the create job writes
-  // Where the loops' kernels run: "cpu", "auto" (the first OpenCL GPU, else
-  // the CPU), "gpu" (the first OpenCL GPU) or "opencl:N" (device N).
-  std::string m_device = "cpu";
+  // Where the loops' kernels run, and the devices to choose from (not owned;
+  // null: the CPU only).
+  DeviceChoice m_device;
+  DeviceProvider* m_devices = nullptr;
   int64_t m_deviceBatch = 0;  // most p per device launch; 0: the default
   // The other processes of a run spread over several (not owned); null or
   // a cluster of one: the job runs alone.

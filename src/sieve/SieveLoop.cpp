@@ -14,22 +14,27 @@ FermatChoice ChooseFermat(const SieveJob& job) {
   return FermatChoice{test, test == &FermatBatchScalar ? 4 : config::kVectorFermatBatch};
 }
 
-bool OpenJobDevice(JobContext& ctx, std::unique_ptr<OpenClBackend>& gpu) {
-  const std::string& device = ctx.Job().m_device;
-  if (device.empty() || device == "cpu") return true;
+bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device) {
+  const DeviceChoice& choice = ctx.Job().m_device;
+  if (choice.OnCpu()) return true;
+  const bool orCpu = choice.kind == DeviceChoice::Kind::kAuto;
   try {
-    gpu = std::make_unique<OpenClBackend>(device == "auto" ? "gpu" : device);
-  } catch (const GpuError& e) {
-    if (device == "auto") {
+    DeviceProvider* devices = ctx.Job().m_devices;
+    if (devices == nullptr) throw DeviceError("This program runs its kernels on the CPU only.");
+    device = devices->Open(orCpu ? DeviceChoice::Gpu() : choice);
+  } catch (const DeviceError& e) {
+    device.reset();
+    if (orCpu) {
       ctx.Post(StrFormat("%s  Running on the CPU.", e.what()));
       return true;
     }
     ctx.Fail(StrFormat("%s  Nothing was sieved.", e.what()));
     return false;
   }
-  const GpuDeviceInfo& info = gpu->Device();
-  ctx.Post(StrFormat("Running on OpenCL device %d: %s (%s).", info.index, info.name.c_str(),
-                     info.platform.c_str()));
+  const DeviceInfo& info = device->Info();
+  ctx.Post(StrFormat("Running on %s device %d: %s (%s).",
+                     info.backend == "opencl" ? "OpenCL" : info.backend.c_str(), info.index,
+                     info.name.c_str(), info.platform.c_str()));
   return true;
 }
 
@@ -79,7 +84,7 @@ std::vector<int> AnnounceJob(JobContext& ctx, int threads) {
       .Put<uint64_t>(job.m_pMax)
       .Put<int32_t>(static_cast<int32_t>(job.m_isa))
       .Put<int64_t>(job.m_deviceBatch)
-      .PutString(job.m_device);
+      .PutString(job.m_device.ToString());
   for (int r = 1; r < cluster->Size(); ++r) cluster->Send(r, message.Bytes());
   std::vector<int> counts{threads};
   for (int r = 1; r < cluster->Size(); ++r) {
@@ -115,7 +120,7 @@ SieveJob ReadAnnouncedJob(ByteReader& message, bool& wide) {
   job.m_pMax = message.Get<uint64_t>();
   job.m_isa = static_cast<Isa>(message.Get<int32_t>());
   job.m_deviceBatch = message.Get<int64_t>();
-  job.m_device = message.GetString();
+  job.m_device = DeviceChoice::Parse(message.GetString()).value_or(DeviceChoice::Cpu());
   return job;
 }
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "gpu/OpenClBackend.h"
 #include "sieve/BatchCluster.h"
 #include "sieve/BatchPipeline.h"
 #include "sieve/CandidateFeed.h"
+#include "sieve/Device.h"
 #include "sieve/JobContext.h"
 #include "sieve/kernels/Dispatch.h"
 
@@ -26,10 +26,10 @@ struct FermatChoice {
 // job asks for portable kernels only.
 FermatChoice ChooseFermat(const SieveJob& job);
 
-// The job's device: gpu stays empty for the CPU kernels ("cpu", or "auto"
-// without an OpenCL GPU, after a line saying so). False after the message
+// The job's device: device stays empty for the CPU kernels ("cpu", or "auto"
+// without a graphics card, after a line saying so). False after the message
 // when the device asked for cannot be used; nothing has been touched then.
-bool OpenJobDevice(JobContext& ctx, std::unique_ptr<OpenClBackend>& gpu);
+bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device);
 
 // The most p per device launch for the job.
 int64_t DeviceBatchLimit(const SieveJob& job);

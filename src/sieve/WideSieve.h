@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "files/TextFile.h"
-#include "gpu/OpenClBackend.h"
 #include "math/FactorCandidates.h"
 #include "sieve/BatchCluster.h"
 #include "sieve/CandidateSource.h"
+#include "sieve/Device.h"
 #include "sieve/JobContext.h"
 #include "sieve/kernels/Dispatch.h"
 
@@ -71,7 +71,7 @@ class WideSieveLoop {
   // a0 and the roots of one p (on a worker).
   void Compute(Result& r, KernelScratch& scratch) const;
   // The same for a whole batch on the OpenCL device, roots in the order of
-  // the CPU kernel the job would run; throws GpuError.
+  // the CPU kernel the job would run; throws DeviceError.
   void ComputeOnDevice(std::vector<Result>& batch);
   // Verifies and applies the roots of one p; false when a root fails.
   bool ApplyRoots(const Result& r);
@@ -85,7 +85,7 @@ class WideSieveLoop {
   WideKernelFn m_kernel = nullptr;
   const char* m_kernelName = "";
   size_t m_capacity = 0;  // roots one p may store
-  std::unique_ptr<OpenClBackend> m_gpu;
+  std::unique_ptr<SieveDevice> m_gpu;
   // Where each (stage slot, negated) of the CPU kernel's order stores.
   uint8_t m_firstPos[256] = {};
   uint8_t m_laterPos[256] = {};

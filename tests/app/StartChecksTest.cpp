@@ -147,7 +147,9 @@ TEST(StartChecksNewSieve, OverwriteQuestionsFactorOutputFirst) {
   }
 }
 
-TEST(StartChecksNewSieve, DeletionStandsWhenALaterCheckFails) {
+// Yes only confirms: the output is replaced by the job's own save, so a later
+// refusal leaves it as it was.
+TEST(StartChecksNewSieve, ExistingOutputStaysWhenALaterCheckFails) {
   FormParams p = FullParams(0);
   p.exponent = 12;
   FakeHost host;
@@ -157,7 +159,7 @@ TEST(StartChecksNewSieve, DeletionStandsWhenALaterCheckFails) {
   EXPECT_EQ(host.events,
             (Events{Overwrite("fout.txt"), "create fout.txt", "create sout.txt",
                     Tell("Exponent 12 is not a proper power of 2 for GFN testing.")}));
-  EXPECT_TRUE(host.files.empty());
+  EXPECT_EQ(host.files, (std::set<std::string>{"fout.txt"}));
 }
 
 TEST(StartChecksNewSieve, FailedCreationTestEndsStart) {
@@ -393,7 +395,7 @@ TEST(StartChecksResume, OverwriteChecksAndClearedNames) {
     host.answers = {true};
     EXPECT_TRUE(RunStartChecks(p, host));
     EXPECT_EQ(host.events, (Events{Overwrite("sout.txt"), "create sout.txt"}));
-    EXPECT_EQ(host.files, (std::set<std::string>{"fin.txt", "sin.txt", "fout.txt"}));
+    EXPECT_EQ(host.files, (std::set<std::string>{"fin.txt", "sin.txt", "fout.txt", "sout.txt"}));
   }
   {
     FormParams p = FullParams(1);

@@ -12,6 +12,7 @@
 
 #include "TestMath.h"
 #include "TestUtil.h"
+#include "gpu/Devices.h"
 #include "gpu/OpenClBackend.h"
 #include "sieve/JobTestUtil.h"
 #include "sieve/kernels/Dispatch.h"
@@ -45,7 +46,7 @@ uint64_t RootOfUnity(uint64_t p, uint64_t n) {
 
 TEST(OpenClKernels, WideRootsEqualIndependentArithmeticAcrossExponentsAndRanges) {
   REQUIRE_OPENCL();
-  OpenClBackend gpu("opencl:0");
+  OpenClBackend gpu(0);
   std::mt19937_64 rng(test::TestSeed());
   // p at the edges of the arithmetic: just above 2^31, around 2^50 and 2^52
   // (where the CPU's vector kernels hand over), and below 2^61.
@@ -98,7 +99,7 @@ TEST(OpenClKernels, WideRootsEqualIndependentArithmeticAcrossExponentsAndRanges)
 
 TEST(OpenClKernels, NormalHitsEqualThePortableKernel) {
   REQUIRE_OPENCL();
-  OpenClBackend gpu("opencl:0");
+  OpenClBackend gpu(0);
   std::mt19937_64 rng(test::TestSeed());
   for (int ln : {1, 5, 13, 16, 22}) {
     const uint64_t n = uint64_t{1} << ln;
@@ -147,7 +148,8 @@ Files RunSieve(const test::ScratchDir& dir, const std::string& device, bool wide
   job.m_pMax = pMax;
   job.m_nThreads = 2;
   job.m_bNoSSE2 = noSimd ? 1 : 0;
-  job.m_device = device;
+  job.m_device = *DeviceChoice::Parse(device);
+  job.m_devices = &SystemDevices();
   const std::string tag = device.substr(0, 3);
   job.m_strFactorOut = dir / ("f-" + tag + ".txt");
   job.m_strSieveOut = dir / ("c-" + tag + ".txt");
@@ -184,41 +186,6 @@ TEST(OpenClJobs, FilesAreByteIdenticalToTheCpusInBothModes) {
   }
 }
 
-TEST(OpenClJobs, ALostDeviceEndsTheJobWithAPairThatResumes) {
-  REQUIRE_OPENCL();
-  test::ScratchDir dir;
-  SieveJob job;
-  job.m_nCommand = kCmdNewSieve;
-  job.m_nExponent = 1024;
-  job.m_nLn = 10;
-  job.m_nBMin = 2;
-  job.m_nBMax = 3000;
-  job.m_pMax = 400000000;
-  job.m_nThreads = 1;
-  job.m_device = "opencl:0";
-  job.m_deviceBatch = 500;  // launches of 500 p: the device is lost after 1500
-  job.m_strFactorOut = dir / "f.txt";
-  job.m_strSieveOut = dir / "c.txt";
-  OpenClBackend::FailNewBackendsAfter(3);
-  const test::JobRun lost = test::RunJob(job);
-  OpenClBackend::FailNewBackendsAfter(-1);
-  EXPECT_TRUE(lost.failed);
-  ASSERT_TRUE(std::any_of(lost.log.begin(), lost.log.end(), [](const std::string& l) {
-    return l.find("was not sieved; the run ends with its usual save") != std::string::npos;
-  }));
-  // The saved pair resumes on the CPU to the same end as a run without loss.
-  SieveJob resume = job;
-  resume.m_nCommand = kCmdResumeSieve;
-  resume.m_device = "cpu";
-  resume.m_strFactorIn = job.m_strFactorOut;
-  resume.m_strSieveIn = job.m_strSieveOut;
-  EXPECT_FALSE(test::RunJob(resume).failed);
-  const Files straight = RunSieve(dir, "cpu", false, 1024, 2, 3000, 400000000);
-  const std::string resumed = test::ReadFile(job.m_strFactorOut);
-  EXPECT_EQ(resumed.substr(resumed.find('\n') + 1), straight.factors);
-  EXPECT_EQ(test::ReadFile(job.m_strSieveOut), straight.candidates);
-}
-
 TEST(OpenClJobs, DeviceChoiceRefusesOrFallsBack) {
   test::ScratchDir dir;
   SieveJob job;
@@ -230,7 +197,8 @@ TEST(OpenClJobs, DeviceChoiceRefusesOrFallsBack) {
   job.m_pMax = 100000;
   job.m_strFactorOut = dir / "f.txt";
   job.m_strSieveOut = dir / "c.txt";
-  job.m_device = "opencl:99";
+  job.m_device = DeviceChoice::Numbered("opencl", 99);
+  job.m_devices = &SystemDevices();
   const test::JobRun missing = test::RunJob(job);
   EXPECT_TRUE(missing.failed);
   EXPECT_TRUE(std::any_of(missing.log.begin(), missing.log.end(), [](const std::string& l) {
@@ -238,12 +206,12 @@ TEST(OpenClJobs, DeviceChoiceRefusesOrFallsBack) {
   }));
   EXPECT_FALSE(std::filesystem::exists(job.m_strSieveOut));
   // auto takes a GPU where there is one, else says so and runs on the CPU.
-  job.m_device = "auto";
+  job.m_device = DeviceChoice::Auto();
   const test::JobRun any = test::RunJob(job);
   EXPECT_FALSE(any.failed);
-  const std::vector<GpuDeviceInfo> devices = ListOpenClDevices();
+  const std::vector<DeviceInfo> devices = SystemDevices().List();
   const bool gpuPresent =
-      std::any_of(devices.begin(), devices.end(), [](const GpuDeviceInfo& d) { return d.gpu; });
+      std::any_of(devices.begin(), devices.end(), [](const DeviceInfo& d) { return d.gpu; });
   EXPECT_EQ(std::any_of(any.log.begin(), any.log.end(),
                         [](const std::string& l) {
                           return l.find("Running on the CPU.") != std::string::npos;

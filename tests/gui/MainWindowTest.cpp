@@ -434,7 +434,7 @@ class MainWindowTest : public QObject {
                                            : "SIGINT received; ")
                        .size() == 1,
                qPrintable(log.join('\n')));
-      const QString written = log.filter(" p value written to ").value(0);
+      const QString written = log.filter(" p value written to " + c).value(0);
       QVERIFY2(!written.isEmpty(), qPrintable(log.join('\n')));
       QVERIFY(Depth(c) > 1000000);
       QVERIFY(written.contains(QString(" %1 p value written to ").arg(Depth(c))));

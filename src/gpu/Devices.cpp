@@ -1,0 +1,61 @@
+#include "gpu/Devices.h"
+
+#include <functional>
+#include <string>
+
+#include "files/Format.h"
+#include "gpu/OpenClBackend.h"
+
+namespace zentrova {
+
+namespace {
+
+struct Backend {
+  const char* name;
+  std::function<std::vector<DeviceInfo>()> list;
+  std::function<std::unique_ptr<SieveDevice>(int index)> open;
+};
+
+// Every backend of the build, one line each, in the order "gpu" tries them.
+const Backend kBackends[] = {
+    {"opencl", &ListOpenClDevices,
+     [](int index) -> std::unique_ptr<SieveDevice> {
+       return std::make_unique<OpenClBackend>(index);
+     }},
+};
+
+class BuiltInDevices : public DeviceProvider {
+ public:
+  std::vector<DeviceInfo> List() override {
+    std::vector<DeviceInfo> all;
+    for (const Backend& b : kBackends) {
+      for (DeviceInfo& d : b.list()) all.push_back(std::move(d));
+    }
+    return all;
+  }
+
+  std::unique_ptr<SieveDevice> Open(const DeviceChoice& choice) override {
+    if (choice.kind == DeviceChoice::Kind::kNumbered) {
+      for (const Backend& b : kBackends) {
+        if (choice.backend == b.name) return b.open(choice.index);
+      }
+      throw DeviceError("Unknown device " + choice.ToString() + ".");
+    }
+    if (choice.kind == DeviceChoice::Kind::kCpu) throw DeviceError("The CPU is not a device.");
+    for (const Backend& b : kBackends) {
+      for (const DeviceInfo& d : b.list()) {
+        if (d.gpu) return b.open(d.index);
+      }
+    }
+    throw DeviceError("No OpenCL GPU was found.");
+  }
+};
+
+}  // namespace
+
+DeviceProvider& SystemDevices() {
+  static BuiltInDevices devices;
+  return devices;
+}
+
+}  // namespace zentrova

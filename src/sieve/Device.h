@@ -1,0 +1,106 @@
+// The devices that compute batches of p for the sieve loops (graphics cards
+// through OpenCL, or any later backend). The loops see only this interface:
+// a backend lives in a folder of its own and is listed once, where the front
+// ends enumerate devices (gpu/Devices.cpp), as BatchCluster is for MPI.
+//
+// A device only proposes: every hit comes back as an index that the loops
+// confirm with exact arithmetic and apply in increasing p, as they do with
+// the CPU kernels, so the files do not depend on where the work ran. Every
+// device failure (no such device, a build error, a lost device, memory) is
+// thrown as DeviceError with a complete message.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zentrova {
+
+class DeviceError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Where a job's kernels run, as the user chose: the CPU; "auto" (the first
+// graphics card, else the CPU); "gpu" (the first graphics card, else a
+// refusal); or one device of a backend by its number ("opencl:N").
+struct DeviceChoice {
+  enum class Kind : uint8_t { kCpu, kAuto, kGpu, kNumbered };
+  Kind kind = Kind::kCpu;
+  std::string backend;  // kNumbered: the backend's name
+  int index = 0;        // kNumbered: the device's number within its backend
+
+  static DeviceChoice Cpu() { return {}; }
+  static DeviceChoice Auto() { return {Kind::kAuto, {}, 0}; }
+  static DeviceChoice Gpu() { return {Kind::kGpu, {}, 0}; }
+  static DeviceChoice Numbered(std::string backend, int index) {
+    return {Kind::kNumbered, std::move(backend), index};
+  }
+  // "cpu", "auto", "gpu" or "<backend>:<N>" (backend: lower-case letters);
+  // nothing for any other text.
+  static std::optional<DeviceChoice> Parse(const std::string& text);
+  // The text Parse reads back.
+  std::string ToString() const;
+  bool OnCpu() const { return kind == Kind::kCpu; }
+  bool operator==(const DeviceChoice&) const = default;
+};
+
+struct DeviceInfo {
+  std::string backend;  // "opencl"
+  int index = 0;        // its number within the backend
+  std::string platform;
+  std::string name;
+  bool gpu = false;  // a graphics card (not a CPU driver)
+  std::string Id() const { return backend + ":" + std::to_string(index); }
+};
+
+// A hit of the wide walk: the candidate's index in the batch, the exponent j
+// of x_j = a0^j, whether the root is p - x_j, and the root.
+struct WideHit {
+  uint32_t index;
+  uint32_t j;
+  bool negated;
+  uint32_t root;
+};
+// A hit of the normal chains: the candidate's index and the base's position.
+struct NormalHit {
+  uint32_t index;
+  uint32_t position;
+};
+
+class SieveDevice {
+ public:
+  virtual ~SieveDevice() = default;
+
+  virtual const DeviceInfo& Info() const = 0;
+
+  // For each p = k*2N + 1: kind 2 and a0 when a primitive 2N-th root of
+  // unity was found from g = 2, 3, 5, 7, ... within `tries` g, else kind 0;
+  // then every root at most bMax as a hit (pairs: the N >= 32 walk of x_j and
+  // p - x_j for odd j < N; else x_j for odd j < 2N).
+  virtual void Wide(const std::vector<uint64_t>& p, const std::vector<uint64_t>& k, int ln,
+                    int64_t n, int32_t bMax, int tries, std::vector<uint8_t>& kind,
+                    std::vector<uint64_t>& a0, std::vector<WideHit>& hits) = 0;
+
+  // For each p, the positions j with cand[j]^(2^ln) == -1 (mod p).
+  virtual void Normal(const std::vector<uint64_t>& p, const std::vector<int32_t>& cand, int ln,
+                      std::vector<NormalHit>& hits) = 0;
+
+  // Time spent waiting for the device's work, for its busy fraction.
+  virtual double BusySeconds() const = 0;
+};
+
+// The devices a program can use: every backend compiled in.
+class DeviceProvider {
+ public:
+  virtual ~DeviceProvider() = default;
+  // Every device of every backend (empty when there is none).
+  virtual std::vector<DeviceInfo> List() = 0;
+  // The device of a choice other than the CPU; throws DeviceError.
+  virtual std::unique_ptr<SieveDevice> Open(const DeviceChoice& choice) = 0;
+};
+
+}  // namespace zentrova

@@ -1,0 +1,151 @@
+// Both loops on a device, through the device interface only: a fake device
+// whose normal hits come from brute force gives the CPU's files; a lost
+// device ends the run with a pair that resumes to the same end; planted
+// hits are applied when true and refused when false; the device choice
+// reads back what it writes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "TestUtil.h"
+#include "sieve/FakeDevice.h"
+#include "sieve/JobTestUtil.h"
+
+namespace zentrova {
+namespace {
+
+SieveJob SieveOn(const test::ScratchDir& dir, const std::string& tag, test::FakeDevices* devices,
+                 int32_t n, int32_t bMax, uint64_t pMax) {
+  SieveJob job;
+  job.m_nCommand = kCmdNewSieve;
+  job.m_nExponent = n;
+  job.m_nLn = ExponentLog2(n);
+  job.m_nBMin = 2;
+  job.m_nBMax = bMax;
+  job.m_pMax = pMax;
+  job.m_nThreads = 2;
+  job.m_deviceBatch = 500;
+  if (devices != nullptr) {
+    job.m_device = DeviceChoice::Gpu();
+    job.m_devices = devices;
+  }
+  job.m_strFactorOut = dir / ("f-" + tag + ".txt");
+  job.m_strSieveOut = dir / ("c-" + tag + ".txt");
+  return job;
+}
+
+// A factor file without its first line (which holds the time of writing).
+std::string Body(const std::string& path) {
+  const std::string text = test::ReadFile(path);
+  return text.substr(text.find('\n') + 1);
+}
+
+bool Logged(const test::JobRun& run, const std::string& part) {
+  return std::any_of(run.log.begin(), run.log.end(),
+                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+TEST(Device, NormalLoopOnADeviceGivesTheCpusFilesAndResumesAfterALoss) {
+  test::ScratchDir dir;
+  const SieveJob cpu = SieveOn(dir, "cpu", nullptr, 1024, 3000, 100000000);
+  ASSERT_FALSE(test::RunJob(cpu).failed);
+  // Brute force on the device: the same files.
+  test::FakeDevices devices;
+  const SieveJob all = SieveOn(dir, "dev", &devices, 1024, 3000, 100000000);
+  const test::JobRun run = test::RunJob(all);
+  ASSERT_FALSE(run.failed);
+  EXPECT_TRUE(Logged(run, "Running on fake device 0: fake device (test)."));
+  EXPECT_EQ(Body(all.m_strFactorOut), Body(cpu.m_strFactorOut));
+  EXPECT_EQ(test::ReadFile(all.m_strSieveOut), test::ReadFile(cpu.m_strSieveOut));
+  // Lost after three launches: the batch in the making is not applied, the
+  // pair is saved where the run stood and resumes on the CPU to the same end.
+  devices.setup.failAfter = 3;
+  const SieveJob lost = SieveOn(dir, "lost", &devices, 1024, 3000, 100000000);
+  const test::JobRun cut = test::RunJob(lost);
+  EXPECT_TRUE(cut.failed);
+  EXPECT_TRUE(Logged(cut, "Fake device: lost."));
+  EXPECT_TRUE(Logged(cut, "was not sieved; the run ends with its usual save"));
+  SieveJob resume = lost;
+  resume.m_nCommand = kCmdResumeSieve;
+  resume.m_device = DeviceChoice::Cpu();
+  resume.m_strFactorIn = lost.m_strFactorOut;
+  resume.m_strSieveIn = lost.m_strSieveOut;
+  ASSERT_FALSE(test::RunJob(resume).failed);
+  EXPECT_EQ(Body(lost.m_strFactorOut), Body(cpu.m_strFactorOut));
+  EXPECT_EQ(test::ReadFile(lost.m_strSieveOut), test::ReadFile(cpu.m_strSieveOut));
+}
+
+// An even root of x^1024 == -1 modulo the prime p, and a0 = that root (a
+// primitive 2048th root of unity).
+uint64_t EvenRoot(uint64_t p) {
+  for (uint64_t g = 2;; ++g) {
+    if (test::PowMod128(g, (p - 1) / 2, p) != p - 1) continue;
+    const uint64_t r = test::PowMod128(g, (p - 1) / 2048, p);
+    return (r & 1) == 0 ? r : p - r;
+  }
+}
+
+TEST(Device, PlantedHitsAreAppliedWhenTrueAndRefusedWhenFalse) {
+  test::ScratchDir dir;
+  // 12289 = 6 * 2048 + 1 and 40961 = 20 * 2048 + 1 are primes, and the first
+  // candidates of N = 1024.
+  const uint64_t p1 = 12289, p2 = 40961;
+  const uint64_t r1 = EvenRoot(p1), r2 = EvenRoot(p2);
+  ASSERT_EQ(test::PowMod128(r1, 1024, p1), p1 - 1);
+  struct Case {
+    const char* what;
+    bool wide;
+    test::FakeDeviceSetup setup;
+    const char* refusal;  // nullptr: the run succeeds
+  };
+  const Case cases[] = {
+      {"wide, true roots", true, {-1, {}, {{p1, {r1, uint32_t(r1)}}, {p2, {r2, uint32_t(r2)}}}},
+       nullptr},
+      {"wide, a false root", true, {-1, {}, {{p1, {r1, uint32_t(r1 + 2)}}}}, "does not divide"},
+      // r1^2 is a 1024th root of unity, not of -1.
+      {"wide, a false a0", true, {-1, {}, {{p1, {r1 * r1 % p1, uint32_t(r1)}}}},
+       "Invalid m_a0 found"},
+      {"normal, a false hit", false, {-1, {{p1, 4}}, {}}, "failed to verify"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FakeDevices devices;
+    devices.setup = c.setup;
+    SieveJob job = SieveOn(dir, c.what, &devices, 1024, 50000, 50000);
+    const test::JobRun run = test::RunJob(job, [](CGfnThread&) {}, c.wide ? 1 : 0);
+    EXPECT_EQ(run.failed, c.refusal != nullptr);
+    if (c.refusal != nullptr) {
+      EXPECT_TRUE(Logged(run, c.refusal));
+      continue;
+    }
+    // Exactly the planted roots and their even multiples up to b Max struck,
+    // each base once, with the first p that struck it.
+    std::string want = "Zentrova for k^1024+1 [k == 2 to 50000]\n\n";
+    std::set<uint64_t> struck;
+    for (const auto& [p, root] : {std::pair{p1, r1}, std::pair{p2, r2}}) {
+      for (uint64_t b = root; b <= 50000; b += p) {
+        if ((b & 1) == 0 && struck.insert(b).second) {
+          want += "1*" + std::to_string(b) + "^1024 + 1 factor : " + std::to_string(p) + "\n";
+        }
+      }
+    }
+    EXPECT_EQ(test::ReadFile(job.m_strFactorOut), want);
+  }
+}
+
+TEST(Device, ChoiceReadsBackWhatItWrites) {
+  for (const char* text : {"cpu", "auto", "gpu", "opencl:0", "opencl:12", "cuda:3"}) {
+    const std::optional<DeviceChoice> choice = DeviceChoice::Parse(text);
+    ASSERT_TRUE(choice) << text;
+    EXPECT_EQ(choice->ToString(), text);
+  }
+  for (const char* text : {"", "GPU", "opencl", "opencl:", ":1", "opencl:-1", "opencl:1x",
+                           "open cl:1", "opencl:99999999"}) {
+    EXPECT_FALSE(DeviceChoice::Parse(text)) << text;
+  }
+}
+
+}  // namespace
+}  // namespace zentrova

@@ -1,0 +1,86 @@
+// A device for the loops' tests: the normal chains by brute force (an
+// arithmetic of its own), no wide roots unless planted, hits planted on
+// purpose (true or false), and a loss after a given number of launches.
+#pragma once
+
+#include <map>
+#include <memory>
+
+#include "TestMath.h"
+#include "sieve/Device.h"
+
+namespace zentrova::test {
+
+struct FakeDeviceSetup {
+  int failAfter = -1;  // launches that succeed before every later one throws; -1: never
+  std::map<uint64_t, int32_t> normalHits;  // p -> a base reported as a hit
+  std::map<uint64_t, std::pair<uint64_t, uint32_t>> wideRoots;  // p -> (a0, the root of j = 1)
+};
+
+class FakeDevice : public SieveDevice {
+ public:
+  explicit FakeDevice(FakeDeviceSetup setup) : m_setup(std::move(setup)) {
+    m_info = {"fake", 0, "test", "fake device", true};
+  }
+  const DeviceInfo& Info() const override { return m_info; }
+  double BusySeconds() const override { return 0; }
+  int Launches() const { return m_launches; }
+
+  void Wide(const std::vector<uint64_t>& p, const std::vector<uint64_t>&, int, int64_t, int32_t,
+            int, std::vector<uint8_t>& kind, std::vector<uint64_t>& a0,
+            std::vector<WideHit>& hits) override {
+    Launch();
+    kind.assign(p.size(), 0);
+    a0.assign(p.size(), 0);
+    hits.clear();
+    for (size_t i = 0; i < p.size(); ++i) {
+      const auto planted = m_setup.wideRoots.find(p[i]);
+      if (planted == m_setup.wideRoots.end()) continue;
+      kind[i] = 2;
+      a0[i] = planted->second.first;
+      hits.push_back({static_cast<uint32_t>(i), 1, false, planted->second.second});
+    }
+  }
+
+  void Normal(const std::vector<uint64_t>& p, const std::vector<int32_t>& cand, int ln,
+              std::vector<NormalHit>& hits) override {
+    Launch();
+    hits.clear();
+    for (size_t i = 0; i < p.size(); ++i) {
+      const auto planted = m_setup.normalHits.find(p[i]);
+      for (size_t j = 0; j < cand.size(); ++j) {
+        const bool hit = planted != m_setup.normalHits.end()
+                             ? cand[j] == planted->second
+                             : PowMod128(static_cast<uint64_t>(cand[j]) % p[i],
+                                         uint64_t{1} << ln, p[i]) == p[i] - 1;
+        if (hit) hits.push_back({static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
+      }
+    }
+  }
+
+ private:
+  void Launch() {
+    if (m_setup.failAfter >= 0 && m_launches >= m_setup.failAfter) {
+      throw DeviceError("Fake device: lost.");
+    }
+    ++m_launches;
+  }
+
+  FakeDeviceSetup m_setup;
+  DeviceInfo m_info;
+  int m_launches = 0;
+};
+
+// Opens a new FakeDevice with the setup for every choice other than the CPU.
+class FakeDevices : public DeviceProvider {
+ public:
+  FakeDeviceSetup setup;
+  int opened = 0;
+  std::vector<DeviceInfo> List() override { return {FakeDevice(setup).Info()}; }
+  std::unique_ptr<SieveDevice> Open(const DeviceChoice&) override {
+    ++opened;
+    return std::make_unique<FakeDevice>(setup);
+  }
+};
+
+}  // namespace zentrova::test
