@@ -4,7 +4,7 @@
 #include <QPushButton>
 
 #include "app/UiPrompts.h"
-#include "app/rules/FormRules.h"
+#include "front/FormRules.h"
 
 namespace zentrova {
 

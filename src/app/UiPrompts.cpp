@@ -3,7 +3,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
-#include "app/rules/FormRules.h"
+#include "front/FormRules.h"
 
 namespace zentrova {
 

@@ -81,7 +81,7 @@ CZentrovaView::~CZentrovaView() {
   // with its final save before the form goes.
   if (m_job) {
     m_job->RequestStop();
-    m_job->Join();
+    m_job->Wait();
   }
 }
 
@@ -379,7 +379,7 @@ void CZentrovaView::StartJob(int32_t command, bool fromStart) {
   SieveJob job;
   const int32_t wide = JobForCommand(m_form, command, job);
   try {
-    m_job = std::make_unique<CGfnThread>(job, *m_sink, wide);
+    m_job = std::make_unique<JobRunner>(job, *m_sink, wide);
     m_jobRunning = true;
     m_job->Start();
   } catch (const std::exception&) {
@@ -438,7 +438,7 @@ void CZentrovaView::OnJobMessage(const QString& text) {
 }
 
 void CZentrovaView::EndOfJob() {
-  if (m_job) m_job->Join();  // "@" is its last message: the thread is ending
+  if (m_job) m_job->Wait();  // "@" is its last message: the thread is ending
   m_job.reset();
   m_start->setText("Start");
   m_jobRunning = false;

@@ -1,5 +1,5 @@
 // CZentrovaView: the form of the main window. It holds every parameter of a
-// job, checks them on Start (app/rules), runs the job on its worker thread,
+// job, checks them on Start (front/), runs the job on its worker thread,
 // gives it the 5-second tick and shows what it posts: log lines with their
 // time stamps (also appended to the program log file), statistics, the range
 // a resumed job read, and the end of the job, which restores the form and
@@ -19,8 +19,8 @@
 #include <array>
 #include <memory>
 
-#include "app/rules/FormRules.h"
-#include "sieve/GfnThread.h"
+#include "front/FormRules.h"
+#include "front/JobRunner.h"
 #include "sieve/JobSink.h"
 
 namespace zentrova {
@@ -107,7 +107,7 @@ class CZentrovaView : public QWidget {
   QString m_paramFile;
   QString m_logFile;
   std::unique_ptr<JobSink> m_sink;
-  std::unique_ptr<CGfnThread> m_job;
+  std::unique_ptr<JobRunner> m_job;
   QTimer m_tick;
 
   std::array<QRadioButton*, 5> m_choice{};

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/rules/StartChecks.h"
+#include "front/StartChecks.h"
 #include "cli/RunJob.h"
 #include "files/CandidateFiles.h"
 #include "files/Format.h"
@@ -23,7 +23,7 @@
 #include "gpu/Devices.h"
 #include "math/CpuFeatures.h"
 #include "math/ModArith.h"
-#include "sieve/GfnThread.h"
+#include "front/JobRunner.h"
 #include "sieve/WorkerPool.h"
 
 namespace zentrova::cli {
@@ -89,9 +89,7 @@ int RunBenchComparison(const SieveJob& base) {
       job.m_bNoSSE2 = isa == Isa::kScalar ? 1 : 0;
       job.m_nThreads = threads;
       RecordingSink sink;
-      CGfnThread thread(job, sink);
-      thread.Run();
-      const JobOutcome outcome = thread.Outcome();
+      const JobOutcome outcome = JobRunner(job, sink).RunHere();
       if (outcome.end == JobEnd::kFailed || outcome.benchTicks <= 0) {
         std::fprintf(stderr, "zentrova: the %s run failed\n", IsaName(isa));
         return kExitJobFailed;
@@ -274,25 +272,24 @@ int RunDeviceBench(const SieveOptions& o) {
   job.m_strFactorOut = std::string(folder) + "/factors.txt";
   job.m_strSieveOut = std::string(folder) + "/candidates.txt";
   LogSink sink;
-  CGfnThread thread(job, sink, 1);
-  thread.Start();
+  JobRunner runner(job, sink, 1);
+  runner.Start();
   using Clock = std::chrono::steady_clock;
   const auto begin = Clock::now();
-  while (thread.Running() && Clock::now() - begin < std::chrono::seconds(o.seconds)) {
+  while (runner.Running() && Clock::now() - begin < std::chrono::seconds(o.seconds)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  thread.RequestStop();
-  thread.Join();
+  runner.RequestStop();
+  const JobOutcome outcome = runner.Wait();
   std::filesystem::remove_all(folder);
-  const JobOutcome outcome = thread.Outcome();
   for (const std::string& line : sink.Log()) std::printf("%s\n", line.c_str());
   if (outcome.end == JobEnd::kFailed) return kExitJobFailed;
-  const JobProgress progress = thread.Progress();
+  const RunProgress progress = runner.Sample();
   // The loop's own time: the device's start-up and the kernels' build are
   // not part of the rate.
   const double seconds = outcome.loopSeconds;
   const double rate = seconds > 0 ? static_cast<double>(progress.pCount) / seconds : 0;
-  const double range = progress.pLast > pStart ? static_cast<double>(progress.pLast - pStart) : 0;
+  const double range = progress.pReached > pStart ? static_cast<double>(progress.pReached - pStart) : 0;
   const double pPerDay = seconds > 0 ? range / seconds * 86400.0 / 1e15 : 0;
   std::printf("device %s, N = %d, wide mode, p from 1e15: %" PRId64 " p in %.2f s\n",
               o.device.c_str(), n, progress.pCount, seconds);
@@ -312,7 +309,7 @@ int RunDeviceBench(const SieveOptions& o) {
 double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, int seconds,
                       double& serial, double& busy) {
   std::vector<std::unique_ptr<RecordingSink>> sinks;
-  std::vector<std::unique_ptr<CGfnThread>> runs;
+  std::vector<std::unique_ptr<JobRunner>> runs;
   std::vector<std::string> folders;
   for (int i = 0; i < jobs; ++i) {
     char folder[] = "/tmp/zentrova-scaling-XXXXXX";
@@ -324,18 +321,19 @@ double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, in
     job.m_strFactorOut = folders.back() + "/factors.txt";
     job.m_strSieveOut = folders.back() + "/candidates.txt";
     sinks.push_back(std::make_unique<RecordingSink>());
-    runs.push_back(std::make_unique<CGfnThread>(job, *sinks.back(), wide ? 1 : 0));
+    runs.push_back(std::make_unique<JobRunner>(job, *sinks.back(), wide ? 1 : 0));
   }
   const auto begin = std::chrono::steady_clock::now();
   for (auto& r : runs) r->Start();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   int64_t sieved = 0;
-  for (auto& r : runs) sieved += r->Progress().pCount;
+  for (auto& r : runs) sieved += r->Sample().pCount;
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   for (auto& r : runs) r->RequestStop();
-  for (auto& r : runs) r->Join();
-  const JobOutcome first = runs.front()->Outcome();
+  std::vector<JobOutcome> outcomes;
+  for (auto& r : runs) outcomes.push_back(r->Wait());
+  const JobOutcome& first = outcomes.front();
   serial = first.loopSeconds > 0 ? first.applySeconds / first.loopSeconds : 0;
   busy = first.workersBusy;
   for (const std::string& f : folders) std::filesystem::remove_all(f);

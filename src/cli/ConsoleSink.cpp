@@ -84,17 +84,18 @@ void ConsoleSink::Note(const std::string& text) {
 }
 
 void ConsoleSink::Post(std::string message) {
-  if (message == "@") {
+  if (ParseJobMessage(message).kind == JobMessage::kEnd) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ClearStatusLocked();
     m_ended.store(true);
     return;
   }
-  if (!message.empty() && message[0] == '$') {
-    int64_t count = 0;
-    uint64_t p = 0;
+  const JobMessage parsed = ParseJobMessage(message);
+  if (parsed.kind == JobMessage::kStatistics) {
+    if (!parsed.numbers) return;
+    const int64_t count = parsed.count;
+    const uint64_t p = parsed.p;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!ParseStatusLine(message, count, p)) return;
     if (m_packTwoN != 0) {
       PrintStatusLocked(StrFormat("k %" PRIu64 "  p %s  %.0f values/s  writing %s",
                                   (p - 1) / m_packTwoN,
@@ -114,13 +115,9 @@ void ConsoleSink::Post(std::string message) {
     PrintStatusLocked(text);
     return;
   }
-  if (!message.empty() && message[0] == '&') {
-    const int32_t bMin = ParseInt32At(message, 1);
-    const size_t s1 = message.find(' ', 2);
-    const int32_t bMax = s1 == std::string::npos ? 0 : ParseInt32At(message, s1);
-    const size_t s2 = s1 == std::string::npos ? std::string::npos : message.find(' ', s1 + 1);
-    const int32_t n = s2 == std::string::npos ? 0 : ParseInt32At(message, s2);
-    Note(StrFormat("Range read from the input files: b Min %d, b Max %d, exponent %d.", bMin, bMax, n));
+  if (parsed.kind == JobMessage::kParameters) {
+    Note(StrFormat("Range read from the input files: b Min %d, b Max %d, exponent %d.", parsed.bMin,
+                   parsed.bMax, parsed.exponent));
     return;
   }
   Note(message);

@@ -11,7 +11,7 @@
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
 #include "gpu/Devices.h"
-#include "sieve/GfnThread.h"
+#include "front/JobRunner.h"
 #include "sieve/Jobs.h"
 #include "sieve/WorkerPool.h"
 
@@ -104,11 +104,11 @@ int RunJob(const SieveJob& jobIn, int32_t wideMath) {
   ConsoleSink sink(stdout, stderr, job.m_pMax);
   if (job.m_nCommand == kCmdCreatePackedK)
     sink.SetPackMode(2 * static_cast<uint64_t>(job.m_nExponent));
-  CGfnThread thread(job, sink, wideMath);
+  JobRunner runner(job, sink, wideMath);
   // A signal that came while the program started up (InstallStopSignals)
   // stops the job as soon as it runs.
   InstallStopSignals();
-  thread.Start();
+  runner.Start();
   auto nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   bool stopAsked = false;
   while (!sink.Ended()) {
@@ -116,22 +116,24 @@ int RunJob(const SieveJob& jobIn, int32_t wideMath) {
     if (g_signal != 0 && !stopAsked) {
       stopAsked = true;
       sink.Note("Stop requested; finishing the current batch and saving.");
-      thread.RequestStop();
+      runner.RequestStop();
     }
     if (std::chrono::steady_clock::now() >= nextTick) {
       nextTick += std::chrono::seconds(5);
-      const JobProgress progress = thread.Progress();
+      // Sampled before the job answers the tick, so that the rates cover the
+      // last interval.
+      const RunProgress progress = runner.Sample();
       const int file = progress.packFile;
       sink.Sample(StatusSample{
-          progress.pCount, progress.pLast,
+          progress.pCount, progress.pReached,
           file < 0 ? std::string() : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file)});
-      thread.Tick();
+      runner.Tick();
     }
   }
-  thread.Join();
+  const JobOutcome outcome = runner.Wait();
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
-  return thread.Outcome().end == JobEnd::kFailed ? kExitJobFailed : kExitOk;
+  return outcome.end == JobEnd::kFailed ? kExitJobFailed : kExitOk;
 }
 
 }  // namespace zentrova::cli

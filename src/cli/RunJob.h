@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/rules/StartChecks.h"
+#include "front/StartChecks.h"
 #include "sieve/BatchCluster.h"
 #include "sieve/SieveJob.h"
 

@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/rules/StartChecks.h"
+#include "front/StartChecks.h"
 #include "cli/Commands.h"
 #include "cli/RunJob.h"
 #include "files/CandidateFiles.h"

@@ -35,9 +35,22 @@ bool JobContext::TakeSaveTime() {
 }
 
 JobProgress JobContext::Progress() const {
-  return JobProgress{m_pCount.load(std::memory_order_relaxed),
-                     m_pLast.load(std::memory_order_relaxed),
-                     m_packFile.load(std::memory_order_relaxed)};
+  JobProgress p;
+  p.pCount = m_pCount.load(std::memory_order_relaxed);
+  p.pLast = m_pLast.load(std::memory_order_relaxed);
+  p.packFile = m_packFile.load(std::memory_order_relaxed);
+  p.basesLeft = m_basesLeft.load(std::memory_order_relaxed);
+  p.factorsStruck = m_struck.load(std::memory_order_relaxed);
+  // The time is stored last by NoteSaved and read first here, so that a
+  // depth is never shown with an older save's time.
+  p.savedAt = m_savedAt.load(std::memory_order_acquire);
+  p.savedDepth = m_savedDepth.load(std::memory_order_relaxed);
+  return p;
+}
+
+void JobContext::NoteSaved(uint64_t depth) {
+  m_savedDepth.store(depth, std::memory_order_relaxed);
+  m_savedAt.store(static_cast<int64_t>(std::time(nullptr)), std::memory_order_release);
 }
 
 void JobContext::SetBenchFigures(int64_t ticks, int64_t ticksPerSecond, int64_t pSieved) {

@@ -25,6 +25,10 @@ struct JobProgress {
   int64_t pCount = 0;  // candidates p sieved so far
   uint64_t pLast = 0;  // the last of them
   int packFile = -1;   // the number of the packed K file being written
+  int64_t basesLeft = -1;     // bases still candidates (-1: not a sieve, or not begun)
+  int64_t factorsStruck = 0;  // bases struck by this run
+  uint64_t savedDepth = 0;    // the depth of the last save of this run (0: none yet)
+  int64_t savedAt = 0;        // when it was written (seconds since 1970)
 };
 
 class JobContext {
@@ -65,6 +69,12 @@ class JobContext {
     m_pLast.store(last, std::memory_order_relaxed);
   }
   void SetPackFile(int number) { m_packFile.store(number, std::memory_order_relaxed); }
+  // A sieve loop's list: the bases left, and how many it struck since the
+  // last call.
+  void SetBasesLeft(int64_t left) { m_basesLeft.store(left, std::memory_order_relaxed); }
+  void CountStruck(int64_t struck) { m_struck.fetch_add(struck, std::memory_order_relaxed); }
+  // A save of the output files at this depth succeeded, now.
+  void NoteSaved(uint64_t depth);
   JobProgress Progress() const;
 
   bool Failed() const { return m_failed.load(); }
@@ -89,6 +99,10 @@ class JobContext {
   std::atomic<int64_t> m_pCount{0};
   std::atomic<uint64_t> m_pLast{0};
   std::atomic<int> m_packFile{-1};
+  std::atomic<int64_t> m_basesLeft{-1};
+  std::atomic<int64_t> m_struck{0};
+  std::atomic<uint64_t> m_savedDepth{0};
+  std::atomic<int64_t> m_savedAt{0};
   std::atomic<bool> m_failed{false};
   JobOutcome m_outcome;  // written by the job's thread only
 };

@@ -1,20 +1,14 @@
-// Where a job's messages go. The text protocol is fixed: a message starting
-// with "$" is a statistics line ("$ <b's left> <current p>"), "&" reports the
-// range read from input files ("& <bMin> <bMax> <N>"), "@" alone ends the job,
-// anything else is a log line. Post is called from the worker thread; each
-// text changes owner with the call.
+// Where a job's messages go, in the text protocol of JobMessage.h. Post is
+// called from the worker thread; each text changes owner with the call.
 #pragma once
 
 #include <mutex>
 #include <string>
 #include <vector>
 
-namespace zentrova {
+#include "sieve/JobMessage.h"
 
-// Whether a message is a log line (not statistics, range or end of job).
-inline bool IsLogLine(const std::string& message) {
-  return !message.empty() && message[0] != '$' && message[0] != '&' && message != "@";
-}
+namespace zentrova {
 
 class JobSink {
  public:

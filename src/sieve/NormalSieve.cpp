@@ -46,6 +46,7 @@ void NormalSieveLoop::Save() {
     m_ctx.MarkFailed("The output files could not be saved.");  // tried again at the next save
     return;
   }
+  m_ctx.NoteSaved(m_state.m_pCur);
   if (!(job.m_nCommand == kCmdResumeSieve && job.m_strFactorIn.empty()) &&
       !CheckFactorsAndCandidates(m_state.m_cand, m_state.m_factors, range, log)) {
     m_ctx.MarkFailed("The factor and candidate lists are not consistent.");
@@ -182,6 +183,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
 
   using Clock = std::chrono::steady_clock;
   const auto loopStart = Clock::now();
+  m_ctx.SetBasesLeft(static_cast<int64_t>(m_state.m_cand.size()));
   double applySeconds = 0;
   {
     BatchPipeline<Result> pipeline(produce);
@@ -195,6 +197,8 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
       const size_t before = m_state.m_cand.size();
       const size_t applied = ApplyBatch(current->batch);
       m_ctx.CountP(static_cast<int64_t>(applied), m_state.m_pCur);
+      m_ctx.CountStruck(static_cast<int64_t>(before - m_state.m_cand.size()));
+      m_ctx.SetBasesLeft(static_cast<int64_t>(m_state.m_cand.size()));
       if (m_state.m_cand.size() != before) {
         auto list = std::make_shared<const std::vector<int32_t>>(m_state.m_cand);
         std::lock_guard<std::mutex> lock(listMutex);

@@ -104,6 +104,7 @@ bool WideSieveLoop::SaveCandidates() {
   if (written != m_state.m_left) {
     m_ctx.MarkFailed("The candidate bitmap is not consistent with its count.");
   }
+  m_ctx.NoteSaved(m_state.m_pCur);
   return true;
 }
 
@@ -341,6 +342,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
   // roots of a p do not depend on the bitmap. Batches are applied in order.
   using Clock = std::chrono::steady_clock;
   const auto loopStart = Clock::now();
+  m_ctx.SetBasesLeft(m_state.m_left);
   double applySeconds = 0;
   {
     BatchPipeline<Result> pipeline([&](ProducedBatch<Result>& next) {
@@ -355,8 +357,11 @@ void WideSieveLoop::Run(CandidateSource* reader) {
       beyond = current->beyond;
       const auto applyStart = Clock::now();
       m_lines.clear();
+      const int64_t leftBefore = m_state.m_left;
       const bool go = ApplyBatch(current->batch);
       m_ctx.CountP(static_cast<int64_t>(current->batch.size()), m_state.m_pCur);
+      m_ctx.CountStruck(leftBefore - m_state.m_left);
+      m_ctx.SetBasesLeft(m_state.m_left);
       if (!WriteWhole(factorFile.GetStream(), m_lines)) {
         const int error = errno;
         m_ctx.Fail(

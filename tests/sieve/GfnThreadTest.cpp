@@ -117,11 +117,10 @@ TEST(GfnThread, StatusLineSplitsAtTenToTheTwelve) {
   EXPECT_EQ(FormatStatusLine(12, 1000000000000ULL), "$ 12 1,000000000000");
   EXPECT_EQ(FormatStatusLine(0, 1234567890123456ULL), "$ 0 1234,567890123456");
   EXPECT_EQ(FormatStatusLine(3, 0), "$ 3 0");
-  int64_t count = 0;
-  uint64_t p = 0;
-  ASSERT_TRUE(ParseStatusLine("$ 7 1234,567890123456", count, p));
-  EXPECT_EQ(count, 7);
-  EXPECT_EQ(p, 1234567890123456ULL);
+  const JobMessage m = ParseJobMessage("$ 7 1234,567890123456");
+  ASSERT_TRUE(m.numbers);
+  EXPECT_EQ(m.count, 7);
+  EXPECT_EQ(m.p, 1234567890123456ULL);
 }
 
 TEST(GfnThread, BitHelpersReportThePreviousState) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/rules/FormRules.h"
+#include "front/FormRules.h"
 
 namespace zentrova {
 namespace {

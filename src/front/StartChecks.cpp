@@ -1,4 +1,4 @@
-#include "app/rules/StartChecks.h"
+#include "front/StartChecks.h"
 
 #include "files/CandidateFiles.h"
 #include "files/Format.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/rules/StartChecks.h"
+#include "front/StartChecks.h"
 #include "files/CandidateFiles.h"
 
 namespace zentrova {

@@ -12,7 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/rules/StartChecks.h"
+#include "front/StartChecks.h"
+#include "sieve/JobMessage.h"
 #include "sieve/SieveJob.h"
 
 namespace zentrova {
@@ -63,15 +64,8 @@ void ApplyParameter(FormParams& form, const std::string& key, const std::string&
 
 // --- job messages ------------------------------------------------------------------
 
-// A job message as the form shows it.
-struct ShownMessage {
-  enum Kind { kStatistics, kParameters, kEnd, kLog };
-  Kind kind = kLog;
-  // Statistics: [0] b's left, [1] current p. Parameters: b Min, b Max,
-  // exponent, as far as the text holds them. Each only when present.
-  std::vector<std::string> texts;
-};
-ShownMessage ParseJobMessage(const std::string& text);
+// A job message as the form shows it (the protocol's own reading).
+using ShownMessage = JobMessage;
 
 // The log list's line: the text and the local time as " %m/%d %H:%M".
 std::string LogLineWithTime(const std::string& text, std::time_t when);

@@ -1,4 +1,4 @@
-#include "app/rules/FormRules.h"
+#include "front/FormRules.h"
 
 #include <cerrno>
 #include <climits>
@@ -81,50 +81,6 @@ void ApplyParameter(FormParams& form, const std::string& key, const std::string&
   if (key == "BMin") form.bMin = number();
   if (key == "Exponent") form.exponent = number();
   if (key == "SaveFileMinutes") form.saveMinutes = number();
-}
-
-namespace {
-
-// The part before the first blank at position 1 or later, and the rest after
-// it; false when there is no such blank.
-bool SplitAtBlank(const std::string& text, std::string& head, std::string& rest) {
-  const size_t blank = text.find(' ');
-  if (blank == std::string::npos || blank == 0) return false;
-  head = text.substr(0, blank);
-  rest = text.substr(blank + 1);
-  return true;
-}
-
-}  // namespace
-
-ShownMessage ParseJobMessage(const std::string& text) {
-  ShownMessage m;
-  if (text.empty()) return m;
-  const std::string rest = text.size() > 2 ? text.substr(2) : std::string();
-  std::string head, tail;
-  switch (text[0]) {
-    case '$':
-      m.kind = ShownMessage::kStatistics;
-      if (SplitAtBlank(rest, head, tail)) m.texts = {head, tail};
-      break;
-    case '&':
-      m.kind = ShownMessage::kParameters;
-      if (SplitAtBlank(rest, head, tail)) {
-        m.texts.push_back(head);
-        std::string bMax, exponent;
-        if (SplitAtBlank(tail, bMax, exponent)) {
-          m.texts.push_back(bMax);
-          m.texts.push_back(exponent);
-        }
-      }
-      break;
-    case '@':
-      m.kind = ShownMessage::kEnd;
-      break;
-    default:
-      break;
-  }
-  return m;
 }
 
 std::string LogLineWithTime(const std::string& text, std::time_t when) {

@@ -1,0 +1,65 @@
+// The runner's typed progress against the files the job wrote: a sieve
+// stopped through the runner reports the depth and count of its final save,
+// the bases it struck, and its rate, in both modes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "TestUtil.h"
+#include "files/CandidateFiles.h"
+#include "front/JobRunner.h"
+#include "sieve/JobTestUtil.h"
+
+namespace zentrova {
+namespace {
+
+TEST(JobRunner, ProgressMatchesTheSavedFilesInBothModes) {
+  for (const bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "wide" : "normal");
+    test::ScratchDir dir;
+    SieveJob job;
+    job.m_nCommand = kCmdNewSieve;
+    job.m_nExponent = 1024;
+    job.m_nLn = 10;
+    job.m_nBMin = 2;
+    job.m_nBMax = 40000;  // 20000 bases
+    job.m_nThreads = 2;
+    job.m_strFactorOut = dir / "f.txt";
+    job.m_strSieveOut = dir / "c.txt";
+    RecordingSink sink;
+    JobRunner runner(job, sink, wide ? 1 : 0);
+    const int64_t before = static_cast<int64_t>(std::time(nullptr));
+    runner.Start();
+    // An interval in which the loop sieved some p has a rate.
+    RunProgress running = runner.Sample();
+    int64_t counted = running.pCount;
+    for (int i = 0; i < 1000 && (running.pCount == counted || running.basesLeft < 0); ++i) {
+      counted = running.pCount;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      running = runner.Sample();
+    }
+    ASSERT_GT(running.pCount, counted);
+    EXPECT_NEAR(running.pPerSecond * running.seconds, static_cast<double>(running.pCount - counted),
+                1e-6 * static_cast<double>(running.pCount));
+    EXPECT_EQ(running.savedDepth, 0u);  // no save yet
+    runner.RequestStop();
+    EXPECT_TRUE(runner.StopRequested());
+    const JobOutcome outcome = runner.Wait();
+    EXPECT_EQ(outcome.end, JobEnd::kStopped);
+    const RunProgress end = runner.Sample();
+    // The final save's depth and count are the file's.
+    CandidateRange saved;
+    ASSERT_TRUE(LoadCandidateRange(job.m_strSieveOut, saved, [](const std::string&) {}));
+    EXPECT_EQ(end.savedDepth, static_cast<uint64_t>(saved.depth));
+    EXPECT_EQ(end.pReached, end.savedDepth);
+    EXPECT_GE(end.savedAt, before);
+    EXPECT_EQ(end.basesLeft, saved.count);
+    EXPECT_EQ(end.factorsStruck, 20000 - saved.count);
+    EXPECT_GT(end.factorsStruck, 1000);
+  }
+}
+
+}  // namespace
+}  // namespace zentrova
