@@ -174,7 +174,59 @@ class CandidateLineWriter {
 
 }  // namespace
 
-bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogFn& log) {
+bool ParseWideFactorHeader(std::string_view line, WideFactorHeader& header) {
+  const size_t head = line.find(kWideFactorHeaderText);
+  if (head == std::string_view::npos) return false;
+  const size_t from = line.find("[k == ", head);
+  const size_t to = from == std::string_view::npos ? from : line.find(" to ", from);
+  header = WideFactorHeader{};
+  header.exponent = ParseInt32At(line, head + kWideFactorHeaderText.size());
+  if (from != std::string_view::npos) header.bMin = ParseInt32At(line, from + 6);
+  if (to != std::string_view::npos) header.bMax = ParseInt32At(line, to + 4);
+  return true;
+}
+
+bool ParseWideFactorLine(std::string_view line, int64_t& b, int32_t& exponent, int64_t& p) {
+  const size_t one = line.find("1*");
+  if (one == std::string_view::npos) return false;
+  const size_t at = line.find("factor : ", one);
+  const size_t caret = line.find('^', one);
+  if (at == std::string_view::npos || caret == std::string_view::npos || caret > at) return false;
+  b = ParseInt64At(line, one + 2);
+  exponent = ParseInt32At(line, caret + 1);
+  p = ParseInt64At(line, at + 9);
+  return true;
+}
+
+namespace {
+
+// A base line of a candidate file against the range of the factor file it
+// pairs with; false after the normal resume's message.
+bool BaseFitsPair(const std::string& path, int lineNo, const CandidateLine& parsed,
+                  const WideFactorHeader& pair, const LogFn& log) {
+  if (parsed.exponent != 0 && parsed.exponent != pair.exponent) {
+    log(StrFormat("%s line %d: exponent %d does not match the exponent %d of the files.  Nothing "
+                  "was sieved.",
+                  path.c_str(), lineNo, parsed.exponent, pair.exponent));
+    return false;
+  }
+  if (parsed.b < pair.bMin || parsed.b > pair.bMax) {
+    log(StrFormat("%s line %d: base %d is outside the range %d to %d.  Nothing was sieved.",
+                  path.c_str(), lineNo, parsed.b, pair.bMin, pair.bMax));
+    return false;
+  }
+  if (((parsed.b - pair.bMin) & 1) != 0) {
+    log(StrFormat("%s line %d: base %d does not have the parity of b Min %d.  Nothing was sieved.",
+                  path.c_str(), lineNo, parsed.b, pair.bMin));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogFn& log,
+                        const WideFactorHeader* pairedWith) {
   out = CandidateRange{};
   out.bMin = INT32_MAX;  // any base of the file is smaller or equal
   CTextFile file(path);
@@ -198,6 +250,9 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
       log(StrFormat("%s line %d: the base does not fit in 32 bits.", path.c_str(), lineNo));
       return false;
     }
+    if (pairedWith != nullptr && !BaseFitsPair(path, lineNo, parsed, *pairedWith, log)) {
+      return false;
+    }
     const int32_t b = parsed.b;
     any = true;
     out.bMin = std::min(out.bMin, b);
@@ -211,6 +266,11 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
   }
   file.Close();
   if (!any) out.bMin = out.bMax = 0;  // no base: an empty range
+  if (pairedWith != nullptr) {
+    out.bMin = pairedWith->bMin;
+    out.bMax = pairedWith->bMax;
+    out.exponent = pairedWith->exponent;
+  }
   out.ln = ExponentLog2(out.exponent);
   if (out.ln == 0) {
     log(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", out.exponent));

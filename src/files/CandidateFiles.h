@@ -108,11 +108,37 @@ struct CandidateRange {
   int64_t count = 0;             // distinct bases
 };
 
+// The wide mode's factor file: its header, then a line per base as it is
+// struck, in increasing p (a resume appends "Continuing Sieve" and goes on):
+//   "Zentrova for k^<N>+1 [k == <bMin> to <bMax>]"
+//   "1*<b>^<N> + 1 factor : <p>"
+struct WideFactorHeader {
+  int32_t bMin = 0;
+  int32_t bMax = 0;
+  int32_t exponent = 0;
+  bool operator==(const WideFactorHeader&) const = default;
+};
+inline constexpr std::string_view kWideFactorHeaderText = "Zentrova for k^";
+// A header line: fills header and returns true; false when the line is none.
+bool ParseWideFactorHeader(std::string_view line, WideFactorHeader& header);
+// A factor line ("factor : " after "1*" and the '^' of its N): b, the N it
+// names and p as written (0 where a number is missing); false when the line
+// is none.
+bool ParseWideFactorLine(std::string_view line, int64_t& b, int32_t& exponent, int64_t& p);
+
 // Two passes over the file: the range, then the bits. Posts its progress and
 // the range line ("& bMin bMax N") through log; false after a message when
 // the file cannot be read, its exponent is not a power of two, or a base
 // does not fit 32 bits or has the other parity than the smallest one.
-bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogFn& log);
+//
+// With the header of the factor file it pairs with (a wide resume), range and
+// exponent are the header's, and every base line must lie in that range, have
+// its b Min's parity and name its exponent (or none); the first line that
+// does not is named ("<file> line <n>: ...  Nothing was sieved.", the normal
+// resume's texts) and the file refused. A file without bases then reads as an
+// empty bitmap over the header's range.
+bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogFn& log,
+                        const WideFactorHeader* pairedWith = nullptr);
 
 // --- writing -------------------------------------------------------------------
 

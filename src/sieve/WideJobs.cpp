@@ -1,16 +1,34 @@
 // The new and resume jobs of the wide mode: the candidate bitmap from the
 // range or from an earlier run's candidate file, then the loop.
+//
+// A resume reads the pair an earlier run left: the candidate file and the
+// factor file it appends to. Before a single p is sieved the pair is checked
+// as the normal resume checks its own (range and exponent from the factor
+// file's header, every factor verified, every base of the range in one of
+// the two files); a pair that fails is refused with both files untouched.
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
 
+#include "files/AtomicTextFile.h"
+#include "files/CandidateFiles.h"
 #include "files/Format.h"
-#include "files/NumberParse.h"
+#include "files/OutputLock.h"
 #include "files/PackedKSequence.h"
+#include "files/TextFile.h"
 #include "math/ModArith.h"
 #include "sieve/BitOps.h"
 #include "sieve/Jobs.h"
 #include "sieve/PackedKSource.h"
+#include "sieve/SieveLoop.h"
 #include "sieve/WideSieve.h"
+#include "sieve/WorkerPool.h"
 
 namespace zentrova {
 
@@ -40,15 +58,119 @@ void NewSieve(JobContext& ctx, WideSieveLoop& loop, bool packed) {
   loop.State().m_kCur = static_cast<int64_t>(first);
   ctx.Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
   PackedKSource source(db, job.m_strPackedKDir, job.m_nLn, PackedKLoop::kWide, ctx.PostFn(),
-                       ctx.FailFn());
+                       ctx.FailFn(), ChooseFermat(job).test);
   loop.Run(&source);
 }
 
-// The candidate file of a resume: range, exponent, bitmap and depth.
-bool LoadResume(JobContext& ctx, WideSieveLoop& loop) {
+// The factor file a wide resume reads, checks and appends to: the one named
+// as its input, else the output that it appends to, when that exists. An
+// empty file holds nothing and counts as none.
+struct PairFactorFile {
+  std::string name;  // empty: none, and the candidate file must hold its whole range
+  WideFactorHeader header;
+  bool copyToOutput = false;     // the input, copied to the factor output (not there yet)
+  bool removeEmptyOutput = false;  // an empty factor output, begun anew with its header
+};
+
+bool IsEmptyFile(const std::string& name) {
+  std::error_code error;
+  return std::filesystem::file_size(name, error) == 0 && !error;
+}
+
+// Which factor file pairs with the candidate file. An input given must be
+// there; appending to an output other than the input would leave a factor
+// file without the input's factors, so that output must not exist yet (the
+// input is then copied to it before the run appends).
+bool ChooseFactorFile(JobContext& ctx, PairFactorFile& pf) {
+  const SieveJob& job = ctx.Job();
+  const std::string& in = job.m_strFactorIn;
+  const std::string& out = job.m_strFactorOut;
+  if (in.empty()) {
+    if (CTextFile::FileExists(out)) pf.name = out;
+  } else {
+    CTextFile probe(in);
+    if (!probe.OpenRead()) {
+      ctx.Fail(StrFormat("Unable to open input factor file %s.", in.c_str()));
+      return false;
+    }
+    probe.Close();
+    if (!SameFile(in, out)) {
+      if (CTextFile::FileExists(out)) {
+        ctx.Fail(StrFormat(
+            "Factor output file %s exists and is not the factor input file %s: a wide resume "
+            "appends to the factor file of the pair it continues, so name that file as both (or "
+            "name a factor output that does not exist yet, to which the input is copied).  "
+            "Nothing was sieved.",
+            out.c_str(), in.c_str()));
+        return false;
+      }
+      pf.copyToOutput = true;
+    }
+    pf.name = in;
+  }
+  if (!pf.name.empty() && IsEmptyFile(pf.name)) {
+    pf.removeEmptyOutput = SameFile(pf.name, out);
+    pf.copyToOutput = false;
+    pf.name.clear();
+  }
+  return true;
+}
+
+// The header of the pair's factor file (its first line that is not blank):
+// the range and exponent of the resume.
+bool ReadPairHeader(JobContext& ctx, PairFactorFile& pf) {
+  const std::string& name = pf.name;
+  CTextFile file(name);
+  if (!file.OpenRead()) {
+    ctx.Fail(StrFormat("Unable to open input factor file %s.", name.c_str()));
+    return false;
+  }
+  ctx.Post(StrFormat("Loading input factor file %s.", name.c_str()));
+  std::string line;
+  bool found = false;
+  while (file.ReadLine(line) && !line.empty()) {
+    if (line == "\n") continue;
+    found = ParseWideFactorHeader(line, pf.header);
+    break;
+  }
+  if (file.ReadError() != 0) {
+    ctx.Fail(StrFormat("Unable to read input factor file %s: %s.  Nothing was sieved.",
+                       name.c_str(), std::strerror(file.ReadError())));
+    return false;
+  }
+  if (!found) {
+    ctx.Fail(StrFormat("%s is not a factor file of the wide mode: its first line is not \"Zentrova "
+                       "for k^N+1 [k == b Min to b Max]\".  Nothing was sieved.",
+                       name.c_str()));
+    return false;
+  }
+  const WideFactorHeader& h = pf.header;
+  if (ExponentLog2(h.exponent) == 0) {
+    ctx.Fail(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", h.exponent));
+    return false;
+  }
+  if (h.bMin <= 0 || h.bMax < h.bMin) {
+    ctx.Fail(StrFormat("The input files give no valid b range (b Min %d, b Max %d).  Nothing was "
+                       "sieved.",
+                       h.bMin, h.bMax));
+    return false;
+  }
+  return true;
+}
+
+// The candidate file of a resume: range, exponent, bitmap and depth; with a
+// factor file, its range and exponent, which every candidate must fit.
+bool LoadResume(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile& pf) {
   SieveJob& job = ctx.Job();
   CandidateRange range;
-  if (!LoadCandidateRange(job.m_strSieveIn, range, ctx.PostFn())) {
+  std::string last;  // the reader's last line: the reason when it refuses
+  const LogFn log = [&](const std::string& line) {
+    last = line;
+    ctx.Post(line);
+  };
+  if (!LoadCandidateRange(job.m_strSieveIn, range, log,
+                          pf.name.empty() ? nullptr : &pf.header)) {
+    ctx.MarkFailed(last);
     ctx.Fail("Thread terminted due to input file parsing failure.");
     return false;
   }
@@ -66,46 +188,236 @@ bool LoadResume(JobContext& ctx, WideSieveLoop& loop) {
   return true;
 }
 
-// Clears the bases that the factor file being appended to already struck
-// beyond the candidate file's depth (a run killed between saves), so that no
-// factor is written twice.
-bool TakeLateFactors(JobContext& ctx, WideSieveLoop& loop) {
+// The first base of bMin, bMin + 2, ... <= bMax set in neither bitmap (struck
+// may be empty); -1 when there is none.
+int64_t FirstBaseInNeither(const std::vector<uint32_t>& cand, const std::vector<uint32_t>& struck,
+                           int32_t bMin, int32_t bMax) {
+  const uint32_t parity = (bMin & 1) == 0 ? 0x55555555u : 0xAAAAAAAAu;
+  const size_t first = static_cast<size_t>(bMin) >> 5;
+  const size_t last = static_cast<size_t>(bMax) >> 5;
+  for (size_t w = first; w <= last; ++w) {
+    uint32_t want = parity;
+    if (w == first) want &= ~uint32_t{0} << (bMin & 31);
+    if (w == last) want &= ~uint32_t{0} >> (31 - (bMax & 31));
+    uint32_t have = cand[w];
+    if (!struck.empty()) have |= struck[w];
+    if (const uint32_t missing = want & ~have; missing != 0) {
+      return static_cast<int64_t>(w) * 32 + __builtin_ctz(missing);
+    }
+  }
+  return -1;
+}
+
+// A factor line of the pair's factor file, and what its check found.
+struct FactorLineCheck {
+  int64_t line = 0;
+  int64_t b = 0;
+  int32_t exponent = 0;
+  int64_t p = 0;
+  uint8_t verdict = 0;  // 0: a proper factor; 1: does not divide; 2: b^N+1 itself
+};
+
+// Checks the factor lines of the pair's factor file, in file order: each of
+// the file's exponent, inside its range, of b Min's parity, and a proper
+// factor of its b^N+1 (verified here in exact arithmetic, on the job's
+// threads); none striking a candidate with a p the candidate file's depth has
+// passed. The candidates that a killed run struck beyond that depth leave the
+// bitmap (their lines are in the file already, and are not written twice).
+// Then every base of the range must be a candidate or struck. A base struck
+// twice is taken once: files written before the resume took the late factors
+// repeat them. A last line cut short is left out (removed before appending).
+bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile& pf) {
   const SieveJob& job = ctx.Job();
-  const std::string& name = job.m_strFactorOut;
-  CTextFile file(name);
-  if (!CTextFile::FileExists(name) || !file.OpenRead()) return true;  // the loop reports it
+  const std::string& name = pf.name;
+  const WideFactorHeader& h = pf.header;
   WideSieveState& s = loop.State();
   const auto depth = static_cast<int64_t>(s.m_pCur);
+  CTextFile file(name);
+  if (!file.OpenRead()) {
+    ctx.Fail(StrFormat("Unable to open input factor file %s.", name.c_str()));
+    return false;
+  }
+  std::vector<uint32_t> struck(s.m_bitmap.size(), 0);
+  WorkerPool pool(std::max(job.m_nThreads, 1));
+  constexpr size_t kChunk = size_t{1} << 16;
+  constexpr size_t kSlice = 1024;  // lines per worker task
+  std::vector<FactorLineCheck> chunk;
+  chunk.reserve(kChunk);
+  int64_t lineNo = 0;
   int64_t taken = 0;
-  int lineNo = 0;
+  int64_t factors = 0;
+  bool more = true;
   std::string line;
-  while (file.ReadLine(line) && !line.empty()) {
-    ++lineNo;
-    if (line.back() != '\n') break;  // cut short: removed before appending
-    const size_t at = line.find("factor : ");
-    const size_t one = line.find("1*");
-    if (at == std::string::npos || one == std::string::npos) continue;
-    const int64_t p = ParseInt64At(line, at + 9);
-    if (p <= depth) continue;
-    const int64_t b = ParseInt64At(line, one + 2);
-    const size_t caret = line.find('^', one);
-    if (caret == std::string::npos || ParseInt32At(line, caret + 1) != job.m_nExponent) continue;
-    if (b < job.m_nBMin || b > job.m_nBMax || ((b - job.m_nBMin) & 1) != 0) continue;
-    if (!VerifyFactor(job.m_nLn, static_cast<uint64_t>(b), static_cast<uint64_t>(p))) {
-      ctx.Fail(StrFormat("%s line %d: %" PRId64 " does not divide %d^%d+1.  Nothing was sieved.",
-                         name.c_str(), lineNo, p, static_cast<int>(b), job.m_nExponent));
-      return false;
+  while (more) {
+    chunk.clear();
+    while (chunk.size() < kChunk) {
+      if (!file.ReadLine(line) || line.empty() || line.back() != '\n') {
+        more = false;
+        break;
+      }
+      ++lineNo;
+      FactorLineCheck c;
+      c.line = lineNo;
+      if (ParseWideFactorLine(line, c.b, c.exponent, c.p)) chunk.push_back(c);
     }
-    if (ClearBitTest(static_cast<int32_t>(b), s.m_bitmap.data())) {
+    const size_t slices = (chunk.size() + kSlice - 1) / kSlice;
+    pool.ParallelFor(slices, [&](size_t slice, int) {
+      const size_t end = std::min(chunk.size(), (slice + 1) * kSlice);
+      for (size_t i = slice * kSlice; i < end; ++i) {
+        FactorLineCheck& c = chunk[i];
+        if (c.b < h.bMin || c.b > h.bMax || c.p <= 0) {
+          c.verdict = 1;  // a range failure is named first; a p of 0 divides nothing
+          continue;
+        }
+        const auto b = static_cast<uint64_t>(c.b);
+        const auto p = static_cast<uint64_t>(c.p);
+        c.verdict = !VerifyFactor(job.m_nLn, b, p) ? 1 : !IsProperFactor(job.m_nLn, b, p) ? 2 : 0;
+      }
+    });
+    for (const FactorLineCheck& c : chunk) {
+      const char* const fname = name.c_str();
+      if (c.exponent != h.exponent) {
+        ctx.Fail(StrFormat("%s line %" PRId64 ": exponent %d does not match the exponent %d of "
+                           "the files.  Nothing was sieved.",
+                           fname, c.line, c.exponent, h.exponent));
+        return false;
+      }
+      if (c.b < h.bMin || c.b > h.bMax) {
+        ctx.Fail(StrFormat("%s line %" PRId64 ": base %" PRId64
+                           " is outside the range %d to %d.  Nothing was sieved.",
+                           fname, c.line, c.b, h.bMin, h.bMax));
+        return false;
+      }
+      const auto b = static_cast<int32_t>(c.b);
+      if (((b - h.bMin) & 1) != 0) {
+        ctx.Fail(StrFormat("%s line %" PRId64 ": base %d does not have the parity of b Min %d.  "
+                           "Nothing was sieved.",
+                           fname, c.line, b, h.bMin));
+        return false;
+      }
+      if (c.verdict == 1) {
+        ctx.Fail(StrFormat("%s line %" PRId64 ": %" PRId64 " does not divide %d^%d+1.  Nothing "
+                           "was sieved.",
+                           fname, c.line, c.p, b, h.exponent));
+        return false;
+      }
+      if (c.verdict == 2) {
+        ctx.Fail(StrFormat("%s line %" PRId64 ": %" PRId64 " is %d^%d+1 itself, not a proper "
+                           "factor.  Nothing was sieved.",
+                           fname, c.line, c.p, b, h.exponent));
+        return false;
+      }
+      ++factors;
+      if (SetBitTest(b, struck.data())) continue;  // struck before: taken once
+      if (!ClearBitTest(b, s.m_bitmap.data())) continue;
+      if (c.p <= depth) {
+        ctx.Fail(StrFormat("%s line %" PRId64 ": base %d appears more than once.  Nothing was "
+                           "sieved.",
+                           fname, c.line, b));
+        return false;
+      }
       --s.m_left;
       ++taken;
     }
+  }
+  if (file.ReadError() != 0) {
+    ctx.Fail(StrFormat("Unable to read input factor file %s: %s.  Nothing was sieved.",
+                       name.c_str(), std::strerror(file.ReadError())));
+    return false;
+  }
+  file.Close();
+  ctx.Post(StrFormat("%" PRId64 " factors loaded from %s.", factors, name.c_str()));
+  const int64_t missing = FirstBaseInNeither(s.m_bitmap, struck, h.bMin, h.bMax);
+  if (missing >= 0) {
+    ctx.Fail(
+        StrFormat("Base %d is in neither %s nor %s: the files do not make a pair (one may be "
+                  "cut short).  Nothing was sieved.",
+                  static_cast<int>(missing), name.c_str(), job.m_strSieveIn.c_str()));
+    return false;
   }
   if (taken > 0) {
     ctx.Post(StrFormat("%" PRId64 " bases were struck beyond the depth %" PRId64 " of %s before "
                        "the last run ended; their factors are in %s, and they leave the "
                        "candidates.",
                        taken, depth, job.m_strSieveIn.c_str(), name.c_str()));
+  }
+  return true;
+}
+
+// Without a factor file the candidate file is the whole record of the sieve
+// (a first resume of one whose factor file was never written): it must hold
+// every base of its range, or the bases it lacks would be lost without a trace.
+bool CheckCandidatesAlone(JobContext& ctx, WideSieveLoop& loop) {
+  const SieveJob& job = ctx.Job();
+  const int64_t missing =
+      FirstBaseInNeither(loop.State().m_bitmap, {}, job.m_nBMin, job.m_nBMax);
+  if (missing < 0) return true;
+  const std::string& factors =
+      job.m_strFactorIn.empty() ? job.m_strFactorOut : job.m_strFactorIn;
+  ctx.Fail(StrFormat("Base %d is not in %s, and there is no factor file (%s does not exist or is "
+                     "empty) that could hold it: without one, the candidate file must hold every "
+                     "base of its range.  Nothing was sieved.",
+                     static_cast<int>(missing), job.m_strSieveIn.c_str(), factors.c_str()));
+  return false;
+}
+
+// The factor input copied to the factor output, which the run then appends
+// to; the output appears only when complete.
+bool CopyFactorInput(JobContext& ctx, const std::string& from) {
+  const std::string& to = ctx.Job().m_strFactorOut;
+  std::FILE* in = std::fopen(from.c_str(), "rb");
+  if (in == nullptr) {
+    ctx.Fail(StrFormat("Unable to open input factor file %s.", from.c_str()));
+    return false;
+  }
+  AtomicTextFile out(to);
+  if (!out.Open()) {
+    const int error = errno;
+    std::fclose(in);
+    ctx.Fail(StrFormat("Unable to open output factor file %s.", to.c_str()));
+    ctx.Fail(StrFormat("%s: %s.", to.c_str(), std::strerror(error)));
+    return false;
+  }
+  std::vector<char> buffer(size_t{1} << 20);
+  bool ok = true;
+  for (size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0;) {
+    if (std::fwrite(buffer.data(), 1, n, out.GetStream()) != n) {
+      ok = false;
+      break;
+    }
+  }
+  const int readError = std::ferror(in) != 0 ? (errno != 0 ? errno : EIO) : 0;
+  std::fclose(in);
+  if (readError != 0) {
+    ctx.Fail(StrFormat("Unable to read input factor file %s: %s.  Nothing was sieved.",
+                       from.c_str(), std::strerror(readError)));
+    return false;
+  }
+  if (!ok || !out.Commit()) {
+    ctx.Fail(StrFormat("Unable to write output factor file %s: %s.  Nothing was sieved.",
+                       to.c_str(), std::strerror(errno)));
+    return false;
+  }
+  ctx.Post(StrFormat("Factor file %s copied to %s, which this run appends to.", from.c_str(),
+                     to.c_str()));
+  return true;
+}
+
+// Everything a wide resume checks before a single p is sieved; the files are
+// not touched until every check has passed.
+bool PrepareResume(JobContext& ctx, WideSieveLoop& loop) {
+  PairFactorFile pf;
+  if (!ChooseFactorFile(ctx, pf)) return false;
+  if (!pf.name.empty() && !ReadPairHeader(ctx, pf)) return false;
+  if (!LoadResume(ctx, loop, pf)) return false;
+  if (pf.name.empty() ? !CheckCandidatesAlone(ctx, loop) : !CheckFactorLines(ctx, loop, pf)) {
+    return false;
+  }
+  if (pf.copyToOutput && !CopyFactorInput(ctx, pf.name)) return false;
+  if (pf.removeEmptyOutput) {
+    // Begun anew below, with the header an empty file lacks.
+    std::error_code ignored;
+    std::filesystem::remove(ctx.Job().m_strFactorOut, ignored);
   }
   return true;
 }
@@ -119,7 +431,7 @@ void RunWideSieveJob(JobContext& ctx, bool resume) {
     NewSieve(ctx, loop, packed);
     return;
   }
-  if (!LoadResume(ctx, loop) || !TakeLateFactors(ctx, loop)) return;
+  if (!PrepareResume(ctx, loop)) return;
   if (packed) ctx.Post("Packed K file is not supported in wide sieve.  Running without it.");
   loop.Run(nullptr);
 }
