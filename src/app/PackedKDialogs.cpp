@@ -7,7 +7,7 @@
 
 #include "app/DialogUnits.h"
 #include "app/UiPrompts.h"
-#include "app/rules/FormRules.h"
+#include "front/FormRules.h"
 
 namespace zentrova {
 

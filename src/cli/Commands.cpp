@@ -81,7 +81,7 @@ int RunBenchComparison(const SieveJob& base) {
   std::printf("%-8s %7s %12s %10s %12s %10s\n", "kernel", "threads", "p sieved", "seconds", "p/s",
               "vs scalar");
   double reference = 0;
-  for (Isa isa : {Isa::kScalar, Isa::kAvx2, Isa::kAvx512}) {
+  for (const Isa isa : KernelIsas()) {
     if (!IsaAvailable(isa)) continue;
     for (int threads = 1; threads <= HardwareThreads(); threads *= 2) {
       SieveJob job = base;
@@ -397,7 +397,7 @@ int RunBench(const SieveOptions& o) {
                 cpu.vendor.c_str());
     std::printf("features:  sse2 %s, avx2 %s, avx512f %s, avx512ifma %s\n", cpu.sse2 ? "yes" : "no",
                 cpu.avx2 ? "yes" : "no", cpu.avx512f ? "yes" : "no", cpu.avx512ifma ? "yes" : "no");
-    for (Isa isa : {Isa::kScalar, Isa::kAvx2, Isa::kAvx512}) {
+    for (const Isa isa : KernelIsas()) {
       std::printf("kernel %-7s %s\n", IsaName(isa),
                   IsaAvailable(isa) ? "available" : "not available");
     }

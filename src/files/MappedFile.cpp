@@ -46,6 +46,7 @@ bool SyncFolderOf(const std::string& path) {
 
 bool MappedFile::Open(const std::string& path, Access access) {
   Close();
+  m_openFailure = OpenFailure::kSystem;
   int flags = O_CLOEXEC | O_NOCTTY;
   // Without O_NONBLOCK, opening a named pipe for reading would wait for a
   // writer forever; on regular files the flag changes nothing.
@@ -78,11 +79,13 @@ bool MappedFile::Open(const std::string& path, Access access) {
     return false;
   }
   if (::flock(fd, lock | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) m_openFailure = OpenFailure::kInUse;
     // Someone opened the file between our create and our lock; the file is
     // ours and still empty, so it goes rather than lingering as debris.
     Abandon(fd, path, creating);
     return false;
   }
+  m_openFailure = OpenFailure::kNone;
   m_path = path;
   m_fd = fd;
   m_writable = access != Access::kReadShared;

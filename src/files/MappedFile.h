@@ -20,6 +20,13 @@ class MappedFile {
     kReadShared,          // existing file, read-only, shared lock
   };
 
+  // Why the last Open failed.
+  enum class OpenFailure {
+    kNone,    // it did not fail
+    kInUse,   // another open file holds a lock that conflicts with ours
+    kSystem,  // anything else; errno tells what
+  };
+
   MappedFile() = default;
   ~MappedFile() { Close(); }
   MappedFile(const MappedFile&) = delete;
@@ -28,7 +35,9 @@ class MappedFile {
   // Opens and locks a regular file. Anything else (a folder, a device, a
   // pipe) is refused as EISDIR or ENODEV, since none of them can be mapped.
   // A file that this call created is removed again when the lock fails.
+  // LastOpenFailure tells a file held by another run from other failures.
   bool Open(const std::string& path, Access access);
+  OpenFailure LastOpenFailure() const { return m_openFailure; }
 
   // The size of the file on disk, which may differ from the mapped length.
   bool FileSize(uint64_t& size) const;
@@ -77,6 +86,7 @@ class MappedFile {
   bool m_writable = false;
   uint8_t* m_pData = nullptr;
   uint64_t m_mappedLength = 0;
+  OpenFailure m_openFailure = OpenFailure::kNone;
 };
 
 }  // namespace zentrova

@@ -49,6 +49,18 @@ std::string SystemText(int err) {
   return std::strerror(err);
 }
 
+// The text of a failed open: a file locked by another run (a writer, or
+// readers where a writer wants it) says so, anything else gives what the
+// system said after what.
+std::string OpenFailureText(const MappedFile& file, const std::string& name,
+                            const std::string& what) {
+  const std::string system = SystemText(errno);
+  if (file.LastOpenFailure() == MappedFile::OpenFailure::kInUse) {
+    return "Packed K file " + name + " is in use by another run (it is locked).";
+  }
+  return what + "\n" + system;
+}
+
 }  // namespace
 
 bool CPackedKDB::InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_t size,
@@ -61,8 +73,8 @@ bool CPackedKDB::InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_
     return false;
   }
   if (!m_file.Open(m_strName, MappedFile::Access::kCreateExclusive)) {
-    error =
-        "Error in InitOpenNewFile for PackedPrimeDB file " + m_strName + "\n" + SystemText(errno);
+    error = OpenFailureText(m_file, m_strName,
+                            "Error in InitOpenNewFile for PackedPrimeDB file " + m_strName);
     return false;
   }
   if (!MapForWrite(size, error)) {
@@ -92,7 +104,8 @@ bool CPackedKDB::InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_
 bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
   Close();
   if (!m_file.Open(m_strName, MappedFile::Access::kReadWriteExclusive)) {
-    error = "Error in WriteOpenDB for PackedPrimeDB file " + m_strName + "\n" + SystemText(errno);
+    error = OpenFailureText(m_file, m_strName,
+                            "Error in WriteOpenDB for PackedPrimeDB file " + m_strName);
     return false;
   }
   uint64_t fileSize = 0;
@@ -192,7 +205,7 @@ bool CPackedKDB::RemoveIfHoldsNoValue(bool& removed, std::string& why, std::stri
 bool CPackedKDB::OpenForRead(std::string& error) {
   Close();
   if (!m_file.Open(m_strName, MappedFile::Access::kReadShared)) {
-    error = "Error opening CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = OpenFailureText(m_file, m_strName, "Error opening CPackedKDB file " + m_strName);
     return false;
   }
   uint64_t fileSize = 0;

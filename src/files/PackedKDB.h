@@ -45,6 +45,10 @@ class CPackedKDB : public CNamedFile {
     m_strName = std::move(name);
   }
 
+  // The opens below fail with "Packed K file <name> is in use by another
+  // run (it is locked)." when another run holds the file: a writer, or
+  // readers where a writer wants it.
+
   // Creates the file (never over an existing one), sized and mapped to size
   // bytes, holding startValue as value 0. Both reserved 64-bit fields are set
   // to reserved.
@@ -86,6 +90,9 @@ class CPackedKDB : public CNamedFile {
   // header's last one.
   bool ReadNext64KValue(uint64_t& value, std::string& error);
   bool Exhausted() const { return m_readIndex >= m_count; }
+  // The values read since the last Rewind: the value read last is the one
+  // at index ValuesRead() - 1 of the file.
+  uint64_t ValuesRead() const { return m_readIndex; }
 
   // Appends a value above the last one and at most 1023 above it.
   bool WriteNew64KValue(uint64_t value, std::string& error);

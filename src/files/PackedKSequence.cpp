@@ -7,13 +7,16 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "files/Format.h"
 #include "files/MappedFile.h"
 #include "files/NumberParse.h"
 #include "files/TextFile.h"
+#include "math/FactorCandidates.h"
 #include "math/ModArith.h"
+#include "math/WheelTables.h"
 
 namespace zentrova {
 
@@ -64,6 +67,41 @@ bool OpenChecked(CPackedKDB& db, int ln, std::string& error) {
   return false;
 }
 
+// The generator's wheel, built once for every reader of every sequence.
+const WheelTables& Wheel() {
+  static const WheelTables tables;
+  return tables;
+}
+
+// WheelTables::Passes for p above 61 (none of the wheel's primes itself),
+// with the moduli known to the compiler: a multiplication each rather than a
+// division.
+template <int... T>
+bool PassesWheelAbove61(const WheelTables& wheel, uint64_t p,
+                        std::integer_sequence<int, T...> /*tables*/) {
+  auto passes = [&](const WheelTable& table, uint64_t r) {
+    return ((table.bits[r >> 5] >> (r & 31)) & 1) != 0;
+  };
+  return (passes(wheel.Table(T), p % WheelTables::kModuli[T]) && ...);
+}
+
+bool PassesWheel(uint64_t p) {
+  const WheelTables& wheel = Wheel();
+  if (p <= 61) return wheel.Passes(p);
+  return PassesWheelAbove61(wheel, p, std::make_integer_sequence<int, WheelTables::kTables>());
+}
+
+// The least prime from 3 to 61 that divides p, for the message of a value
+// the wheel refuses.
+uint32_t SmallFactor(uint64_t p) {
+  for (int t = 0; t < WheelTables::kTables; ++t) {
+    for (uint32_t q : WheelPrimes(t)) {
+      if (p % q == 0) return q;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::string PackedKFileName(const std::string& dir, int ln, int number) {
@@ -79,10 +117,70 @@ int PackedKFileNumber(const std::string& name) {
   return ParseInt32At(name.substr(name.size() - 9, 5), 0);
 }
 
+bool CheckPackedKValue(const CPackedKDB& db, int ln, uint64_t index, uint64_t k,
+                       std::string& error) {
+  const auto shift = static_cast<unsigned>(std::clamp(ln + 1, 1, 64));
+  const unsigned __int128 wide = (static_cast<unsigned __int128>(k) << shift) + 1;
+  const auto p = static_cast<uint64_t>(wide);
+  std::string why;
+  if (k == 0 || wide >= kMaxModulus) {
+    why = "is not between 1 and 2^61";
+  } else if (!PassesWheel(p)) {
+    why = StrFormat("is divisible by %u", SmallFactor(p));
+  } else {
+    // The generator's portable test; its vector tests give the same answers.
+    bool pass = false;
+    FermatBatchScalar(&p, 1, &pass);
+    if (pass) return true;
+    why = "fails the base-2 Fermat test";
+  }
+  const std::string pText = wide >= kMaxModulus ? "2^61 or more" : std::to_string(p);
+  error = StrFormat("Error, CPackedKDB file %s is damaged: value %" PRIu64 " is k = %" PRIu64
+                    ", no factor candidate: p = k*2^%d+1 = %s %s.",
+                    db.GetFileName().c_str(), index, k, ln + 1, pText.c_str(), why.c_str());
+  return false;
+}
+
+size_t CheckPackedKValues(const CPackedKDB& db, int ln, uint64_t first, const uint64_t* ks,
+                          size_t n, FermatBatchFn fermat, std::string& error) {
+  if (fermat == nullptr) fermat = &FermatBatchScalar;
+  const auto shift = static_cast<unsigned>(std::clamp(ln + 1, 1, 64));
+  constexpr size_t kBatch = 64;
+  uint64_t p[kBatch];
+  bool pass[kBatch];
+  bool inWheel[kBatch];
+  for (size_t at = 0; at < n; at += kBatch) {
+    const size_t m = std::min(kBatch, n - at);
+    for (size_t j = 0; j < m; ++j) {
+      const uint64_t k = ks[at + j];
+      const unsigned __int128 wide = (static_cast<unsigned __int128>(k) << shift) + 1;
+      const auto pj = static_cast<uint64_t>(wide);
+      inWheel[j] = k != 0 && wide < kMaxModulus && PassesWheel(pj);
+      p[j] = inWheel[j] ? pj : 3;  // a lane refused already is given a modulus that passes
+    }
+    fermat(p, static_cast<int>(m), pass);
+    for (size_t j = 0; j < m; ++j) {
+      if (inWheel[j] && pass[j]) continue;
+      if (!CheckPackedKValue(db, ln, first + at + j, ks[at + j], error)) return at + j;
+    }
+  }
+  return n;
+}
+
+bool ReadPackedKValue(CPackedKDB& db, int ln, uint64_t& k, std::string& error) {
+  uint64_t value = 0;
+  if (!db.ReadNext64KValue(value, error) ||
+      !CheckPackedKValue(db, ln, db.ValuesRead() - 1, value, error)) {
+    return false;
+  }
+  k = value;
+  return true;
+}
+
 bool StartPackedK(CPackedKDB& db, const std::string& dir, int ln, uint64_t& k, const LogFn& log) {
   db.SetFileName(PackedKFileName(dir, ln, 0));
   std::string error;
-  if (!OpenChecked(db, ln, error) || !db.Rewind() || !db.ReadNext64KValue(k, error)) {
+  if (!OpenChecked(db, ln, error) || !db.Rewind() || !ReadPackedKValue(db, ln, k, error)) {
     log(error);
     db.Close();
     return false;
@@ -106,19 +204,24 @@ bool SeekPackedK(CPackedKDB& db, const std::string& dir, int ln, uint64_t k, uin
     db.Close();
   }
   db.Rewind();
+  // The values passed over are not sieved, and not checked either (that
+  // would cost a Fermat test each, for up to a whole file): only the one
+  // found, which is.
+  bool read = true;
   do {
-    if (!db.ReadNext64KValue(found, error)) {
-      log(StrFormat("Sequence file %s read error.", db.GetFileName().c_str()));
-      log(error);
-      db.Close();
-      return false;
-    }
-  } while (found < k);
+    read = db.ReadNext64KValue(found, error);
+  } while (read && found < k);
+  if (!read || !CheckPackedKValue(db, ln, db.ValuesRead() - 1, found, error)) {
+    log(StrFormat("Sequence file %s read error.", db.GetFileName().c_str()));
+    log(error);
+    db.Close();
+    return false;
+  }
   return true;
 }
 
 bool NextPackedKFile(CPackedKDB& db, const std::string& dir, int ln, PackedKLoop loop,
-                     uint64_t& k, const LogFn& log) {
+                     uint64_t& k, const LogFn& log, const LogFn& fail) {
   const std::string finished = db.GetFileName();
   uint64_t before = 0;
   db.LastValue(before);
@@ -136,7 +239,7 @@ bool NextPackedKFile(CPackedKDB& db, const std::string& dir, int ln, PackedKLoop
     return false;
   }
   db.Rewind();
-  bool read = db.ReadNext64KValue(k, error);
+  bool read = ReadPackedKValue(db, ln, k, error);
   // A file that goes back (one a writer restarted from k = 0) would have the
   // sieve repeat the p it has done.
   if (read && k <= before) {
@@ -146,10 +249,10 @@ bool NextPackedKFile(CPackedKDB& db, const std::string& dir, int ln, PackedKLoop
     read = false;
   }
   if (!read) {
-    log(StrFormat(loop == PackedKLoop::kNormal ? "Sequence file %s could not read."
-                                               : "Sequence file %s could not be read.",
-                  next.c_str()));
-    log(error);
+    fail(StrFormat(loop == PackedKLoop::kNormal ? "Sequence file %s could not read."
+                                                : "Sequence file %s could not be read.",
+                   next.c_str()));
+    fail(error);
     db.Close();
     return false;
   }

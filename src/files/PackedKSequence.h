@@ -12,6 +12,12 @@
 // what an interrupted creation leaves (PreparePackedKSequence). Readers
 // refuse a file whose last k gives a p of 2^61 or more, and a file whose
 // first value is not above the last value of the file before it.
+//
+// Every k handed to a sieve (by StartPackedK, SeekPackedK, NextPackedKFile
+// and ReadPackedKValue) is first checked as the generator checked it
+// (CheckPackedKValue): a damaged file, one flipped bit of a difference that
+// shifts every later k of the file, say, is refused at its first value that
+// is no factor candidate, before that value is sieved.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +25,7 @@
 
 #include "files/CandidateFiles.h"
 #include "files/PackedKDB.h"
+#include "math/FactorCandidates.h"
 
 namespace zentrova {
 
@@ -38,6 +45,27 @@ int PackedKFileNumber(const std::string& name);
 // Which loop is reading: the two loops word their failures differently.
 enum class PackedKLoop { kNormal, kWide };
 
+// False with error (naming the file, the index of the value in it, k and p)
+// when k, the value at index of the open file db, is no factor candidate of
+// N = 2^ln: when p = k*2N+1 has a prime factor from 3 to 61 (other than
+// itself), fails the base-2 Fermat test, or is not between 1 and 2^61. These
+// are the generator's tests, so no sequence it wrote is refused.
+bool CheckPackedKValue(const CPackedKDB& db, int ln, uint64_t index, uint64_t k,
+                       std::string& error);
+
+// CheckPackedKValue over the n values ks of the open file db, the first of
+// them at index first, with the Fermat tests run in batches through fermat
+// (a vector test; FermatBatchScalar when null). Returns the number of values
+// before the first one refused (n when none is), error telling that one.
+// Only a value the batch refuses is judged by CheckPackedKValue itself, so
+// the answer and the text are the same whichever test ran the batch.
+size_t CheckPackedKValues(const CPackedKDB& db, int ln, uint64_t first, const uint64_t* ks,
+                          size_t n, FermatBatchFn fermat, std::string& error);
+
+// ReadNext64KValue, then CheckPackedKValue on the value read: false at the
+// end of the file (db.Exhausted() then tells it) or at damage, with error.
+bool ReadPackedKValue(CPackedKDB& db, int ln, uint64_t& k, std::string& error);
+
 // Opens file 0 and reads its first value into k. On failure the reader's error
 // text is logged.
 bool StartPackedK(CPackedKDB& db, const std::string& dir, int ln, uint64_t& k, const LogFn& log);
@@ -49,9 +77,12 @@ bool SeekPackedK(CPackedKDB& db, const std::string& dir, int ln, uint64_t k, uin
                  const LogFn& log);
 
 // After the reader's file is exhausted: closes it, opens the next one and
-// reads its first value into k.
+// reads its first value into k. A next file that cannot be opened (none, or
+// one in use by the writer) ends the sequence, told through log; one whose
+// first value is refused (damage, a value not above the last one of the file
+// before, or no factor candidate) is a failure, told through fail.
 bool NextPackedKFile(CPackedKDB& db, const std::string& dir, int ln, PackedKLoop loop,
-                     uint64_t& k, const LogFn& log);
+                     uint64_t& k, const LogFn& log, const LogFn& fail);
 
 // The number of the last file of the sequence, or -1 when file 0 is missing;
 // name is set to that file's name.

@@ -12,6 +12,7 @@
 #include "math/ModArith.h"
 #include "sieve/Jobs.h"
 #include "sieve/PackedKSource.h"
+#include "sieve/SieveLoop.h"
 
 namespace zentrova {
 
@@ -36,7 +37,8 @@ void RunBenchJob(JobContext& ctx) {
     s.m_kCur = static_cast<int64_t>(first);
     ctx.Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
     source = std::make_unique<PackedKSource>(db, job.m_strPackedKDir, job.m_nLn,
-                                             PackedKLoop::kNormal, ctx.PostFn(), ctx.FailFn());
+                                             PackedKLoop::kNormal, ctx.PostFn(), ctx.FailFn(),
+                                             ChooseFermat(job).test);
   }
 
   using Clock = std::chrono::steady_clock;

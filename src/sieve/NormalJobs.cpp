@@ -8,6 +8,7 @@
 #include "math/FactorCandidates.h"
 #include "sieve/Jobs.h"
 #include "sieve/PackedKSource.h"
+#include "sieve/SieveLoop.h"
 
 namespace zentrova {
 
@@ -34,7 +35,7 @@ bool OpenPacked(JobContext& ctx, CPackedKDB& db, int ln, int64_t kFrom, uint64_t
 void RunOnSequence(JobContext& ctx, NormalSieveLoop& loop, CPackedKDB& db, int ln) {
   ctx.Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
   PackedKSource source(db, ctx.Job().m_strPackedKDir, ln, PackedKLoop::kNormal, ctx.PostFn(),
-                       ctx.FailFn());
+                       ctx.FailFn(), ChooseFermat(ctx.Job()).test);
   loop.Run(&source);
 }
 

@@ -116,17 +116,18 @@ void RunPackedKCreateJob(JobContext& ctx) {
       ctx.Fail(error);
       return;
     }
-    if (db.WriteNew64KValue(static_cast<uint64_t>(c.k), error)) {
-      ctx.CountP(1, c.p);
-      continue;
-    }
-    if (error.compare(0, 19, "File write overflow") == 0) {
+    // A full file is told by its count, not by the text of the write's error.
+    if (db.Count() >= db.Capacity()) {
       if (!RollOverPackedKFile(db, dir, ln, static_cast<uint64_t>(c.k), job.m_packedKFileBytes,
                                ctx.PostFn(), ctx.FailFn())) {
         return;
       }
       ctx.CountP(1, c.p);
       ctx.SetPackFile(PackedKFileNumber(db.GetFileName()));
+      continue;
+    }
+    if (db.WriteNew64KValue(static_cast<uint64_t>(c.k), error)) {
+      ctx.CountP(1, c.p);
       continue;
     }
     ctx.Fail(StrFormat("Sequence file %s write error.", db.GetFileName().c_str()));

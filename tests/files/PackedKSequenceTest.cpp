@@ -4,6 +4,7 @@
 
 #include "TestUtil.h"
 #include "files/PackedKSequence.h"
+#include "math/FactorCandidates.h"
 #include "sieve/PackedKTestUtil.h"
 
 namespace zentrova {
@@ -44,7 +45,7 @@ TEST(PackedKSequence, StartSeekAndSwitchFiles) {
       continue;
     }
     EXPECT_EQ(error, "File read overflow in ReadNext64KValue");
-    if (!NextPackedKFile(db, d, 13, PackedKLoop::kNormal, v, log.Fn())) break;
+    if (!NextPackedKFile(db, d, 13, PackedKLoop::kNormal, v, log.Fn(), log.Fn())) break;
     seen.push_back(v);
   }
   EXPECT_EQ(seen, ks);
@@ -62,7 +63,7 @@ TEST(PackedKSequence, StartSeekAndSwitchFiles) {
   db.SetFileName(PackedKFileName(d, 13, 3));
   ASSERT_TRUE(db.OpenForRead(error));
   uint64_t v = 0;
-  EXPECT_FALSE(NextPackedKFile(db, d, 13, PackedKLoop::kWide, v, wide.Fn()));
+  EXPECT_FALSE(NextPackedKFile(db, d, 13, PackedKLoop::kWide, v, wide.Fn(), wide.Fn()));
   EXPECT_EQ(wide.lines[2], "Sequence file " + f4 + " could not be opened.");
 }
 
@@ -96,6 +97,74 @@ TEST(PackedKSequence, SeekFindsTheFirstValueNotBelowK) {
             "Sequence file " + PackedKFileName(d, 13, 3) + " could not be read.");
 }
 
+// Every reader checks the value it hands to a sieve as a factor candidate:
+// StartPackedK, NextPackedKFile and ReadPackedKValue the values they read,
+// SeekPackedK the value it finds (not the ones it passes over, which are not
+// sieved). The refusal names the file, the index of the value and its k.
+TEST(PackedKSequence, ReadersRefuseAValueThatIsNoFactorCandidate) {
+  ScratchDir dir;
+  const std::string d = dir.Path().string();
+  const std::vector<uint64_t> ks = test::GeneratorKs(8192, 40);
+  auto p = [](uint64_t k) { return std::to_string(k * 2 * 8192 + 1); };
+  // Value 5 of file 0 and value 0 of file 1 replaced: a k whose p is a
+  // multiple of 3 (p = k+1 mod 3), and one whose p fails the Fermat test
+  // though it passes the wheel.
+  std::vector<uint64_t> bad = ks;
+  uint64_t three = ks[4] + 1;
+  while (three % 3 != 2 || three == ks[5]) ++three;
+  ASSERT_LT(three, ks[6]);
+  bad[5] = three;
+  uint64_t fermat = 0;
+  for (uint64_t k = ks[19] + 1; k < ks[21] && fermat == 0; ++k) {
+    bool wheel = true;
+    for (uint64_t q : {3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61}) {
+      wheel &= (k * 2 * 8192 + 1) % q != 0;
+    }
+    if (wheel && k != ks[20]) fermat = k;
+  }
+  ASSERT_NE(fermat, 0u) << "no composite in the gap; pick another one";
+  bad[20] = fermat;
+  test::WriteSequence(d, 13, bad, 20);
+  const std::string f0 = PackedKFileName(d, 13, 0), f1 = PackedKFileName(d, 13, 1);
+  const std::string threeText = "Error, CPackedKDB file " + f0 + " is damaged: value 5 is k = " +
+                                std::to_string(three) + ", no factor candidate: p = k*2^14+1 = " +
+                                p(three) + " is divisible by 3.";
+  const std::string fermatText = "Error, CPackedKDB file " + f1 +
+                                 " is damaged: value 0 is k = " + std::to_string(fermat) +
+                                 ", no factor candidate: p = k*2^14+1 = " + p(fermat) +
+                                 " fails the base-2 Fermat test.";
+  Log log;
+  CPackedKDB db;
+  uint64_t k = 0;
+  std::string error;
+  ASSERT_TRUE(StartPackedK(db, d, 13, k, log.Fn()));
+  for (int i = 1; i < 5; ++i) ASSERT_TRUE(ReadPackedKValue(db, 13, k, error)) << error;
+  EXPECT_EQ(k, ks[4]);
+  ASSERT_FALSE(ReadPackedKValue(db, 13, k, error));
+  EXPECT_FALSE(db.Exhausted());
+  EXPECT_EQ(error, threeText);
+  EXPECT_EQ(k, ks[4]);
+  // Passed over by a seek, the value is not looked at; found, it is refused.
+  uint64_t found = 0;
+  ASSERT_TRUE(SeekPackedK(db, d, 13, three + 1, found, log.Fn()));
+  EXPECT_EQ(found, ks[6]);
+  ASSERT_FALSE(SeekPackedK(db, d, 13, three, found, log.Fn()));
+  EXPECT_EQ(log.lines.back(), threeText);
+  ASSERT_FALSE(SeekPackedK(db, d, 13, fermat, found, log.Fn()));
+  EXPECT_EQ(log.lines.back(), fermatText);
+  // The first value of the next file, told through fail.
+  db.SetFileName(f0);
+  ASSERT_TRUE(db.OpenForRead(error));
+  while (db.ReadNext64KValue(k, error)) {
+  }
+  Log next, fail;
+  ASSERT_FALSE(NextPackedKFile(db, d, 13, PackedKLoop::kNormal, k, next.Fn(), fail.Fn()));
+  ASSERT_EQ(fail.lines.size(), 2u);
+  EXPECT_EQ(fail.lines[0], "Sequence file " + f1 + " could not read.");
+  EXPECT_EQ(fail.lines[1], fermatText);
+  EXPECT_TRUE(next.lines.empty() || next.lines.back() == "Using sequence file " + f1 + ".");
+}
+
 TEST(PackedKSequence, FindLastStopsAtTheFirstGap) {
   ScratchDir dir;
   const std::string d = dir.Path().string();
@@ -120,6 +189,16 @@ TEST(PackedKSequence, FindLastStopsAtTheFirstGap) {
 TEST(PackedKSequence, ReadersRefuseAFileThatGoesBackOrOutgrowsTheModulus) {
   const std::vector<uint64_t> ks = test::GeneratorKs(65536, 12);
   const uint64_t top = (uint64_t{1} << 44) - 1;  // p = top*2^17+1 = 2^61 - 2^17 + 1
+  // The last two candidates at or below top: a file may end just below 2^61.
+  std::vector<uint64_t> highest;
+  static const WheelTables tables;
+  FactorCandidateGenerator gen(tables);
+  gen.Reset(2 * 65536, static_cast<int64_t>(top - 2000));
+  for (uint64_t k = 0; (k = static_cast<uint64_t>(gen.NextFactorCandidate().k)) <= top;) {
+    highest.push_back(k);
+  }
+  ASSERT_GE(highest.size(), 2u);
+  highest.erase(highest.begin(), highest.end() - 2);
   struct Case {
     std::vector<uint64_t> file1;
     bool file0Beyond;  // file 0's header last value raised to top + 1
@@ -128,7 +207,7 @@ TEST(PackedKSequence, ReadersRefuseAFileThatGoesBackOrOutgrowsTheModulus) {
   const Case cases[] = {
       {{ks[0], ks[1]}, false, " starts with " + std::to_string(ks[0]) + ", not above the last"},
       {{ks[10]}, true, " ends with k = 17592186044416, whose p = k*2^17+1 is not below 2^61."},
-      {{top - 1, top}, false, ""},
+      {highest, false, ""},
   };
   for (const Case& c : cases) {
     ScratchDir dir;
@@ -144,7 +223,7 @@ TEST(PackedKSequence, ReadersRefuseAFileThatGoesBackOrOutgrowsTheModulus) {
     const bool started = StartPackedK(db, d, 16, k, log.Fn());
     while (started && db.ReadNext64KValue(k, error)) {
     }
-    EXPECT_EQ(started && NextPackedKFile(db, d, 16, PackedKLoop::kNormal, k, log.Fn()),
+    EXPECT_EQ(started && NextPackedKFile(db, d, 16, PackedKLoop::kNormal, k, log.Fn(), log.Fn()),
               c.text.empty());
     if (c.text.empty()) continue;
     const std::string bad = "Error, CPackedKDB file " + (c.file0Beyond ? f0 : f1) + c.text;

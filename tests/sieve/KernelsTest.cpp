@@ -199,7 +199,9 @@ std::vector<NamedKernel> Kernels() {
   std::vector<NamedKernel> out = {{"portable", &NormalSieveArray}};
   // Every level, available or not: one the processor lacks falls back to
   // the portable kernel and must still be right.
-  for (Isa isa : {Isa::kAuto, Isa::kScalar, Isa::kAvx2, Isa::kAvx512}) {
+  std::vector<Isa> levels = KernelIsas();
+  levels.insert(levels.begin(), Isa::kAuto);
+  for (const Isa isa : levels) {
     out.push_back({std::string("vector/") + IsaName(isa) +
                        (IsaAvailable(isa) ? "" : " (not available: fallback)"),
                    NormalSieveArray_SSE2(isa)});
@@ -452,7 +454,9 @@ std::vector<uint64_t> FermatPool(std::mt19937_64& rng, bool vectorRangeOnly) {
 TEST(FermatBatch, EveryLevelMatchesWidePowering) {
   PrintIsas();
   std::mt19937_64 rng(test::TestSeed());
-  for (Isa isa : {Isa::kAuto, Isa::kScalar, Isa::kAvx2, Isa::kAvx512}) {
+  std::vector<Isa> levels = KernelIsas();
+  levels.insert(levels.begin(), Isa::kAuto);
+  for (const Isa isa : levels) {
     const FermatBatchFn fermat = FermatBatchFor(isa);
     ASSERT_NE(fermat, nullptr) << IsaName(isa);
     for (bool vectorRangeOnly : {true, false}) {

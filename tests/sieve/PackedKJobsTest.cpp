@@ -145,6 +145,102 @@ TEST_F(PackedSieve, ExponentMismatchOnResumeIsRefused) {
   EXPECT_FALSE(CTextFile::FileExists(out / "c.txt"));
 }
 
+// A damaged sequence is refused at its first value that is no factor
+// candidate: the run fails naming the file, the index of the value in it and
+// its k, and leaves the files of a plain run to the k before (none when that
+// is the first value of the sequence): nothing from the bad value on is sieved.
+TEST_F(PackedSieve, ADamagedFileIsRefusedAtItsFirstBadValueAndNothingFromItIsSieved) {
+  enum class Damage { kFlippedBit, kSmallPrime, kFermat };
+  struct Case {
+    const char* what;
+    Damage damage;
+    size_t file, index;  // of the damaged value; files of 64 values
+  };
+  const Case cases[] = {
+      {"a flipped difference bit, early", Damage::kFlippedBit, 0, 3},
+      {"a flipped difference bit, in the middle", Damage::kFlippedBit, 5, 31},
+      {"a flipped difference bit, late", Damage::kFlippedBit, 10, 55},
+      {"a multiple of a small prime, first value of a file", Damage::kSmallPrime, 3, 0},
+      {"a multiple of a small prime, first value of the sequence", Damage::kSmallPrime, 0, 0},
+      {"a composite that passes the wheel, not the Fermat test", Damage::kFermat, 7, 20},
+  };
+  auto p = [](uint64_t k) { return k * 2 * kN + 1; };
+  auto smallFactor = [&](uint64_t k) {
+    for (uint64_t q : {3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61}) {
+      if (p(k) % q == 0) return true;
+    }
+    return false;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir packed;
+    const std::string d = packed.Path().string();
+    std::vector<uint64_t> ks = m_ks;
+    size_t at = 64 * c.file + c.index;
+    uint64_t bad = 0;
+    if (c.damage == Damage::kFlippedBit) {
+      test::WriteSequence(d, kLn, ks, 64);
+      // The first bit whose flip keeps the difference at least 1 and makes
+      // the value no candidate: every later value of the file moves with it.
+      const uint64_t difference = ks[at] - ks[at - 1];
+      int bit = 0;
+      for (;; ++bit) {
+        ASSERT_LT(bit, 10);
+        const uint64_t flipped = difference ^ (uint64_t{1} << bit);
+        bad = ks[at - 1] + flipped;
+        if (flipped >= 1 && !test::IsFactorCandidate(p(bad))) break;
+      }
+      const std::string name = PackedKFileName(d, kLn, static_cast<int>(c.file));
+      std::string bytes = ReadFile(name);
+      const size_t byte = 40 + 4 * (c.index / 3) + (10 * (c.index % 3) + bit) / 8;
+      bytes[byte] = static_cast<char>(bytes[byte] ^ (1 << ((10 * (c.index % 3) + bit) % 8)));
+      test::WriteFile(name, bytes);
+    } else {
+      // A value between its neighbours (the first one that is not below the
+      // value it replaces, when it is the first) that the generator skipped
+      // for the reason of the case; for a composite that passes the wheel,
+      // the first gap from the case's index on that holds one.
+      for (bad = 0; bad == 0; ++at) {
+        ASSERT_LT(at + 1, ks.size());
+        for (uint64_t k = at == 0 ? 1 : ks[at - 1] + 1; k < ks[at + 1] && bad == 0; ++k) {
+          const bool wanted = c.damage == Damage::kSmallPrime
+                                  ? smallFactor(k)
+                                  : !smallFactor(k) && !test::IsFactorCandidate(p(k));
+          if (k != ks[at] && wanted) bad = k;
+        }
+      }
+      --at;
+      ks[at] = bad;
+      test::WriteSequence(d, kLn, ks, 64);
+    }
+    const std::string file = PackedKFileName(d, kLn, static_cast<int>(at / 64));
+    ScratchDir out;
+    const test::JobRun run = RunJob(NewJob(out, d, 0, 2));  // to the end of the sequence
+    EXPECT_TRUE(run.failed);
+    const std::string refusal = "Error, CPackedKDB file " + file + " is damaged: value " +
+                                std::to_string(at % 64) + " is k = " + std::to_string(bad) +
+                                ", no factor candidate: p = k*2^17+1 = " + std::to_string(p(bad)) +
+                                (c.damage == Damage::kFermat ? " fails the base-2 Fermat test."
+                                                             : " is divisible by ");
+    bool refused = false;
+    for (const std::string& line : run.log) refused |= line.rfind(refusal, 0) == 0;
+    EXPECT_TRUE(refused) << refusal << "\n" << run.log.back();
+    if (at == 0) {
+      EXPECT_FALSE(CTextFile::FileExists(out / "c.txt"));
+      EXPECT_FALSE(CTextFile::FileExists(out / "f.txt"));
+      continue;
+    }
+    int64_t depth = 0;
+    ASSERT_TRUE(ParseCandidateHeader(ReadFile(out / "c.txt"), depth));
+    EXPECT_EQ(static_cast<uint64_t>(depth), P(at - 1));
+    ScratchDir plain;
+    ASSERT_FALSE(RunJob(NewJob(plain, "", P(at - 1), 1)).failed);
+    EXPECT_TRUE(WithoutTimeStamp(ReadFile(plain / "f.txt")) ==
+                WithoutTimeStamp(ReadFile(out / "f.txt")));
+    EXPECT_TRUE(ReadFile(plain / "c.txt") == ReadFile(out / "c.txt"));
+  }
+}
+
 TEST(PackedSieveBadFiles, DamagedSequenceFilesGiveTheirTextsAndWriteNothing) {
   struct Case {
     std::string bytes;
@@ -181,6 +277,46 @@ SieveJob PackJob(const std::string& dir, uint64_t pMax) {
   job.m_nLn = kLn;
   job.m_pMax = pMax;
   return job;
+}
+
+// A sequence file held by another run (here a CPackedKDB of this process:
+// flock locks belong to each open file, so it holds as another process
+// would) is told as in use by another run: to a second pack and to a sieve
+// while a pack writes it, and to a pack while a sieve reads it.
+TEST(PackedKInUse, AFileHeldByAnotherRunIsToldAsInUse) {
+  ScratchDir dir;
+  const std::string d = dir.Path().string();
+  const std::vector<uint64_t> ks = test::GeneratorKs(kN, 100);
+  test::WriteSequence(d, kLn, ks, 100);
+  const std::string f0 = PackedKFileName(d, kLn, 0);
+  const std::string inUse = "Packed K file " + f0 + " is in use by another run (it is locked).";
+  struct Case {
+    const char* what;
+    bool holderWrites;
+    bool sieve;
+  };
+  const Case cases[] = {{"a second pack while a pack writes", true, false},
+                        {"a sieve while a pack writes", true, true},
+                        {"a pack while a sieve reads", false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CPackedKDB holder;
+    holder.SetFileName(f0);
+    std::string error;
+    ASSERT_TRUE(c.holderWrites ? holder.WriteOpenDB(std::filesystem::file_size(f0), error)
+                               : holder.OpenForRead(error))
+        << error;
+    ScratchDir out;
+    const test::JobRun run = c.sieve ? RunJob(NewJob(out, d, 0, 1))
+                                     : RunJob(PackJob(d, ks.back() * 4 * kN));
+    EXPECT_TRUE(run.failed);
+    EXPECT_TRUE(Contains(run.log, inUse)) << run.log.back();
+    for (const std::string& line : run.log) {
+      EXPECT_EQ(line.find("Resource temporarily unavailable"), std::string::npos) << line;
+    }
+    holder.Close();
+  }
+  EXPECT_EQ(test::ReadSequence(d, kLn), ks);
 }
 
 TEST(CreatePackedK, NewSequenceThenExtension) {

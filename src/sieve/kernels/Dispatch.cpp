@@ -6,6 +6,11 @@
 
 namespace zentrova {
 
+const std::vector<Isa>& KernelIsas() {
+  static const std::vector<Isa> levels = {Isa::kScalar, Isa::kAvx2, Isa::kAvx512};
+  return levels;
+}
+
 const char* IsaName(Isa isa) {
   switch (isa) {
     case Isa::kAuto:
@@ -21,7 +26,11 @@ const char* IsaName(Isa isa) {
 }
 
 bool ParseIsa(const std::string& text, Isa& isa) {
-  for (Isa candidate : {Isa::kAuto, Isa::kScalar, Isa::kAvx2, Isa::kAvx512}) {
+  if (text == IsaName(Isa::kAuto)) {
+    isa = Isa::kAuto;
+    return true;
+  }
+  for (const Isa candidate : KernelIsas()) {
     if (text == IsaName(candidate)) {
       isa = candidate;
       return true;
@@ -52,8 +61,10 @@ bool IsaAvailable(Isa isa) {
 }
 
 Isa BestIsa() {
-  if (IsaAvailable(Isa::kAvx512)) return Isa::kAvx512;
-  if (IsaAvailable(Isa::kAvx2)) return Isa::kAvx2;
+  const std::vector<Isa>& levels = KernelIsas();
+  for (auto it = levels.rbegin(); it != levels.rend(); ++it) {
+    if (IsaAvailable(*it)) return *it;
+  }
   return Isa::kScalar;
 }
 

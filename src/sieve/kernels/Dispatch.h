@@ -19,7 +19,14 @@
 
 namespace zentrova {
 
+// The instruction-set levels of the kernels. The numbers travel in the
+// messages of runs spread over processes: a new level takes a new number.
 enum class Isa { kAuto, kScalar, kAvx2, kAvx512 };
+
+// Every level the kernels come in, from the portable one up: the one list
+// that the dispatch, the command line, the benchmarks and the tests read. A
+// new level (say arm64 NEON) is one entry here and one kernel file.
+const std::vector<Isa>& KernelIsas();
 
 const char* IsaName(Isa isa);
 bool ParseIsa(const std::string& text, Isa& isa);
