@@ -16,7 +16,7 @@
 #include "front/StartChecks.h"
 #include "cli/RunJob.h"
 #include "files/CandidateFiles.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/NumberParse.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
@@ -33,7 +33,7 @@ namespace {
 bool CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_nSaveSeconds = o.saveMinutes * 60;
   job.m_bNoSSE2 = o.noSimd ? 1 : 0;
-  job.m_nThreads = o.threads > 0 ? o.threads : HardwareThreads();
+  job.m_threads = o.threads > 0 ? o.threads : HardwareThreads();
   if (!ParseIsa(o.isa, job.m_isa) || o.isa == "list") {
     Usage(StrFormat("--isa: unknown instruction set '%s' (auto, scalar, avx2, avx512).",
                     o.isa.c_str()));
@@ -87,7 +87,7 @@ int RunBenchComparison(const SieveJob& base) {
       SieveJob job = base;
       job.m_isa = isa;
       job.m_bNoSSE2 = isa == Isa::kScalar ? 1 : 0;
-      job.m_nThreads = threads;
+      job.m_threads = threads;
       RecordingSink sink;
       const JobOutcome outcome = JobRunner(job, sink).RunHere();
       if (outcome.end == JobEnd::kFailed || outcome.benchTicks <= 0) {
@@ -316,7 +316,7 @@ double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, in
     if (::mkdtemp(folder) == nullptr) return 0;
     folders.emplace_back(folder);
     SieveJob job = base;
-    job.m_nThreads = threads;
+    job.m_threads = threads;
     job.m_pMin = base.m_pMin + static_cast<uint64_t>(i) * 10000000000000ULL;
     job.m_strFactorOut = folders.back() + "/factors.txt";
     job.m_strSieveOut = folders.back() + "/candidates.txt";

@@ -5,9 +5,9 @@
 #include <cinttypes>
 #include <ctime>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/NumberParse.h"
-#include "sieve/StatusLine.h"
+#include "sieve/JobMessage.h"
 
 namespace zentrova {
 

@@ -7,7 +7,7 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsoleSink.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
 #include "gpu/Devices.h"

@@ -6,7 +6,7 @@
 #include "cli/Commands.h"
 #include "cli/RunJob.h"
 #include "files/CandidateFiles.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/OutputLock.h"
 #include "files/SliceMerge.h"
 #include "files/TextFile.h"

@@ -27,30 +27,30 @@ bool AtomicTextFile::Open() {
   if (fd < 0) return false;
   // mkstemp creates 0600; output files are for sharing with testers.
   ::fchmod(fd, 0644);
-  m_pStream = ::fdopen(fd, "wb");
-  if (m_pStream == nullptr) {
+  m_stream = ::fdopen(fd, "wb");
+  if (m_stream == nullptr) {
     ::close(fd);
     ::unlink(name.data());
     return false;
   }
   m_temp = name.data();
   // Large buffered writes: candidate files can hold millions of lines.
-  std::setvbuf(m_pStream, nullptr, _IOFBF, 1 << 20);
+  std::setvbuf(m_stream, nullptr, _IOFBF, 1 << 20);
   return true;
 }
 
 bool AtomicTextFile::Finish() {
-  if (m_pStream == nullptr) return false;
+  if (m_stream == nullptr) return false;
   // errno was cleared at Open: a write that failed on the way (a full disk)
   // left its reason there, which the flush may not repeat.
   int reason = 0;
-  if (std::fflush(m_pStream) != 0 || std::ferror(m_pStream) != 0) {
+  if (std::fflush(m_stream) != 0 || std::ferror(m_stream) != 0) {
     reason = errno != 0 ? errno : EIO;
-  } else if (::fsync(::fileno(m_pStream)) != 0) {
+  } else if (::fsync(::fileno(m_stream)) != 0) {
     reason = errno;
   }
-  if (std::fclose(m_pStream) != 0 && reason == 0) reason = errno != 0 ? errno : EIO;
-  m_pStream = nullptr;
+  if (std::fclose(m_stream) != 0 && reason == 0) reason = errno != 0 ? errno : EIO;
+  m_stream = nullptr;
   if (reason == 0) {
     m_finished = true;
     return true;
@@ -77,9 +77,9 @@ bool AtomicTextFile::Publish() {
 
 void AtomicTextFile::Discard() {
   m_finished = false;
-  if (m_pStream != nullptr) {
-    std::fclose(m_pStream);
-    m_pStream = nullptr;
+  if (m_stream != nullptr) {
+    std::fclose(m_stream);
+    m_stream = nullptr;
   }
   if (!m_temp.empty()) {
     ::unlink(m_temp.c_str());

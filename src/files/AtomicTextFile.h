@@ -19,7 +19,7 @@ class AtomicTextFile {
 
   // Creates the temporary file; false (with errno set) when it cannot.
   bool Open();
-  std::FILE* GetStream() const { return m_pStream; }
+  std::FILE* GetStream() const { return m_stream; }
 
   // Flushes, syncs, closes and renames; false when any step failed (the
   // target is then unchanged).
@@ -39,7 +39,7 @@ class AtomicTextFile {
 
   std::string m_target;
   std::string m_temp;
-  std::FILE* m_pStream = nullptr;
+  std::FILE* m_stream = nullptr;
   bool m_finished = false;
 };
 

@@ -10,7 +10,7 @@
 #include <climits>
 
 #include "files/AtomicTextFile.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/NumberParse.h"
 #include "files/TextFile.h"
 #include "math/ModArith.h"

@@ -169,14 +169,14 @@ bool MappedFile::Map(uint64_t length) {
   const int prot = m_writable ? (PROT_READ | PROT_WRITE) : PROT_READ;
   void* p = ::mmap(nullptr, static_cast<size_t>(length), prot, MAP_SHARED, m_fd, 0);
   if (p == MAP_FAILED) return false;
-  m_pData = static_cast<uint8_t*>(p);
+  m_data = static_cast<uint8_t*>(p);
   m_mappedLength = length;
   return true;
 }
 
 bool MappedFile::Sync(bool wait) {
-  if (m_pData != nullptr &&
-      ::msync(m_pData, static_cast<size_t>(m_mappedLength), wait ? MS_SYNC : MS_ASYNC) != 0) {
+  if (m_data != nullptr &&
+      ::msync(m_data, static_cast<size_t>(m_mappedLength), wait ? MS_SYNC : MS_ASYNC) != 0) {
     return false;
   }
   return !wait || m_fd < 0 || ::fsync(m_fd) == 0;
@@ -210,9 +210,9 @@ bool MappedFile::Rename(const std::string& path) {
 }
 
 void MappedFile::Unmap() {
-  if (m_pData != nullptr) {
-    ::munmap(m_pData, static_cast<size_t>(m_mappedLength));
-    m_pData = nullptr;
+  if (m_data != nullptr) {
+    ::munmap(m_data, static_cast<size_t>(m_mappedLength));
+    m_data = nullptr;
     m_mappedLength = 0;
   }
 }

@@ -73,9 +73,9 @@ class MappedFile {
   void Close();
 
   bool IsOpen() const { return m_fd >= 0; }
-  bool IsMapped() const { return m_pData != nullptr; }
+  bool IsMapped() const { return m_data != nullptr; }
   bool IsWritable() const { return m_writable; }
-  uint8_t* Data() const { return m_pData; }
+  uint8_t* Data() const { return m_data; }
   uint64_t MappedLength() const { return m_mappedLength; }
 
  private:
@@ -84,7 +84,7 @@ class MappedFile {
   std::string m_path;
   int m_fd = -1;
   bool m_writable = false;
-  uint8_t* m_pData = nullptr;
+  uint8_t* m_data = nullptr;
   uint64_t m_mappedLength = 0;
   OpenFailure m_openFailure = OpenFailure::kNone;
 };

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 
 namespace zentrova {
 

@@ -68,13 +68,13 @@ bool CPackedKDB::InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_
   Close();
   // The start value is stored as value 0, so even a new file needs one word.
   if (size < kHeaderBytes + 4) {
-    error = "Error, CPackedKDB file " + m_strName + " needs at least " +
+    error = "Error, CPackedKDB file " + m_name + " needs at least " +
             std::to_string(kHeaderBytes + 4) + " bytes for its header and first value.";
     return false;
   }
-  if (!m_file.Open(m_strName, MappedFile::Access::kCreateExclusive)) {
-    error = OpenFailureText(m_file, m_strName,
-                            "Error in InitOpenNewFile for PackedPrimeDB file " + m_strName);
+  if (!m_file.Open(m_name, MappedFile::Access::kCreateExclusive)) {
+    error = OpenFailureText(m_file, m_name,
+                            "Error in InitOpenNewFile for PackedPrimeDB file " + m_name);
     return false;
   }
   if (!MapForWrite(size, error)) {
@@ -103,19 +103,19 @@ bool CPackedKDB::InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_
 
 bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
   Close();
-  if (!m_file.Open(m_strName, MappedFile::Access::kReadWriteExclusive)) {
-    error = OpenFailureText(m_file, m_strName,
-                            "Error in WriteOpenDB for PackedPrimeDB file " + m_strName);
+  if (!m_file.Open(m_name, MappedFile::Access::kReadWriteExclusive)) {
+    error = OpenFailureText(m_file, m_name,
+                            "Error in WriteOpenDB for PackedPrimeDB file " + m_name);
     return false;
   }
   uint64_t fileSize = 0;
   if (!m_file.FileSize(fileSize)) {
-    error = "Error getting size of PackedPrimeDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error getting size of PackedPrimeDB file " + m_name + "\n" + SystemText(errno);
     Close();
     return false;
   }
   if (fileSize > size) {
-    error = "Error, attempting to write open a small length for PackedPrimeDB file " + m_strName;
+    error = "Error, attempting to write open a small length for PackedPrimeDB file " + m_name;
     Close();
     return false;
   }
@@ -123,7 +123,7 @@ bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
   // that is refused stays exactly as it was.
   uint8_t header[kHeaderBytes] = {};
   if (fileSize >= kHeaderBytes && !m_file.ReadAt(header, sizeof header, 0)) {
-    error = "Error reading the header of CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error reading the header of CPackedKDB file " + m_name + "\n" + SystemText(errno);
     Close();
     return false;
   }
@@ -135,7 +135,7 @@ bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
   // extended: a writer continuing behind a header that does not match its
   // data would bury the damage under new values.
   if (!m_file.Map(fileSize)) {
-    error = "Error MapViewOfFile CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno);
     Close();
     return false;
   }
@@ -150,16 +150,16 @@ bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
 
 bool CPackedKDB::Publish(const std::string& name, std::string& error) {
   if (m_readOnly || !m_file.IsMapped()) {
-    error = "Error, CPackedKDB file " + m_strName + " is not open for writing.";
+    error = "Error, CPackedKDB file " + m_name + " is not open for writing.";
     return false;
   }
   WriteHeader();
   if (!m_file.Sync(true)) {
-    error = "Error flushing CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error flushing CPackedKDB file " + m_name + "\n" + SystemText(errno);
   } else if (!m_file.Rename(name)) {
-    error = "Error renaming CPackedKDB file " + m_strName + " to " + name + "\n" + SystemText(errno);
+    error = "Error renaming CPackedKDB file " + m_name + " to " + name + "\n" + SystemText(errno);
   } else {
-    m_strName = name;
+    m_name = name;
     return true;
   }
   // Not Close(): a file that is being taken back needs no header.
@@ -174,10 +174,10 @@ bool CPackedKDB::RemoveIfHoldsNoValue(bool& removed, std::string& why, std::stri
   removed = false;
   why.clear();
   MappedFile file;
-  if (!file.Open(m_strName, MappedFile::Access::kReadWriteExclusive)) return true;
+  if (!file.Open(m_name, MappedFile::Access::kReadWriteExclusive)) return true;
   uint64_t size = 0;
   if (!file.FileSize(size)) {
-    error = "Error getting size of CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error getting size of CPackedKDB file " + m_name + "\n" + SystemText(errno);
     return false;
   }
   if (size == 0) {
@@ -187,14 +187,14 @@ bool CPackedKDB::RemoveIfHoldsNoValue(bool& removed, std::string& why, std::stri
   } else {
     uint8_t count[4] = {};
     if (!file.ReadAt(count, sizeof count, kCountOffset)) {
-      error = "Error reading the header of CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+      error = "Error reading the header of CPackedKDB file " + m_name + "\n" + SystemText(errno);
       return false;
     }
     if (LoadLE32(count) != 0) return true;
     why = "its count is 0";
   }
   if (!file.Unlink()) {
-    error = "Error removing CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error removing CPackedKDB file " + m_name + "\n" + SystemText(errno);
     why.clear();
     return false;
   }
@@ -204,19 +204,19 @@ bool CPackedKDB::RemoveIfHoldsNoValue(bool& removed, std::string& why, std::stri
 
 bool CPackedKDB::OpenForRead(std::string& error) {
   Close();
-  if (!m_file.Open(m_strName, MappedFile::Access::kReadShared)) {
-    error = OpenFailureText(m_file, m_strName, "Error opening CPackedKDB file " + m_strName);
+  if (!m_file.Open(m_name, MappedFile::Access::kReadShared)) {
+    error = OpenFailureText(m_file, m_name, "Error opening CPackedKDB file " + m_name);
     return false;
   }
   uint64_t fileSize = 0;
   if (!m_file.FileSize(fileSize)) {
-    error = "Error getting size of CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error getting size of CPackedKDB file " + m_name + "\n" + SystemText(errno);
     Close();
     return false;
   }
   if (fileSize == 0) {
     // An empty file cannot be mapped at all.
-    error = "Error CreateFileMapping CPackedKDB file " + m_strName + "\n" + SystemText(EINVAL);
+    error = "Error CreateFileMapping CPackedKDB file " + m_name + "\n" + SystemText(EINVAL);
     Close();
     return false;
   }
@@ -225,7 +225,7 @@ bool CPackedKDB::OpenForRead(std::string& error) {
     return false;
   }
   if (!m_file.Map(fileSize)) {
-    error = "Error MapViewOfFile CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno);
     Close();
     return false;
   }
@@ -242,12 +242,12 @@ bool CPackedKDB::MapForWrite(uint64_t size, std::string& error) {
   // The count is 32 bits wide, which caps what any size can be used for.
   m_capacity = std::min<uint64_t>(RawCapacity(size), std::numeric_limits<uint32_t>::max());
   if (!m_file.Extend(size)) {
-    error = "Error reserving " + std::to_string(size) + " bytes for CPackedKDB file " + m_strName +
+    error = "Error reserving " + std::to_string(size) + " bytes for CPackedKDB file " + m_name +
             "\n" + SystemText(errno);
     return false;
   }
   if (!m_file.Map(size)) {
-    error = "Error MapViewOfFile CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno);
     return false;
   }
   return true;
@@ -255,27 +255,27 @@ bool CPackedKDB::MapForWrite(uint64_t size, std::string& error) {
 
 bool CPackedKDB::CheckHeader(const uint8_t* header, uint64_t fileSize, std::string& error) const {
   if (fileSize < kHeaderBytes) {
-    error = "Error, CPackedKDB file " + m_strName + " is shorter than its 40-byte header.";
+    error = "Error, CPackedKDB file " + m_name + " is shorter than its 40-byte header.";
     return false;
   }
   if (header == nullptr) return true;
   const uint32_t count = LoadLE32(header + kCountOffset);
   const uint64_t holds = RawCapacity(fileSize);
   if (count > holds) {
-    error = "Error, CPackedKDB file " + m_strName + " claims " + std::to_string(count) +
+    error = "Error, CPackedKDB file " + m_name + " claims " + std::to_string(count) +
             " values but its size holds only " + std::to_string(holds) + ".";
     return false;
   }
   // Value 0 is written with the file, so a count of 0 is a file that was
   // never completed.
   if (count == 0) {
-    error = "Error, CPackedKDB file " + m_strName + " holds no values: its count is 0.";
+    error = "Error, CPackedKDB file " + m_name + " holds no values: its count is 0.";
     return false;
   }
   const uint64_t first = LoadLE64(header + kFirstValueOffset);
   const uint64_t last = LoadLE64(header + kLastValueOffset);
   if (first > last) {
-    error = "Error, CPackedKDB file " + m_strName + " has its first value " +
+    error = "Error, CPackedKDB file " + m_name + " has its first value " +
             std::to_string(first) + " above its last value " + std::to_string(last) + ".";
     return false;
   }
@@ -289,7 +289,7 @@ bool CPackedKDB::CheckValues(std::string& error) {
   }
   Rewind();
   if (value != m_lastValue) {
-    error = "Error, CPackedKDB file " + m_strName + " gives " + std::to_string(m_lastValue) +
+    error = "Error, CPackedKDB file " + m_name + " gives " + std::to_string(m_lastValue) +
             " as its last value in the header, but the last value stored is " +
             std::to_string(value) + ".";
     return false;
@@ -331,14 +331,14 @@ bool CPackedKDB::ReadNext64KValue(uint64_t& value, std::string& error) {
   // A zero field, or a sum past 2^64, where a value must ascend: data that
   // was zeroed or never written lies inside the count.
   if (next <= m_lastRead && m_readIndex != 0) {
-    error = "Error, CPackedKDB file " + m_strName + " is damaged: value " +
+    error = "Error, CPackedKDB file " + m_name + " is damaged: value " +
             std::to_string(m_readIndex) + " is not above the value before it.";
     return false;
   }
   // Value 0 stores a difference of 0, and no value lies above the header's
   // last value: the reach of a file (CheckPackedKLastValue) is judged by it.
   if ((m_readIndex == 0 && next != m_firstValue) || next > m_lastValue) {
-    error = "Error, CPackedKDB file " + m_strName + " is damaged: value " +
+    error = "Error, CPackedKDB file " + m_name + " is damaged: value " +
             std::to_string(m_readIndex) + " is " + std::to_string(next) +
             ", outside its header's values " + std::to_string(m_firstValue) + " to " +
             std::to_string(m_lastValue) + ".";
@@ -358,7 +358,7 @@ bool CPackedKDB::ReadNext64KValue(uint64_t& value, std::string& error) {
 
 bool CPackedKDB::WriteNew64KValue(uint64_t value, std::string& error) {
   if (m_readOnly || !m_file.IsMapped()) {
-    error = "Error, CPackedKDB file " + m_strName + " is not open for writing.";
+    error = "Error, CPackedKDB file " + m_name + " is not open for writing.";
     return false;
   }
   if (m_count >= m_capacity) {
@@ -390,12 +390,12 @@ bool CPackedKDB::WriteNew64KValue(uint64_t value, std::string& error) {
 
 bool CPackedKDB::FlushHeader(std::string& error) {
   if (m_readOnly || !m_file.IsMapped()) {
-    error = "Error, CPackedKDB file " + m_strName + " is not open for writing.";
+    error = "Error, CPackedKDB file " + m_name + " is not open for writing.";
     return false;
   }
   WriteHeader();
   if (!m_file.Sync(false)) {
-    error = "Error flushing CPackedKDB file " + m_strName + "\n" + SystemText(errno);
+    error = "Error flushing CPackedKDB file " + m_name + "\n" + SystemText(errno);
     return false;
   }
   return true;

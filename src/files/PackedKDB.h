@@ -42,7 +42,7 @@ class CPackedKDB : public CNamedFile {
   // Closes an open file first.
   void SetFileName(std::string name) {
     Close();
-    m_strName = std::move(name);
+    m_name = std::move(name);
   }
 
   // The opens below fail with "Packed K file <name> is in use by another

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/MappedFile.h"
 #include "files/NumberParse.h"
 #include "files/TextFile.h"

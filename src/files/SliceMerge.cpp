@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "files/AtomicTextFile.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/NumberParse.h"
 #include "files/OutputLock.h"
 #include "files/TextFile.h"

@@ -21,11 +21,11 @@ constexpr size_t kReadBufferBytes = 1 << 16;
 
 bool CTextFile::Open(const char* mode) {
   Close();
-  if (m_strName.empty()) return false;
-  m_pStream = std::fopen(m_strName.c_str(), mode);
-  if (m_pStream == nullptr) return false;
+  if (m_name.empty()) return false;
+  m_stream = std::fopen(m_name.c_str(), mode);
+  if (m_stream == nullptr) return false;
   struct stat st {};
-  if (::fstat(::fileno(m_pStream), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) &&
+  if (::fstat(::fileno(m_stream), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) &&
       !S_ISCHR(st.st_mode)) {
     Close();
     errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
@@ -35,9 +35,9 @@ bool CTextFile::Open(const char* mode) {
 }
 
 void CTextFile::Close() {
-  if (m_pStream != nullptr) {
-    std::fclose(m_pStream);
-    m_pStream = nullptr;
+  if (m_stream != nullptr) {
+    std::fclose(m_stream);
+    m_stream = nullptr;
   }
   m_buffer.clear();
   m_begin = m_end = 0;
@@ -48,14 +48,14 @@ bool CTextFile::Fill() {
   if (m_readError != 0) return false;
   if (m_buffer.empty()) m_buffer.resize(kReadBufferBytes);
   m_begin = 0;
-  m_end = std::fread(m_buffer.data(), 1, m_buffer.size(), m_pStream);
-  if (m_end == 0 && std::ferror(m_pStream)) m_readError = errno != 0 ? errno : EIO;
+  m_end = std::fread(m_buffer.data(), 1, m_buffer.size(), m_stream);
+  if (m_end == 0 && std::ferror(m_stream)) m_readError = errno != 0 ? errno : EIO;
   return m_end > 0;
 }
 
 bool CTextFile::ReadLine(std::string& line) {
   line.clear();
-  if (m_pStream == nullptr) return false;
+  if (m_stream == nullptr) return false;
   for (;;) {
     if (m_begin == m_end && !Fill()) return true;  // the end: line is the cut last line or ""
     const char* begin = m_buffer.data() + m_begin;

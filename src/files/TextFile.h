@@ -17,13 +17,13 @@ namespace zentrova {
 class CNamedFile {
  public:
   CNamedFile() = default;
-  explicit CNamedFile(std::string name) : m_strName(std::move(name)) {}
+  explicit CNamedFile(std::string name) : m_name(std::move(name)) {}
   virtual ~CNamedFile() = default;
 
-  const std::string& GetFileName() const { return m_strName; }
+  const std::string& GetFileName() const { return m_name; }
 
  protected:
-  std::string m_strName;
+  std::string m_name;
 };
 
 class CTextFile : public CNamedFile {
@@ -37,7 +37,7 @@ class CTextFile : public CNamedFile {
   // Used only while closed.
   void SetFileName(std::string name) {
     Close();
-    m_strName = std::move(name);
+    m_name = std::move(name);
   }
 
   // A folder or another file that cannot be read as a stream of lines is
@@ -45,8 +45,8 @@ class CTextFile : public CNamedFile {
   bool OpenRead() { return Open("rb"); }
   bool OpenWrite() { return Open("wb"); }
   bool OpenAppend() { return Open("ab"); }
-  bool IsOpen() const { return m_pStream != nullptr; }
-  std::FILE* GetStream() const { return m_pStream; }
+  bool IsOpen() const { return m_stream != nullptr; }
+  std::FILE* GetStream() const { return m_stream; }
 
   // False only when no stream is open (the text is emptied then).
   bool ReadLine(std::string& line);
@@ -71,7 +71,7 @@ class CTextFile : public CNamedFile {
   bool Open(const char* mode);
   bool Fill();
 
-  std::FILE* m_pStream = nullptr;
+  std::FILE* m_stream = nullptr;
   std::vector<char> m_buffer;
   size_t m_begin = 0;  // unread bytes of m_buffer: [m_begin, m_end)
   size_t m_end = 0;

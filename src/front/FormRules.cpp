@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "sieve/WorkerPool.h"
 
 namespace zentrova {
@@ -142,7 +142,7 @@ int32_t JobForCommand(const FormRun& form, int32_t command, SieveJob& job) {
   job.m_strPackedKDir = p.packedKDir;
   job.m_nSaveSeconds = p.saveMinutes * 60;
   job.m_bNoSSE2 = !form.sse2Present || form.disableSse2 ? 1 : 0;
-  job.m_nThreads = HardwareThreads();
+  job.m_threads = HardwareThreads();
   switch (command) {
     case kCmdBench:
       wideMath = 0;

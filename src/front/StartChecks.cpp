@@ -1,7 +1,7 @@
 #include "front/StartChecks.h"
 
 #include "files/CandidateFiles.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/OutputLock.h"
 
 namespace zentrova {

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "gpu/OpenClBackend.h"
 
 namespace zentrova {

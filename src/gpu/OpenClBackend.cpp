@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "math/Montgomery64.h"
 
 namespace zentrova {

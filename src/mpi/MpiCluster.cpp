@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "mpi/Launcher.h"
 
 namespace zentrova {

@@ -7,7 +7,7 @@
 #include <cinttypes>
 #include <memory>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/PackedKSequence.h"
 #include "math/ModArith.h"
 #include "sieve/Jobs.h"

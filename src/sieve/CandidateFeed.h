@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "math/FactorCandidates.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "math/ModArith.h"
 #include "sieve/BatchCluster.h"
 #include "sieve/Config.h"

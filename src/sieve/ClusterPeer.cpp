@@ -5,6 +5,7 @@
 #include <string>
 
 #include "math/WheelTables.h"
+#include "sieve/ClusterJob.h"
 #include "sieve/Jobs.h"
 #include "sieve/SieveLoop.h"
 #include "sieve/WideSieve.h"
@@ -21,7 +22,7 @@ void ServeProcessZero(BatchCluster& link, int threads, JobSink& sink, DeviceProv
     }
     bool wide = false;
     SieveJob job = ReadAnnouncedJob(message, wide);
-    job.m_nThreads = threads;
+    job.m_threads = threads;
     job.m_devices = devices;
     // A process without a graphics card of its own computes on its CPU.
     if (job.m_device.kind == DeviceChoice::Kind::kGpu) job.m_device = DeviceChoice::Auto();

@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "math/CpuFeatures.h"
 #include "math/WheelTables.h"
 #include "sieve/Jobs.h"

@@ -8,7 +8,7 @@ JobContext::JobContext(const SieveJob& job, JobSink& sink, bool wide)
     : m_job(job), m_sink(sink), m_wide(wide) {
   m_job.m_tLastSave = static_cast<int64_t>(std::time(nullptr));
   m_job.m_nTickSeen = 0;
-  if (m_job.m_nThreads < 1) m_job.m_nThreads = 1;
+  if (m_job.m_threads < 1) m_job.m_threads = 1;
 }
 
 void JobContext::Fail(std::string message) {

@@ -2,7 +2,7 @@
 
 #include <cinttypes>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/NumberParse.h"
 
 namespace zentrova {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/PackedKSequence.h"
 #include "math/FactorCandidates.h"
 #include "sieve/Jobs.h"

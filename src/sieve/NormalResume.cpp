@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/TextFile.h"
 #include "math/ModArith.h"
 #include "sieve/Jobs.h"

@@ -14,10 +14,11 @@
 #include <optional>
 #include <string>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "math/ModArith.h"
 #include "sieve/BatchPipeline.h"
 #include "sieve/CandidateFeed.h"
+#include "sieve/ClusterJob.h"
 #include "sieve/Config.h"
 #include "sieve/SieveLoop.h"
 #include "sieve/WorkerPool.h"
@@ -134,7 +135,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
   const int ln = job.m_nLn;
   const uint64_t twoN = 2 * static_cast<uint64_t>(m_state.m_N);
   const FermatChoice fermat = ChooseFermat(job);
-  WorkerPool pool(job.m_nThreads);
+  WorkerPool pool(job.m_threads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
   CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, twoN, job.m_pMax, reader,
                              m_state.m_kCur, pool);
@@ -237,7 +238,7 @@ void NormalSieveLoop::Serve(BatchCluster& link) {
   const SieveJob& job = m_ctx.Job();
   if (!OpenJobDevice(m_ctx, m_gpu)) m_gpu.reset();  // the CPU then
   const FermatChoice fermat = ChooseFermat(job);
-  WorkerPool pool(job.m_nThreads);
+  WorkerPool pool(job.m_threads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
   CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width,
                              2 * static_cast<uint64_t>(job.m_nExponent), job.m_pMax, nullptr, 0,

@@ -11,12 +11,12 @@
 #include <chrono>
 #include <cinttypes>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/PackedKSequence.h"
 #include "math/ModArith.h"
 #include "sieve/Config.h"
 #include "sieve/Jobs.h"
-#include "sieve/StatusLine.h"
+#include "sieve/JobMessage.h"
 
 namespace zentrova {
 

@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/PackedKSequence.h"
 #include "sieve/CandidateSource.h"
 

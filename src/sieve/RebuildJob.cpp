@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/NumberParse.h"
 #include "files/TextFile.h"
 #include "math/ModArith.h"
 #include "sieve/BitOps.h"
 #include "sieve/Jobs.h"
-#include "sieve/StatusLine.h"
+#include "sieve/JobMessage.h"
 
 namespace zentrova {
 

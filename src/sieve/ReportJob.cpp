@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "files/AtomicTextFile.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/TextFile.h"
 #include "sieve/Jobs.h"
-#include "sieve/LogLines.h"
+#include "sieve/TesterLog.h"
 
 namespace zentrova {
 

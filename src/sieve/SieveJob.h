@@ -48,7 +48,7 @@ struct SieveJob {
   // Command-line extras.
   uint64_t m_pMin = 0;   // a new sieve starts at the first candidate p >= m_pMin
   uint64_t m_pMax = 0;   // 0: no limit; else stop before the first p above it
-  int32_t m_nThreads = 1;
+  int32_t m_threads = 1;
   Isa m_isa = Isa::kAuto;
   uint64_t m_packedKFileBytes = kPackedKFileBytes;  // size of each file the create job writes
   // Where the loops' kernels run, and the devices to choose from (not owned;

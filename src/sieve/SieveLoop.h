@@ -66,13 +66,4 @@ std::optional<ProducedBatch<Result>> TakeBatch(BatchPipeline<Result>& pipeline, 
   return current;
 }
 
-// In a run of several processes, on process 0: tells the others which job
-// runs and returns each process's thread count by rank (this one's first).
-// Empty when the job runs alone.
-std::vector<int> AnnounceJob(JobContext& ctx, int threads);
-// Tells the others that the job ended (after AnnounceJob).
-void EndJobOnOthers(JobContext& ctx);
-// On another process: the job that process 0 announced.
-SieveJob ReadAnnouncedJob(ByteReader& message, bool& wide);
-
 }  // namespace zentrova

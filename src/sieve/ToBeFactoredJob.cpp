@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/TextFile.h"
 #include "sieve/Jobs.h"
-#include "sieve/LogLines.h"
+#include "sieve/TesterLog.h"
 
 namespace zentrova {
 

@@ -18,7 +18,7 @@
 
 #include "files/AtomicTextFile.h"
 #include "files/CandidateFiles.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/OutputLock.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
@@ -238,7 +238,7 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
     return false;
   }
   std::vector<uint32_t> struck(s.m_bitmap.size(), 0);
-  WorkerPool pool(std::max(job.m_nThreads, 1));
+  WorkerPool pool(std::max(job.m_threads, 1));
   constexpr size_t kChunk = size_t{1} << 16;
   constexpr size_t kSlice = 1024;  // lines per worker task
   std::vector<FactorLineCheck> chunk;

@@ -13,12 +13,13 @@
 #include <cstring>
 #include <optional>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "math/ModArith.h"
 #include "math/Montgomery64.h"
 #include "sieve/BatchPipeline.h"
 #include "sieve/BitOps.h"
 #include "sieve/CandidateFeed.h"
+#include "sieve/ClusterJob.h"
 #include "sieve/Config.h"
 #include "sieve/SieveLoop.h"
 #include "sieve/WorkerPool.h"
@@ -280,7 +281,7 @@ void WideSieveLoop::Serve(BatchCluster& link) {
   if (!OpenJobDevice(m_ctx, m_gpu)) m_gpu.reset();  // the CPU then
   PrepareKernel();
   const FermatChoice fermat = ChooseFermat(job);
-  WorkerPool pool(job.m_nThreads);
+  WorkerPool pool(job.m_threads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
   CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width,
                              2 * static_cast<uint64_t>(job.m_nExponent), job.m_pMax, nullptr, 0,
@@ -315,7 +316,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
 
   PrepareKernel();
   const FermatChoice fermat = ChooseFermat(job);
-  WorkerPool pool(job.m_nThreads);
+  WorkerPool pool(job.m_threads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
   CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, 2 * static_cast<uint64_t>(n),
                              job.m_pMax, reader, m_state.m_kCur, pool);

@@ -182,7 +182,7 @@ TEST(FormRules, JobRecordOfEachCaller) {
   EXPECT_EQ(start.m_nCommand, kCmdNewSieve);
   EXPECT_EQ(start.m_strFactorOut, "f.txt");
   EXPECT_EQ(start.m_bNoSSE2, 1);  // no SSE2 on the processor
-  EXPECT_GE(start.m_nThreads, 1);
+  EXPECT_GE(start.m_threads, 1);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ TEST(JobRunner, ProgressMatchesTheSavedFilesInBothModes) {
     job.m_nLn = 10;
     job.m_nBMin = 2;
     job.m_nBMax = 40000;  // 20000 bases
-    job.m_nThreads = 2;
+    job.m_threads = 2;
     job.m_strFactorOut = dir / "f.txt";
     job.m_strSieveOut = dir / "c.txt";
     RecordingSink sink;

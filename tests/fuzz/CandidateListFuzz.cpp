@@ -7,7 +7,7 @@
 
 #include "FuzzUtil.h"
 #include "files/CandidateFiles.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 
 using namespace zentrova;
 

@@ -5,7 +5,7 @@
 // (WriteCandidateBitmap) and read again gives the same range.
 #include "FuzzUtil.h"
 #include "files/CandidateFiles.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 
 using namespace zentrova;
 

@@ -19,7 +19,7 @@
 #include <system_error>
 #include <vector>
 
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "sieve/GfnThread.h"
 
 #define FUZZ_CHECK(condition)                                                            \

@@ -9,7 +9,7 @@
 #include <cinttypes>
 
 #include "FuzzUtil.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "math/ModArith.h"
 
 using namespace zentrova;

@@ -10,7 +10,7 @@
 #include <cinttypes>
 
 #include "FuzzUtil.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "files/NumberParse.h"
 
 using namespace zentrova;

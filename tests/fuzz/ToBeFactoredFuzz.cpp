@@ -5,7 +5,7 @@
 // base named at the start of a line without a "^" is left out, and every
 // base whose digits appear nowhere in the input stays.
 #include "FuzzUtil.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 
 using namespace zentrova;
 

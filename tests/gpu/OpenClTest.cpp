@@ -146,7 +146,7 @@ Files RunSieve(const test::ScratchDir& dir, const std::string& device, bool wide
   job.m_nBMin = bMin;
   job.m_nBMax = bMax;
   job.m_pMax = pMax;
-  job.m_nThreads = 2;
+  job.m_threads = 2;
   job.m_bNoSSE2 = noSimd ? 1 : 0;
   job.m_device = *DeviceChoice::Parse(device);
   job.m_devices = &SystemDevices();

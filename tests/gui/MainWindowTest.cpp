@@ -47,7 +47,7 @@ void RunSieve(bool wide, const QString& f, const QString& c, uint64_t pMax) {
   job.m_nExponent = 1024;
   job.m_nLn = 10;
   job.m_pMax = pMax;
-  job.m_nThreads = 2;
+  job.m_threads = 2;
   NullSink sink;
   CGfnThread thread(job, sink, wide ? 1 : 0);
   thread.Run();

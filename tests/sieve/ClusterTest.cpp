@@ -108,7 +108,7 @@ SieveJob NewJob(const Mode& m, const ScratchDir& dir, int threads) {
   job.m_nLn = m.ln;
   job.m_pMin = m.pMin;
   job.m_pMax = m.pMax;
-  job.m_nThreads = threads;
+  job.m_threads = threads;
   job.m_strFactorOut = dir / "factors.txt";
   job.m_strSieveOut = dir / "cands.txt";
   return job;
@@ -123,7 +123,7 @@ SieveJob ResumeJob(const Mode& m, const ScratchDir& dir) {
   job.m_strFactorOut = dir / (m.wide ? "factors.txt" : "factors2.txt");
   job.m_strSieveOut = dir / "cands2.txt";
   job.m_pMax = m.pMax;
-  job.m_nThreads = 1;
+  job.m_threads = 1;
   return job;
 }
 

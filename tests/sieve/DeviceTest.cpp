@@ -25,7 +25,7 @@ SieveJob SieveOn(const test::ScratchDir& dir, const std::string& tag, test::Fake
   job.m_nBMin = 2;
   job.m_nBMax = bMax;
   job.m_pMax = pMax;
-  job.m_nThreads = 2;
+  job.m_threads = 2;
   job.m_deviceBatch = 500;
   if (devices != nullptr) {
     job.m_device = DeviceChoice::Gpu();

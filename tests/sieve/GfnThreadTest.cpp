@@ -13,7 +13,7 @@
 #include "files/OutputLock.h"
 #include "sieve/BitOps.h"
 #include "sieve/JobTestUtil.h"
-#include "sieve/StatusLine.h"
+#include "sieve/JobMessage.h"
 #include "sieve/WorkerPool.h"
 
 namespace zentrova {

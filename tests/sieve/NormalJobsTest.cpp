@@ -35,7 +35,7 @@ SieveJob NewJob(const ScratchDir& dir, uint64_t pMax, int threads = 1) {
   job.m_strFactorOut = dir / "factors.txt";
   job.m_strSieveOut = dir / "cands.txt";
   job.m_pMax = pMax;
-  job.m_nThreads = threads;
+  job.m_threads = threads;
   return job;
 }
 
@@ -48,7 +48,7 @@ SieveJob ResumeJob(const ScratchDir& dir, const std::string& factorsIn, const st
   job.m_strFactorOut = dir / ("factors" + suffix + ".txt");
   job.m_strSieveOut = dir / ("cands" + suffix + ".txt");
   job.m_pMax = pMax;
-  job.m_nThreads = 1;
+  job.m_threads = 1;
   return job;
 }
 

@@ -39,7 +39,7 @@ SieveJob NewJob(const ScratchDir& out, const std::string& packedDir, uint64_t pM
   job.m_strSieveOut = out / "c.txt";
   job.m_strPackedKDir = packedDir;
   job.m_pMax = pMax;
-  job.m_nThreads = threads;
+  job.m_threads = threads;
   return job;
 }
 
@@ -54,7 +54,7 @@ SieveJob ResumeJob(const ScratchDir& in, const ScratchDir& out, const std::strin
   job.m_strPackedKDir = packedDir;
   job.m_nExponent = packedDir.empty() ? 0 : kN;
   job.m_pMax = pMax;
-  job.m_nThreads = 2;
+  job.m_threads = 2;
   return job;
 }
 

@@ -12,7 +12,7 @@
 
 #include "TestUtil.h"
 #include "files/CandidateFiles.h"
-#include "files/Format.h"
+#include "files/StrFormat.h"
 #include "sieve/JobTestUtil.h"
 
 namespace zentrova {
@@ -72,7 +72,7 @@ SieveFiles RunSieve(const ScratchDir& dir) {
   job.m_strFactorOut = dir / "factors.txt";
   job.m_strSieveOut = dir / "cands.txt";
   job.m_pMax = 300000000;
-  job.m_nThreads = 2;
+  job.m_threads = 2;
   const test::JobRun run = test::RunJob(job);
   EXPECT_FALSE(run.failed);
   SieveFiles s{job.m_strFactorOut, job.m_strSieveOut, ReadFile(job.m_strFactorOut),

@@ -48,7 +48,7 @@ SieveJob NewJob(const std::string& factorOut, const std::string& sieveOut, uint6
   job.m_strFactorOut = factorOut;
   job.m_strSieveOut = sieveOut;
   job.m_pMax = pMax;
-  job.m_nThreads = 2;
+  job.m_threads = 2;
   return job;
 }
 
@@ -61,7 +61,7 @@ SieveJob ResumeJob(const std::string& factorIn, const std::string& sieveIn,
   job.m_strFactorOut = factorOut;
   job.m_strSieveOut = sieveOut;
   job.m_pMax = pMax;
-  job.m_nThreads = 2;
+  job.m_threads = 2;
   return job;
 }
 

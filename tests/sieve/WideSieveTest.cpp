@@ -293,7 +293,7 @@ SieveJob NewJob(const ScratchDir& dir, uint64_t pMax, int threads = 1, int noSim
   job.m_strFactorOut = dir / "factors.txt";
   job.m_strSieveOut = dir / "cands.txt";
   job.m_pMax = pMax;
-  job.m_nThreads = threads;
+  job.m_threads = threads;
   job.m_bNoSSE2 = noSimd;
   return job;
 }
@@ -306,7 +306,7 @@ SieveJob ResumeJob(const std::string& sieveIn, const std::string& factorOut,
   job.m_strFactorOut = factorOut;
   job.m_strSieveOut = sieveOut;
   job.m_pMax = pMax;
-  job.m_nThreads = 2;
+  job.m_threads = 2;
   return job;
 }
 
