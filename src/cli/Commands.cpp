@@ -16,6 +16,7 @@
 #include "front/StartChecks.h"
 #include "cli/RunJob.h"
 #include "files/CandidateFiles.h"
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "files/NumberParse.h"
 #include "files/PackedKSequence.h"
@@ -76,7 +77,8 @@ int RunBenchComparison(const SieveJob& base) {
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
   const CpuFeatures& cpu = GetCpuFeatures();
-  std::printf("zentrova bench: N = 65536, 500 bases, p up to %" PRIu64 "; %s\n", base.m_pMax,
+  std::printf("zentrova bench: N = 65536, 500 bases, p up to %s; %s\n",
+              PToString(base.m_pMax).c_str(),
               cpu.brand.empty() ? "unknown processor" : cpu.brand.c_str());
   std::printf("%-8s %7s %12s %10s %12s %10s\n", "kernel", "threads", "p sieved", "seconds", "p/s",
               "vs scalar");
@@ -109,43 +111,8 @@ int RunBenchComparison(const SieveJob& base) {
 }  // namespace
 
 bool ParsePValue(const std::string& text, uint64_t& value) {
-  if (text.empty()) return false;
-  const size_t e = text.find_first_of("eE");
-  const std::string mantissa = text.substr(0, e);
-  int64_t exponent = 0;
-  if (e != std::string::npos) {
-    const std::string expText = text.substr(e + 1);
-    if (expText.empty() || expText.size() > 3) return false;
-    for (char c : expText) {
-      if (c < '0' || c > '9') return false;
-    }
-    exponent = std::stoi(expText);
-  }
-  unsigned __int128 v = 0;
-  int fraction = -1;  // digits after the point, -1 while none seen
-  int digits = 0;
-  for (char c : mantissa) {
-    if (c == '.' && fraction < 0 && e != std::string::npos) {
-      fraction = 0;
-      continue;
-    }
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<unsigned>(c - '0');
-    ++digits;
-    if (fraction >= 0) ++fraction;
-    if (v > (static_cast<unsigned __int128>(1) << 70)) return false;
-  }
-  if (digits == 0) return false;
-  exponent -= std::max(fraction, 0);
-  for (; exponent > 0; --exponent) {
-    v *= 10;
-    if (v > (static_cast<unsigned __int128>(1) << 70)) return false;
-  }
-  for (; exponent < 0; ++exponent) {
-    if (v % 10 != 0) return false;
-    v /= 10;
-  }
-  if (v == 0 || v > kMaxModulus) return false;
+  UInt128 v = 0;
+  if (!ParsePArgument(text, v) || v > kMaxModulus) return false;
   value = static_cast<uint64_t>(v);
   return true;
 }

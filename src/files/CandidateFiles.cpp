@@ -20,7 +20,7 @@ namespace zentrova {
 bool ParseCandidateHeader(std::string_view line, int64_t& depth) {
   const size_t pos = line.find(kCandidateHeaderText);
   if (pos == std::string_view::npos) return false;
-  depth = ParseInt64At(line, pos + kCandidateHeaderText.size());
+  depth = ReadPAt64(line, pos + kCandidateHeaderText.size());
   return true;
 }
 
@@ -94,7 +94,7 @@ bool ParseFactorHeader(std::string_view line, FactorHeader& header) {
   pos = line.find("to factor ");
   if (pos == std::string_view::npos) return true;
   header.hasDepth = true;
-  header.depth = ParseInt64At(line, pos + 10);
+  header.depth = ReadPAt64(line, pos + 10);
   return true;
 }
 
@@ -104,7 +104,7 @@ bool ParseFactorLine(std::string_view line, FactorRecord& record, int32_t& expon
   const int32_t b = ParseInt32At(line, 0);
   exponent = ParseInt32At(line, caret + 1);
   const size_t has = line.find("has factor ");
-  const int64_t p = has == std::string_view::npos ? 0 : ParseInt64At(line, has + 11);
+  const int64_t p = has == std::string_view::npos ? 0 : ReadPAt64(line, has + 11);
   if (b <= 0 || exponent <= 0 || p == 0) return false;
   record.b = b;
   record.p = static_cast<uint64_t>(p);
@@ -173,30 +173,6 @@ class CandidateLineWriter {
 };
 
 }  // namespace
-
-bool ParseWideFactorHeader(std::string_view line, WideFactorHeader& header) {
-  const size_t head = line.find(kWideFactorHeaderText);
-  if (head == std::string_view::npos) return false;
-  const size_t from = line.find("[k == ", head);
-  const size_t to = from == std::string_view::npos ? from : line.find(" to ", from);
-  header = WideFactorHeader{};
-  header.exponent = ParseInt32At(line, head + kWideFactorHeaderText.size());
-  if (from != std::string_view::npos) header.bMin = ParseInt32At(line, from + 6);
-  if (to != std::string_view::npos) header.bMax = ParseInt32At(line, to + 4);
-  return true;
-}
-
-bool ParseWideFactorLine(std::string_view line, int64_t& b, int32_t& exponent, int64_t& p) {
-  const size_t one = line.find("1*");
-  if (one == std::string_view::npos) return false;
-  const size_t at = line.find("factor : ", one);
-  const size_t caret = line.find('^', one);
-  if (at == std::string_view::npos || caret == std::string_view::npos || caret > at) return false;
-  b = ParseInt64At(line, one + 2);
-  exponent = ParseInt32At(line, caret + 1);
-  p = ParseInt64At(line, at + 9);
-  return true;
-}
 
 namespace {
 
@@ -348,7 +324,7 @@ bool StageCandidateList(const std::vector<int32_t>& cand, const SieveRange& rang
     return false;
   }
   std::FILE* f = out.GetStream();
-  std::fprintf(f, "ABC $a^$b+1 // %" PRId64 "\n", static_cast<int64_t>(range.pCur));
+  std::fprintf(f, "ABC $a^$b+1 // %s\n", PToString(range.pCur).c_str());
   {
     CandidateLineWriter lines(f, range.exponent);
     for (int32_t b : cand) lines.Line(b);
@@ -388,12 +364,11 @@ bool StageFactorFile(const std::vector<FactorRecord>& factors, const SieveRange&
     return false;
   }
   std::FILE* f = out.GetStream();
-  std::fprintf(f, "GFN Factors b^n+1, b=%d to %d, n=%d.  Tested to factor %" PRId64 " : %s.\n",
-               range.bMin, range.bMax, range.exponent, static_cast<int64_t>(range.pCur),
+  std::fprintf(f, "GFN Factors b^n+1, b=%d to %d, n=%d.  Tested to factor %s : %s.\n",
+               range.bMin, range.bMax, range.exponent, PToString(range.pCur).c_str(),
                FactorFileTimeStamp().c_str());
   for (const FactorRecord& r : factors) {
-    std::fprintf(f, "%d^%d+1 has factor %" PRId64 "\n", r.b, range.exponent,
-                 static_cast<int64_t>(r.p));
+    std::fprintf(f, "%d^%d+1 has factor %s\n", r.b, range.exponent, PToString(r.p).c_str());
   }
   if (!out.Finish()) {
     log(StrFormat("Unable to write output factor file %s: %s.", path.c_str(),
@@ -412,8 +387,8 @@ bool PublishOrLog(AtomicTextFile& out, const char* what, const LogFn& log) {
 
 void LogCandidatesWritten(size_t count, const SieveRange& range, const std::string& path,
                           const LogFn& log) {
-  log(StrFormat("%d items %" PRId64 " p value written to %s.", static_cast<int>(count),
-                static_cast<int64_t>(range.pCur), path.c_str()));
+  log(StrFormat("%d items %s p value written to %s.", static_cast<int>(count),
+                PToString(range.pCur).c_str(), path.c_str()));
 }
 
 }  // namespace
@@ -440,7 +415,7 @@ bool WriteCandidateBitmap(const std::vector<uint32_t>& bitmap, int64_t count,
     return false;
   }
   std::FILE* f = out.GetStream();
-  std::fprintf(f, "ABC $a^$b+1 // %" PRId64 "\n", static_cast<int64_t>(range.pCur));
+  std::fprintf(f, "ABC $a^$b+1 // %s\n", PToString(range.pCur).c_str());
   int64_t n = 0;
   const int64_t words = static_cast<int64_t>(bitmap.size());
   {
@@ -462,8 +437,8 @@ bool WriteCandidateBitmap(const std::vector<uint32_t>& bitmap, int64_t count,
     log(StrFormat("Consistency error, found %d candidates, expected %d candidates.",
                   static_cast<int>(n), static_cast<int>(count)));
   }
-  log(StrFormat("%d items %" PRId64 " p value written to %s.", static_cast<int>(n),
-                static_cast<int64_t>(range.pCur), path.c_str()));
+  log(StrFormat("%d items %s p value written to %s.", static_cast<int>(n),
+                PToString(range.pCur).c_str(), path.c_str()));
   return true;
 }
 

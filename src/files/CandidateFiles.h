@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "files/WideFactorFile.h"
+
 namespace zentrova {
 
 using LogFn = std::function<void(const std::string&)>;
@@ -107,24 +109,6 @@ struct CandidateRange {
   std::vector<uint32_t> bitmap;  // bit b of word b / 32; (bMax + 31) / 32 + 1 words
   int64_t count = 0;             // distinct bases
 };
-
-// The wide mode's factor file: its header, then a line per base as it is
-// struck, in increasing p (a resume appends "Continuing Sieve" and goes on):
-//   "Zentrova for k^<N>+1 [k == <bMin> to <bMax>]"
-//   "1*<b>^<N> + 1 factor : <p>"
-struct WideFactorHeader {
-  int32_t bMin = 0;
-  int32_t bMax = 0;
-  int32_t exponent = 0;
-  bool operator==(const WideFactorHeader&) const = default;
-};
-inline constexpr std::string_view kWideFactorHeaderText = "Zentrova for k^";
-// A header line: fills header and returns true; false when the line is none.
-bool ParseWideFactorHeader(std::string_view line, WideFactorHeader& header);
-// A factor line ("factor : " after "1*" and the '^' of its N): b, the N it
-// names and p as written (0 where a number is missing); false when the line
-// is none.
-bool ParseWideFactorLine(std::string_view line, int64_t& b, int32_t& exponent, int64_t& p);
 
 // Two passes over the file: the range, then the bits. Posts its progress and
 // the range line ("& bMin bMax N") through log; false after a message when

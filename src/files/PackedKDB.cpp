@@ -61,6 +61,12 @@ std::string OpenFailureText(const MappedFile& file, const std::string& name,
   return what + "\n" + system;
 }
 
+// The reason of a failed open, told as OpenFailureText tells it.
+PackedKFailure OpenFailureKind(const MappedFile& file) {
+  if (file.LastOpenFailure() == MappedFile::OpenFailure::kInUse) return PackedKFailure::kInUse;
+  return errno == ENOENT ? PackedKFailure::kMissing : PackedKFailure::kSystem;
+}
+
 }  // namespace
 
 bool CPackedKDB::InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_t size,
@@ -68,11 +74,13 @@ bool CPackedKDB::InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_
   Close();
   // The start value is stored as value 0, so even a new file needs one word.
   if (size < kHeaderBytes + 4) {
+    m_failure = PackedKFailure::kRefused;
     error = "Error, CPackedKDB file " + m_name + " needs at least " +
             std::to_string(kHeaderBytes + 4) + " bytes for its header and first value.";
     return false;
   }
   if (!m_file.Open(m_name, MappedFile::Access::kCreateExclusive)) {
+    m_failure = OpenFailureKind(m_file);
     error = OpenFailureText(m_file, m_name,
                             "Error in InitOpenNewFile for PackedPrimeDB file " + m_name);
     return false;
@@ -104,17 +112,20 @@ bool CPackedKDB::InitOpenNewFile(uint64_t startValue, uint64_t reserved, uint64_
 bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
   Close();
   if (!m_file.Open(m_name, MappedFile::Access::kReadWriteExclusive)) {
+    m_failure = OpenFailureKind(m_file);
     error = OpenFailureText(m_file, m_name,
                             "Error in WriteOpenDB for PackedPrimeDB file " + m_name);
     return false;
   }
   uint64_t fileSize = 0;
   if (!m_file.FileSize(fileSize)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error getting size of PackedPrimeDB file " + m_name + "\n" + SystemText(errno);
     Close();
     return false;
   }
   if (fileSize > size) {
+    m_failure = PackedKFailure::kRefused;
     error = "Error, attempting to write open a small length for PackedPrimeDB file " + m_name;
     Close();
     return false;
@@ -123,6 +134,7 @@ bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
   // that is refused stays exactly as it was.
   uint8_t header[kHeaderBytes] = {};
   if (fileSize >= kHeaderBytes && !m_file.ReadAt(header, sizeof header, 0)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error reading the header of CPackedKDB file " + m_name + "\n" + SystemText(errno);
     Close();
     return false;
@@ -135,6 +147,7 @@ bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
   // extended: a writer continuing behind a header that does not match its
   // data would bury the damage under new values.
   if (!m_file.Map(fileSize)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno);
     Close();
     return false;
@@ -150,13 +163,16 @@ bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
 
 bool CPackedKDB::Publish(const std::string& name, std::string& error) {
   if (m_readOnly || !m_file.IsMapped()) {
+    m_failure = PackedKFailure::kRefused;
     error = "Error, CPackedKDB file " + m_name + " is not open for writing.";
     return false;
   }
   WriteHeader();
   if (!m_file.Sync(true)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error flushing CPackedKDB file " + m_name + "\n" + SystemText(errno);
   } else if (!m_file.Rename(name)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error renaming CPackedKDB file " + m_name + " to " + name + "\n" + SystemText(errno);
   } else {
     m_name = name;
@@ -177,6 +193,7 @@ bool CPackedKDB::RemoveIfHoldsNoValue(bool& removed, std::string& why, std::stri
   if (!file.Open(m_name, MappedFile::Access::kReadWriteExclusive)) return true;
   uint64_t size = 0;
   if (!file.FileSize(size)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error getting size of CPackedKDB file " + m_name + "\n" + SystemText(errno);
     return false;
   }
@@ -187,6 +204,7 @@ bool CPackedKDB::RemoveIfHoldsNoValue(bool& removed, std::string& why, std::stri
   } else {
     uint8_t count[4] = {};
     if (!file.ReadAt(count, sizeof count, kCountOffset)) {
+      m_failure = PackedKFailure::kSystem;
       error = "Error reading the header of CPackedKDB file " + m_name + "\n" + SystemText(errno);
       return false;
     }
@@ -194,6 +212,7 @@ bool CPackedKDB::RemoveIfHoldsNoValue(bool& removed, std::string& why, std::stri
     why = "its count is 0";
   }
   if (!file.Unlink()) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error removing CPackedKDB file " + m_name + "\n" + SystemText(errno);
     why.clear();
     return false;
@@ -205,17 +224,20 @@ bool CPackedKDB::RemoveIfHoldsNoValue(bool& removed, std::string& why, std::stri
 bool CPackedKDB::OpenForRead(std::string& error) {
   Close();
   if (!m_file.Open(m_name, MappedFile::Access::kReadShared)) {
+    m_failure = OpenFailureKind(m_file);
     error = OpenFailureText(m_file, m_name, "Error opening CPackedKDB file " + m_name);
     return false;
   }
   uint64_t fileSize = 0;
   if (!m_file.FileSize(fileSize)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error getting size of CPackedKDB file " + m_name + "\n" + SystemText(errno);
     Close();
     return false;
   }
   if (fileSize == 0) {
     // An empty file cannot be mapped at all.
+    m_failure = PackedKFailure::kSystem;
     error = "Error CreateFileMapping CPackedKDB file " + m_name + "\n" + SystemText(EINVAL);
     Close();
     return false;
@@ -225,6 +247,7 @@ bool CPackedKDB::OpenForRead(std::string& error) {
     return false;
   }
   if (!m_file.Map(fileSize)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno);
     Close();
     return false;
@@ -242,11 +265,13 @@ bool CPackedKDB::MapForWrite(uint64_t size, std::string& error) {
   // The count is 32 bits wide, which caps what any size can be used for.
   m_capacity = std::min<uint64_t>(RawCapacity(size), std::numeric_limits<uint32_t>::max());
   if (!m_file.Extend(size)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error reserving " + std::to_string(size) + " bytes for CPackedKDB file " + m_name +
             "\n" + SystemText(errno);
     return false;
   }
   if (!m_file.Map(size)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno);
     return false;
   }
@@ -255,6 +280,7 @@ bool CPackedKDB::MapForWrite(uint64_t size, std::string& error) {
 
 bool CPackedKDB::CheckHeader(const uint8_t* header, uint64_t fileSize, std::string& error) const {
   if (fileSize < kHeaderBytes) {
+    m_failure = PackedKFailure::kDamaged;
     error = "Error, CPackedKDB file " + m_name + " is shorter than its 40-byte header.";
     return false;
   }
@@ -262,6 +288,7 @@ bool CPackedKDB::CheckHeader(const uint8_t* header, uint64_t fileSize, std::stri
   const uint32_t count = LoadLE32(header + kCountOffset);
   const uint64_t holds = RawCapacity(fileSize);
   if (count > holds) {
+    m_failure = PackedKFailure::kDamaged;
     error = "Error, CPackedKDB file " + m_name + " claims " + std::to_string(count) +
             " values but its size holds only " + std::to_string(holds) + ".";
     return false;
@@ -269,12 +296,14 @@ bool CPackedKDB::CheckHeader(const uint8_t* header, uint64_t fileSize, std::stri
   // Value 0 is written with the file, so a count of 0 is a file that was
   // never completed.
   if (count == 0) {
+    m_failure = PackedKFailure::kDamaged;
     error = "Error, CPackedKDB file " + m_name + " holds no values: its count is 0.";
     return false;
   }
   const uint64_t first = LoadLE64(header + kFirstValueOffset);
   const uint64_t last = LoadLE64(header + kLastValueOffset);
   if (first > last) {
+    m_failure = PackedKFailure::kDamaged;
     error = "Error, CPackedKDB file " + m_name + " has its first value " +
             std::to_string(first) + " above its last value " + std::to_string(last) + ".";
     return false;
@@ -289,6 +318,7 @@ bool CPackedKDB::CheckValues(std::string& error) {
   }
   Rewind();
   if (value != m_lastValue) {
+    m_failure = PackedKFailure::kDamaged;
     error = "Error, CPackedKDB file " + m_name + " gives " + std::to_string(m_lastValue) +
             " as its last value in the header, but the last value stored is " +
             std::to_string(value) + ".";
@@ -323,6 +353,7 @@ bool CPackedKDB::ReadNext64KValue(uint64_t& value, std::string& error) {
   // The count never exceeds what the mapping holds, so the word read here is
   // always inside it.
   if (m_readIndex >= m_count) {
+    m_failure = PackedKFailure::kEndOfValues;
     error = "File read overflow in ReadNext64KValue";
     return false;
   }
@@ -331,6 +362,7 @@ bool CPackedKDB::ReadNext64KValue(uint64_t& value, std::string& error) {
   // A zero field, or a sum past 2^64, where a value must ascend: data that
   // was zeroed or never written lies inside the count.
   if (next <= m_lastRead && m_readIndex != 0) {
+    m_failure = PackedKFailure::kDamaged;
     error = "Error, CPackedKDB file " + m_name + " is damaged: value " +
             std::to_string(m_readIndex) + " is not above the value before it.";
     return false;
@@ -338,6 +370,7 @@ bool CPackedKDB::ReadNext64KValue(uint64_t& value, std::string& error) {
   // Value 0 stores a difference of 0, and no value lies above the header's
   // last value: the reach of a file (CheckPackedKLastValue) is judged by it.
   if ((m_readIndex == 0 && next != m_firstValue) || next > m_lastValue) {
+    m_failure = PackedKFailure::kDamaged;
     error = "Error, CPackedKDB file " + m_name + " is damaged: value " +
             std::to_string(m_readIndex) + " is " + std::to_string(next) +
             ", outside its header's values " + std::to_string(m_firstValue) + " to " +
@@ -358,15 +391,18 @@ bool CPackedKDB::ReadNext64KValue(uint64_t& value, std::string& error) {
 
 bool CPackedKDB::WriteNew64KValue(uint64_t value, std::string& error) {
   if (m_readOnly || !m_file.IsMapped()) {
+    m_failure = PackedKFailure::kRefused;
     error = "Error, CPackedKDB file " + m_name + " is not open for writing.";
     return false;
   }
   if (m_count >= m_capacity) {
+    m_failure = PackedKFailure::kFull;
     error = "File write overflow in WriteNew64KValue";
     return false;
   }
   const uint64_t difference = value - m_lastValue;
   if (value <= m_lastValue || difference > kMaxDifference) {
+    m_failure = PackedKFailure::kRefused;
     error = "Difference overflow on WriteNew64KValue";
     return false;
   }
@@ -390,11 +426,13 @@ bool CPackedKDB::WriteNew64KValue(uint64_t value, std::string& error) {
 
 bool CPackedKDB::FlushHeader(std::string& error) {
   if (m_readOnly || !m_file.IsMapped()) {
+    m_failure = PackedKFailure::kRefused;
     error = "Error, CPackedKDB file " + m_name + " is not open for writing.";
     return false;
   }
   WriteHeader();
   if (!m_file.Sync(false)) {
+    m_failure = PackedKFailure::kSystem;
     error = "Error flushing CPackedKDB file " + m_name + "\n" + SystemText(errno);
     return false;
   }

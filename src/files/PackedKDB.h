@@ -29,6 +29,19 @@
 
 namespace zentrova {
 
+// Why a call of CPackedKDB failed, for the callers that decide by it; the
+// error text says the same for people.
+enum class PackedKFailure {
+  kNone,
+  kEndOfValues,  // every stored value has been read: the normal end of a list
+  kFull,         // the file has no room for another value
+  kMissing,      // no such file
+  kInUse,        // another run holds the file
+  kDamaged,      // the header or the values contradict the format
+  kRefused,      // a request the file cannot honour (too small, not open, too far a step)
+  kSystem,       // the system refused a read, a write, a map or a rename
+};
+
 class CPackedKDB : public CNamedFile {
  public:
   static constexpr uint64_t kHeaderBytes = 40;
@@ -109,6 +122,9 @@ class CPackedKDB : public CNamedFile {
   // A writer writes its header and waits for the write-back first.
   void Close();
 
+  // The reason of the last call that failed.
+  PackedKFailure LastFailure() const { return m_failure; }
+
   uint32_t Count() const { return m_count; }
   uint64_t Capacity() const { return m_capacity; }
   bool IsOpen() const { return m_file.IsOpen(); }
@@ -128,6 +144,7 @@ class CPackedKDB : public CNamedFile {
 
   MappedFile m_file;
   bool m_readOnly = true;
+  mutable PackedKFailure m_failure = PackedKFailure::kNone;
   uint64_t m_capacity = 0;
 
   // The in-memory header.

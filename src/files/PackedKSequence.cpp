@@ -231,15 +231,20 @@ bool NextPackedKFile(CPackedKDB& db, const std::string& dir, int ln, PackedKLoop
   db.SetFileName(next);
   log(StrFormat("Using sequence file %s.", next.c_str()));
   std::string error;
-  if (!OpenChecked(db, ln, error)) {
+  const bool opened = db.OpenForRead(error);
+  if (!opened && (db.LastFailure() == PackedKFailure::kMissing ||
+                  db.LastFailure() == PackedKFailure::kInUse)) {
+    // No next file yet, or one its writer still holds: the sequence ends here.
     log(StrFormat(loop == PackedKLoop::kNormal ? "Sequence file %s could opened."
                                                : "Sequence file %s could not be opened.",
                   next.c_str()));
     log(error);
     return false;
   }
-  db.Rewind();
-  bool read = ReadPackedKValue(db, ln, k, error);
+  // A file that is there but damaged, unreadable or beyond a sieve's reach
+  // would silently cut the sequence short: the run fails on it instead.
+  bool read = opened && CheckPackedKLastValue(db, ln, error) && db.Rewind() &&
+              ReadPackedKValue(db, ln, k, error);
   // A file that goes back (one a writer restarted from k = 0) would have the
   // sieve repeat the p it has done.
   if (read && k <= before) {

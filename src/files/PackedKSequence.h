@@ -77,10 +77,12 @@ bool SeekPackedK(CPackedKDB& db, const std::string& dir, int ln, uint64_t k, uin
                  const LogFn& log);
 
 // After the reader's file is exhausted: closes it, opens the next one and
-// reads its first value into k. A next file that cannot be opened (none, or
-// one in use by the writer) ends the sequence, told through log; one whose
-// first value is refused (damage, a value not above the last one of the file
-// before, or no factor candidate) is a failure, told through fail.
+// reads its first value into k. A next file that is not there, or is held by
+// its writer, ends the sequence, told through log; one that is there but
+// cannot be used (a damaged header, a read the system refuses, a last value
+// beyond a sieve's reach, a first value that is damaged, not above the last
+// one of the file before, or no factor candidate) is a failure, told through
+// fail.
 bool NextPackedKFile(CPackedKDB& db, const std::string& dir, int ln, PackedKLoop loop,
                      uint64_t& k, const LogFn& log, const LogFn& fail);
 

@@ -14,7 +14,9 @@
 #include "files/StrFormat.h"
 #include "files/NumberParse.h"
 #include "files/OutputLock.h"
+#include "files/PNumber.h"
 #include "files/TextFile.h"
+#include "files/WideFactorFile.h"
 #include "math/FactorCandidates.h"
 #include "math/ModArith.h"
 #include "math/WheelTables.h"
@@ -76,25 +78,21 @@ bool ReadWideFactors(const std::string& path, Slice& s, const LogFn& log) {
   }
   std::string line;
   while (file.ReadLine(line) && !line.empty()) {
-    const size_t head = line.find("Zentrova for k^");
-    if (head != std::string::npos) {
-      const size_t from = line.find("[k == ");
-      const size_t to = line.find(" to ", from == std::string::npos ? 0 : from);
-      if (from == std::string::npos || to == std::string::npos) break;
-      s.exponent = ParseInt32At(line, head + 15);
-      s.bMin = ParseInt32At(line, from + 6);
-      s.bMax = ParseInt32At(line, to + 4);
+    WideFactorHeader header;
+    bool complete = false;
+    if (ParseWideFactorHeader(line, header, &complete)) {
+      if (!complete) break;
+      s.exponent = header.exponent;
+      s.bMin = header.bMin;
+      s.bMax = header.bMax;
       s.hasRange = true;
       continue;
     }
-    if (line.back() != '\n') break;  // a last line cut short: its base stays a candidate
-    const size_t at = line.find("factor : ");
-    const size_t one = line.find("1*");
-    if (at == std::string::npos || one == std::string::npos) continue;
-    const size_t caret = line.find('^', one);
-    if (caret == std::string::npos || ParseInt32At(line, caret + 1) != s.exponent) continue;
-    const int64_t b = ParseInt64At(line, one + 2);
-    const int64_t p = ParseInt64At(line, at + 9);
+    if (!IsWholeLine(line)) break;  // a last line cut short: its base stays a candidate
+    int64_t b = 0;
+    int64_t p = 0;
+    int32_t exponent = 0;
+    if (!ParseWideFactorLine(line, b, exponent, p) || exponent != s.exponent) continue;
     if (b <= 0 || b > INT32_MAX || p <= 0) continue;
     s.factors.emplace_back(static_cast<int32_t>(b), static_cast<uint64_t>(p));
   }
@@ -163,8 +161,9 @@ bool CheckPair(const std::string& factorPath, const std::string& candPath, Slice
                const LogFn& log) {
   if (!wide && s.factorDepth != s.depth) {
     return Fail(log, StrFormat("Factor file %s and sieve file %s were saved at different depths "
-                               "(%" PRId64 " and %" PRId64 ").",
-                               factorPath.c_str(), candPath.c_str(), s.factorDepth, s.depth));
+                               "(%s and %s).",
+                               factorPath.c_str(), candPath.c_str(), PToString(s.factorDepth).c_str(),
+                               PToString(s.depth).c_str()));
   }
   const int ln = ExponentLog2(s.exponent);
   std::vector<uint32_t> struck(s.candidates.size(), 0);
@@ -173,8 +172,8 @@ bool CheckPair(const std::string& factorPath, const std::string& candPath, Slice
     if (wide && p > static_cast<uint64_t>(s.depth)) continue;
     if (b < s.bMin || b > s.bMax || ((b - s.bMin) & 1) != 0 ||
         !VerifyFactor(ln, static_cast<uint64_t>(b), p)) {
-      return Fail(log, StrFormat("%s: %" PRIu64 " is no factor of %d^%d+1 in the range.",
-                                 factorPath.c_str(), p, b, s.exponent));
+      return Fail(log, StrFormat("%s: %s is no factor of %d^%d+1 in the range.",
+                                 factorPath.c_str(), PToString(p).c_str(), b, s.exponent));
     }
     if (IsSet(struck, b) || IsSet(s.candidates, b)) {
       return Fail(log, StrFormat("Base %d is struck twice, or struck and a candidate, in %s and "
@@ -214,11 +213,15 @@ bool WriteWide(const SliceMergeInput& in, const Slice& first, int64_t depth,
                                std::strerror(errno)));
   }
   std::FILE* f = out.GetStream();
-  std::fprintf(f, "Zentrova for k^%d+1 [k == %d to %d]\n\n", first.exponent, first.bMin,
-               first.bMax);
+  std::string text = WideFactorHeaderLines({first.bMin, first.bMax, first.exponent});
   for (const auto& [b, p] : factors) {
-    std::fprintf(f, "1*%d^%d + 1 factor : %" PRIu64 "\n", b, first.exponent, p);
+    AppendWideFactorLine(text, b, first.exponent, p);
+    if (text.size() >= (size_t{1} << 20)) {
+      std::fwrite(text.data(), 1, text.size(), f);
+      text.clear();
+    }
   }
+  std::fwrite(text.data(), 1, text.size(), f);
   if (!out.Finish()) {
     return Fail(log, StrFormat("Unable to write output factor file %s: %s.", in.factorOut.c_str(),
                                std::strerror(errno)));
@@ -293,44 +296,49 @@ bool CheckTiling(const SliceMergeInput& in, size_t i, const Slice& s, const Whee
   const uint64_t twoN = 2 * static_cast<uint64_t>(s.exponent);
   if (i > 0 && start <= covered) {
     return Fail(log,
-                StrFormat("Slice %d (%s) starts at p = %" PRIu64 ", not above p = %" PRIu64
+                StrFormat("Slice %d (%s) starts at p = %s, not above p = %s"
                           " that the slices before it reached: the slices overlap or are "
                           "out of order.  Give the slices in increasing p, each starting above the "
                           "depth of the one before.",
-                          number, name.c_str(), start, covered));
+                          number, name.c_str(), PToString(start).c_str(),
+                          PToString(covered).c_str()));
   }
   // A new sieve stands at the p of the k before its first one until it
   // sieves a p (below the first candidate: depth 0).
   const int64_t kBefore = KBeforePMin(start, twoN);
   const uint64_t standing = kBefore > 0 ? static_cast<uint64_t>(kBefore) * twoN + 1 : 0;
   if (static_cast<uint64_t>(s.depth) < standing) {
-    return Fail(log, StrFormat("Slice %d (%s) is at depth %" PRId64 ", below its --p-min %" PRIu64
+    return Fail(log, StrFormat("Slice %d (%s) is at depth %s, below its --p-min %s"
                                ": it was not started there.  Give each slice the --p-min it was "
                                "started with, in the order of the slices.",
-                               number, name.c_str(), s.depth, start));
+                               number, name.c_str(), PToString(s.depth).c_str(),
+                               PToString(start).c_str()));
   }
   for (const auto& [b, p] : s.factors) {
     if (p < start) {
-      return Fail(log, StrFormat("Slice %d (%s) struck %d^%d+1 with p = %" PRIu64 ", below its "
-                                 "--p-min %" PRIu64 ": it was not started there.  Give each slice "
+      return Fail(log, StrFormat("Slice %d (%s) struck %d^%d+1 with p = %s, below its "
+                                 "--p-min %s: it was not started there.  Give each slice "
                                  "the --p-min it was started with, in the order of the slices.",
-                                 number, in.factorFiles[i].c_str(), b, s.exponent, p, start));
+                                 number, in.factorFiles[i].c_str(), b, s.exponent,
+                                 PToString(p).c_str(), PToString(start).c_str()));
     }
   }
   const uint64_t next = FirstCandidateAbove(tables, s.exponent, covered);
   if (next != 0 && next < start) {
     if (i == 0) {
-      return Fail(log, StrFormat("Slice 1 (%s) starts at p = %" PRIu64 ", but no slice sieved "
-                                 "the p below it, from p = %" PRIu64 " on: the first slice must "
+      return Fail(log, StrFormat("Slice 1 (%s) starts at p = %s, but no slice sieved "
+                                 "the p below it, from p = %s on: the first slice must "
                                  "start at the first p (--p-min 1).",
-                                 name.c_str(), start, next));
+                                 name.c_str(), PToString(start).c_str(), PToString(next).c_str()));
     }
-    return Fail(log, StrFormat("No slice sieved the p from %" PRIu64 " to %" PRIu64 ": slice %d "
-                               "(%s) reached p = %" PRIu64 " and slice %d starts at p = %" PRIu64
-                               ".  If slice %d was stopped early, resume it with --p-max %" PRIu64
+    return Fail(log, StrFormat("No slice sieved the p from %s to %s: slice %d "
+                               "(%s) reached p = %s and slice %d starts at p = %s"
+                               ".  If slice %d was stopped early, resume it with --p-max %s"
                                " and merge again.",
-                               next, start - 1, number - 1, in.candidateFiles[i - 1].c_str(),
-                               covered, number, start, number - 1, start - 1));
+                               PToString(next).c_str(), PToString(start - 1).c_str(), number - 1,
+                               in.candidateFiles[i - 1].c_str(), PToString(covered).c_str(), number,
+                               PToString(start).c_str(), number - 1,
+                               PToString(start - 1).c_str()));
   }
   return true;
 }
@@ -351,11 +359,12 @@ bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
   }
   for (size_t i = 1; i < n; ++i) {
     if (in.pMins[i] <= in.pMins[i - 1]) {
-      return Fail(log, StrFormat("Slice %d (%s) starts at p = %" PRIu64 ", not above the start "
-                                 "p = %" PRIu64 " of slice %d: give the slices in increasing p, "
+      return Fail(log, StrFormat("Slice %d (%s) starts at p = %s, not above the start "
+                                 "p = %s of slice %d: give the slices in increasing p, "
                                  "each with the --p-min it was started with.",
-                                 static_cast<int>(i + 1), in.candidateFiles[i].c_str(), in.pMins[i],
-                                 in.pMins[i - 1], static_cast<int>(i)));
+                                 static_cast<int>(i + 1), in.candidateFiles[i].c_str(),
+                                 PToString(in.pMins[i]).c_str(), PToString(in.pMins[i - 1]).c_str(),
+                                 static_cast<int>(i)));
     }
   }
   // The outputs locked and the inputs free of runs before anything is read
@@ -390,9 +399,10 @@ bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
       factored[static_cast<size_t>(b) >> 5] |= uint32_t{1} << (b & 31);
       factors.emplace_back(b, p);
     }
-    log(StrFormat("Slice %d: %s and %s, from p = %" PRIu64 " to p = %" PRId64 ", %d factors.",
+    log(StrFormat("Slice %d: %s and %s, from p = %s to p = %s, %d factors.",
                   static_cast<int>(i + 1), in.factorFiles[i].c_str(), in.candidateFiles[i].c_str(),
-                  in.pMins[i], s.depth, static_cast<int>(s.factors.size())));
+                  PToString(in.pMins[i]).c_str(), PToString(s.depth).c_str(),
+                  static_cast<int>(s.factors.size())));
   }
   const auto depth = static_cast<int64_t>(covered);
   int64_t count = 0;

@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <memory>
 
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "files/PackedKSequence.h"
 #include "math/ModArith.h"
@@ -56,8 +57,8 @@ void RunBenchJob(JobContext& ctx) {
   const int64_t sieved = ctx.Progress().pCount;
   ctx.SetBenchFigures(ticks, kTicksPerSecond, sieved);
   const double seconds = static_cast<double>(ticks) / kTicksPerSecond;
-  ctx.Post(StrFormat("%" PRId64 " p sieved up to %" PRIu64 " in %.3f s: %.0f p per second.", sieved,
-                     s.m_pCur, seconds, seconds > 0 ? static_cast<double>(sieved) / seconds : 0.0));
+  ctx.Post(StrFormat("%" PRId64 " p sieved up to %s in %.3f s: %.0f p per second.", sieved,
+                     PToString(s.m_pCur).c_str(), seconds, seconds > 0 ? static_cast<double>(sieved) / seconds : 0.0));
   ctx.Post("Verifying factors list.");
   for (const FactorRecord& r : s.m_factors) {
     if (!VerifyFactor(job.m_nLn, static_cast<uint32_t>(r.b), r.p)) {

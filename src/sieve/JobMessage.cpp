@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "files/NumberParse.h"
 
@@ -68,8 +69,8 @@ JobMessage ParseJobMessage(const std::string& text) {
 
 std::string FormatStatusLine(int32_t count, uint64_t p) {
   constexpr uint64_t kSplit = 1000000000000ULL;
-  if (p < kSplit) return StrFormat("%c %d %" PRId64, '$', count, static_cast<int64_t>(p));
-  const std::string digits = StrFormat("%" PRIu64, p);
+  const std::string digits = PToString(p);
+  if (p < kSplit) return StrFormat("%c %d %s", '$', count, digits.c_str());
   const std::string lead = digits.substr(0, digits.size() - 12);
   const std::string tail = digits.substr(digits.size() - 12);
   return StrFormat("%c %d %s,%s", '$', count, lead.c_str(), tail.c_str());

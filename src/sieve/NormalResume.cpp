@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "files/TextFile.h"
 #include "math/ModArith.h"
@@ -91,14 +92,14 @@ class BaseCheck {
       if (*slot != 0) return Duplicate(base);
       const uint64_t p = m_in.factors[i].p;
       if (!VerifyFactor(m_in.ln, static_cast<uint64_t>(base.b), p)) {
-        m_fail(StrFormat("%s line %d: %" PRIu64 " does not divide %d^%d+1.  Nothing was sieved.",
-                         base.file->c_str(), base.line, p, base.b, m_in.exponent));
+        m_fail(StrFormat("%s line %d: %s does not divide %d^%d+1.  Nothing was sieved.",
+                         base.file->c_str(), base.line, PToString(p).c_str(), base.b, m_in.exponent));
         return false;
       }
       if (!IsProperFactor(m_in.ln, static_cast<uint64_t>(base.b), p)) {
-        m_fail(StrFormat("%s line %d: %" PRIu64 " is %d^%d+1 itself, not a proper factor.  "
+        m_fail(StrFormat("%s line %d: %s is %d^%d+1 itself, not a proper factor.  "
                          "Nothing was sieved.",
-                         base.file->c_str(), base.line, p, base.b, m_in.exponent));
+                         base.file->c_str(), base.line, PToString(p).c_str(), base.b, m_in.exponent));
         return false;
       }
       *slot = 1;
@@ -175,11 +176,11 @@ bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, int64_t& pR
     }
   }
   if (deeperFactors) {
-    post(StrFormat("Factor file %s reaches p = %" PRId64 ", sieve file %s only p = %" PRId64
+    post(StrFormat("Factor file %s reaches p = %s, sieve file %s only p = %s"
                    ": the last save was cut short.  %d bases factored in between are taken from "
-                   "the factor file; sieving continues from p = %" PRId64 ".",
-                   in.factorIn->c_str(), in.pReached, in.sieveIn->c_str(), in.candDepth, late,
-                   in.candDepth));
+                   "the factor file; sieving continues from p = %s.",
+                   in.factorIn->c_str(), PToString(in.pReached).c_str(), in.sieveIn->c_str(),
+                   PToString(in.candDepth).c_str(), late, PToString(in.candDepth).c_str()));
     pReached = in.candDepth;
   }
   return true;

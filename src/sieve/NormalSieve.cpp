@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "math/ModArith.h"
 #include "sieve/BatchPipeline.h"
@@ -76,8 +77,8 @@ size_t NormalSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
       if (m_struck[j]) continue;
       const int32_t b = cand[j];
       if (!VerifyFactor(ln, static_cast<uint32_t>(b), c.p)) {
-        m_ctx.Fail(StrFormat("Candidate %d, ln=%d, Mod=%" PRId64 ", failed to verify.", b, ln,
-                             static_cast<int64_t>(c.p)));
+        m_ctx.Fail(StrFormat("Candidate %d, ln=%d, Mod=%s, failed to verify.", b, ln,
+                             PToString(c.p).c_str()));
         break;
       }
       if (!IsProperFactor(ln, static_cast<uint32_t>(b), c.p)) continue;  // p = b^N+1

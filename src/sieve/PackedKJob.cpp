@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cinttypes>
 
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "files/PackedKSequence.h"
 #include "math/ModArith.h"
@@ -107,7 +108,7 @@ void RunPackedKCreateJob(JobContext& ctx) {
       if (c.p >= kMaxModulus) {
         ctx.Post("P value reached 62 bits, stopping program.");
       } else {
-        ctx.Post(StrFormat("Reached the p limit %" PRIu64 ".", job.m_pMax));
+        ctx.Post(StrFormat("Reached the p limit %s.", PToString(job.m_pMax).c_str()));
       }
       break;
     }

@@ -9,6 +9,8 @@
 
 #include "files/StrFormat.h"
 #include "files/NumberParse.h"
+#include "files/PNumber.h"
+#include "files/WideFactorFile.h"
 #include "files/TextFile.h"
 #include "math/ModArith.h"
 #include "sieve/BitOps.h"
@@ -24,23 +26,24 @@ enum class FactorLineKind { kOther, kHeader, kFactor };
 
 // "Zentrova for k^<N>+1 ..." (the wide file's first line): kHeader with its
 // exponent; "1*<b>^<N> + 1 factor : <p>" or "<b>^<N>+1 has factor <p>":
-// kFactor with b and p. A "factor : " line without its "1*" still sets p.
+// kFactor with b and p. A "factor : " line that is no factor line of the
+// wide file still sets p.
 FactorLineKind ParseEitherFactorLine(const std::string& line, int32_t& exponent, int64_t& b,
                                      int64_t& p) {
-  if (line.find("Zentrova for k^") != std::string::npos) {
-    exponent = ParseInt32At(line, line.find("k^") + 2);
+  WideFactorHeader header;
+  if (ParseWideFactorHeader(line, header)) {
+    exponent = header.exponent;
     return FactorLineKind::kHeader;
   }
   size_t pos = line.find("factor : ");
   if (pos != std::string::npos && pos >= 1) {
-    p = ParseInt64At(line, pos + 9);
-    const size_t one = line.find("1*");
-    if (one == std::string::npos) return FactorLineKind::kOther;
-    b = ParseInt64At(line, one + 2);
-    return FactorLineKind::kFactor;
+    int32_t lineExponent = 0;
+    if (ParseWideFactorLine(line, b, lineExponent, p)) return FactorLineKind::kFactor;
+    p = ReadPAt64(line, pos + 9);
+    return FactorLineKind::kOther;
   }
   if ((pos = line.find("has factor ")) != std::string::npos && pos >= 1) {
-    p = ParseInt64At(line, pos + 11);
+    p = ReadPAt64(line, pos + 11);
     b = ParseInt64At(line, 0);
     return FactorLineKind::kFactor;
   }
@@ -105,14 +108,15 @@ void RunRebuildJob(JobContext& ctx) {
         p = pBefore;
         break;
       }
-      ctx.Fail(StrFormat("Factor file %" PRId64 " does not divide %d*2^%d+1.", p, base, ln));
+      ctx.Fail(StrFormat("Factor file %s does not divide %d*2^%d+1.", PToString(p).c_str(), base,
+                         ln));
       failed = true;
       break;
     }
     if (!IsProperFactor(ln, static_cast<uint64_t>(base), static_cast<uint64_t>(p))) {
-      ctx.Post(StrFormat("%" PRId64 " is %d^%d+1 itself, not a proper factor; the base stays a "
+      ctx.Post(StrFormat("%s is %d^%d+1 itself, not a proper factor; the base stays a "
                          "candidate.",
-                         p, base, n));
+                         PToString(p).c_str(), base, n));
       continue;
     }
     if (ClearBitTest(base, bitmap.data())) {

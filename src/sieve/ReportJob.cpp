@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "files/AtomicTextFile.h"
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "files/TextFile.h"
 #include "sieve/Jobs.h"
@@ -132,7 +133,7 @@ class ReportMerge {
   static int32_t Show(int64_t v) { return static_cast<int32_t>(v); }
 
   void WriteFactor(const FactorRecord& r) {
-    std::fprintf(m_out, "%d^%d+1 has factor %" PRId64 "\n", r.b, m_n, static_cast<int64_t>(r.p));
+    std::fprintf(m_out, "%d^%d+1 has factor %s\n", r.b, m_n, PToString(r.p).c_str());
   }
   // The tester's own text, byte for byte: it may hold '%' or any other
   // character, so it never passes through a format.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "sieve/Config.h"
 #include "sieve/JobMessage.h"
@@ -50,12 +51,12 @@ bool StatusAndSaveDue(JobContext& ctx, int64_t left, uint64_t pCur) {
 
 void PostLoopEnd(JobContext& ctx, FeedEnd end, uint64_t beyond, uint64_t pCur) {
   if (end == FeedEnd::kLimit) {
-    ctx.Post(StrFormat("Stopping before p = %" PRIu64 ": p must stay below 2^61 (62 bits) for "
+    ctx.Post(StrFormat("Stopping before p = %s: p must stay below 2^61 (62 bits) for "
                        "exact arithmetic.",
-                       beyond));
+                       PToString(beyond).c_str()));
   } else if (end == FeedEnd::kPMax) {
-    ctx.Post(StrFormat("Reached the p limit %" PRIu64 ".  The last p sieved is %" PRIu64 ".",
-                       ctx.Job().m_pMax, pCur));
+    ctx.Post(StrFormat("Reached the p limit %s.  The last p sieved is %s.",
+                       PToString(ctx.Job().m_pMax).c_str(), PToString(pCur).c_str()));
   }
   ctx.Post("Stop request received.");
 }
@@ -64,9 +65,9 @@ void PostUnsieved(JobContext& ctx, const std::string& error, uint64_t firstP, ui
   // Nothing of the batch is applied: the files stay at the last p applied.
   ctx.Fail(error);
   if (firstP != 0) {
-    ctx.Post(StrFormat("The batch from p = %" PRIu64 " was not sieved; the run ends with its "
-                       "usual save at p = %" PRIu64 ".",
-                       firstP, pCur));
+    ctx.Post(StrFormat("The batch from p = %s was not sieved; the run ends with its "
+                       "usual save at p = %s.",
+                       PToString(firstP).c_str(), PToString(pCur).c_str()));
   }
 }
 

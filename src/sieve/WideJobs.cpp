@@ -18,6 +18,7 @@
 
 #include "files/AtomicTextFile.h"
 #include "files/CandidateFiles.h"
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "files/OutputLock.h"
 #include "files/PackedKSequence.h"
@@ -296,15 +297,15 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
         return false;
       }
       if (c.verdict == 1) {
-        ctx.Fail(StrFormat("%s line %" PRId64 ": %" PRId64 " does not divide %d^%d+1.  Nothing "
+        ctx.Fail(StrFormat("%s line %" PRId64 ": %s does not divide %d^%d+1.  Nothing "
                            "was sieved.",
-                           fname, c.line, c.p, b, h.exponent));
+                           fname, c.line, PToString(c.p).c_str(), b, h.exponent));
         return false;
       }
       if (c.verdict == 2) {
-        ctx.Fail(StrFormat("%s line %" PRId64 ": %" PRId64 " is %d^%d+1 itself, not a proper "
+        ctx.Fail(StrFormat("%s line %" PRId64 ": %s is %d^%d+1 itself, not a proper "
                            "factor.  Nothing was sieved.",
-                           fname, c.line, c.p, b, h.exponent));
+                           fname, c.line, PToString(c.p).c_str(), b, h.exponent));
         return false;
       }
       ++factors;
@@ -336,10 +337,10 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
     return false;
   }
   if (taken > 0) {
-    ctx.Post(StrFormat("%" PRId64 " bases were struck beyond the depth %" PRId64 " of %s before "
+    ctx.Post(StrFormat("%" PRId64 " bases were struck beyond the depth %s of %s before "
                        "the last run ended; their factors are in %s, and they leave the "
                        "candidates.",
-                       taken, depth, job.m_strSieveIn.c_str(), name.c_str()));
+                       taken, PToString(depth).c_str(), job.m_strSieveIn.c_str(), name.c_str()));
   }
   return true;
 }

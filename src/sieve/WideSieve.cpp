@@ -13,7 +13,9 @@
 #include <cstring>
 #include <optional>
 
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
+#include "files/WideFactorFile.h"
 #include "math/ModArith.h"
 #include "math/Montgomery64.h"
 #include "sieve/BatchPipeline.h"
@@ -137,10 +139,9 @@ bool WideSieveLoop::OpenFactorFile(CTextFile& file) {
   }
   std::FILE* stream = file.GetStream();
   if (exists) {
-    std::fputs("\nContinuing Sieve\n\n", stream);
+    std::fwrite(kWideFactorContinuing.data(), 1, kWideFactorContinuing.size(), stream);
   } else {
-    std::fprintf(stream, "Zentrova for k^%d+1 [k == %d to %d]\n\n", job.m_nExponent, job.m_nBMin,
-                 job.m_nBMax);
+    std::fputs(WideFactorHeaderLines({job.m_nBMin, job.m_nBMax, job.m_nExponent}).c_str(), stream);
   }
   std::fflush(stream);
   return true;
@@ -168,11 +169,7 @@ void WideSieveLoop::Compute(Result& r, KernelScratch& scratch) const {
 void WideSieveLoop::Strike(int64_t b, uint64_t p) {
   if (!ClearBitTest(static_cast<int32_t>(b), m_state.m_bitmap.data())) return;
   --m_state.m_left;
-  char line[96];
-  const int length =
-      std::snprintf(line, sizeof line, "1*%d^%d + 1 factor : %" PRId64 "\n", static_cast<int>(b),
-                    m_ctx.Job().m_nExponent, static_cast<int64_t>(p));
-  m_lines.append(line, static_cast<size_t>(length));
+  AppendWideFactorLine(m_lines, static_cast<int32_t>(b), m_ctx.Job().m_nExponent, p);
 }
 
 bool WideSieveLoop::ApplyRoots(const Result& r) {
@@ -197,8 +194,8 @@ bool WideSieveLoop::ApplyRoots(const Result& r) {
     // Every root is confirmed once with exact arithmetic; its multiples
     // r + jp are congruent to it and need no further check.
     if (!verify(root)) {
-      m_ctx.Fail(StrFormat("Factor file %" PRId64 " does not divide %d*2^%d+1.",
-                           static_cast<int64_t>(p), static_cast<int>(root), ln));
+      m_ctx.Fail(StrFormat("Factor file %s does not divide %d*2^%d+1.", PToString(p).c_str(),
+                           static_cast<int>(root), ln));
       return false;
     }
     // A root can be b^N + 1 itself only for small N; its multiples r + jp

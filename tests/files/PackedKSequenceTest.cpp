@@ -2,6 +2,9 @@
 // finding the end of a sequence and rolling over into a new file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+
 #include "TestUtil.h"
 #include "files/PackedKSequence.h"
 #include "math/FactorCandidates.h"
@@ -229,6 +232,63 @@ TEST(PackedKSequence, ReadersRefuseAFileThatGoesBackOrOutgrowsTheModulus) {
     const std::string bad = "Error, CPackedKDB file " + (c.file0Beyond ? f0 : f1) + c.text;
     EXPECT_EQ(log.lines.back().rfind(bad, 0), 0u) << log.lines.back();
     EXPECT_FALSE(SeekPackedK(db, d, 16, ks[11], k, log.Fn()));
+  }
+}
+
+// Moving on to the next file decides by the reader's typed failure: a file
+// that is not there yet, or that its writer holds, ends the sequence; one
+// that is there but damaged fails the run, so that damage never passes for
+// the end of the list.
+TEST(PackedKSequence, NextFileEndsOrFailsByTheReasonItCannotBeRead) {
+  const std::vector<uint64_t> ks = test::GeneratorKs(8192, 20);
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& next, CPackedKDB& holder)> make;
+    PackedKFailure failure;
+    bool fails;  // told through fail rather than log
+  };
+  const Case cases[] = {
+      {"missing", [](const std::string&, CPackedKDB&) {}, PackedKFailure::kMissing, false},
+      {"held by its writer",
+       [&](const std::string& next, CPackedKDB& holder) {
+         test::WritePackedKFile(next, {ks[10], ks[11]});
+         std::string error;
+         holder.SetFileName(next);
+         ASSERT_TRUE(holder.WriteOpenDB(kPackedKFileBytes, error)) << error;
+       },
+       PackedKFailure::kInUse, false},
+      {"count of 0",
+       [&](const std::string& next, CPackedKDB&) {
+         test::WritePackedKFile(next, {ks[10], ks[11]});
+         test::PatchLE64(next, 0, 0);
+       },
+       PackedKFailure::kDamaged, true},
+      {"cut inside its header",
+       [&](const std::string& next, CPackedKDB&) {
+         test::WritePackedKFile(next, {ks[10], ks[11]});
+         std::filesystem::resize_file(next, 20);
+       },
+       PackedKFailure::kDamaged, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const std::string d = dir.Path().string();
+    test::WritePackedKFile(PackedKFileName(d, 13, 0),
+                           std::vector<uint64_t>(ks.begin(), ks.begin() + 10));
+    CPackedKDB holder;
+    c.make(PackedKFileName(d, 13, 1), holder);
+    CPackedKDB db;
+    uint64_t k = 0;
+    Log log, fail;
+    ASSERT_TRUE(StartPackedK(db, d, 13, k, log.Fn()));
+    std::string error;
+    while (db.ReadNext64KValue(k, error)) {
+    }
+    EXPECT_EQ(db.LastFailure(), PackedKFailure::kEndOfValues);
+    EXPECT_FALSE(NextPackedKFile(db, d, 13, PackedKLoop::kNormal, k, log.Fn(), fail.Fn()));
+    EXPECT_EQ(db.LastFailure(), c.failure);
+    EXPECT_EQ(fail.lines.empty(), !c.fails);
   }
 }
 

@@ -1,0 +1,48 @@
+// The factor candidate p as text: the one printer and the one reader of p for
+// every file, message and option.
+//
+// Files write p in plain decimal, so a file's format does not depend on how
+// large its p are. The reader carries values up to 2^128 - 1 exactly, more
+// than any run reaches (k < 2^63 and 2N <= 2^31 give p < 2^94), and says
+// when the digits go beyond that instead of wrapping around.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zentrova {
+
+using UInt128 = unsigned __int128;
+
+// Decimal digits of p.
+std::string PToString(UInt128 p);
+// With its sign: a p read from a damaged line may be negative, and a message
+// naming it shows it as written.
+std::string PToString(int64_t p);
+inline std::string PToString(uint64_t p) { return PToString(static_cast<UInt128>(p)); }
+
+// p where a line of a file holds it: blanks skipped, an optional sign, then
+// the digits up to the first character that is none.
+struct PReading {
+  UInt128 magnitude = 0;  // 2^128 - 1 when the digits overflow
+  bool negative = false;
+  bool digits = false;    // at least one digit
+  bool overflow = false;  // the digits do not fit 128 bits
+};
+PReading ReadPAt(std::string_view text, size_t pos);
+
+// The reading as the 64-bit tables store it: saturated at the int64 limits
+// (no p that large divides a base they check), 0 without digits.
+int64_t PAsInt64(const PReading& reading);
+inline int64_t ReadPAt64(std::string_view text, size_t pos) {
+  return PAsInt64(ReadPAt(text, pos));
+}
+
+// A p given on the command line or in a form: a whole number ("1000000007"),
+// or one in scientific notation whose value is whole ("1e15", "6.04e23",
+// "1.0000001e20"). False for anything else, for 0 and for values of 2^100 or
+// more; the caller checks its own limit.
+bool ParsePArgument(std::string_view text, UInt128& p);
+
+}  // namespace zentrova
