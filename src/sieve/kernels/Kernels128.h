@@ -43,6 +43,11 @@ using NormalKernel128Fn = void (*)(const int32_t* cand, size_t n, int ln, unsign
 void NormalSieveArray128(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
                          std::vector<uint32_t>& hits, KernelScratch& scratch);
 
+// The vector normal kernel for a level (kAuto: the best available): AVX-512
+// IFMA on two 52-bit limbs for p < 2^102, else the portable two-word kernel.
+// AVX2 has no 52-bit multiplier and gets the portable kernel.
+NormalKernel128Fn NormalSieveArray128_SSE2(Isa isa);
+
 using WideKernel128Fn = bool (*)(unsigned __int128 p, unsigned __int128 a0, int64_t n,
                                  int32_t bMax, std::vector<uint32_t>& roots, size_t capacity,
                                  KernelScratch& scratch);
@@ -66,6 +71,11 @@ bool Athlon8xCondLoopArray128(unsigned __int128 p, unsigned __int128 a0, int64_t
 bool WideSmallN128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
                    std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
 
+// The vector wide kernel for a level, storing in the WideSieveArray_SSE
+// order: AVX-512 IFMA on two 52-bit limbs for p < 2^102, else the portable
+// two-word walk in the same order. N >= 32.
+WideKernel128Fn WideSieveArray128_SSE(Isa isa);
+
 enum class A0Search { kFound, kComposite, kInvalid };
 
 // The primitive 2N-th root of unity a0 that the wide walk starts from, for
@@ -74,5 +84,20 @@ enum class A0Search { kFound, kComposite, kInvalid };
 // a^N == -1 (kFound, a0 in [0, p), confirmed again with the exact reference),
 // else p is composite. kInvalid when the two arithmetics disagree.
 A0Search FindA0_128(unsigned __int128 p, uint64_t k, int ln, unsigned __int128& a0);
+
+// The instruction-set file; raw buffers only, false for a p outside its range.
+namespace kernels::avx512ifma128 {
+// Odd 3 <= p < 2^102; scratch has room for 16 * ((n + 8) / 8) words, hits for n.
+bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, unsigned __int128 p, uint64_t* scratch,
+                    uint32_t* hits, size_t& count);
+// Odd 3 <= p < 2^102: the walk from the 16 values a0^1, a0^3, ..., a0^31 (in
+// [0, p)) over `stages` stages, stepping by S = a0^32 given in Montgomery form
+// S * 2^104 mod p, storing as the orders say (see WideSieveRaw of the one-word
+// IFMA file). Stops with count == capacity when the roots fill it.
+bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* first,
+                  unsigned __int128 stepMont, int64_t stages, int32_t bMax,
+                  const uint8_t* firstOrder, const uint8_t* laterOrder, uint32_t* roots,
+                  size_t capacity, size_t& count);
+}  // namespace kernels::avx512ifma128
 
 }  // namespace zentrova
