@@ -139,15 +139,30 @@ void BM_SquareOneWord(benchmark::State& state, Isa isa) {
 BENCHMARK_CAPTURE(BM_SquareOneWord, scalar_1e15, Isa::kScalar);
 BENCHMARK_CAPTURE(BM_SquareOneWord, avx512_1e15, Isa::kAvx512);
 
-void BM_SquareTwoWord(benchmark::State& state, unsigned __int128 p) {
-  RunSquarings(state, &NormalSieveArray128, p);
+void BM_SquareTwoWord(benchmark::State& state, Isa isa, unsigned __int128 p) {
+  if (!IsaAvailable(isa)) {
+    state.SkipWithError("instruction set not available");
+    return;
+  }
+  RunSquarings(state, isa == Isa::kScalar ? &NormalSieveArray128 : NormalSieveArray128_SSE2(isa),
+               p);
 }
-BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_1e15, kP15);
-BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_1e20, kP20);
-BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_2p64, kP64);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_1e15, Isa::kScalar, kP15);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_1e20, Isa::kScalar, kP20);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_2p64, Isa::kScalar, kP64);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_1e15, Isa::kAvx512, kP15);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_1e20, Isa::kAvx512, kP20);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_2p64, Isa::kAvx512, kP64);
 
-// The wide walk, one word against two, N = 65536 (see RunWide).
-void BM_WideTwoWord(benchmark::State& state, unsigned __int128 p) {
+// The wide walk, one word against two, N = 65536 (see RunWide; the one-word
+// figures are BM_WidePortable and BM_WideAvx512 at 1e15).
+void BM_WideTwoWord(benchmark::State& state, Isa isa, unsigned __int128 p) {
+  if (!IsaAvailable(isa)) {
+    state.SkipWithError("instruction set not available");
+    return;
+  }
+  const WideKernel128Fn kernel =
+      isa == Isa::kScalar ? &Athlon8xCondLoopArray128 : WideSieveArray128_SSE(isa);
   constexpr int64_t kN = 65536;
   const unsigned __int128 a0 = p / 3 + 12345;
   std::vector<uint32_t> roots;
@@ -155,15 +170,19 @@ void BM_WideTwoWord(benchmark::State& state, unsigned __int128 p) {
   KernelScratch scratch;
   for (auto _ : state) {
     roots.clear();
-    Athlon8xCondLoopArray128(p, a0, kN, 2000000000, roots, kN + 4, scratch);
+    kernel(p, a0, kN, 2000000000, roots, kN + 4, scratch);
     benchmark::DoNotOptimize(roots.data());
   }
   state.counters["ns/mulmod"] =
       benchmark::Counter(static_cast<double>(state.iterations()) * kN / 2,
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK_CAPTURE(BM_WideTwoWord, portable_1e15, kP15);
-BENCHMARK_CAPTURE(BM_WideTwoWord, portable_1e20, kP20);
+BENCHMARK_CAPTURE(BM_WideTwoWord, portable_1e15, Isa::kScalar, kP15);
+BENCHMARK_CAPTURE(BM_WideTwoWord, portable_1e20, Isa::kScalar, kP20);
+BENCHMARK_CAPTURE(BM_WideTwoWord, portable_2p64, Isa::kScalar, kP64);
+BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_1e15, Isa::kAvx512, kP15);
+BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_1e20, Isa::kAvx512, kP20);
+BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_2p64, Isa::kAvx512, kP64);
 
 void RunGenerator(benchmark::State& state, FermatBatchFn fermat, int width) {
   WheelTables tables;

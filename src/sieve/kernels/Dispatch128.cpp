@@ -1,6 +1,8 @@
 // The choice between the two-word kernels of each mode.
 #include "sieve/kernels/Kernels128.h"
 
+#include <algorithm>
+
 #include "math/ModArith.h"
 
 namespace zentrova {
@@ -57,23 +59,44 @@ unsigned __int128 ToMontgomery104(unsigned __int128 x, unsigned __int128 p) {
 
 bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
                     std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch) {
-  if (p >= (static_cast<unsigned __int128>(1) << 102) || n < 32 || bMax < 0 || roots.size() >= capacity) {
+  using u128 = unsigned __int128;
+  namespace raw = kernels::avx512ifma128;
+  if (p >= (static_cast<u128>(1) << 102) || p <= (static_cast<u128>(1) << 52) || n < 32 ||
+      bMax < 0) {
     return WidePortableSse128(p, a0, n, bMax, roots, capacity, scratch);
   }
   static const SseOrders orders;
-  unsigned __int128 first[16];
-  first[0] = a0 % p;
-  const unsigned __int128 a2 = MulModExact128(a0, a0, p);
-  for (int i = 1; i < 16; ++i) first[i] = MulModExact128(first[i - 1], a2, p);
-  const unsigned __int128 step = ToMontgomery104(MulModExact128(first[15], a0, p), p);
-  const size_t room = capacity - roots.size();
+  // The stages in up to four runs of equal length (N/32 is a power of two),
+  // each started at its own power of a0.
+  const int64_t stages = n >> 5;
+  const int segments = static_cast<int>(std::min<int64_t>(raw::kWideSegments, stages));
+  const int64_t each = stages / segments;
+  u128 starts[16 * raw::kWideSegments];
+  const u128 a2 = MulModExact128(a0, a0, p);
+  starts[0] = a0 % p;
+  for (int i = 1; i < 16; ++i) starts[i] = MulModExact128(starts[i - 1], a2, p);
+  const u128 step = MulModExact128(starts[15], a0, p);  // a0^32
+  const u128 jump = PowModExact128(step, static_cast<u128>(each), p);
+  for (int h = 1; h < segments; ++h) {
+    for (int i = 0; i < 16; ++i) starts[16 * h + i] = MulModExact128(starts[16 * (h - 1) + i], jump, p);
+  }
+  // Few roots are at most bMax; a run with more than this goes to the
+  // portable walk, which stores the same roots.
+  constexpr size_t kPerSegment = 1024;
   std::vector<uint32_t>& found = scratch.found;
-  found.resize(room);
-  size_t count = 0;
-  kernels::avx512ifma128::WideSieveRaw(p, first, step, n >> 5, bMax, orders.first, orders.later,
-                                       found.data(), room, count);
-  roots.insert(roots.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
-  return roots.size() < capacity;
+  found.resize(kPerSegment * raw::kWideSegments);
+  size_t counts[raw::kWideSegments];
+  if (!raw::WideSieveRaw(p, starts, segments, each, ToMontgomery104(step, p), bMax, orders.first,
+                         orders.later, found.data(), kPerSegment, counts)) {
+    return WidePortableSse128(p, a0, n, bMax, roots, capacity, scratch);
+  }
+  for (int h = 0; h < segments; ++h) {
+    for (size_t i = 0; i < counts[h]; ++i) {
+      roots.push_back(found[kPerSegment * static_cast<size_t>(h) + i]);
+      if (roots.size() >= capacity) return false;
+    }
+  }
+  return true;
 }
 #endif
 

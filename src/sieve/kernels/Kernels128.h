@@ -90,14 +90,18 @@ namespace kernels::avx512ifma128 {
 // Odd 3 <= p < 2^102; scratch has room for 16 * ((n + 8) / 8) words, hits for n.
 bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, unsigned __int128 p, uint64_t* scratch,
                     uint32_t* hits, size_t& count);
-// Odd 3 <= p < 2^102: the walk from the 16 values a0^1, a0^3, ..., a0^31 (in
-// [0, p)) over `stages` stages, stepping by S = a0^32 given in Montgomery form
-// S * 2^104 mod p, storing as the orders say (see WideSieveRaw of the one-word
-// IFMA file). Stops with count == capacity when the roots fill it.
-bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* first,
-                  unsigned __int128 stepMont, int64_t stages, int32_t bMax,
+// The walk of the stages split into `segments` (at most kWideSegments) runs
+// of stagesEach stages, walked side by side: starts holds each run's 16
+// values x_1, x_3, ..., x_31 (in [0, p)), stepMont the step S = a0^32 in the
+// Montgomery form S * 2^104 mod p. Run h stores its roots (as the orders say,
+// the first order for stage 0 of run 0 only) at roots + h * perSegment and
+// their number in counts[h]. Odd 2^52 < p < 2^102; false for a p outside it
+// or when a run has more than perSegment roots.
+inline constexpr int kWideSegments = 4;
+bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* starts, int segments,
+                  int64_t stagesEach, unsigned __int128 stepMont, int32_t bMax,
                   const uint8_t* firstOrder, const uint8_t* laterOrder, uint32_t* roots,
-                  size_t capacity, size_t& count);
+                  size_t perSegment, size_t* counts);
 }  // namespace kernels::avx512ifma128
 
 }  // namespace zentrova

@@ -30,7 +30,7 @@ constexpr uint64_t kMask52 = (uint64_t{1} << 52) - 1;
 constexpr u128 kMaxP = static_cast<u128>(1) << 102;
 
 struct Modulus {
-  __m512i p0, p1, pinv, mask;
+  __m512i p0, p1, pinv, mask, one;
 };
 
 Modulus MakeModulus(u128 p) {
@@ -40,7 +40,7 @@ Modulus MakeModulus(u128 p) {
   return {_mm512_set1_epi64(static_cast<long long>(lo & kMask52)),
           _mm512_set1_epi64(static_cast<long long>(p >> 52)),
           _mm512_set1_epi64(static_cast<long long>((~inv + 1) & kMask52)),
-          _mm512_set1_epi64(static_cast<long long>(kMask52))};
+          _mm512_set1_epi64(static_cast<long long>(kMask52)), _mm512_set1_epi64(1)};
 }
 
 struct Limbs {
@@ -50,12 +50,13 @@ struct Limbs {
 // (t0 + t1*2^52 + t2*2^104 + t3*2^156) / 2^104 mod p, lazily.
 inline Limbs Reduce(__m512i t0, __m512i t1, __m512i t2, __m512i t3, const Modulus& m) {
   const __m512i zero = _mm512_setzero_si512();
+  // t0 < 2^52 and t0 + lo52(q*p0) is 0 or 2^52: the carry is 1 exactly when
+  // t0 != 0, which saves forming the low half.
   __m512i q = _mm512_madd52lo_epu64(zero, t0, m.pinv);
-  t0 = _mm512_madd52lo_epu64(t0, q, m.p0);  // a multiple of 2^52 now
+  t1 = _mm512_mask_add_epi64(t1, _mm512_test_epi64_mask(t0, t0), t1, m.one);
   t1 = _mm512_madd52hi_epu64(t1, q, m.p0);
   t1 = _mm512_madd52lo_epu64(t1, q, m.p1);
   t2 = _mm512_madd52hi_epu64(t2, q, m.p1);
-  t1 = _mm512_add_epi64(t1, _mm512_srli_epi64(t0, 52));
   q = _mm512_madd52lo_epu64(zero, t1, m.pinv);
   t1 = _mm512_madd52lo_epu64(t1, q, m.p0);
   t2 = _mm512_madd52hi_epu64(t2, q, m.p0);
@@ -196,50 +197,69 @@ inline void Store(Limbs x, u128* out) {
   for (int i = 0; i < 8; ++i) out[i] = lo[i] | (static_cast<u128>(hi[i]) << 52);
 }
 
-// Lanes whose value x (in [0, p)) or p - x is at most bMax: x has no high
-// limb and a low one at most bMax, or x >= p - bMax.
-inline __mmask8 Small(Limbs x, __m512i bMax, Limbs edge) {
-  const __mmask8 low = _mm512_mask_cmple_epu64_mask(
-      _mm512_cmpeq_epi64_mask(x.hi, _mm512_setzero_si512()), x.lo, bMax);
-  const __mmask8 above = _mm512_cmpgt_epu64_mask(x.hi, edge.hi);
-  const __mmask8 level = _mm512_mask_cmpge_epu64_mask(_mm512_cmpeq_epi64_mask(x.hi, edge.hi),
-                                                       x.lo, edge.lo);
-  return static_cast<__mmask8>(low | above | level);
+// Lanes that may hold a root, from the high limb of a lazy x in [0, 2p)
+// alone: x mod p or p - (x mod p) is at most bMax < 2^52 only if x <= bMax
+// (high limb 0), x lies within bMax of p, or x >= 2p - bMax. The few lanes
+// flagged beyond these are sorted out exactly by the caller.
+struct Window {
+  __m512i from, width, top;
+};
+
+Window MakeWindow(u128 p, uint32_t bMax) {
+  const u128 from = p - bMax;  // p > 2^52 > bMax
+  return {_mm512_set1_epi64(static_cast<long long>(from >> 52)),
+          _mm512_set1_epi64(static_cast<long long>(((p + bMax) >> 52) - (from >> 52))),
+          _mm512_set1_epi64(static_cast<long long>((2 * p - bMax) >> 52))};
+}
+
+inline __mmask8 MayHoldRoot(Limbs x, const Window& w) {
+  const __mmask8 low = _mm512_cmpeq_epi64_mask(x.hi, _mm512_setzero_si512());
+  const __mmask8 near = _mm512_cmple_epu64_mask(_mm512_sub_epi64(x.hi, w.from), w.width);
+  const __mmask8 top = _mm512_cmpge_epu64_mask(x.hi, w.top);
+  return static_cast<__mmask8>(low | near | top);
 }
 
 }  // namespace
 
-bool WideSieveRaw(u128 p, const u128* first, u128 stepMont, int64_t stages, int32_t bMax,
-                  const uint8_t* firstOrder, const uint8_t* laterOrder, uint32_t* roots,
-                  size_t capacity, size_t& count) {
-  count = 0;
-  if (p >= kMaxP || p < 3 || (p & 1) == 0 || bMax < 0) return false;
+bool WideSieveRaw(u128 p, const u128* starts, int segments, int64_t stagesEach, u128 stepMont,
+                  int32_t bMax, const uint8_t* firstOrder, const uint8_t* laterOrder,
+                  uint32_t* roots, size_t perSegment, size_t* counts) {
+  if (p >= kMaxP || p <= (static_cast<u128>(1) << 52) || (p & 1) == 0 || bMax < 0 ||
+      segments < 1 || segments > kWideSegments) {
+    return false;
+  }
   const Modulus m = MakeModulus(p);
   const u128 limit = static_cast<uint32_t>(bMax);
-  const __m512i vMax = _mm512_set1_epi64(bMax);
-  const Limbs edge = Broadcast(p > limit ? p - limit : 0);
+  const Window window = MakeWindow(p, static_cast<uint32_t>(bMax));
   const Limbs step = Broadcast(stepMont);
-  Limbs a = Load(first);
-  Limbs b = Load(first + 8);
-  alignas(16) u128 x[16];
-  for (int64_t r = 0; r < stages; ++r) {
-    if ((Small(a, vMax, edge) | Small(b, vMax, edge)) != 0) {
-      Store(a, x);
-      Store(b, x + 8);
-      const uint8_t* slots = r == 0 ? firstOrder : laterOrder;
+  Limbs x[2 * kWideSegments];
+  for (int h = 0; h < segments; ++h) {
+    x[2 * h] = Load(starts + 16 * h);
+    x[2 * h + 1] = Load(starts + 16 * h + 8);
+    counts[h] = 0;
+  }
+  alignas(16) u128 values[16];
+  for (int64_t r = 0; r < stagesEach; ++r) {
+    for (int h = 0; h < segments; ++h) {
+      if ((MayHoldRoot(x[2 * h], window) | MayHoldRoot(x[2 * h + 1], window)) == 0) continue;
+      Store(x[2 * h], values);
+      Store(x[2 * h + 1], values + 8);
+      const uint8_t* slots = r == 0 && h == 0 ? firstOrder : laterOrder;
+      uint32_t* out = roots + perSegment * static_cast<size_t>(h);
       for (int t = 0; t < 32; ++t) {
-        const u128 xj = x[slots[t] & 15];
+        u128 xj = values[slots[t] & 15];
+        if (xj >= p) xj -= p;
         const u128 v = (slots[t] & 0x80) ? p - xj : xj;
         if (v <= limit) {
-          roots[count++] = static_cast<uint32_t>(v);
-          if (count >= capacity) return true;
+          if (counts[h] == perSegment) return false;
+          out[counts[h]++] = static_cast<uint32_t>(v);
         }
       }
     }
-    // Multiplying a standard residue by the Montgomery form of S gives the
-    // standard residue of x*S.
-    a = Normalize(Mul(a, step, m), m);
-    b = Normalize(Mul(b, step, m), m);
+    // Multiplying a residue by the Montgomery form of S gives a residue of
+    // x*S, lazily below 2p. The runs' chains are independent, which hides
+    // the latency of each product.
+    for (int i = 0; i < 2 * segments; ++i) x[i] = Mul(x[i], step, m);
   }
   return true;
 }
