@@ -45,20 +45,20 @@ struct Montgomery128 {
   static u128 Join(uint64_t hi, uint64_t lo) { return (static_cast<u128>(hi) << 64) | lo; }
 
   // (t0, t1, t2, t3) / R mod p, lazily: for t < 4p^2 the result is below 2p.
+  // The word being cleared plus the low half of m*p0 is 0 or 2^64, so its
+  // carry is just whether the word was nonzero.
   u128 Reduce(uint64_t t0, uint64_t t1, uint64_t t2, uint64_t t3) const {
     uint64_t m = t0 * pNegInv;
-    u128 s = Wide(m, p0) + t0;  // low word 0
-    s = Wide(m, p1) + t1 + Hi(s);
+    uint64_t c = Hi(Wide(m, p0)) + (t0 != 0);  // Hi(m*p0) <= 2^64 - 2
+    u128 s = Wide(m, p1) + t1 + c;
     t1 = Lo(s);
     s = static_cast<u128>(t2) + Hi(s);
     t2 = Lo(s);
     t3 += Hi(s);
     m = t1 * pNegInv;
-    s = Wide(m, p0) + t1;
-    s = Wide(m, p1) + t2 + Hi(s);
-    t2 = Lo(s);
-    t3 += Hi(s);
-    return Join(t3, t2);
+    c = Hi(Wide(m, p0)) + (t1 != 0);
+    s = Wide(m, p1) + t2 + c;
+    return Join(t3 + Hi(s), Lo(s));
   }
 
   u128 Mul(u128 a, u128 b) const {
