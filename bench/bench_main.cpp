@@ -11,6 +11,7 @@
 #include "math/WheelTables.h"
 #include "sieve/Config.h"
 #include "sieve/kernels/Dispatch.h"
+#include "sieve/kernels/Kernels128.h"
 
 namespace zentrova {
 namespace {
@@ -95,6 +96,93 @@ void BM_WideAvx2(benchmark::State& state) {
   RunWide(state, WideSieveArray_SSE(Isa::kAvx2), kWideP);
 }
 BENCHMARK(BM_WideAvx2);
+
+// One-word against two-word squaring chains: the normal kernel's shape
+// (512 bases, ln = 16) at p of about 10^15, 10^20 and just above 2^64, in
+// nanoseconds per modular squaring. The one-word kernels take p below their
+// bounds only.
+constexpr unsigned __int128 kP15 = 1000000000000000ULL / 131072 * 131072 + 1;
+constexpr unsigned __int128 kP20 =
+    static_cast<unsigned __int128>(100000) * 1000000000000000ULL / 131072 * 131072 + 1;
+constexpr unsigned __int128 kP64 = (static_cast<unsigned __int128>(1) << 64) + 131072 * 7 + 1;
+
+template <typename Kernel>
+void RunSquarings(benchmark::State& state, Kernel kernel, unsigned __int128 p) {
+  std::vector<int32_t> cand;
+  for (int32_t b = 1200000; b < 1200000 + 1024; b += 2) cand.push_back(b);
+  constexpr int kLn = 16;
+  std::vector<uint32_t> hits;
+  KernelScratch scratch;
+  for (auto _ : state) {
+    hits.clear();
+    kernel(cand.data(), cand.size(), kLn, p, hits, scratch);
+    benchmark::DoNotOptimize(hits.data());
+    p += 131072;
+  }
+  state.counters["ns/squaring"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * cand.size() * kLn,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_SquareOneWord(benchmark::State& state, Isa isa) {
+  if (!IsaAvailable(isa)) {
+    state.SkipWithError("instruction set not available");
+    return;
+  }
+  const NormalKernelFn kernel = isa == Isa::kScalar ? &NormalSieveArray : NormalSieveArray_SSE2(isa);
+  RunSquarings(
+      state,
+      [kernel](const int32_t* c, size_t n, int ln, unsigned __int128 p, std::vector<uint32_t>& h,
+               KernelScratch& s) { kernel(c, n, ln, static_cast<uint64_t>(p), h, s); },
+      kP15);
+}
+BENCHMARK_CAPTURE(BM_SquareOneWord, scalar_1e15, Isa::kScalar);
+BENCHMARK_CAPTURE(BM_SquareOneWord, avx512_1e15, Isa::kAvx512);
+
+void BM_SquareTwoWord(benchmark::State& state, Isa isa, unsigned __int128 p) {
+  if (!IsaAvailable(isa)) {
+    state.SkipWithError("instruction set not available");
+    return;
+  }
+  RunSquarings(state, isa == Isa::kScalar ? &NormalSieveArray128 : NormalSieveArray128_SSE2(isa),
+               p);
+}
+BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_1e15, Isa::kScalar, kP15);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_1e20, Isa::kScalar, kP20);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_2p64, Isa::kScalar, kP64);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_1e15, Isa::kAvx512, kP15);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_1e20, Isa::kAvx512, kP20);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_2p64, Isa::kAvx512, kP64);
+
+// The wide walk, one word against two, N = 65536 (see RunWide; the one-word
+// figures are BM_WidePortable and BM_WideAvx512 at 1e15).
+void BM_WideTwoWord(benchmark::State& state, Isa isa, unsigned __int128 p) {
+  if (!IsaAvailable(isa)) {
+    state.SkipWithError("instruction set not available");
+    return;
+  }
+  const WideKernel128Fn kernel =
+      isa == Isa::kScalar ? &Athlon8xCondLoopArray128 : WideSieveArray128_SSE(isa);
+  constexpr int64_t kN = 65536;
+  const unsigned __int128 a0 = p / 3 + 12345;
+  std::vector<uint32_t> roots;
+  roots.reserve(kN + 4);
+  KernelScratch scratch;
+  for (auto _ : state) {
+    roots.clear();
+    kernel(p, a0, kN, 2000000000, roots, kN + 4, scratch);
+    benchmark::DoNotOptimize(roots.data());
+  }
+  state.counters["ns/mulmod"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kN / 2,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK_CAPTURE(BM_WideTwoWord, portable_1e15, Isa::kScalar, kP15);
+BENCHMARK_CAPTURE(BM_WideTwoWord, portable_1e20, Isa::kScalar, kP20);
+BENCHMARK_CAPTURE(BM_WideTwoWord, portable_2p64, Isa::kScalar, kP64);
+BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_1e15, Isa::kAvx512, kP15);
+BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_1e20, Isa::kAvx512, kP20);
+BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_2p64, Isa::kAvx512, kP64);
 
 void RunGenerator(benchmark::State& state, FermatBatchFn fermat, int width) {
   WheelTables tables;

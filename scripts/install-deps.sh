@@ -9,6 +9,7 @@ packages=(
   build-essential cmake make
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
+  libgmp-dev
   libcli11-dev
   qt6-base-dev
   ocl-icd-opencl-dev opencl-c-headers opencl-clhpp-headers pocl-opencl-icd

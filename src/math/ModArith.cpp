@@ -78,4 +78,77 @@ uint64_t PowModExact(uint64_t base, uint64_t e, uint64_t p) {
   return acc;
 }
 
+namespace {
+
+using u128 = unsigned __int128;
+
+// Bits [pos, pos + count) of the four-word number w (least significant word
+// first), count <= 64.
+uint64_t BitsAt(const uint64_t* w, int pos, int count) {
+  const int i = pos / 64;
+  const int off = pos % 64;
+  uint64_t v = w[i] >> off;
+  if (off != 0 && i + 1 < 4) v |= w[i + 1] << (64 - off);
+  return count == 64 ? v : v & ((uint64_t{1} << count) - 1);
+}
+
+// The four words of w mod p. The remainder r < p < 2^(128 - room) takes
+// `room` more bits from the top of w per step and is divided again.
+u128 Mod256(const uint64_t* w, u128 p) {
+  const auto hi = static_cast<uint64_t>(p >> 64);
+  const int room = hi != 0 ? __builtin_clzll(hi) : 64 + __builtin_clzll(static_cast<uint64_t>(p));
+  u128 r = 0;
+  for (int pos = 256; pos > 0;) {
+    int count = room < 64 ? room : 64;
+    if (count > pos) count = pos;
+    pos -= count;
+    r = ((r << count) | BitsAt(w, pos, count)) % p;
+  }
+  return r;
+}
+
+}  // namespace
+
+u128 MulModExact128(u128 a, u128 b, u128 p) {
+  const auto a0 = static_cast<uint64_t>(a), a1 = static_cast<uint64_t>(a >> 64);
+  const auto b0 = static_cast<uint64_t>(b), b1 = static_cast<uint64_t>(b >> 64);
+  const u128 ll = static_cast<u128>(a0) * b0;
+  const u128 lh = static_cast<u128>(a0) * b1;
+  const u128 hl = static_cast<u128>(a1) * b0;
+  const u128 hh = static_cast<u128>(a1) * b1;
+  const u128 mid = (ll >> 64) + static_cast<uint64_t>(lh) + static_cast<uint64_t>(hl);
+  const u128 top = hh + (lh >> 64) + (hl >> 64) + (mid >> 64);
+  const uint64_t w[4] = {static_cast<uint64_t>(ll), static_cast<uint64_t>(mid),
+                         static_cast<uint64_t>(top), static_cast<uint64_t>(top >> 64)};
+  return Mod256(w, p);
+}
+
+u128 PowModExact128(u128 base, u128 e, u128 p) {
+  u128 acc = 1 % p;
+  base %= p;
+  while (e != 0) {
+    if (e & 1) acc = MulModExact128(acc, base, p);
+    e >>= 1;
+    if (e != 0) base = MulModExact128(base, base, p);
+  }
+  return acc;
+}
+
+bool VerifyFactor128(int ln, u128 b, u128 p) {
+  if (p < 3 || (p >> 127) != 0 || ln < 1) return false;
+  u128 x = b % p;
+  for (int i = 0; i < ln; ++i) x = MulModExact128(x, x, p);
+  return x + 1 == p;
+}
+
+bool IsProperFactor128(int ln, uint64_t b, u128 p) {
+  if (b < 2 || ln < 1 || ln > 6) return true;  // b^N >= 2^128 > p for N >= 128
+  u128 power = b;
+  for (int i = 0; i < ln; ++i) {
+    if (power >= p || (power >> 64) != 0) return true;  // b^N >= p, or its square passes 2^128
+    power *= power;
+  }
+  return power + 1 != p;
+}
+
 }  // namespace zentrova

@@ -54,4 +54,23 @@ inline uint64_t MulModExact(uint64_t a, uint64_t b, uint64_t p) {
 }
 uint64_t PowModExact(uint64_t base, uint64_t e, uint64_t p);
 
+// The same reference for two-word moduli. Every k below 2^63 for every
+// exponent up to N = 2^30 gives p = k*2N + 1 below this bound.
+inline constexpr unsigned __int128 kMaxModulus128 = static_cast<unsigned __int128>(1) << 94;
+
+// a*b mod p for any a, b < 2^128 and 3 <= p < 2^127: the full 256-bit product,
+// reduced by long division in steps of as many bits as p leaves free at the
+// top of a word pair (no Montgomery, no floating point).
+unsigned __int128 MulModExact128(unsigned __int128 a, unsigned __int128 b, unsigned __int128 p);
+
+// base^e mod p in [0, p), for 3 <= p < 2^127.
+unsigned __int128 PowModExact128(unsigned __int128 base, unsigned __int128 e, unsigned __int128 p);
+
+// True when b^(2^ln) == -1 (mod p). Any b (a raw base or a residue); a modulus
+// below 3 or at or above 2^127 never verifies.
+bool VerifyFactor128(int ln, unsigned __int128 b, unsigned __int128 p);
+
+// False when p is b^N + 1 itself. Below 2^127 only N <= 64 can get there.
+bool IsProperFactor128(int ln, uint64_t b, unsigned __int128 p);
+
 }  // namespace zentrova

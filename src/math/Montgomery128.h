@@ -1,0 +1,117 @@
+// Two-word Montgomery arithmetic (R = 2^128) for odd moduli p < 2^126, the
+// building block of the kernels above the one-word bound.
+//
+// A residue is an unsigned __int128 held as two 64-bit words. Mul reduces
+// word by word: m = t0 * (-p^-1 mod 2^64) makes the lowest word of t + m*p
+// vanish, twice, so the result is (a*b + M*p) / R for some M < R. Inputs in
+// [0, 2p) give an output in [0, 2p) without a final subtraction, since
+// (a*b + M*p) / R < (4p^2 + R*p) / R = p*(4p/R + 1) < 2p exactly when
+// p < R/4 = 2^126. No intermediate overflows: every step adds a 64x64 product
+// and at most two words below 2^64 to a 128-bit sum, (2^64-1)^2 + 2*(2^64-1)
+// = 2^128 - 1; the four-word value stays below 4p^2 + R*p < 2^256.
+// Square needs a < 2^127 to double the cross product a0*a1 in 128 bits, which
+// every input below 2p < 2^127 meets.
+//
+// A raw base b < 2^32 may be fed in directly even when b >= 2p: b*b < 2^64
+// and (b*b + M*p) / R < 1 + p, so the first result is below 2p again.
+//
+// Squaring chains for b^(2^ln) == -1, as in Montgomery64.h: ln squarings of
+// the raw base give b^N * R^(1-N) mod p, the same chain on 1 gives R^(1-N),
+// so b^N == -1 exactly when the first equals p minus the second.
+#pragma once
+
+#include <cstdint>
+
+namespace zentrova {
+
+struct Montgomery128 {
+  using u128 = unsigned __int128;
+
+  u128 p = 0;
+  uint64_t p0 = 0;       // low word of p
+  uint64_t p1 = 0;       // high word of p
+  uint64_t pNegInv = 0;  // -p^-1 mod 2^64: the word-by-word reduction needs only this
+
+  explicit Montgomery128(u128 modulus)
+      : p(modulus), p0(static_cast<uint64_t>(modulus)), p1(static_cast<uint64_t>(modulus >> 64)) {
+    uint64_t inv = p0;  // correct to 3 bits for odd p; Newton doubles it
+    for (int i = 0; i < 5; ++i) inv *= 2 - p0 * inv;
+    pNegInv = ~inv + 1;
+  }
+
+  static uint64_t Lo(u128 x) { return static_cast<uint64_t>(x); }
+  static uint64_t Hi(u128 x) { return static_cast<uint64_t>(x >> 64); }
+  static u128 Wide(uint64_t a, uint64_t b) { return static_cast<u128>(a) * b; }
+  static u128 Join(uint64_t hi, uint64_t lo) { return (static_cast<u128>(hi) << 64) | lo; }
+
+  // (t0, t1, t2, t3) / R mod p, lazily: for t < 4p^2 the result is below 2p.
+  // The word being cleared plus the low half of m*p0 is 0 or 2^64, so its
+  // carry is just whether the word was nonzero.
+  u128 Reduce(uint64_t t0, uint64_t t1, uint64_t t2, uint64_t t3) const {
+    uint64_t m = t0 * pNegInv;
+    uint64_t c = Hi(Wide(m, p0)) + (t0 != 0);  // Hi(m*p0) <= 2^64 - 2
+    u128 s = Wide(m, p1) + t1 + c;
+    t1 = Lo(s);
+    s = static_cast<u128>(t2) + Hi(s);
+    t2 = Lo(s);
+    t3 += Hi(s);
+    m = t1 * pNegInv;
+    c = Hi(Wide(m, p0)) + (t1 != 0);
+    s = Wide(m, p1) + t2 + c;
+    return Join(t3 + Hi(s), Lo(s));
+  }
+
+  u128 Mul(u128 a, u128 b) const {
+    const uint64_t a0 = Lo(a), a1 = Hi(a), b0 = Lo(b), b1 = Hi(b);
+    const u128 ll = Wide(a0, b0);
+    const u128 lh = Wide(a0, b1);
+    const u128 hl = Wide(a1, b0);
+    const u128 hh = Wide(a1, b1);
+    u128 s = static_cast<u128>(Hi(ll)) + Lo(lh) + Lo(hl);
+    const uint64_t t1 = Lo(s);
+    s = hh + Hi(lh) + Hi(hl) + Hi(s);  // below 2^128: a*b < 2^256
+    return Reduce(Lo(ll), t1, Lo(s), Hi(s));
+  }
+
+  u128 Square(u128 a) const {
+    const uint64_t a0 = Lo(a), a1 = Hi(a);
+    const u128 ll = Wide(a0, a0);
+    const u128 cross = Wide(a0, a1) << 1;  // a1 < 2^63
+    const u128 hh = Wide(a1, a1);
+    u128 s = static_cast<u128>(Hi(ll)) + Lo(cross);
+    const uint64_t t1 = Lo(s);
+    s = hh + Hi(cross) + Hi(s);
+    return Reduce(Lo(ll), t1, Lo(s), Hi(s));
+  }
+
+  u128 Normalize(u128 a) const { return a >= p ? a - p : a; }
+
+  // R mod p: the Montgomery form of 1.
+  u128 One() const { return (0 - p) % p; }
+
+  // x*R mod p for any x (a handful of divisions: set-up only, never per step).
+  // The remainder is shifted left by as many bits as p leaves free at the top.
+  u128 ToMontgomery(u128 x) const {
+    const int step = p1 != 0 ? __builtin_clzll(p1) : 64 + __builtin_clzll(p0);
+    u128 r = x % p;
+    for (int left = 128; left > 0;) {
+      const int s = step < left ? step : left;
+      r = (r << s) % p;
+      left -= s;
+    }
+    return r;
+  }
+
+  // The standard residue in [0, p) of a Montgomery form.
+  u128 FromMontgomery(u128 a) const { return Normalize(Mul(a, 1)); }
+
+  // The residue that M(b) must equal (after Normalize) for b^(2^ln) == -1.
+  u128 MinusOneTarget(int ln) const {
+    u128 x = 1;
+    for (int i = 0; i < ln; ++i) x = Square(x);
+    x = Normalize(x);
+    return x == 0 ? 0 : p - x;
+  }
+};
+
+}  // namespace zentrova

@@ -1,0 +1,121 @@
+// The choice between the two-word kernels of each mode.
+#include "sieve/kernels/Kernels128.h"
+
+#include <algorithm>
+
+#include "math/ModArith.h"
+
+namespace zentrova {
+
+namespace {
+
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+// The IFMA kernel behind the common signature: it works in the caller's
+// scratch and hands a p outside its range to the portable kernel.
+void NormalAvx512_128(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
+                      std::vector<uint32_t>& hits, KernelScratch& scratch) {
+  if (n == 0) return;
+  std::vector<uint32_t>& found = scratch.found;
+  scratch.values.resize(16 * ((n + 8) / 8));
+  found.resize(n + 1);
+  size_t count = 0;
+  if (!kernels::avx512ifma128::NormalSieveRaw(cand, n, ln, p, scratch.values.data(), found.data(),
+                                              count)) {
+    NormalSieveArray128(cand, n, ln, p, hits, scratch);
+    return;
+  }
+  hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
+}
+#endif
+
+bool WidePortableSse128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
+                        std::vector<uint32_t>& roots, size_t capacity, KernelScratch& /*scratch*/) {
+  return WideRootsPortable128(p, a0, n, bMax, WideOrder::kSse, roots, capacity);
+}
+
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+struct SseOrders {
+  uint8_t first[32];
+  uint8_t later[32];
+  SseOrders() {
+    WideStageOrder(WideOrder::kSse, true, first);
+    WideStageOrder(WideOrder::kSse, false, later);
+  }
+};
+
+// x * 2^104 mod p: the Montgomery form of the IFMA file, by shifting in as
+// many bits at a time as p leaves free (set-up only).
+unsigned __int128 ToMontgomery104(unsigned __int128 x, unsigned __int128 p) {
+  const auto hi = static_cast<uint64_t>(p >> 64);
+  const int room = hi != 0 ? __builtin_clzll(hi) : 64 + __builtin_clzll(static_cast<uint64_t>(p));
+  unsigned __int128 r = x % p;
+  for (int left = 104; left > 0;) {
+    const int s = room < left ? room : left;
+    r = (r << s) % p;
+    left -= s;
+  }
+  return r;
+}
+
+bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
+                    std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch) {
+  using u128 = unsigned __int128;
+  namespace raw = kernels::avx512ifma128;
+  if (p >= (static_cast<u128>(1) << 102) || p <= (static_cast<u128>(1) << 52) || n < 32 ||
+      bMax < 0) {
+    return WidePortableSse128(p, a0, n, bMax, roots, capacity, scratch);
+  }
+  static const SseOrders orders;
+  // The stages in up to four runs of equal length (N/32 is a power of two),
+  // each started at its own power of a0.
+  const int64_t stages = n >> 5;
+  const int segments = static_cast<int>(std::min<int64_t>(raw::kWideSegments, stages));
+  const int64_t each = stages / segments;
+  u128 starts[16 * raw::kWideSegments];
+  const u128 a2 = MulModExact128(a0, a0, p);
+  starts[0] = a0 % p;
+  for (int i = 1; i < 16; ++i) starts[i] = MulModExact128(starts[i - 1], a2, p);
+  const u128 step = MulModExact128(starts[15], a0, p);  // a0^32
+  const u128 jump = PowModExact128(step, static_cast<u128>(each), p);
+  for (int h = 1; h < segments; ++h) {
+    for (int i = 0; i < 16; ++i) starts[16 * h + i] = MulModExact128(starts[16 * (h - 1) + i], jump, p);
+  }
+  // Few roots are at most bMax; a run with more than this goes to the
+  // portable walk, which stores the same roots.
+  constexpr size_t kPerSegment = 1024;
+  std::vector<uint32_t>& found = scratch.found;
+  found.resize(kPerSegment * raw::kWideSegments);
+  size_t counts[raw::kWideSegments];
+  if (!raw::WideSieveRaw(p, starts, segments, each, ToMontgomery104(step, p), bMax, orders.first,
+                         orders.later, found.data(), kPerSegment, counts)) {
+    return WidePortableSse128(p, a0, n, bMax, roots, capacity, scratch);
+  }
+  for (int h = 0; h < segments; ++h) {
+    for (size_t i = 0; i < counts[h]; ++i) {
+      roots.push_back(found[kPerSegment * static_cast<size_t>(h) + i]);
+      if (roots.size() >= capacity) return false;
+    }
+  }
+  return true;
+}
+#endif
+
+}  // namespace
+
+WideKernel128Fn WideSieveArray128_SSE(Isa isa) {
+  if (isa == Isa::kAuto) isa = BestIsa();
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &WideAvx512_128;
+#endif
+  return &WidePortableSse128;
+}
+
+NormalKernel128Fn NormalSieveArray128_SSE2(Isa isa) {
+  if (isa == Isa::kAuto) isa = BestIsa();
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &NormalAvx512_128;
+#endif
+  return &NormalSieveArray128;
+}
+
+}  // namespace zentrova
