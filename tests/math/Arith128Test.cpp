@@ -10,6 +10,7 @@
 
 #include "TestGmp.h"
 #include "TestUtil.h"
+#include "math/FactorCandidates.h"
 #include "math/Fermat128.h"
 #include "math/ModArith.h"
 #include "math/Montgomery128.h"
@@ -189,15 +190,21 @@ TEST(Fermat128Test, BatchEqualsGmp) {
   // Base-2 pseudoprimes, which pass: (4^q - 1)/3 for a prime q, and 2^64 + 1.
   for (const int q : {31, 37, 43, 47, 61}) moduli.push_back(((kOne << (2 * q)) - 1) / 3);
   moduli.push_back((kOne << 64) + 1);
-  std::vector<uint8_t> want;
+  std::vector<bool> want;
   for (const u128 p : moduli) want.push_back(test::GmpPowMod(2, p - 1, p) == 1);
-  // Odd batch lengths leave a short last group.
+  // Odd batch lengths leave a short last group. Below its bound the one-word
+  // test must agree as well.
+  std::vector<uint64_t> small;
+  for (const u128 p : moduli) small.push_back(p < kFermatOneWordLimit ? static_cast<uint64_t>(p) : 3);
   for (const int n : {static_cast<int>(moduli.size()), 7}) {
-    std::vector<uint8_t> got(static_cast<size_t>(n), 2);
-    FermatBatchScalar128(moduli.data(), n, reinterpret_cast<bool*>(got.data()));
-    for (int i = 0; i < n; ++i) {
-      EXPECT_EQ(got[static_cast<size_t>(i)], want[static_cast<size_t>(i)])
-          << "p " << Decimal(moduli[static_cast<size_t>(i)]);
+    bool got[128], oneWord[128];
+    FermatBatchScalar128(moduli.data(), n, got);
+    FermatBatchScalar(small.data(), n, oneWord);
+    for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+      EXPECT_EQ(got[i], want[i]) << "p " << Decimal(moduli[i]);
+      if (small[i] != 3) {
+        EXPECT_EQ(oneWord[i], want[i]) << "one-word, p " << small[i];
+      }
     }
   }
 }
