@@ -80,8 +80,8 @@ TEST(Montgomery128Test, ProductsAndTargetsEqualGmp) {
   for (const Band& band : Bands(126)) {
     for (int trial = 0; trial < 40; ++trial) {
       const u128 p = RandomOdd(rng, band);
-      SCOPED_TRACE(::testing::Message() << "seed " << seed << " band " << band.name << " p "
-                                        << Decimal(p));
+      SCOPED_TRACE(::testing::Message()
+                   << "seed " << seed << " band " << band.name << " p " << Decimal(p));
       const Montgomery128 mont(p);
       ASSERT_EQ(Decimal(mont.One()), Decimal(GmpToMontgomery(1, p)));
       for (int i = 0; i < 20; ++i) {
@@ -114,8 +114,8 @@ TEST(ModArith128Test, ExactOperationsEqualGmp) {
     for (int trial = 0; trial < 40; ++trial) {
       u128 p = RandomOdd(rng, band);
       if ((trial & 1) && p > 4) --p;  // even moduli too
-      SCOPED_TRACE(::testing::Message() << "seed " << seed << " band " << band.name << " p "
-                                        << Decimal(p));
+      SCOPED_TRACE(::testing::Message()
+                   << "seed " << seed << " band " << band.name << " p " << Decimal(p));
       const u128 a = RandomU128(rng, 0, ~u128{0});
       const u128 b = trial < 4 ? ~u128{0} : RandomU128(rng, 0, ~u128{0});
       EXPECT_EQ(Decimal(MulModExact128(a, b, p)), Decimal(test::GmpMulMod(a, b, p)));
@@ -195,7 +195,8 @@ TEST(Fermat128Test, BatchEqualsGmp) {
   // Odd batch lengths leave a short last group. Below its bound the one-word
   // test must agree as well.
   std::vector<uint64_t> small;
-  for (const u128 p : moduli) small.push_back(p < kFermatOneWordLimit ? static_cast<uint64_t>(p) : 3);
+  for (const u128 p : moduli)
+    small.push_back(p < kFermatOneWordLimit ? static_cast<uint64_t>(p) : 3);
   for (const int n : {static_cast<int>(moduli.size()), 7}) {
     bool got[128], oneWord[128];
     FermatBatchScalar128(moduli.data(), n, got);

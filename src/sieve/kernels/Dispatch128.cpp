@@ -1,9 +1,8 @@
 // The choice between the two-word kernels of each mode.
-#include "sieve/kernels/Kernels128.h"
-
 #include <algorithm>
 
 #include "math/ModArith.h"
+#include "sieve/kernels/Kernels128.h"
 
 namespace zentrova {
 
@@ -78,7 +77,8 @@ bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_
   const u128 step = MulModExact128(starts[15], a0, p);  // a0^32
   const u128 jump = PowModExact128(step, static_cast<u128>(each), p);
   for (int h = 1; h < segments; ++h) {
-    for (int i = 0; i < 16; ++i) starts[16 * h + i] = MulModExact128(starts[16 * (h - 1) + i], jump, p);
+    for (int i = 0; i < 16; ++i)
+      starts[16 * h + i] = MulModExact128(starts[16 * (h - 1) + i], jump, p);
   }
   // Few roots are at most bMax; a run with more than this goes to the
   // portable walk, which stores the same roots.

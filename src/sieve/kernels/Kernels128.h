@@ -48,8 +48,8 @@ void NormalSieveArray128(const int32_t* cand, size_t n, int ln, unsigned __int12
 // AVX2 has no 52-bit multiplier and gets the portable kernel.
 NormalKernel128Fn NormalSieveArray128_SSE2(Isa isa);
 
-using WideKernel128Fn = bool (*)(unsigned __int128 p, unsigned __int128 a0, int64_t n,
-                                 int32_t bMax, std::vector<uint32_t>& roots, size_t capacity,
+using WideKernel128Fn = bool (*)(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
+                                 std::vector<uint32_t>& roots, size_t capacity,
                                  KernelScratch& scratch);
 
 // The wide walk for odd p < 2^127 and N >= 32 (n = N), Shoup multiplication in

@@ -94,8 +94,7 @@ inline Limbs Mul(Limbs a, Limbs b, const Modulus& m) {
 // From [0, 2p) to [0, p): subtract p where the difference is not negative.
 inline Limbs Normalize(Limbs a, const Modulus& m) {
   const __m512i d0 = _mm512_sub_epi64(a.lo, m.p0);
-  const __m512i d1 =
-      _mm512_sub_epi64(_mm512_sub_epi64(a.hi, m.p1), _mm512_srli_epi64(d0, 63));
+  const __m512i d1 = _mm512_sub_epi64(_mm512_sub_epi64(a.hi, m.p1), _mm512_srli_epi64(d0, 63));
   const __mmask8 keep = _mm512_cmplt_epi64_mask(d1, _mm512_setzero_si512());
   return {_mm512_mask_blend_epi64(keep, _mm512_and_si512(d0, m.mask), a.lo),
           _mm512_mask_blend_epi64(keep, d1, a.hi)};
@@ -152,17 +151,26 @@ bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, u128 p, uint64_t* scr
   for (size_t b = 0; b < blocks; ++b) {
     const size_t size = (vectors - v) / (blocks - b) + ((vectors - v) % (blocks - b) != 0 ? 1 : 0);
     switch (size) {
-      case 1: Block<1>(lo + 8 * v, hi + 8 * v, ln, m); break;
-      case 2: Block<2>(lo + 8 * v, hi + 8 * v, ln, m); break;
-      case 3: Block<3>(lo + 8 * v, hi + 8 * v, ln, m); break;
-      default: Block<4>(lo + 8 * v, hi + 8 * v, ln, m); break;
+      case 1:
+        Block<1>(lo + 8 * v, hi + 8 * v, ln, m);
+        break;
+      case 2:
+        Block<2>(lo + 8 * v, hi + 8 * v, ln, m);
+        break;
+      case 3:
+        Block<3>(lo + 8 * v, hi + 8 * v, ln, m);
+        break;
+      default:
+        Block<4>(lo + 8 * v, hi + 8 * v, ln, m);
+        break;
     }
     v += size;
   }
   const u128 one = lo[n] | (static_cast<u128>(hi[n]) << 52);
   if (one == 0) return true;  // cannot happen: R is invertible mod odd p
   const u128 target = p - one;
-  const __m512i t0 = _mm512_set1_epi64(static_cast<long long>(static_cast<uint64_t>(target) & kMask52));
+  const __m512i t0 =
+      _mm512_set1_epi64(static_cast<long long>(static_cast<uint64_t>(target) & kMask52));
   const __m512i t1 = _mm512_set1_epi64(static_cast<long long>(target >> 52));
   for (size_t w = 0; w * 8 < n; ++w) {
     const size_t left = n - 8 * w;
@@ -224,8 +232,8 @@ inline __mmask8 MayHoldRoot(Limbs x, const Window& w) {
 bool WideSieveRaw(u128 p, const u128* starts, int segments, int64_t stagesEach, u128 stepMont,
                   int32_t bMax, const uint8_t* firstOrder, const uint8_t* laterOrder,
                   uint32_t* roots, size_t perSegment, size_t* counts) {
-  if (p >= kMaxP || p <= (static_cast<u128>(1) << 52) || (p & 1) == 0 || bMax < 0 ||
-      segments < 1 || segments > kWideSegments) {
+  if (p >= kMaxP || p <= (static_cast<u128>(1) << 52) || (p & 1) == 0 || bMax < 0 || segments < 1 ||
+      segments > kWideSegments) {
     return false;
   }
   const Modulus m = MakeModulus(p);
