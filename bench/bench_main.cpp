@@ -34,7 +34,9 @@ void RunKernel(benchmark::State& state, NormalKernelFn kernel) {
       static_cast<double>(state.iterations()) * cand.size() * kLn, benchmark::Counter::kIsRate);
 }
 
-void BM_KernelScalar(benchmark::State& state) { RunKernel(state, &NormalSieveArray); }
+void BM_KernelScalar(benchmark::State& state) {
+  RunKernel(state, &NormalSieveArray);
+}
 BENCHMARK(BM_KernelScalar);
 
 void BM_KernelAvx512(benchmark::State& state) {
@@ -76,7 +78,9 @@ void RunWide(benchmark::State& state, WideKernelFn kernel, uint64_t p) {
 
 constexpr uint64_t kWideP = 1000000000000000ULL / 131072 * 131072 + 1;
 
-void BM_WidePortable(benchmark::State& state) { RunWide(state, &Athlon8xCondLoopArray, kWideP); }
+void BM_WidePortable(benchmark::State& state) {
+  RunWide(state, &Athlon8xCondLoopArray, kWideP);
+}
 BENCHMARK(BM_WidePortable);
 
 void BM_WideAvx512(benchmark::State& state) {
@@ -129,7 +133,8 @@ void BM_SquareOneWord(benchmark::State& state, Isa isa) {
     state.SkipWithError("instruction set not available");
     return;
   }
-  const NormalKernelFn kernel = isa == Isa::kScalar ? &NormalSieveArray : NormalSieveArray_SSE2(isa);
+  const NormalKernelFn kernel =
+      isa == Isa::kScalar ? &NormalSieveArray : NormalSieveArray_SSE2(isa);
   RunSquarings(
       state,
       [kernel](const int32_t* c, size_t n, int ln, unsigned __int128 p, std::vector<uint32_t>& h,
@@ -184,6 +189,48 @@ BENCHMARK_CAPTURE(BM_WideTwoWord, portable_2p64, Isa::kScalar, kP64);
 BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_1e20, Isa::kAvx512, kP20);
 BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_2p64, Isa::kAvx512, kP64);
 
+// The base-2 Fermat test of 64 odd moduli, one word at 1e15 against two
+// words at 1e20, in nanoseconds per modulus.
+void BM_FermatOneWord(benchmark::State& state, Isa isa) {
+  if (!IsaAvailable(isa)) {
+    state.SkipWithError("instruction set not available");
+    return;
+  }
+  const FermatBatchFn fermat = FermatBatchFor(isa);
+  uint64_t p[64];
+  bool pass[64];
+  for (int i = 0; i < 64; ++i) p[i] = static_cast<uint64_t>(kP15) + 131072 * i;
+  for (auto _ : state) {
+    fermat(p, 64, pass);
+    benchmark::DoNotOptimize(pass);
+  }
+  state.counters["ns/modulus"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 64,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK_CAPTURE(BM_FermatOneWord, scalar_1e15, Isa::kScalar);
+BENCHMARK_CAPTURE(BM_FermatOneWord, avx512_1e15, Isa::kAvx512);
+
+void BM_FermatTwoWord(benchmark::State& state, Isa isa) {
+  if (!IsaAvailable(isa)) {
+    state.SkipWithError("instruction set not available");
+    return;
+  }
+  const FermatBatch128Fn fermat = FermatBatch128For(isa);
+  unsigned __int128 p[64];
+  bool pass[64];
+  for (int i = 0; i < 64; ++i) p[i] = kP20 + 131072 * i;
+  for (auto _ : state) {
+    fermat(p, 64, pass);
+    benchmark::DoNotOptimize(pass);
+  }
+  state.counters["ns/modulus"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 64,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK_CAPTURE(BM_FermatTwoWord, scalar_1e20, Isa::kScalar);
+BENCHMARK_CAPTURE(BM_FermatTwoWord, avx512_1e20, Isa::kAvx512);
+
 void RunGenerator(benchmark::State& state, FermatBatchFn fermat, int width) {
   WheelTables tables;
   FactorCandidateGenerator gen(tables, fermat, width);
@@ -193,7 +240,9 @@ void RunGenerator(benchmark::State& state, FermatBatchFn fermat, int width) {
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void BM_GeneratorScalar(benchmark::State& state) { RunGenerator(state, &FermatBatchScalar, 4); }
+void BM_GeneratorScalar(benchmark::State& state) {
+  RunGenerator(state, &FermatBatchScalar, 4);
+}
 BENCHMARK(BM_GeneratorScalar);
 
 void BM_GeneratorVector(benchmark::State& state) {

@@ -1,5 +1,5 @@
 // The two-word arithmetic (Montgomery128.h, the 128-bit reference operations
-// of ModArith.h, the two-word Fermat batch) against GMP, on random moduli on
+// of ModArith.h, the two-word Fermat batches) against GMP, on random moduli on
 // both sides of 2^61, 2^63 and 2^64, near 2^94 and over the whole range each
 // one accepts.
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include "math/Fermat128.h"
 #include "math/ModArith.h"
 #include "math/Montgomery128.h"
+#include "sieve/kernels/Kernels128.h"
 
 using namespace zentrova;
 using test::Decimal;
@@ -201,6 +202,13 @@ TEST(Fermat128Test, BatchEqualsGmp) {
     bool got[128], oneWord[128];
     FermatBatchScalar128(moduli.data(), n, got);
     FermatBatchScalar(small.data(), n, oneWord);
+    for (const Isa isa : KernelIsas()) {
+      bool vec[128];
+      FermatBatch128For(isa)(moduli.data(), n, vec);
+      for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+        EXPECT_EQ(vec[i], want[i]) << IsaName(isa) << ", p " << Decimal(moduli[i]);
+      }
+    }
     for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
       EXPECT_EQ(got[i], want[i]) << "p " << Decimal(moduli[i]);
       if (small[i] != 3) {

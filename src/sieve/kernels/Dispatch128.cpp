@@ -100,7 +100,35 @@ bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_
 }
 #endif
 
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+// Groups of eight moduli go to the IFMA test when all of them are in its
+// range, else to the portable one.
+void FermatAvx512_128(const unsigned __int128* p, int n, bool* pass) {
+  const unsigned __int128 top = static_cast<unsigned __int128>(1) << 102;
+  for (int base = 0; base < n; base += 8) {
+    const int lanes = std::min(8, n - base);
+    bool fits = true;
+    for (int i = 0; i < lanes; ++i) {
+      fits = fits && p[base + i] < top && p[base + i] >= 3 && (p[base + i] & 1) != 0;
+    }
+    if (fits) {
+      kernels::avx512ifma128::FermatBatch(p + base, lanes, pass + base);
+    } else {
+      FermatBatchScalar128(p + base, lanes, pass + base);
+    }
+  }
+}
+#endif
+
 }  // namespace
+
+FermatBatch128Fn FermatBatch128For(Isa isa) {
+  if (isa == Isa::kAuto) isa = BestIsa();
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &FermatAvx512_128;
+#endif
+  return &FermatBatchScalar128;
+}
 
 WideKernel128Fn WideSieveArray128_SSE(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();
