@@ -34,9 +34,7 @@ void RunKernel(benchmark::State& state, NormalKernelFn kernel) {
       static_cast<double>(state.iterations()) * cand.size() * kLn, benchmark::Counter::kIsRate);
 }
 
-void BM_KernelScalar(benchmark::State& state) {
-  RunKernel(state, &NormalSieveArray);
-}
+void BM_KernelScalar(benchmark::State& state) { RunKernel(state, &NormalSieveArray); }
 BENCHMARK(BM_KernelScalar);
 
 void BM_KernelAvx512(benchmark::State& state) {
@@ -78,9 +76,7 @@ void RunWide(benchmark::State& state, WideKernelFn kernel, uint64_t p) {
 
 constexpr uint64_t kWideP = 1000000000000000ULL / 131072 * 131072 + 1;
 
-void BM_WidePortable(benchmark::State& state) {
-  RunWide(state, &Athlon8xCondLoopArray, kWideP);
-}
+void BM_WidePortable(benchmark::State& state) { RunWide(state, &Athlon8xCondLoopArray, kWideP); }
 BENCHMARK(BM_WidePortable);
 
 void BM_WideAvx512(benchmark::State& state) {
@@ -240,9 +236,7 @@ void RunGenerator(benchmark::State& state, FermatBatchFn fermat, int width) {
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void BM_GeneratorScalar(benchmark::State& state) {
-  RunGenerator(state, &FermatBatchScalar, 4);
-}
+void BM_GeneratorScalar(benchmark::State& state) { RunGenerator(state, &FermatBatchScalar, 4); }
 BENCHMARK(BM_GeneratorScalar);
 
 void BM_GeneratorVector(benchmark::State& state) {
