@@ -65,10 +65,11 @@ bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_
     return WidePortableSse128(p, a0, n, bMax, roots, capacity, scratch);
   }
   static const SseOrders orders;
-  // The stages in up to four runs of equal length (N/32 is a power of two),
-  // each started at its own power of a0.
+  // The stages in up to four runs of equal length (N/32 is a power of two;
+  // any other count is walked in one run), each started at its own power of a0.
   const int64_t stages = n >> 5;
-  const int segments = static_cast<int>(std::min<int64_t>(raw::kWideSegments, stages));
+  int segments = static_cast<int>(std::min<int64_t>(raw::kWideSegments, stages));
+  if (stages % segments != 0) segments = 1;
   const int64_t each = stages / segments;
   u128 starts[16 * raw::kWideSegments];
   const u128 a2 = MulModExact128(a0, a0, p);
