@@ -129,7 +129,8 @@ void BM_SquareOneWord(benchmark::State& state, Isa isa) {
     state.SkipWithError("instruction set not available");
     return;
   }
-  const NormalKernelFn kernel = isa == Isa::kScalar ? &NormalSieveArray : NormalSieveArray_SSE2(isa);
+  const NormalKernelFn kernel =
+      isa == Isa::kScalar ? &NormalSieveArray : NormalSieveArray_SSE2(isa);
   RunSquarings(
       state,
       [kernel](const int32_t* c, size_t n, int ln, unsigned __int128 p, std::vector<uint32_t>& h,
@@ -155,7 +156,8 @@ BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_1e20, Isa::kAvx512, kP20);
 BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_2p64, Isa::kAvx512, kP64);
 
 // The wide walk, one word against two, N = 65536 (see RunWide; the one-word
-// figures are BM_WidePortable and BM_WideAvx512 at 1e15).
+// figures are BM_WidePortable and BM_WideAvx512 at 1e15; the two-word IFMA
+// walk takes p above 2^52 only).
 void BM_WideTwoWord(benchmark::State& state, Isa isa, unsigned __int128 p) {
   if (!IsaAvailable(isa)) {
     state.SkipWithError("instruction set not available");
@@ -180,9 +182,50 @@ void BM_WideTwoWord(benchmark::State& state, Isa isa, unsigned __int128 p) {
 BENCHMARK_CAPTURE(BM_WideTwoWord, portable_1e15, Isa::kScalar, kP15);
 BENCHMARK_CAPTURE(BM_WideTwoWord, portable_1e20, Isa::kScalar, kP20);
 BENCHMARK_CAPTURE(BM_WideTwoWord, portable_2p64, Isa::kScalar, kP64);
-BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_1e15, Isa::kAvx512, kP15);
 BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_1e20, Isa::kAvx512, kP20);
 BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_2p64, Isa::kAvx512, kP64);
+
+// The base-2 Fermat test of 64 odd moduli, one word at 1e15 against two
+// words at 1e20, in nanoseconds per modulus.
+void BM_FermatOneWord(benchmark::State& state, Isa isa) {
+  if (!IsaAvailable(isa)) {
+    state.SkipWithError("instruction set not available");
+    return;
+  }
+  const FermatBatchFn fermat = FermatBatchFor(isa);
+  uint64_t p[64];
+  bool pass[64];
+  for (int i = 0; i < 64; ++i) p[i] = static_cast<uint64_t>(kP15) + 131072 * i;
+  for (auto _ : state) {
+    fermat(p, 64, pass);
+    benchmark::DoNotOptimize(pass);
+  }
+  state.counters["ns/modulus"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 64,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK_CAPTURE(BM_FermatOneWord, scalar_1e15, Isa::kScalar);
+BENCHMARK_CAPTURE(BM_FermatOneWord, avx512_1e15, Isa::kAvx512);
+
+void BM_FermatTwoWord(benchmark::State& state, Isa isa) {
+  if (!IsaAvailable(isa)) {
+    state.SkipWithError("instruction set not available");
+    return;
+  }
+  const FermatBatch128Fn fermat = FermatBatch128For(isa);
+  unsigned __int128 p[64];
+  bool pass[64];
+  for (int i = 0; i < 64; ++i) p[i] = kP20 + 131072 * i;
+  for (auto _ : state) {
+    fermat(p, 64, pass);
+    benchmark::DoNotOptimize(pass);
+  }
+  state.counters["ns/modulus"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 64,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK_CAPTURE(BM_FermatTwoWord, scalar_1e20, Isa::kScalar);
+BENCHMARK_CAPTURE(BM_FermatTwoWord, avx512_1e20, Isa::kAvx512);
 
 void RunGenerator(benchmark::State& state, FermatBatchFn fermat, int width) {
   WheelTables tables;

@@ -6,9 +6,8 @@
 // vanish, twice, so the result is (a*b + M*p) / R for some M < R. Inputs in
 // [0, 2p) give an output in [0, 2p) without a final subtraction, since
 // (a*b + M*p) / R < (4p^2 + R*p) / R = p*(4p/R + 1) < 2p exactly when
-// p < R/4 = 2^126. No intermediate overflows: every step adds a 64x64 product
-// and at most two words below 2^64 to a 128-bit sum, (2^64-1)^2 + 2*(2^64-1)
-// = 2^128 - 1; the four-word value stays below 4p^2 + R*p < 2^256.
+// p < R/4 = 2^126. No intermediate overflows: the four-word value stays
+// below 4p^2 + R*p < 2^256, so the carry out of its top word is never needed.
 // Square needs a < 2^127 to double the cross product a0*a1 in 128 bits, which
 // every input below 2p < 2^127 meets.
 //
@@ -45,20 +44,32 @@ struct Montgomery128 {
   static u128 Join(uint64_t hi, uint64_t lo) { return (static_cast<u128>(hi) << 64) | lo; }
 
   // (t0, t1, t2, t3) / R mod p, lazily: for t < 4p^2 the result is below 2p.
-  // The word being cleared plus the low half of m*p0 is 0 or 2^64, so its
-  // carry is just whether the word was nonzero.
+  // Word by word with explicit carries (the compilers keep these in
+  // registers, where sums of 128-bit temporaries spill). The word being
+  // cleared plus the low half of m*p0 is 0 or 2^64, so its carry is just
+  // whether the word was nonzero; high halves of m*p1 are below 2^62, so
+  // adding two carries to them cannot wrap.
   u128 Reduce(uint64_t t0, uint64_t t1, uint64_t t2, uint64_t t3) const {
     uint64_t m = t0 * pNegInv;
-    uint64_t c = Hi(Wide(m, p0)) + (t0 != 0);  // Hi(m*p0) <= 2^64 - 2
-    u128 s = Wide(m, p1) + t1 + c;
-    t1 = Lo(s);
-    s = static_cast<u128>(t2) + Hi(s);
-    t2 = Lo(s);
-    t3 += Hi(s);
+    uint64_t b = Hi(Wide(m, p0)) + (t0 != 0);  // Hi(m*p0) <= 2^64 - 2
+    u128 w = Wide(m, p1);
+    uint64_t d = Lo(w), e = Hi(w);
+    t1 += b;
+    e += t1 < b;
+    t1 += d;
+    e += t1 < d;
+    t2 += e;
+    t3 += t2 < e;
     m = t1 * pNegInv;
-    c = Hi(Wide(m, p0)) + (t1 != 0);
-    s = Wide(m, p1) + t2 + c;
-    return Join(t3 + Hi(s), Lo(s));
+    b = Hi(Wide(m, p0)) + (t1 != 0);
+    w = Wide(m, p1);
+    d = Lo(w);
+    e = Hi(w);
+    t2 += b;
+    e += t2 < b;
+    t2 += d;
+    e += t2 < d;
+    return Join(t3 + e, t2);
   }
 
   u128 Mul(u128 a, u128 b) const {
@@ -76,12 +87,16 @@ struct Montgomery128 {
   u128 Square(u128 a) const {
     const uint64_t a0 = Lo(a), a1 = Hi(a);
     const u128 ll = Wide(a0, a0);
-    const u128 cross = Wide(a0, a1) << 1;  // a1 < 2^63
+    const u128 cross = Wide(a0, a1 << 1);  // a1 < 2^63
     const u128 hh = Wide(a1, a1);
-    u128 s = static_cast<u128>(Hi(ll)) + Lo(cross);
-    const uint64_t t1 = Lo(s);
-    s = hh + Hi(cross) + Hi(s);
-    return Reduce(Lo(ll), t1, Lo(s), Hi(s));
+    const uint64_t c0 = Lo(cross), c1 = Hi(cross);
+    const uint64_t t1 = Hi(ll) + c0;
+    const uint64_t k1 = t1 < c0;
+    uint64_t t2 = c1 + Lo(hh);
+    uint64_t k2 = t2 < c1;
+    t2 += k1;
+    k2 += t2 < k1;
+    return Reduce(Lo(ll), t1, t2, Hi(hh) + k2);
   }
 
   u128 Normalize(u128 a) const { return a >= p ? a - p : a; }

@@ -1,5 +1,5 @@
 // The two-word arithmetic (Montgomery128.h, the 128-bit reference operations
-// of ModArith.h, the two-word Fermat batch) against GMP, on random moduli on
+// of ModArith.h, the two-word Fermat batches) against GMP, on random moduli on
 // both sides of 2^61, 2^63 and 2^64, near 2^94 and over the whole range each
 // one accepts.
 #include <gtest/gtest.h>
@@ -10,9 +10,11 @@
 
 #include "TestGmp.h"
 #include "TestUtil.h"
+#include "math/FactorCandidates.h"
 #include "math/Fermat128.h"
 #include "math/ModArith.h"
 #include "math/Montgomery128.h"
+#include "sieve/kernels/Kernels128.h"
 
 using namespace zentrova;
 using test::Decimal;
@@ -79,8 +81,8 @@ TEST(Montgomery128Test, ProductsAndTargetsEqualGmp) {
   for (const Band& band : Bands(126)) {
     for (int trial = 0; trial < 40; ++trial) {
       const u128 p = RandomOdd(rng, band);
-      SCOPED_TRACE(::testing::Message() << "seed " << seed << " band " << band.name << " p "
-                                        << Decimal(p));
+      SCOPED_TRACE(::testing::Message()
+                   << "seed " << seed << " band " << band.name << " p " << Decimal(p));
       const Montgomery128 mont(p);
       ASSERT_EQ(Decimal(mont.One()), Decimal(GmpToMontgomery(1, p)));
       for (int i = 0; i < 20; ++i) {
@@ -113,8 +115,8 @@ TEST(ModArith128Test, ExactOperationsEqualGmp) {
     for (int trial = 0; trial < 40; ++trial) {
       u128 p = RandomOdd(rng, band);
       if ((trial & 1) && p > 4) --p;  // even moduli too
-      SCOPED_TRACE(::testing::Message() << "seed " << seed << " band " << band.name << " p "
-                                        << Decimal(p));
+      SCOPED_TRACE(::testing::Message()
+                   << "seed " << seed << " band " << band.name << " p " << Decimal(p));
       const u128 a = RandomU128(rng, 0, ~u128{0});
       const u128 b = trial < 4 ? ~u128{0} : RandomU128(rng, 0, ~u128{0});
       EXPECT_EQ(Decimal(MulModExact128(a, b, p)), Decimal(test::GmpMulMod(a, b, p)));
@@ -189,15 +191,29 @@ TEST(Fermat128Test, BatchEqualsGmp) {
   // Base-2 pseudoprimes, which pass: (4^q - 1)/3 for a prime q, and 2^64 + 1.
   for (const int q : {31, 37, 43, 47, 61}) moduli.push_back(((kOne << (2 * q)) - 1) / 3);
   moduli.push_back((kOne << 64) + 1);
-  std::vector<uint8_t> want;
+  std::vector<bool> want;
   for (const u128 p : moduli) want.push_back(test::GmpPowMod(2, p - 1, p) == 1);
-  // Odd batch lengths leave a short last group.
+  // Odd batch lengths leave a short last group. Below its bound the one-word
+  // test must agree as well.
+  std::vector<uint64_t> small;
+  for (const u128 p : moduli)
+    small.push_back(p < kFermatOneWordLimit ? static_cast<uint64_t>(p) : 3);
   for (const int n : {static_cast<int>(moduli.size()), 7}) {
-    std::vector<uint8_t> got(static_cast<size_t>(n), 2);
-    FermatBatchScalar128(moduli.data(), n, reinterpret_cast<bool*>(got.data()));
-    for (int i = 0; i < n; ++i) {
-      EXPECT_EQ(got[static_cast<size_t>(i)], want[static_cast<size_t>(i)])
-          << "p " << Decimal(moduli[static_cast<size_t>(i)]);
+    bool got[128], oneWord[128];
+    FermatBatchScalar128(moduli.data(), n, got);
+    FermatBatchScalar(small.data(), n, oneWord);
+    for (const Isa isa : KernelIsas()) {
+      bool vec[128];
+      FermatBatch128For(isa)(moduli.data(), n, vec);
+      for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+        EXPECT_EQ(vec[i], want[i]) << IsaName(isa) << ", p " << Decimal(moduli[i]);
+      }
+    }
+    for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+      EXPECT_EQ(got[i], want[i]) << "p " << Decimal(moduli[i]);
+      if (small[i] != 3) {
+        EXPECT_EQ(oneWord[i], want[i]) << "one-word, p " << small[i];
+      }
     }
   }
 }

@@ -1,9 +1,8 @@
 // The choice between the two-word kernels of each mode.
-#include "sieve/kernels/Kernels128.h"
-
 #include <algorithm>
 
 #include "math/ModArith.h"
+#include "sieve/kernels/Kernels128.h"
 
 namespace zentrova {
 
@@ -66,10 +65,11 @@ bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_
     return WidePortableSse128(p, a0, n, bMax, roots, capacity, scratch);
   }
   static const SseOrders orders;
-  // The stages in up to four runs of equal length (N/32 is a power of two),
-  // each started at its own power of a0.
+  // The stages in up to four runs of equal length (N/32 is a power of two;
+  // any other count is walked in one run), each started at its own power of a0.
   const int64_t stages = n >> 5;
-  const int segments = static_cast<int>(std::min<int64_t>(raw::kWideSegments, stages));
+  int segments = static_cast<int>(std::min<int64_t>(raw::kWideSegments, stages));
+  if (stages % segments != 0) segments = 1;
   const int64_t each = stages / segments;
   u128 starts[16 * raw::kWideSegments];
   const u128 a2 = MulModExact128(a0, a0, p);
@@ -78,7 +78,8 @@ bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_
   const u128 step = MulModExact128(starts[15], a0, p);  // a0^32
   const u128 jump = PowModExact128(step, static_cast<u128>(each), p);
   for (int h = 1; h < segments; ++h) {
-    for (int i = 0; i < 16; ++i) starts[16 * h + i] = MulModExact128(starts[16 * (h - 1) + i], jump, p);
+    for (int i = 0; i < 16; ++i)
+      starts[16 * h + i] = MulModExact128(starts[16 * (h - 1) + i], jump, p);
   }
   // Few roots are at most bMax; a run with more than this goes to the
   // portable walk, which stores the same roots.
@@ -100,7 +101,35 @@ bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_
 }
 #endif
 
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+// Groups of eight moduli go to the IFMA test when all of them are in its
+// range, else to the portable one.
+void FermatAvx512_128(const unsigned __int128* p, int n, bool* pass) {
+  const unsigned __int128 top = static_cast<unsigned __int128>(1) << 102;
+  for (int base = 0; base < n; base += 8) {
+    const int lanes = std::min(8, n - base);
+    bool fits = true;
+    for (int i = 0; i < lanes; ++i) {
+      fits = fits && p[base + i] < top && p[base + i] >= 3 && (p[base + i] & 1) != 0;
+    }
+    if (fits) {
+      kernels::avx512ifma128::FermatBatch(p + base, lanes, pass + base);
+    } else {
+      FermatBatchScalar128(p + base, lanes, pass + base);
+    }
+  }
+}
+#endif
+
 }  // namespace
+
+FermatBatch128Fn FermatBatch128For(Isa isa) {
+  if (isa == Isa::kAuto) isa = BestIsa();
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &FermatAvx512_128;
+#endif
+  return &FermatBatchScalar128;
+}
 
 WideKernel128Fn WideSieveArray128_SSE(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "math/Fermat128.h"
 #include "sieve/kernels/Dispatch.h"
 #include "sieve/kernels/WideKernel.h"
 
@@ -48,8 +49,8 @@ void NormalSieveArray128(const int32_t* cand, size_t n, int ln, unsigned __int12
 // AVX2 has no 52-bit multiplier and gets the portable kernel.
 NormalKernel128Fn NormalSieveArray128_SSE2(Isa isa);
 
-using WideKernel128Fn = bool (*)(unsigned __int128 p, unsigned __int128 a0, int64_t n,
-                                 int32_t bMax, std::vector<uint32_t>& roots, size_t capacity,
+using WideKernel128Fn = bool (*)(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
+                                 std::vector<uint32_t>& roots, size_t capacity,
                                  KernelScratch& scratch);
 
 // The wide walk for odd p < 2^127 and N >= 32 (n = N), Shoup multiplication in
@@ -76,6 +77,10 @@ bool WideSmallN128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t
 // two-word walk in the same order. N >= 32.
 WideKernel128Fn WideSieveArray128_SSE(Isa isa);
 
+// The two-word Fermat batch test for the candidate generator at a level:
+// AVX-512 IFMA for groups of moduli below 2^102, else FermatBatchScalar128.
+FermatBatch128Fn FermatBatch128For(Isa isa);
+
 enum class A0Search { kFound, kComposite, kInvalid };
 
 // The primitive 2N-th root of unity a0 that the wide walk starts from, for
@@ -90,6 +95,10 @@ namespace kernels::avx512ifma128 {
 // Odd 3 <= p < 2^102; scratch has room for 16 * ((n + 8) / 8) words, hits for n.
 bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, unsigned __int128 p, uint64_t* scratch,
                     uint32_t* hits, size_t& count);
+// The base-2 Fermat test of FermatBatchScalar128 on eight moduli at a time,
+// each odd, 3 <= p[i] < 2^102.
+void FermatBatch(const unsigned __int128* p, int n, bool* pass);
+
 // The walk of the stages split into `segments` (at most kWideSegments) runs
 // of stagesEach stages, walked side by side: starts holds each run's 16
 // values x_1, x_3, ..., x_31 (in [0, p)), stepMont the step S = a0^32 in the

@@ -94,8 +94,7 @@ inline Limbs Mul(Limbs a, Limbs b, const Modulus& m) {
 // From [0, 2p) to [0, p): subtract p where the difference is not negative.
 inline Limbs Normalize(Limbs a, const Modulus& m) {
   const __m512i d0 = _mm512_sub_epi64(a.lo, m.p0);
-  const __m512i d1 =
-      _mm512_sub_epi64(_mm512_sub_epi64(a.hi, m.p1), _mm512_srli_epi64(d0, 63));
+  const __m512i d1 = _mm512_sub_epi64(_mm512_sub_epi64(a.hi, m.p1), _mm512_srli_epi64(d0, 63));
   const __mmask8 keep = _mm512_cmplt_epi64_mask(d1, _mm512_setzero_si512());
   return {_mm512_mask_blend_epi64(keep, _mm512_and_si512(d0, m.mask), a.lo),
           _mm512_mask_blend_epi64(keep, d1, a.hi)};
@@ -152,17 +151,26 @@ bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, u128 p, uint64_t* scr
   for (size_t b = 0; b < blocks; ++b) {
     const size_t size = (vectors - v) / (blocks - b) + ((vectors - v) % (blocks - b) != 0 ? 1 : 0);
     switch (size) {
-      case 1: Block<1>(lo + 8 * v, hi + 8 * v, ln, m); break;
-      case 2: Block<2>(lo + 8 * v, hi + 8 * v, ln, m); break;
-      case 3: Block<3>(lo + 8 * v, hi + 8 * v, ln, m); break;
-      default: Block<4>(lo + 8 * v, hi + 8 * v, ln, m); break;
+      case 1:
+        Block<1>(lo + 8 * v, hi + 8 * v, ln, m);
+        break;
+      case 2:
+        Block<2>(lo + 8 * v, hi + 8 * v, ln, m);
+        break;
+      case 3:
+        Block<3>(lo + 8 * v, hi + 8 * v, ln, m);
+        break;
+      default:
+        Block<4>(lo + 8 * v, hi + 8 * v, ln, m);
+        break;
     }
     v += size;
   }
   const u128 one = lo[n] | (static_cast<u128>(hi[n]) << 52);
   if (one == 0) return true;  // cannot happen: R is invertible mod odd p
   const u128 target = p - one;
-  const __m512i t0 = _mm512_set1_epi64(static_cast<long long>(static_cast<uint64_t>(target) & kMask52));
+  const __m512i t0 =
+      _mm512_set1_epi64(static_cast<long long>(static_cast<uint64_t>(target) & kMask52));
   const __m512i t1 = _mm512_set1_epi64(static_cast<long long>(target >> 52));
   for (size_t w = 0; w * 8 < n; ++w) {
     const size_t left = n - 8 * w;
@@ -224,8 +232,8 @@ inline __mmask8 MayHoldRoot(Limbs x, const Window& w) {
 bool WideSieveRaw(u128 p, const u128* starts, int segments, int64_t stagesEach, u128 stepMont,
                   int32_t bMax, const uint8_t* firstOrder, const uint8_t* laterOrder,
                   uint32_t* roots, size_t perSegment, size_t* counts) {
-  if (p >= kMaxP || p <= (static_cast<u128>(1) << 52) || (p & 1) == 0 || bMax < 0 ||
-      segments < 1 || segments > kWideSegments) {
+  if (p >= kMaxP || p <= (static_cast<u128>(1) << 52) || (p & 1) == 0 || bMax < 0 || segments < 1 ||
+      segments > kWideSegments) {
     return false;
   }
   const Modulus m = MakeModulus(p);
@@ -262,6 +270,68 @@ bool WideSieveRaw(u128 p, const u128* starts, int segments, int64_t stagesEach, 
     for (int i = 0; i < 2 * segments; ++i) x[i] = Mul(x[i], step, m);
   }
   return true;
+}
+
+void FermatBatch(const u128* p, int n, bool* pass) {
+  // Eight moduli, one per lane, each with its own constants; powering of 2
+  // left to right, driven by the longest exponent p - 1 (a lane whose
+  // exponent is shorter squares its Montgomery one into itself). Doubling
+  // x < 2p gives 2x < 4p < 2^104, brought below 2p by one subtraction of 2p.
+  for (int base = 0; base < n; base += 8) {
+    const int lanes = n - base < 8 ? n - base : 8;
+    alignas(64) uint64_t p0[8], p1[8], pinv[8], one0[8], one1[8], two0[8], two1[8], e0[8], e1[8];
+    int top = 0;
+    for (int i = 0; i < 8; ++i) {
+      const u128 q = i < lanes ? p[base + i] : 3;
+      const auto lo = static_cast<uint64_t>(q);
+      uint64_t inv = lo;
+      for (int k = 0; k < 5; ++k) inv *= 2 - lo * inv;
+      p0[i] = lo & kMask52;
+      p1[i] = static_cast<uint64_t>(q >> 52);
+      pinv[i] = (~inv + 1) & kMask52;
+      const u128 one = (static_cast<u128>(1) << 104) % q;  // R mod p
+      one0[i] = static_cast<uint64_t>(one) & kMask52;
+      one1[i] = static_cast<uint64_t>(one >> 52);
+      two0[i] = static_cast<uint64_t>(2 * q) & kMask52;
+      two1[i] = static_cast<uint64_t>((2 * q) >> 52);
+      const u128 e = q - 1;
+      e0[i] = static_cast<uint64_t>(e);
+      e1[i] = static_cast<uint64_t>(e >> 64);
+      const int bits = e1[i] != 0 ? 128 - __builtin_clzll(e1[i]) : 64 - __builtin_clzll(e0[i] | 1);
+      if (bits > top) top = bits;
+    }
+    const Modulus m{_mm512_load_si512(p0), _mm512_load_si512(p1), _mm512_load_si512(pinv),
+                    _mm512_set1_epi64(static_cast<long long>(kMask52)), _mm512_set1_epi64(1)};
+    const Limbs one{_mm512_load_si512(one0), _mm512_load_si512(one1)};
+    const Limbs twoP{_mm512_load_si512(two0), _mm512_load_si512(two1)};
+    const __m512i expLo = _mm512_load_si512(e0);
+    const __m512i expHi = _mm512_load_si512(e1);
+    Limbs x = one;
+    for (int bit = top - 1; bit >= 0; --bit) {
+      x = Square(x, m);
+      const __mmask8 set =
+          bit >= 64 ? _mm512_test_epi64_mask(expHi, _mm512_set1_epi64(1LL << (bit - 64)))
+                    : _mm512_test_epi64_mask(
+                          expLo, _mm512_set1_epi64(static_cast<long long>(uint64_t{1} << bit)));
+      if (set == 0) continue;
+      const __m512i lo2 = _mm512_add_epi64(x.lo, x.lo);
+      const Limbs d{_mm512_and_si512(lo2, m.mask),
+                    _mm512_add_epi64(_mm512_add_epi64(x.hi, x.hi), _mm512_srli_epi64(lo2, 52))};
+      // d - 2p where it is not negative.
+      const __m512i s0 = _mm512_sub_epi64(d.lo, twoP.lo);
+      const __m512i s1 =
+          _mm512_sub_epi64(_mm512_sub_epi64(d.hi, twoP.hi), _mm512_srli_epi64(s0, 63));
+      const __mmask8 keep = _mm512_cmplt_epi64_mask(s1, _mm512_setzero_si512());
+      const Limbs reduced{_mm512_mask_blend_epi64(keep, _mm512_and_si512(s0, m.mask), d.lo),
+                          _mm512_mask_blend_epi64(keep, s1, d.hi)};
+      x = {_mm512_mask_blend_epi64(set, x.lo, reduced.lo),
+           _mm512_mask_blend_epi64(set, x.hi, reduced.hi)};
+    }
+    x = Normalize(x, m);
+    const __mmask8 eq =
+        _mm512_mask_cmpeq_epi64_mask(_mm512_cmpeq_epi64_mask(x.lo, one.lo), x.hi, one.hi);
+    for (int i = 0; i < lanes; ++i) pass[base + i] = ((eq >> i) & 1) != 0;
+  }
 }
 
 }  // namespace zentrova::kernels::avx512ifma128
