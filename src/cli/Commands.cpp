@@ -52,7 +52,7 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
     return false;
   }
   if (!o.pMax.empty() && !ParsePValue(o.pMax, job.m_pMax)) {
-    Usage(StrFormat("--p-max: '%s' is not a whole number from 1 to 2^61.", o.pMax.c_str()));
+    Usage(StrFormat("--p-max: '%s' is not a whole number from 1 to 2^94.", o.pMax.c_str()));
     return false;
   }
   const std::optional<DeviceChoice> device = DeviceChoice::Parse(o.device);
@@ -64,7 +64,7 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_devices = &SystemDevices();
   job.m_deviceBatch = o.deviceBatch;
   if (!o.pMin.empty() && !ParsePValue(o.pMin, job.m_pMin)) {
-    Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^61.", o.pMin.c_str()));
+    Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", o.pMin.c_str()));
     return false;
   }
   return true;
@@ -110,10 +110,10 @@ int RunBenchComparison(const SieveJob& base) {
 
 }  // namespace
 
-bool ParsePValue(const std::string& text, uint64_t& value) {
+bool ParsePValue(const std::string& text, UInt128& value) {
   UInt128 v = 0;
-  if (!ParsePArgument(text, v) || v > kMaxModulus) return false;
-  value = static_cast<uint64_t>(v);
+  if (!ParsePArgument(text, v) || v >= kMaxModulus128) return false;
+  value = v;
   return true;
 }
 

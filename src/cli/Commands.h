@@ -31,8 +31,8 @@ struct SieveOptions : FileOptions {
 };
 
 // A p bound: plain digits or scientific notation with an integer value
-// ("2000000000", "2e9", "1.5e15"), at most 2^61. False on anything else.
-bool ParsePValue(const std::string& text, uint64_t& value);
+// ("2000000000", "2e9", "1.5e15", "6.04e23"), below 2^94. False on anything else.
+bool ParsePValue(const std::string& text, UInt128& value);
 
 int RunNew(const SieveOptions& options);
 int RunResume(const SieveOptions& options);

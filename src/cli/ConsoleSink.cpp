@@ -22,7 +22,7 @@ std::string FormatDuration(double seconds) {
   return StrFormat("%02" PRId64 ":%02" PRId64 ":%02" PRId64, h, m, sec);
 }
 
-ConsoleSink::ConsoleSink(std::FILE* out, std::FILE* status, uint64_t pTarget)
+ConsoleSink::ConsoleSink(std::FILE* out, std::FILE* status, UInt128 pTarget)
     : m_out(out),
       m_status(status),
       m_statusIsTty(::isatty(::fileno(status)) != 0),
@@ -94,11 +94,11 @@ void ConsoleSink::Post(std::string message) {
   if (parsed.kind == JobMessage::kStatistics) {
     if (!parsed.numbers) return;
     const int64_t count = parsed.count;
-    const uint64_t p = parsed.p;
+    const UInt128 p = parsed.p;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_packTwoN != 0) {
-      PrintStatusLocked(StrFormat("k %" PRIu64 "  p %s  %.0f values/s  writing %s",
-                                  (p - 1) / m_packTwoN,
+      PrintStatusLocked(StrFormat("k %s  p %s  %.0f values/s  writing %s",
+                                  PToString((p - 1) / m_packTwoN).c_str(),
                                   message.substr(message.find(' ', 2) + 1).c_str(), m_pPerSecond,
                                   m_file.c_str()));
       return;

@@ -11,19 +11,20 @@
 #include <mutex>
 #include <string>
 
+#include "files/PNumber.h"
 #include "sieve/JobSink.h"
 
 namespace zentrova {
 
 struct StatusSample {
   int64_t pCount = 0;  // candidates p sieved (or k values written) so far
-  uint64_t pLast = 0;  // the last p
+  UInt128 pLast = 0;  // the last p
   std::string file;    // the packed K file being written, if any
 };
 
 class ConsoleSink : public JobSink {
  public:
-  ConsoleSink(std::FILE* out, std::FILE* status, uint64_t pTarget);
+  ConsoleSink(std::FILE* out, std::FILE* status, UInt128 pTarget);
 
   void Post(std::string message) override;
 
@@ -48,7 +49,7 @@ class ConsoleSink : public JobSink {
   std::FILE* m_out;
   std::FILE* m_status;
   bool m_statusIsTty;
-  uint64_t m_pTarget;
+  UInt128 m_pTarget;
   uint64_t m_packTwoN = 0;
   std::string m_file;
   std::mutex m_mutex;

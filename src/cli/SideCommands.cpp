@@ -133,11 +133,11 @@ int RunMerge(const MergeOptions& o) {
                     static_cast<int>(o.pMins.size())));
     return kExitUsage;
   }
-  std::vector<uint64_t> pMins;
+  std::vector<UInt128> pMins;
   for (const std::string& text : o.pMins) {
-    uint64_t value = 0;
+    UInt128 value = 0;
     if (!ParsePValue(text, value)) {
-      Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^61.", text.c_str()));
+      Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", text.c_str()));
       return kExitUsage;
     }
     pMins.push_back(value);

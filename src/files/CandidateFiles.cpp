@@ -17,10 +17,10 @@
 
 namespace zentrova {
 
-bool ParseCandidateHeader(std::string_view line, int64_t& depth) {
+bool ParseCandidateHeader(std::string_view line, UInt128& depth) {
   const size_t pos = line.find(kCandidateHeaderText);
   if (pos == std::string_view::npos) return false;
-  depth = ReadPAt64(line, pos + kCandidateHeaderText.size());
+  depth = ReadP(line, pos + kCandidateHeaderText.size());
   return true;
 }
 
@@ -94,7 +94,7 @@ bool ParseFactorHeader(std::string_view line, FactorHeader& header) {
   pos = line.find("to factor ");
   if (pos == std::string_view::npos) return true;
   header.hasDepth = true;
-  header.depth = ReadPAt64(line, pos + 10);
+  header.depth = ReadP(line, pos + 10);
   return true;
 }
 
@@ -104,10 +104,10 @@ bool ParseFactorLine(std::string_view line, FactorRecord& record, int32_t& expon
   const int32_t b = ParseInt32At(line, 0);
   exponent = ParseInt32At(line, caret + 1);
   const size_t has = line.find("has factor ");
-  const int64_t p = has == std::string_view::npos ? 0 : ReadPAt64(line, has + 11);
+  const UInt128 p = has == std::string_view::npos ? 0 : ReadP(line, has + 11);
   if (b <= 0 || exponent <= 0 || p == 0) return false;
   record.b = b;
-  record.p = static_cast<uint64_t>(p);
+  record.p = p;
   return true;
 }
 

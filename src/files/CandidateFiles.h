@@ -24,7 +24,7 @@ using LogFn = std::function<void(const std::string&)>;
 
 struct FactorRecord {
   int32_t b = 0;
-  uint64_t p = 0;
+  UInt128 p = 0;
   bool operator==(const FactorRecord&) const = default;
 };
 
@@ -34,7 +34,7 @@ struct SieveRange {
   int32_t bMax = 0;
   int32_t exponent = 0;
   int32_t ln = 0;
-  uint64_t pCur = 0;  // the depth: the factor candidate p last handled
+  UInt128 pCur = 0;  // the depth: the factor candidate p last handled
 };
 
 inline constexpr std::string_view kCandidateHeaderText = "ABC $a^$b+1 // ";
@@ -43,7 +43,7 @@ inline constexpr std::string_view kFactorHeaderText = "GFN Factors";
 // --- parsing rules of single lines -------------------------------------------
 
 // A candidate-file header: sets depth and returns true.
-bool ParseCandidateHeader(std::string_view line, int64_t& depth);
+bool ParseCandidateHeader(std::string_view line, UInt128& depth);
 // The number after the first blank at position 1 or later; false if none.
 bool ParseCandidateExponent(std::string_view line, int32_t& exponent);
 
@@ -53,7 +53,7 @@ bool ParseCandidateExponent(std::string_view line, int32_t& exponent);
 struct CandidateLine {
   enum Kind { kHeader, kBase, kTooLarge, kNoBase };
   Kind kind = kNoBase;
-  int64_t depth = 0;     // kHeader
+  UInt128 depth = 0;     // kHeader
   int32_t b = 0;         // kBase
   int32_t exponent = 0;  // kBase
 };
@@ -62,7 +62,7 @@ CandidateLine ParseCandidateLine(std::string_view line);
 struct FactorHeader {
   bool hasBMin = false, hasBMax = false, hasExponent = false, hasDepth = false;
   int32_t bMin = 0, bMax = 0, exponent = 0;
-  int64_t depth = 0;
+  UInt128 depth = 0;
 };
 // A factor-file header ("GFN Factors"): fills what it finds, in order.
 bool ParseFactorHeader(std::string_view line, FactorHeader& header);
@@ -89,7 +89,7 @@ struct CandidateEntry {
   int32_t exponent = 0;  // the N its line names; 0 when it names none
 };
 struct CandidateListContents {
-  std::vector<int64_t> depths;         // of each header, in file order
+  std::vector<UInt128> depths;         // of each header, in file order
   std::vector<CandidateEntry> bases;
   int unreadLines = 0;                 // lines other than blank ones that hold no base
   int tooLargeLine = 0;                // a base above 32 bits stopped the reading here
@@ -105,7 +105,7 @@ struct CandidateRange {
   int32_t bMax = 0;
   int32_t exponent = 0;
   int32_t ln = 0;
-  int64_t depth = 0;
+  UInt128 depth = 0;
   std::vector<uint32_t> bitmap;  // bit b of word b / 32; (bMax + 31) / 32 + 1 words
   int64_t count = 0;             // distinct bases
 };

@@ -60,6 +60,11 @@ PReading ReadPAt(std::string_view text, size_t pos) {
   return r;
 }
 
+UInt128 PValue(const PReading& reading) {
+  if (reading.negative && reading.magnitude != 0) return kPUnreadable;
+  return reading.overflow ? kPUnreadable : reading.magnitude;
+}
+
 int64_t PAsInt64(const PReading& reading) {
   constexpr auto kMax = static_cast<UInt128>(std::numeric_limits<int64_t>::max());
   if (!reading.negative) {
@@ -67,6 +72,14 @@ int64_t PAsInt64(const PReading& reading) {
   }
   if (reading.magnitude > kMax) return std::numeric_limits<int64_t>::min();
   return -static_cast<int64_t>(reading.magnitude);
+}
+
+bool ParsePWhole(std::string_view text, UInt128& p) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), IsDigit)) return false;
+  const PReading r = ReadPAt(text, 0);
+  if (r.overflow) return false;
+  p = r.magnitude;
+  return true;
 }
 
 bool ParsePArgument(std::string_view text, UInt128& p) {

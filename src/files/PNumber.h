@@ -32,12 +32,23 @@ struct PReading {
 };
 PReading ReadPAt(std::string_view text, size_t pos);
 
+// The reading as the files' tables hold p: the value, or kPUnreadable for a
+// negative one or one beyond 128 bits (no such p divides anything).
+inline constexpr UInt128 kPUnreadable = ~UInt128{0};
+UInt128 PValue(const PReading& reading);
+inline UInt128 ReadP(std::string_view text, size_t pos) {
+  return PValue(ReadPAt(text, pos));
+}
+
 // The reading as the 64-bit tables store it: saturated at the int64 limits
 // (no p that large divides a base they check), 0 without digits.
 int64_t PAsInt64(const PReading& reading);
 inline int64_t ReadPAt64(std::string_view text, size_t pos) {
   return PAsInt64(ReadPAt(text, pos));
 }
+
+// Digits only, the whole text, within 128 bits (the job messages' p).
+bool ParsePWhole(std::string_view text, UInt128& p);
 
 // A p given on the command line or in a form: a whole number ("1000000007"),
 // or one in scientific notation whose value is whole ("1e15", "6.04e23",

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "math/Fermat128.h"
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "files/MappedFile.h"
 #include "files/NumberParse.h"
@@ -91,15 +93,39 @@ bool PassesWheel(uint64_t p) {
   return PassesWheelAbove61(wheel, p, std::make_integer_sequence<int, WheelTables::kTables>());
 }
 
+// The same for p of any width: p mod the product of the wheel's moduli
+// leaves every residue the tables look at unchanged.
+bool PassesWheel(UInt128 p) {
+  if ((p >> 64) == 0) return PassesWheel(static_cast<uint64_t>(p));
+  const WheelTables& wheel = Wheel();
+  for (int t = 0; t < WheelTables::kTables; ++t) {
+    const uint32_t r = static_cast<uint32_t>(p % WheelTables::kModuli[t]);
+    if (((wheel.Table(t).bits[r >> 5] >> (r & 31)) & 1) == 0) return false;
+  }
+  return true;
+}
+
 // The least prime from 3 to 61 that divides p, for the message of a value
 // the wheel refuses.
-uint32_t SmallFactor(uint64_t p) {
+uint32_t SmallFactor(UInt128 p) {
   for (int t = 0; t < WheelTables::kTables; ++t) {
     for (uint32_t q : WheelPrimes(t)) {
       if (p % q == 0) return q;
     }
   }
   return 0;
+}
+
+// The base-2 Fermat test of the generator, in one word or two.
+bool PassesFermat(UInt128 p) {
+  bool pass = false;
+  if (p < kFermatOneWordLimit) {
+    const auto narrow = static_cast<uint64_t>(p);
+    FermatBatchScalar(&narrow, 1, &pass);
+  } else {
+    FermatBatchScalar128(&p, 1, &pass);
+  }
+  return pass;
 }
 
 }  // namespace
@@ -119,22 +145,19 @@ int PackedKFileNumber(const std::string& name) {
 
 bool CheckPackedKValue(const CPackedKDB& db, int ln, uint64_t index, uint64_t k,
                        std::string& error) {
-  const auto shift = static_cast<unsigned>(std::clamp(ln + 1, 1, 64));
-  const unsigned __int128 wide = (static_cast<unsigned __int128>(k) << shift) + 1;
-  const auto p = static_cast<uint64_t>(wide);
+  const auto shift = static_cast<unsigned>(std::clamp(ln + 1, 1, 31));
+  const UInt128 p = (static_cast<UInt128>(k) << shift) + 1;
   std::string why;
-  if (k == 0 || wide >= kMaxModulus) {
-    why = "is not between 1 and 2^61";
+  if (k == 0 || k >= static_cast<uint64_t>(kKLimit)) {
+    why = "has k outside 1 to 2^63 - 257";
   } else if (!PassesWheel(p)) {
     why = StrFormat("is divisible by %u", SmallFactor(p));
   } else {
-    // The generator's portable test; its vector tests give the same answers.
-    bool pass = false;
-    FermatBatchScalar(&p, 1, &pass);
-    if (pass) return true;
+    // The generator's portable tests; its vector tests give the same answers.
+    if (PassesFermat(p)) return true;
     why = "fails the base-2 Fermat test";
   }
-  const std::string pText = wide >= kMaxModulus ? "2^61 or more" : std::to_string(p);
+  const std::string pText = PToString(p);
   error = StrFormat("Error, CPackedKDB file %s is damaged: value %" PRIu64 " is k = %" PRIu64
                     ", no factor candidate: p = k*2^%d+1 = %s %s.",
                     db.GetFileName().c_str(), index, k, ln + 1, pText.c_str(), why.c_str());
@@ -144,7 +167,7 @@ bool CheckPackedKValue(const CPackedKDB& db, int ln, uint64_t index, uint64_t k,
 size_t CheckPackedKValues(const CPackedKDB& db, int ln, uint64_t first, const uint64_t* ks,
                           size_t n, FermatBatchFn fermat, std::string& error) {
   if (fermat == nullptr) fermat = &FermatBatchScalar;
-  const auto shift = static_cast<unsigned>(std::clamp(ln + 1, 1, 64));
+  const auto shift = static_cast<unsigned>(std::clamp(ln + 1, 1, 31));
   constexpr size_t kBatch = 64;
   uint64_t p[kBatch];
   bool pass[kBatch];
@@ -153,10 +176,11 @@ size_t CheckPackedKValues(const CPackedKDB& db, int ln, uint64_t first, const ui
     const size_t m = std::min(kBatch, n - at);
     for (size_t j = 0; j < m; ++j) {
       const uint64_t k = ks[at + j];
-      const unsigned __int128 wide = (static_cast<unsigned __int128>(k) << shift) + 1;
-      const auto pj = static_cast<uint64_t>(wide);
-      inWheel[j] = k != 0 && wide < kMaxModulus && PassesWheel(pj);
-      p[j] = inWheel[j] ? pj : 3;  // a lane refused already is given a modulus that passes
+      const UInt128 wide = (static_cast<UInt128>(k) << shift) + 1;
+      // Lanes of two words, or refused already, go to the one-by-one check
+      // below; the batch test sees a modulus that passes in their place.
+      inWheel[j] = k != 0 && wide < kFermatOneWordLimit && PassesWheel(static_cast<uint64_t>(wide));
+      p[j] = inWheel[j] ? static_cast<uint64_t>(wide) : 3;
     }
     fermat(p, static_cast<int>(m), pass);
     for (size_t j = 0; j < m; ++j) {
@@ -314,11 +338,9 @@ bool CreatePackedKFile(CPackedKDB& db, const std::string& name, uint64_t value,
 bool CheckPackedKLastValue(const CPackedKDB& db, int ln, std::string& error) {
   uint64_t last = 0;
   db.LastValue(last);
-  const auto shift = static_cast<unsigned>(std::clamp(ln + 1, 1, 64));
-  const unsigned __int128 p = (static_cast<unsigned __int128>(last) << shift) + 1;
-  if (p < kMaxModulus) return true;
+  if (last < static_cast<uint64_t>(kKLimit)) return true;
   error = StrFormat("Error, CPackedKDB file %s ends with k = %" PRIu64
-                    ", whose p = k*2^%d+1 is not below 2^61.",
+                    ", not below 2^63 - 256, the bound of every sieve (p = k*2^%d+1).",
                     db.GetFileName().c_str(), last, ln + 1);
   return false;
 }

@@ -29,10 +29,11 @@ namespace {
 struct Slice {
   int32_t bMin = 0, bMax = 0, exponent = 0;
   bool hasRange = false;
-  int64_t depth = -1;                                 // the candidate file's
-  int64_t factorDepth = -1;                           // the normal factor file's header
+  bool hasDepth = false;
+  UInt128 depth = 0;                                  // the candidate file's
+  UInt128 factorDepth = kPUnreadable;                 // the normal factor file's header
   std::vector<uint32_t> candidates;                   // bit b: a candidate
-  std::vector<std::pair<int32_t, uint64_t>> factors;  // in the file's order
+  std::vector<std::pair<int32_t, UInt128>> factors;  // in the file's order
 };
 
 bool Fail(const LogFn& log, const std::string& text) {
@@ -90,11 +91,11 @@ bool ReadWideFactors(const std::string& path, Slice& s, const LogFn& log) {
     }
     if (!IsWholeLine(line)) break;  // a last line cut short: its base stays a candidate
     int64_t b = 0;
-    int64_t p = 0;
+    UInt128 p = 0;
     int32_t exponent = 0;
     if (!ParseWideFactorLine(line, b, exponent, p) || exponent != s.exponent) continue;
-    if (b <= 0 || b > INT32_MAX || p <= 0) continue;
-    s.factors.emplace_back(static_cast<int32_t>(b), static_cast<uint64_t>(p));
+    if (b <= 0 || b > INT32_MAX || p == 0) continue;
+    s.factors.emplace_back(static_cast<int32_t>(b), p);
   }
   if (file.ReadError() != 0) {
     return Fail(log, StrFormat("Unable to read input factor file %s: %s.", path.c_str(),
@@ -122,6 +123,7 @@ bool ReadCandidates(const std::string& path, Slice& s, const LogFn& log) {
     const CandidateLine c = ParseCandidateLine(line);
     if (c.kind == CandidateLine::kHeader) {
       s.depth = c.depth;
+      s.hasDepth = true;
       continue;
     }
     if (c.kind == CandidateLine::kNoBase) continue;
@@ -145,7 +147,7 @@ bool ReadCandidates(const std::string& path, Slice& s, const LogFn& log) {
     return Fail(log, StrFormat("Unable to read input sieve file %s: %s.", path.c_str(),
                                std::strerror(file.ReadError())));
   }
-  if (s.depth < 0) return Fail(log, StrFormat("%s has no depth header.", path.c_str()));
+  if (!s.hasDepth) return Fail(log, StrFormat("%s has no depth header.", path.c_str()));
   return true;
 }
 
@@ -167,9 +169,9 @@ bool CheckPair(const std::string& factorPath, const std::string& candPath, Slice
   }
   const int ln = ExponentLog2(s.exponent);
   std::vector<uint32_t> struck(s.candidates.size(), 0);
-  std::vector<std::pair<int32_t, uint64_t>> kept;
+  std::vector<std::pair<int32_t, UInt128>> kept;
   for (const auto& [b, p] : s.factors) {
-    if (wide && p > static_cast<uint64_t>(s.depth)) continue;
+    if (wide && p > s.depth) continue;
     if (b < s.bMin || b > s.bMax || ((b - s.bMin) & 1) != 0 ||
         !VerifyFactor(ln, static_cast<uint64_t>(b), p)) {
       return Fail(log, StrFormat("%s: %s is no factor of %d^%d+1 in the range.",
@@ -204,8 +206,8 @@ bool ReadSlice(const SliceMergeInput& in, size_t i, Slice& s, const LogFn& log) 
   return ReadCandidates(c, s, log) && CheckPair(f, c, s, in.wide, log);
 }
 
-bool WriteWide(const SliceMergeInput& in, const Slice& first, int64_t depth,
-               const std::vector<std::pair<int32_t, uint64_t>>& factors,
+bool WriteWide(const SliceMergeInput& in, const Slice& first, UInt128 depth,
+               const std::vector<std::pair<int32_t, UInt128>>& factors,
                const std::vector<uint32_t>& candidates, int64_t count, const LogFn& log) {
   AtomicTextFile out(in.factorOut);
   if (!out.Open()) {
@@ -227,7 +229,7 @@ bool WriteWide(const SliceMergeInput& in, const Slice& first, int64_t depth,
                                std::strerror(errno)));
   }
   const SieveRange range{first.bMin, first.bMax, first.exponent, ExponentLog2(first.exponent),
-                         static_cast<uint64_t>(depth)};
+                         depth};
   if (!WriteCandidateBitmap(candidates, count, range, in.candidateOut, log)) return false;
   if (!out.Publish()) {
     return Fail(log, StrFormat("Unable to write output factor file %s: %s.", in.factorOut.c_str(),
@@ -276,21 +278,23 @@ bool Claim(const SliceMergeInput& in, Claims& claims, const LogFn& log) {
 }
 
 // The first factor candidate above p, as the sieve takes them after a depth
-// of p; 0 when a sieve stops before it (at 2^61).
-uint64_t FirstCandidateAbove(const WheelTables& tables, int32_t exponent, uint64_t p) {
+// of p; 0 when a sieve stops before it (k at kKLimit).
+UInt128 FirstCandidateAbove(const WheelTables& tables, int32_t exponent, UInt128 p) {
   const uint64_t twoN = 2 * static_cast<uint64_t>(exponent);
+  const UInt128 kDone = p == 0 ? 0 : (p - 1) / twoN;
+  if (kDone >= static_cast<UInt128>(kKLimit)) return 0;
   FactorCandidateGenerator generator(tables);
-  generator.Reset(static_cast<int64_t>(twoN), p == 0 ? 0 : static_cast<int64_t>((p - 1) / twoN));
-  const uint64_t next = generator.NextFactorCandidate().p;
-  return next >= kMaxModulus ? 0 : next;
+  generator.Reset(static_cast<int64_t>(twoN), static_cast<int64_t>(kDone));
+  const FactorCandidate next = generator.NextFactorCandidate();
+  return next.k >= kKLimit ? 0 : next.p;
 }
 
 // Slice i covers the factor candidates from its --p-min to its depth, and
 // continues the slices before it, which cover every one up to `covered`:
 // no overlap, no gap; and its files agree with its --p-min.
 bool CheckTiling(const SliceMergeInput& in, size_t i, const Slice& s, const WheelTables& tables,
-                 uint64_t covered, const LogFn& log) {
-  const uint64_t start = in.pMins[i];
+                 UInt128 covered, const LogFn& log) {
+  const UInt128 start = in.pMins[i];
   const std::string& name = in.candidateFiles[i];
   const int number = static_cast<int>(i + 1);
   const uint64_t twoN = 2 * static_cast<uint64_t>(s.exponent);
@@ -306,8 +310,8 @@ bool CheckTiling(const SliceMergeInput& in, size_t i, const Slice& s, const Whee
   // A new sieve stands at the p of the k before its first one until it
   // sieves a p (below the first candidate: depth 0).
   const int64_t kBefore = KBeforePMin(start, twoN);
-  const uint64_t standing = kBefore > 0 ? static_cast<uint64_t>(kBefore) * twoN + 1 : 0;
-  if (static_cast<uint64_t>(s.depth) < standing) {
+  const UInt128 standing = kBefore > 0 ? static_cast<UInt128>(kBefore) * twoN + 1 : 0;
+  if (s.depth < standing) {
     return Fail(log, StrFormat("Slice %d (%s) is at depth %s, below its --p-min %s"
                                ": it was not started there.  Give each slice the --p-min it was "
                                "started with, in the order of the slices.",
@@ -323,7 +327,7 @@ bool CheckTiling(const SliceMergeInput& in, size_t i, const Slice& s, const Whee
                                  PToString(p).c_str(), PToString(start).c_str()));
     }
   }
-  const uint64_t next = FirstCandidateAbove(tables, s.exponent, covered);
+  const UInt128 next = FirstCandidateAbove(tables, s.exponent, covered);
   if (next != 0 && next < start) {
     if (i == 0) {
       return Fail(log, StrFormat("Slice 1 (%s) starts at p = %s, but no slice sieved "
@@ -375,8 +379,8 @@ bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
   Slice first;
   std::vector<uint32_t> merged;
   std::vector<uint32_t> factored;
-  std::vector<std::pair<int32_t, uint64_t>> factors;
-  uint64_t covered = 0;  // every factor candidate up to here is sieved by the slices so far
+  std::vector<std::pair<int32_t, UInt128>> factors;
+  UInt128 covered = 0;  // every factor candidate up to here is sieved by the slices so far
   for (size_t i = 0; i < n; ++i) {
     Slice s;
     if (!ReadSlice(in, i, s, log)) return false;
@@ -391,7 +395,7 @@ bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
                                  first.bMax, first.exponent));
     }
     if (!CheckTiling(in, i, s, tables, covered, log)) return false;
-    covered = std::max(covered, static_cast<uint64_t>(s.depth));
+    covered = std::max(covered, s.depth);
     for (size_t w = 0; w < merged.size(); ++w) merged[w] &= s.candidates[w];
     // The first slice that struck a base holds its smallest factor.
     for (const auto& [b, p] : s.factors) {
@@ -404,7 +408,7 @@ bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
                   PToString(in.pMins[i]).c_str(), PToString(s.depth).c_str(),
                   static_cast<int>(s.factors.size())));
   }
-  const auto depth = static_cast<int64_t>(covered);
+  const UInt128 depth = covered;
   int64_t count = 0;
   std::vector<int32_t> cand;
   for (int64_t b = first.bMin; b <= first.bMax; b += 2) {
@@ -417,7 +421,7 @@ bool MergeSlices(const SliceMergeInput& in, const LogFn& log) {
   records.reserve(factors.size());
   for (const auto& [b, p] : factors) records.push_back(FactorRecord{b, p});
   const SieveRange range{first.bMin, first.bMax, first.exponent, ExponentLog2(first.exponent),
-                         static_cast<uint64_t>(depth)};
+                         depth};
   return WriteFactorAndCandidateFiles(records, cand, range, in.factorOut, in.candidateOut, log);
 }
 

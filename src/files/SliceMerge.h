@@ -26,7 +26,7 @@ namespace zentrova {
 struct SliceMergeInput {
   std::vector<std::string> factorFiles;     // one per slice, in increasing p
   std::vector<std::string> candidateFiles;  // the same slices, the same order
-  std::vector<uint64_t> pMins;              // the --p-min each slice was started with
+  std::vector<UInt128> pMins;               // the --p-min each slice was started with
   bool wide = false;                        // the wide factor format (appended lines)
   std::string factorOut, candidateOut;
 };

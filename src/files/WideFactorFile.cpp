@@ -31,7 +31,7 @@ bool ParseWideFactorHeader(std::string_view line, WideFactorHeader& header, bool
   return true;
 }
 
-bool ParseWideFactorLine(std::string_view line, int64_t& b, int32_t& exponent, int64_t& p) {
+bool ParseWideFactorLine(std::string_view line, int64_t& b, int32_t& exponent, UInt128& p) {
   const size_t one = line.find("1*");
   if (one == std::string_view::npos) return false;
   const size_t at = line.find("factor : ", one);
@@ -39,7 +39,7 @@ bool ParseWideFactorLine(std::string_view line, int64_t& b, int32_t& exponent, i
   if (at == std::string_view::npos || caret == std::string_view::npos || caret > at) return false;
   b = ParseInt64At(line, one + 2);
   exponent = ParseInt32At(line, caret + 1);
-  p = ReadPAt64(line, at + 9);
+  p = ReadP(line, at + 9);
   return true;
 }
 

@@ -44,9 +44,9 @@ bool ParseWideFactorHeader(std::string_view line, WideFactorHeader& header,
                            bool* complete = nullptr);
 
 // A factor line ("factor : " after "1*" and the '^' of its N): b, the N it
-// names and p as written (0 where a number is missing; numbers too large for
-// 64 bits saturate); false when the line is none.
-bool ParseWideFactorLine(std::string_view line, int64_t& b, int32_t& exponent, int64_t& p);
+// names and p as written (0 where a number is missing, kPUnreadable for a
+// negative p or one beyond 128 bits); false when the line is none.
+bool ParseWideFactorLine(std::string_view line, int64_t& b, int32_t& exponent, UInt128& p);
 
 // A line that the sieve did not finish writing (the last one, without its
 // newline) holds no factor: its base stays a candidate.

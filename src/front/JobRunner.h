@@ -17,12 +17,12 @@ namespace zentrova {
 
 struct RunProgress {
   int64_t pCount = 0;          // candidates p sieved so far (k values written, when packing)
-  uint64_t pReached = 0;       // the last of them
+  UInt128 pReached = 0;        // the last of them
   double pPerSecond = 0;       // candidates p per second over the last interval
   double seconds = 0;          // the length of that interval
   int64_t basesLeft = -1;      // -1: not a sieve, or not begun
   int64_t factorsStruck = 0;   // bases struck by this run
-  uint64_t savedDepth = 0;     // the depth of this run's last save (0: none yet)
+  UInt128 savedDepth = 0;      // the depth of this run's last save (0: none yet)
   int64_t savedAt = 0;         // when it was written (seconds since 1970)
   int packFile = -1;           // the packed K file being written
 };

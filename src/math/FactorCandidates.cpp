@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "math/Fermat128.h"
 #include "math/ModArith.h"
 #include "math/Montgomery64.h"
 
@@ -83,16 +84,16 @@ void FactorCandidateGenerator::BuildKWheel() {
 // table. It keeps the groups of four k of the plain search: it ends after
 // the group in which the batch became full (extra survivors of that group go
 // to the carry-over entries) and leaves m_kLast at that group's end. Returns
-// false, with whole groups done, when it nears the k of p >= 2^61; the plain
-// search then goes on.
+// false, with whole groups done, when it nears kKLimit; the plain search then
+// goes on.
 bool FactorCandidateGenerator::SearchFast(int& filled) {
   const int w = m_width;
   // Locals, so that the stores into the batch cannot be taken to change them.
   int j = filled;
   int64_t* __restrict batchK = m_batchK.data();
-  int64_t* __restrict batchP = m_batchP.data();
+  UInt128* __restrict batchP = m_batchP.data();
   const auto m = static_cast<uint64_t>(m_M);
-  const uint64_t kHigh = (kMaxModulus - 2) / m;
+  const auto kHigh = static_cast<uint64_t>(kKLimit - 1);
   const uint64_t base = static_cast<uint64_t>(m_kLast);
   if (m_kWindow[0].empty() || base + 1 <= 60 / m) return false;
 
@@ -138,7 +139,7 @@ bool FactorCandidateGenerator::SearchFast(int& filled) {
         group = g;
       }
       batchK[j] = static_cast<int64_t>(k);
-      batchP[j] = static_cast<int64_t>(k * m + 1);
+      batchP[j] = static_cast<UInt128>(k) * m + 1;
       ++j;
     }
     k0 += 64;
@@ -159,7 +160,7 @@ void FactorCandidateGenerator::Reset(int64_t multiplier, int64_t kLast) {
 }
 
 bool FactorCandidateGenerator::PassesWheel(uint64_t p) const {
-  return p >= kMaxModulus || m_tables.Passes(p);
+  return m_tables.Passes(p);
 }
 
 void FactorCandidateGenerator::NextCandidateBatch() {
@@ -184,9 +185,9 @@ void FactorCandidateGenerator::NextCandidateBatch() {
     mod[t] = WheelTables::kModuli[t];
     r[t] = static_cast<uint32_t>(firstK % mod[t]);
   }
-  // k above this bound gives p >= 2^61 (handed out untested) or p <= 61
-  // (a wheel prime itself, decided by the tables on p).
-  const uint64_t kHigh = (kMaxModulus - 2) / static_cast<uint64_t>(m_M);
+  // k above this bound is handed out untested (the callers stop there); k up
+  // to kSmall gives p <= 61 (a wheel prime itself, decided by the tables on p).
+  const auto kHigh = static_cast<uint64_t>(kKLimit - 1);
   const uint64_t kSmall = 60 / static_cast<uint64_t>(m_M);
   auto test = [&](int t) { return (m_kWheel[t][r[t] >> 5] >> (r[t] & 31)) & 1; };
   while (j < w) {
@@ -194,19 +195,13 @@ void FactorCandidateGenerator::NextCandidateBatch() {
       const int64_t k = m_kLast + d;
       const auto uk = static_cast<uint64_t>(k);
       const auto m = static_cast<uint64_t>(m_M);
-      bool pass;
-      uint64_t p;
-      if (uk > kHigh) {
-        pass = true;  // p >= 2^61; kept below 2^63 so that it stays positive
-        p = uk <= (uint64_t{1} << 62) / m ? uk * m + 1 : uint64_t{1} << 62;
-      } else {
-        p = uk * m + 1;
-        pass = uk <= kSmall ? PassesWheel(p)
-                            : test(0) && test(1) && test(2) && test(3) && test(4);
-      }
+      const UInt128 p = static_cast<UInt128>(uk) * m + 1;
+      const bool pass = uk > kHigh    ? true
+                        : uk <= kSmall ? PassesWheel(static_cast<uint64_t>(p))
+                                       : test(0) && test(1) && test(2) && test(3) && test(4);
       if (pass) {
         m_batchK[j] = k;
-        m_batchP[j] = static_cast<int64_t>(p);
+        m_batchP[j] = p;
         ++j;
       }
       for (int t = 0; t < kT; ++t) {
@@ -220,21 +215,31 @@ void FactorCandidateGenerator::NextCandidateBatch() {
 void FactorCandidateGenerator::FermatFilter4() {
   const int w = m_width;
   const int64_t* __restrict batchK = m_batchK.data();
-  const int64_t* __restrict batchP = m_batchP.data();
+  const UInt128* __restrict batchP = m_batchP.data();
   int64_t* __restrict primeK = m_primeK.data();
-  int64_t* __restrict primeP = m_primeP.data();
+  UInt128* __restrict primeP = m_primeP.data();
   uint64_t* __restrict p = m_fermatP;
   bool* __restrict pass = m_fermatPass;
-  bool anyForced = false;
+  // Lanes at or above 2^62 take the two-word test, lanes at kKLimit none;
+  // their one-word lanes test 3, whose answer is overridden.
+  constexpr UInt128 kOneWord = kFermatOneWordLimit;
+  int wide = 0;
   for (int i = 0; i < w; ++i) {
-    const auto pi = static_cast<uint64_t>(batchP[i]);
-    const bool forced = pi >= kMaxModulus;
-    anyForced |= forced;
-    p[i] = forced ? 3 : pi;  // a forced lane's answer is overridden
+    const UInt128 pi = batchP[i];
+    const bool oneWord = pi < kOneWord;
+    p[i] = oneWord ? static_cast<uint64_t>(pi) : 3;
+    if (!oneWord && batchK[i] < kKLimit) {
+      m_fermatWideP[wide] = pi;
+      m_fermatWideLane[wide++] = i;
+    }
   }
   m_fermat(p, w, pass);
-  if (anyForced) {
-    for (int i = 0; i < w; ++i) pass[i] |= static_cast<uint64_t>(batchP[i]) >= kMaxModulus;
+  if (wide > 0 || batchP[w - 1] >= kOneWord) {
+    FermatBatchScalar128(m_fermatWideP, wide, m_fermatWidePass);
+    for (int i = 0; i < w; ++i) {
+      if (batchP[i] >= kOneWord) pass[i] = true;  // forced, unless tested below
+    }
+    for (int t = 0; t < wide; ++t) pass[m_fermatWideLane[t]] = m_fermatWidePass[t];
   }
   // Survivors packed from entry 0 without a branch per lane; the entry
   // behind the last survivor is written over, never read.
@@ -254,7 +259,7 @@ FactorCandidate FactorCandidateGenerator::NextFactorCandidate() {
   // Entries are handed out in order 0, 1, 2, ... of one test round; m_next is
   // the entry after the last one handed out.
   if (m_next > 0 && m_next < m_width && m_primeP[m_next] != 0) {
-    FactorCandidate c{m_primeK[m_next], static_cast<uint64_t>(m_primeP[m_next])};
+    FactorCandidate c{m_primeK[m_next], m_primeP[m_next]};
     m_primeP[m_next] = 0;
     ++m_next;
     return c;
@@ -263,7 +268,7 @@ FactorCandidate FactorCandidateGenerator::NextFactorCandidate() {
     NextCandidateBatch();
     FermatFilter4();
   } while (m_primeP[0] == 0);
-  FactorCandidate c{m_primeK[0], static_cast<uint64_t>(m_primeP[0])};
+  FactorCandidate c{m_primeK[0], m_primeP[0]};
   m_primeP[0] = 0;
   m_next = 1;
   return c;

@@ -9,27 +9,31 @@
 // larger for vector tests, which need many independent chains; the sequence
 // handed out is the same for every W.
 //
-// A p at or above 2^61 is handed out untested: callers stop there, because the
-// fast arithmetic is only exact below it.
+// Below 2^62 the Fermat test is the one-word test handed in (a vector one, or
+// the portable one); from there on, the two-word test. A k at or above
+// kKLimit is handed out untested: callers stop there.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "math/ModArith.h"
 #include "math/WheelTables.h"
 
 namespace zentrova {
 
 struct FactorCandidate {
   int64_t k = 0;
-  uint64_t p = 0;
+  UInt128 p = 0;
 };
 
 // The first k whose p = k*2N + 1 is at least pMin, minus one: the generator
-// continues with the k after the one it is given. 0 for pMin <= 1.
-inline int64_t KBeforePMin(uint64_t pMin, uint64_t twoN) {
+// continues with the k after the one it is given. 0 for pMin <= 1; at most
+// kKLimit.
+inline int64_t KBeforePMin(UInt128 pMin, uint64_t twoN) {
   if (pMin <= 1) return 0;
-  const uint64_t k = (pMin - 1 + twoN - 1) / twoN;  // ceil((pMin - 1) / 2N)
+  const UInt128 k = (pMin - 1 + twoN - 1) / twoN;  // ceil((pMin - 1) / 2N)
+  if (k > static_cast<UInt128>(kKLimit)) return kKLimit;
   return k == 0 ? 0 : static_cast<int64_t>(k - 1);
 }
 
@@ -63,10 +67,10 @@ class FactorCandidateGenerator {
   // Entries 0 .. W-1 form the batch, W .. W+3 hold carried-over survivors;
   // k = 0 marks an empty entry.
   std::vector<int64_t> m_batchK;
-  std::vector<int64_t> m_batchP;
+  std::vector<UInt128> m_batchP;
   // Survivors of the Fermat test, packed from entry 0; p = 0 marks empty.
   std::vector<int64_t> m_primeK;
-  std::vector<int64_t> m_primeP;
+  std::vector<UInt128> m_primeP;
 
  private:
   bool PassesWheel(uint64_t p) const;
@@ -87,6 +91,10 @@ class FactorCandidateGenerator {
   // The moduli and answers of one Fermat round.
   uint64_t m_fermatP[kMaxBatchWidth] = {};
   bool m_fermatPass[kMaxBatchWidth] = {};
+  // The lanes at or above 2^62, for the two-word test.
+  UInt128 m_fermatWideP[kMaxBatchWidth] = {};
+  bool m_fermatWidePass[kMaxBatchWidth] = {};
+  int m_fermatWideLane[kMaxBatchWidth] = {};
 };
 
 }  // namespace zentrova

@@ -50,14 +50,18 @@ uint64_t PowModPositive(int64_t base, uint64_t e, uint64_t p) {
 
 void SquareModExact(uint64_t& x, uint64_t p) { x = MulModExact(x, x, p); }
 
-bool VerifyFactor(int ln, uint64_t b, uint64_t p) {
+bool VerifyFactor(int ln, uint64_t b, UInt128 wideP) {
+  if ((wideP >> 64) != 0) return VerifyFactor128(ln, b, wideP);
+  const auto p = static_cast<uint64_t>(wideP);
   if (p < 3 || ln < 1) return false;
   uint64_t x = b % p;
   for (int i = 0; i < ln; ++i) SquareModExact(x, p);
   return x + 1 == p;
 }
 
-bool IsProperFactor(int ln, uint64_t b, uint64_t p) {
+bool IsProperFactor(int ln, uint64_t b, UInt128 wideP) {
+  if ((wideP >> 64) != 0) return IsProperFactor128(ln, b, wideP);
+  const auto p = static_cast<uint64_t>(wideP);
   if (b < 2 || ln < 1 || ln > 5) return true;  // b^N >= 2^64 > p for N >= 64
   unsigned __int128 power = b;
   for (int i = 0; i < ln; ++i) {

@@ -17,8 +17,16 @@
 
 namespace zentrova {
 
-// Every modulus stays below 2^61: the loops stop before the first p at or above.
+using UInt128 = unsigned __int128;
+
+// The one-word arithmetic of the reference operations below (and of the
+// first kernels) is exact below this bound.
 inline constexpr uint64_t kMaxModulus = uint64_t{1} << 61;
+
+// Every run stops before k reaches this bound: k below 2^63 (with room for
+// the generator's groups of four to step past it without overflow), so that
+// p = k*2N + 1 stays below 2^94 for every exponent up to N = 2^30.
+inline constexpr int64_t kKLimit = INT64_MAX - 255;
 
 // Balanced residue of a*b mod p, for balanced (or any signed) a, b.
 int64_t MulModFast(int64_t a, int64_t b, uint64_t p);
@@ -40,13 +48,13 @@ uint64_t PowModPositive(int64_t base, uint64_t e, uint64_t p);
 void SquareModExact(uint64_t& x, uint64_t p);
 
 // True when b^(2^ln) == -1 (mod p), i.e. p divides b^N + 1. Exact, no floating
-// point. A modulus below 3 never verifies.
-bool VerifyFactor(int ln, uint64_t b, uint64_t p);
+// point: one word below 2^64, VerifyFactor128 above. A modulus below 3 never
+// verifies.
+bool VerifyFactor(int ln, uint64_t b, UInt128 p);
 
 // False when p is b^N + 1 itself (N = 2^ln): a prime b^N + 1 is divisible by
-// itself, which is no factor to strike it with. Only small N can get there,
-// since p < 2^61.
-bool IsProperFactor(int ln, uint64_t b, uint64_t p);
+// itself, which is no factor to strike it with. Only small N can get there.
+bool IsProperFactor(int ln, uint64_t b, UInt128 p);
 
 // Plain helpers on [0, p) residues.
 inline uint64_t MulModExact(uint64_t a, uint64_t b, uint64_t p) {

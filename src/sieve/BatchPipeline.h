@@ -23,7 +23,7 @@ template <typename Result>
 struct ProducedBatch {
   std::vector<Result> batch;
   FeedEnd end = FeedEnd::kNone;
-  uint64_t beyond = 0;  // the p that ended the feed
+  UInt128 beyond = 0;  // the p that ended the feed
   std::string error;    // a device, network or memory failure: not computed
   // The last batch: the feed ended, or producing failed.
   bool Last() const { return end != FeedEnd::kNone || !error.empty(); }

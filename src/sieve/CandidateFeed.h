@@ -6,8 +6,8 @@
 // draws (with its own generator) and works on them at once, so that
 // generation runs in parallel too. With a reader the k are read in order and
 // the work is spread over the pool. Either way the batch comes back in
-// increasing p, cut before the first p that ends the loop (p >= 2^61, or
-// above the p limit), so the loops apply results exactly as a one-p-at-a-time
+// increasing p, cut before the first p that ends the loop (k at kKLimit, or
+// p above the p limit), so the loops apply results exactly as a one-p-at-a-time
 // loop would. In a run of several processes the batch is cut in parts, one
 // per process, which the others compute and send back (BatchCluster.h).
 //
@@ -42,7 +42,7 @@ class CandidateFeed {
   // kStart: the k already done (the next candidate is above it); for a
   // reader, its first k has been read already and comes first.
   CandidateFeed(const WheelTables& tables, FermatBatchFn fermat, int fermatWidth, uint64_t twoN,
-                uint64_t pMax, CandidateSource* reader, int64_t kStart, WorkerPool& pool)
+                UInt128 pMax, CandidateSource* reader, int64_t kStart, WorkerPool& pool)
       : m_twoN(twoN),
         m_pMax(pMax),
         m_reader(reader),
@@ -73,7 +73,7 @@ class CandidateFeed {
   // the loop must end after this batch, if it must; beyond is then the p
   // that ended it.
   FeedEnd Next(int64_t perWorker, bool onlyOne, std::vector<Result>& out, const Compute& compute,
-               uint64_t& beyond) {
+               UInt128& beyond) {
     out.clear();
     if (m_cluster != nullptr && m_cluster->Size() > 1 && !onlyOne) {
       return NextShared(perWorker * config::kClusterBatchScale, out, compute, beyond);
@@ -88,8 +88,9 @@ class CandidateFeed {
     // k per thread of this batch: a span of them per worker.
     const int64_t perThread = PerThread(perWorker);
     const int64_t lo = m_kExamined + 1;
-    const FeedEnd end = Range(lo, lo + perThread * workers - 1, onlyOne, out, compute, beyond);
-    Examined(perThread * workers, out.size(), end);
+    const int64_t hi = Last(lo, perThread * workers);
+    const FeedEnd end = Range(lo, hi, onlyOne, out, compute, beyond);
+    Examined(hi - lo + 1, out.size(), end);
     return end;
   }
 
@@ -98,7 +99,7 @@ class CandidateFeed {
   void Drain() {
     if (!m_planned.valid) return;
     std::vector<Result> unused;
-    uint64_t beyond = 0;
+    UInt128 beyond = 0;
     Collect(FeedEnd::kLimit, unused, beyond);
     m_planned = Planned{};
   }
@@ -109,7 +110,7 @@ class CandidateFeed {
   std::string Serve(ByteReader& message, const Compute& compute,
                     const std::function<void(std::vector<Result>&)>& finish) {
     std::vector<Result> out;
-    uint64_t beyond = 0;
+    UInt128 beyond = 0;
     FeedEnd end = FeedEnd::kNone;
     if (message.Get<uint8_t>() != 0) {
       std::vector<FactorCandidate> list;
@@ -139,14 +140,12 @@ class CandidateFeed {
     int64_t lo = 0, ownHi = -1, hi = -1;  // its k; this process's part up to ownHi
     std::vector<FactorCandidate> own;     // with a reader: this process's part
     FeedEnd end = FeedEnd::kNone;         // with a reader: the end met reading it
-    uint64_t beyond = 0;
+    UInt128 beyond = 0;
   };
 
   // Up to wanted candidates from the reader, cut before the first p that
   // ends the loop.
-  FeedEnd Read(int64_t wanted, std::vector<FactorCandidate>& list, uint64_t& beyond) {
-    // k beyond this bound would give p >= 2^61 (or overflow 64 bits).
-    const uint64_t kBound = (kMaxModulus - 2) / m_twoN;
+  FeedEnd Read(int64_t wanted, std::vector<FactorCandidate>& list, UInt128& beyond) {
     while (static_cast<int64_t>(list.size()) < wanted) {
       FactorCandidate c;
       if (m_firstFromReader) {
@@ -155,10 +154,9 @@ class CandidateFeed {
       } else if (!m_reader->Next(c.k)) {
         return FeedEnd::kReader;
       }
-      c.p = c.k < 0 || static_cast<uint64_t>(c.k) > kBound
-                ? kMaxModulus
-                : static_cast<uint64_t>(c.k) * m_twoN + 1;
-      if (const FeedEnd end = Ending(c.p); end != FeedEnd::kNone) {
+      if (c.k < 0 || c.k > kKLimit) c.k = kKLimit;  // the readers never give one
+      c.p = static_cast<UInt128>(c.k) * m_twoN + 1;
+      if (const FeedEnd end = Ending(c); end != FeedEnd::kNone) {
         beyond = c.p;
         return end;
       }
@@ -174,6 +172,12 @@ class CandidateFeed {
     out.resize(static_cast<size_t>(last - first));
     for (size_t i = 0; i < out.size(); ++i) out[i].c = first[static_cast<ptrdiff_t>(i)];
     m_pool.ParallelFor(out.size(), [&](size_t i, int thread) { compute(out[i], thread); });
+  }
+
+  // The last k of a span of count k from first, at most kKLimit: the k
+  // there ends the loop, and nothing beyond it may overflow.
+  static int64_t Last(int64_t first, int64_t count) {
+    return first > kKLimit - count ? std::max(first, kKLimit) : first + count - 1;
   }
 
   int64_t PerThread(int64_t perWorker) const {
@@ -195,7 +199,7 @@ class CandidateFeed {
   // here, so that they compute while this process hands that batch over and
   // collects their results.
   FeedEnd NextShared(int64_t perWorker, std::vector<Result>& out, const Compute& compute,
-                     uint64_t& beyond) {
+                     UInt128& beyond) {
     if (!m_planned.valid) Plan(perWorker);
     Planned batch = std::move(m_planned);
     m_planned = Planned{};
@@ -247,10 +251,10 @@ class CandidateFeed {
     } else {
       const int64_t perThread = PerThread(perWorker);
       plan.lo = m_kPlanned + 1;
-      plan.ownHi = plan.lo + perThread * workers - 1;
+      plan.ownHi = Last(plan.lo, perThread * workers);
       int64_t at = plan.ownHi + 1;
       for (size_t r = 1; r < size; ++r) {
-        const int64_t hi = at + perThread * m_threads[r] - 1;
+        const int64_t hi = Last(at, perThread * m_threads[r]);
         messages[r].Put(uint8_t{0});
         messages[r].Put(at);
         messages[r].Put(hi);
@@ -266,7 +270,7 @@ class CandidateFeed {
   // last, in order, up to the first part that ended the feed (none after an
   // end that came before them). Every answer is read, to keep the exchange
   // in step.
-  FeedEnd Collect(FeedEnd end, std::vector<Result>& out, uint64_t& beyond) {
+  FeedEnd Collect(FeedEnd end, std::vector<Result>& out, UInt128& beyond) {
     for (int r = 1; r < m_cluster->Size(); ++r) {
       const std::string bytes = m_cluster->Receive(r);
       ByteReader reply(bytes);
@@ -274,7 +278,7 @@ class CandidateFeed {
         throw ClusterError(StrFormat("Process %d sent an unexpected message.", r));
       }
       const auto partEnd = static_cast<FeedEnd>(reply.Get<uint8_t>());
-      const uint64_t partBeyond = reply.Get<uint64_t>();
+      const auto partBeyond = reply.Get<UInt128>();
       const uint64_t count = reply.Get<uint64_t>();
       for (uint64_t i = 0; i < count; ++i) {
         Result result;
@@ -296,7 +300,7 @@ class CandidateFeed {
   // share), so that the workers finish together. Each worker generates its
   // spans' k with its own generator and works on them at once.
   FeedEnd Range(int64_t lo, int64_t hi, bool onlyOne, std::vector<Result>& out,
-                const Compute& compute, uint64_t& beyond) {
+                const Compute& compute, UInt128& beyond) {
     const int64_t workers = m_pool.Size();
     const int64_t smallest = std::max<int64_t>(1, (hi - lo + 1) / (workers * kSmallestSpanPart));
     std::vector<int64_t>& starts = m_starts;
@@ -320,7 +324,7 @@ class CandidateFeed {
       for (;;) {
         const FactorCandidate c = gen.NextFactorCandidate();
         if (c.k > last) break;
-        if ((sp.end = Ending(c.p)) != FeedEnd::kNone) {
+        if ((sp.end = Ending(c)) != FeedEnd::kNone) {
           sp.beyond = c.p;
           break;
         }
@@ -351,17 +355,17 @@ class CandidateFeed {
     std::vector<Result> results;  // kept from batch to batch, buffers and all
     size_t used = 0;
     FeedEnd end = FeedEnd::kNone;
-    uint64_t beyond = 0;
+    UInt128 beyond = 0;
   };
 
-  FeedEnd Ending(uint64_t p) const {
-    if (p >= kMaxModulus) return FeedEnd::kLimit;
-    if (m_pMax != 0 && p > m_pMax) return FeedEnd::kPMax;
+  FeedEnd Ending(const FactorCandidate& c) const {
+    if (c.k >= kKLimit) return FeedEnd::kLimit;
+    if (m_pMax != 0 && c.p > m_pMax) return FeedEnd::kPMax;
     return FeedEnd::kNone;
   }
 
   uint64_t m_twoN;
-  uint64_t m_pMax;
+  UInt128 m_pMax;
   CandidateSource* m_reader;
   WorkerPool& m_pool;
   std::vector<std::unique_ptr<FactorCandidateGenerator>> m_generators;

@@ -17,7 +17,7 @@ std::vector<int> AnnounceJob(JobContext& ctx, int threads) {
       .Put<int32_t>(job.m_nExponent)
       .Put<int32_t>(job.m_nLn)
       .Put<int32_t>(job.m_bNoSSE2)
-      .Put<uint64_t>(job.m_pMax)
+      .Put<UInt128>(job.m_pMax)
       .Put<int32_t>(static_cast<int32_t>(job.m_isa))
       .Put<int64_t>(job.m_deviceBatch)
       .PutString(job.m_device.ToString());
@@ -53,7 +53,7 @@ SieveJob ReadAnnouncedJob(ByteReader& message, bool& wide) {
   job.m_nExponent = message.Get<int32_t>();
   job.m_nLn = message.Get<int32_t>();
   job.m_bNoSSE2 = message.Get<int32_t>();
-  job.m_pMax = message.Get<uint64_t>();
+  job.m_pMax = message.Get<UInt128>();
   job.m_isa = static_cast<Isa>(message.Get<int32_t>());
   job.m_deviceBatch = message.Get<int64_t>();
   job.m_device = DeviceChoice::Parse(message.GetString()).value_or(DeviceChoice::Cpu());

@@ -37,20 +37,21 @@ bool JobContext::TakeSaveTime() {
 JobProgress JobContext::Progress() const {
   JobProgress p;
   p.pCount = m_pCount.load(std::memory_order_relaxed);
-  p.pLast = m_pLast.load(std::memory_order_relaxed);
+
   p.packFile = m_packFile.load(std::memory_order_relaxed);
   p.basesLeft = m_basesLeft.load(std::memory_order_relaxed);
   p.factorsStruck = m_struck.load(std::memory_order_relaxed);
-  // The time is stored last by NoteSaved and read first here, so that a
-  // depth is never shown with an older save's time.
-  p.savedAt = m_savedAt.load(std::memory_order_acquire);
-  p.savedDepth = m_savedDepth.load(std::memory_order_relaxed);
+  const std::lock_guard<std::mutex> lock(m_pMutex);
+  p.pLast = m_pLast;
+  p.savedAt = m_savedAt;
+  p.savedDepth = m_savedDepth;
   return p;
 }
 
-void JobContext::NoteSaved(uint64_t depth) {
-  m_savedDepth.store(depth, std::memory_order_relaxed);
-  m_savedAt.store(static_cast<int64_t>(std::time(nullptr)), std::memory_order_release);
+void JobContext::NoteSaved(UInt128 depth) {
+  const std::lock_guard<std::mutex> lock(m_pMutex);
+  m_savedDepth = depth;
+  m_savedAt = static_cast<int64_t>(std::time(nullptr));
 }
 
 void JobContext::SetBenchFigures(int64_t ticks, int64_t ticksPerSecond, int64_t pSieved) {

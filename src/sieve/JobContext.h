@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,11 +24,11 @@ namespace zentrova {
 // What the front end samples while a job runs.
 struct JobProgress {
   int64_t pCount = 0;  // candidates p sieved so far
-  uint64_t pLast = 0;  // the last of them
+  UInt128 pLast = 0;   // the last of them
   int packFile = -1;   // the number of the packed K file being written
   int64_t basesLeft = -1;     // bases still candidates (-1: not a sieve, or not begun)
   int64_t factorsStruck = 0;  // bases struck by this run
-  uint64_t savedDepth = 0;    // the depth of the last save of this run (0: none yet)
+  UInt128 savedDepth = 0;     // the depth of the last save of this run (0: none yet)
   int64_t savedAt = 0;        // when it was written (seconds since 1970)
 };
 
@@ -64,9 +65,11 @@ class JobContext {
   // True, and the clock reset, when the save interval has passed.
   bool TakeSaveTime();
 
-  void CountP(int64_t count, uint64_t last) {
+  // Once per batch.
+  void CountP(int64_t count, UInt128 last) {
     m_pCount.fetch_add(count, std::memory_order_relaxed);
-    m_pLast.store(last, std::memory_order_relaxed);
+    const std::lock_guard<std::mutex> lock(m_pMutex);
+    m_pLast = last;
   }
   void SetPackFile(int number) { m_packFile.store(number, std::memory_order_relaxed); }
   // A sieve loop's list: the bases left, and how many it struck since the
@@ -74,7 +77,7 @@ class JobContext {
   void SetBasesLeft(int64_t left) { m_basesLeft.store(left, std::memory_order_relaxed); }
   void CountStruck(int64_t struck) { m_struck.fetch_add(struck, std::memory_order_relaxed); }
   // A save of the output files at this depth succeeded, now.
-  void NoteSaved(uint64_t depth);
+  void NoteSaved(UInt128 depth);
   JobProgress Progress() const;
 
   bool Failed() const { return m_failed.load(); }
@@ -97,12 +100,14 @@ class JobContext {
   std::atomic<int32_t> m_stop{0};
   std::atomic<int32_t> m_tick{0};
   std::atomic<int64_t> m_pCount{0};
-  std::atomic<uint64_t> m_pLast{0};
+  // p take two words, which no lock-free atomic holds.
+  mutable std::mutex m_pMutex;
+  UInt128 m_pLast = 0;
+  UInt128 m_savedDepth = 0;
+  int64_t m_savedAt = 0;
   std::atomic<int> m_packFile{-1};
   std::atomic<int64_t> m_basesLeft{-1};
   std::atomic<int64_t> m_struck{0};
-  std::atomic<uint64_t> m_savedDepth{0};
-  std::atomic<int64_t> m_savedAt{0};
   std::atomic<bool> m_failed{false};
   JobOutcome m_outcome;  // written by the job's thread only
 };

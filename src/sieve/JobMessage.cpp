@@ -43,7 +43,7 @@ JobMessage ParseJobMessage(const std::string& text) {
         for (const char c : tail) {
           if (c != ',') digits.push_back(c);
         }
-        m.numbers = ParseWholeInt64(head, m.count) && ParseWholeUInt64(digits, m.p);
+        m.numbers = ParseWholeInt64(head, m.count) && ParsePWhole(digits, m.p);
       }
       break;
     case '&':
@@ -67,7 +67,7 @@ JobMessage ParseJobMessage(const std::string& text) {
   return m;
 }
 
-std::string FormatStatusLine(int32_t count, uint64_t p) {
+std::string FormatStatusLine(int32_t count, UInt128 p) {
   constexpr uint64_t kSplit = 1000000000000ULL;
   const std::string digits = PToString(p);
   if (p < kSplit) return StrFormat("%c %d %s", '$', count, digits.c_str());

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "files/PNumber.h"
+
 namespace zentrova {
 
 struct JobMessage {
@@ -20,7 +22,7 @@ struct JobMessage {
   // The same as numbers, when the texts are all there and read as such.
   bool numbers = false;
   int64_t count = 0;  // statistics: b's left
-  uint64_t p = 0;     // statistics: current p
+  UInt128 p = 0;      // statistics: current p
   int32_t bMin = 0, bMax = 0, exponent = 0;  // parameters
 };
 
@@ -31,6 +33,6 @@ inline bool IsLogLine(const std::string& message) {
   return !message.empty() && message[0] != '$' && message[0] != '&' && message != "@";
 }
 
-std::string FormatStatusLine(int32_t count, uint64_t p);
+std::string FormatStatusLine(int32_t count, UInt128 p);
 
 }  // namespace zentrova

@@ -18,7 +18,7 @@ void RunNormalSieveJob(JobContext& ctx, bool resume);
 // Reads the factor and candidate files of a resume into the loop's state and
 // the job record; false (after its message) when they are unusable.
 // (NormalResume.cpp)
-bool LoadNormalResume(JobContext& ctx, bool packed, NormalSieveLoop& loop, int64_t& pReached);
+bool LoadNormalResume(JobContext& ctx, bool packed, NormalSieveLoop& loop, UInt128& pReached);
 
 // Wide mode (WideJobs.cpp), the same four ways in.
 void RunWideSieveJob(JobContext& ctx, bool resume);

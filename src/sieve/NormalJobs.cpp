@@ -47,7 +47,7 @@ void NewSieve(JobContext& ctx, NormalSieveLoop& loop, bool packed) {
     loop.State().m_kCur = kBefore;
     // A run stopped before its first p says where it stood: at p of kBefore,
     // from which a resume goes on (not from the smallest p).
-    if (kBefore > 0) loop.State().m_pCur = static_cast<uint64_t>(kBefore) * 2 * job.m_nExponent + 1;
+    if (kBefore > 0) loop.State().m_pCur = static_cast<UInt128>(kBefore) * 2 * job.m_nExponent + 1;
     loop.Run(nullptr);
     return;
   }
@@ -61,14 +61,15 @@ void NewSieve(JobContext& ctx, NormalSieveLoop& loop, bool packed) {
 
 void ResumeSieve(JobContext& ctx, NormalSieveLoop& loop, bool packed) {
   const int32_t packedExponent = ctx.Job().m_nExponent;
-  int64_t pReached = 0;
+  UInt128 pReached = 0;
   if (!LoadNormalResume(ctx, packed, loop, pReached)) return;
   const SieveJob& job = ctx.Job();
   NormalSieveState& s = loop.State();
   s.m_N = job.m_nExponent;
-  s.m_kCur = pReached > 0 ? (pReached - 1) / (2 * s.m_N) : 0;
+  const UInt128 kReached = pReached > 0 ? (pReached - 1) / (2 * static_cast<uint64_t>(s.m_N)) : 0;
+  s.m_kCur = static_cast<int64_t>(std::min(kReached, static_cast<UInt128>(kKLimit)));
   // The depth already reached stands until the loop sieves a further p.
-  s.m_pCur = static_cast<uint64_t>(std::max<int64_t>(pReached, 0));
+  s.m_pCur = pReached;
   if (!packed) {
     loop.Run(nullptr);
     return;

@@ -35,9 +35,10 @@ struct ResumeInputs {
   std::vector<LoadedBase> factorBases;  // one per factor, same order
   std::vector<LoadedBase> candBases;
   int unreadLines = 0;     // candidate lines that hold no base
-  int64_t candDepth = -1;  // the candidate file's depth, with a factor file
+  bool hasCandDepth = false;
+  UInt128 candDepth = 0;  // the candidate file's depth, with a factor file
   int32_t bMin = 0, bMax = 0, exponent = 0, ln = 0;
-  int64_t pReached = 0;
+  UInt128 pReached = 0;
 };
 
 // The bases of both files against the range, each once.
@@ -90,7 +91,7 @@ class BaseCheck {
       uint8_t* slot = Slot(base);
       if (slot == nullptr) return false;
       if (*slot != 0) return Duplicate(base);
-      const uint64_t p = m_in.factors[i].p;
+      const UInt128 p = m_in.factors[i].p;
       if (!VerifyFactor(m_in.ln, static_cast<uint64_t>(base.b), p)) {
         m_fail(StrFormat("%s line %d: %s does not divide %d^%d+1.  Nothing was sieved.",
                          base.file->c_str(), base.line, PToString(p).c_str(), base.b, m_in.exponent));
@@ -115,8 +116,7 @@ class BaseCheck {
       uint8_t* slot = Slot(base);
       if (slot == nullptr) return false;
       if (*slot == 1 && !m_factorOf.empty() &&
-          m_factorOf[static_cast<size_t>(slot - m_seen.data())] >
-              static_cast<uint64_t>(m_in.candDepth)) {
+          m_factorOf[static_cast<size_t>(slot - m_seen.data())] > m_in.candDepth) {
         *slot = 3;
         ++late;
         continue;
@@ -131,7 +131,7 @@ class BaseCheck {
   const ResumeInputs& m_in;
   const LogFn& m_fail;
   std::vector<uint8_t> m_seen;
-  std::vector<uint64_t> m_factorOf;  // kept only where a deeper factor file needs it
+  std::vector<UInt128> m_factorOf;  // kept only where a deeper factor file needs it
 };
 
 // Everything that can be known about the inputs before a single p is sieved:
@@ -142,7 +142,7 @@ class BaseCheck {
 // accepted when the bases in both were struck by a p the candidate file had
 // not reached: they leave the candidates, and sieving resumes from the
 // candidate file's depth. cand receives the candidates, pReached the depth.
-bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, int64_t& pReached,
+bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, UInt128& pReached,
                        const LogFn& fail, const LogFn& post) {
   const bool withFactors = !in.factorIn->empty();
   if (in.candBases.empty() && in.factorBases.empty()) return true;
@@ -153,7 +153,7 @@ bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, int64_t& pR
                   in.bMin, in.bMax));
     return false;
   }
-  const bool deeperFactors = withFactors && in.candDepth >= 0 && in.candDepth < in.pReached;
+  const bool deeperFactors = withFactors && in.hasCandDepth && in.candDepth < in.pReached;
   BaseCheck check(in, deeperFactors, fail);
   int late = 0;
   if (!check.Factors() || !check.Candidates(late)) return false;
@@ -188,7 +188,7 @@ bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, int64_t& pR
 
 // The factor file of a resume: its header sets the range, the exponent and
 // the depth; its lines the factors.
-bool ReadFactorInput(JobContext& ctx, ResumeInputs& in, int64_t& pReached) {
+bool ReadFactorInput(JobContext& ctx, ResumeInputs& in, UInt128& pReached) {
   SieveJob& job = ctx.Job();
   const std::string& factorIn = job.m_strFactorIn;
   CTextFile probe(factorIn);
@@ -225,7 +225,7 @@ bool ReadFactorInput(JobContext& ctx, ResumeInputs& in, int64_t& pReached) {
 
 // The candidate file of a resume: its bases, and its depth (the depth of the
 // run without a factor file; with one, no deeper than the factor file's).
-bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, int64_t& pReached) {
+bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, UInt128& pReached) {
   SieveJob& job = ctx.Job();
   const std::string& factorIn = job.m_strFactorIn;
   const std::string& sieveIn = job.m_strSieveIn;
@@ -235,7 +235,7 @@ bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, int64_t& pReached) {
     return false;
   }
   ctx.Post(StrFormat("Loading input sieve file %s.", sieveIn.c_str()));
-  for (const int64_t depth : list.depths) {
+  for (const UInt128 depth : list.depths) {
     if (factorIn.empty()) {
       pReached = depth;
     } else if (depth > pReached) {
@@ -246,6 +246,7 @@ bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, int64_t& pReached) {
       return false;
     } else {
       in.candDepth = depth;
+      in.hasCandDepth = true;
     }
   }
   if (list.tooLargeLine != 0) {
@@ -279,7 +280,7 @@ bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, int64_t& pReached) {
 
 }  // namespace
 
-bool LoadNormalResume(JobContext& ctx, bool packed, NormalSieveLoop& loop, int64_t& pReached) {
+bool LoadNormalResume(JobContext& ctx, bool packed, NormalSieveLoop& loop, UInt128& pReached) {
   SieveJob& job = ctx.Job();
   job.m_nExponent = 0;
   job.m_nLn = 0;

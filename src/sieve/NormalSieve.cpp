@@ -23,6 +23,7 @@
 #include "sieve/Config.h"
 #include "sieve/SieveLoop.h"
 #include "sieve/WorkerPool.h"
+#include "sieve/kernels/Kernels128.h"
 
 namespace zentrova {
 
@@ -100,11 +101,15 @@ size_t NormalSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
 
 void NormalSieveLoop::ComputeOnDevice(std::vector<Result>& batch,
                                       const std::vector<int32_t>& cand) {
-  std::vector<uint64_t> p(batch.size());
-  for (size_t i = 0; i < batch.size(); ++i) {
-    p[i] = batch[i].c.p;
+  // The device's kernels take p below kDevicePLimit; the CPU kernels did
+  // the p above it as the batch was made.
+  std::vector<uint64_t> p;
+  for (size_t i = 0; i < batch.size() && batch[i].c.p < kDevicePLimit; ++i) {
+    p.push_back(static_cast<uint64_t>(batch[i].c.p));
     batch[i].hits.clear();
   }
+  if (p.size() < batch.size()) NoteAboveDevice(m_ctx, m_aboveDeviceTold);
+  if (p.empty()) return;
   std::vector<NormalHit> hits;
   m_gpu->Normal(p, cand, m_ctx.Job().m_nLn, hits);
   std::sort(hits.begin(), hits.end(), [](const NormalHit& a, const NormalHit& b) {
@@ -120,12 +125,19 @@ NormalSieveLoop::ListCompute NormalSieveLoop::ComputeAgainst(const std::vector<i
   const SieveJob& job = m_ctx.Job();
   const NormalKernelFn kernel =
       job.m_bNoSSE2 == 0 ? NormalSieveArray_SSE2(job.m_isa) : &NormalSieveArray;
+  const NormalKernel128Fn kernel128 =
+      job.m_bNoSSE2 == 0 ? NormalSieveArray128_SSE2(job.m_isa) : &NormalSieveArray128;
   const int ln = job.m_nLn;
   const bool device = m_gpu != nullptr;
-  return [&cand, &scratch, kernel, ln, device](Result& r, int thread) {
+  return [&cand, &scratch, kernel, kernel128, ln, device](Result& r, int thread) {
     r.hits.clear();
-    if (device) return;
-    kernel(cand.data(), cand.size(), ln, r.c.p, r.hits, scratch[static_cast<size_t>(thread)]);
+    if (device && r.c.p < kDevicePLimit) return;
+    KernelScratch& s = scratch[static_cast<size_t>(thread)];
+    if (r.c.p < kNormalOneWordLimit) {
+      kernel(cand.data(), cand.size(), ln, static_cast<uint64_t>(r.c.p), r.hits, s);
+    } else {
+      kernel128(cand.data(), cand.size(), ln, r.c.p, r.hits, s);
+    }
     for (uint32_t& h : r.hits) h = static_cast<uint32_t>(cand[h]);  // positions to bases
   };
 }
@@ -144,7 +156,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
   BatchCluster* const cluster = saves ? job.m_cluster : nullptr;
   if (cluster != nullptr) feed.SetCluster(cluster, AnnounceJob(m_ctx, pool.Size()));
   FeedEnd end = FeedEnd::kNone;
-  uint64_t beyond = 0;  // the first p not sieved, for the end messages
+  UInt128 beyond = 0;  // the first p not sieved, for the end messages
 
   // The list as it stood after the last batch applied: the next batch is
   // computed against it on a thread of its own while this one applies the

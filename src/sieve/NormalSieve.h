@@ -24,7 +24,7 @@ struct NormalSieveState {
   std::vector<FactorRecord> m_factors;  // in the order found; sorted at saves
   int64_t m_N = 0;
   int64_t m_kCur = 0;
-  uint64_t m_pCur = 0;  // the last p sieved: the depth written to the files
+  UInt128 m_pCur = 0;  // the last p sieved: the depth written to the files
 };
 
 class NormalSieveLoop {
@@ -63,6 +63,7 @@ class NormalSieveLoop {
   // The hits of a whole batch against the list cand from the OpenCL device,
   // in the CPU kernels' order; throws DeviceError.
   void ComputeOnDevice(std::vector<Result>& batch, const std::vector<int32_t>& cand);
+  bool m_aboveDeviceTold = false;
 
   JobContext& m_ctx;
   NormalSieveState m_state;

@@ -51,7 +51,7 @@ bool OpenSequence(JobContext& ctx, FactorCandidateGenerator& generator, CPackedK
   generator.Reset(2 * static_cast<int64_t>(job.m_nExponent), 0);
   const FactorCandidate first = generator.NextFactorCandidate();
   name = PackedKFileName(job.m_strPackedKDir, ln, 0);
-  if (first.p >= kMaxModulus ||
+  if (first.k >= kKLimit ||
       !CreatePackedKFile(db, name, static_cast<uint64_t>(first.k), job.m_packedKFileBytes, error)) {
     ctx.Fail(StrFormat("Sequence file %s could not be initialized.", name.c_str()));
     ctx.Fail(error);
@@ -63,7 +63,7 @@ bool OpenSequence(JobContext& ctx, FactorCandidateGenerator& generator, CPackedK
 // The header is published at every tick, and once a second between them.
 class HeaderClock {
  public:
-  bool Due(JobContext& ctx, uint64_t p) {
+  bool Due(JobContext& ctx, UInt128 p) {
     bool due = false;
     if (ctx.TakeTick()) {
       ctx.Post(FormatStatusLine(0, p));
@@ -104,9 +104,9 @@ void RunPackedKCreateJob(JobContext& ctx) {
   std::string error;
   while (!ctx.StopRequested()) {
     const FactorCandidate c = generator.NextFactorCandidate();
-    if (c.p >= kMaxModulus || (job.m_pMax != 0 && c.p > job.m_pMax)) {
-      if (c.p >= kMaxModulus) {
-        ctx.Post("P value reached 62 bits, stopping program.");
+    if (c.k >= kKLimit || (job.m_pMax != 0 && c.p > job.m_pMax)) {
+      if (c.k >= kKLimit) {
+        ctx.Post("k reached 2^63 - 256, the bound of every sieve, stopping program.");
       } else {
         ctx.Post(StrFormat("Reached the p limit %s.", PToString(job.m_pMax).c_str()));
       }

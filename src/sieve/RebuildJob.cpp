@@ -29,7 +29,7 @@ enum class FactorLineKind { kOther, kHeader, kFactor };
 // kFactor with b and p. A "factor : " line that is no factor line of the
 // wide file still sets p.
 FactorLineKind ParseEitherFactorLine(const std::string& line, int32_t& exponent, int64_t& b,
-                                     int64_t& p) {
+                                     UInt128& p) {
   WideFactorHeader header;
   if (ParseWideFactorHeader(line, header)) {
     exponent = header.exponent;
@@ -39,11 +39,11 @@ FactorLineKind ParseEitherFactorLine(const std::string& line, int32_t& exponent,
   if (pos != std::string::npos && pos >= 1) {
     int32_t lineExponent = 0;
     if (ParseWideFactorLine(line, b, lineExponent, p)) return FactorLineKind::kFactor;
-    p = ReadPAt64(line, pos + 9);
+    p = ReadP(line, pos + 9);
     return FactorLineKind::kOther;
   }
   if ((pos = line.find("has factor ")) != std::string::npos && pos >= 1) {
-    p = ReadPAt64(line, pos + 11);
+    p = ReadP(line, pos + 11);
     b = ParseInt64At(line, 0);
     return FactorLineKind::kFactor;
   }
@@ -83,11 +83,11 @@ void RunRebuildJob(JobContext& ctx) {
   }
   ctx.Post(StrFormat("Processing input factor file %s.", factorIn.c_str()));
 
-  int64_t p = 0;
+  UInt128 p = 0;
   bool failed = false;
   std::string line;
   while (file.ReadLine(line) && !line.empty()) {
-    const int64_t pBefore = p;
+    const UInt128 pBefore = p;
     int32_t e = 0;
     int64_t b = 0;
     const FactorLineKind kind = ParseEitherFactorLine(line, e, b, p);
@@ -100,7 +100,7 @@ void RunRebuildJob(JobContext& ctx) {
     if (b < bMin || b > bMax || b < 0) continue;
 
     const auto base = static_cast<int32_t>(b);
-    if (!VerifyFactor(ln, static_cast<uint64_t>(base), static_cast<uint64_t>(p))) {
+    if (!VerifyFactor(ln, static_cast<uint64_t>(base), p)) {
       if (line.back() != '\n') {
         // The last line, cut short by a crash or a full disk: the base
         // stays a candidate, which costs a test but loses nothing.
@@ -113,7 +113,7 @@ void RunRebuildJob(JobContext& ctx) {
       failed = true;
       break;
     }
-    if (!IsProperFactor(ln, static_cast<uint64_t>(base), static_cast<uint64_t>(p))) {
+    if (!IsProperFactor(ln, static_cast<uint64_t>(base), p)) {
       ctx.Post(StrFormat("%s is %d^%d+1 itself, not a proper factor; the base stays a "
                          "candidate.",
                          PToString(p).c_str(), base, n));
@@ -121,18 +121,18 @@ void RunRebuildJob(JobContext& ctx) {
     }
     if (ClearBitTest(base, bitmap.data())) {
       --left;
-      if (!wide) factors.push_back(FactorRecord{base, static_cast<uint64_t>(p)});
+      if (!wide) factors.push_back(FactorRecord{base, p});
     }
     if (ctx.StopRequested()) break;
     if (ctx.TakeTick()) {
-      ctx.Post(FormatStatusLine(static_cast<int32_t>(left), static_cast<uint64_t>(p)));
+      ctx.Post(FormatStatusLine(static_cast<int32_t>(left), p));
     }
   }
   file.Close();
   ctx.Post("Stop request received.");
   if (failed) return;
 
-  const SieveRange range{bMin, bMax, n, ln, static_cast<uint64_t>(p)};
+  const SieveRange range{bMin, bMax, n, ln, p};
   if (!wide && !WriteFactorFile(factors, range, job.m_strFactorOut, ctx.PostFn())) {
     ctx.MarkFailed("The factor file could not be written.");
   }

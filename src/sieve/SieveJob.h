@@ -7,6 +7,7 @@
 #include <string>
 
 #include "files/PackedKSequence.h"
+#include "math/ModArith.h"
 #include "sieve/Device.h"
 #include "sieve/kernels/Dispatch.h"
 
@@ -46,8 +47,8 @@ struct SieveJob {
   int32_t m_nTickSeen = 0;
 
   // Command-line extras.
-  uint64_t m_pMin = 0;   // a new sieve starts at the first candidate p >= m_pMin
-  uint64_t m_pMax = 0;   // 0: no limit; else stop before the first p above it
+  UInt128 m_pMin = 0;    // a new sieve starts at the first candidate p >= m_pMin
+  UInt128 m_pMax = 0;    // 0: no limit; else stop before the first p above it
   int32_t m_threads = 1;
   Isa m_isa = Isa::kAuto;
   uint64_t m_packedKFileBytes = kPackedKFileBytes;  // size of each file the create job writes

@@ -43,16 +43,21 @@ int64_t DeviceBatchLimit(const SieveJob& job) {
   return job.m_deviceBatch > 0 ? job.m_deviceBatch : config::kGpuMaxBatch;
 }
 
-bool StatusAndSaveDue(JobContext& ctx, int64_t left, uint64_t pCur) {
+void NoteAboveDevice(JobContext& ctx, bool& told) {
+  if (told) return;
+  told = true;
+  ctx.Post("The p from 2^61 on are above the device's kernels: the CPU kernels sieve them.");
+}
+
+bool StatusAndSaveDue(JobContext& ctx, int64_t left, UInt128 pCur) {
   if (!ctx.TakeTick()) return false;
   ctx.Post(FormatStatusLine(static_cast<int32_t>(left), pCur));
   return ctx.TakeSaveTime();
 }
 
-void PostLoopEnd(JobContext& ctx, FeedEnd end, uint64_t beyond, uint64_t pCur) {
+void PostLoopEnd(JobContext& ctx, FeedEnd end, UInt128 beyond, UInt128 pCur) {
   if (end == FeedEnd::kLimit) {
-    ctx.Post(StrFormat("Stopping before p = %s: p must stay below 2^61 (62 bits) for "
-                       "exact arithmetic.",
+    ctx.Post(StrFormat("Stopping before p = %s: k must stay below 2^63 - 256.",
                        PToString(beyond).c_str()));
   } else if (end == FeedEnd::kPMax) {
     ctx.Post(StrFormat("Reached the p limit %s.  The last p sieved is %s.",
@@ -61,7 +66,7 @@ void PostLoopEnd(JobContext& ctx, FeedEnd end, uint64_t beyond, uint64_t pCur) {
   ctx.Post("Stop request received.");
 }
 
-void PostUnsieved(JobContext& ctx, const std::string& error, uint64_t firstP, uint64_t pCur) {
+void PostUnsieved(JobContext& ctx, const std::string& error, UInt128 firstP, UInt128 pCur) {
   // Nothing of the batch is applied: the files stay at the last p applied.
   ctx.Fail(error);
   if (firstP != 0) {

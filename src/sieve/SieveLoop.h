@@ -34,17 +34,24 @@ bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device);
 // The most p per device launch for the job.
 int64_t DeviceBatchLimit(const SieveJob& job);
 
+// The device kernels' p are below this bound; the CPU kernels sieve the p
+// above it in a run on a device.
+inline constexpr UInt128 kDevicePLimit = kMaxModulus;
+// Posts, once per run (told keeps track), that the p from here on are
+// sieved by the CPU kernels.
+void NoteAboveDevice(JobContext& ctx, bool& told);
+
 // At a status tick: posts the statistics line and says whether the periodic
 // save is due (the save clock is then reset).
-bool StatusAndSaveDue(JobContext& ctx, int64_t left, uint64_t pCur);
+bool StatusAndSaveDue(JobContext& ctx, int64_t left, UInt128 pCur);
 
 // The line saying why the feed ended the loop (2^61, or the p limit), then
 // "Stop request received.", which every loop posts last.
-void PostLoopEnd(JobContext& ctx, FeedEnd end, uint64_t beyond, uint64_t pCur);
+void PostLoopEnd(JobContext& ctx, FeedEnd end, UInt128 beyond, UInt128 pCur);
 
 // The failure that kept the batch from firstP (0: an empty one) from being
 // computed; the run ends with its save at pCur.
-void PostUnsieved(JobContext& ctx, const std::string& error, uint64_t firstP, uint64_t pCur);
+void PostUnsieved(JobContext& ctx, const std::string& error, UInt128 firstP, UInt128 pCur);
 
 // The next batch for a loop to apply; nothing, after its message, when the
 // loop must end first: a batch that could not be computed, or a stop in a
@@ -53,7 +60,7 @@ void PostUnsieved(JobContext& ctx, const std::string& error, uint64_t firstP, ui
 // second after the signal, and one of them may be gone already.
 template <typename Result>
 std::optional<ProducedBatch<Result>> TakeBatch(BatchPipeline<Result>& pipeline, JobContext& ctx,
-                                               bool shared, uint64_t pCur) {
+                                               bool shared, UInt128 pCur) {
   std::optional<ProducedBatch<Result>> current =
       pipeline.Take([&] { return shared && ctx.StopRequested(); });
   if (!current) {

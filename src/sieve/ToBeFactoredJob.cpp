@@ -37,7 +37,7 @@ void RunToBeFactoredJob(JobContext& ctx) {
 
   std::string line;
   while (file.ReadLine(line) && !line.empty()) {
-    int64_t depth = 0;
+    UInt128 depth = 0;
     if (ParseCandidateHeader(line, depth)) continue;  // the output's depth is 1 regardless
     int64_t b = 0;
     const size_t caret = line.find('^');

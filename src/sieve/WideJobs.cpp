@@ -43,7 +43,7 @@ void NewSieve(JobContext& ctx, WideSieveLoop& loop, bool packed) {
     loop.State().m_kCur = kBefore;
     // A run stopped before its first p says where it stood: at p of kBefore,
     // from which a resume goes on (not from the smallest p).
-    if (kBefore > 0) loop.State().m_pCur = static_cast<uint64_t>(kBefore) * 2 * job.m_nExponent + 1;
+    if (kBefore > 0) loop.State().m_pCur = static_cast<UInt128>(kBefore) * 2 * job.m_nExponent + 1;
     loop.Run(nullptr);
     return;
   }
@@ -183,9 +183,10 @@ bool LoadResume(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile& pf) 
   s = WideSieveState{};
   s.m_bitmap = std::move(range.bitmap);
   s.m_left = range.count;
-  s.m_kCur = range.depth > 0 ? (range.depth - 1) / (2 * static_cast<int64_t>(range.exponent)) : 0;
+  const UInt128 kDepth = range.depth > 0 ? (range.depth - 1) / (2 * static_cast<uint64_t>(range.exponent)) : 0;
+  s.m_kCur = static_cast<int64_t>(std::min(kDepth, static_cast<UInt128>(kKLimit)));
   // The depth reached stands until the loop sieves a further p.
-  s.m_pCur = static_cast<uint64_t>(std::max<int64_t>(range.depth, 0));
+  s.m_pCur = range.depth;
   return true;
 }
 
@@ -214,7 +215,7 @@ struct FactorLineCheck {
   int64_t line = 0;
   int64_t b = 0;
   int32_t exponent = 0;
-  int64_t p = 0;
+  UInt128 p = 0;
   uint8_t verdict = 0;  // 0: a proper factor; 1: does not divide; 2: b^N+1 itself
 };
 
@@ -232,7 +233,7 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
   const std::string& name = pf.name;
   const WideFactorHeader& h = pf.header;
   WideSieveState& s = loop.State();
-  const auto depth = static_cast<int64_t>(s.m_pCur);
+  const UInt128 depth = s.m_pCur;
   CTextFile file(name);
   if (!file.OpenRead()) {
     ctx.Fail(StrFormat("Unable to open input factor file %s.", name.c_str()));
@@ -266,12 +267,12 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
       const size_t end = std::min(chunk.size(), (slice + 1) * kSlice);
       for (size_t i = slice * kSlice; i < end; ++i) {
         FactorLineCheck& c = chunk[i];
-        if (c.b < h.bMin || c.b > h.bMax || c.p <= 0) {
+        if (c.b < h.bMin || c.b > h.bMax || c.p == 0) {
           c.verdict = 1;  // a range failure is named first; a p of 0 divides nothing
           continue;
         }
         const auto b = static_cast<uint64_t>(c.b);
-        const auto p = static_cast<uint64_t>(c.p);
+        const UInt128 p = c.p;
         c.verdict = !VerifyFactor(job.m_nLn, b, p) ? 1 : !IsProperFactor(job.m_nLn, b, p) ? 2 : 0;
       }
     });

@@ -151,8 +151,26 @@ void WideSieveLoop::Compute(Result& r, KernelScratch& scratch) const {
   const SieveJob& job = m_ctx.Job();
   r.roots.clear();
   r.overflow = false;
+  if (r.c.p >= kA0OneWordLimit) {
+    // Two words: the a0 search and the walk of the two-word kernels.
+    UInt128 a0 = 0;
+    switch (FindA0_128(r.c.p, static_cast<uint64_t>(r.c.k), job.m_nLn, a0)) {
+      case A0Search::kComposite:
+        r.kind = RootKind::kComposite;
+        return;
+      case A0Search::kInvalid:
+        r.kind = RootKind::kInvalid;
+        return;
+      case A0Search::kFound:
+        r.kind = RootKind::kRoots;
+        r.overflow = !m_kernel128(r.c.p, a0, job.m_nExponent, job.m_nBMax, r.roots, m_capacity,
+                                  scratch);
+        return;
+    }
+  }
+  const auto p = static_cast<uint64_t>(r.c.p);
   uint64_t a0 = 0;
-  switch (FindA0(r.c.p, static_cast<uint64_t>(r.c.k), job.m_nLn, a0)) {
+  switch (FindA0(p, static_cast<uint64_t>(r.c.k), job.m_nLn, a0)) {
     case A0::kComposite:
       r.kind = RootKind::kComposite;
       return;
@@ -161,12 +179,12 @@ void WideSieveLoop::Compute(Result& r, KernelScratch& scratch) const {
       return;
     case A0::kFound:
       r.kind = RootKind::kRoots;
-      r.overflow = !m_kernel(r.c.p, a0, job.m_nExponent, job.m_nBMax, r.roots, m_capacity, scratch);
+      r.overflow = !m_kernel(p, a0, job.m_nExponent, job.m_nBMax, r.roots, m_capacity, scratch);
       return;
   }
 }
 
-void WideSieveLoop::Strike(int64_t b, uint64_t p) {
+void WideSieveLoop::Strike(int64_t b, UInt128 p) {
   if (!ClearBitTest(static_cast<int32_t>(b), m_state.m_bitmap.data())) return;
   --m_state.m_left;
   AppendWideFactorLine(m_lines, static_cast<int32_t>(b), m_ctx.Job().m_nExponent, p);
@@ -177,13 +195,17 @@ bool WideSieveLoop::ApplyRoots(const Result& r) {
   const int ln = job.m_nLn;
   const uint64_t bMin = static_cast<uint64_t>(std::max(job.m_nBMin, 0));
   const uint64_t bMax = static_cast<uint64_t>(std::max(job.m_nBMax, 0));
-  const uint64_t p = r.c.p;
-  const Montgomery64 mont(p);
-  const uint64_t r2 = static_cast<uint64_t>((static_cast<unsigned __int128>(mont.One()) << 64) % p);
-  const uint64_t minusOne = p - mont.One();
-  // root^N == -1 (mod p), in arithmetic independent of the kernels'.
+  const UInt128 p = r.c.p;
+  // root^N == -1 (mod p), in arithmetic independent of the kernels': lazy
+  // Montgomery in one word (below 2^62), else the exact two-word reference.
+  const bool oneWord = p < kA0OneWordLimit;
+  const Montgomery64 mont(oneWord ? static_cast<uint64_t>(p) : 3);
+  const uint64_t r2 =
+      oneWord ? static_cast<uint64_t>((static_cast<UInt128>(mont.One()) << 64) % mont.p) : 0;
+  const uint64_t minusOne = mont.p - mont.One();
   auto verify = [&](uint64_t root) {
-    uint64_t x = mont.Mul(root % p, r2);
+    if (!oneWord) return VerifyFactor(ln, root, p);
+    uint64_t x = mont.Mul(root % mont.p, r2);
     for (int i = 0; i < ln; ++i) x = mont.Square(x);
     return mont.Normalize(x) == minusOne;
   };
@@ -202,7 +224,8 @@ bool WideSieveLoop::ApplyRoots(const Result& r) {
     // exceed p and are proper factors.
     if ((root & 1) == 0 && root >= bMin && IsProperFactor(ln, root, p)) Strike(root, p);
     if (p < bMax) {
-      for (uint64_t u = static_cast<uint64_t>(root) + p; u <= bMax; u += p) {
+      const auto step = static_cast<uint64_t>(p);
+      for (uint64_t u = static_cast<uint64_t>(root) + step; u <= bMax; u += step) {
         if ((u & 1) == 0 && u >= bMin) Strike(static_cast<int64_t>(u), p);
       }
     }
@@ -214,15 +237,19 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   const SieveJob& job = m_ctx.Job();
   const int ln = job.m_nLn;
   const int64_t n = job.m_nExponent;
-  std::vector<uint64_t> p(batch.size()), k(batch.size()), a0;
-  for (size_t i = 0; i < batch.size(); ++i) {
-    p[i] = batch[i].c.p;
-    k[i] = static_cast<uint64_t>(batch[i].c.k);
+  // The device's kernels take p below kDevicePLimit; the CPU kernels did
+  // the p above it as the batch was made.
+  std::vector<uint64_t> p, k, a0;
+  for (size_t i = 0; i < batch.size() && batch[i].c.p < kDevicePLimit; ++i) {
+    p.push_back(static_cast<uint64_t>(batch[i].c.p));
+    k.push_back(static_cast<uint64_t>(batch[i].c.k));
   }
+  if (p.size() < batch.size()) NoteAboveDevice(m_ctx, m_aboveDeviceTold);
+  if (p.empty()) return;
   std::vector<uint8_t> kind;
   std::vector<WideHit> hits;
   m_gpu->Wide(p, k, ln, n, job.m_nBMax, config::kWideMaxGTries, kind, a0, hits);
-  for (size_t i = 0; i < batch.size(); ++i) {
+  for (size_t i = 0; i < p.size(); ++i) {
     Result& r = batch[i];
     r.roots.clear();
     r.overflow = false;
@@ -264,6 +291,10 @@ bool WideSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
 void WideSieveLoop::PrepareKernel() {
   const SieveJob& job = m_ctx.Job();
   m_kernel = WideKernelFor(job.m_isa, job.m_bNoSSE2 == 0, job.m_nExponent, &m_kernelName);
+  // The two-word walk in the same storing order as the one-word kernel.
+  m_kernel128 = job.m_nExponent < 32     ? &WideSmallN128
+                : job.m_bNoSSE2 == 0     ? WideSieveArray128_SSE(job.m_isa)
+                                         : &Athlon8xCondLoopArray128;
   m_capacity = static_cast<size_t>(job.m_nExponent) + 4;
   uint8_t slots[32];
   const WideOrder order = job.m_bNoSSE2 == 0 ? WideOrder::kSse : WideOrder::kAthlon;
@@ -284,7 +315,7 @@ void WideSieveLoop::Serve(BatchCluster& link) {
                              2 * static_cast<uint64_t>(job.m_nExponent), job.m_pMax, nullptr, 0,
                              pool);
   const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
-    if (!m_gpu) Compute(r, scratch[static_cast<size_t>(thread)]);
+    if (!m_gpu || r.c.p >= kDevicePLimit) Compute(r, scratch[static_cast<size_t>(thread)]);
   };
   for (;;) {
     const std::string bytes = link.Receive(0);
@@ -319,7 +350,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
                              job.m_pMax, reader, m_state.m_kCur, pool);
   // With a device the workers only generate the candidates.
   const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
-    if (!m_gpu) Compute(r, scratch[static_cast<size_t>(thread)]);
+    if (!m_gpu || r.c.p >= kDevicePLimit) Compute(r, scratch[static_cast<size_t>(thread)]);
   };
   // p per worker per batch: about kWideBatchWork multiplications each, or
   // kGpuBatchWork per launch.
@@ -329,7 +360,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
                                   std::max<int64_t>(DeviceBatchLimit(job) / pool.Size(), 1))
             : std::clamp<int64_t>(config::kWideBatchWork / perP, 1, 4096);
   FeedEnd end = FeedEnd::kNone;
-  uint64_t beyond = 0;
+  UInt128 beyond = 0;
   bool factorsLost = false;  // struck bases whose factor lines did not reach the disk
 
   BatchCluster* const cluster = job.m_cluster;

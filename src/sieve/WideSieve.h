@@ -18,6 +18,7 @@
 #include "sieve/Device.h"
 #include "sieve/JobContext.h"
 #include "sieve/kernels/Dispatch.h"
+#include "sieve/kernels/Kernels128.h"
 
 namespace zentrova {
 
@@ -26,7 +27,7 @@ struct WideSieveState {
   std::vector<uint32_t> m_bitmap;  // bit b set: b is still a candidate
   int64_t m_left = 0;              // b's left
   int64_t m_kCur = 0;
-  uint64_t m_pCur = 0;
+  UInt128 m_pCur = 0;
 };
 
 class WideSieveLoop {
@@ -76,13 +77,15 @@ class WideSieveLoop {
   // Verifies and applies the roots of one p; false when a root fails.
   bool ApplyRoots(const Result& r);
   // Clears b's bit and queues its factor line, if b was still a candidate.
-  void Strike(int64_t b, uint64_t p);
+  void Strike(int64_t b, UInt128 p);
   // Applies a batch in increasing p; false when the loop must stop.
   bool ApplyBatch(const std::vector<Result>& batch);
 
   JobContext& m_ctx;
   WideSieveState m_state;
   WideKernelFn m_kernel = nullptr;
+  WideKernel128Fn m_kernel128 = nullptr;  // p from kA0OneWordLimit on
+  bool m_aboveDeviceTold = false;
   const char* m_kernelName = "";
   size_t m_capacity = 0;  // roots one p may store
   std::unique_ptr<SieveDevice> m_gpu;

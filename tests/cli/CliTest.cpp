@@ -89,7 +89,7 @@ TEST(Cli, SievesToPMaxAndRefusesToOverwriteWithoutForce) {
   EXPECT_TRUE(Has(run, "Factors and candidates consistent from 1200000 to 1200998."));
   const std::string factors = ReadFile(dir / "f.txt");
   const std::string cands = ReadFile(dir / "c.txt");
-  int64_t depth = 0;
+  UInt128 depth = 0;
   ASSERT_TRUE(ParseCandidateHeader(cands, depth));
   EXPECT_LE(depth, 200000000);
   EXPECT_GT(depth, 199000000);
@@ -144,7 +144,7 @@ TEST(Cli, InterruptStopsAfterTheCurrentBatchAndSaves) {
   EXPECT_NE(out.find("Stop request received."), std::string::npos) << out;
   EXPECT_NE(out.find("Factors and candidates consistent from 2 to 2000000."), std::string::npos)
       << out;
-  int64_t depth = 0;
+  UInt128 depth = 0;
   EXPECT_TRUE(ParseCandidateHeader(ReadFile(dir / "c.txt"), depth));
 }
 

@@ -93,20 +93,20 @@ std::string FormatLocal(std::time_t t) {
 // --- single-line parsing --------------------------------------------------------
 
 TEST(CandidateLineParsing, Header) {
-  int64_t depth = -1;
+  UInt128 depth = 1;
   EXPECT_TRUE(ParseCandidateHeader("ABC $a^$b+1 // 1000000\n", depth));
-  EXPECT_EQ(depth, 1000000);
+  EXPECT_EQ(depth, UInt128{1000000});
   EXPECT_TRUE(ParseCandidateHeader("ABC $a^$b+1 // 1234567890123", depth));
-  EXPECT_EQ(depth, 1234567890123);
+  EXPECT_EQ(depth, UInt128{1234567890123});
   EXPECT_TRUE(ParseCandidateHeader("ABC $a^$b+1 // \n", depth));
-  EXPECT_EQ(depth, 0);
+  EXPECT_EQ(depth, UInt128{0});
 
   depth = 77;
   EXPECT_FALSE(ParseCandidateHeader("12 32\n", depth));
   EXPECT_FALSE(ParseCandidateHeader("ABC $a^$b-1 // 5\n", depth));
   EXPECT_FALSE(ParseCandidateHeader("GFN Factors b^n+1, b=2 to 4, n=32.\n", depth));
   EXPECT_FALSE(ParseCandidateHeader("", depth));
-  EXPECT_EQ(depth, 77);
+  EXPECT_EQ(depth, UInt128{77});
 }
 
 TEST(CandidateLineParsing, BaseAndExponent) {
@@ -151,9 +151,9 @@ TEST(CandidateLineParsing, BaseAndExponent) {
 TEST(CandidateLineParsing, FirstLineWithoutBlankLeavesTheExponentToTheNextLine) {
   // What a reader of a candidate file sees line by line.
   const std::vector<std::string> lines = {"ABC $a^$b+1 // 5000\n", "12\n", "14 64\n", "16 64\n"};
-  int64_t depth = 0;
+  UInt128 depth = 0;
   ASSERT_TRUE(ParseCandidateHeader(lines[0], depth));
-  EXPECT_EQ(depth, 5000);
+  EXPECT_EQ(depth, UInt128{5000});
   int32_t exponent = 0;
   EXPECT_EQ(ParseCandidateLine(lines[1]).b, 12);
   EXPECT_FALSE(ParseCandidateExponent(lines[1], exponent));

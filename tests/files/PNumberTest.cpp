@@ -111,12 +111,13 @@ TEST(WideFactorFile, LinesRoundTrip) {
     std::string line;
     AppendWideFactorLine(line, c.b, c.exponent, c.p);
     EXPECT_EQ(line, c.line);
-    int64_t b = 0, p = 0;
+    int64_t b = 0;
+    UInt128 p = 0;
     int32_t exponent = 0;
     ASSERT_TRUE(ParseWideFactorLine(line, b, exponent, p));
     EXPECT_EQ(b, c.b);
     EXPECT_EQ(exponent, c.exponent);
-    EXPECT_EQ(p, c.p > Pow2(63) - 1 ? INT64_MAX : static_cast<int64_t>(c.p));
+    EXPECT_TRUE(p == c.p);
     EXPECT_TRUE(IsWholeLine(line));
     EXPECT_FALSE(IsWholeLine(line.substr(0, line.size() - 1)));
   }

@@ -191,8 +191,8 @@ TEST(PackedKSequence, FindLastStopsAtTheFirstGap) {
 // modulus is refused by every reader, with the file named.
 TEST(PackedKSequence, ReadersRefuseAFileThatGoesBackOrOutgrowsTheModulus) {
   const std::vector<uint64_t> ks = test::GeneratorKs(65536, 12);
-  const uint64_t top = (uint64_t{1} << 44) - 1;  // p = top*2^17+1 = 2^61 - 2^17 + 1
-  // The last two candidates at or below top: a file may end just below 2^61.
+  const auto top = static_cast<uint64_t>(kKLimit) - 1;  // the largest k a sieve takes
+  // The last two candidates at or below top: a file may end just below the bound.
   std::vector<uint64_t> highest;
   static const WheelTables tables;
   FactorCandidateGenerator gen(tables);
@@ -209,7 +209,9 @@ TEST(PackedKSequence, ReadersRefuseAFileThatGoesBackOrOutgrowsTheModulus) {
   };
   const Case cases[] = {
       {{ks[0], ks[1]}, false, " starts with " + std::to_string(ks[0]) + ", not above the last"},
-      {{ks[10]}, true, " ends with k = 17592186044416, whose p = k*2^17+1 is not below 2^61."},
+      {{ks[10]}, true,
+       " ends with k = 9223372036854775552, not below 2^63 - 256, the bound of every sieve "
+       "(p = k*2^17+1)."},
       {highest, false, ""},
   };
   for (const Case& c : cases) {

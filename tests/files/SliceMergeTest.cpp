@@ -95,7 +95,7 @@ TEST(SliceMerge, ThreeSlicesEqualOneRunInBothModes) {
 }
 
 int64_t Depth(const std::string& candidateFile) {
-  int64_t depth = -1;
+  UInt128 depth = 0;
   EXPECT_TRUE(ParseCandidateHeader(test::ReadFile(candidateFile), depth)) << candidateFile;
   return depth;
 }

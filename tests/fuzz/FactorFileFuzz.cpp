@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(back.records == sorted);
   FUZZ_CHECK(back.header.hasDepth && back.header.bMin == range.bMin &&
              back.header.bMax == range.bMax && back.header.exponent == range.exponent &&
-             back.header.depth == static_cast<int64_t>(range.pCur));
+             back.header.depth == range.pCur);
   for (int32_t e : back.exponents) FUZZ_CHECK(e == range.exponent);
   return 0;
 }

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <vector>
 
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "sieve/GfnThread.h"
 
@@ -119,10 +120,10 @@ inline bool IsDigits(std::string_view text) {
 // "<b> <N>" per base, ascending, every b of bMin's parity inside the range.
 // Returns the bases; depth is set from the header.
 inline std::vector<int32_t> CheckCandidateOutput(const std::string& path, int64_t bMin,
-                                                 int64_t bMax, int32_t exponent, int64_t& depth) {
+                                                 int64_t bMax, int32_t exponent, UInt128& depth) {
   const std::vector<std::string> lines = Lines(ReadFile(path));
   FUZZ_CHECK(!lines.empty() && lines[0].rfind("ABC $a^$b+1 // ", 0) == 0);
-  depth = std::strtoll(lines[0].c_str() + 15, nullptr, 10);
+  depth = ReadP(lines[0], 15);
   const std::string tail = StrFormat(" %d\n", exponent);
   std::vector<int32_t> bases;
   for (size_t i = 1; i < lines.size(); ++i) {

@@ -49,12 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   FUZZ_CHECK(fuzz::ReadFile(dir / "normal.txt") == fuzz::ReadFile(dir / "wide.txt"));
-  int64_t depth = 0;
+  UInt128 depth = 0;
   const std::vector<int32_t> cands =
       fuzz::CheckCandidateOutput(dir / "normal.txt", bMin, bMax, n, depth);
   FUZZ_CHECK(fuzz::Contains(
-      normal.log, StrFormat("%d items %" PRId64 " p value written to %s.",
-                            static_cast<int>(cands.size()), depth, (dir / "normal.txt").c_str())));
+      normal.log, StrFormat("%d items %s p value written to %s.", static_cast<int>(cands.size()),
+                            PToString(depth).c_str(), (dir / "normal.txt").c_str())));
   for (const std::string& line : normal.log) {
     FUZZ_CHECK(line.find("Consistency error") == std::string::npos);
   }

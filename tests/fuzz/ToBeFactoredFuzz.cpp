@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fuzz::JobResult run = fuzz::RunJob(job);
   FUZZ_CHECK(!run.failed);
 
-  int64_t depth = 0;
+  UInt128 depth = 0;
   const std::vector<int32_t> out =
       fuzz::CheckCandidateOutput(job.m_strSieveOut, kBMin, kBMax, kN, depth);
   FUZZ_CHECK(depth == 1);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "TestGmp.h"
+#include "files/PNumber.h"
 #include "TestUtil.h"
 #include "math/FactorCandidates.h"
 #include "math/WheelTables.h"
@@ -94,7 +96,7 @@ void ExpectSequence(const WheelTables& tables, const Config& config, uint64_t m,
   for (size_t i = 0; i < want.size(); ++i) {
     const FactorCandidate c = gen.NextFactorCandidate();
     ASSERT_EQ(c.k, want[i]) << config.name << " M=" << m << " kLast=" << kLast << " #" << i;
-    ASSERT_EQ(c.p, static_cast<uint64_t>(c.k) * m + 1) << config.name;
+    ASSERT_TRUE(c.p == static_cast<UInt128>(static_cast<uint64_t>(c.k)) * m + 1) << config.name;
   }
 }
 
@@ -351,26 +353,49 @@ TEST(FactorCandidateGenerator, SequenceAcross2To50) {
 
 // From p >= 2^61 on the candidates are handed out untested, every k: the
 // callers stop at the first one.
-TEST(FactorCandidateGenerator, FromTwoTo61EveryKIsHandedOut) {
-  for (uint64_t n : {uint64_t{8192}, uint64_t{1} << 20}) {
-    const uint64_t m = 2 * n;
-    const int64_t kEdge = static_cast<int64_t>(kTop / m);  // kEdge*m + 1 = 2^61 + 1
-    ASSERT_EQ(static_cast<uint64_t>(kEdge) * m + 1, kTop + 1);
-    std::vector<int64_t> want;
-    for (int64_t k = kEdge - 3999; k < kEdge + 300; ++k) {
-      if (RefIsCandidate(static_cast<uint64_t>(k) * m + 1)) want.push_back(k);
+// Across the seams of the arithmetic (2^61, the one-word Fermat test's 2^62,
+// 2^64) and up to kKLimit, the generator hands out exactly the k whose p has
+// no prime factor from 3 to 61 and passes the base-2 Fermat test, as GMP
+// computes it; from kKLimit on every k is handed out untested.
+TEST(FactorCandidateGenerator, EveryKAcrossTheSeamsUpToTheLimit) {
+  auto gmpIsCandidate = [](UInt128 p) {
+    for (uint32_t q = 3; q <= 61; q += 2) {
+      if (p % q == 0) return p == q;
     }
-    ASSERT_LT(want.size(), 1000u);  // below 2^61 most k are rejected
+    return test::GmpPowMod(2, p - 1, p) == 1;
+  };
+  struct Case {
+    uint64_t n;
+    UInt128 around;  // the seam: k are taken from 4000 below its k
+  };
+  const Case cases[] = {
+      {8192, UInt128{1} << 61},         {uint64_t{1} << 20, UInt128{1} << 61},
+      {8192, UInt128{1} << 62},         {65536, UInt128{1} << 64},
+      {uint64_t{1} << 30, UInt128{1} << 80},
+  };
+  for (const Case& t : cases) {
+    const uint64_t m = 2 * t.n;
+    const auto kEdge = static_cast<int64_t>(t.around / m);
+    std::vector<int64_t> want;
+    for (int64_t k = kEdge - 3999; k < kEdge + 4000; ++k) {
+      if (gmpIsCandidate(static_cast<UInt128>(k) * m + 1)) want.push_back(k);
+    }
     for (const Config& config : Configs()) {
-      SCOPED_TRACE(config.name + " N=" + std::to_string(n));
+      SCOPED_TRACE(config.name + " N=" + std::to_string(t.n) + " near " + PToString(t.around));
       ExpectSequence(Tables(), config, m, kEdge - 4000, want);
     }
-    // 2^61 + 1 is divisible by 3, yet handed out.
-    ASSERT_EQ((kTop + 1) % 3, 0u);
-    FactorCandidateGenerator gen(Tables());
-    gen.Reset(static_cast<int64_t>(m), kEdge - 1);
-    EXPECT_EQ(gen.NextFactorCandidate().p, kTop + 1);
-    EXPECT_EQ(gen.NextFactorCandidate().p, kTop + 1 + m);
+  }
+  // At the top: the candidates below kKLimit, then kKLimit itself, untested.
+  const uint64_t m = 2 * 65536;
+  std::vector<int64_t> want;
+  for (int64_t k = kKLimit - 2000; k < kKLimit; ++k) {
+    if (gmpIsCandidate(static_cast<UInt128>(k) * m + 1)) want.push_back(k);
+  }
+  want.push_back(kKLimit);
+  want.push_back(kKLimit + 1);
+  for (const Config& config : Configs()) {
+    SCOPED_TRACE(config.name + " at kKLimit");
+    ExpectSequence(Tables(), config, m, kKLimit - 2001, want);
   }
 }
 

@@ -176,7 +176,7 @@ TEST(Cluster, AStoppedSharedRunResumesToTheEndOfOneProcess) {
     EXPECT_TRUE(test::Contains(stopped.log, "Stop request received."));
     // Saved where the run began: just below --p-min, not at 0 (a resume
     // would then sieve every p below the slice).
-    int64_t depth = -1;
+    UInt128 depth = 0;
     ASSERT_TRUE(ParseCandidateHeader(ReadFile(dir / "cands.txt"), depth));
     EXPECT_LE(depth, static_cast<int64_t>(mode.pMin));
     EXPECT_GT(depth + 2 * mode.exponent, static_cast<int64_t>(mode.pMin));

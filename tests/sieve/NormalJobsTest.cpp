@@ -8,6 +8,7 @@
 
 #include "TestUtil.h"
 #include "files/CandidateFiles.h"
+#include "files/PNumber.h"
 #include "files/TextFile.h"
 #include "sieve/JobTestUtil.h"
 
@@ -142,7 +143,7 @@ TEST(NormalJobs, StopLeavesConsistentFilesThatResumeCorrectly) {
   ASSERT_FALSE(stopped.failed);
   EXPECT_TRUE(Contains(stopped.log, "Stop request received."));
   EXPECT_TRUE(Contains(stopped.log, "Factors and candidates consistent from 1200000 to 1200998."));
-  int64_t depth = 0;
+  UInt128 depth = 0;
   ASSERT_TRUE(ParseCandidateHeader(ReadFile(dir / "cands.txt"), depth));
   EXPECT_GT(depth, 0);
   EXPECT_LT(depth, static_cast<int64_t>(kP));
@@ -236,7 +237,9 @@ TEST(NormalJobs, PMinStartsAtTheFirstCandidateAtOrAboveIt) {
   EXPECT_EQ(ReadFile(dir / "cands.txt"), expectedCands);
 }
 
-TEST(NormalJobs, StopsBeforePReaches2To61) {
+// The top of the range: k stops below kKLimit (p near 2^83 for N = 2^20),
+// after the last candidates below it were sieved with the two-word kernels.
+TEST(NormalJobs, StopsBeforeKReachesItsLimit) {
   ScratchDir dir;
   SieveJob job;
   job.m_nBMin = 1000;
@@ -245,18 +248,15 @@ TEST(NormalJobs, StopsBeforePReaches2To61) {
   job.m_nLn = 20;
   job.m_strFactorOut = dir / "f.txt";
   job.m_strSieveOut = dir / "c.txt";
-  job.m_pMin = (uint64_t{1} << 61) - (uint64_t{400} << 21);
+  const UInt128 top = static_cast<UInt128>(kKLimit) * (uint64_t{1} << 21) + 1;
+  job.m_pMin = static_cast<UInt128>(kKLimit - 400) * (uint64_t{1} << 21) + 1;
   const test::JobRun run = RunJob(job);
-  int64_t depth = 0;
+  UInt128 depth = 0;
   ASSERT_TRUE(ParseCandidateHeader(ReadFile(dir / "c.txt"), depth));
-  EXPECT_GE(static_cast<uint64_t>(depth), job.m_pMin);
-  EXPECT_LT(static_cast<uint64_t>(depth), uint64_t{1} << 61);
-  bool limitLine = false;
-  for (const std::string& line : run.log) {
-    limitLine |= line.rfind("Stopping before p = ", 0) == 0 &&
-                 line.find("below 2^61") != std::string::npos;
-  }
-  EXPECT_TRUE(limitLine);
+  EXPECT_GE(depth, job.m_pMin);
+  EXPECT_LT(depth, top);
+  EXPECT_TRUE(Contains(run.log, "Stopping before p = " + PToString(top) +
+                                    ": k must stay below 2^63 - 256."));
   EXPECT_TRUE(Contains(run.log, "Stop request received."));
 }
 

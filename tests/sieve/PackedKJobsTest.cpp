@@ -127,7 +127,7 @@ TEST_F(PackedSieve, EndOfTheSequenceEndsTheLoopWithASave) {
   ASSERT_TRUE(Contains(run.log, "Sequence file " + PackedKFileName(Packed(), kLn, 11) +
                                     " could opened."));
   EXPECT_TRUE(Contains(run.log, "Stop request received."));
-  int64_t depth = 0;
+  UInt128 depth = 0;
   ASSERT_TRUE(ParseCandidateHeader(ReadFile(out / "c.txt"), depth));
   EXPECT_EQ(static_cast<uint64_t>(depth), P(m_ks.size() - 1));
 }
@@ -230,7 +230,7 @@ TEST_F(PackedSieve, ADamagedFileIsRefusedAtItsFirstBadValueAndNothingFromItIsSie
       EXPECT_FALSE(CTextFile::FileExists(out / "f.txt"));
       continue;
     }
-    int64_t depth = 0;
+    UInt128 depth = 0;
     ASSERT_TRUE(ParseCandidateHeader(ReadFile(out / "c.txt"), depth));
     EXPECT_EQ(static_cast<uint64_t>(depth), P(at - 1));
     ScratchDir plain;
@@ -405,7 +405,7 @@ TEST(CreatePackedK, LastValueBeyondTheModulusIsRefusedUntouched) {
   EXPECT_TRUE(run.failed);
   EXPECT_TRUE(Contains(run.log, "Sequence file " + f0 + " could not be opened."));
   EXPECT_EQ(run.log.back(), "Error, CPackedKDB file " + f0 + " ends with k = 18446744073709551615, "
-                            "whose p = k*2^17+1 is not below 2^61.");
+                            "not below 2^63 - 256, the bound of every sieve (p = k*2^17+1).");
   EXPECT_TRUE(ReadFile(f0) == before);
 }
 

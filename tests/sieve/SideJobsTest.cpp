@@ -12,6 +12,7 @@
 
 #include "TestUtil.h"
 #include "files/CandidateFiles.h"
+#include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "sieve/JobTestUtil.h"
 
@@ -88,11 +89,11 @@ SieveFiles RunSieve(const ScratchDir& dir) {
 }
 
 std::string FactorLine(const FactorRecord& r, int32_t n = kN) {
-  return StrFormat("%d^%d+1 has factor %" PRIu64 "\n", r.b, n, r.p);
+  return StrFormat("%d^%d+1 has factor %s\n", r.b, n, PToString(r.p).c_str());
 }
 
 std::string WideLine(const FactorRecord& r) {
-  return StrFormat("1*%d^%d + 1 factor : %" PRIu64 "\n", r.b, kN, r.p);
+  return StrFormat("1*%d^%d + 1 factor : %s\n", r.b, kN, PToString(r.p).c_str());
 }
 
 std::string WideHeader(int32_t n = kN) {
@@ -448,7 +449,7 @@ TEST(SideJobsRebuild, FromTheSievesFactorFileGivesItsCandidatesAndSortedFactors)
   ASSERT_FALSE(RunSide(RebuildRecord(dir, dir / "shuffled.txt")).failed);
   EXPECT_EQ(Body(ReadFile(dir / "factors-out.txt")), Body(s.factorText));
   EXPECT_EQ(ReadFile(dir / "cands-out.txt"),
-            StrFormat("ABC $a^$b+1 // %" PRIu64 "\n", shuffled.back().p) + Body(s.candText));
+            StrFormat("ABC $a^$b+1 // %s\n", PToString(shuffled.back().p).c_str()) + Body(s.candText));
 }
 
 TEST(SideJobsRebuild, WideAndMixedFactorFilesGiveTheSievesCandidates) {
@@ -519,7 +520,7 @@ TEST(SideJobsRebuild, StopEndsTheReadingButWritesAndTicksPostStatistics) {
   // A stop request ends the reading after the first base of the range.
   test::JobRun run = RunSide(RebuildRecord(dir, s.factorPath), 0, [](CGfnThread& t) { t.RequestStop(); });
   EXPECT_FALSE(run.failed);
-  std::string cands = StrFormat("ABC $a^$b+1 // %" PRIu64 "\n", first.p);
+  std::string cands = StrFormat("ABC $a^$b+1 // %s\n", PToString(first.p).c_str());
   for (int32_t b = kBMin; b <= kBMax; b += 2) {
     if (b != first.b) cands += StrFormat("%d 65536\n", b);
   }
@@ -528,7 +529,7 @@ TEST(SideJobsRebuild, StopEndsTheReadingButWritesAndTicksPostStatistics) {
 
   // One tick, answered once, after the first base: 499 bases left.
   run = RunSide(RebuildRecord(dir, s.factorPath), 0, [](CGfnThread& t) { t.Tick(); });
-  EXPECT_EQ(run.messages[3], StrFormat("$ 499 %" PRIu64, first.p));
+  EXPECT_EQ(run.messages[3], "$ 499 " + PToString(first.p));
   EXPECT_EQ(std::count_if(run.messages.begin(), run.messages.end(),
                           [](const std::string& m) { return m[0] == '$'; }),
             1);
@@ -600,8 +601,8 @@ TEST(SideJobsRebuild, BadFactorsAndForeignExponentsWriteNothing) {
   };
   const Case cases[] = {
       {dir / "wrong-p.txt", 0,
-       StrFormat("Factor file %" PRIu64 " does not divide %d*2^16+1.", victim.p + 2 * kN,
-                 victim.b)},
+       StrFormat("Factor file %s does not divide %d*2^16+1.",
+                 PToString(victim.p + 2 * kN).c_str(), victim.b)},
       {dir / "foreign.txt", 1, "Input exponent 32768 does not match programmed exponent 65536."},
       {dir / "foreign.txt", 0, "Input exponent 32768 does not match programmed exponent 65536."},
   };

@@ -95,7 +95,7 @@ std::map<std::string, std::string> Snapshot(const ScratchDir& dir) {
 // The pair of a wide sieve stopped at kP1, which the cases damage.
 struct Pair {
   std::string factors, cands;
-  int64_t depth = 0;
+  UInt128 depth = 0;
 };
 
 const Pair& SoundPair() {
@@ -472,7 +472,8 @@ TEST(WideJobs, CandidatesReadAgainstTheFactorHeader) {
   WideFactorHeader parsed;
   ASSERT_TRUE(ParseWideFactorHeader("Zentrova for k^8192+1 [k == 10 to 20]\n", parsed));
   EXPECT_EQ(parsed, header);
-  int64_t b = 0, p = 0;
+  int64_t b = 0;
+  UInt128 p = 0;
   int32_t n = 0;
   ASSERT_TRUE(ParseWideFactorLine("1*12^8192 + 1 factor : 65537\n", b, n, p));
   EXPECT_EQ(b, 12);

@@ -17,6 +17,7 @@
 
 #include "TestMath.h"
 #include "TestUtil.h"
+#include "files/PNumber.h"
 #include "files/CandidateFiles.h"
 #include "sieve/JobTestUtil.h"
 #include "sieve/kernels/Dispatch.h"
@@ -365,7 +366,7 @@ std::set<int32_t> CandidateBases(const std::string& text) {
 }
 
 int64_t Depth(const std::string& candidateFile) {
-  int64_t depth = -1;
+  UInt128 depth = 0;
   EXPECT_TRUE(ParseCandidateHeader(candidateFile, depth));
   return depth;
 }
@@ -769,26 +770,27 @@ TEST(WideJobs, DuplicateBaseLinesCountOnce) {
   EXPECT_EQ(ReadFile(dir / "out.txt"), "ABC $a^$b+1 // 16385\n12 8192\n");
 }
 
-TEST(WideJobs, StopsBeforeTheFirstPAbove2To61) {
+// The top of the range in the wide mode: the two-word a0 search and walk
+// take the last candidates below kKLimit (p near 2^83 for N = 2^20), and the
+// run stops there with its line.
+TEST(WideJobs, StopsBeforeKReachesItsLimit) {
   constexpr uint64_t kN20 = uint64_t{1} << 20;
-  constexpr uint64_t kLimit = uint64_t{1} << 61;
+  const UInt128 top = static_cast<UInt128>(kKLimit) * 2 * kN20 + 1;
   ScratchDir dir;
   SieveJob job = NewJob(dir, 0, 2);
   job.m_nBMin = 10;
   job.m_nBMax = 20;
   job.m_nExponent = static_cast<int32_t>(kN20);
   job.m_nLn = 20;
-  job.m_pMin = kLimit - 300 * 2 * kN20;
-  job.m_pMax = kLimit + 300 * 2 * kN20;  // only a bound for a loop that misses the stop
+  job.m_pMin = static_cast<UInt128>(kKLimit - 300) * 2 * kN20 + 1;
   const test::JobRun run = RunWide(job);
-  const bool stopped = std::any_of(run.log.begin(), run.log.end(), [](const std::string& line) {
-    return line.rfind("Stopping before p = ", 0) == 0;
-  });
-  EXPECT_TRUE(stopped);
+  EXPECT_TRUE(Contains(run.log, "Stopping before p = " + PToString(top) +
+                                    ": k must stay below 2^63 - 256."));
   EXPECT_TRUE(Contains(run.log, "Stop request received."));
-  const int64_t depth = Depth(ReadFile(dir / "cands.txt"));
-  EXPECT_GE(static_cast<uint64_t>(depth), job.m_pMin);
-  EXPECT_LT(static_cast<uint64_t>(depth), kLimit);
+  UInt128 depth = 0;
+  ASSERT_TRUE(ParseCandidateHeader(ReadFile(dir / "cands.txt"), depth));
+  EXPECT_GE(depth, job.m_pMin);
+  EXPECT_LT(depth, top);
 }
 
 }  // namespace
