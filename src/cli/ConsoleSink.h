@@ -1,7 +1,16 @@
 // The command line's JobSink: log lines are printed with a time stamp; the
 // statistics line becomes a live status line (rewritten in place on a
-// terminal, printed once a minute otherwise); "&" shows the range read from
-// input files; "@" marks the end of the job.
+// terminal, cut to its width so that it stays one line; printed once a
+// minute otherwise); "&" shows the range read from input files; "@" marks
+// the end of the job.
+//
+// A sieve's status line, with the runner's figures (front/JobRunner.h):
+//   b's left 45276 (expected 45516)  p 99,998226433  20915 p/s  (p grows
+//   8.7e+07/s, 7.52e+12/day)  to p-max 00:17:13  0.00752 P/day  factors 37
+//   in 01:00:00, one per 97.3 s  saved 91,234567891 at 15:03:45
+// (one line): the bases left and those expected at this depth, p, the rates
+// over the last minute, the time to --p-max, the factors of the last hour
+// (of the run, while shorter) with the mean time per factor, and the last save.
 #pragma once
 
 #include <atomic>
@@ -11,6 +20,7 @@
 #include <mutex>
 #include <string>
 
+#include "front/JobRunner.h"
 #include "sieve/JobSink.h"
 
 namespace zentrova {
@@ -19,6 +29,7 @@ struct StatusSample {
   int64_t pCount = 0;  // candidates p sieved (or k values written) so far
   uint64_t pLast = 0;  // the last p
   std::string file;    // the packed K file being written, if any
+  RunProgress run;     // the runner's figures
 };
 
 class ConsoleSink : public JobSink {
@@ -60,6 +71,7 @@ class ConsoleSink : public JobSink {
   StatusSample m_last;
   double m_pPerSecond = 0;     // candidates p per second
   double m_rangePerSecond = 0;  // growth of p per second
+  RunProgress m_run;            // the runner's figures at the last sample
   std::chrono::steady_clock::time_point m_lastPrinted{};
 };
 

@@ -1,5 +1,6 @@
 #include "sieve/JobContext.h"
 
+#include <chrono>
 #include <ctime>
 
 namespace zentrova {
@@ -45,12 +46,20 @@ JobProgress JobContext::Progress() const {
   // depth is never shown with an older save's time.
   p.savedAt = m_savedAt.load(std::memory_order_acquire);
   p.savedDepth = m_savedDepth.load(std::memory_order_relaxed);
+  p.sieveStartedAt = m_sieveStartedAt.load(std::memory_order_relaxed);
+  p.lastStruckAt = m_lastStruckAt.load(std::memory_order_relaxed);
   return p;
 }
 
 void JobContext::NoteSaved(uint64_t depth) {
   m_savedDepth.store(depth, std::memory_order_relaxed);
   m_savedAt.store(static_cast<int64_t>(std::time(nullptr)), std::memory_order_release);
+}
+
+int64_t JobContext::SteadyNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void JobContext::SetBenchFigures(int64_t ticks, int64_t ticksPerSecond, int64_t pSieved) {
