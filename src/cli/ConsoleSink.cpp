@@ -133,7 +133,9 @@ void ConsoleSink::Post(std::string message) {
       text += StrFormat("  factors %" PRId64 " in %s", m_run.factorsInWindow,
                         FormatDuration(m_run.factorWindowSeconds).c_str());
       if (m_run.secondsPerFactor > 0) {
-        text += StrFormat(", one per %.3g s", m_run.secondsPerFactor);
+        const double each = m_run.secondsPerFactor;
+        text += each >= 100 ? StrFormat(", one per %.0f s", each)
+                            : StrFormat(", one per %.3g s", each);
       }
     }
     if (m_run.savedDepth != 0) {

@@ -4,13 +4,14 @@
 // minute otherwise); "&" shows the range read from input files; "@" marks
 // the end of the job.
 //
-// A sieve's status line, with the runner's figures (front/JobRunner.h):
-//   b's left 45276 (expected 45516)  p 99,998226433  20915 p/s  (p grows
-//   8.7e+07/s, 7.52e+12/day)  to p-max 00:17:13  0.00752 P/day  factors 37
-//   in 01:00:00, one per 97.3 s  saved 91,234567891 at 15:03:45
-// (one line): the bases left and those expected at this depth, p, the rates
-// over the last minute, the time to --p-max, the factors of the last hour
-// (of the run, while shorter) with the mean time per factor, and the last save.
+// A sieve's status line, with the runner's figures (front/JobRunner.h), is
+// one line such as
+//   b's left 441280 (expected 441487)  p 2,332470018049  129630 p/s  (p grows
+//   2.4e+11/s, 2.07e+16/day)  to p-max 00:00:07  20.7 P/day  factors 558704
+//   in 00:00:10, one per 1.79e-05 s  saved 1,258283335681 at 05:50:46
+// the bases left and those expected at this depth, p, the rates over the
+// last minute, the time to --p-max, the factors of the last hour (of the run,
+// while shorter) with the mean time per factor, and the last save.
 #pragma once
 
 #include <atomic>

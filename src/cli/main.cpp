@@ -48,13 +48,15 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
                   "Most p per device launch (default 65536); smaller launches answer a stop "
                   "sooner on a slow device")
       ->check(CLI::Range(int64_t{1}, int64_t{1} << 20));
+  const std::string evidence =
+      std::to_string(static_cast<int>(zentrova::config::kStopRateEvidence)) + " x SECONDS";
   cmd->add_option("--stop-rate", o.stopRate,
                   "Stop (with the usual final save) once finding a factor takes longer than "
-                  "SECONDS on average over the last hour (the whole run while shorter; never "
-                  "before the run has sieved " +
-                      std::to_string(static_cast<int>(zentrova::config::kStopRateEvidence)) +
-                      " x SECONDS): set it to the time your primality tester takes per "
-                      "candidate at this N and b")
+                  "SECONDS on average over the last hour, or over the last " + evidence +
+                      " when that is longer (the whole run while shorter), and never before the "
+                      "run has sieved for " + evidence +
+                      ": set it to the time your primality tester takes per candidate at this "
+                      "N and b (e.g. 600)")
       ->option_text("SECONDS")
       ->check(CLI::Range(1e-6, 1e9));
 }

@@ -74,6 +74,8 @@ TEST(Cli, UsageErrorsExitWithTwoAndTheFormsTexts) {
       {NewArgs(dir, "--p-max 1e30"), "--p-max"},
       {NewArgs(dir, "--threads 0"), "--threads"},
       {NewArgs(dir, "--isa sse9"), "--isa"},
+      {NewArgs(dir, "--stop-rate 0"), "--stop-rate"},
+      {NewArgs(dir, "--stop-rate soon"), "--stop-rate"},
       {"resume --sieve-in " + (dir / "missing.txt") + " --factors-out " + (dir / "f") +
            " --sieve-out " + (dir / "c"),
        "Input File " + (dir / "missing.txt") + " does not exist."},
