@@ -96,8 +96,9 @@ class JobRunner {
   RunProgress Sample();
   // Notes the job's counters for the windows of the figures (a point every
   // few seconds) and checks the stop rate (SieveJob::m_stopRateSeconds):
-  // once it is passed, posts a log line saying so through the sink and
-  // requests the stop. Cheap (a few counters are read); a front end may
+  // once it is passed, posts a log line saying so through the sink (from the
+  // calling thread: a sink takes posts from both threads, as every sink of
+  // the front ends and tests does) and requests the stop. Cheap (a few counters are read); a front end may
   // call it between samples, for a prompter stop and a first rate sooner.
   // True when it stopped the job now.
   bool Poll();
