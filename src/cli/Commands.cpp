@@ -63,6 +63,7 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_device = *device;
   job.m_devices = &SystemDevices();
   job.m_deviceBatch = o.deviceBatch;
+  job.m_stopRateSeconds = o.stopRate;
   if (!o.pMin.empty() && !ParsePValue(o.pMin, job.m_pMin)) {
     Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", o.pMin.c_str()));
     return false;

@@ -27,6 +27,7 @@ struct SieveOptions : FileOptions {
   bool scaling = false;        // bench: threads in one process against independent jobs
   int32_t seconds = 10;        // bench --device: length of the run
   int64_t deviceBatch = 0;     // most p per device launch (0: the default)
+  double stopRate = 0;         // seconds per factor that end a sieve (0: none)
   std::string fileBytes;  // pack: bytes per file as typed; empty for the usual size
 };
 

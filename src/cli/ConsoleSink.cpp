@@ -1,5 +1,6 @@
 #include "cli/ConsoleSink.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -48,7 +49,15 @@ void ConsoleSink::ClearStatusLocked() {
 
 void ConsoleSink::PrintStatusLocked(const std::string& text) {
   if (m_statusIsTty) {
-    std::fprintf(m_status, "\r\033[K%s", text.c_str());
+    // Longer than the terminal is wide, the line would wrap, and \r would
+    // go back to its last part only.
+    std::string shown = text;
+    winsize size{};
+    if (::ioctl(::fileno(m_status), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
+        shown.size() >= size.ws_col) {
+      shown.resize(size.ws_col - 1u);
+    }
+    std::fprintf(m_status, "\r\033[K%s", shown.c_str());
     std::fflush(m_status);
     m_statusShown = true;
     return;
@@ -73,6 +82,7 @@ void ConsoleSink::Sample(const StatusSample& sample) {
   }
   m_last = sample;
   m_file = sample.file;
+  m_run = sample.run;
   m_lastTime = now;
 }
 
@@ -103,14 +113,41 @@ void ConsoleSink::Post(std::string message) {
                                   m_file.c_str()));
       return;
     }
-    std::string text = StrFormat("b's left %" PRId64 "  p %s  %.0f p/s", count,
-                                 message.substr(message.find(' ', 2) + 1).c_str(), m_pPerSecond);
-    if (m_rangePerSecond > 0) {
-      text += StrFormat("  (p grows %.3g/s, %.3g/day)", m_rangePerSecond, m_rangePerSecond * 86400);
+    // The runner's rates cover the last minute; the sink's own, the last
+    // interval, until the runner has them.
+    const double pPerSecond =
+        m_run.pPerSecondLastMinute > 0 ? m_run.pPerSecondLastMinute : m_pPerSecond;
+    const double growth = m_run.pGrowthPerSecond > 0 ? m_run.pGrowthPerSecond : m_rangePerSecond;
+    std::string text = StrFormat("b's left %" PRId64, count);
+    if (m_run.expectedLeft >= 0) text += StrFormat(" (expected %.0f)", m_run.expectedLeft);
+    text += StrFormat("  p %s  %.0f p/s", message.substr(message.find(' ', 2) + 1).c_str(),
+                      pPerSecond);
+    if (growth > 0) {
+      text += StrFormat("  (p grows %.3g/s, %.3g/day)", growth, growth * 86400);
       if (m_pTarget > p) {
-        text += "  to p-max " +
-                FormatDuration(static_cast<double>(m_pTarget - p) / m_rangePerSecond);
+        text += "  to p-max " + FormatDuration(static_cast<double>(m_pTarget - p) / growth);
       }
+      text += StrFormat("  %.3g P/day", growth * 86400 / 1e15);
+    }
+    if (m_run.factorWindowSeconds > 0) {
+      text += StrFormat("  factors %" PRId64 " in %s", m_run.factorsInWindow,
+                        FormatDuration(m_run.factorWindowSeconds).c_str());
+      if (m_run.secondsPerFactor > 0) {
+        const double each = m_run.secondsPerFactor;
+        text += each >= 100 ? StrFormat(", one per %.0f s", each)
+                            : StrFormat(", one per %.3g s", each);
+      }
+    }
+    if (m_run.savedDepth != 0) {
+      const std::time_t at = static_cast<std::time_t>(m_run.savedAt);
+      std::tm local{};
+      localtime_r(&at, &local);
+      char clock[16];
+      const size_t n = std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+      // The depth written as the job's statistics line writes p.
+      const std::string depth = FormatStatusLine(0, m_run.savedDepth);
+      text += StrFormat("  saved %s at %s", depth.substr(depth.find(' ', 2) + 1).c_str(),
+                        std::string(clock, n).c_str());
     }
     PrintStatusLocked(text);
     return;

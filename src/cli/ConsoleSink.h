@@ -1,7 +1,17 @@
 // The command line's JobSink: log lines are printed with a time stamp; the
 // statistics line becomes a live status line (rewritten in place on a
-// terminal, printed once a minute otherwise); "&" shows the range read from
-// input files; "@" marks the end of the job.
+// terminal, cut to its width so that it stays one line; printed once a
+// minute otherwise); "&" shows the range read from input files; "@" marks
+// the end of the job.
+//
+// A sieve's status line, with the runner's figures (front/JobRunner.h), is
+// one line such as
+//   b's left 441280 (expected 441487)  p 2,332470018049  129630 p/s  (p grows
+//   2.4e+11/s, 2.07e+16/day)  to p-max 00:00:07  20.7 P/day  factors 558704
+//   in 00:00:10, one per 1.79e-05 s  saved 1,258283335681 at 05:50:46
+// the bases left and those expected at this depth, p, the rates over the
+// last minute, the time to --p-max, the factors of the last hour (of the run,
+// while shorter) with the mean time per factor, and the last save.
 #pragma once
 
 #include <atomic>
@@ -12,6 +22,7 @@
 #include <string>
 
 #include "files/PNumber.h"
+#include "front/JobRunner.h"
 #include "sieve/JobSink.h"
 
 namespace zentrova {
@@ -20,6 +31,7 @@ struct StatusSample {
   int64_t pCount = 0;  // candidates p sieved (or k values written) so far
   UInt128 pLast = 0;  // the last p
   std::string file;    // the packed K file being written, if any
+  RunProgress run;     // the runner's figures
 };
 
 class ConsoleSink : public JobSink {
@@ -61,6 +73,7 @@ class ConsoleSink : public JobSink {
   StatusSample m_last;
   double m_pPerSecond = 0;     // candidates p per second
   double m_rangePerSecond = 0;  // growth of p per second
+  RunProgress m_run;            // the runner's figures at the last sample
   std::chrono::steady_clock::time_point m_lastPrinted{};
 };
 

@@ -105,6 +105,10 @@ int RunJob(const SieveJob& jobIn, int32_t wideMath) {
   if (job.m_nCommand == kCmdCreatePackedK)
     sink.SetPackMode(2 * static_cast<uint64_t>(job.m_nExponent));
   JobRunner runner(job, sink, wideMath);
+  if (job.m_nCommand == kCmdNewSieve || job.m_nCommand == kCmdResumeSieve ||
+      job.m_nCommand == kCmdBench) {
+    sink.Note(JobRunner::EngineLine(job));
+  }
   // A signal that came while the program started up (InstallStopSignals)
   // stops the job as soon as it runs.
   InstallStopSignals();
@@ -118,6 +122,9 @@ int RunJob(const SieveJob& jobIn, int32_t wideMath) {
       sink.Note("Stop requested; finishing the current batch and saving.");
       runner.RequestStop();
     }
+    // Between ticks too, so that a run stops soon after its stop rate is
+    // passed and has a rate of p at its first status line.
+    runner.Poll();
     if (std::chrono::steady_clock::now() >= nextTick) {
       nextTick += std::chrono::seconds(5);
       // Sampled before the job answers the tick, so that the rates cover the
@@ -126,7 +133,8 @@ int RunJob(const SieveJob& jobIn, int32_t wideMath) {
       const int file = progress.packFile;
       sink.Sample(StatusSample{
           progress.pCount, progress.pReached,
-          file < 0 ? std::string() : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file)});
+          file < 0 ? std::string() : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file),
+          progress});
       runner.Tick();
     }
   }

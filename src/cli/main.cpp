@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "cli/Commands.h"
 #include "cli/RunJob.h"
 #include "cli/SideCommands.h"
+#include "cli/Version.h"
+#include "front/JobRunner.h"
 #include "mpi/MpiCluster.h"
 
 using zentrova::cli::SieveOptions;
@@ -45,6 +48,17 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
                   "Most p per device launch (default 65536); smaller launches answer a stop "
                   "sooner on a slow device")
       ->check(CLI::Range(int64_t{1}, int64_t{1} << 20));
+  const std::string evidence =
+      std::to_string(static_cast<int>(zentrova::config::kStopRateEvidence)) + " x SECONDS";
+  cmd->add_option("--stop-rate", o.stopRate,
+                  "Stop (with the usual final save) once finding a factor takes longer than "
+                  "SECONDS on average over the last hour, or over the last " + evidence +
+                      " when that is longer (the whole run while shorter), and never before the "
+                      "run has sieved for " + evidence +
+                      ": set it to the time your primality tester takes per candidate at this "
+                      "N and b (e.g. 600)")
+      ->option_text("SECONDS")
+      ->check(CLI::Range(1e-6, 1e9));
 }
 
 }  // namespace
@@ -91,6 +105,8 @@ int main(int argc, char** argv) {
       "  mpirun -n 4 zentrova new --wide --exponent 1048576 --bmin 2 --bmax 2000000000 ...\n"
       "Exit codes: 0 done, 1 the job reported a failure, 2 bad usage."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", [] { return zentrova::cli::VersionText(); },
+                       "Show the version, the commit and what this build includes, then exit");
   app.set_help_all_flag("--help-all", "Show the help of every subcommand");
 
   SieveOptions newOpts;
@@ -192,6 +208,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "zentrova: %s\nRun 'zentrova --help' for more information.\n", e.what());

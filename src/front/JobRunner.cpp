@@ -1,9 +1,101 @@
 #include "front/JobRunner.h"
 
+#include <algorithm>
+#include <cinttypes>
+
+#include "files/StrFormat.h"
+#include "sieve/JobContext.h"
+#include "sieve/JobMessage.h"
+#include "sieve/kernels/Dispatch.h"
+
 namespace zentrova {
 
+namespace {
+
+constexpr double kNanoseconds = 1e9;
+
+double Seconds(int64_t from, int64_t to) { return static_cast<double>(to - from) / kNanoseconds; }
+
+int64_t Nanoseconds(double seconds) { return static_cast<int64_t>(seconds * kNanoseconds); }
+
+// Seconds for a log line: whole ones from 100 on, else three digits.
+std::string SecondsText(double seconds) {
+  return seconds >= 100 ? StrFormat("%.0f", seconds) : StrFormat("%.3g", seconds);
+}
+
+const char* IsaDescription(Isa isa) {
+  switch (isa) {
+    case Isa::kAvx512:
+      return "AVX-512 IFMA";
+    case Isa::kAvx2:
+      return "AVX2 + FMA";
+    default:
+      return "portable";
+  }
+}
+
+// The arithmetic the kernels compute their products in. Every p below 2^61
+// fits one 64-bit word; when the two-word paths (p up to 2^(64+ln)) come,
+// the jobs whose p range needs them are told apart here.
+// The arithmetic of the p the job will sieve: one word below 2^62 (where the
+// one-word kernels and Fermat test stop being exact), two words above.
+const char* ArithmeticName(const SieveJob& job) {
+  constexpr UInt128 kTwoWords = UInt128{1} << 62;
+  if (job.m_pMax != 0 && job.m_pMax < kTwoWords) return "one-word arithmetic (p < 2^62)";
+  if (job.m_pMin >= kTwoWords) return "two-word arithmetic (p >= 2^62)";
+  return "one-word arithmetic below p = 2^62, two-word above";
+}
+
+std::string DeviceText(const SieveJob& job) {
+  const DeviceChoice& choice = job.m_device;
+  if (choice.OnCpu()) return "on the CPU";
+  std::vector<DeviceInfo> devices;
+  if (job.m_devices != nullptr) devices = job.m_devices->List();
+  const auto named = [](const DeviceInfo& d) {
+    return StrFormat("%s (%s, %s)", d.Id().c_str(), d.name.c_str(), d.platform.c_str());
+  };
+  if (choice.kind == DeviceChoice::Kind::kNumbered) {
+    for (const DeviceInfo& d : devices) {
+      if (d.backend == choice.backend && d.index == choice.index) return "on device " + named(d);
+    }
+    return "on device " + choice.ToString() + " (not found)";
+  }
+  for (const DeviceInfo& d : devices) {
+    if (d.gpu) return "on GPU " + named(d);
+  }
+  return choice.kind == DeviceChoice::Kind::kAuto ? "on the CPU (no GPU found)"
+                                                  : "on a GPU (none found)";
+}
+
+}  // namespace
+
+void JobRunner::WatchSink::Post(std::string message) {
+  if (!message.empty() && message[0] == '&') {
+    const JobMessage parsed = ParseJobMessage(message);
+    if (parsed.numbers) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_haveRange = true;
+      m_bMin = parsed.bMin;
+      m_bMax = parsed.bMax;
+      m_exponent = parsed.exponent;
+    }
+  }
+  m_sink.Post(std::move(message));
+}
+
+bool JobRunner::WatchSink::Range(int32_t& bMin, int32_t& bMax, int32_t& exponent) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  bMin = m_bMin;
+  bMax = m_bMax;
+  exponent = m_exponent;
+  return m_haveRange;
+}
+
 JobRunner::JobRunner(const SieveJob& job, JobSink& sink, int32_t wideMath)
-    : m_thread(job, sink, wideMath), m_lastTime(std::chrono::steady_clock::now()) {}
+    : m_watch(sink),
+      m_job(job),
+      m_thread(job, m_watch, wideMath),
+      m_lastTime(std::chrono::steady_clock::now()) {}
 
 JobRunner::~JobRunner() {
   m_thread.RequestStop();
@@ -41,7 +133,137 @@ RunProgress JobRunner::Sample() {
   r.packFile = p.packFile;
   m_lastTime = now;
   m_lastCount = p.pCount;
+  const int64_t steadyNow = JobContext::SteadyNow();
+  Record(steadyNow, p);
+  CheckStopRate(steadyNow, p);
+  FillWindows(steadyNow, p, r);
   return r;
+}
+
+void JobRunner::Record(int64_t now, const JobProgress& p) {
+  if (p.sieveStartedAt == 0) return;
+  const Point point{now, p.pCount, p.pLast, p.factorsStruck};
+  // A point from before the first batch holds no p to measure growth from:
+  // the next one replaces it.
+  if (!m_history.empty() && m_history.back().pLast == 0) {
+    m_history.back() = point;
+    return;
+  }
+  if (!m_history.empty() &&
+      Seconds(m_history.back().at, now) < config::kHistorySpacingSeconds) {
+    return;
+  }
+  m_history.push_back(point);
+  // Kept: every point the longest window can still start at, and one before.
+  const double reach =
+      std::max({config::kRateWindowSeconds, config::kFactorWindowSeconds,
+                config::kStopRateEvidence * m_job.m_stopRateSeconds}) +
+      config::kHistorySpacingSeconds;
+  while (m_history.size() > 2 && Seconds(m_history[1].at, now) > reach) m_history.pop_front();
+}
+
+const JobRunner::Point* JobRunner::PointAtOrBefore(int64_t at) const {
+  const auto after = std::upper_bound(m_history.begin(), m_history.end(), at,
+                                      [](int64_t t, const Point& point) { return t < point.at; });
+  return after == m_history.begin() ? nullptr : &*(after - 1);
+}
+
+void JobRunner::FactorWindow(int64_t now, const JobProgress& p, double seconds, int64_t& count,
+                             double& length) const {
+  // The engine counts the bases struck from the loop's start, at 0 then.
+  count = p.factorsStruck;
+  length = Seconds(p.sieveStartedAt, now);
+  if (length <= seconds) return;
+  if (const Point* from = PointAtOrBefore(now - Nanoseconds(seconds))) {
+    count = p.factorsStruck - from->struck;
+    length = Seconds(from->at, now);
+  }
+}
+
+void JobRunner::FillWindows(int64_t now, const JobProgress& p, RunProgress& r) {
+  if (p.sieveStartedAt == 0) return;
+  // Rates: from the point a minute back, or, in the first minute, from the
+  // loop's start (p sieved) and from the first point with a p (growth).
+  const Point* from = PointAtOrBefore(now - Nanoseconds(config::kRateWindowSeconds));
+  const Point start{p.sieveStartedAt, 0, 0, 0};
+  if (from == nullptr) from = &start;
+  const double span = Seconds(from->at, now);
+  if (span > 0) r.pPerSecondLastMinute = static_cast<double>(p.pCount - from->pCount) / span;
+  const Point* grown = from;
+  if (grown->pLast == 0) {
+    for (const Point& point : m_history) {
+      if (point.pLast != 0) {
+        grown = &point;
+        break;
+      }
+    }
+  }
+  const double growthSpan = Seconds(grown->at, now);
+  if (grown->pLast != 0 && p.pLast > grown->pLast && growthSpan > 0) {
+    r.pGrowthPerSecond = static_cast<double>(p.pLast - grown->pLast) / growthSpan;
+    r.petaPerDay = r.pGrowthPerSecond * 86400 / 1e15;
+    if (m_job.m_pMax > p.pLast) {
+      r.secondsToPMax = static_cast<double>(m_job.m_pMax - p.pLast) / r.pGrowthPerSecond;
+    }
+  }
+
+  FactorWindow(now, p, config::kFactorWindowSeconds, r.factorsInWindow, r.factorWindowSeconds);
+  if (r.factorsInWindow > 0) {
+    r.secondsPerFactor = r.factorWindowSeconds / static_cast<double>(r.factorsInWindow);
+  }
+  if (p.lastStruckAt != 0) r.secondsSinceFactor = Seconds(p.lastStruckAt, now);
+
+  // The expected survivors, once the range is known: from the job record
+  // for a new sieve, from the files (the "&" message) for a resumed one.
+  int32_t bMin = m_job.m_nBMin, bMax = m_job.m_nBMax, exponent = m_job.m_nExponent;
+  const bool resumed = m_job.m_nCommand == kCmdResumeSieve;
+  if (resumed && !m_watch.Range(bMin, bMax, exponent)) return;
+  if (exponent < 1 || bMax < bMin) return;
+  r.rangeBases = (static_cast<int64_t>(bMax) - bMin) / 2 + 1;
+  if (p.pLast == 0) return;
+  // A resumed run's files are taken as sieved from the first p on.
+  if (!m_estimate) m_estimate.emplace(exponent, resumed ? 0 : m_job.m_pMin);
+  r.expectedLeft = m_estimate->Expected(r.rangeBases, p.pLast);
+}
+
+bool JobRunner::Poll() {
+  const int64_t now = JobContext::SteadyNow();
+  const JobProgress p = m_thread.Progress();
+  Record(now, p);
+  return CheckStopRate(now, p);
+}
+
+bool JobRunner::CheckStopRate(int64_t now, const JobProgress& p) {
+  const double rate = m_job.m_stopRateSeconds;
+  // Judged from the first batch applied on: before it, no factor of the
+  // work in hand is counted yet.
+  if (rate <= 0 || m_stopRequested || p.sieveStartedAt == 0 || p.pLast == 0) return false;
+  const double evidence = config::kStopRateEvidence * rate;
+  if (Seconds(p.sieveStartedAt, now) < evidence) return false;
+  const double window = std::max(config::kFactorWindowSeconds, evidence);
+  int64_t count = 0;
+  double length = 0;
+  FactorWindow(now, p, window, count, length);
+  if (count > 0 && length / static_cast<double>(count) <= rate) return false;
+
+  std::string over;
+  if (length < window * 0.99) {
+    over = StrFormat("the %s s sieved so far", SecondsText(length).c_str());
+  } else if (window == config::kFactorWindowSeconds) {
+    over = "the last hour";
+  } else {
+    over = StrFormat("the last %s s", SecondsText(length).c_str());
+  }
+  const std::string limit = SecondsText(rate);
+  m_watch.Post(count > 0 ? StrFormat("Stopping: one factor per %s s over %s, above --stop-rate "
+                                     "%s s.",
+                                     SecondsText(length / static_cast<double>(count)).c_str(),
+                                     over.c_str(), limit.c_str())
+                         : StrFormat("Stopping: no factor over %s, above --stop-rate %s s.",
+                                     over.c_str(), limit.c_str()));
+  m_stoppedByRate = true;
+  RequestStop();
+  return true;
 }
 
 void JobRunner::Tick() {
@@ -51,6 +273,15 @@ void JobRunner::Tick() {
 JobOutcome JobRunner::Wait() {
   m_thread.Join();
   return m_thread.Outcome();
+}
+
+std::string JobRunner::EngineLine(const SieveJob& job) {
+  Isa isa = job.m_bNoSSE2 != 0 ? Isa::kScalar : job.m_isa;
+  if (isa == Isa::kAuto) isa = BestIsa();
+  if (!IsaAvailable(isa)) isa = Isa::kScalar;  // the dispatch falls back to it
+  return StrFormat("Kernel %s (%s), %d thread%s, %s, %s.", IsaName(isa), IsaDescription(isa),
+                   job.m_threads, job.m_threads == 1 ? "" : "s", DeviceText(job).c_str(),
+                   ArithmeticName(job));
 }
 
 }  // namespace zentrova

@@ -2,18 +2,45 @@
 // on the 5-second tick and a stop request, sample typed progress, and read
 // the outcome once it has ended. The command line, the benchmarks and the
 // desktop program use it; a new front end needs only it and a JobSink.
+//
+// The runner keeps a history of the job's counters (a point every few
+// seconds, as far back as its windows reach) for the figures a user decides
+// by: rates over the last minute, factors over the last hour, the survivors
+// expected at the depth reached; and it ends a sieve whose factors come
+// slower than the job's stop rate, through the usual stop request.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
 
+#include "front/SurvivorEstimate.h"
 #include "sieve/GfnThread.h"
 #include "sieve/JobOutcome.h"
 #include "sieve/JobSink.h"
 #include "sieve/SieveJob.h"
 
 namespace zentrova {
+
+namespace config {
+// The windows of the status figures: rates of p over the last minute,
+// factors over the last hour (each the whole run while it is shorter).
+constexpr double kRateWindowSeconds = 60;
+constexpr double kFactorWindowSeconds = 3600;
+// Seconds between the points of the history those windows are read from;
+// finer points cost memory (a point per this many seconds over the longest
+// window), coarser ones blur the windows' edges.
+constexpr double kHistorySpacingSeconds = 5;
+// A stop rate of S seconds ends a run only once it has sieved for this many
+// times S (that many factors' worth of evidence at the rate of S), and then
+// looks back over the last hour or over this many times S, whichever is
+// longer, so that a long S is never judged on an hour holding one factor.
+constexpr double kStopRateEvidence = 4;
+}  // namespace config
 
 struct RunProgress {
   int64_t pCount = 0;          // candidates p sieved so far (k values written, when packing)
@@ -25,6 +52,22 @@ struct RunProgress {
   UInt128 savedDepth = 0;      // the depth of this run's last save (0: none yet)
   int64_t savedAt = 0;         // when it was written (seconds since 1970)
   int packFile = -1;           // the packed K file being written
+
+  // Over the last minute (kRateWindowSeconds; the whole sieve while shorter):
+  double pPerSecondLastMinute = 0;  // candidates p per second
+  double pGrowthPerSecond = 0;      // how fast p grows
+  double petaPerDay = 0;            // the same in P (10^15) per day
+  double secondsToPMax = -1;        // to the job's --p-max at that speed; -1: no limit or no speed
+  // Over the last hour of sieving (kFactorWindowSeconds; the whole sieve
+  // while shorter):
+  int64_t factorsInWindow = 0;     // bases struck
+  double factorWindowSeconds = 0;  // the length of the window
+  double secondsPerFactor = -1;    // its mean time per factor; -1: no factor in it
+  double secondsSinceFactor = -1;  // since the last batch that struck a base; -1: none yet
+  // The bases of the range and how many are expected left at pReached
+  // (front/SurvivorEstimate.h); -1: not a sieve, or the range not read yet.
+  int64_t rangeBases = -1;
+  double expectedLeft = -1;
 };
 
 class JobRunner {
@@ -48,8 +91,19 @@ class JobRunner {
   // False once the job has posted its last message ("@").
   bool Running() const { return m_thread.Running(); }
 
-  // The progress since the last Sample (or Start), for status lines.
+  // The progress since the last Sample (or Start), for status lines. Polls
+  // first.
   RunProgress Sample();
+  // Notes the job's counters for the windows of the figures (a point every
+  // few seconds) and checks the stop rate (SieveJob::m_stopRateSeconds):
+  // once it is passed, posts a log line saying so through the sink (from the
+  // calling thread: a sink takes posts from both threads, as every sink of
+  // the front ends and tests does) and requests the stop. Cheap (a few counters are read); a front end may
+  // call it between samples, for a prompter stop and a first rate sooner.
+  // True when it stopped the job now.
+  bool Poll();
+  // Whether Poll ended the job.
+  bool StoppedByStopRate() const { return m_stoppedByRate; }
   // The front end's tick: the job posts its statistics and saves when the
   // save interval has passed. (Sample first, so that the rates shown with
   // the statistics cover the interval that just ended.)
@@ -59,11 +113,53 @@ class JobRunner {
   JobOutcome Wait();
   bool Failed() const { return m_thread.Failed(); }
 
+  // The first log line of a run: the kernels' instruction set, the threads,
+  // the device (which graphics card, when one runs) and the arithmetic.
+  static std::string EngineLine(const SieveJob& job);
+
  private:
+  // Forwards the job's messages to the front end's sink, keeping the range
+  // that a resumed job reads from its files ("&").
+  class WatchSink : public JobSink {
+   public:
+    explicit WatchSink(JobSink& sink) : m_sink(sink) {}
+    void Post(std::string message) override;
+    // b Min, b Max and N once the job has said them; false before.
+    bool Range(int32_t& bMin, int32_t& bMax, int32_t& exponent) const;
+
+   private:
+    JobSink& m_sink;
+    mutable std::mutex m_mutex;
+    bool m_haveRange = false;
+    int32_t m_bMin = 0, m_bMax = 0, m_exponent = 0;
+  };
+  // The job's counters at one time (JobContext::SteadyNow).
+  struct Point {
+    int64_t at = 0;
+    int64_t pCount = 0;
+    UInt128 pLast = 0;
+    int64_t struck = 0;
+  };
+
+  void Record(int64_t now, const JobProgress& p);
+  // The latest point at or before `at`; null when there is none.
+  const Point* PointAtOrBefore(int64_t at) const;
+  // The bases struck over the window of this length (or the whole sieve,
+  // when shorter): their count and the window's actual seconds.
+  void FactorWindow(int64_t now, const JobProgress& p, double seconds, int64_t& count,
+                    double& length) const;
+  void FillWindows(int64_t now, const JobProgress& p, RunProgress& r);
+  bool CheckStopRate(int64_t now, const JobProgress& p);
+
+  WatchSink m_watch;  // before m_thread, which posts to it until joined
+  SieveJob m_job;     // as handed in (a resume learns its range later)
   CGfnThread m_thread;
   bool m_stopRequested = false;
+  bool m_stoppedByRate = false;
   std::chrono::steady_clock::time_point m_lastTime;
   int64_t m_lastCount = 0;
+  std::deque<Point> m_history;
+  std::optional<SurvivorEstimate> m_estimate;
 };
 
 }  // namespace zentrova

@@ -1,5 +1,6 @@
 #include "sieve/JobContext.h"
 
+#include <chrono>
 #include <ctime>
 
 namespace zentrova {
@@ -41,6 +42,8 @@ JobProgress JobContext::Progress() const {
   p.packFile = m_packFile.load(std::memory_order_relaxed);
   p.basesLeft = m_basesLeft.load(std::memory_order_relaxed);
   p.factorsStruck = m_struck.load(std::memory_order_relaxed);
+  p.sieveStartedAt = m_sieveStartedAt.load(std::memory_order_relaxed);
+  p.lastStruckAt = m_lastStruckAt.load(std::memory_order_relaxed);
   const std::lock_guard<std::mutex> lock(m_pMutex);
   p.pLast = m_pLast;
   p.savedAt = m_savedAt;
@@ -52,6 +55,12 @@ void JobContext::NoteSaved(UInt128 depth) {
   const std::lock_guard<std::mutex> lock(m_pMutex);
   m_savedDepth = depth;
   m_savedAt = static_cast<int64_t>(std::time(nullptr));
+}
+
+int64_t JobContext::SteadyNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void JobContext::SetBenchFigures(int64_t ticks, int64_t ticksPerSecond, int64_t pSieved) {

@@ -30,6 +30,11 @@ struct JobProgress {
   int64_t factorsStruck = 0;  // bases struck by this run
   UInt128 savedDepth = 0;     // the depth of the last save of this run (0: none yet)
   int64_t savedAt = 0;        // when it was written (seconds since 1970)
+  // Steady-clock times (nanoseconds since its epoch; 0: not yet) of the sieve
+  // loop's start and of the last batch that struck a base, so that factor
+  // rates are taken over the time spent sieving, not reading the inputs.
+  int64_t sieveStartedAt = 0;
+  int64_t lastStruckAt = 0;
 };
 
 class JobContext {
@@ -73,9 +78,19 @@ class JobContext {
   }
   void SetPackFile(int number) { m_packFile.store(number, std::memory_order_relaxed); }
   // A sieve loop's list: the bases left, and how many it struck since the
-  // last call.
-  void SetBasesLeft(int64_t left) { m_basesLeft.store(left, std::memory_order_relaxed); }
-  void CountStruck(int64_t struck) { m_struck.fetch_add(struck, std::memory_order_relaxed); }
+  // last call. The first SetBasesLeft, made before the loop's first batch,
+  // starts the loop's clock; a batch that struck a base stamps its time (one
+  // clock read and one store per such batch).
+  void SetBasesLeft(int64_t left) {
+    if (m_sieveStartedAt.load(std::memory_order_relaxed) == 0) {
+      m_sieveStartedAt.store(SteadyNow(), std::memory_order_relaxed);
+    }
+    m_basesLeft.store(left, std::memory_order_relaxed);
+  }
+  void CountStruck(int64_t struck) {
+    m_struck.fetch_add(struck, std::memory_order_relaxed);
+    if (struck > 0) m_lastStruckAt.store(SteadyNow(), std::memory_order_relaxed);
+  }
   // A save of the output files at this depth succeeded, now.
   void NoteSaved(UInt128 depth);
   JobProgress Progress() const;
@@ -90,6 +105,9 @@ class JobContext {
     m_outcome.workersBusy = workersBusy;
   }
   JobOutcome Outcome() const;
+
+  // The steady clock in nanoseconds, as JobProgress gives its times.
+  static int64_t SteadyNow();
 
  private:
   SieveJob m_job;
@@ -108,6 +126,8 @@ class JobContext {
   std::atomic<int> m_packFile{-1};
   std::atomic<int64_t> m_basesLeft{-1};
   std::atomic<int64_t> m_struck{0};
+  std::atomic<int64_t> m_sieveStartedAt{0};
+  std::atomic<int64_t> m_lastStruckAt{0};
   std::atomic<bool> m_failed{false};
   JobOutcome m_outcome;  // written by the job's thread only
 };

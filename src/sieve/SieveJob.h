@@ -60,6 +60,9 @@ struct SieveJob {
   // The other processes of a run spread over several (not owned); null or
   // a cluster of one: the job runs alone.
   BatchCluster* m_cluster = nullptr;
+  // The front end's job runner stops a sieve once a factor has taken longer
+  // than this many seconds on average (front/JobRunner.h); 0: never.
+  double m_stopRateSeconds = 0;
 };
 
 }  // namespace zentrova

@@ -1,5 +1,6 @@
 // The zentrova program as a user runs it: options, the form's checks with
-// their texts, exit codes, overwrite protection, and Ctrl-C during a run.
+// their texts, exit codes, overwrite protection, Ctrl-C during a run, the
+// version, and a run ended by its stop rate.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -8,8 +9,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "TestUtil.h"
 #include "cli/CliRun.h"
@@ -71,6 +74,8 @@ TEST(Cli, UsageErrorsExitWithTwoAndTheFormsTexts) {
       {NewArgs(dir, "--p-max 1e30"), "--p-max"},
       {NewArgs(dir, "--threads 0"), "--threads"},
       {NewArgs(dir, "--isa sse9"), "--isa"},
+      {NewArgs(dir, "--stop-rate 0"), "--stop-rate"},
+      {NewArgs(dir, "--stop-rate soon"), "--stop-rate"},
       {"resume --sieve-in " + (dir / "missing.txt") + " --factors-out " + (dir / "f") +
            " --sieve-out " + (dir / "c"),
        "Input File " + (dir / "missing.txt") + " does not exist."},
@@ -157,6 +162,86 @@ TEST(Cli, BenchListsInstructionSetsAndRuns) {
   EXPECT_TRUE(Has(bench, "Loop time was "));
   EXPECT_TRUE(Has(bench, "p per second."));
   EXPECT_TRUE(Has(bench, "Done."));
+}
+
+TEST(Cli, VersionNamesTheBuildAndExitsWithZero) {
+  const Result r = RunCli("--version");
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  // Each field on a line of its own, in this order.
+  const char* const fields[] = {"zentrova ", "commit ", "build type ", "kernels scalar",
+                                "OpenCL ", "MPI "};
+  std::istringstream lines(r.output);
+  std::string line;
+  for (const char* field : fields) {
+    ASSERT_TRUE(std::getline(lines, line)) << "no line for '" << field << "':\n" << r.output;
+    EXPECT_EQ(line.rfind(field, 0), 0u) << line;
+    EXPECT_GT(line.size(), std::string(field).size()) << "no value: " << line;
+  }
+}
+
+// The lines of a file that hold `marker`, in order.
+std::vector<std::string> LinesWith(const std::string& text, const std::string& marker) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(marker) != std::string::npos) out.push_back(line);
+  }
+  return out;
+}
+
+TEST(Cli, StopRateEndsARunWhosePairResumesToTheUninterruptedFiles) {
+  // The stop rate is so small that the run must stop at its first look after
+  // bases * rate seconds (no more factors than bases can come before), long
+  // before --p-max, which an uninterrupted run takes a second or more to reach.
+  struct Case {
+    const char* mode;
+    std::string range;
+    const char* stopRate;
+    const char* shown;  // as the log line writes it
+    const char* pMax;
+  };
+  const Case cases[] = {
+      {"", "--exponent 1024 --bmin 2 --bmax 2000", "0.00005", "5e-05", "5e10"},
+      {"--wide", "--exponent 1024 --bmin 2 --bmax 20000", "0.000005", "5e-06", "3e10"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ScratchDir stopped, whole;
+    const auto files = [](const ScratchDir& dir, const char* in) {
+      const std::string outs =
+          " --factors-out " + (dir / "f.txt") + " --sieve-out " + (dir / "c.txt");
+      if (in == nullptr) return outs;
+      return " --factors-in " + (dir / "f.txt") + " --sieve-in " + (dir / "c.txt") + outs;
+    };
+    const std::string common = std::string(c.mode) + " --threads 2 --p-max " + c.pMax;
+    const Result first =
+        RunCli("new " + c.range + files(stopped, nullptr) + " " + common + " --stop-rate " + c.stopRate);
+    ASSERT_EQ(first.exitCode, 0) << first.output;
+    EXPECT_TRUE(Has(first, "Stopping: one factor per ")) << first.output;
+    EXPECT_TRUE(Has(first, std::string("above --stop-rate ") + c.shown + " s.")) << first.output;
+    EXPECT_TRUE(Has(first, "Stop request received.")) << first.output;
+    EXPECT_FALSE(Has(first, "Reached the p limit")) << first.output;
+    UInt128 depth = 0;
+    ASSERT_TRUE(ParseCandidateHeader(ReadFile(stopped / "c.txt"), depth));
+
+    const Result resumed = RunCli("resume" + files(stopped, "in") + " " + common + " --force");
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.output;
+    EXPECT_TRUE(Has(resumed, "Reached the p limit")) << resumed.output;
+    const Result uninterrupted = RunCli("new " + c.range + files(whole, nullptr) + " " + common);
+    ASSERT_EQ(uninterrupted.exitCode, 0) << uninterrupted.output;
+    UInt128 wholeDepth = 0;
+    ASSERT_TRUE(ParseCandidateHeader(ReadFile(whole / "c.txt"), wholeDepth));
+    EXPECT_LT(depth, wholeDepth);
+
+    EXPECT_EQ(ReadFile(stopped / "c.txt"), ReadFile(whole / "c.txt"));
+    const std::string factors = ReadFile(stopped / "f.txt"), wholeFactors = ReadFile(whole / "f.txt");
+    if (std::string(c.mode).empty()) {
+      EXPECT_EQ(test::WithoutTimeStamp(factors), test::WithoutTimeStamp(wholeFactors));
+    } else {
+      // Appended in increasing p; the resume adds its "Continuing" line.
+      EXPECT_EQ(LinesWith(factors, "factor :"), LinesWith(wholeFactors, "factor :"));
+    }
+  }
 }
 
 }  // namespace

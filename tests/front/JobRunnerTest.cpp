@@ -1,6 +1,7 @@
 // The runner's typed progress against the files the job wrote: a sieve
 // stopped through the runner reports the depth and count of its final save,
-// the bases it struck, and its rate, in both modes.
+// the bases it struck (also as the factors of its window), and its rate, in
+// both modes; resumed from those files, it learns the range from them.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include "TestUtil.h"
 #include "files/CandidateFiles.h"
 #include "front/JobRunner.h"
+#include "front/SurvivorEstimate.h"
 #include "sieve/JobTestUtil.h"
 
 namespace zentrova {
@@ -58,6 +60,34 @@ TEST(JobRunner, ProgressMatchesTheSavedFilesInBothModes) {
     EXPECT_EQ(end.basesLeft, saved.count);
     EXPECT_EQ(end.factorsStruck, 20000 - saved.count);
     EXPECT_GT(end.factorsStruck, 1000);
+    // The run was shorter than the window: every factor is in it.
+    EXPECT_EQ(end.factorsInWindow, 20000 - saved.count);
+    EXPECT_GT(end.factorWindowSeconds, 0);
+    EXPECT_NEAR(end.secondsPerFactor * static_cast<double>(end.factorsInWindow),
+                end.factorWindowSeconds, 1e-9 * end.factorWindowSeconds);
+    EXPECT_EQ(end.rangeBases, 20000);
+    EXPECT_GT(end.expectedLeft, 0);
+
+    // A resume reads its range from the files ("&"); its estimate is for the
+    // whole range at the depth it reaches.
+    SieveJob resume = job;
+    resume.m_nCommand = kCmdResumeSieve;
+    resume.m_nBMin = resume.m_nBMax = resume.m_nExponent = resume.m_nLn = 0;
+    resume.m_strFactorIn = job.m_strFactorOut;
+    resume.m_strSieveIn = job.m_strSieveOut;
+    resume.m_strFactorOut = dir / "f2.txt";
+    resume.m_strSieveOut = dir / "c2.txt";
+    resume.m_pMax = static_cast<uint64_t>(saved.depth) + 1000000;
+    RecordingSink resumeSink;
+    JobRunner resumed(resume, resumeSink, wide ? 1 : 0);
+    ASSERT_EQ(resumed.RunHere().end, JobEnd::kDone);
+    const RunProgress after = resumed.Sample();
+    CandidateRange again;
+    ASSERT_TRUE(LoadCandidateRange(resume.m_strSieveOut, again, [](const std::string&) {}));
+    EXPECT_EQ(after.rangeBases, 20000);
+    EXPECT_EQ(after.pReached, static_cast<uint64_t>(again.depth));
+    EXPECT_DOUBLE_EQ(after.expectedLeft, SurvivorEstimate(1024).Expected(20000, after.pReached));
+    EXPECT_EQ(after.factorsInWindow, saved.count - again.count);
   }
 }
 

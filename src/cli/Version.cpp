@@ -1,0 +1,63 @@
+// ZENTROVA_VERSION, ZENTROVA_COMMIT and ZENTROVA_BUILD_TYPE come from CMake
+// (src/CMakeLists.txt), for this file only, so that a new commit rebuilds
+// nothing else.
+#include "cli/Version.h"
+
+#include "mpi/MpiCluster.h"
+#include "sieve/kernels/Dispatch.h"
+
+#ifndef ZENTROVA_VERSION
+#define ZENTROVA_VERSION "unknown"
+#endif
+#ifndef ZENTROVA_COMMIT
+#define ZENTROVA_COMMIT "unknown"
+#endif
+#ifndef ZENTROVA_BUILD_TYPE
+#define ZENTROVA_BUILD_TYPE "unknown"
+#endif
+
+namespace zentrova::cli {
+
+namespace {
+
+bool CompiledIn(Isa isa) {
+  switch (isa) {
+    case Isa::kAvx2:
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
+      return true;
+#else
+      return false;
+#endif
+    case Isa::kAvx512:
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+      return true;
+#else
+      return false;
+#endif
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+std::string VersionText() {
+  std::string compiled, runs;
+  for (const Isa isa : KernelIsas()) {
+    if (!CompiledIn(isa)) continue;
+    compiled += std::string(compiled.empty() ? "" : " ") + IsaName(isa);
+    if (IsaAvailable(isa)) runs += std::string(runs.empty() ? "" : " ") + IsaName(isa);
+  }
+#ifdef ZENTROVA_HAVE_OPENCL
+  const char* openCl = "yes";
+#else
+  const char* openCl = "no";
+#endif
+  const std::string build = ZENTROVA_BUILD_TYPE;
+  return std::string("zentrova ") + ZENTROVA_VERSION + "\ncommit " + ZENTROVA_COMMIT +
+         "\nbuild type " + (build.empty() ? "unknown" : build) + "\nkernels " + compiled +
+         " (this processor runs " + runs + ")\nOpenCL " + openCl + "\nMPI " +
+         (HaveMpi() ? "yes" : "no");
+}
+
+}  // namespace zentrova::cli
