@@ -228,7 +228,7 @@ int RunDeviceBench(const SieveOptions& o) {
   }
   job.m_nBMin = 2;
   job.m_nBMax = 2000000;
-  const uint64_t pStart = 1000000000000000ULL;
+  const UInt128 pStart = job.m_pMin != 0 ? job.m_pMin : 1000000000000000ULL;
   job.m_pMin = pStart;
   job.m_pMax = 0;
   job.m_nSaveSeconds = 1 << 30;
@@ -259,8 +259,8 @@ int RunDeviceBench(const SieveOptions& o) {
   const double rate = seconds > 0 ? static_cast<double>(progress.pCount) / seconds : 0;
   const double range = progress.pReached > pStart ? static_cast<double>(progress.pReached - pStart) : 0;
   const double pPerDay = seconds > 0 ? range / seconds * 86400.0 / 1e15 : 0;
-  std::printf("device %s, N = %d, wide mode, p from 1e15: %" PRId64 " p in %.2f s\n",
-              o.device.c_str(), n, progress.pCount, seconds);
+  std::printf("device %s, N = %d, wide mode, p from %s: %" PRId64 " p in %.2f s\n",
+              o.device.c_str(), n, PToString(pStart).c_str(), progress.pCount, seconds);
   std::printf("%.0f p per second, %.2f P/day", rate, pPerDay);
   if (!job.m_device.OnCpu()) {
     std::printf(", device busy %.0f%% of the loop's time",

@@ -177,6 +177,9 @@ int main(int argc, char** argv) {
   cmdBench->add_flag("--scaling", benchOpts.scaling,
                      "One process with 1, 2, 4, ... threads against as many independent "
                      "one-thread jobs side by side, in both modes, with the efficiency");
+  cmdBench->add_option("--p-min", benchOpts.pMin,
+                       "Start at this p (default: the first; with --device 1e15), to time the "
+                       "arithmetic of larger p (two words from 2^62 on)");
   cmdBench->add_option("--seconds", benchOpts.seconds,
                        "With --device or --scaling: seconds per run (default 10)")
       ->check(CLI::Range(1, 86400));

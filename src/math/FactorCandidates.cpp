@@ -45,9 +45,10 @@ void FermatBatchScalar(const uint64_t* p, int n, bool* pass) {
 }
 
 FactorCandidateGenerator::FactorCandidateGenerator(const WheelTables& tables, FermatBatchFn fermat,
-                                                   int batchWidth)
+                                                   int batchWidth, FermatBatch128Fn fermat128)
     : m_tables(tables),
       m_fermat(fermat != nullptr ? fermat : &FermatBatchScalar),
+      m_fermat128(fermat128 != nullptr ? fermat128 : &FermatBatchScalar128),
       m_width(std::clamp(batchWidth, 4, kMaxBatchWidth)) {
   Reset(0, 0);
 }
@@ -235,7 +236,7 @@ void FactorCandidateGenerator::FermatFilter4() {
   }
   m_fermat(p, w, pass);
   if (wide > 0 || batchP[w - 1] >= kOneWord) {
-    FermatBatchScalar128(m_fermatWideP, wide, m_fermatWidePass);
+    m_fermat128(m_fermatWideP, wide, m_fermatWidePass);
     for (int i = 0; i < w; ++i) {
       if (batchP[i] >= kOneWord) pass[i] = true;  // forced, unless tested below
     }

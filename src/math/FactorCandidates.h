@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "math/Fermat128.h"
 #include "math/ModArith.h"
 #include "math/WheelTables.h"
 
@@ -46,8 +47,9 @@ void FermatBatchScalar(const uint64_t* p, int n, bool* pass);
 
 class FactorCandidateGenerator {
  public:
+  // fermat128 tests the p from 2^62 on (default: the portable two-word test).
   explicit FactorCandidateGenerator(const WheelTables& tables, FermatBatchFn fermat = nullptr,
-                                    int batchWidth = 4);
+                                    int batchWidth = 4, FermatBatch128Fn fermat128 = nullptr);
 
   // Sets the multiplier m_M = 2N and the k from which the search continues
   // (the next k examined is kLast + 1), and empties the batches.
@@ -80,6 +82,7 @@ class FactorCandidateGenerator {
 
   const WheelTables& m_tables;
   FermatBatchFn m_fermat;
+  FermatBatch128Fn m_fermat128;
   // For the current multiplier, bit j of m_kWheel[t] tells whether every k
   // with k mod L_t = j passes table t (p mod L_t depends only on k mod L_t).
   std::vector<uint32_t> m_kWheel[WheelTables::kTables];

@@ -30,6 +30,9 @@ void RunBenchJob(JobContext& ctx) {
   for (int i = 0; i < 16; ++i) s.m_cand.push_back(1200000);
   s.m_N = job.m_nExponent;
 
+  // A later start (--p-min), to time the arithmetic of larger p.
+  if (job.m_pMin > 1) s.m_kCur = KBeforePMin(job.m_pMin, 2 * static_cast<uint64_t>(s.m_N));
+
   CPackedKDB db;
   std::unique_ptr<PackedKSource> source;
   if (!job.m_strPackedKDir.empty()) {

@@ -41,7 +41,8 @@ class CandidateFeed {
 
   // kStart: the k already done (the next candidate is above it); for a
   // reader, its first k has been read already and comes first.
-  CandidateFeed(const WheelTables& tables, FermatBatchFn fermat, int fermatWidth, uint64_t twoN,
+  CandidateFeed(const WheelTables& tables, FermatBatchFn fermat, int fermatWidth,
+                FermatBatch128Fn fermat128, uint64_t twoN,
                 UInt128 pMax, CandidateSource* reader, int64_t kStart, WorkerPool& pool)
       : m_twoN(twoN),
         m_pMax(pMax),
@@ -53,7 +54,7 @@ class CandidateFeed {
     if (reader == nullptr) {
       for (int t = 0; t < pool.Size(); ++t) {
         m_generators.push_back(
-            std::make_unique<FactorCandidateGenerator>(tables, fermat, fermatWidth));
+            std::make_unique<FactorCandidateGenerator>(tables, fermat, fermatWidth, fermat128));
       }
     }
   }

@@ -150,7 +150,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
   const FermatChoice fermat = ChooseFermat(job);
   WorkerPool pool(job.m_threads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
-  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, twoN, job.m_pMax, reader,
+  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, fermat.test128, twoN, job.m_pMax, reader,
                              m_state.m_kCur, pool);
   const bool saves = job.m_nCommand < kCmdBench;
   BatchCluster* const cluster = saves ? job.m_cluster : nullptr;
@@ -253,7 +253,7 @@ void NormalSieveLoop::Serve(BatchCluster& link) {
   const FermatChoice fermat = ChooseFermat(job);
   WorkerPool pool(job.m_threads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
-  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width,
+  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, fermat.test128,
                              2 * static_cast<uint64_t>(job.m_nExponent), job.m_pMax, nullptr, 0,
                              pool);
   std::vector<int32_t> cand;

@@ -6,13 +6,16 @@
 #include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "sieve/Config.h"
+#include "sieve/kernels/Kernels128.h"
 #include "sieve/JobMessage.h"
 
 namespace zentrova {
 
 FermatChoice ChooseFermat(const SieveJob& job) {
   const FermatBatchFn test = job.m_bNoSSE2 == 0 ? FermatBatchFor(job.m_isa) : &FermatBatchScalar;
-  return FermatChoice{test, test == &FermatBatchScalar ? 4 : config::kVectorFermatBatch};
+  const FermatBatch128Fn test128 =
+      job.m_bNoSSE2 == 0 ? FermatBatch128For(job.m_isa) : &FermatBatchScalar128;
+  return FermatChoice{test, test == &FermatBatchScalar ? 4 : config::kVectorFermatBatch, test128};
 }
 
 bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device) {

@@ -21,6 +21,7 @@ namespace zentrova {
 struct FermatChoice {
   FermatBatchFn test;
   int width;  // lanes per generator round
+  FermatBatch128Fn test128;  // for p from 2^62 on
 };
 // The vector test of the job's instruction set, or the portable one when the
 // job asks for portable kernels only.

@@ -311,7 +311,7 @@ void WideSieveLoop::Serve(BatchCluster& link) {
   const FermatChoice fermat = ChooseFermat(job);
   WorkerPool pool(job.m_threads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
-  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width,
+  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, fermat.test128,
                              2 * static_cast<uint64_t>(job.m_nExponent), job.m_pMax, nullptr, 0,
                              pool);
   const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
@@ -346,7 +346,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
   const FermatChoice fermat = ChooseFermat(job);
   WorkerPool pool(job.m_threads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
-  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, 2 * static_cast<uint64_t>(n),
+  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, fermat.test128, 2 * static_cast<uint64_t>(n),
                              job.m_pMax, reader, m_state.m_kCur, pool);
   // With a device the workers only generate the candidates.
   const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
