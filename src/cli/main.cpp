@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
       "Create or extend the packed K file sequence of an exponent: every k whose p = k*2N+1 "
       "passes the candidate test, stored as 10-bit differences in files of 100000000 bytes "
       "(about 75 million k each) named <dir>/ln<log2 N>pi<nnnnn>.pkk. Runs until Ctrl-C, "
-      "--p-max, or p reaching 2^61; run it again to extend the sequence. Later sieves read the "
+      "--p-max, or k reaching 2^63 - 256; run it again to extend the sequence. Later sieves read the "
       "files with --packed-dir.\n"
       "Example: zentrova pack --dir pk --exponent 65536 --p-max 1e13");
   cmdPack->add_option("--dir", packOpts.packedDir, "Folder of the sequence (must exist)")

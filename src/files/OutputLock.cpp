@@ -16,6 +16,45 @@ namespace zentrova {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// How an attempt to lock a lock file ended.
+enum class Lock { kTaken, kNoFile, kHeld, kFailed, kReplaced };
+
+// Opens path (creating it for an exclusive lock) and takes the lock without
+// waiting. The lock file can be removed by its owner between our open and our
+// lock; the lock is ours only when the name still leads to the file we
+// locked, so that is retried a few times. fd is set when taken; err is the
+// errno of kFailed (open for kNoFile aside: a shared lock on no file is none).
+Lock TakeLock(const std::string& path, bool exclusive, int& fd, int& err, bool& opening) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    fd = exclusive ? ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)
+                   : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      err = errno;
+      opening = true;
+      return !exclusive && err == ENOENT ? Lock::kNoFile : Lock::kFailed;
+    }
+    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+      err = errno;
+      opening = false;
+      ::close(fd);
+      fd = -1;
+      return err == EWOULDBLOCK ? Lock::kHeld : Lock::kFailed;
+    }
+    struct stat held {}, named {};
+    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      return Lock::kTaken;
+    }
+    ::close(fd);
+    fd = -1;
+  }
+  return Lock::kReplaced;
+}
+
+}  // namespace
+
 bool OutputLock::Acquire(const std::string& target, std::string& error) {
   Release();
   m_heldByAnotherRun = false;
@@ -25,34 +64,27 @@ bool OutputLock::Acquire(const std::string& target, std::string& error) {
     return false;
   }
   const std::string path = target + ".lock";
-  // The lock file can be removed by its owner between our open and our lock;
-  // the lock is ours only when the name still leads to the file we locked.
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      error = StrFormat("Unable to create a file beside output file %s: %s.", target.c_str(),
-                        std::strerror(errno));
-      return false;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      const int err = errno;
-      ::close(fd);
-      m_heldByAnotherRun = err == EWOULDBLOCK;
-      error = err == EWOULDBLOCK
-                  ? StrFormat("Output file %s is in use by another run (%s is locked).",
-                              target.c_str(), path.c_str())
-                  : StrFormat("Unable to lock %s: %s.", path.c_str(), std::strerror(err));
-      return false;
-    }
-    struct stat held {}, named {};
-    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+  int fd = -1, err = 0;
+  bool opening = false;
+  switch (TakeLock(path, /*exclusive=*/true, fd, err, opening)) {
+    case Lock::kTaken:
       m_fd = fd;
       m_path = path;
       m_staleRemoved = RemoveStaleTemporaries(target);
       return true;
-    }
-    ::close(fd);
+    case Lock::kHeld:
+      m_heldByAnotherRun = true;
+      error = StrFormat("Output file %s is in use by another run (%s is locked).", target.c_str(),
+                        path.c_str());
+      return false;
+    case Lock::kNoFile:
+    case Lock::kFailed:
+      error = opening ? StrFormat("Unable to create a file beside output file %s: %s.",
+                                  target.c_str(), std::strerror(err))
+                      : StrFormat("Unable to lock %s: %s.", path.c_str(), std::strerror(err));
+      return false;
+    case Lock::kReplaced:
+      break;
   }
   error = StrFormat("Unable to lock %s: it keeps being replaced.", path.c_str());
   return false;
@@ -69,33 +101,26 @@ void OutputLock::Release() {
 bool InputLock::Acquire(const std::string& input, std::string& error) {
   Release();
   const std::string path = input + ".lock";
-  // As for the output lock: the lock is on the file that the name leads to
-  // once locked; a lock file removed meanwhile was released by its owner.
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      if (errno == ENOENT) return true;
-      error = StrFormat("Unable to tell whether input file %s is in use by a run: %s: %s.",
-                        input.c_str(), path.c_str(), std::strerror(errno));
-      return false;
-    }
-    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
-      const int err = errno;
-      ::close(fd);
-      error = err == EWOULDBLOCK
-                  ? StrFormat("Input file %s is in use by another run (%s is locked): it is "
-                              "being rewritten.",
-                              input.c_str(), path.c_str())
-                  : StrFormat("Unable to lock %s: %s.", path.c_str(), std::strerror(err));
-      return false;
-    }
-    struct stat held {}, named {};
-    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+  int fd = -1, err = 0;
+  bool opening = false;
+  switch (TakeLock(path, /*exclusive=*/false, fd, err, opening)) {
+    case Lock::kTaken:
       m_fd = fd;
       return true;
-    }
-    ::close(fd);
+    case Lock::kNoFile:
+      return true;  // no run writes it
+    case Lock::kHeld:
+      error = StrFormat("Input file %s is in use by another run (%s is locked): it is "
+                        "being rewritten.",
+                        input.c_str(), path.c_str());
+      return false;
+    case Lock::kFailed:
+      error = opening ? StrFormat("Unable to tell whether input file %s is in use by a run: %s: %s.",
+                                  input.c_str(), path.c_str(), std::strerror(err))
+                      : StrFormat("Unable to lock %s: %s.", path.c_str(), std::strerror(err));
+      return false;
+    case Lock::kReplaced:
+      break;
   }
   error = StrFormat("Unable to lock %s: it keeps being replaced.", path.c_str());
   return false;

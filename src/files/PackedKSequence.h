@@ -10,7 +10,7 @@
 // A new file is prepared in full under a temporary name and then renamed, so
 // a sequence never ends in a file without a value; the writer clears away
 // what an interrupted creation leaves (PreparePackedKSequence). Readers
-// refuse a file whose last k gives a p of 2^61 or more, and a file whose
+// refuse a file whose last k is 2^63 - 256 or more, and a file whose
 // first value is not above the last value of the file before it.
 //
 // Every k handed to a sieve (by StartPackedK, SeekPackedK, NextPackedKFile
@@ -48,7 +48,7 @@ enum class PackedKLoop { kNormal, kWide };
 // False with error (naming the file, the index of the value in it, k and p)
 // when k, the value at index of the open file db, is no factor candidate of
 // N = 2^ln: when p = k*2N+1 has a prime factor from 3 to 61 (other than
-// itself), fails the base-2 Fermat test, or is not between 1 and 2^61. These
+// itself), fails the base-2 Fermat test, or has k outside 1 to 2^63 - 257. These
 // are the generator's tests, so no sequence it wrote is refused.
 bool CheckPackedKValue(const CPackedKDB& db, int ln, uint64_t index, uint64_t k,
                        std::string& error);
@@ -103,7 +103,7 @@ bool PreparePackedKSequence(const std::string& dir, int ln, int& last, std::stri
 bool CreatePackedKFile(CPackedKDB& db, const std::string& name, uint64_t value,
                        uint64_t fileBytes, std::string& error);
 
-// Refuses an open file whose last value k gives p = k*2N+1 >= 2^61 (N = 2^ln):
+// Refuses an open file whose last value k is at or above kKLimit (N = 2^ln):
 // no sieve can use such a k, and no writer writes one.
 bool CheckPackedKLastValue(const CPackedKDB& db, int ln, std::string& error);
 

@@ -34,9 +34,6 @@ const char* IsaDescription(Isa isa) {
   }
 }
 
-// The arithmetic the kernels compute their products in. Every p below 2^61
-// fits one 64-bit word; when the two-word paths (p up to 2^(64+ln)) come,
-// the jobs whose p range needs them are told apart here.
 // The arithmetic of the p the job will sieve: one word below 2^62 (where the
 // one-word kernels and Fermat test stop being exact), two words above.
 const char* ArithmeticName(const SieveJob& job) {

@@ -46,7 +46,7 @@ void NoteAboveDevice(JobContext& ctx, bool& told);
 // save is due (the save clock is then reset).
 bool StatusAndSaveDue(JobContext& ctx, int64_t left, UInt128 pCur);
 
-// The line saying why the feed ended the loop (2^61, or the p limit), then
+// The line saying why the feed ended the loop (the k limit, or the p limit), then
 // "Stop request received.", which every loop posts last.
 void PostLoopEnd(JobContext& ctx, FeedEnd end, UInt128 beyond, UInt128 pCur);
 
