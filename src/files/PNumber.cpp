@@ -74,6 +74,12 @@ int64_t PAsInt64(const PReading& reading) {
   return -static_cast<int64_t>(reading.magnitude);
 }
 
+std::string PBeyondText(UInt128 p) {
+  const std::string what = p == kPUnreadable ? "a p of more than 128 bits, or a negative one,"
+                                             : "p = " + PToString(p);
+  return what + " is not below 2^94, the largest p of any sieve";
+}
+
 bool ParsePWhole(std::string_view text, UInt128& p) {
   if (text.empty() || !std::all_of(text.begin(), text.end(), IsDigit)) return false;
   const PReading r = ReadPAt(text, 0);

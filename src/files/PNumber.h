@@ -50,6 +50,14 @@ inline int64_t ReadPAt64(std::string_view text, size_t pos) {
 // Digits only, the whole text, within 128 bits (the job messages' p).
 bool ParsePWhole(std::string_view text, UInt128& p);
 
+// Every p a sieve reaches is below 2^94 (k below 2^63, N at most 2^30). A
+// file's p at or above it is refused by its reader with PBeyondText.
+inline constexpr UInt128 kPReadLimit = UInt128{1} << 94;
+inline bool PBeyondLimit(UInt128 p) { return p >= kPReadLimit; }
+// "p = <digits> is not below 2^94, the largest p of any sieve" (a p beyond
+// 128 bits or a negative one is named as such).
+std::string PBeyondText(UInt128 p);
+
 // A p given on the command line or in a form: a whole number ("1000000007"),
 // or one in scientific notation whose value is whole ("1e15", "6.04e23",
 // "1.0000001e20"). False for anything else, for 0 and for values of 2^100 or

@@ -171,6 +171,7 @@ bool CheckPair(const std::string& factorPath, const std::string& candPath, Slice
   std::vector<uint32_t> struck(s.candidates.size(), 0);
   std::vector<std::pair<int32_t, UInt128>> kept;
   for (const auto& [b, p] : s.factors) {
+    if (PBeyondLimit(p)) return Fail(log, factorPath + ": " + PBeyondText(p) + ".");
     if (wide && p > s.depth) continue;
     if (b < s.bMin || b > s.bMax || ((b - s.bMin) & 1) != 0 ||
         !VerifyFactor(ln, static_cast<uint64_t>(b), p)) {

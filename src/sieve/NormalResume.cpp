@@ -92,6 +92,11 @@ class BaseCheck {
       if (slot == nullptr) return false;
       if (*slot != 0) return Duplicate(base);
       const UInt128 p = m_in.factors[i].p;
+      if (PBeyondLimit(p)) {
+        m_fail(StrFormat("%s line %d: %s.  Nothing was sieved.", base.file->c_str(), base.line,
+                         PBeyondText(p).c_str()));
+        return false;
+      }
       if (!VerifyFactor(m_in.ln, static_cast<uint64_t>(base.b), p)) {
         m_fail(StrFormat("%s line %d: %s does not divide %d^%d+1.  Nothing was sieved.",
                          base.file->c_str(), base.line, PToString(p).c_str(), base.b, m_in.exponent));
@@ -298,6 +303,12 @@ bool LoadNormalResume(JobContext& ctx, bool packed, NormalSieveLoop& loop, UInt1
     job.m_nBMax = -1;
   }
   if (!ReadCandidateInput(ctx, in, pReached)) return false;
+  if (PBeyondLimit(pReached)) {
+    ctx.Fail(StrFormat("The depth of %s: %s.  Nothing was sieved.",
+                       (job.m_strFactorIn.empty() ? job.m_strSieveIn : job.m_strFactorIn).c_str(),
+                       PBeyondText(pReached).c_str()));
+    return false;
+  }
 
   job.m_nLn = ExponentLog2(job.m_nExponent);
   if (job.m_nLn == 0) {

@@ -108,8 +108,9 @@ void RunRebuildJob(JobContext& ctx) {
         p = pBefore;
         break;
       }
-      ctx.Fail(StrFormat("Factor file %s does not divide %d*2^%d+1.", PToString(p).c_str(), base,
-                         ln));
+      ctx.Fail(PBeyondLimit(p) ? StrFormat("Factor file %s.", PBeyondText(p).c_str())
+                               : StrFormat("Factor file %s does not divide %d*2^%d+1.",
+                                           PToString(p).c_str(), base, ln));
       failed = true;
       break;
     }

@@ -175,6 +175,11 @@ bool LoadResume(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile& pf) 
     ctx.Fail("Thread terminted due to input file parsing failure.");
     return false;
   }
+  if (PBeyondLimit(range.depth)) {
+    ctx.Fail(StrFormat("The depth of %s: %s.  Nothing was sieved.", job.m_strSieveIn.c_str(),
+                       PBeyondText(range.depth).c_str()));
+    return false;
+  }
   job.m_nBMin = range.bMin;
   job.m_nBMax = range.bMax;
   job.m_nExponent = range.exponent;
@@ -183,7 +188,8 @@ bool LoadResume(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile& pf) 
   s = WideSieveState{};
   s.m_bitmap = std::move(range.bitmap);
   s.m_left = range.count;
-  const UInt128 kDepth = range.depth > 0 ? (range.depth - 1) / (2 * static_cast<uint64_t>(range.exponent)) : 0;
+  const UInt128 kDepth =
+      range.depth > 0 ? (range.depth - 1) / (2 * static_cast<uint64_t>(range.exponent)) : 0;
   s.m_kCur = static_cast<int64_t>(std::min(kDepth, static_cast<UInt128>(kKLimit)));
   // The depth reached stands until the loop sieves a further p.
   s.m_pCur = range.depth;
@@ -295,6 +301,11 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
         ctx.Fail(StrFormat("%s line %" PRId64 ": base %d does not have the parity of b Min %d.  "
                            "Nothing was sieved.",
                            fname, c.line, b, h.bMin));
+        return false;
+      }
+      if (c.verdict == 1 && PBeyondLimit(c.p)) {
+        ctx.Fail(StrFormat("%s line %" PRId64 ": %s.  Nothing was sieved.", fname, c.line,
+                           PBeyondText(c.p).c_str()));
         return false;
       }
       if (c.verdict == 1) {

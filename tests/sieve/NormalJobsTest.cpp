@@ -291,6 +291,32 @@ class ResumeBadInput : public ::testing::Test {
 const char* kHeader =
     "GFN Factors b^n+1, b=100 to 110, n=8.  Tested to factor 3000 : May 01, 2026  10:00:00.\n";
 
+// A p beyond every sieve's reach is named as such, never wrapped round to a
+// small one (2^64 + 7 read as 7 would pass for a factor of something).
+TEST_F(ResumeBadInput, PBeyondTheLargestSieveIsRefusedAsSuch) {
+  const std::string beyond = "19807040628566084398385987585";  // 2^94 + 1
+  const std::string huge = "340282366920938463463374607431768211457";  // 2^128 + 1
+  const std::string good = "ABC $a^$b+1 // 3000\n100 8\n104 8\n";
+  struct Case {
+    std::string factors, cands, line;
+  };
+  const Case cases[] = {
+      {std::string(kHeader) + "102^8+1 has factor " + beyond + "\n", good,
+       Name("fin.txt") + " line 2: p = " + beyond +
+           " is not below 2^94, the largest p of any sieve.  Nothing was sieved."},
+      {std::string(kHeader) + "102^8+1 has factor " + huge + "\n", good,
+       Name("fin.txt") + " line 2: a p of more than 128 bits, or a negative one, is not below "
+                         "2^94, the largest p of any sieve.  Nothing was sieved."},
+      {"", "ABC $a^$b+1 // " + beyond + "\n100 8\n104 8\n",
+       "The depth of " + Name("cin.txt") + ": p = " + beyond +
+           " is not below 2^94, the largest p of any sieve.  Nothing was sieved."},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::string> log = Resume(c.factors, c.cands);
+    EXPECT_TRUE(Contains(log, c.line)) << c.line << "\n" << log.back();
+  }
+}
+
 TEST_F(ResumeBadInput, MissingFiles) {
   SieveJob job;
   job.m_nCommand = kCmdResumeSieve;
