@@ -106,6 +106,11 @@ QSize CZentrovaView::TemplateSize() const {
   return QSize(du.X(412), du.Y(320));
 }
 
+QSize CZentrovaView::FormMinimumSize() const {
+  const DialogUnits du(this);
+  return TemplateSize() + QSize(0, m_progress->height() + du.Y(5));
+}
+
 QLineEdit* CZentrovaView::NumberEdit(int x, int y, int w, const char* name) {
   auto* edit = new QLineEdit(this);
   edit->setObjectName(name);
@@ -206,15 +211,19 @@ void CZentrovaView::BuildControls() {
         << m_disableSse2;
   for (int i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
   FitCaptions();
+  // The panel comes under the template, as wide as its groups.
+  m_progress = new CProgressPanel(this);
+  m_progress->setGeometry(du.X(10), du.Y(320), du.X(390), m_progress->sizeHint().height());
   m_growing = {{frame, frame->geometry(), kGrowAcross},
                {stats, stats->geometry(), kGrowAcross},
                {m_start, m_start->geometry(), kMoveAcross},
-               {m_log, m_log->geometry(), kGrowAcross | kGrowDown}};
+               {m_log, m_log->geometry(), kGrowAcross | kGrowDown},
+               {m_progress, m_progress->geometry(), kGrowAcross | kMoveDown}};
   for (int i = 0; i < kFileFields; ++i) {
     m_growing.push_back({m_fileEdit[i], m_fileEdit[i]->geometry(), kGrowAcross});
     m_growing.push_back({m_chooseButton[i], m_chooseButton[i]->geometry(), kMoveAcross});
   }
-  setMinimumSize(TemplateSize());
+  setMinimumSize(FormMinimumSize());
 }
 
 void CZentrovaView::FitCaptions() {
@@ -252,7 +261,7 @@ void CZentrovaView::resizeEvent(QResizeEvent* event) {
 }
 
 void CZentrovaView::PlaceGrowingControls() {
-  const QSize minimum = TemplateSize();
+  const QSize minimum = minimumSize();
   const int dx = std::max(0, width() - minimum.width());
   const int dy = std::max(0, height() - minimum.height());
   for (const GrowingControl& c : m_growing) {
@@ -260,6 +269,7 @@ void CZentrovaView::PlaceGrowingControls() {
     if (c.growth & kGrowAcross) r.setWidth(r.width() + dx);
     if (c.growth & kMoveAcross) r.translate(dx, 0);
     if (c.growth & kGrowDown) r.setHeight(r.height() + dy);
+    if (c.growth & kMoveDown) r.translate(0, dy);
     c.widget->setGeometry(r);
   }
 }
@@ -496,6 +506,7 @@ void CZentrovaView::StartJob(int32_t command, bool fromStart) {
   // The last job's statistics are not this one's.
   m_bsLeft->clear();
   m_currentP->clear();
+  m_progress->Clear();
   if (fromStart) SetParameterControlsEnabled(false);
   m_tick.start();
   emit JobStateChanged(true);
@@ -518,7 +529,12 @@ void CZentrovaView::OnTick() {
     m_tick.stop();
     return;
   }
-  if (m_job) m_job->Tick();
+  if (m_job) {
+    // Sampled before the job answers the tick, so that the rates cover the
+    // interval that just ended.
+    m_progress->Show(m_job->Sample());
+    m_job->Tick();
+  }
 }
 
 void CZentrovaView::OnJobMessage(const QString& text) {

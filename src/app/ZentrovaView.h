@@ -4,6 +4,7 @@
 // time stamps (also appended to the program log file), statistics, the range
 // a resumed job read, and the end of the job, which restores the form and
 // saves the parameter file. The program's start-up reads that file back.
+// Under the template, a panel shows the runner's figures at each tick.
 #pragma once
 
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/ProgressPanel.h"
 #include "front/FormRules.h"
 #include "front/JobRunner.h"
 #include "sieve/JobSink.h"
@@ -43,6 +45,8 @@ class CZentrovaView : public QWidget {
   const FormParams& Params() const { return m_form.params; }
   // The size of the form template, in pixels for the current font.
   QSize TemplateSize() const;
+  // The template with the progress panel under it: the form's least size.
+  QSize FormMinimumSize() const;
 
   // A click on job button 0..4 (the wide-resume button is never enabled, so
   // only this way reaches choice 4).
@@ -76,7 +80,8 @@ class CZentrovaView : public QWidget {
   void showEvent(QShowEvent* event) override;
   // The form keeps the template's places at its minimum size; the room a
   // larger window gives goes to the file fields and the group boxes
-  // (across) and to the log (across and down).
+  // (across) and to the log (across and down); the progress panel stays
+  // under the log.
   void resizeEvent(QResizeEvent* event) override;
 
  private:
@@ -133,7 +138,7 @@ class CZentrovaView : public QWidget {
 
   // The controls that follow the window's size, with their places at the
   // minimum size.
-  enum Growth { kGrowAcross = 1, kMoveAcross = 2, kGrowDown = 4 };
+  enum Growth { kGrowAcross = 1, kMoveAcross = 2, kGrowDown = 4, kMoveDown = 8 };
   struct GrowingControl {
     QWidget* widget;
     QRect atMinimum;
@@ -154,6 +159,7 @@ class CZentrovaView : public QWidget {
   QListWidget* m_log = nullptr;
   QLineEdit* m_bsLeft = nullptr;
   QLineEdit* m_currentP = nullptr;
+  CProgressPanel* m_progress = nullptr;
 };
 
 }  // namespace zentrova

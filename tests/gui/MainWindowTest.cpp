@@ -521,7 +521,8 @@ class MainWindowTest : public QObject {
     }
   }
 
-  // A new job starts with empty statistics, not with the last job's.
+  // A new job starts with empty statistics and progress figures, not with
+  // the last job's; its own come with the first tick.
   void statisticsClearedWhenAJobStarts() {
     Edit("factorOutEdit")->setText(Path("stats-f.txt"));
     Edit("sieveOutEdit")->setText(Path("stats-c.txt"));
@@ -530,10 +531,18 @@ class MainWindowTest : public QObject {
     Edit("bMaxEdit")->setText("4000");
     Edit("bsLeftEdit")->setText("1999");
     Edit("currentPEdit")->setText("123456789");
+    Edit("pRateEdit")->setText("5000");
+    Edit("basesLeftEdit")->setText("1999 / 2001");
     QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
     QVERIFY(m_frame->View()->JobRunning());
-    QCOMPARE(Edit("bsLeftEdit")->text(), QString());
-    QCOMPARE(Edit("currentPEdit")->text(), QString());
+    for (const char* n : {"bsLeftEdit", "currentPEdit", "pRateEdit", "basesLeftEdit"}) {
+      QVERIFY2(Edit(n)->text().isEmpty(), n);
+    }
+    // The first tick brings the runner's figures to the panel.
+    QTRY_VERIFY_WITH_TIMEOUT(!Edit("pRateEdit")->text().isEmpty(), 9000);
+    QVERIFY(QRegularExpression("^\\d+$").match(Edit("pRateEdit")->text()).hasMatch());
+    QVERIFY2(QRegularExpression("^\\d+ / \\d+$").match(Edit("basesLeftEdit")->text()).hasMatch(),
+             qPrintable(Edit("basesLeftEdit")->text()));
     QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
     WaitForEnd();
   }
@@ -611,10 +620,11 @@ class MainWindowTest : public QObject {
   // the minimum size is the template's.
   void formGrowsWithTheWindow() {
     CZentrovaView* view = m_frame->View();
-    QCOMPARE(view->minimumSize(), view->TemplateSize());
+    QCOMPARE(view->minimumSize(), view->FormMinimumSize());
+    QCOMPARE(view->minimumSize().width(), view->TemplateSize().width());
     const char* names[] = {"logList",    "factorOutEdit", "factorOutChoose", "startButton",
                            "jobGroup",   "exponentEdit",  "newSieveRadio",   "wideMathCheck",
-                           "bsLeftEdit", "currentPEdit"};
+                           "bsLeftEdit", "currentPEdit",  "progressGroup"};
     std::map<QString, QRect> before;
     for (const char* n : names) before[n] = W<QWidget>(n)->geometry();
     const QSize minimum = view->size();
