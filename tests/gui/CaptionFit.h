@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
+#include <QFont>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -45,5 +47,30 @@ inline QStringList ClippedCaptions(const QWidget* root) {
   }
   return out;
 }
+
+// The fonts the captions are checked at: the platform's own, and DejaVu Sans
+// at 9 and 10 points at 96 dpi and at 10 points at 120 dpi (12.5 points at
+// 96). A font the system lacks falls back to another, which is checked too.
+inline QList<QFont> CaptionFonts() {
+  QList<QFont> fonts = {QApplication::font()};
+  for (const double points : {9.0, 10.0, 12.5}) {
+    QFont font("DejaVu Sans");
+    font.setPointSizeF(points);
+    fonts << font;
+  }
+  return fonts;
+}
+
+// Sets the application's font for its lifetime, then puts back the old one.
+class ApplicationFont {
+ public:
+  explicit ApplicationFont(const QFont& font) : m_old(QApplication::font()) {
+    QApplication::setFont(font);
+  }
+  ~ApplicationFont() { QApplication::setFont(m_old); }
+
+ private:
+  QFont m_old;
+};
 
 }  // namespace zentrova::test

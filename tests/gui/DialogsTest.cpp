@@ -251,16 +251,21 @@ class DialogsTest : public QObject {
     }
   }
 
-  // Every caption and text of each dialog fits its control at the font in
-  // use, and no control is pushed out of the dialog to make room.
+  // Every caption and text of each dialog fits its control, at the font in
+  // use and at the fonts and sizes of test::CaptionFonts, and no control is
+  // pushed out of the dialog to make room.
   void captionsFitTheirControls() {
-    for (const QString kind : {"file", "create", "select", "tbf"}) {
-      auto d = Make(kind);
-      d->show();
-      QVERIFY2(test::ClippedCaptions(d.get()).isEmpty(),
-               qPrintable(test::ClippedCaptions(d.get()).join("; ")));
-      for (const QWidget* w : d->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        QVERIFY2(d->rect().contains(w->geometry()), qPrintable(kind + " " + w->objectName()));
+    for (const QFont& font : test::CaptionFonts()) {
+      const test::ApplicationFont use(font);
+      for (const QString kind : {"file", "create", "select", "tbf"}) {
+        auto d = Make(kind);
+        d->show();
+        const QStringList clipped = test::ClippedCaptions(d.get());
+        QVERIFY2(clipped.isEmpty(),
+                 qPrintable(kind + " at " + font.toString() + ": " + clipped.join("; ")));
+        for (const QWidget* w : d->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+          QVERIFY2(d->rect().contains(w->geometry()), qPrintable(kind + " " + w->objectName()));
+        }
       }
     }
   }

@@ -609,10 +609,19 @@ class MainWindowTest : public QObject {
     }
   }
 
-  // Every caption of the form fits its control at the font in use.
+  // Every caption of the form fits its control, at the font in use and at
+  // the fonts and sizes of test::CaptionFonts.
   void captionsFitTheirControls() {
-    QVERIFY2(test::ClippedCaptions(m_frame->View()).isEmpty(),
-             qPrintable(test::ClippedCaptions(m_frame->View()).join("; ")));
+    const QStringList clipped = test::ClippedCaptions(m_frame->View());
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
+    for (const QFont& font : test::CaptionFonts()) {
+      const test::ApplicationFont use(font);
+      CMainFrame frame(false);
+      frame.View()->SetFilesFolder(m_dir.filePath("fonts"));
+      frame.show();
+      const QStringList atFont = test::ClippedCaptions(frame.View());
+      QVERIFY2(atFont.isEmpty(), qPrintable(font.toString() + ": " + atFont.join("; ")));
+    }
   }
 
   // A larger window gives its room to the file fields and the group boxes
