@@ -41,9 +41,9 @@ CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
   UpdateMenus();
   // The frame takes the form's size (never more than the screen offers).
   adjustSize();
-  resize(m_view->TemplateSize().width(), m_view->TemplateSize().height() +
-                                             menuBar()->sizeHint().height() +
-                                             statusBar()->sizeHint().height());
+  resize(m_view->FormMinimumSize().width(), m_view->FormMinimumSize().height() +
+                                                 menuBar()->sizeHint().height() +
+                                                 statusBar()->sizeHint().height());
 }
 
 void CMainFrame::BuildMenus(bool developerMenu) {

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <algorithm>
 
 #include "app/DialogUnits.h"
 #include "app/UiPrompts.h"
@@ -55,6 +56,26 @@ void FormDialog::AddOkCancel(int okX, int cancelX, int y) {
   connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
   QPushButton* cancel = AddButton("cancelButton", "Cancel", cancelX, y);
   connect(cancel, &QPushButton::clicked, this, &FormDialog::reject);
+}
+
+void FormDialog::FitTexts() {
+  QList<QLabel*> texts;
+  for (QLabel* l : findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+    if (l->wordWrap()) texts << l;
+  }
+  std::sort(texts.begin(), texts.end(), [](QLabel* a, QLabel* b) { return a->y() < b->y(); });
+  int grown = 0;
+  for (QLabel* text : texts) {
+    const int extra = text->heightForWidth(text->width()) - text->height();
+    if (extra <= 0) continue;
+    const int below = text->y() + text->height();
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (w != text && w->y() >= below) w->move(w->x(), w->y() + extra);
+    }
+    text->resize(text->width(), text->height() + extra);
+    grown += extra;
+  }
+  if (grown > 0) setFixedSize(width(), height() + grown);
 }
 
 void FormDialog::OnOK() {
@@ -119,6 +140,7 @@ CPackedKFileSelection::CPackedKFileSelection(QWidget* parent)
   QPushButton* choose = AddButton("chooseButton", "Choose", 305, 35);
   connect(choose, &QPushButton::clicked, this, &CPackedKFileSelection::OnChoose);
   AddOkCancel(115, 190, 80);
+  FitTexts();
 }
 
 void CPackedKFileSelection::WriteDialog() {
@@ -167,6 +189,7 @@ CCreatePackedKFile::CCreatePackedKFile(QWidget* parent)
   AddLabel("exponentLabel", "Exponent:", 7, 83, 78, 8, true);
   m_exponentEdit = AddEdit("exponentEdit", 89, 81, 55, 14);
   AddOkCancel(117, 192, 104);
+  FitTexts();
 }
 
 void CCreatePackedKFile::WriteDialog() {
@@ -216,6 +239,7 @@ CSelectKFileDirectory::CSelectKFileDirectory(QWidget* parent)
   AddLabel("exponentLabel", "Exponent:", 7, 97, 78, 8, false);
   m_exponentEdit = AddEdit("exponentEdit", 89, 95, 55, 14);
   AddOkCancel(117, 192, 118);
+  FitTexts();
 }
 
 void CSelectKFileDirectory::WriteDialog() {

@@ -46,6 +46,11 @@ class FormDialog : public QDialog {
   // OK (calling OnOK) and Cancel, 50×14 each, on the row y.
   void AddOkCancel(int okX, int cancelX, int y);
 
+  // Called once the controls are placed: a wrapped text taller than its
+  // place at this font grows, and every control below it and the dialog
+  // with it.
+  void FitTexts();
+
   // What OK does: read the dialog and close with Accepted.
   virtual void OnOK();
   // A function that puts the fields back as they are now.

@@ -3,10 +3,13 @@
 #include <sys/resource.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QMetaObject>
+#include <QResizeEvent>
 #include <QSettings>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -19,6 +22,12 @@
 #include "math/CpuFeatures.h"
 
 namespace zentrova {
+
+namespace config {
+// How long after a click on Stop a click on the Start that replaced it is
+// ignored: longer than a slow double click, shorter than a deliberate Start.
+constexpr int kStartGuardMilliseconds = 1000;
+}  // namespace config
 
 namespace {
 
@@ -72,6 +81,13 @@ CZentrovaView::CZentrovaView(QWidget* parent) : QWidget(parent) {
   m_sink = std::make_unique<QueuedSink>(this, [this](const QString& text) { OnJobMessage(text); });
   m_tick.setInterval(5000);
   connect(&m_tick, &QTimer::timeout, this, [this] { OnTick(); });
+  m_startGuard = new QTimer(this);
+  m_startGuard->setObjectName("startGuardTimer");
+  m_startGuard->setSingleShot(true);
+  m_startGuard->setInterval(config::kStartGuardMilliseconds);
+  for (QLineEdit* e : findChildren<QLineEdit*>()) {
+    connect(e, &QLineEdit::textEdited, m_startGuard, &QTimer::stop);
+  }
   WriteForm();
   m_disableSse2->setEnabled(m_form.sse2Present);
 }
@@ -88,6 +104,11 @@ CZentrovaView::~CZentrovaView() {
 QSize CZentrovaView::TemplateSize() const {
   const DialogUnits du(this);
   return QSize(du.X(412), du.Y(320));
+}
+
+QSize CZentrovaView::FormMinimumSize() const {
+  const DialogUnits du(this);
+  return TemplateSize() + QSize(0, m_progress->height() + du.Y(5));
 }
 
 QLineEdit* CZentrovaView::NumberEdit(int x, int y, int w, const char* name) {
@@ -189,7 +210,68 @@ void CZentrovaView::BuildControls() {
   order << m_start << m_log << m_bsLeft << m_currentP << m_wideMath << m_saveMinutes
         << m_disableSse2;
   for (int i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
-  setMinimumSize(TemplateSize());
+  FitCaptions();
+  // The panel comes under the template, as wide as its groups.
+  m_progress = new CProgressPanel(this);
+  m_progress->setGeometry(du.X(10), du.Y(320), du.X(390), m_progress->sizeHint().height());
+  m_growing = {{frame, frame->geometry(), kGrowAcross},
+               {stats, stats->geometry(), kGrowAcross},
+               {m_start, m_start->geometry(), kMoveAcross},
+               {m_log, m_log->geometry(), kGrowAcross | kGrowDown},
+               {m_progress, m_progress->geometry(), kGrowAcross | kMoveDown}};
+  for (int i = 0; i < kFileFields; ++i) {
+    m_growing.push_back({m_fileEdit[i], m_fileEdit[i]->geometry(), kGrowAcross});
+    m_growing.push_back({m_chooseButton[i], m_chooseButton[i]->geometry(), kMoveAcross});
+  }
+  setMinimumSize(FormMinimumSize());
+}
+
+void CZentrovaView::FitCaptions() {
+  // Radio buttons and check boxes have free room to their right.
+  for (QAbstractButton* b : findChildren<QAbstractButton*>()) {
+    if (qobject_cast<QPushButton*>(b) != nullptr) continue;
+    if (b->sizeHint().width() > b->width()) b->resize(b->sizeHint().width(), b->height());
+  }
+  // A right-aligned caption stands left of its field and grows leftwards.
+  // The captions of the file fields (and the save interval's) share a
+  // column: when one is too narrow, the column widens and the fields after
+  // it start further right, keeping their right edges.
+  const DialogUnits du(this);
+  int column = 0;
+  for (QLabel* l : findChildren<QLabel*>()) {
+    const int need = l->sizeHint().width();
+    if (need <= l->width()) continue;
+    if (l->alignment() & Qt::AlignRight) {
+      l->setGeometry(l->geometry().adjusted(l->width() - need, 0, 0, 0));
+    } else {
+      l->resize(need, l->height());
+      column = std::max(column, need);
+    }
+  }
+  const int shift = column - du.X(60);
+  if (shift <= 0) return;
+  QList<QLineEdit*> fields(m_fileEdit.begin(), m_fileEdit.end());
+  fields << m_saveMinutes;
+  for (QLineEdit* e : fields) e->setGeometry(e->geometry().adjusted(shift, 0, 0, 0));
+}
+
+void CZentrovaView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  PlaceGrowingControls();
+}
+
+void CZentrovaView::PlaceGrowingControls() {
+  const QSize minimum = minimumSize();
+  const int dx = std::max(0, width() - minimum.width());
+  const int dy = std::max(0, height() - minimum.height());
+  for (const GrowingControl& c : m_growing) {
+    QRect r = c.atMinimum;
+    if (c.growth & kGrowAcross) r.setWidth(r.width() + dx);
+    if (c.growth & kMoveAcross) r.translate(dx, 0);
+    if (c.growth & kGrowDown) r.setHeight(r.height() + dy);
+    if (c.growth & kMoveDown) r.translate(0, dy);
+    c.widget->setGeometry(r);
+  }
 }
 
 void CZentrovaView::showEvent(QShowEvent* event) {
@@ -217,6 +299,10 @@ void CZentrovaView::StartUp() {
   QDir().mkpath(folder);
   m_paramFile = QDir(folder).filePath("zentrova.ini");
   m_logFile = QDir(folder).filePath("zentrova.log");
+  if (!m_restored) {
+    m_restored = true;
+    RestoreParameters();
+  }
   for (int i = 0; i < 5; ++i) m_choice[i]->setChecked(i == kChoiceNewSieve);
   m_form.params.jobChoice = kChoiceNewSieve;
   ApplyLayout(kChoiceNewSieve);
@@ -239,6 +325,7 @@ void CZentrovaView::ApplyLayout(int choice) {
 
 void CZentrovaView::ChooseJob(int choice) {
   if (m_jobRunning) return;
+  m_startGuard->stop();
   m_form.params.jobChoice = choice;
   if (choice == kChoiceResumeSieve || choice == kChoiceBuildFromFactors) ReadForm();
   if (choice == kChoiceResumeWide) {
@@ -251,6 +338,7 @@ void CZentrovaView::ChooseJob(int choice) {
 }
 
 void CZentrovaView::WideMathToggled() {
+  m_startGuard->stop();
   ReadForm();
   const int choice = m_form.params.jobChoice;
   const bool narrow = m_form.params.wideMath == 0;
@@ -330,7 +418,31 @@ void CZentrovaView::LoadParameters() {
   }
 }
 
+void CZentrovaView::RestoreParameters() {
+  if (m_paramFile.isEmpty() || !QFileInfo(m_paramFile).isFile()) return;
+  QSettings settings(m_paramFile, QSettings::IniFormat);
+  if (settings.status() != QSettings::NoError) return;
+  FormParams restored = m_form.params;
+  settings.beginGroup(kParameterSection);
+  for (const auto& [key, defaultValue] : ParameterEntries(FormParams{})) {
+    const QString name = Str(key);
+    if (!settings.contains(name)) continue;
+    const QVariant value = settings.value(name);
+    if (!value.canConvert<QString>()) continue;
+    const std::string text = value.toString().toStdString();
+    // The number keys are those whose default reads as a number.
+    int32_t number = 0;
+    if (ParseIntegerField(defaultValue, number) && !ParseIntegerField(text, number)) continue;
+    ApplyParameter(restored, key, text);
+  }
+  settings.endGroup();
+  if (settings.status() != QSettings::NoError) return;
+  m_form.params = restored;
+  WriteForm();
+}
+
 void CZentrovaView::ChooseFile(FileField field) {
+  m_startGuard->stop();
   ReadForm();
   UiPrompts& prompts = UiPrompts::Current();
   const bool open = field == kFactorIn || field == kSieveIn || field == kProthLog;
@@ -351,8 +463,10 @@ void CZentrovaView::ChooseFile(FileField field) {
 void CZentrovaView::StartOrStop() {
   if (m_jobRunning) {
     if (m_job) m_job->RequestStop();
+    m_startGuard->start();
     return;
   }
+  if (m_startGuard->isActive()) return;
   ReadForm();  // a field without an integer keeps its previous value
   // The outputs are claimed before any question about them: a second
   // program pointed at a running sieve's files is refused here, before it
@@ -389,6 +503,10 @@ void CZentrovaView::StartJob(int32_t command, bool fromStart) {
     return;
   }
   m_start->setText("Stop");
+  // The last job's statistics are not this one's.
+  m_bsLeft->clear();
+  m_currentP->clear();
+  m_progress->Clear();
   if (fromStart) SetParameterControlsEnabled(false);
   m_tick.start();
   emit JobStateChanged(true);
@@ -411,7 +529,12 @@ void CZentrovaView::OnTick() {
     m_tick.stop();
     return;
   }
-  if (m_job) m_job->Tick();
+  if (m_job) {
+    // Sampled before the job answers the tick, so that the rates cover the
+    // interval that just ended.
+    m_progress->Show(m_job->Sample());
+    m_job->Tick();
+  }
 }
 
 void CZentrovaView::OnJobMessage(const QString& text) {

@@ -3,7 +3,8 @@
 // gives it the 5-second tick and shows what it posts: log lines with their
 // time stamps (also appended to the program log file), statistics, the range
 // a resumed job read, and the end of the job, which restores the form and
-// saves the parameter file.
+// saves the parameter file. The program's start-up reads that file back.
+// Under the template, a panel shows the runner's figures at each tick.
 #pragma once
 
 #include <QCheckBox>
@@ -18,7 +19,9 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <vector>
 
+#include "app/ProgressPanel.h"
 #include "front/FormRules.h"
 #include "front/JobRunner.h"
 #include "sieve/JobSink.h"
@@ -42,6 +45,8 @@ class CZentrovaView : public QWidget {
   const FormParams& Params() const { return m_form.params; }
   // The size of the form template, in pixels for the current font.
   QSize TemplateSize() const;
+  // The template with the progress panel under it: the form's least size.
+  QSize FormMinimumSize() const;
 
   // A click on job button 0..4 (the wide-resume button is never enabled, so
   // only this way reaches choice 4).
@@ -73,11 +78,21 @@ class CZentrovaView : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // The form keeps the template's places at its minimum size; the room a
+  // larger window gives goes to the file fields and the group boxes
+  // (across) and to the log (across and down); the progress panel stays
+  // under the log.
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   enum FileField { kFactorIn, kFactorOut, kSieveIn, kSieveOut, kProthLog, kReport, kFileFields };
 
   void BuildControls();
+  // Captions wider than the template gives them (at a larger font) get the
+  // room they need: a label grows towards the side away from its text's
+  // alignment, the file fields give up width to their captions.
+  void FitCaptions();
+  void PlaceGrowingControls();
   void StartUp();
   void WideMathToggled();
   void ApplyLayout(int choice);
@@ -89,6 +104,10 @@ class CZentrovaView : public QWidget {
   void WriteForm();
   void SaveParameters();
   void LoadParameters();
+  // The last Start's fields from the parameter file, once, at start-up: a
+  // key that is missing, or a number that is not one, keeps its default; a
+  // file that is missing or cannot be read leaves every default.
+  void RestoreParameters();
   // Starts the job of the command with the form's fields as they stand.
   void StartJob(int32_t command, bool fromStart);
   void OnTick();
@@ -101,6 +120,7 @@ class CZentrovaView : public QWidget {
   FormRun m_form;
   bool m_jobRunning = false;
   bool m_startedUp = false;
+  bool m_restored = false;
   bool m_shutdownAfterJob = false;
   int m_priority = 2;
   QString m_filesFolder;
@@ -109,6 +129,22 @@ class CZentrovaView : public QWidget {
   std::unique_ptr<JobSink> m_sink;
   std::unique_ptr<JobRunner> m_job;
   QTimer m_tick;
+  // Runs for a moment from a click on Stop; once Stop has turned back into
+  // Start, Start ignores clicks while it runs, so the second click of a
+  // double click on Stop cannot open an overwrite question. Anything the
+  // user does to the form in between (a job choice, the wide toggle, a file
+  // chosen, a field typed in) ends it: the next click is meant.
+  QTimer* m_startGuard = nullptr;
+
+  // The controls that follow the window's size, with their places at the
+  // minimum size.
+  enum Growth { kGrowAcross = 1, kMoveAcross = 2, kGrowDown = 4, kMoveDown = 8 };
+  struct GrowingControl {
+    QWidget* widget;
+    QRect atMinimum;
+    int growth;
+  };
+  std::vector<GrowingControl> m_growing;
 
   std::array<QRadioButton*, 5> m_choice{};
   std::array<QLineEdit*, kFileFields> m_fileEdit{};
@@ -123,6 +159,7 @@ class CZentrovaView : public QWidget {
   QListWidget* m_log = nullptr;
   QLineEdit* m_bsLeft = nullptr;
   QLineEdit* m_currentP = nullptr;
+  CProgressPanel* m_progress = nullptr;
 };
 
 }  // namespace zentrova

@@ -8,6 +8,7 @@
 
 #include "app/PackedKDialogs.h"
 #include "app/ToBeFactoredDialog.h"
+#include "gui/CaptionFit.h"
 #include "gui/FakePrompts.h"
 
 using namespace zentrova;
@@ -247,6 +248,25 @@ class DialogsTest : public QObject {
       QCOMPARE(Edit(d.get(), "exponentEdit")->text(), tbf ? "8" : "16384");
       QCOMPARE(Edit(d.get(), tbf ? "bMinEdit" : "directoryEdit")->text(), tbf ? "2" : "/old");
       if (tbf) QCOMPARE(Edit(d.get(), "bMaxEdit")->text(), "9");
+    }
+  }
+
+  // Every caption and text of each dialog fits its control, at the font in
+  // use and at the fonts and sizes of test::CaptionFonts, and no control is
+  // pushed out of the dialog to make room.
+  void captionsFitTheirControls() {
+    for (const QFont& font : test::CaptionFonts()) {
+      const test::ApplicationFont use(font);
+      for (const QString kind : {"file", "create", "select", "tbf"}) {
+        auto d = Make(kind);
+        d->show();
+        const QStringList clipped = test::ClippedCaptions(d.get());
+        QVERIFY2(clipped.isEmpty(),
+                 qPrintable(kind + " at " + font.toString() + ": " + clipped.join("; ")));
+        for (const QWidget* w : d->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+          QVERIFY2(d->rect().contains(w->geometry()), qPrintable(kind + " " + w->objectName()));
+        }
+      }
     }
   }
 };

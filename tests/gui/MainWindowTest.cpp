@@ -1,6 +1,8 @@
 // The main window driven through its widgets: the layouts of the job
 // choices, Start's checks, a real sieve started and stopped from the form,
-// the parameter file, the close guard and a side job from the menu.
+// the parameter file and its reading at start-up, the close guard, a side
+// job from the menu, the statistics and Start around a job's end, and the
+// form at other sizes.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -15,14 +17,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
 #include <csignal>
+#include <functional>
 #include <map>
 #include <set>
 
 #include "app/MainFrame.h"
 #include "app/StopSignals.h"
 #include "files/OutputLock.h"
+#include "gui/CaptionFit.h"
 #include "gui/FakePrompts.h"
 #include "sieve/GfnThread.h"
 
@@ -464,6 +467,199 @@ class MainWindowTest : public QObject {
     // The dialog's values reach the form when the job ends.
     QCOMPARE(Edit("sieveOutEdit")->text(), Path("tbf.txt"));
     QCOMPARE(Edit("bMaxEdit")->text(), QString("10"));
+  }
+
+  // The parameter file of the last Start fills the form when the program
+  // starts; what is missing or damaged in it leaves the defaults.
+  void lastStartRestoredAtStartUp() {
+    const char* fields[] = {"factorInEdit", "factorOutEdit",  "sieveInEdit", "sieveOutEdit",
+                            "prothLogEdit", "reportEdit",     "bMaxEdit",    "bMinEdit",
+                            "exponentEdit", "saveMinutesEdit"};
+    const QByteArray full =
+        "[Parameters]\nFactorInputFileName=/runs/fin.txt\nFactorOutputFileName=/runs/f.txt\n"
+        "SieveInputFileName=/runs/cin.txt\nSieveOutputFileName=/runs/c.txt\n"
+        "ProthLogFileName=/runs/p.log\nReportFileName=/runs/r.txt\nBMax=500000\nBMin=100\n"
+        "Exponent=2048\nSaveFileMinutes=15\n";
+    struct Case {
+      const char* name;
+      QByteArray contents;   // empty: no file
+      QStringList expected;  // in the order of fields
+    };
+    const QStringList defaults = {"", "", "", "", "", "", "0", "0", "0", "60"};
+    const Case cases[] = {
+        {"missing", "", defaults},
+        {"whole",
+         full,
+         {"/runs/fin.txt", "/runs/f.txt", "/runs/cin.txt", "/runs/c.txt", "/runs/p.log",
+          "/runs/r.txt", "500000", "100", "2048", "15"}},
+        {"some keys",
+         "[Parameters]\nFactorOutputFileName=/runs/f.txt\nBMax=9000\n",
+         {"", "/runs/f.txt", "", "", "", "", "9000", "0", "0", "60"}},
+        {"numbers that are not",
+         "[Parameters]\nSieveOutputFileName=/runs/c.txt\nBMax=99999999999\nBMin=x1\n"
+         "Exponent=\nSaveFileMinutes=30\n",
+         {"", "", "", "/runs/c.txt", "", "", "0", "0", "0", "30"}},
+        {"another section", "[Other]\nBMax=9000\nExponent=64\n", defaults},
+        {"bytes", QByteArray("\x00\xff[[\x01=\n\x7f\x80=]]\r\n\xfe", 16), defaults},
+    };
+    for (const Case& c : cases) {
+      const QString folder = m_dir.filePath(QString("restore-%1").arg(c.name));
+      QVERIFY(QDir().mkpath(folder));
+      if (!c.contents.isEmpty()) {
+        QFile ini(QDir(folder).filePath("zentrova.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(c.contents);
+      }
+      CMainFrame frame(false);
+      frame.View()->SetFilesFolder(folder);
+      frame.show();
+      QTRY_VERIFY(frame.findChild<QListWidget*>("logList")->count() > 0);  // started up
+      QStringList shown;
+      for (const char* f : fields) shown << frame.findChild<QLineEdit*>(f)->text();
+      QCOMPARE(shown, c.expected);
+      QVERIFY(frame.findChild<QRadioButton*>("newSieveRadio")->isChecked());
+    }
+  }
+
+  // A new job starts with empty statistics and progress figures, not with
+  // the last job's; its own come with the first tick.
+  void statisticsClearedWhenAJobStarts() {
+    Edit("factorOutEdit")->setText(Path("stats-f.txt"));
+    Edit("sieveOutEdit")->setText(Path("stats-c.txt"));
+    Edit("exponentEdit")->setText("1024");
+    Edit("bMinEdit")->setText("2");
+    Edit("bMaxEdit")->setText("4000");
+    Edit("bsLeftEdit")->setText("1999");
+    Edit("currentPEdit")->setText("123456789");
+    Edit("pRateEdit")->setText("5000");
+    Edit("basesLeftEdit")->setText("1999 / 2001");
+    QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+    QVERIFY(m_frame->View()->JobRunning());
+    for (const char* n : {"bsLeftEdit", "currentPEdit", "pRateEdit", "basesLeftEdit"}) {
+      QVERIFY2(Edit(n)->text().isEmpty(), n);
+    }
+    // The first tick brings the runner's figures to the panel.
+    QTRY_VERIFY_WITH_TIMEOUT(!Edit("pRateEdit")->text().isEmpty(), 9000);
+    QVERIFY(QRegularExpression("^\\d+$").match(Edit("pRateEdit")->text()).hasMatch());
+    QVERIFY2(QRegularExpression("^\\d+ / \\d+$").match(Edit("basesLeftEdit")->text()).hasMatch(),
+             qPrintable(Edit("basesLeftEdit")->text()));
+    QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+    WaitForEnd();
+  }
+
+  // The second click of a double click on Stop lands on Start once the job
+  // has ended: it is ignored while the guard runs, so it asks nothing. The
+  // guard ends when it runs out or when the user does anything to the form.
+  void startIgnoresClicksJustAfterStop() {
+    auto* guard = m_frame->View()->findChild<QTimer*>("startGuardTimer");
+    QVERIFY(guard != nullptr);
+    QVERIFY(guard->interval() > 0);
+    guard->setInterval(3600 * 1000);  // this test decides when it runs out
+    const QString f = Path("guard-f.txt"), c = Path("guard-c.txt");
+    auto* start = W<QPushButton>("startButton");
+    struct Case {
+      const char* name;
+      std::function<void()> endGuard;
+    };
+    const Case cases[] = {
+        {"runs out", [guard] { guard->stop(); }},
+        {"a job choice",
+         [this] { QTest::mouseClick(W<QRadioButton>("newSieveRadio"), Qt::LeftButton); }},
+        {"typing",
+         [this] {
+           QTest::keyClick(Edit("bMaxEdit"), Qt::Key_End);
+           QTest::keyClick(Edit("bMaxEdit"), Qt::Key_0);
+           QTest::keyClick(Edit("bMaxEdit"), Qt::Key_Backspace);
+         }},
+        {"the wide toggle",
+         [this] {
+           QTest::mouseClick(W<QCheckBox>("wideMathCheck"), Qt::LeftButton);
+           QTest::mouseClick(W<QCheckBox>("wideMathCheck"), Qt::LeftButton);
+         }},
+    };
+    for (const Case& k : cases) {
+      Edit("factorOutEdit")->setText(f);
+      Edit("sieveOutEdit")->setText(c);
+      Edit("exponentEdit")->setText("1024");
+      Edit("bMinEdit")->setText("2");
+      Edit("bMaxEdit")->setText("4000");
+      m_prompts->answers = {true, true};  // the files exist from the second case on
+      QTest::mouseClick(start, Qt::LeftButton);
+      QVERIFY2(m_frame->View()->JobRunning(), k.name);
+      QVERIFY(!guard->isActive());
+      QTest::mouseClick(start, Qt::LeftButton);  // Stop
+      QVERIFY(guard->isActive());
+      WaitForEnd();
+      QCOMPARE(start->text(), QString("Start"));
+      QVERIFY(QFile::exists(f) && QFile::exists(c));  // the final save
+      m_prompts->events.clear();
+      m_prompts->answers = {true, true};
+      QTest::mouseClick(start, Qt::LeftButton);
+      QCOMPARE(m_prompts->events, QStringList());
+      QVERIFY(!m_frame->View()->JobRunning());
+      // Once the guard has ended, Start asks as ever.
+      k.endGuard();
+      QVERIFY2(!guard->isActive(), k.name);
+      m_prompts->answers = {false};
+      QTest::mouseClick(start, Qt::LeftButton);
+      QCOMPARE(
+          m_prompts->events,
+          QStringList({QString("ask %1: Output File %1 already exists, overwrite it?").arg(f)}));
+      QVERIFY(!m_frame->View()->JobRunning());
+    }
+  }
+
+  // Every caption of the form fits its control, at the font in use and at
+  // the fonts and sizes of test::CaptionFonts.
+  void captionsFitTheirControls() {
+    const QStringList clipped = test::ClippedCaptions(m_frame->View());
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
+    for (const QFont& font : test::CaptionFonts()) {
+      const test::ApplicationFont use(font);
+      CMainFrame frame(false);
+      frame.View()->SetFilesFolder(m_dir.filePath("fonts"));
+      frame.show();
+      const QStringList atFont = test::ClippedCaptions(frame.View());
+      QVERIFY2(atFont.isEmpty(), qPrintable(font.toString() + ": " + atFont.join("; ")));
+    }
+  }
+
+  // A larger window gives its room to the file fields and the group boxes
+  // (across) and to the log (across and down); the rest stays in place, and
+  // the minimum size is the template's.
+  void formGrowsWithTheWindow() {
+    CZentrovaView* view = m_frame->View();
+    QCOMPARE(view->minimumSize(), view->FormMinimumSize());
+    QCOMPARE(view->minimumSize().width(), view->TemplateSize().width());
+    const char* names[] = {"logList",    "factorOutEdit", "factorOutChoose", "startButton",
+                           "jobGroup",   "exponentEdit",  "newSieveRadio",   "wideMathCheck",
+                           "bsLeftEdit", "currentPEdit",  "progressGroup"};
+    std::map<QString, QRect> before;
+    for (const char* n : names) before[n] = W<QWidget>(n)->geometry();
+    const QSize minimum = view->size();
+    m_frame->resize(m_frame->size() + QSize(240, 160));
+    QTRY_COMPARE(view->size(), minimum + QSize(240, 160));
+    const auto grown = [&](const char* n, int dx, int dy, int dw, int dh) {
+      return before[n].adjusted(dx, dy, dx + dw, dy + dh) == W<QWidget>(n)->geometry();
+    };
+    struct Case {
+      const char* name;
+      int dx, dy, dw, dh;
+    };
+    const Case cases[] = {
+        {"logList", 0, 0, 240, 160},       {"factorOutEdit", 0, 0, 240, 0},
+        {"factorOutChoose", 240, 0, 0, 0}, {"startButton", 240, 0, 0, 0},
+        {"jobGroup", 0, 0, 240, 0},        {"exponentEdit", 0, 0, 0, 0},
+        {"newSieveRadio", 0, 0, 0, 0},     {"wideMathCheck", 0, 0, 0, 0},
+        {"bsLeftEdit", 0, 0, 0, 0},        {"currentPEdit", 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) QVERIFY2(grown(c.name, c.dx, c.dy, c.dw, c.dh), c.name);
+    QVERIFY2(test::ClippedCaptions(view).isEmpty(),
+             qPrintable(test::ClippedCaptions(view).join("; ")));
+    // Back to the least size: every control where it was.
+    m_frame->resize(m_frame->size() - QSize(240, 160));
+    QTRY_COMPARE(view->size(), minimum);
+    for (const char* n : names) QCOMPARE(W<QWidget>(n)->geometry(), before[n]);
   }
 
   // The README's picture: the window as it renders here, when asked for.
