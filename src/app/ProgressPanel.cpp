@@ -38,15 +38,7 @@ CProgressPanel::CProgressPanel(QWidget* parent) : QGroupBox("Progress", parent) 
 }
 
 QString CProgressPanel::Duration(double seconds) {
-  if (!(seconds >= 0) || seconds > 1e10) return "-";
-  const auto s = static_cast<qint64>(std::llround(seconds));
-  const qint64 days = s / 86400, h = s / 3600 % 24, m = s / 60 % 60, sec = s % 60;
-  if (days > 0)
-    return QString("%1d %2h %3m").arg(days).arg(h, 2, 10, QChar('0')).arg(m, 2, 10, QChar('0'));
-  return QString("%1:%2:%3")
-      .arg(h, 2, 10, QChar('0'))
-      .arg(m, 2, 10, QChar('0'))
-      .arg(sec, 2, 10, QChar('0'));
+  return QString::fromStdString(FormatDuration(seconds, "-"));
 }
 
 void CProgressPanel::Show(const RunProgress& p) {

@@ -12,16 +12,6 @@
 
 namespace zentrova {
 
-std::string FormatDuration(double seconds) {
-  if (!(seconds >= 0) || seconds > 1e10) return "?";
-  const auto s = static_cast<int64_t>(seconds + 0.5);
-  const int64_t days = s / 86400;
-  const int64_t h = (s / 3600) % 24;
-  const int64_t m = (s / 60) % 60;
-  const int64_t sec = s % 60;
-  if (days > 0) return StrFormat("%" PRId64 "d %02" PRId64 "h %02" PRId64 "m", days, h, m);
-  return StrFormat("%02" PRId64 ":%02" PRId64 ":%02" PRId64, h, m, sec);
-}
 
 ConsoleSink::ConsoleSink(std::FILE* out, std::FILE* status, UInt128 pTarget)
     : m_out(out),

@@ -77,7 +77,5 @@ class ConsoleSink : public JobSink {
   std::chrono::steady_clock::time_point m_lastPrinted{};
 };
 
-// "1.23e+15"-style and plain numbers for the status line.
-std::string FormatDuration(double seconds);
 
 }  // namespace zentrova

@@ -281,4 +281,15 @@ std::string JobRunner::EngineLine(const SieveJob& job) {
                    ArithmeticName(job));
 }
 
+std::string FormatDuration(double seconds, const char* unknown) {
+  if (!(seconds >= 0) || seconds > 1e10) return unknown;
+  const auto s = static_cast<int64_t>(seconds + 0.5);
+  const int64_t days = s / 86400;
+  const int64_t h = (s / 3600) % 24;
+  const int64_t m = (s / 60) % 60;
+  const int64_t sec = s % 60;
+  if (days > 0) return StrFormat("%" PRId64 "d %02" PRId64 "h %02" PRId64 "m", days, h, m);
+  return StrFormat("%02" PRId64 ":%02" PRId64 ":%02" PRId64, h, m, sec);
+}
+
 }  // namespace zentrova

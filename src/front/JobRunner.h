@@ -70,6 +70,10 @@ struct RunProgress {
   double expectedLeft = -1;
 };
 
+// A time span as the front ends show it: "hh:mm:ss", or "Nd hhh mmm" from a
+// day on; `unknown` for a negative, infinite or not-a-number span.
+std::string FormatDuration(double seconds, const char* unknown = "?");
+
 class JobRunner {
  public:
   // The job's messages go to sink, which must outlive the runner.

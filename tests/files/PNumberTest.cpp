@@ -121,6 +121,13 @@ TEST(WideFactorFile, LinesRoundTrip) {
     EXPECT_TRUE(IsWholeLine(line));
     EXPECT_FALSE(IsWholeLine(line.substr(0, line.size() - 1)));
   }
+  // Lines of the file that hold no factor, and one of the other format.
+  int64_t b = 0;
+  UInt128 p = 0;
+  int32_t n = 0;
+  for (const char* none : {"Continuing Sieve\n", "12^8192+1 has factor 65537\n", "\n"}) {
+    EXPECT_FALSE(ParseWideFactorLine(none, b, n, p)) << none;
+  }
 }
 
 }  // namespace

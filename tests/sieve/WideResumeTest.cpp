@@ -171,6 +171,31 @@ std::vector<Damage> Damages() {
                    writePair(dir, pair.factors, Join(left));
                    return "Base " + std::to_string(BaseOf(cands[mid])) + " is in neither";
                  }});
+  // Lines a killed run wrote beyond the candidate file's depth are verified
+  // as every other line: one that is no factor refuses the pair.
+  out.push_back({"a late line that is no factor", [=](const ScratchDir& dir, SieveJob& job) {
+                   ScratchDir whole;
+                   EXPECT_FALSE(RunWide(NewJob(whole / "f.txt", whole / "c.txt", kP2)).failed);
+                   const std::string wholeFactors = ReadFile(whole / "f.txt");
+                   const size_t end = wholeFactors.find('\n', pair.factors.size()) + 1;
+                   int32_t b = 0;
+                   int64_t p = 0;
+                   FactorOf(wholeFactors.substr(pair.factors.size(), end - pair.factors.size()),
+                            b, p);
+                   EXPECT_GT(p, pair.depth);
+                   int64_t q = p + 2 * kN;
+                   while (PowMod128(static_cast<uint64_t>(b), kN, static_cast<uint64_t>(q)) ==
+                          static_cast<uint64_t>(q) - 1) {
+                     q += 2 * kN;
+                   }
+                   writePair(dir, pair.factors + "1*" + std::to_string(b) +
+                                      "^65536 + 1 factor : " + std::to_string(q) + "\n",
+                             pair.cands);
+                   job.m_strFactorIn.clear();  // the factor output, as a crash-resume names it
+                   return (dir / "f.txt") + " line " + std::to_string(factors.size() + 1) + ": " +
+                          std::to_string(q) + " does not divide " + std::to_string(b) +
+                          "^65536+1.  Nothing was sieved.";
+                 }});
   out.push_back({"a factor line deleted", [=](const ScratchDir& dir, SieveJob&) {
                    std::vector<std::string> left = factors;
                    left.erase(left.begin() + static_cast<long>(factorLine));
@@ -415,38 +440,6 @@ TEST(WideJobs, WithoutAFactorFileTheCandidatesMustHoldTheirWholeRange) {
   }
 }
 
-// Lines a killed run wrote beyond the candidate file's depth are verified as
-// every other line: one that is no factor refuses the pair.
-TEST(WideJobs, ALateLineThatIsNoFactorIsRefused) {
-  ScratchDir dir, whole;
-  ASSERT_FALSE(RunWide(NewJob(whole / "f.txt", whole / "c.txt", kP2)).failed);
-  const Pair& pair = SoundPair();
-  const std::string wholeFactors = ReadFile(whole / "f.txt");
-  const size_t end = wholeFactors.find('\n', pair.factors.size()) + 1;
-  std::string late = wholeFactors.substr(pair.factors.size(), end - pair.factors.size());
-  int32_t b = 0;
-  int64_t p = 0;
-  FactorOf(late, b, p);
-  ASSERT_GT(p, pair.depth);
-  int64_t q = p + 2 * kN;
-  while (PowMod128(static_cast<uint64_t>(b), kN, static_cast<uint64_t>(q)) ==
-         static_cast<uint64_t>(q) - 1) {
-    q += 2 * kN;
-  }
-  late = "1*" + std::to_string(b) + "^65536 + 1 factor : " + std::to_string(q) + "\n";
-  WriteFile(dir / "f.txt", pair.factors + late);
-  WriteFile(dir / "c.txt", pair.cands);
-  const std::map<std::string, std::string> before = Snapshot(dir);
-  const test::JobRun run = RunWide(ResumeJob("", dir / "c.txt", dir / "f.txt", dir / "c.txt", kP2));
-  EXPECT_TRUE(run.failed);
-  const int line = static_cast<int>(Lines(pair.factors).size()) + 1;
-  EXPECT_TRUE(test::Contains(run.log, (dir / "f.txt") + " line " + std::to_string(line) + ": " +
-                                          std::to_string(q) + " does not divide " +
-                                          std::to_string(b) + "^65536+1.  Nothing was sieved."))
-      << run.log.back();
-  EXPECT_TRUE(Snapshot(dir) == before);
-}
-
 // Files written before a resume took the factors a killed run wrote beyond
 // the candidate file's depth repeat those bases: each line is verified, the
 // base taken once.
@@ -469,18 +462,6 @@ TEST(WideJobs, CandidatesReadAgainstTheFactorHeader) {
   const WideFactorHeader header{10, 20, 8192};
   std::vector<std::string> log;
   const LogFn keep = [&](const std::string& line) { log.push_back(line); };
-  WideFactorHeader parsed;
-  ASSERT_TRUE(ParseWideFactorHeader("Zentrova for k^8192+1 [k == 10 to 20]\n", parsed));
-  EXPECT_EQ(parsed, header);
-  int64_t b = 0;
-  UInt128 p = 0;
-  int32_t n = 0;
-  ASSERT_TRUE(ParseWideFactorLine("1*12^8192 + 1 factor : 65537\n", b, n, p));
-  EXPECT_EQ(b, 12);
-  EXPECT_EQ(n, 8192);
-  EXPECT_EQ(p, 65537);
-  EXPECT_FALSE(ParseWideFactorLine("Continuing Sieve\n", b, n, p));
-  EXPECT_FALSE(ParseWideFactorLine("12^8192+1 has factor 65537\n", b, n, p));
 
   CandidateRange range;
   WriteFile(dir / "c.txt", "ABC $a^$b+1 // 5000\n");
