@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
 #include "gpu/Devices.h"
+#include "gpu/OpenClBackend.h"
 #include "math/CpuFeatures.h"
 #include "math/ModArith.h"
 #include "front/JobRunner.h"
@@ -63,6 +65,7 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_device = *device;
   job.m_devices = &SystemDevices();
   job.m_deviceBatch = o.deviceBatch;
+  job.m_gpuKernel = o.gpuKernel;
   job.m_stopRateSeconds = o.stopRate;
   if (!o.pMin.empty() && !ParsePValue(o.pMin, job.m_pMin)) {
     Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", o.pMin.c_str()));
@@ -210,21 +213,26 @@ int ListDevices() {
   return kExitOk;
 }
 
+struct DeviceBenchResult {
+  double pPerSecond = 0, pPerDay = 0, busy = 0;
+};
+
 // The wide sieve of b^N+1 for the even b up to 2*10^6 from p = 10^15 on the
-// device, for a fixed time: p per second, P per day (10^15 of p range per
-// day) and the device's busy fraction.
-int RunDeviceBench(const SieveOptions& o) {
-  if (o.device == "list") return ListDevices();
+// device, for a fixed time, with the GPU arithmetic `kernel` (empty: the
+// calibrated choice): p per second, P per day (10^15 of p range per day)
+// and the device's busy fraction, printed and returned. Nothing on failure.
+std::optional<DeviceBenchResult> TimeDevice(const SieveOptions& o, const std::string& kernel) {
   SieveOptions options = o;
   SieveJob job;
-  if (!CommonOptions(options, job)) return kExitUsage;
+  if (!CommonOptions(options, job)) return std::nullopt;
+  job.m_gpuKernel = kernel;
   const int32_t n = o.exponent != 0 ? o.exponent : 1048576;
   job.m_nCommand = kCmdNewSieve;
   job.m_nExponent = n;
   job.m_nLn = ExponentLog2(n);
   if (job.m_nLn == 0) {
     Usage(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", n));
-    return kExitUsage;
+    return std::nullopt;
   }
   job.m_nBMin = 2;
   job.m_nBMax = 2000000;
@@ -235,7 +243,7 @@ int RunDeviceBench(const SieveOptions& o) {
   char folder[] = "/tmp/zentrova-bench-XXXXXX";
   if (::mkdtemp(folder) == nullptr) {
     std::fprintf(stderr, "zentrova: no temporary folder: %s\n", std::strerror(errno));
-    return kExitJobFailed;
+    return std::nullopt;
   }
   job.m_strFactorOut = std::string(folder) + "/factors.txt";
   job.m_strSieveOut = std::string(folder) + "/candidates.txt";
@@ -251,22 +259,54 @@ int RunDeviceBench(const SieveOptions& o) {
   const JobOutcome outcome = runner.Wait();
   std::filesystem::remove_all(folder);
   for (const std::string& line : sink.Log()) std::printf("%s\n", line.c_str());
-  if (outcome.end == JobEnd::kFailed) return kExitJobFailed;
+  if (outcome.end == JobEnd::kFailed) return std::nullopt;
   const RunProgress progress = runner.Sample();
   // The loop's own time: the device's start-up and the kernels' build are
   // not part of the rate.
   const double seconds = outcome.loopSeconds;
-  const double rate = seconds > 0 ? static_cast<double>(progress.pCount) / seconds : 0;
+  DeviceBenchResult r;
+  r.pPerSecond = seconds > 0 ? static_cast<double>(progress.pCount) / seconds : 0;
   const double range = progress.pReached > pStart ? static_cast<double>(progress.pReached - pStart) : 0;
-  const double pPerDay = seconds > 0 ? range / seconds * 86400.0 / 1e15 : 0;
-  std::printf("device %s, N = %d, wide mode, p from %s: %" PRId64 " p in %.2f s\n",
-              o.device.c_str(), n, PToString(pStart).c_str(), progress.pCount, seconds);
-  std::printf("%.0f p per second, %.2f P/day", rate, pPerDay);
-  if (!job.m_device.OnCpu()) {
-    std::printf(", device busy %.0f%% of the loop's time",
-                seconds > 0 ? 100.0 * outcome.deviceBusySeconds / seconds : 0.0);
-  }
+  r.pPerDay = seconds > 0 ? range / seconds * 86400.0 / 1e15 : 0;
+  r.busy = seconds > 0 ? outcome.deviceBusySeconds / seconds : 0;
+  std::printf("device %s%s%s, N = %d, wide mode, p from %s: %" PRId64 " p in %.2f s\n",
+              o.device.c_str(), kernel.empty() ? "" : ", GPU kernel ", kernel.c_str(), n,
+              PToString(pStart).c_str(), progress.pCount, seconds);
+  std::printf("%.0f p per second, %.2f P/day", r.pPerSecond, r.pPerDay);
+  if (!job.m_device.OnCpu()) std::printf(", device busy %.0f%% of the loop's time", 100.0 * r.busy);
   std::printf("\n");
+  return r;
+}
+
+int RunDeviceBench(const SieveOptions& o) {
+  if (o.device == "list") return ListDevices();
+  if (!o.allKernels) return TimeDevice(o, o.gpuKernel) ? kExitOk : kExitJobFailed;
+  // Every arithmetic that reaches past the first p, one after the other,
+  // then side by side.
+  UInt128 pStart = 1000000000000000ULL;
+  if (!o.pMin.empty() && !ParsePValue(o.pMin, pStart)) {
+    Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", o.pMin.c_str()));
+    return kExitUsage;
+  }
+  std::vector<std::pair<std::string, DeviceBenchResult>> rows;
+  for (const GpuArithmetic& a : GpuArithmetics()) {
+    if (a.bound <= pStart) continue;
+    std::printf("--- GPU kernel %s: %s\n", a.name.c_str(), a.what.c_str());
+    std::fflush(stdout);
+    if (const std::optional<DeviceBenchResult> r = TimeDevice(o, a.name)) {
+      rows.emplace_back(a.name, *r);
+    }
+  }
+  if (rows.empty()) {
+    std::printf("No GPU kernel ran (no OpenCL device, or none that reaches p = %s).\n",
+                PToString(pStart).c_str());
+    return kExitJobFailed;
+  }
+  std::printf("\n%-10s %14s %10s %6s\n", "kernel", "p/s", "P/day", "busy");
+  for (const auto& [name, r] : rows) {
+    std::printf("%-10s %14.0f %10.2f %5.0f%%\n", name.c_str(), r.pPerSecond, r.pPerDay,
+                100.0 * r.busy);
+  }
   return kExitOk;
 }
 

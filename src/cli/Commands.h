@@ -27,6 +27,8 @@ struct SieveOptions : FileOptions {
   bool scaling = false;        // bench: threads in one process against independent jobs
   int32_t seconds = 10;        // bench --device: length of the run
   int64_t deviceBatch = 0;     // most p per device launch (0: the default)
+  std::string gpuKernel;       // a GPU arithmetic by name (empty: calibrated)
+  bool allKernels = false;     // bench --device: every GPU arithmetic in turn
   double stopRate = 0;         // seconds per factor that end a sieve (0: none)
   std::string fileBytes;  // pack: bytes per file as typed; empty for the usual size
 };

@@ -12,11 +12,21 @@
 #include "cli/SideCommands.h"
 #include "cli/Version.h"
 #include "front/JobRunner.h"
+#include "gpu/OpenClBackend.h"
 #include "mpi/MpiCluster.h"
 
 using zentrova::cli::SieveOptions;
 
 namespace {
+
+// The GPU arithmetics by name, for the help texts.
+std::string GpuKernelNames() {
+  std::string names;
+  for (const zentrova::GpuArithmetic& a : zentrova::GpuArithmetics()) {
+    names += (names.empty() ? "" : ", ") + a.name;
+  }
+  return names.empty() ? "none in this build" : names;
+}
 
 void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--save-minutes", o.saveMinutes,
@@ -44,6 +54,11 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
                   "Where the sieve kernels run: cpu (default), auto (the first OpenCL GPU, else "
                   "the CPU), gpu (the first OpenCL GPU), opencl:N (OpenCL device N; see "
                   "'zentrova bench --device list')");
+  cmd->add_option("--gpu-kernel", o.gpuKernel,
+                  "On a GPU: the arithmetic of its kernels, " + GpuKernelNames() +
+                      " (default: the fastest for each p range, calibrated on the device and "
+                      "kept in ~/.cache/zentrova)")
+      ->option_text("NAME");
   cmd->add_option("--device-batch", o.deviceBatch,
                   "Most p per device launch (default 65536); smaller launches answer a stop "
                   "sooner on a slow device")
@@ -172,6 +187,12 @@ int main(int argc, char** argv) {
                    "Time the wide sieve of b^N+1 (even b up to 2e6, p from 1e15) on this device "
                    "instead: cpu, auto, gpu, opencl:N; 'list' prints the OpenCL devices")
       ->each([&benchOpts](const std::string&) { benchOpts.deviceGiven = true; });
+  cmdBench->add_option("--gpu-kernel", benchOpts.gpuKernel,
+                       "With --device: the GPU arithmetic, " + GpuKernelNames())
+      ->option_text("NAME");
+  cmdBench->add_flag("--all-kernels", benchOpts.allKernels,
+                     "With --device: time every GPU arithmetic that reaches the first p in turn "
+                     "and print their p/s and P/day side by side");
   cmdBench->add_option("--exponent", benchOpts.exponent,
                        "With --device: the exponent N (default 1048576)");
   cmdBench->add_flag("--scaling", benchOpts.scaling,

@@ -13,14 +13,14 @@ namespace {
 struct Backend {
   const char* name;
   std::function<std::vector<DeviceInfo>()> list;
-  std::function<std::unique_ptr<SieveDevice>(int index)> open;
+  std::function<std::unique_ptr<SieveDevice>(int index, const DeviceOptions& options)> open;
 };
 
 // Every backend of the build, one line each, in the order "gpu" tries them.
 const Backend kBackends[] = {
     {"opencl", &ListOpenClDevices,
-     [](int index) -> std::unique_ptr<SieveDevice> {
-       return std::make_unique<OpenClBackend>(index);
+     [](int index, const DeviceOptions& options) -> std::unique_ptr<SieveDevice> {
+       return std::make_unique<OpenClBackend>(index, options);
      }},
 };
 
@@ -34,17 +34,18 @@ class BuiltInDevices : public DeviceProvider {
     return all;
   }
 
-  std::unique_ptr<SieveDevice> Open(const DeviceChoice& choice) override {
+  std::unique_ptr<SieveDevice> Open(const DeviceChoice& choice,
+                                    const DeviceOptions& options) override {
     if (choice.kind == DeviceChoice::Kind::kNumbered) {
       for (const Backend& b : kBackends) {
-        if (choice.backend == b.name) return b.open(choice.index);
+        if (choice.backend == b.name) return b.open(choice.index, options);
       }
       throw DeviceError("Unknown device " + choice.ToString() + ".");
     }
     if (choice.kind == DeviceChoice::Kind::kCpu) throw DeviceError("The CPU is not a device.");
     for (const Backend& b : kBackends) {
       for (const DeviceInfo& d : b.list()) {
-        if (d.gpu) return b.open(d.index);
+        if (d.gpu) return b.open(d.index, options);
       }
     }
     throw DeviceError("No OpenCL GPU was found.");

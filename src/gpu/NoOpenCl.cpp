@@ -9,17 +9,24 @@ std::vector<DeviceInfo> ListOpenClDevices() {
   return {};
 }
 
-OpenClBackend::OpenClBackend(int) {
+const std::vector<GpuArithmetic>& GpuArithmetics() {
+  static const std::vector<GpuArithmetic> none;
+  return none;
+}
+
+OpenClBackend::OpenClBackend(int, const DeviceOptions&) {
   throw DeviceError("This build of the program has no OpenCL support.");
 }
 
 OpenClBackend::~OpenClBackend() = default;
 
-void OpenClBackend::Wide(const std::vector<uint64_t>&, const std::vector<uint64_t>&, int, int64_t,
-                         int32_t, int, std::vector<uint8_t>&, std::vector<uint64_t>&,
+void OpenClBackend::Wide(const std::vector<UInt128>&, const std::vector<uint64_t>&, int, int64_t,
+                         int32_t, int, std::vector<uint8_t>&, std::vector<UInt128>&,
                          std::vector<WideHit>&) {}
 
-void OpenClBackend::Normal(const std::vector<uint64_t>&, const std::vector<int32_t>&, int,
+void OpenClBackend::Normal(const std::vector<UInt128>&, const std::vector<int32_t>&, int,
                            std::vector<NormalHit>&) {}
+
+double OpenClBackend::MeasureWalk(int, double) { return 0; }
 
 }  // namespace zentrova

@@ -12,8 +12,42 @@
 
 namespace zentrova {
 
-// The kernels' source, embedded at build time (gpu/kernels/*.cl).
-extern const char* const kSieveKernelSource;
+// The kernels' sources, embedded at build time (gpu/kernels/*.cl).
+extern const char* const kWalksKernelSource;
+extern const char* const kArithMont64Source;
+extern const char* const kArithMont32x2Source;
+extern const char* const kArithMont32x3Source;
+extern const char* const kArithFp64qSource;
+
+namespace {
+
+struct ArithmeticSource {
+  const char* source;
+  int rBits;        // Montgomery's R = 2^rBits; 0: plain residues
+  bool needsFp64;
+};
+
+constexpr UInt128 Pow2(int e) { return static_cast<UInt128>(1) << e; }
+
+// In the order of GpuArithmetics().
+const ArithmeticSource kSources[] = {
+    {kArithMont64Source, 64, false},
+    {kArithMont32x2Source, 64, false},
+    {kArithMont32x3Source, 96, false},
+    {kArithFp64qSource, 0, true},
+};
+
+}  // namespace
+
+const std::vector<GpuArithmetic>& GpuArithmetics() {
+  static const std::vector<GpuArithmetic> all = {
+      {"mont64", Pow2(62), "Montgomery on 64-bit words (mul_hi on ulong)"},
+      {"mont32x2", Pow2(64), "Montgomery in two 32-bit limbs"},
+      {"mont32x3", Pow2(96), "Montgomery in three 32-bit limbs"},
+      {"fp64q", Pow2(50), "quotient in double precision, remainder in 64-bit integers"},
+  };
+  return all;
+}
 
 namespace {
 
@@ -71,58 +105,159 @@ std::vector<DeviceInfo> ListOpenClDevices() {
   return out;
 }
 
-struct OpenClBackend::Impl {
-  cl::Context context;
-  cl::Device device;
-  cl::CommandQueue queue;
+// The kernels of one arithmetic, built on first use.
+struct Program {
+  bool built = false;
   cl::Program program;
   cl::Kernel wideA0, wideWalk, normalChain;
 };
 
-OpenClBackend::OpenClBackend(int index) : m_impl(std::make_unique<Impl>()) {
+struct OpenClBackend::Impl {
+  cl::Context context;
+  cl::Device device;
+  cl::CommandQueue queue;
+  std::vector<Program> programs;
+  std::vector<bool> runs;  // the arithmetic can run on this device
+  std::string deviceName;
+
+  Program& Built(int arithmetic);
+};
+
+namespace {
+
+std::string ErrorLine(const DeviceInfo& info, const cl::Error& e) {
+  return "OpenCL device " + info.name + ": " + ErrorText(e) + ".";
+}
+
+// R mod p and R^2 mod p for each p, the Montgomery constants the kernels
+// cannot form without a wide division (zero for plain residues).
+std::vector<cl_ulong2> MontgomeryR2(const std::vector<UInt128>& p, size_t from, size_t to,
+                                    int rBits) {
+  std::vector<cl_ulong2> r2(to - from);
+  for (size_t i = from; i < to; ++i) {
+    cl_ulong2& out = r2[i - from];
+    out.s[0] = out.s[1] = 0;
+    if (rBits == 0) continue;
+    const UInt128 r = Pow2(rBits) % p[i];
+    const UInt128 rr = MulModExact128(r, r, p[i]);
+    out.s[0] = static_cast<cl_ulong>(rr);
+    out.s[1] = static_cast<cl_ulong>(rr >> 64);
+  }
+  return r2;
+}
+
+std::vector<cl_ulong2> Words(const std::vector<UInt128>& v, size_t from, size_t to) {
+  std::vector<cl_ulong2> out(to - from);
+  for (size_t i = from; i < to; ++i) {
+    out[i - from].s[0] = static_cast<cl_ulong>(v[i]);
+    out[i - from].s[1] = static_cast<cl_ulong>(v[i] >> 64);
+  }
+  return out;
+}
+
+// The identity of the device and driver the calibration was made on, and
+// of the kernels' source: a change of any of them calls for a new one.
+std::string CalibrationKey(const cl::Platform& platform, const cl::Device& device) {
+  std::string sources = kWalksKernelSource;
+  for (const ArithmeticSource& a : kSources) sources += a.source;
+  return StrFormat("%s | %s | %s | %s | kernels %016zx",
+                   Trim(device.getInfo<CL_DEVICE_NAME>()).c_str(),
+                   Trim(platform.getInfo<CL_PLATFORM_NAME>()).c_str(),
+                   Trim(device.getInfo<CL_DRIVER_VERSION>()).c_str(),
+                   Trim(device.getInfo<CL_DEVICE_VERSION>()).c_str(),
+                   std::hash<std::string>{}(sources));
+}
+
+}  // namespace
+
+Program& OpenClBackend::Impl::Built(int arithmetic) {
+  Program& prog = programs[static_cast<size_t>(arithmetic)];
+  if (prog.built) return prog;
+  const ArithmeticSource& a = kSources[arithmetic];
+  std::string source = a.needsFp64 ? "#pragma OPENCL EXTENSION cl_khr_fp64 : enable\n" : "";
+  source += "#define ZK_FN inline\n";
+  source += a.source;
+  source += kWalksKernelSource;
+  prog.program = cl::Program(context, source);
+  try {
+    prog.program.build({device}, "-cl-std=CL1.2");
+  } catch (const cl::BuildError& e) {
+    std::string log;
+    for (const auto& entry : e.getBuildLog()) log += entry.second;
+    throw DeviceError("The GPU kernel " + GpuArithmetics()[static_cast<size_t>(arithmetic)].name +
+                      " did not build for " + deviceName + ": " + log.substr(0, 2000));
+  }
+  prog.wideA0 = cl::Kernel(prog.program, "wide_a0");
+  prog.wideWalk = cl::Kernel(prog.program, "wide_walk");
+  prog.normalChain = cl::Kernel(prog.program, "normal_chain");
+  prog.built = true;
+  return prog;
+}
+
+OpenClBackend::OpenClBackend(int index, const DeviceOptions& options)
+    : m_impl(std::make_unique<Impl>()) {
   const auto all = AllDevices();
   if (index < 0 || index >= static_cast<int>(all.size())) {
     throw DeviceError(StrFormat("There is no OpenCL device %d (%d found; see bench --device list).",
                                 index, static_cast<int>(all.size())));
   }
-  const int chosen = index;
-  m_info = Describe(chosen, all[static_cast<size_t>(chosen)].first,
-                    all[static_cast<size_t>(chosen)].second);
+  const auto& [platform, device] = all[static_cast<size_t>(index)];
+  m_info = Describe(index, platform, device);
   Impl& d = *m_impl;
+  const std::vector<GpuArithmetic>& arithmetics = GpuArithmetics();
+  std::string key;
   try {
-    d.device = all[static_cast<size_t>(chosen)].second;
+    d.device = device;
+    d.deviceName = m_info.name;
     d.context = cl::Context(d.device);
     d.queue = cl::CommandQueue(d.context, d.device);
-    d.program = cl::Program(d.context, std::string(kSieveKernelSource));
-    try {
-      d.program.build({d.device}, "-cl-std=CL1.2");
-    } catch (const cl::BuildError& e) {
-      std::string log;
-      for (const auto& entry : e.getBuildLog()) log += entry.second;
-      throw DeviceError("The kernels did not build for " + m_info.name + ": " + log.substr(0, 2000));
-    }
-    d.wideA0 = cl::Kernel(d.program, "wide_a0");
-    d.wideWalk = cl::Kernel(d.program, "wide_walk");
-    d.normalChain = cl::Kernel(d.program, "normal_chain");
+    d.programs.resize(arithmetics.size());
+    const bool fp64 = d.device.getInfo<CL_DEVICE_DOUBLE_FP_CONFIG>() != 0;
+    for (const ArithmeticSource& a : kSources) d.runs.push_back(fp64 || !a.needsFp64);
+    key = CalibrationKey(platform, device);
   } catch (const cl::Error& e) {
-    throw DeviceError("OpenCL device " + m_info.name + ": " + ErrorText(e) + ".");
+    throw DeviceError(ErrorLine(m_info, e));
+  }
+  // Only the arithmetics that reach past the job's first p take part.
+  std::vector<GpuArithmetic> usable;
+  std::vector<int> usableIndex;
+  for (size_t i = 0; i < arithmetics.size(); ++i) {
+    if (!d.runs[i] && arithmetics[i].name == options.kernel) {
+      throw DeviceError("The GPU kernel " + options.kernel + " needs double precision, which " +
+                        m_info.name + " lacks.");
+    }
+    if (d.runs[i]) {
+      usable.push_back(arithmetics[i]);
+      usableIndex.push_back(static_cast<int>(i));
+    }
+  }
+  std::vector<KernelRate> rates;
+  bool fromCache = false;
+  if (options.kernel.empty()) {
+    rates = CalibratedRates(usable, GpuKernelCacheFile(), key, [&](int i) {
+      return usable[static_cast<size_t>(i)].bound > options.pMin
+                 ? MeasureWalk(usableIndex[static_cast<size_t>(i)], 0.03)
+                 : 0.0;
+    }, fromCache);
+  }
+  std::string error;
+  const std::optional<KernelPlan> plan =
+      PlanKernels(usable, rates, options.kernel, options.pMin, error);
+  if (!plan) throw DeviceError(error);
+  m_plan = *plan;
+  m_note = DescribePlan(usable, rates, m_plan, fromCache);
+  // The plan's indices into the device's full list.
+  for (KernelPlan::Range& r : m_plan.ranges) r.arithmetic = usableIndex[static_cast<size_t>(r.arithmetic)];
+  try {
+    for (const KernelPlan::Range& r : m_plan.ranges) d.Built(r.arithmetic);
+  } catch (const cl::Error& e) {
+    throw DeviceError(ErrorLine(m_info, e));
   }
 }
 
 OpenClBackend::~OpenClBackend() = default;
 
 namespace {
-
-// R^2 mod p for each p, the Montgomery constant the kernels cannot form
-// without 128-bit division.
-std::vector<uint64_t> MontgomeryR2(const std::vector<uint64_t>& p) {
-  std::vector<uint64_t> r2(p.size());
-  for (size_t i = 0; i < p.size(); ++i) {
-    const unsigned __int128 r = (static_cast<unsigned __int128>(1) << 64) % p[i];
-    r2[i] = static_cast<uint64_t>((r * r) % p[i]);
-  }
-  return r2;
-}
 
 template <typename T>
 cl::Buffer Input(cl::Context& context, const std::vector<T>& v) {
@@ -158,92 +293,187 @@ std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, c
   }
 }
 
+// Splits the batch [0, p.size()) into runs of one arithmetic each, as the
+// plan assigns them (p ascending): calls run(arithmetic, from, to).
+template <typename Run>
+void ForEachRun(const KernelPlan& plan, const std::vector<UInt128>& p, Run run) {
+  size_t from = 0;
+  while (from < p.size()) {
+    const int arithmetic = plan.For(p[from]);
+    if (arithmetic < 0) throw DeviceError("A p above the device's kernels reached the device.");
+    size_t to = from + 1;
+    while (to < p.size() && plan.For(p[to]) == arithmetic) ++to;
+    run(arithmetic, from, to);
+    from = to;
+  }
+}
+
 }  // namespace
 
-void OpenClBackend::Wide(const std::vector<uint64_t>& p, const std::vector<uint64_t>& k, int ln,
+void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64_t>& k, int ln,
                          int64_t n, int32_t bMax, int tries, std::vector<uint8_t>& kind,
-                         std::vector<uint64_t>& a0, std::vector<WideHit>& hits) {
+                         std::vector<UInt128>& a0, std::vector<WideHit>& hits) {
   hits.clear();
-  const auto count = static_cast<uint32_t>(p.size());
-  kind.assign(count, 0);
-  a0.assign(count, 0);
-  if (count == 0) return;
+  kind.assign(p.size(), 0);
+  a0.assign(p.size(), 0);
+  if (p.empty()) return;
   Impl& d = *m_impl;
   const auto start = std::chrono::steady_clock::now();
   try {
-    const std::vector<uint64_t> r2 = MontgomeryR2(p);
-    cl::Buffer pBuf = Input(d.context, p), kBuf = Input(d.context, k), r2Buf = Input(d.context, r2);
-    cl::Buffer a0Buf(d.context, CL_MEM_READ_WRITE, count * sizeof(uint64_t));
-    cl::Buffer kindBuf(d.context, CL_MEM_READ_WRITE, count);
-    d.wideA0.setArg(0, pBuf);
-    d.wideA0.setArg(1, kBuf);
-    d.wideA0.setArg(2, r2Buf);
-    d.wideA0.setArg(3, ln);
-    d.wideA0.setArg(4, tries);
-    d.wideA0.setArg(5, a0Buf);
-    d.wideA0.setArg(6, kindBuf);
-    d.wideA0.setArg(7, count);
-    d.queue.enqueueNDRangeKernel(d.wideA0, cl::NullRange, cl::NDRange(count));
+    ForEachRun(m_plan, p, [&](int arithmetic, size_t from, size_t to) {
+      Program& prog = d.Built(arithmetic);
+      const auto count = static_cast<uint32_t>(to - from);
+      const std::vector<cl_ulong2> r2 = MontgomeryR2(p, from, to, kSources[arithmetic].rBits);
+      const std::vector<cl_ulong> kRun(k.begin() + static_cast<std::ptrdiff_t>(from),
+                                       k.begin() + static_cast<std::ptrdiff_t>(to));
+      cl::Buffer pBuf = Input(d.context, Words(p, from, to)), kBuf = Input(d.context, kRun),
+                 r2Buf = Input(d.context, r2);
+      cl::Buffer a0Buf(d.context, CL_MEM_READ_WRITE, count * sizeof(cl_ulong2));
+      cl::Buffer kindBuf(d.context, CL_MEM_READ_WRITE, count);
+      cl::Kernel& a = prog.wideA0;
+      a.setArg(0, pBuf);
+      a.setArg(1, kBuf);
+      a.setArg(2, r2Buf);
+      a.setArg(3, ln);
+      a.setArg(4, tries);
+      a.setArg(5, a0Buf);
+      a.setArg(6, kindBuf);
+      a.setArg(7, count);
+      d.queue.enqueueNDRangeKernel(a, cl::NullRange, cl::NDRange(count));
 
-    // The walk in chunks, so that a batch of few p still fills the device.
-    const bool pairs = n >= 32;
-    const uint64_t walkEnd = pairs ? static_cast<uint64_t>(n) : 2 * static_cast<uint64_t>(n);
-    const uint64_t values = walkEnd / 2;
-    const uint64_t wantedItems = 1 << 16;
-    const uint64_t chunks = std::clamp<uint64_t>(wantedItems / count, 1, values);
-    const uint64_t steps = (values + chunks - 1) / chunks;
-    cl::Kernel& w = d.wideWalk;
-    w.setArg(0, pBuf);
-    w.setArg(1, a0Buf);
-    w.setArg(2, r2Buf);
-    w.setArg(3, kindBuf);
-    w.setArg(4, static_cast<cl_ulong>(walkEnd));
-    w.setArg(5, static_cast<cl_ulong>(steps));
-    w.setArg(6, static_cast<cl_uint>(chunks));
-    w.setArg(7, static_cast<cl_ulong>(std::max(bMax, 0)));
-    w.setArg(8, pairs ? 1 : 0);
-    w.setArg(12, count);
-    const auto raw = LaunchWithHits<cl_uint4>(d.context, d.queue, w, 9, count * chunks);
-    hits.reserve(raw.size());
-    for (const cl_uint4& h : raw) {
-      hits.push_back(WideHit{h.s[0], h.s[1] >> 1, (h.s[1] & 1) != 0, h.s[2]});
-    }
-    d.queue.enqueueReadBuffer(kindBuf, CL_TRUE, 0, count, kind.data());
-    d.queue.enqueueReadBuffer(a0Buf, CL_TRUE, 0, count * sizeof(uint64_t), a0.data());
+      // The walk in chunks, so that a batch of few p still fills the device.
+      const bool pairs = n >= 32;
+      const uint64_t walkEnd = pairs ? static_cast<uint64_t>(n) : 2 * static_cast<uint64_t>(n);
+      const uint64_t values = walkEnd / 2;
+      const uint64_t wantedItems = 1 << 16;
+      const uint64_t chunks = std::clamp<uint64_t>(wantedItems / count, 1, values);
+      const uint64_t steps = (values + chunks - 1) / chunks;
+      cl::Kernel& w = prog.wideWalk;
+      w.setArg(0, pBuf);
+      w.setArg(1, a0Buf);
+      w.setArg(2, r2Buf);
+      w.setArg(3, kindBuf);
+      w.setArg(4, static_cast<cl_ulong>(walkEnd));
+      w.setArg(5, static_cast<cl_ulong>(steps));
+      w.setArg(6, static_cast<cl_uint>(chunks));
+      w.setArg(7, static_cast<cl_uint>(std::max(bMax, 0)));
+      w.setArg(8, pairs ? 1 : 0);
+      w.setArg(12, count);
+      const auto raw = LaunchWithHits<cl_uint4>(d.context, d.queue, w, 9, count * chunks);
+      for (const cl_uint4& h : raw) {
+        hits.push_back(WideHit{static_cast<uint32_t>(h.s[0] + from), h.s[1] >> 1,
+                               (h.s[1] & 1) != 0, h.s[2]});
+      }
+      std::vector<cl_ulong2> a0Words(count);
+      d.queue.enqueueReadBuffer(kindBuf, CL_TRUE, 0, count, kind.data() + from);
+      d.queue.enqueueReadBuffer(a0Buf, CL_TRUE, 0, count * sizeof(cl_ulong2), a0Words.data());
+      for (uint32_t i = 0; i < count; ++i) {
+        a0[from + i] = static_cast<UInt128>(a0Words[i].s[1]) << 64 | a0Words[i].s[0];
+      }
+    });
   } catch (const cl::Error& e) {
-    throw DeviceError("OpenCL device " + m_info.name + ": " + ErrorText(e) + ".");
+    throw DeviceError(ErrorLine(m_info, e));
   }
   m_busy += std::chrono::steady_clock::now() - start;
 }
 
-void OpenClBackend::Normal(const std::vector<uint64_t>& p, const std::vector<int32_t>& cand, int ln,
+void OpenClBackend::Normal(const std::vector<UInt128>& p, const std::vector<int32_t>& cand, int ln,
                            std::vector<NormalHit>& hits) {
   hits.clear();
-  const auto count = static_cast<uint32_t>(p.size());
   const auto nCand = static_cast<uint32_t>(cand.size());
-  if (count == 0 || nCand == 0) return;
+  if (p.empty() || nCand == 0) return;
   Impl& d = *m_impl;
   const auto start = std::chrono::steady_clock::now();
   try {
-    std::vector<uint64_t> target(count);
-    for (uint32_t i = 0; i < count; ++i) target[i] = Montgomery64(p[i]).MinusOneTarget(ln);
-    cl::Buffer pBuf = Input(d.context, p), tBuf = Input(d.context, target),
-               cBuf = Input(d.context, cand);
-    cl::Kernel& kn = d.normalChain;
-    kn.setArg(0, pBuf);
-    kn.setArg(1, tBuf);
-    kn.setArg(2, cBuf);
-    kn.setArg(3, nCand);
-    kn.setArg(4, ln);
-    kn.setArg(8, count);
-    const auto raw = LaunchWithHits<cl_uint2>(d.context, d.queue, kn, 5,
-                                              static_cast<size_t>(count) * nCand);
-    hits.reserve(raw.size());
-    for (const cl_uint2& h : raw) hits.push_back(NormalHit{h.s[0], h.s[1]});
+    cl::Buffer cBuf = Input(d.context, cand);
+    ForEachRun(m_plan, p, [&](int arithmetic, size_t from, size_t to) {
+      Program& prog = d.Built(arithmetic);
+      const auto count = static_cast<uint32_t>(to - from);
+      cl::Buffer pBuf = Input(d.context, Words(p, from, to)),
+                 r2Buf = Input(d.context, MontgomeryR2(p, from, to, kSources[arithmetic].rBits));
+      cl::Kernel& kn = prog.normalChain;
+      kn.setArg(0, pBuf);
+      kn.setArg(1, r2Buf);
+      kn.setArg(2, cBuf);
+      kn.setArg(3, nCand);
+      kn.setArg(4, ln);
+      kn.setArg(8, count);
+      const auto raw = LaunchWithHits<cl_uint2>(d.context, d.queue, kn, 5,
+                                                static_cast<size_t>(count) * nCand);
+      for (const cl_uint2& h : raw) {
+        hits.push_back(NormalHit{static_cast<uint32_t>(h.s[0] + from), h.s[1]});
+      }
+    });
   } catch (const cl::Error& e) {
-    throw DeviceError("OpenCL device " + m_info.name + ": " + ErrorText(e) + ".");
+    throw DeviceError(ErrorLine(m_info, e));
   }
   m_busy += std::chrono::steady_clock::now() - start;
+}
+
+double OpenClBackend::MeasureWalk(int arithmetic, double seconds) {
+  Impl& d = *m_impl;
+  if (arithmetic < 0 || arithmetic >= static_cast<int>(d.runs.size()) ||
+      !d.runs[static_cast<size_t>(arithmetic)]) {
+    return 0;
+  }
+  try {
+    Program& prog = d.Built(arithmetic);
+    // 256 odd p near 2^49 (below every arithmetic's bound), each with a
+    // root planted as found, walked with b Max 0: no hits, only the steps.
+    constexpr uint32_t kCount = 256;
+    std::vector<UInt128> p(kCount), a0(kCount);
+    for (uint32_t i = 0; i < kCount; ++i) {
+      p[i] = (Pow2(49) + 2 * i * 0x9e3779b97f4aULL % Pow2(48)) | 1;
+      a0[i] = p[i] / 3;
+    }
+    const std::vector<uint8_t> kind(kCount, 2);
+    cl::Buffer pBuf = Input(d.context, Words(p, 0, kCount)),
+               a0Buf = Input(d.context, Words(a0, 0, kCount)),
+               r2Buf = Input(d.context, MontgomeryR2(p, 0, kCount, kSources[arithmetic].rBits)),
+               kindBuf = Input(d.context, kind);
+    cl::Kernel& w = prog.wideWalk;
+    cl::Buffer hitBuf(d.context, CL_MEM_READ_WRITE, sizeof(cl_uint4));
+    cl::Buffer countBuf(d.context, CL_MEM_READ_WRITE, sizeof(cl_uint));
+    uint64_t chunks = 16, steps = 256;
+    auto run = [&]() {
+      w.setArg(0, pBuf);
+      w.setArg(1, a0Buf);
+      w.setArg(2, r2Buf);
+      w.setArg(3, kindBuf);
+      w.setArg(4, static_cast<cl_ulong>(1 + 2 * steps * chunks));
+      w.setArg(5, static_cast<cl_ulong>(steps));
+      w.setArg(6, static_cast<cl_uint>(chunks));
+      w.setArg(7, cl_uint{0});
+      w.setArg(8, 1);
+      w.setArg(9, hitBuf);
+      w.setArg(10, countBuf);
+      w.setArg(11, cl_uint{0});
+      w.setArg(12, kCount);
+      const auto t0 = std::chrono::steady_clock::now();
+      d.queue.enqueueNDRangeKernel(w, cl::NullRange, cl::NDRange(kCount * chunks));
+      d.queue.finish();
+      return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    };
+    run();  // the first launch may carry the driver's own set-up
+    const auto begin = std::chrono::steady_clock::now();
+    for (;;) {
+      const double t = run();
+      const double spent =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+      if (t >= seconds || spent >= 8 * seconds) {
+        return t > 0 ? static_cast<double>(kCount) * static_cast<double>(chunks * steps) / t : 0;
+      }
+      if (chunks < 4096) {
+        chunks *= 4;
+      } else {
+        steps *= 4;
+      }
+    }
+  } catch (const cl::Error&) {
+    return 0;
+  } catch (const DeviceError&) {
+    return 0;
+  }
 }
 
 }  // namespace zentrova

@@ -1,7 +1,11 @@
 // The sieve kernels on an OpenCL device: the wide mode's a0 search and root
 // walk, and the normal mode's squaring chains, for batches of candidates p.
-// One of the sieve's devices (sieve/Device.h): every OpenCL failure is thrown
-// as DeviceError with the driver's code in its text.
+// The kernels are written once (gpu/kernels/walks.cl) over several
+// arithmetics (gpu/kernels/arith_*.cl), each exact below its bound; the
+// fastest one on the device for each p range is chosen by a calibration
+// (gpu/KernelChoice.h), or forced by name. One of the sieve's devices
+// (sieve/Device.h): every OpenCL failure is thrown as DeviceError with the
+// driver's code in its text.
 #pragma once
 
 #include <chrono>
@@ -10,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "gpu/KernelChoice.h"
 #include "sieve/Device.h"
 
 namespace zentrova {
@@ -19,26 +24,38 @@ namespace zentrova {
 // OpenCL).
 std::vector<DeviceInfo> ListOpenClDevices();
 
+// Every arithmetic of the GPU kernels, in the order of the kernel files.
+const std::vector<GpuArithmetic>& GpuArithmetics();
+
 class OpenClBackend : public SieveDevice {
  public:
-  // Device `index` of ListOpenClDevices(); throws DeviceError.
-  explicit OpenClBackend(int index);
+  // Device `index` of ListOpenClDevices(), its kernels chosen for options
+  // (calibrated unless one is forced); throws DeviceError.
+  OpenClBackend(int index, const DeviceOptions& options);
   ~OpenClBackend() override;
   OpenClBackend(const OpenClBackend&) = delete;
   OpenClBackend& operator=(const OpenClBackend&) = delete;
 
   const DeviceInfo& Info() const override { return m_info; }
-  void Wide(const std::vector<uint64_t>& p, const std::vector<uint64_t>& k, int ln, int64_t n,
-            int32_t bMax, int tries, std::vector<uint8_t>& kind, std::vector<uint64_t>& a0,
+  UInt128 PLimit() const override { return m_plan.Limit(); }
+  std::string KernelNote() const override { return m_note; }
+  void Wide(const std::vector<UInt128>& p, const std::vector<uint64_t>& k, int ln, int64_t n,
+            int32_t bMax, int tries, std::vector<uint8_t>& kind, std::vector<UInt128>& a0,
             std::vector<WideHit>& hits) override;
-  void Normal(const std::vector<uint64_t>& p, const std::vector<int32_t>& cand, int ln,
+  void Normal(const std::vector<UInt128>& p, const std::vector<int32_t>& cand, int ln,
               std::vector<NormalHit>& hits) override;
   double BusySeconds() const override { return m_busy.count(); }
+
+  // Steps of the wide walk per second of arithmetic i of GpuArithmetics() on
+  // this device, timed for about `seconds`; 0 when it cannot run here.
+  double MeasureWalk(int arithmetic, double seconds);
 
  private:
   struct Impl;
   std::unique_ptr<Impl> m_impl;
   DeviceInfo m_info;
+  KernelPlan m_plan;
+  std::string m_note;
   std::chrono::duration<double> m_busy{0};
 };
 

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "math/ModArith.h"
+
 namespace zentrova {
 
 class DeviceError : public std::runtime_error {
@@ -48,6 +50,14 @@ struct DeviceChoice {
   bool operator==(const DeviceChoice&) const = default;
 };
 
+// What a job asks of a device beyond choosing it: an arithmetic forced by
+// name (empty: the fastest, by a calibration on the device), and the first p
+// it will sieve (an arithmetic that ends below it is of no use).
+struct DeviceOptions {
+  std::string kernel;
+  UInt128 pMin = 0;
+};
+
 struct DeviceInfo {
   std::string backend;  // "opencl"
   int index = 0;        // its number within the backend
@@ -77,16 +87,24 @@ class SieveDevice {
 
   virtual const DeviceInfo& Info() const = 0;
 
+  // The device computes every p below this bound (p ascending in a batch:
+  // the loops hand it the p below and compute the rest on the CPU).
+  virtual UInt128 PLimit() const = 0;
+
+  // A line for the log about how the device computes (its kernels), or
+  // nothing.
+  virtual std::string KernelNote() const { return {}; }
+
   // For each p = k*2N + 1: kind 2 and a0 when a primitive 2N-th root of
   // unity was found from g = 2, 3, 5, 7, ... within `tries` g, else kind 0;
   // then every root at most bMax as a hit (pairs: the N >= 32 walk of x_j and
   // p - x_j for odd j < N; else x_j for odd j < 2N).
-  virtual void Wide(const std::vector<uint64_t>& p, const std::vector<uint64_t>& k, int ln,
+  virtual void Wide(const std::vector<UInt128>& p, const std::vector<uint64_t>& k, int ln,
                     int64_t n, int32_t bMax, int tries, std::vector<uint8_t>& kind,
-                    std::vector<uint64_t>& a0, std::vector<WideHit>& hits) = 0;
+                    std::vector<UInt128>& a0, std::vector<WideHit>& hits) = 0;
 
   // For each p, the positions j with cand[j]^(2^ln) == -1 (mod p).
-  virtual void Normal(const std::vector<uint64_t>& p, const std::vector<int32_t>& cand, int ln,
+  virtual void Normal(const std::vector<UInt128>& p, const std::vector<int32_t>& cand, int ln,
                       std::vector<NormalHit>& hits) = 0;
 
   // Time spent waiting for the device's work, for its busy fraction.
@@ -100,7 +118,8 @@ class DeviceProvider {
   // Every device of every backend (empty when there is none).
   virtual std::vector<DeviceInfo> List() = 0;
   // The device of a choice other than the CPU; throws DeviceError.
-  virtual std::unique_ptr<SieveDevice> Open(const DeviceChoice& choice) = 0;
+  virtual std::unique_ptr<SieveDevice> Open(const DeviceChoice& choice,
+                                            const DeviceOptions& options) = 0;
 };
 
 }  // namespace zentrova

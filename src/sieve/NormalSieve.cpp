@@ -101,14 +101,15 @@ size_t NormalSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
 
 void NormalSieveLoop::ComputeOnDevice(std::vector<Result>& batch,
                                       const std::vector<int32_t>& cand) {
-  // The device's kernels take p below kDevicePLimit; the CPU kernels did
+  // The device's kernels take p below its limit; the CPU kernels did
   // the p above it as the batch was made.
-  std::vector<uint64_t> p;
-  for (size_t i = 0; i < batch.size() && batch[i].c.p < kDevicePLimit; ++i) {
-    p.push_back(static_cast<uint64_t>(batch[i].c.p));
+  std::vector<UInt128> p;
+  const UInt128 limit = m_gpu->PLimit();
+  for (size_t i = 0; i < batch.size() && batch[i].c.p < limit; ++i) {
+    p.push_back(batch[i].c.p);
     batch[i].hits.clear();
   }
-  if (p.size() < batch.size()) NoteAboveDevice(m_ctx, m_aboveDeviceTold);
+  if (p.size() < batch.size()) NoteAboveDevice(m_ctx, *m_gpu, m_aboveDeviceTold);
   if (p.empty()) return;
   std::vector<NormalHit> hits;
   m_gpu->Normal(p, cand, m_ctx.Job().m_nLn, hits);
@@ -128,10 +129,10 @@ NormalSieveLoop::ListCompute NormalSieveLoop::ComputeAgainst(const std::vector<i
   const NormalKernel128Fn kernel128 =
       job.m_bNoSSE2 == 0 ? NormalSieveArray128_SSE2(job.m_isa) : &NormalSieveArray128;
   const int ln = job.m_nLn;
-  const bool device = m_gpu != nullptr;
-  return [&cand, &scratch, kernel, kernel128, ln, device](Result& r, int thread) {
+  const UInt128 deviceLimit = m_gpu != nullptr ? m_gpu->PLimit() : 0;
+  return [&cand, &scratch, kernel, kernel128, ln, deviceLimit](Result& r, int thread) {
     r.hits.clear();
-    if (device && r.c.p < kDevicePLimit) return;
+    if (r.c.p < deviceLimit) return;
     KernelScratch& s = scratch[static_cast<size_t>(thread)];
     if (r.c.p < kNormalOneWordLimit) {
       kernel(cand.data(), cand.size(), ln, static_cast<uint64_t>(r.c.p), r.hits, s);

@@ -57,6 +57,7 @@ struct SieveJob {
   DeviceChoice m_device;
   DeviceProvider* m_devices = nullptr;
   int64_t m_deviceBatch = 0;  // most p per device launch; 0: the default
+  std::string m_gpuKernel;    // a device arithmetic forced by name; empty: calibrated
   // The other processes of a run spread over several (not owned); null or
   // a cluster of one: the job runs alone.
   BatchCluster* m_cluster = nullptr;

@@ -25,7 +25,8 @@ bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device) {
   try {
     DeviceProvider* devices = ctx.Job().m_devices;
     if (devices == nullptr) throw DeviceError("This program runs its kernels on the CPU only.");
-    device = devices->Open(orCpu ? DeviceChoice::Gpu() : choice);
+    device = devices->Open(orCpu ? DeviceChoice::Gpu() : choice,
+                           DeviceOptions{ctx.Job().m_gpuKernel, ctx.Job().m_pMin});
   } catch (const DeviceError& e) {
     device.reset();
     if (orCpu) {
@@ -39,6 +40,7 @@ bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device) {
   ctx.Post(StrFormat("Running on %s device %d: %s (%s).",
                      info.backend == "opencl" ? "OpenCL" : info.backend.c_str(), info.index,
                      info.name.c_str(), info.platform.c_str()));
+  if (const std::string note = device->KernelNote(); !note.empty()) ctx.Post(note);
   return true;
 }
 
@@ -46,10 +48,16 @@ int64_t DeviceBatchLimit(const SieveJob& job) {
   return job.m_deviceBatch > 0 ? job.m_deviceBatch : config::kGpuMaxBatch;
 }
 
-void NoteAboveDevice(JobContext& ctx, bool& told) {
+void NoteAboveDevice(JobContext& ctx, const SieveDevice& device, bool& told) {
   if (told) return;
   told = true;
-  ctx.Post("The p from 2^61 on are above the device's kernels: the CPU kernels sieve them.");
+  const UInt128 limit = device.PLimit();
+  int e = 0;
+  while (e < 127 && (static_cast<UInt128>(1) << e) < limit) ++e;
+  const std::string from =
+      (static_cast<UInt128>(1) << e) == limit ? StrFormat("2^%d", e) : PToString(limit);
+  ctx.Post(StrFormat("The p from %s on are above the device's kernels: the CPU kernels sieve them.",
+                     from.c_str()));
 }
 
 bool StatusAndSaveDue(JobContext& ctx, int64_t left, UInt128 pCur) {

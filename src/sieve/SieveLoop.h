@@ -35,12 +35,9 @@ bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device);
 // The most p per device launch for the job.
 int64_t DeviceBatchLimit(const SieveJob& job);
 
-// The device kernels' p are below this bound; the CPU kernels sieve the p
-// above it in a run on a device.
-inline constexpr UInt128 kDevicePLimit = kMaxModulus;
-// Posts, once per run (told keeps track), that the p from here on are
-// sieved by the CPU kernels.
-void NoteAboveDevice(JobContext& ctx, bool& told);
+// Posts, once per run (told keeps track), that the p from the device's
+// limit on are sieved by the CPU kernels.
+void NoteAboveDevice(JobContext& ctx, const SieveDevice& device, bool& told);
 
 // At a status tick: posts the statistics line and says whether the periodic
 // save is due (the save clock is then reset).

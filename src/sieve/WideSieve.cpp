@@ -237,14 +237,16 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   const SieveJob& job = m_ctx.Job();
   const int ln = job.m_nLn;
   const int64_t n = job.m_nExponent;
-  // The device's kernels take p below kDevicePLimit; the CPU kernels did
+  // The device's kernels take p below its limit; the CPU kernels did
   // the p above it as the batch was made.
-  std::vector<uint64_t> p, k, a0;
-  for (size_t i = 0; i < batch.size() && batch[i].c.p < kDevicePLimit; ++i) {
-    p.push_back(static_cast<uint64_t>(batch[i].c.p));
+  std::vector<UInt128> p, a0;
+  std::vector<uint64_t> k;
+  const UInt128 limit = m_gpu->PLimit();
+  for (size_t i = 0; i < batch.size() && batch[i].c.p < limit; ++i) {
+    p.push_back(batch[i].c.p);
     k.push_back(static_cast<uint64_t>(batch[i].c.k));
   }
-  if (p.size() < batch.size()) NoteAboveDevice(m_ctx, m_aboveDeviceTold);
+  if (p.size() < batch.size()) NoteAboveDevice(m_ctx, *m_gpu, m_aboveDeviceTold);
   if (p.empty()) return;
   std::vector<uint8_t> kind;
   std::vector<WideHit> hits;
@@ -254,9 +256,13 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
     r.roots.clear();
     r.overflow = false;
     // The device's a0 passes the same exact guard as the CPU's.
-    r.kind = kind[i] != 2                                                   ? RootKind::kComposite
-             : SquareChainIsMinusOne(static_cast<int64_t>(a0[i]), ln, p[i]) ? RootKind::kRoots
-                                                                            : RootKind::kInvalid;
+    const bool minusOne = p[i] < kMaxModulus
+                              ? SquareChainIsMinusOne(static_cast<int64_t>(a0[i]), ln,
+                                                      static_cast<uint64_t>(p[i]))
+                              : a0[i] < p[i] && VerifyFactor128(ln, a0[i], p[i]);
+    r.kind = kind[i] != 2 ? RootKind::kComposite
+             : minusOne   ? RootKind::kRoots
+                          : RootKind::kInvalid;
   }
   // The CPU kernel's storing order: stage by stage, each in its slot order;
   // below N = 32 the exponents in turn.
@@ -315,7 +321,7 @@ void WideSieveLoop::Serve(BatchCluster& link) {
                              2 * static_cast<uint64_t>(job.m_nExponent), job.m_pMax, nullptr, 0,
                              pool);
   const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
-    if (!m_gpu || r.c.p >= kDevicePLimit) Compute(r, scratch[static_cast<size_t>(thread)]);
+    if (!m_gpu || r.c.p >= m_gpu->PLimit()) Compute(r, scratch[static_cast<size_t>(thread)]);
   };
   for (;;) {
     const std::string bytes = link.Receive(0);
@@ -350,7 +356,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
                              job.m_pMax, reader, m_state.m_kCur, pool);
   // With a device the workers only generate the candidates.
   const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
-    if (!m_gpu || r.c.p >= kDevicePLimit) Compute(r, scratch[static_cast<size_t>(thread)]);
+    if (!m_gpu || r.c.p >= m_gpu->PLimit()) Compute(r, scratch[static_cast<size_t>(thread)]);
   };
   // p per worker per batch: about kWideBatchWork multiplications each, or
   // kGpuBatchWork per launch.

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "TestGmp.h"
 #include "TestMath.h"
 #include "TestUtil.h"
 #include "gpu/Devices.h"
+#include "files/PNumber.h"
 #include "gpu/OpenClBackend.h"
 #include "sieve/JobTestUtil.h"
 #include "sieve/kernels/Dispatch.h"
@@ -20,8 +22,6 @@
 namespace zentrova {
 namespace {
 
-using test::IsPrime;
-using test::PowMod128;
 
 // The first OpenCL device, or a skip where there is none.
 #define REQUIRE_OPENCL()                                                 \
@@ -29,106 +29,139 @@ using test::PowMod128;
     if (ListOpenClDevices().empty()) GTEST_SKIP() << "no OpenCL device"; \
   } while (0)
 
-uint64_t RandomPrimeOf(std::mt19937_64& rng, uint64_t n, uint64_t lo, uint64_t hi) {
-  std::uniform_int_distribution<uint64_t> dist((lo + 2 * n - 2) / (2 * n), (hi - 2) / (2 * n));
+using test::u128;
+
+// A random prime p = k*2N + 1 in [lo, hi).
+u128 RandomPrimeOf(std::mt19937_64& rng, u128 n, u128 lo, u128 hi) {
   for (;;) {
-    const uint64_t p = dist(rng) * 2 * n + 1;
-    if (p >= lo && p < hi && IsPrime(p)) return p;
+    const u128 p = test::RandomU128(rng, (lo + 2 * n - 2) / (2 * n), (hi - 2) / (2 * n)) * 2 * n + 1;
+    if (p >= lo && p < hi && test::GmpIsPrime(p)) return p;
   }
 }
 
 // g^((p-1)/2N) for the smallest g with g^((p-1)/2) == -1.
-uint64_t RootOfUnity(uint64_t p, uint64_t n) {
-  for (uint64_t g = 2;; ++g) {
-    if (PowMod128(g, (p - 1) / 2, p) == p - 1) return PowMod128(g, (p - 1) / (2 * n), p);
+u128 RootOfUnity(u128 p, u128 n) {
+  for (u128 g = 2;; ++g) {
+    if (test::GmpPowMod(g, (p - 1) / 2, p) == p - 1) return test::GmpPowMod(g, (p - 1) / (2 * n), p);
   }
 }
 
-TEST(OpenClKernels, WideRootsEqualIndependentArithmeticAcrossExponentsAndRanges) {
-  REQUIRE_OPENCL();
-  OpenClBackend gpu(0);
-  std::mt19937_64 rng(test::TestSeed());
-  // p at the edges of the arithmetic: just above 2^31, around 2^50 and 2^52
-  // (where the CPU's vector kernels hand over), and below 2^61.
-  const std::pair<uint64_t, uint64_t> ranges[] = {{(uint64_t{1} << 31) + 1, uint64_t{1} << 33},
-                                                  {uint64_t{1} << 49, uint64_t{1} << 51},
-                                                  {uint64_t{1} << 52, uint64_t{1} << 53},
-                                                  {uint64_t{1} << 60, (uint64_t{1} << 61) - 1}};
-  for (int ln = 13; ln <= 22; ++ln) {
-    const uint64_t n = uint64_t{1} << ln;
-    std::vector<uint64_t> p, k;
-    for (const auto& [lo, hi] : ranges) {
-      p.push_back(RandomPrimeOf(rng, n, lo, hi));
-      k.push_back((p.back() - 1) / (2 * n));
+// The p of each arithmetic's tests for N: below 2^31 (its roots are bases),
+// both sides of 2^32, below 2^50, and the top of its reach (to 2^94 or
+// k = 2^63, across 2^64 for the three-limb one).
+std::vector<std::pair<u128, u128>> EdgesOf(const GpuArithmetic& a, u128 n) {
+  const u128 one = 1;
+  std::vector<std::pair<u128, u128>> edges = {
+      {one << 29, one << 31}, {(one << 31) + 1, one << 33}, {one << 49, one << 50}};
+  const u128 top = std::min({a.bound, kMaxModulus128, (one << 63) * 2 * n});
+  if (top > (one << 50)) edges.push_back({top / 4, top});
+  if (top > (one << 64)) edges.push_back({(one << 64) - (one << 60), (one << 64) + (one << 60)});
+  return edges;
+}
+
+// Each arithmetic forced in turn; one without double precision on this
+// device is skipped.
+template <typename Body>
+void ForEachArithmetic(Body body) {
+  for (const GpuArithmetic& a : GpuArithmetics()) {
+    SCOPED_TRACE("GPU kernel " + a.name);
+    std::unique_ptr<OpenClBackend> gpu;
+    try {
+      gpu = std::make_unique<OpenClBackend>(0, DeviceOptions{a.name, 0});
+    } catch (const DeviceError& e) {
+      if (std::string(e.what()).find("double precision") != std::string::npos) continue;
+      throw;
     }
-    // A composite of the same form: no root of unity of order 2N.
-    uint64_t c = p.back() + 2 * n;
-    while (IsPrime(c)) c += 2 * n;
-    p.push_back(c);
-    k.push_back((c - 1) / (2 * n));
-    // b Max high enough that a few roots of each p qualify.
-    const int32_t bMax = INT32_MAX;
-    std::vector<uint8_t> kind;
-    std::vector<uint64_t> a0;
-    std::vector<WideHit> hits;
-    gpu.Wide(p, k, ln, static_cast<int64_t>(n), bMax, 300, kind, a0, hits);
-    for (size_t i = 0; i + 1 < p.size(); ++i) {
-      SCOPED_TRACE("N=2^" + std::to_string(ln) + " p=" + std::to_string(p[i]));
-      ASSERT_EQ(kind[i], 2);
-      ASSERT_EQ(a0[i], RootOfUnity(p[i], n));
-      std::vector<uint32_t> want, got;
-      uint64_t x = a0[i];
-      const uint64_t a2 = test::MulMod128(a0[i], a0[i], p[i]);
-      for (uint64_t j = 1; j < 2 * n; j += 2, x = test::MulMod128(x, a2, p[i])) {
-        if (x <= static_cast<uint64_t>(bMax)) want.push_back(static_cast<uint32_t>(x));
-      }
-      for (const WideHit& h : hits) {
-        if (h.index != i) continue;
-        got.push_back(h.root);
-        // The hit names its exponent: root = a0^j, or p - a0^j.
-        const uint64_t xj = PowMod128(a0[i], h.j, p[i]);
-        EXPECT_EQ(h.root, h.negated ? p[i] - xj : xj);
-      }
-      std::sort(want.begin(), want.end());
-      std::sort(got.begin(), got.end());
-      EXPECT_EQ(got, want);
-    }
-    EXPECT_EQ(kind.back(), 0) << "composite " << c;
+    EXPECT_EQ(gpu->PLimit(), a.bound);
+    body(a, *gpu);
   }
 }
 
-TEST(OpenClKernels, NormalHitsEqualThePortableKernel) {
+TEST(OpenClKernels, EveryArithmeticsRootsEqualIndependentArithmeticAtItsEdges) {
   REQUIRE_OPENCL();
-  OpenClBackend gpu(0);
   std::mt19937_64 rng(test::TestSeed());
-  for (int ln : {1, 5, 13, 16, 22}) {
-    const uint64_t n = uint64_t{1} << ln;
-    std::vector<uint64_t> p;
-    std::vector<int32_t> cand;
-    for (uint64_t hi : {uint64_t{1} << 31, uint64_t{1} << 50, uint64_t{1} << 61}) {
-      p.push_back(RandomPrimeOf(rng, n, std::max<uint64_t>(4 * n, hi >> 2), hi));
-    }
-    p.push_back(p.back() + 2 * n);  // prime or not, the kernels must agree
-    std::uniform_int_distribution<int32_t> base(2, INT32_MAX);
-    for (int i = 0; i < 300; ++i) cand.push_back(base(rng));
-    // A sure hit: a root of unity of the first p, which is below 2^31.
-    cand[150] = static_cast<int32_t>(RootOfUnity(p[0], n));
-    std::vector<NormalHit> hits;
-    gpu.Normal(p, cand, ln, hits);
-    KernelScratch scratch;
-    for (size_t i = 0; i < p.size(); ++i) {
-      std::vector<uint32_t> want, got;
-      NormalSieveArray(cand.data(), cand.size(), ln, p[i], want, scratch);
-      for (const NormalHit& h : hits) {
-        if (h.index == i) got.push_back(h.position);
+  ForEachArithmetic([&](const GpuArithmetic& arith, OpenClBackend& gpu) {
+    for (const int ln : {4, 13, 18, 22}) {
+      const u128 n = static_cast<u128>(1) << ln;
+      std::vector<u128> p;
+      std::vector<uint64_t> k;
+      for (const auto& [lo, hi] : EdgesOf(arith, n)) {
+        p.push_back(RandomPrimeOf(rng, n, lo, hi));
+        k.push_back(static_cast<uint64_t>((p.back() - 1) / (2 * n)));
       }
-      std::sort(got.begin(), got.end());
-      EXPECT_EQ(got, want) << "ln=" << ln << " p=" << p[i];
+      // A composite of the same form: no root of unity of order 2N.
+      u128 c = p.back() + 2 * n;
+      while (test::GmpIsPrime(c)) c += 2 * n;
+      p.push_back(c);
+      k.push_back(static_cast<uint64_t>((c - 1) / (2 * n)));
+      // b Max high enough that a few roots of each p qualify.
+      const int32_t bMax = INT32_MAX;
+      std::vector<uint8_t> kind;
+      std::vector<u128> a0;
+      std::vector<WideHit> hits;
+      gpu.Wide(p, k, ln, static_cast<int64_t>(n), bMax, 300, kind, a0, hits);
+      for (size_t i = 0; i + 1 < p.size(); ++i) {
+        SCOPED_TRACE("N=2^" + std::to_string(ln) + " p=" + test::Decimal(p[i]));
+        ASSERT_EQ(kind[i], 2);
+        ASSERT_EQ(a0[i], RootOfUnity(p[i], n));
+        std::vector<uint32_t> want, got;
+        u128 x = a0[i];
+        const u128 a2 = MulModExact128(a0[i], a0[i], p[i]);
+        for (u128 j = 1; j < 2 * n; j += 2, x = MulModExact128(x, a2, p[i])) {
+          if (x <= static_cast<u128>(bMax)) want.push_back(static_cast<uint32_t>(x));
+        }
+        for (const WideHit& h : hits) {
+          if (h.index != i) continue;
+          got.push_back(h.root);
+          // The hit names its exponent: root = a0^j, or p - a0^j.
+          const u128 xj = test::GmpPowMod(a0[i], h.j, p[i]);
+          EXPECT_EQ(static_cast<u128>(h.root), h.negated ? p[i] - xj : xj);
+        }
+        std::sort(want.begin(), want.end());
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, want);
+      }
+      EXPECT_EQ(kind.back(), 0) << "composite " << test::Decimal(c);
     }
-    EXPECT_NE(std::find_if(hits.begin(), hits.end(),
-                           [](const NormalHit& h) { return h.index == 0 && h.position == 150; }),
-              hits.end());
-  }
+  });
+}
+
+TEST(OpenClKernels, EveryArithmeticsChainsEqualGmpAtItsEdges) {
+  REQUIRE_OPENCL();
+  std::mt19937_64 rng(test::TestSeed());
+  ForEachArithmetic([&](const GpuArithmetic& arith, OpenClBackend& gpu) {
+    for (const int ln : {1, 5, 13, 16, 22}) {
+      const u128 n = static_cast<u128>(1) << ln;
+      std::vector<u128> p;
+      for (const auto& [lo, hi] : EdgesOf(arith, n)) {
+        p.push_back(RandomPrimeOf(rng, n, std::max(lo, 4 * n), hi));
+      }
+      p.push_back(p.back() + 2 * n);  // prime or not, the kernels must agree
+      std::vector<int32_t> cand;
+      std::uniform_int_distribution<int32_t> base(2, INT32_MAX);
+      for (int i = 0; i < 300; ++i) cand.push_back(base(rng));
+      // A sure hit: a root of unity of the first p, which is below 2^31.
+      cand[150] = static_cast<int32_t>(RootOfUnity(p[0], n));
+      std::vector<NormalHit> hits;
+      gpu.Normal(p, cand, ln, hits);
+      for (size_t i = 0; i < p.size(); ++i) {
+        std::vector<uint32_t> want, got;
+        for (size_t j = 0; j < cand.size(); ++j) {
+          if (test::GmpIsRoot(static_cast<u128>(cand[j]), ln, p[i])) {
+            want.push_back(static_cast<uint32_t>(j));
+          }
+        }
+        for (const NormalHit& h : hits) {
+          if (h.index == i) got.push_back(h.position);
+        }
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, want) << "ln=" << ln << " p=" << test::Decimal(p[i]);
+      }
+      EXPECT_NE(std::find_if(hits.begin(), hits.end(),
+                             [](const NormalHit& h) { return h.index == 0 && h.position == 150; }),
+                hits.end());
+    }
+  });
 }
 
 // --- jobs -------------------------------------------------------------------------
@@ -138,28 +171,35 @@ struct Files {
 };
 
 Files RunSieve(const test::ScratchDir& dir, const std::string& device, bool wide, int32_t n,
-               int32_t bMin, int32_t bMax, uint64_t pMax, bool noSimd = false) {
+               int32_t bMin, int32_t bMax, UInt128 pMax, bool noSimd = false,
+               const std::string& kernel = "", UInt128 pMin = 0) {
   SieveJob job;
   job.m_nCommand = kCmdNewSieve;
   job.m_nExponent = n;
   job.m_nLn = ExponentLog2(n);
   job.m_nBMin = bMin;
   job.m_nBMax = bMax;
+  job.m_pMin = pMin;
   job.m_pMax = pMax;
   job.m_threads = 2;
   job.m_bNoSSE2 = noSimd ? 1 : 0;
   job.m_device = *DeviceChoice::Parse(device);
+  job.m_gpuKernel = kernel;
   job.m_devices = &SystemDevices();
   const std::string tag = device.substr(0, 3);
   job.m_strFactorOut = dir / ("f-" + tag + ".txt");
   job.m_strSieveOut = dir / ("c-" + tag + ".txt");
   const test::JobRun run = test::RunJob(
       job, [](CGfnThread&) {}, wide ? 1 : 0);
-  EXPECT_FALSE(run.failed) << device;
+  EXPECT_FALSE(run.failed) << device << " " << kernel << ": " << run.log.back();
   Files f{test::ReadFile(job.m_strFactorOut), test::ReadFile(job.m_strSieveOut)};
   // The normal factor file's first line holds the time of writing.
   if (!wide) f.factors = f.factors.substr(f.factors.find('\n') + 1);
   return f;
+}
+
+UInt128 WindowAround(UInt128 center, int ln, int64_t k) {
+  return center + static_cast<UInt128>(k) * (UInt128{2} << ln);
 }
 
 TEST(OpenClJobs, FilesAreByteIdenticalToTheCpusInBothModes) {
@@ -168,19 +208,41 @@ TEST(OpenClJobs, FilesAreByteIdenticalToTheCpusInBothModes) {
   struct Case {
     bool wide;
     int32_t n, bMin, bMax;
-    uint64_t pMax;
+    UInt128 pMax;
     bool noSimd;
+    std::string kernel;  // empty: the calibrated choice
+    UInt128 pMin;
+    size_t minFactorBytes;
   };
-  // Wide: the stage order of each CPU kernel, and the walk below N = 32;
-  // p below b Max strikes multiples too.
-  for (const Case& c :
-       {Case{true, 1024, 2, 200000, 30000000, false}, Case{true, 2048, 2, 100000, 20000000, true},
-        Case{true, 16, 2, 20000, 2000000, false}, Case{false, 1024, 2, 3000, 20000000, false},
-        Case{false, 8192, 1000001, 1002001, 2000000000, false}}) {
-    SCOPED_TRACE((c.wide ? "wide N=" : "normal N=") + std::to_string(c.n));
-    const Files cpu = RunSieve(dir, "cpu", c.wide, c.n, c.bMin, c.bMax, c.pMax, c.noSimd);
-    const Files gpu = RunSieve(dir, "opencl:0", c.wide, c.n, c.bMin, c.bMax, c.pMax, c.noSimd);
-    EXPECT_GT(cpu.factors.size(), 100u);
+  const UInt128 f13 = ReadP("2663848877152141313", 0);     // divides F13, above 2^61
+  const UInt128 f11 = ReadP("167988556341760475137", 0);   // divides F11, above 2^67
+  std::vector<Case> cases = {
+      // Wide: the stage order of each CPU kernel, and the walk below N = 32;
+      // p below b Max strikes multiples too.
+      {true, 1024, 2, 200000, 30000000, false, "", 0, 100},
+      {true, 2048, 2, 100000, 20000000, true, "", 0, 100},
+      {true, 16, 2, 20000, 2000000, false, "", 0, 100},
+      {false, 1024, 2, 3000, 20000000, false, "", 0, 100},
+      {false, 8192, 1000001, 1002001, 2000000000, false, "", 0, 100},
+      // Windows around known factors above 2^61 and 2^64, with the
+      // calibrated kernels.
+      {true, 2048, 2, 5000, WindowAround(f13, 11, 3000), false, "", WindowAround(f13, 11, -3000), 10},
+      {false, 2048, 2, 5000, WindowAround(f13, 11, 3000), false, "", WindowAround(f13, 11, -3000), 10},
+      {true, 512, 2, 5000, WindowAround(f11, 9, 3000), false, "", WindowAround(f11, 9, -3000), 10},
+      {false, 512, 2, 5000, WindowAround(f11, 9, 3000), false, "", WindowAround(f11, 9, -3000), 10},
+  };
+  // Each arithmetic forced, in both modes.
+  for (const GpuArithmetic& a : GpuArithmetics()) {
+    cases.push_back({true, 1024, 2, 200000, 30000000, false, a.name, 0, 100});
+    cases.push_back({false, 1024, 2, 3000, 20000000, false, a.name, 0, 100});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE((c.wide ? "wide N=" : "normal N=") + std::to_string(c.n) + " from p = " +
+                 PToString(c.pMin) + " kernel " + c.kernel);
+    const Files cpu = RunSieve(dir, "cpu", c.wide, c.n, c.bMin, c.bMax, c.pMax, c.noSimd, "", c.pMin);
+    const Files gpu =
+        RunSieve(dir, "opencl:0", c.wide, c.n, c.bMin, c.bMax, c.pMax, c.noSimd, c.kernel, c.pMin);
+    EXPECT_GT(cpu.factors.size(), c.minFactorBytes);
     EXPECT_EQ(gpu.factors, cpu.factors);
     EXPECT_EQ(gpu.candidates, cpu.candidates);
   }

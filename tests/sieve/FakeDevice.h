@@ -15,6 +15,7 @@ struct FakeDeviceSetup {
   int failAfter = -1;  // launches that succeed before every later one throws; -1: never
   std::map<uint64_t, int32_t> normalHits;  // p -> a base reported as a hit
   std::map<uint64_t, std::pair<uint64_t, uint32_t>> wideRoots;  // p -> (a0, the root of j = 1)
+  UInt128 limit = kMaxModulus;  // the device takes the p below it
 };
 
 class FakeDevice : public SieveDevice {
@@ -24,17 +25,18 @@ class FakeDevice : public SieveDevice {
   }
   const DeviceInfo& Info() const override { return m_info; }
   double BusySeconds() const override { return 0; }
+  UInt128 PLimit() const override { return m_setup.limit; }
   int Launches() const { return m_launches; }
 
-  void Wide(const std::vector<uint64_t>& p, const std::vector<uint64_t>&, int, int64_t, int32_t,
-            int, std::vector<uint8_t>& kind, std::vector<uint64_t>& a0,
+  void Wide(const std::vector<UInt128>& p, const std::vector<uint64_t>&, int, int64_t, int32_t,
+            int, std::vector<uint8_t>& kind, std::vector<UInt128>& a0,
             std::vector<WideHit>& hits) override {
     Launch();
     kind.assign(p.size(), 0);
     a0.assign(p.size(), 0);
     hits.clear();
     for (size_t i = 0; i < p.size(); ++i) {
-      const auto planted = m_setup.wideRoots.find(p[i]);
+      const auto planted = m_setup.wideRoots.find(static_cast<uint64_t>(p[i]));
       if (planted == m_setup.wideRoots.end()) continue;
       kind[i] = 2;
       a0[i] = planted->second.first;
@@ -42,10 +44,11 @@ class FakeDevice : public SieveDevice {
     }
   }
 
-  void Normal(const std::vector<uint64_t>& p, const std::vector<int32_t>& cand, int ln,
+  void Normal(const std::vector<UInt128>& pWide, const std::vector<int32_t>& cand, int ln,
               std::vector<NormalHit>& hits) override {
     Launch();
     hits.clear();
+    std::vector<uint64_t> p(pWide.begin(), pWide.end());
     for (size_t i = 0; i < p.size(); ++i) {
       const auto planted = m_setup.normalHits.find(p[i]);
       for (size_t j = 0; j < cand.size(); ++j) {
@@ -77,7 +80,7 @@ class FakeDevices : public DeviceProvider {
   FakeDeviceSetup setup;
   int opened = 0;
   std::vector<DeviceInfo> List() override { return {FakeDevice(setup).Info()}; }
-  std::unique_ptr<SieveDevice> Open(const DeviceChoice&) override {
+  std::unique_ptr<SieveDevice> Open(const DeviceChoice&, const DeviceOptions&) override {
     ++opened;
     return std::make_unique<FakeDevice>(setup);
   }

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The SASS instructions of one wide-walk step of each GPU arithmetic, for an
+# NVIDIA architecture, without a card: compiles the kernel files
+# (src/gpu/kernels/arith_*.cl) as CUDA device functions with nvcc, a walk of
+# 1 and of 33 fully unrolled steps each, and divides the difference of the
+# two code sizes by 32 steps and 16 bytes per instruction (every SASS
+# instruction from sm_70 on is 16 bytes).
+#
+#   bench/gpu-step-count.sh [ARCH]     (default sm_90; needs nvcc and readelf)
+set -euo pipefail
+arch=${1:-sm_90}
+root=$(cd "$(dirname "$0")/.." && pwd)
+command -v nvcc >/dev/null || { echo "nvcc not found (CUDA toolkit)" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+text_bytes() {  # the .text section of kernel $2 in cubin $1
+  local hex
+  hex=$(readelf -S -W "$1" 2>/dev/null | sed 's/^ *\[ *[0-9]*\]//' | awk -v k=".text.$2" '$1 == k { print $5 }')
+  echo $((16#$hex))
+}
+
+printf '| arithmetic | p below | instructions per step (product only) | per step with both b Max compares |\n'
+printf '|---|---|---|---|\n'
+for arith in mont64 mont32x2 mont32x3 fp64q; do
+  case $arith in
+    mont64) bound='2^62' ;; mont32x2) bound='2^64' ;; mont32x3) bound='2^96' ;; fp64q) bound='2^50' ;;
+  esac
+  cu=$work/$arith.cu
+  {
+    echo '#define ulong zk_ulong'; echo '#define uint zk_uint'; echo 'typedef unsigned long long zk_ulong; typedef unsigned int zk_uint;'
+    echo '#define ZK_FN __device__ __forceinline__'
+    echo '__device__ __forceinline__ ulong mul_hi(ulong a, ulong b) { return __umul64hi(a, b); }'
+    cat "$root/src/gpu/kernels/arith_$arith.cl"
+    for s in 1 33; do
+      cat <<CU
+extern "C" __global__ void mul_$s(const ulong* in, ulong* out) {
+  const modulus m = mod_make(in[0], in[1], in[2], in[3]);
+  num x = num_make(in[4], in[5]);
+  const num w = num_make(in[6], in[7]);
+#pragma unroll
+  for (int s = 0; s < $s; ++s) x = mod_mul(x, w, m);
+  out[0] = num_lo(x); out[1] = num_hi(x);
+}
+extern "C" __global__ void step_$s(const ulong* in, ulong* out) {
+  const modulus m = mod_make(in[0], in[1], in[2], in[3]);
+  num x = num_make(in[4], in[5]);
+  const num w = num_make(in[6], in[7]), above = num_make(in[8], 0), low = num_make(in[9], in[10]);
+  uint hits = 0;
+#pragma unroll
+  for (int s = 0; s < $s; ++s) {
+    hits += num_lt(x, above) + !num_lt(x, low);
+    x = mod_mul(x, w, m);
+  }
+  out[0] = num_lo(x) + hits; out[1] = num_hi(x);
+}
+CU
+    done
+  } >"$cu"
+  nvcc -arch="$arch" -cubin -O3 -o "$work/$arith.cubin" "$cu"
+  c=$work/$arith.cubin
+  mul=$(( ($(text_bytes "$c" mul_33) - $(text_bytes "$c" mul_1)) / 16 ))
+  step=$(( ($(text_bytes "$c" step_33) - $(text_bytes "$c" step_1)) / 16 ))
+  printf '| %s | %s | %s | %s |\n' "$arith" "$bound" "$(awk -v v="$mul" 'BEGIN{printf "%.1f", v/32}')" \
+    "$(awk -v v="$step" 'BEGIN{printf "%.1f", v/32}')"
+done

@@ -1,0 +1,192 @@
+#include "gpu/KernelChoice.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "files/AtomicTextFile.h"
+#include "files/PNumber.h"
+#include "files/StrFormat.h"
+
+namespace zentrova {
+
+namespace {
+
+double RateOf(const std::vector<KernelRate>& rates, const std::string& name) {
+  for (const KernelRate& r : rates) {
+    if (r.name == name) return r.stepsPerSecond;
+  }
+  return 0;
+}
+
+std::string CleanKey(std::string key) {
+  std::replace_if(key.begin(), key.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; },
+                  ' ');
+  return key;
+}
+
+// "2^62" for a power of two, else the decimal value.
+std::string BoundText(UInt128 b) {
+  if (b != 0 && (b & (b - 1)) == 0) {
+    int e = 0;
+    while ((static_cast<UInt128>(1) << e) != b) ++e;
+    return "2^" + std::to_string(e);
+  }
+  return PToString(b);
+}
+
+std::vector<std::string> ReadLines(const std::string& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+int KernelPlan::For(UInt128 p) const {
+  for (const Range& r : ranges) {
+    if (p >= r.from && p < r.to) return r.arithmetic;
+  }
+  return -1;
+}
+
+std::optional<KernelPlan> PlanKernels(const std::vector<GpuArithmetic>& arithmetics,
+                                      const std::vector<KernelRate>& rates,
+                                      const std::string& forced, UInt128 pMin,
+                                      std::string& error) {
+  KernelPlan plan;
+  if (!forced.empty()) {
+    std::string names;
+    for (size_t i = 0; i < arithmetics.size(); ++i) {
+      names += (i ? ", " : "") + arithmetics[i].name;
+      if (arithmetics[i].name != forced) continue;
+      if (arithmetics[i].bound <= pMin) {
+        error = StrFormat("The GPU kernel %s takes p below %s only; this job starts at p = %s.",
+                          forced.c_str(), BoundText(arithmetics[i].bound).c_str(),
+                          PToString(pMin).c_str());
+        return std::nullopt;
+      }
+      plan.ranges.push_back({0, arithmetics[i].bound, static_cast<int>(i)});
+      return plan;
+    }
+    error = StrFormat("There is no GPU kernel '%s' on this device (it has %s).", forced.c_str(),
+                      names.c_str());
+    return std::nullopt;
+  }
+  std::set<UInt128> bounds;
+  for (const GpuArithmetic& a : arithmetics) {
+    if (RateOf(rates, a.name) > 0) bounds.insert(a.bound);
+  }
+  UInt128 from = 0;
+  for (const UInt128 to : bounds) {
+    int best = -1;
+    for (size_t i = 0; i < arithmetics.size(); ++i) {
+      const double rate = RateOf(rates, arithmetics[i].name);
+      if (arithmetics[i].bound < to || rate <= 0) continue;
+      if (best < 0 || rate > RateOf(rates, arithmetics[static_cast<size_t>(best)].name)) {
+        best = static_cast<int>(i);
+      }
+    }
+    if (!plan.ranges.empty() && plan.ranges.back().arithmetic == best) {
+      plan.ranges.back().to = to;
+    } else {
+      plan.ranges.push_back({from, to, best});
+    }
+    from = to;
+  }
+  if (plan.ranges.empty()) {
+    error = "No GPU kernel runs on this device.";
+    return std::nullopt;
+  }
+  return plan;
+}
+
+std::vector<KernelRate> CalibratedRates(const std::vector<GpuArithmetic>& arithmetics,
+                                        const std::string& cacheFile, const std::string& key,
+                                        const std::function<double(int)>& measure,
+                                        bool& fromCache) {
+  const std::string clean = CleanKey(key);
+  std::vector<std::string> lines = cacheFile.empty() ? std::vector<std::string>{}
+                                                     : ReadLines(cacheFile);
+  for (const std::string& line : lines) {
+    if (line.size() <= clean.size() || line.compare(0, clean.size(), clean) != 0 ||
+        line[clean.size()] != '\t') {
+      continue;
+    }
+    // key \t name=rate name=rate ...; every arithmetic of the device named.
+    std::vector<KernelRate> rates;
+    std::istringstream fields(line.substr(clean.size() + 1));
+    for (std::string field; fields >> field;) {
+      const size_t eq = field.find('=');
+      if (eq == std::string::npos) continue;
+      char* end = nullptr;
+      const double rate = std::strtod(field.c_str() + eq + 1, &end);
+      if (*end == '\0' && rate >= 0) rates.push_back({field.substr(0, eq), rate});
+    }
+    const bool complete = std::all_of(arithmetics.begin(), arithmetics.end(),
+                                      [&](const GpuArithmetic& a) {
+                                        return std::any_of(rates.begin(), rates.end(),
+                                                           [&](const KernelRate& r) {
+                                                             return r.name == a.name;
+                                                           });
+                                      });
+    if (complete) {
+      fromCache = true;
+      return rates;
+    }
+  }
+  fromCache = false;
+  std::vector<KernelRate> rates;
+  std::string text = clean + "\t";
+  for (size_t i = 0; i < arithmetics.size(); ++i) {
+    rates.push_back({arithmetics[i].name, std::max(0.0, measure(static_cast<int>(i)))});
+    text += StrFormat("%s%s=%.6g", i ? " " : "", arithmetics[i].name.c_str(),
+                      rates.back().stepsPerSecond);
+  }
+  if (cacheFile.empty()) return rates;
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(cacheFile).parent_path(), ec);
+  AtomicTextFile out(cacheFile);
+  if (!out.Open()) return rates;
+  for (const std::string& line : lines) {
+    if (line.compare(0, clean.size() + 1, clean + "\t") != 0) {
+      std::fprintf(out.GetStream(), "%s\n", line.c_str());
+    }
+  }
+  std::fprintf(out.GetStream(), "%s\n", text.c_str());
+  out.Commit();
+  return rates;
+}
+
+std::string GpuKernelCacheFile() {
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/') {
+    return std::string(xdg) + "/zentrova/gpu-kernels";
+  }
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+    return std::string(home) + "/.cache/zentrova/gpu-kernels";
+  }
+  return {};
+}
+
+std::string DescribePlan(const std::vector<GpuArithmetic>& arithmetics,
+                         const std::vector<KernelRate>& rates, const KernelPlan& plan,
+                         bool fromCache) {
+  std::string text = "GPU kernels:";
+  for (size_t i = 0; i < plan.ranges.size(); ++i) {
+    const KernelPlan::Range& r = plan.ranges[i];
+    const GpuArithmetic& a = arithmetics[static_cast<size_t>(r.arithmetic)];
+    const double rate = RateOf(rates, a.name);
+    text += StrFormat("%s %s for p below %s", i ? ";" : "", a.name.c_str(),
+                      BoundText(r.to).c_str());
+    if (rate > 0) text += StrFormat(" (%.3g steps/s)", rate);
+  }
+  if (rates.empty()) return text + ", as forced.";
+  return text + (fromCache ? ", as calibrated before on this device and driver."
+                           : ", as calibrated now.");
+}
+
+}  // namespace zentrova

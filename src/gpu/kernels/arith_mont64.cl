@@ -1,0 +1,46 @@
+// Arithmetic "mont64": Montgomery multiplication on 64-bit words with
+// mul_hi on ulong, R = 2^64, for odd p < 2^62.
+//
+// mont_mul(a, b) = a*b*R^-1 mod p, lazily reduced: inputs in [0, 2p) give an
+// output in [0, 2p), because (a*b + m*p) / R < (4p^2 + R*p) / R < 2p for
+// p < 2^62, so no sum overflows 64 bits. The low halves of a*b and m*p add
+// up to 0 mod 2^64, so their carry is 1 exactly when the low half of a*b is
+// not 0. mod_mul normalizes the result below p.
+//
+// On cards without a 64-bit multiplier (every NVIDIA card) each 64-bit
+// product costs several 32-bit multiply-adds; the limb arithmetics below
+// spell those out.
+
+typedef ulong num;
+typedef struct {
+  ulong p, pneg;
+  ulong r2;  // R^2 mod p
+} modulus;
+
+// -p^-1 mod 2^64 by Newton's iteration (3 bits correct for odd p to start).
+ZK_FN modulus mod_make(ulong plo, ulong phi, ulong r2lo, ulong r2hi) {
+  modulus m;
+  m.p = plo;
+  ulong inv = plo;
+  for (int i = 0; i < 5; ++i) inv *= 2UL - plo * inv;
+  m.pneg = ~inv + 1UL;
+  m.r2 = r2lo;
+  return m;
+}
+
+ZK_FN num num_make(ulong lo, ulong hi) { return lo; }
+ZK_FN ulong num_lo(num x) { return x; }
+ZK_FN ulong num_hi(num x) { return 0; }
+ZK_FN int num_lt(num a, num b) { return a < b; }
+ZK_FN int num_eq(num a, num b) { return a == b; }
+ZK_FN uint num_low32(num x) { return (uint)x; }
+
+ZK_FN num mod_mul(num a, num b, modulus m) {
+  const ulong lo = a * b;
+  const ulong hi = mul_hi(a, b);
+  const ulong q = lo * m.pneg;
+  const ulong r = hi + mul_hi(q, m.p) + (lo != 0 ? 1UL : 0UL);
+  return r >= m.p ? r - m.p : r;
+}
+
+ZK_FN num mod_sub_from_p(num x, modulus m) { return m.p - x; }

@@ -1,0 +1,139 @@
+// The sieve kernels in OpenCL C (1.2), written once over an arithmetic: the
+// program is this file after one of the arith_*.cl files, which defines
+//
+//   num, modulus         a residue and p with its constants
+//   mod_make(p, r2)      p and R^2 mod p as two words each (R^2 from the
+//                        host; unused by an arithmetic without Montgomery form)
+//   num_make(lo, hi), num_lo, num_hi, num_lt, num_eq, num_low32
+//   mod_mul(a, b, m)     a*b in the arithmetic's form, below p, for a, b < p:
+//                        a product of two forms is a form, a plain value
+//                        times a form is plain
+//   mod_sub_from_p(x, m) p - x
+//   ZK_PLAIN_FORM        defined where the form is the plain value
+//
+// ZK_FN marks the arithmetic's functions (inline here; the instruction count
+// of bench/gpu-step-count.sh compiles the same files as device functions).
+//
+// Every hit is confirmed by the host with exact arithmetic before use.
+
+#ifdef ZK_PLAIN_FORM
+ZK_FN num to_form(num x, modulus m) { return x; }
+ZK_FN num from_form(num x, modulus m) { return x; }
+ZK_FN num form_one(modulus m) { return num_make(1, 0); }
+#else
+ZK_FN num to_form(num x, modulus m) { return mod_mul(x, m.r2, m); }
+ZK_FN num from_form(num x, modulus m) { return mod_mul(x, num_make(1, 0), m); }
+ZK_FN num form_one(modulus m) { return from_form(m.r2, m); }  // R mod p
+#endif
+
+// x^e for x in the form; 1 in the form for e = 0.
+ZK_FN num form_pow(num x, ulong e, modulus m) {
+  num r = form_one(m);
+  if (e == 0) return r;
+  for (int bit = 63 - (int)clz(e); bit >= 0; --bit) {
+    r = mod_mul(r, r, m);
+    if ((e >> bit) & 1UL) r = mod_mul(r, x, m);
+  }
+  return r;
+}
+
+// A small value reduced below p (p may be smaller than it).
+ZK_FN num small_mod(ulong v, ulong2 p) {
+  return num_make(p.y == 0 && v >= p.x ? v % p.x : v, 0);
+}
+
+// a0 for p = k*2N + 1: a = g^k for g = 2, 3, 5, 7, 9, ... until a^N != 1.
+// kind: 0 composite (a^N neither 1 nor -1, or every g tried gave 1),
+// 2 found (a0 plain in a0Out).
+__kernel void wide_a0(__global const ulong2* p, __global const ulong* k,
+                      __global const ulong2* r2, const int ln, const int tries,
+                      __global ulong2* a0Out, __global uchar* kind, const uint count) {
+  const uint i = get_global_id(0);
+  if (i >= count) return;
+  const ulong2 q = p[i];
+  const modulus m = mod_make(q.x, q.y, r2[i].x, r2[i].y);
+  const num one = form_one(m);
+  const num minusOne = mod_sub_from_p(one, m);
+  kind[i] = 0;
+  a0Out[i] = (ulong2)(0, 0);
+  for (int t = 0; t < tries; ++t) {
+    const ulong g = t == 0 ? 2UL : (ulong)(2 * t + 1);
+    const num a = form_pow(to_form(small_mod(g, q), m), k[i], m);
+    num s = a;
+    for (int j = 0; j < ln; ++j) s = mod_mul(s, s, m);
+    if (num_eq(s, one)) continue;
+    if (!num_eq(s, minusOne)) return;
+    const num plain = from_form(a, m);
+    a0Out[i] = (ulong2)(num_lo(plain), num_hi(plain));
+    kind[i] = 2;
+    return;
+  }
+}
+
+// The walk over the odd powers x_j = a0^j of one p, cut into chunks of
+// `steps` exponents j, j+2, ..., one chunk per work item. With `pairs` the
+// walk covers j < N and offers x_j and p - x_j (= a0^(j+N)); without, it
+// covers j < 2N and offers x_j alone (the walk of N below 32). A value at
+// most bMax is a hit: (p's index, j * 2 (+ 1 for p - x_j), the value)
+// appended at the next slot of hits; the count goes on past the capacity so
+// that the host can repeat the launch with room enough. The walk keeps x
+// plain: a plain value times the form of a0^2 is the plain product, one
+// multiplication per step.
+__kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
+                        __global const ulong2* r2, __global const uchar* kind,
+                        const ulong walkEnd, const ulong steps, const uint chunks,
+                        const uint bMax, const int pairs, __global uint4* hits,
+                        volatile __global uint* hitCount, const uint capacity,
+                        const uint count) {
+  const uint gid = get_global_id(0);
+  const uint i = gid / chunks;
+  if (i >= count || kind[i] != 2) return;
+  const ulong c = gid % chunks;
+  ulong j = 1 + 2 * steps * c;
+  if (j >= walkEnd) return;
+  ulong jEnd = j + 2 * steps;
+  if (jEnd > walkEnd) jEnd = walkEnd;
+  const ulong2 q = p[i];
+  const modulus m = mod_make(q.x, q.y, r2[i].x, r2[i].y);
+  const num a0m = to_form(num_make(a0[i].x, a0[i].y), m);
+  const num a2m = mod_mul(a0m, a0m, m);
+  // x <= bMax, and p - x <= bMax (x >= p - bMax, every x for p <= bMax),
+  // as comparisons with fixed bounds.
+  const num above = num_make((ulong)bMax + 1, 0);
+  const num low = q.y == 0 && q.x <= bMax ? num_make(0, 0) : mod_sub_from_p(num_make(bMax, 0), m);
+  num x = from_form(form_pow(a0m, j, m), m);
+  for (; j < jEnd; j += 2) {
+    if (num_lt(x, above)) {
+      const uint slot = atomic_inc(hitCount);
+      if (slot < capacity) hits[slot] = (uint4)(i, (uint)(j << 1), num_low32(x), 0);
+    }
+    if (pairs && !num_lt(x, low)) {
+      const uint slot = atomic_inc(hitCount);
+      if (slot < capacity) {
+        hits[slot] = (uint4)(i, (uint)((j << 1) | 1UL), num_low32(mod_sub_from_p(x, m)), 0);
+      }
+    }
+    x = mod_mul(x, a2m, m);
+  }
+}
+
+// The squaring chains of the normal mode: one work item per (p, base). The
+// base (below 2^31) goes into the form; ln squarings give b^N in the form,
+// which is the form of -1 exactly when b^N == -1 (mod p).
+__kernel void normal_chain(__global const ulong2* p, __global const ulong2* r2,
+                           __global const int* cand, const uint nCand, const int ln,
+                           __global uint2* hits, volatile __global uint* hitCount,
+                           const uint capacity, const uint count) {
+  const uint gid = get_global_id(0);
+  const uint i = gid / nCand;
+  if (i >= count) return;
+  const uint b = gid % nCand;
+  const ulong2 q = p[i];
+  const modulus m = mod_make(q.x, q.y, r2[i].x, r2[i].y);
+  num x = to_form(small_mod((ulong)(uint)cand[b], q), m);
+  for (int s = 0; s < ln; ++s) x = mod_mul(x, x, m);
+  if (num_eq(x, mod_sub_from_p(form_one(m), m))) {
+    const uint slot = atomic_inc(hitCount);
+    if (slot < capacity) hits[slot] = (uint2)(i, b);
+  }
+}

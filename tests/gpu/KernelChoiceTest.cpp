@@ -1,0 +1,131 @@
+// The choice among a device's arithmetics, with planted speeds in place of
+// a card: the plan gives each p range to the fastest arithmetic that covers
+// it, a forced name overrides it, and the calibration is kept per device key
+// and measured again when the key changes.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "TestUtil.h"
+#include "gpu/KernelChoice.h"
+
+namespace zentrova {
+namespace {
+
+constexpr UInt128 Pow2(int e) { return static_cast<UInt128>(1) << e; }
+
+const std::vector<GpuArithmetic> kArithmetics = {
+    {"a64", Pow2(62), ""}, {"b64", Pow2(64), ""}, {"c96", Pow2(96), ""}, {"d50", Pow2(50), ""}};
+
+std::string PlanText(const KernelPlan& plan) {
+  std::string text;
+  for (const KernelPlan::Range& r : plan.ranges) {
+    int e = 0;
+    while (Pow2(e) < r.to) ++e;
+    text += kArithmetics[static_cast<size_t>(r.arithmetic)].name + "<2^" + std::to_string(e) + " ";
+  }
+  return text;
+}
+
+TEST(KernelChoice, EachRangeGoesToTheFastestArithmeticThatCoversIt) {
+  struct Case {
+    std::vector<KernelRate> rates;
+    std::string forced;
+    UInt128 pMin;
+    std::string plan;  // empty: refused
+  } cases[] = {
+      {{{"a64", 3}, {"b64", 2}, {"c96", 1}, {"d50", 4}}, "", 0, "d50<2^50 a64<2^62 b64<2^64 c96<2^96 "},
+      {{{"a64", 3}, {"b64", 2}, {"c96", 1}, {"d50", 1}}, "", 0, "a64<2^62 b64<2^64 c96<2^96 "},
+      {{{"a64", 1}, {"b64", 5}, {"c96", 1}, {"d50", 2}}, "", 0, "b64<2^64 c96<2^96 "},
+      {{{"a64", 1}, {"b64", 1}, {"c96", 9}, {"d50", 2}}, "", 0, "c96<2^96 "},
+      // d50 cannot run on the device (no double precision, or no rate).
+      {{{"a64", 3}, {"b64", 2}, {"c96", 1}, {"d50", 0}}, "", 0, "a64<2^62 b64<2^64 c96<2^96 "},
+      // Only the three-limb arithmetic runs: it covers everything.
+      {{{"a64", 0}, {"b64", 0}, {"c96", 1}, {"d50", 0}}, "", 0, "c96<2^96 "},
+      {{{"a64", 0}, {"b64", 0}, {"c96", 0}, {"d50", 0}}, "", 0, ""},
+      // Forced: that arithmetic alone to its bound, whatever the rates;
+      // refused when unknown or when it ends at or below the first p.
+      {{}, "d50", 0, "d50<2^50 "},
+      {{}, "d50", Pow2(50) - 1, "d50<2^50 "},
+      {{}, "d50", Pow2(50), ""},
+      {{}, "e32", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("forced '" + c.forced + "'");
+    std::string error;
+    const std::optional<KernelPlan> plan = PlanKernels(kArithmetics, c.rates, c.forced, c.pMin, error);
+    ASSERT_EQ(plan.has_value(), !c.plan.empty()) << error;
+    if (!plan) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    EXPECT_EQ(PlanText(*plan), c.plan);
+    // The ranges tile [0, limit) and For agrees with them at their edges.
+    UInt128 from = 0;
+    for (const KernelPlan::Range& r : plan->ranges) {
+      EXPECT_EQ(r.from, from);
+      EXPECT_EQ(plan->For(r.from), r.arithmetic);
+      EXPECT_EQ(plan->For(r.to - 1), r.arithmetic);
+      from = r.to;
+    }
+    EXPECT_EQ(plan->For(plan->Limit()), -1);
+  }
+}
+
+TEST(KernelChoice, CalibrationIsKeptPerDeviceAndDriverAndRedoneWhenEitherChanges) {
+  test::ScratchDir dir;
+  const std::string cache = dir / "sub/gpu-kernels";
+  int measured = 0;
+  double planted = 1e9;
+  auto measure = [&](int i) {
+    ++measured;
+    return planted * (i + 1);
+  };
+  struct Step {
+    std::string key;
+    bool fromCache;
+    double firstRate;
+  } steps[] = {
+      {"card A | driver 1", false, 1e9},  // measured, the folder made
+      {"card A | driver 1", true, 1e9},   // from the cache, not measured
+      {"card A | driver 2", false, 2e9},  // a new driver: measured again
+      {"card B | driver 1", false, 3e9},
+      {"card A | driver 1", true, 1e9},   // each key keeps its own line
+      {"card A | driver 2", true, 2e9},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.key);
+    const int before = measured;
+    if (!s.fromCache) planted = s.firstRate;
+    bool fromCache = false;
+    const std::vector<KernelRate> rates = CalibratedRates(kArithmetics, cache, s.key, measure, fromCache);
+    EXPECT_EQ(fromCache, s.fromCache);
+    EXPECT_EQ(measured - before, s.fromCache ? 0 : 4);
+    ASSERT_EQ(rates.size(), 4u);
+    EXPECT_EQ(rates[0].name, "a64");
+    EXPECT_DOUBLE_EQ(rates[0].stepsPerSecond, s.firstRate);
+    EXPECT_DOUBLE_EQ(rates[3].stepsPerSecond, 4 * s.firstRate);
+  }
+  // A line that lacks an arithmetic (an older kernel set) is measured again,
+  // and a cache that cannot be written only costs the next run a calibration.
+  {
+    std::ofstream(cache) << "card C\ta64=5 b64=5\n";
+    bool fromCache = true;
+    CalibratedRates(kArithmetics, cache, "card C", measure, fromCache);
+    EXPECT_FALSE(fromCache);
+    CalibratedRates(kArithmetics, cache, "card C", measure, fromCache);
+    EXPECT_TRUE(fromCache);
+    std::ofstream(dir / "file") << "";
+    const int before = measured;
+    for (int run = 0; run < 2; ++run) {
+      CalibratedRates(kArithmetics, dir / "file/x", "card D", measure, fromCache);
+      EXPECT_FALSE(fromCache);
+    }
+    EXPECT_EQ(measured - before, 8);
+  }
+}
+
+}  // namespace
+}  // namespace zentrova
