@@ -7,6 +7,7 @@
 // (scripts/screenshot.sh does).
 #include <QApplication>
 #include <QCheckBox>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFont>
 #include <QLineEdit>
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
   zentrova::CMainFrame frame(false);
   zentrova::CZentrovaView* view = frame.View();
   view->SetFilesFolder(dir.path());
+  // Room for the progress figures and the chart beside the form.
+  frame.resize(frame.width() + 260, frame.height());
+  frame.resizeDocks({frame.findChild<QDockWidget*>("chartDock")}, {480}, Qt::Horizontal);
   frame.show();
   if (!WaitFor([&] { return frame.findChild<QListWidget*>("logList")->count() > 0; }, 10000)) {
     return 1;

@@ -52,7 +52,6 @@ CProgressChart::CProgressChart(QWidget* parent) : QWidget(parent) {
   m_pAxis = new QValueAxis;
   m_pAxis->setTitleText("p");
   m_pAxis->setLabelFormat("%.3g");
-  m_pAxis->setTickCount(5);
   m_basesAxis = new QValueAxis;
   m_basesAxis->setTitleText("b's left");
   m_basesAxis->setLabelFormat("%.0f");
@@ -117,11 +116,14 @@ void CProgressChart::Clear() {
 void CProgressChart::Rescale() {
   const QList<QPointF> bases = BasesLeft(), expected = Expected(), factors = FactorsPerHour();
   const double pLow = bases.front().x(), pHigh = bases.back().x();
+  // Round ticks keep the labels short enough for a narrow chart.
+  m_pAxis->setTickCount(5);
   if (pHigh > pLow) {
     m_pAxis->setRange(pLow, pHigh);
   } else {
     m_pAxis->setRange(pLow * 0.9, pLow * 1.1);
   }
+  m_pAxis->applyNiceNumbers();
   double low = bases.front().y(), high = low;
   for (const QList<QPointF>* list : {&bases, &expected}) {
     for (const QPointF& q : *list) {
@@ -130,7 +132,9 @@ void CProgressChart::Rescale() {
     }
   }
   const double margin = std::max(1.0, (high - low) * 0.05);
+  m_basesAxis->setTickCount(5);
   m_basesAxis->setRange(std::max(0.0, low - margin), high + margin);
+  m_basesAxis->applyNiceNumbers();
   if (!factors.isEmpty()) {
     double least = factors.front().y(), most = least;
     for (const QPointF& q : factors) {
