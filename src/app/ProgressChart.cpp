@@ -83,7 +83,7 @@ CProgressChart::CProgressChart(QWidget* parent) : QWidget(parent) {
   layout->addWidget(m_view, 1);
   layout->addLayout(buttons);
   const DialogUnits du(this);
-  m_view->setMinimumSize(du.X(230), du.Y(160));
+  m_view->setMinimumSize(du.X(200), du.Y(150));
   Clear();
 }
 
