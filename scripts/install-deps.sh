@@ -11,7 +11,7 @@ packages=(
   libbenchmark-dev
   libgmp-dev
   libcli11-dev
-  qt6-base-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev  # Qt Charts needs the OpenGL module's CMake files
   ocl-icd-opencl-dev opencl-c-headers opencl-clhpp-headers pocl-opencl-icd
   libopenmpi-dev openmpi-bin
 )

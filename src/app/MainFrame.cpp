@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
@@ -32,6 +33,19 @@ CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
   connect(openDoc, &QShortcut::activated, this, &CMainFrame::OpenDocument);
   statusBar()->setObjectName("statusBar");
   statusBar()->showMessage("Ready");
+  // The chart beside the form: a new job starts an empty one, and the last
+  // job's stays until then, to be looked at or saved.
+  auto* dock = new QDockWidget("Progress Chart", this);
+  dock->setObjectName("chartDock");
+  dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
+                    QDockWidget::DockWidgetFloatable);
+  m_chart = new CProgressChart(dock);
+  dock->setWidget(m_chart);
+  addDockWidget(Qt::RightDockWidgetArea, dock);
+  connect(m_view, &CZentrovaView::ProgressSampled, m_chart, &CProgressChart::Add);
+  connect(m_view, &CZentrovaView::JobStateChanged, m_chart, [this](bool running) {
+    if (running) m_chart->Clear();
+  });
   BuildMenus(developerMenu);
   connect(m_view, &CZentrovaView::JobStateChanged, this, [this] { UpdateMenus(); });
   connect(m_view, &CZentrovaView::ShutdownReady, this, [this] {
@@ -39,11 +53,12 @@ CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
     QCoreApplication::quit();
   });
   UpdateMenus();
-  // The frame takes the form's size (never more than the screen offers).
+  // The frame takes the form's size and the chart's least width beside it
+  // (never more than the screen offers).
   adjustSize();
-  resize(m_view->FormMinimumSize().width(), m_view->FormMinimumSize().height() +
-                                                 menuBar()->sizeHint().height() +
-                                                 statusBar()->sizeHint().height());
+  resize(m_view->FormMinimumSize().width() + dock->minimumSizeHint().width(),
+         m_view->FormMinimumSize().height() + menuBar()->sizeHint().height() +
+             statusBar()->sizeHint().height());
 }
 
 void CMainFrame::BuildMenus(bool developerMenu) {
@@ -63,6 +78,10 @@ void CMainFrame::BuildMenus(bool developerMenu) {
       options->addAction("&Create Packed K Files...", m_view, &CZentrovaView::CreatePackedKFiles);
   m_createPacked->setObjectName("createPackedKAction");
   m_createPacked->setStatusTip("Create packed K files for later usage.");
+  options->addSeparator();
+  m_engine = options->addAction("&Engine...", m_view, &CZentrovaView::EngineSettingsDialog);
+  m_engine->setObjectName("engineAction");
+  m_engine->setStatusTip("Threads, device, p limit and stop rate of the next run.");
   options->addSeparator();
   m_toBeFactored = options->addAction("Build To_Be_Factor List From Candidate List...", m_view,
                                       &CZentrovaView::BuildToBeFactoredList);
@@ -97,6 +116,11 @@ void CMainFrame::BuildMenus(bool developerMenu) {
   bar->setChecked(true);
   bar->setStatusTip("Show or hide the status bar");
   connect(bar, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
+  QAction* chart = findChild<QDockWidget*>("chartDock")->toggleViewAction();
+  chart->setText("&Progress Chart");
+  chart->setObjectName("chartAction");
+  chart->setStatusTip("Show or hide the progress chart");
+  view->addAction(chart);
 
   QMenu* help = menuBar()->addMenu("&Help");
   QAction* about = help->addAction("&About Zentrova...", this, &CMainFrame::About);
@@ -123,6 +147,7 @@ void CMainFrame::UpdateMenus() {
   m_usePacked->setEnabled(s.usePackedK);
   m_toBeFactored->setEnabled(s.toBeFactored);
   m_useKLog->setEnabled(s.useKLogFile);
+  m_engine->setEnabled(!m_view->JobRunning());
 }
 
 void CMainFrame::SetDocumentTitle(const QString& title) {

@@ -1,13 +1,15 @@
 // CMainFrame: the main window around the form: the File, Options, View and
 // Help menus (and the developer menu when asked for), the status bar with
-// the menu prompts, the title with the processor's identification, and the
-// close guard that keeps the program from ending under a running job.
+// the menu prompts, the title with the processor's identification, the
+// progress chart docked beside the form (fed from the form's samples), and
+// the close guard that keeps the program from ending under a running job.
 #pragma once
 
 #include <QAction>
 #include <QMainWindow>
 #include <array>
 
+#include "app/ProgressChart.h"
 #include "app/ZentrovaView.h"
 
 namespace zentrova {
@@ -19,6 +21,7 @@ class CMainFrame : public QMainWindow {
   explicit CMainFrame(bool developerMenu, QWidget* parent = nullptr);
 
   CZentrovaView* View() const { return m_view; }
+  CProgressChart* Chart() const { return m_chart; }
   // Shows the text in the status bar's message pane.
   void ShowStatusText(const QString& text);
   // The About box, modal.
@@ -41,6 +44,8 @@ class CMainFrame : public QMainWindow {
   void UpdateMenus();
 
   CZentrovaView* m_view;
+  CProgressChart* m_chart = nullptr;
+  QAction* m_engine = nullptr;
   QAction* m_usePacked = nullptr;
   QAction* m_createPacked = nullptr;
   QAction* m_toBeFactored = nullptr;

@@ -14,11 +14,13 @@
 #include <ctime>
 
 #include "app/DialogUnits.h"
+#include "app/EngineDialog.h"
 #include "app/PackedKDialogs.h"
 #include "app/ToBeFactoredDialog.h"
 #include "app/UiPrompts.h"
 #include "files/OutputLock.h"
 #include "files/TextFile.h"
+#include "gpu/Devices.h"
 #include "math/CpuFeatures.h"
 
 namespace zentrova {
@@ -77,6 +79,7 @@ CZentrovaView::CZentrovaView(QWidget* parent) : QWidget(parent) {
   setObjectName("zentrovaView");
   m_form.sse2Present = GetCpuFeatures().sse2;
   m_form.params.saveMinutes = 60;
+  m_form.devices = &SystemDevices();
   BuildControls();
   m_sink = std::make_unique<QueuedSink>(this, [this](const QString& text) { OnJobMessage(text); });
   m_tick.setInterval(5000);
@@ -302,6 +305,7 @@ void CZentrovaView::StartUp() {
   if (!m_restored) {
     m_restored = true;
     RestoreParameters();
+    RestoreEngineSettings();
   }
   for (int i = 0; i < 5; ++i) m_choice[i]->setChecked(i == kChoiceNewSieve);
   m_form.params.jobChoice = kChoiceNewSieve;
@@ -405,6 +409,54 @@ void CZentrovaView::SaveParameters() {
   }
   settings.endGroup();
   settings.sync();
+  SaveEngineSettings();
+}
+
+void CZentrovaView::SaveEngineSettings() {
+  if (m_paramFile.isEmpty()) return;
+  QSettings settings(m_paramFile, QSettings::IniFormat);
+  settings.beginGroup(kEngineSection);
+  for (const auto& [key, value] : EngineEntries(m_form.engine)) {
+    settings.setValue(Str(key), Str(value));
+  }
+  settings.endGroup();
+  settings.sync();
+}
+
+void CZentrovaView::RestoreEngineSettings() {
+  if (m_paramFile.isEmpty() || !QFileInfo(m_paramFile).isFile()) return;
+  QSettings settings(m_paramFile, QSettings::IniFormat);
+  if (settings.status() != QSettings::NoError) return;
+  EngineSettings restored = m_form.engine;
+  settings.beginGroup(kEngineSection);
+  for (const auto& entry : EngineEntries(EngineSettings{})) {
+    const QString name = Str(entry.first);
+    if (!settings.contains(name)) continue;
+    const QVariant value = settings.value(name);
+    if (!value.canConvert<QString>()) continue;
+    ApplyEngineEntry(restored, entry.first, value.toString().toStdString());
+  }
+  settings.endGroup();
+  if (settings.status() != QSettings::NoError) return;
+  m_form.engine = restored;
+}
+
+bool CZentrovaView::SetEngine(const EngineSettings& engine) {
+  SieveJob scratch;
+  if (ApplyEngineSettings(engine, nullptr, scratch) != EngineField::kNone) return false;
+  m_form.engine = engine;
+  SaveEngineSettings();
+  return true;
+}
+
+void CZentrovaView::EngineSettingsDialog() {
+  if (m_jobRunning) return;
+  CEngineDialog dialog(m_form.devices != nullptr ? m_form.devices->List()
+                                                 : std::vector<DeviceInfo>(),
+                       this);
+  dialog.SetSettings(m_form.engine);
+  if (dialog.exec() != QDialog::Accepted || m_jobRunning) return;
+  SetEngine(dialog.Settings());
 }
 
 void CZentrovaView::LoadParameters() {
@@ -492,6 +544,11 @@ void CZentrovaView::StartOrStop() {
 void CZentrovaView::StartJob(int32_t command, bool fromStart) {
   SieveJob job;
   const int32_t wide = JobForCommand(m_form, command, job);
+  // The first line of a sieve or a benchmark names what does the work, as
+  // on the command line.
+  if (command == kCmdNewSieve || command == kCmdResumeSieve || command == kCmdBench) {
+    AddLogLine(Str(JobRunner::EngineLine(job)));
+  }
   try {
     m_job = std::make_unique<JobRunner>(job, *m_sink, wide);
     m_jobRunning = true;
@@ -532,7 +589,9 @@ void CZentrovaView::OnTick() {
   if (m_job) {
     // Sampled before the job answers the tick, so that the rates cover the
     // interval that just ended.
-    m_progress->Show(m_job->Sample());
+    const RunProgress progress = m_job->Sample();
+    m_progress->Show(progress);
+    emit ProgressSampled(progress);
     m_job->Tick();
   }
 }

@@ -4,7 +4,10 @@
 // time stamps (also appended to the program log file), statistics, the range
 // a resumed job read, and the end of the job, which restores the form and
 // saves the parameter file. The program's start-up reads that file back.
-// Under the template, a panel shows the runner's figures at each tick.
+// Under the template, a panel shows the runner's figures at each tick; each
+// sample also goes out to whoever charts it. The engine settings (threads,
+// device, p limit, stop rate) come from the Engine dialog and are kept in the
+// parameter file's "Engine" section.
 #pragma once
 
 #include <QCheckBox>
@@ -56,7 +59,15 @@ class CZentrovaView : public QWidget {
   // its fields, then the deferred start-up step. Nothing while a job runs.
   void InitialUpdate();
 
+  // The engine settings of the next job.
+  const EngineSettings& Engine() const { return m_form.engine; }
+  // Sets them (as the dialog's OK does, checked first: false, keeping the
+  // old ones, for settings that cannot be read) and writes them to the
+  // parameter file once it is known.
+  bool SetEngine(const EngineSettings& settings);
+
   // Menu commands.
+  void EngineSettingsDialog();
   void BenchSpeeds();
   void UsePackedKFiles();
   void CreatePackedKFiles();
@@ -75,6 +86,8 @@ class CZentrovaView : public QWidget {
   void JobStateChanged(bool running);
   // The program may close: StopForShutdown was called and no job runs.
   void ShutdownReady();
+  // The runner's figures at a tick, as the progress panel shows them.
+  void ProgressSampled(const RunProgress& progress);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -108,6 +121,9 @@ class CZentrovaView : public QWidget {
   // key that is missing, or a number that is not one, keeps its default; a
   // file that is missing or cannot be read leaves every default.
   void RestoreParameters();
+  // The engine settings the same way, from their own section.
+  void SaveEngineSettings();
+  void RestoreEngineSettings();
   // Starts the job of the command with the form's fields as they stand.
   void StartJob(int32_t command, bool fromStart);
   void OnTick();

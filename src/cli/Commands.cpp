@@ -26,6 +26,7 @@
 #include "gpu/OpenClBackend.h"
 #include "math/CpuFeatures.h"
 #include "math/ModArith.h"
+#include "front/EngineSettings.h"
 #include "front/JobRunner.h"
 #include "sieve/WorkerPool.h"
 
@@ -36,7 +37,6 @@ namespace {
 bool CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_nSaveSeconds = o.saveMinutes * 60;
   job.m_bNoSSE2 = o.noSimd ? 1 : 0;
-  job.m_threads = o.threads > 0 ? o.threads : HardwareThreads();
   if (!ParseIsa(o.isa, job.m_isa) || o.isa == "list") {
     Usage(StrFormat("--isa: unknown instruction set '%s' (auto, scalar, avx2, avx512).",
                     o.isa.c_str()));
@@ -53,20 +53,27 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
     Usage(StrFormat("--packed-dir: folder %s does not exist.", o.packedDir.c_str()));
     return false;
   }
-  if (!o.pMax.empty() && !ParsePValue(o.pMax, job.m_pMax)) {
-    Usage(StrFormat("--p-max: '%s' is not a whole number from 1 to 2^94.", o.pMax.c_str()));
-    return false;
+  // Threads, p limit, device and stop rate as the desktop program's Engine
+  // settings reach the job (front/EngineSettings.h).
+  const EngineSettings engine{o.threads, o.device, o.pMax, o.stopRate, o.gpuKernel};
+  const EngineField bad = ApplyEngineSettings(engine, &SystemDevices(), job);
+  switch (bad) {
+    case EngineField::kNone:
+      break;
+    case EngineField::kPMax:
+      Usage(StrFormat("--p-max: '%s' is not a whole number from 1 to 2^94.", o.pMax.c_str()));
+      return false;
+    case EngineField::kDevice:
+      Usage(StrFormat("--device: '%s' is not cpu, auto, gpu or opencl:N.", o.device.c_str()));
+      return false;
+    case EngineField::kThreads:
+    case EngineField::kStopRate:
+    case EngineField::kGpuKernel:
+      // (The option parser has checked their ranges already.)
+      Usage(EngineRefusal(bad));
+      return false;
   }
-  const std::optional<DeviceChoice> device = DeviceChoice::Parse(o.device);
-  if (!device || (device->kind == DeviceChoice::Kind::kNumbered && device->backend != "opencl")) {
-    Usage(StrFormat("--device: '%s' is not cpu, auto, gpu or opencl:N.", o.device.c_str()));
-    return false;
-  }
-  job.m_device = *device;
-  job.m_devices = &SystemDevices();
   job.m_deviceBatch = o.deviceBatch;
-  job.m_gpuKernel = o.gpuKernel;
-  job.m_stopRateSeconds = o.stopRate;
   if (!o.pMin.empty() && !ParsePValue(o.pMin, job.m_pMin)) {
     Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", o.pMin.c_str()));
     return false;

@@ -142,9 +142,13 @@ int32_t JobForCommand(const FormRun& form, int32_t command, SieveJob& job) {
   job.m_strPackedKDir = p.packedKDir;
   job.m_nSaveSeconds = p.saveMinutes * 60;
   job.m_bNoSSE2 = !form.sse2Present || form.disableSse2 ? 1 : 0;
-  job.m_threads = HardwareThreads();
+  const EngineField bad = ApplyEngineSettings(form.engine, form.devices, job);
+  if (bad == EngineField::kThreads) job.m_threads = HardwareThreads();
   switch (command) {
     case kCmdBench:
+      job.m_pMax = 0;
+      job.m_device = DeviceChoice::Cpu();
+      job.m_stopRateSeconds = 0;
       wideMath = 0;
       job.m_nSaveSeconds = 3600 * 60;
       job.m_bNoSSE2 = 0;
@@ -156,6 +160,8 @@ int32_t JobForCommand(const FormRun& form, int32_t command, SieveJob& job) {
       job.m_nLn = p.ln;
       break;
     case kCmdToBeFactored:
+      job.m_pMax = 0;
+      job.m_stopRateSeconds = 0;
       job.m_nCommand = kCmdToBeFactored;
       job.m_strSieveIn = p.sieveIn;
       job.m_strSieveOut = p.sieveOut;

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "front/EngineSettings.h"
 #include "front/StartChecks.h"
 #include "sieve/JobMessage.h"
 #include "sieve/SieveJob.h"
@@ -104,12 +105,18 @@ struct FormRun {
   FormParams params;
   bool sse2Present = true;
   bool disableSse2 = false;  // the "Disable SSE2 on P4" box when the form was last read
+  EngineSettings engine;     // the Engine dialog's, checked when it was accepted or read
+  DeviceProvider* devices = nullptr;  // where a device other than the CPU is opened (not owned)
 };
 
 // The job record of each caller: Start (choices 0..4, after the checks), the
 // benchmark (30: wide math off, saves every 3600 minutes, vector kernels on),
 // the packed K creation (31) and the to-be-factored list (32), whose dialogs
-// have set the form's fields already. Returns the wide-math switch to run with.
+// have set the form's fields already. Every job runs on the engine settings'
+// threads; Start's jobs and the packed K creation take the rest of them (p
+// limit, device, stop rate) as the command line's sieves and `pack` do,
+// while the benchmark keeps its fixed range. Returns the wide-math switch to
+// run with.
 int32_t JobForCommand(const FormRun& form, int32_t command, SieveJob& job);
 
 }  // namespace zentrova

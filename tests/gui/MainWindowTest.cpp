@@ -1,12 +1,15 @@
 // The main window driven through its widgets: the layouts of the job
 // choices, Start's checks, a real sieve started and stopped from the form,
 // the parameter file and its reading at start-up, the close guard, a side
-// job from the menu, the statistics and Start around a job's end, and the
-// form at other sizes.
+// job from the menu, the statistics and Start around a job's end, the form
+// at other sizes, and the engine settings from their dialog to the job and
+// through the parameter file.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -14,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -119,6 +123,48 @@ class MainWindowTest : public QObject {
     return s;
   }
   void WaitForEnd() { QTRY_VERIFY_WITH_TIMEOUT(!m_frame->View()->JobRunning(), 30000); }
+
+  // The Engine dialog of a frame, opened from its menu, while drive runs on
+  // it; closed with Cancel afterwards if drive left it open.
+  static void WithEngineDialog(CMainFrame& frame, const std::function<void(QDialog&)>& drive) {
+    bool driven = false;
+    QTimer::singleShot(0, &frame, [&] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr || dialog->objectName() != "engineDialog") return;
+      drive(*dialog);
+      driven = true;
+      if (dialog->isVisible()) dialog->reject();
+    });
+    frame.findChild<QAction*>("engineAction")->trigger();
+    QVERIFY(driven);
+  }
+  // The dialog's controls set, then OK; whether the dialog closed.
+  static bool EngineOk(QDialog& d, int threads, const char* device, const char* pMax,
+                       const char* stopRate) {
+    d.findChild<QSpinBox*>("threadsSpin")->setValue(threads);
+    auto* combo = d.findChild<QComboBox*>("deviceCombo");
+    combo->setCurrentIndex(combo->findData(QString(device)));
+    d.findChild<QLineEdit*>("pMaxEdit")->setText(pMax);
+    d.findChild<QLineEdit*>("stopRateEdit")->setText(stopRate);
+    QTest::mouseClick(d.findChild<QPushButton*>("okButton"), Qt::LeftButton);
+    return !d.isVisible();
+  }
+  // The dialog's controls as "threads|device|p limit|stop rate".
+  static QString EngineShown(QDialog& d) {
+    return QString("%1|%2|%3|%4")
+        .arg(d.findChild<QSpinBox*>("threadsSpin")->value())
+        .arg(d.findChild<QComboBox*>("deviceCombo")->currentText(),
+             d.findChild<QLineEdit*>("pMaxEdit")->text(),
+             d.findChild<QLineEdit*>("stopRateEdit")->text());
+  }
+  void FillNewSieve(const QString& f, const QString& c) {
+    QTest::mouseClick(W<QRadioButton>("newSieveRadio"), Qt::LeftButton);
+    Edit("factorOutEdit")->setText(f);
+    Edit("sieveOutEdit")->setText(c);
+    Edit("exponentEdit")->setText("1024");
+    Edit("bMinEdit")->setText("2");
+    Edit("bMaxEdit")->setText("4000");
+  }
 
  private slots:
   void init() {
@@ -660,6 +706,141 @@ class MainWindowTest : public QObject {
     m_frame->resize(m_frame->size() - QSize(240, 160));
     QTRY_COMPARE(view->size(), minimum);
     for (const char* n : names) QCOMPARE(W<QWidget>(n)->geometry(), before[n]);
+  }
+
+  // The Engine dialog refuses what a job could not take, and what it accepts
+  // reaches the job: the threads and the device in the run's first line, the
+  // p limit in files equal to those of the engine's own run to that limit,
+  // the stop rate in a run that ends by it, its samples on the chart.
+  void engineSettingsReachTheJob() {
+    const QString pLimit =
+        "tell |none: The p limit must be a whole number from 1 to below 2^94 (such as 1e15), or "
+        "empty for no limit.";
+    const QString stopRate =
+        "tell |none: The stop rate must be from 1e-06 to 1e+09 seconds, or 0 for none.";
+    const struct {
+      const char *pMax, *stopRate;
+      QString refusal;
+    } refused[] = {{"1.5", "", pLimit},     {"0", "", pLimit},        {"2e94", "", pLimit},
+                   {"3e6", "1e-9", stopRate}, {"3e6", "soon", stopRate}, {"3e6", "-5", stopRate}};
+    QStringList told, expected;
+    bool accepted = false;
+    WithEngineDialog(*m_frame, [&](QDialog& d) {
+      for (const auto& r : refused) {
+        m_prompts->events.clear();
+        if (EngineOk(d, 3, "auto", r.pMax, r.stopRate)) return;
+        told << m_prompts->events;
+        expected << r.refusal;
+      }
+      accepted = EngineOk(d, 3, "auto", "3e6", "");
+    });
+    QCOMPARE(told, expected);
+    QVERIFY(accepted);
+    QCOMPARE(m_frame->View()->Engine(), (EngineSettings{3, "auto", "3e6", 0}));
+
+    // A run to the p limit ends by itself, with the files of the engine's
+    // own run to 3000000.
+    const QString f = Path("limit-f.txt"), c = Path("limit-c.txt");
+    FillNewSieve(f, c);
+    QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+    QVERIFY(m_frame->View()->JobRunning());
+    WaitForEnd();
+    const QStringList log = LogTexts();
+    QVERIFY2(log.filter(QRegularExpression("^Kernel .*, 3 threads, on the CPU \\(no GPU found\\), "))
+                     .size() == 1,
+             qPrintable(log.join('\n')));
+    const QString rf = Path("ref-f.txt"), rc = Path("ref-c.txt");
+    RunSieve(false, rf, rc, 3000000);
+    QCOMPARE(Contents(c), Contents(rc));
+    QCOMPARE(Contents(f), Contents(rf));
+
+    // The smallest stop rate ends an unlimited run at the first tick.
+    WithEngineDialog(*m_frame, [&](QDialog& d) { EngineOk(d, 1, "cpu", "", "1e-6"); });
+    QCOMPARE(m_frame->View()->Engine(), (EngineSettings{1, "cpu", "", 1e-6}));
+    m_prompts->answers = {true, true};  // replace both outputs
+    QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+    QVERIFY(m_frame->View()->JobRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_frame->View()->JobRunning(), 30000);
+    const QStringList stopped = LogTexts().mid(log.size());
+    QVERIFY2(stopped.filter(QRegularExpression("^Kernel .*, 1 thread, on the CPU, ")).size() == 1,
+             qPrintable(stopped.join('\n')));
+    QVERIFY2(stopped.filter(QRegularExpression("^Stopping: one factor per .* above --stop-rate "
+                                               "1e-06 s\\."))
+                     .size() == 1,
+             qPrintable(stopped.join('\n')));
+    // The tick's sample reached the chart as it reached the panel.
+    const QList<QPointF> bases = m_frame->Chart()->BasesLeft();
+    QCOMPARE(bases.size(), 1);
+    QCOMPARE(QString::number(bases.back().y()), Edit("basesLeftEdit")->text().section(' ', 0, 0));
+    QVERIFY(bases.back().x() > 3000000);
+  }
+
+  // The dialog's settings go to the parameter file's Engine section (the
+  // form's ten keys stay alone in theirs) and come back at the next start;
+  // what is missing or damaged there leaves the defaults.
+  void engineSettingsSurviveSaveAndRestore() {
+    WithEngineDialog(*m_frame, [](QDialog& d) { EngineOk(d, 2, "auto", "1e20", "600"); });
+    {
+      QSettings ini(m_frame->View()->ParameterFilePath(), QSettings::IniFormat);
+      QVERIFY(ini.childGroups().contains("Engine"));
+      if (ini.childGroups().contains("Parameters")) {
+        QCOMPARE(ini.value("Parameters/BMax").toString(), QString("4000"));
+        ini.beginGroup("Parameters");
+        QCOMPARE(ini.childKeys().size(), 10);
+        ini.endGroup();
+      }
+      ini.beginGroup("Engine");
+      QStringList keys = ini.childKeys();
+      keys.sort();
+      QCOMPARE(keys, QStringList({"Device", "GpuKernel", "PMax", "StopRate", "Threads"}));
+      QCOMPARE(ini.value("PMax").toString(), QString("1e20"));
+    }
+    {
+      CMainFrame next(false);
+      next.View()->SetFilesFolder(m_dir.path());
+      next.show();
+      QTRY_VERIFY(next.findChild<QListWidget*>("logList")->count() > 0);
+      QCOMPARE(next.View()->Engine(), (EngineSettings{2, "auto", "1e20", 600}));
+      QString shown;
+      WithEngineDialog(next, [&](QDialog& d) { shown = EngineShown(d); });
+      QCOMPARE(shown,
+               QString("2|auto (the first graphics card, else the processor)|1e20|600"));
+    }
+
+    const EngineSettings defaults;
+    const struct {
+      const char* name;
+      QByteArray contents;
+      EngineSettings expected;
+      QString shown;
+    } cases[] = {
+        {"some keys", "[Engine]\nThreads=4\nStopRate=0.5\n", {4, "cpu", "", 0.5},
+         "4|cpu (the processor)||0.5"},
+        {"damaged", "[Engine]\nThreads=5000\nDevice=cuda:1\nPMax=1.5\nStopRate=-3\n", defaults,
+         "0|cpu (the processor)||"},
+        {"another section", "[Parameters]\nThreads=4\nDevice=gpu\n", defaults,
+         "0|cpu (the processor)||"},
+        {"a device of another machine", "[Engine]\nDevice=opencl:7\nPMax=6.04e23\n",
+         {0, "opencl:7", "6.04e23", 0}, "0|opencl:7 (not found)|6.04e23|"},
+        {"a GPU kernel", "[Engine]\nDevice=gpu\nGpuKernel=mont32x3\n",
+         {0, "gpu", "", 0, "mont32x3"}, "0|gpu (the first graphics card)||"},
+    };
+    for (const auto& c : cases) {
+      const QString folder = m_dir.filePath(QString("engine-%1").arg(c.name));
+      QVERIFY(QDir().mkpath(folder));
+      QFile ini(QDir(folder).filePath("zentrova.ini"));
+      QVERIFY(ini.open(QIODevice::WriteOnly));
+      ini.write(c.contents);
+      ini.close();
+      CMainFrame frame(false);
+      frame.View()->SetFilesFolder(folder);
+      frame.show();
+      QTRY_VERIFY(frame.findChild<QListWidget*>("logList")->count() > 0);
+      QVERIFY2(frame.View()->Engine() == c.expected, c.name);
+      QString shown;
+      WithEngineDialog(frame, [&](QDialog& d) { shown = EngineShown(d); });
+      QVERIFY2(shown == c.shown, qPrintable(QString("%1: %2").arg(c.name, shown)));
+    }
   }
 
   // The README's picture: the window as it renders here, when asked for.
