@@ -154,6 +154,8 @@ BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_2p64, Isa::kScalar, kP64);
 BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_1e15, Isa::kAvx512, kP15);
 BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_1e20, Isa::kAvx512, kP20);
 BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_2p64, Isa::kAvx512, kP64);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, avx2_1e20, Isa::kAvx2, kP20);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, avx2_2p64, Isa::kAvx2, kP64);
 
 // The wide walk, one word against two, N = 65536 (see RunWide; the one-word
 // figures are BM_WidePortable and BM_WideAvx512 at 1e15; the two-word IFMA

@@ -27,6 +27,24 @@ void NormalAvx512_128(const int32_t* cand, size_t n, int ln, unsigned __int128 p
 }
 #endif
 
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
+// The AVX2 kernel behind the common signature, likewise.
+void NormalAvx2_128(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
+                    std::vector<uint32_t>& hits, KernelScratch& scratch) {
+  if (n == 0) return;
+  std::vector<uint32_t>& found = scratch.found;
+  scratch.values.resize(16 * ((n + 4) / 4));
+  found.resize(n + 1);
+  size_t count = 0;
+  if (!kernels::avx2_128::NormalSieveRaw(cand, n, ln, p, scratch.values.data(), found.data(),
+                                         count)) {
+    NormalSieveArray128(cand, n, ln, p, hits, scratch);
+    return;
+  }
+  hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
+}
+#endif
+
 bool WidePortableSse128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
                         std::vector<uint32_t>& roots, size_t capacity, KernelScratch& /*scratch*/) {
   return WideRootsPortable128(p, a0, n, bMax, WideOrder::kSse, roots, capacity);
@@ -143,6 +161,9 @@ NormalKernel128Fn NormalSieveArray128_SSE2(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
   if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &NormalAvx512_128;
+#endif
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
+  if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) return &NormalAvx2_128;
 #endif
   return &NormalSieveArray128;
 }

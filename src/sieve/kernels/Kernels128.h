@@ -113,4 +113,10 @@ bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* starts, int segm
                   size_t perSegment, size_t* counts);
 }  // namespace kernels::avx512ifma128
 
+namespace kernels::avx2_128 {
+// Odd 3 <= p < 2^94; scratch has room for 16 * ((n + 4) / 4) words, hits for n.
+bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, unsigned __int128 p, uint64_t* scratch,
+                    uint32_t* hits, size_t& count);
+}  // namespace kernels::avx2_128
+
 }  // namespace zentrova

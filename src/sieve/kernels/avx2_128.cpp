@@ -1,0 +1,198 @@
+// AVX2 kernel for two-word moduli: 4 lanes of Montgomery arithmetic on four
+// 24-bit limbs (R = 2^96), for odd p below 2^94. AVX2 multiplies only 32 by
+// 32 bits (vpmuludq), so the limbs are kept narrow enough that the columns of
+// a product add up in 64-bit lanes without a carry between them until the
+// reduction moves it.
+//
+// A residue is x = x0 + x1*2^24 + x2*2^48 + x3*2^72 with x0, x1, x2 < 2^24
+// after every step. The lazy bound is the usual one: inputs below 2p give
+// (x*x + M*p) / R < (4p^2 + R*p) / R < 2p for p < R/4 = 2^94, so x3 < 2^23.
+// A raw base b < 2^31 is a valid input (x0 < 2^24, x1 < 2^7, b*b < R*p).
+//
+// No lane overflows: the square's columns are at most two products of a
+// limb below 2^24 and a doubled limb below 2^25, so below 2^50. Round i of
+// the reduction takes q = t_i * (-p^-1) mod 2^24 (vpmuludq reads only the
+// low 32 bits of t_i, which decide q), adds q*p_j < 2^48 to column i + j and
+// moves t_i >> 24 (below 2^28) into column i + 1. A column receives at most
+// four such products and one carry: below 2^50 + 2^50 + 2^28 < 2^52.
+//
+// Compiled with -mavx2 -mfma, like the one-word AVX2 file; called only after
+// the dispatcher has seen both, and without standard-library templates.
+#include <immintrin.h>
+
+#include "sieve/kernels/Kernels128.h"
+
+namespace zentrova::kernels::avx2_128 {
+
+namespace {
+
+using u128 = unsigned __int128;
+
+constexpr int kLimbBits = 24;
+constexpr uint64_t kMask24 = (uint64_t{1} << kLimbBits) - 1;
+constexpr u128 kMaxP = static_cast<u128>(1) << 94;
+
+struct Modulus {
+  __m256i p0, p1, p2, p3, pinv, mask;
+};
+
+Modulus MakeModulus(u128 p) {
+  const auto lo = static_cast<uint64_t>(p);
+  uint64_t inv = lo;  // correct to 3 bits for odd p; Newton doubles it
+  for (int i = 0; i < 5; ++i) inv *= 2 - lo * inv;
+  auto limb = [p](int i) {
+    return _mm256_set1_epi64x(static_cast<long long>(static_cast<uint64_t>(p >> (24 * i)) & kMask24));
+  };
+  return {limb(0), limb(1), limb(2), limb(3),
+          _mm256_set1_epi64x(static_cast<long long>((~inv + 1) & kMask24)),
+          _mm256_set1_epi64x(static_cast<long long>(kMask24))};
+}
+
+struct Limbs {
+  __m256i x0, x1, x2, x3;
+};
+
+inline __m256i Mul(__m256i a, __m256i b) { return _mm256_mul_epu32(a, b); }
+inline __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi64(a, b); }
+
+// One round of the reduction on columns t_i .. t_{i+3}: t_i becomes a
+// multiple of 2^24, its quotient moves up into t_{i+1}.
+inline void ReduceRound(__m256i& ti, __m256i& t1, __m256i& t2, __m256i& t3, const Modulus& m) {
+  const __m256i q = _mm256_and_si256(Mul(ti, m.pinv), m.mask);
+  t1 = Add(t1, Mul(q, m.p1));
+  t2 = Add(t2, Mul(q, m.p2));
+  t3 = Add(t3, Mul(q, m.p3));
+  t1 = Add(t1, _mm256_srli_epi64(Add(ti, Mul(q, m.p0)), kLimbBits));
+}
+
+inline Limbs Square(const Limbs& a, const Modulus& m) {
+  const __m256i d1 = Add(a.x1, a.x1);
+  const __m256i d2 = Add(a.x2, a.x2);
+  const __m256i d3 = Add(a.x3, a.x3);
+  __m256i t0 = Mul(a.x0, a.x0);
+  __m256i t1 = Mul(a.x0, d1);
+  __m256i t2 = Add(Mul(a.x0, d2), Mul(a.x1, a.x1));
+  __m256i t3 = Add(Mul(a.x0, d3), Mul(a.x1, d2));
+  __m256i t4 = Add(Mul(a.x1, d3), Mul(a.x2, a.x2));
+  __m256i t5 = Mul(a.x2, d3);
+  __m256i t6 = Mul(a.x3, a.x3);
+  ReduceRound(t0, t1, t2, t3, m);
+  ReduceRound(t1, t2, t3, t4, m);
+  ReduceRound(t2, t3, t4, t5, m);
+  ReduceRound(t3, t4, t5, t6, m);
+  // (t4 + t5*2^24 + t6*2^48) is the result below 2p; back to 24-bit limbs.
+  t5 = Add(t5, _mm256_srli_epi64(t4, kLimbBits));
+  t6 = Add(t6, _mm256_srli_epi64(t5, kLimbBits));
+  return {_mm256_and_si256(t4, m.mask), _mm256_and_si256(t5, m.mask),
+          _mm256_and_si256(t6, m.mask), _mm256_srli_epi64(t6, kLimbBits)};
+}
+
+// U vectors of 4 chains side by side to hide the latency of a square (four
+// dependent reduction rounds); the limbs live in four arrays of 4 lanes per
+// vector.
+template <int U>
+inline void Block(uint64_t* const* limbs, size_t at, int ln, const Modulus& m) {
+  Limbs x[U];
+  for (int u = 0; u < U; ++u) {
+    const size_t i = at + 4 * static_cast<size_t>(u);
+    x[u] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(limbs[0] + i)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(limbs[1] + i)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(limbs[2] + i)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(limbs[3] + i))};
+  }
+  for (int s = 0; s < ln; ++s) {
+    for (int u = 0; u < U; ++u) x[u] = Square(x[u], m);
+  }
+  for (int u = 0; u < U; ++u) {
+    const size_t i = at + 4 * static_cast<size_t>(u);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(limbs[0] + i), x[u].x0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(limbs[1] + i), x[u].x1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(limbs[2] + i), x[u].x2);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(limbs[3] + i), x[u].x3);
+  }
+}
+
+inline u128 Join(uint64_t* const* limbs, size_t i) {
+  return static_cast<u128>(limbs[0][i]) | (static_cast<u128>(limbs[1][i]) << 24) |
+         (static_cast<u128>(limbs[2][i]) << 48) | (static_cast<u128>(limbs[3][i]) << 72);
+}
+
+inline __m256i Broadcast(u128 x, int limb) {
+  return _mm256_set1_epi64x(static_cast<long long>(static_cast<uint64_t>(x >> (24 * limb)) & kMask24));
+}
+
+}  // namespace
+
+bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, u128 p, uint64_t* scratch,
+                    uint32_t* hits, size_t& count) {
+  count = 0;
+  if (p >= kMaxP || p < 3 || (p & 1) == 0) return false;
+  // The bases, plus one chain on 1 behind them: its result R^(1-N) gives the
+  // value p - R^(1-N) that b's result equals when b^N == -1.
+  const size_t vectors = (n + 1 + 3) / 4;
+  const size_t lanes = 4 * vectors;
+  uint64_t* const limbs[4] = {scratch, scratch + lanes, scratch + 2 * lanes, scratch + 3 * lanes};
+  for (size_t i = 0; i < n; ++i) {
+    const auto b = static_cast<uint32_t>(cand[i]);
+    limbs[0][i] = b & kMask24;
+    limbs[1][i] = b >> kLimbBits;
+  }
+  limbs[0][n] = 1;
+  limbs[1][n] = 0;
+  for (size_t i = n + 1; i < lanes; ++i) limbs[0][i] = limbs[1][i] = 0;
+  for (size_t i = 0; i < lanes; ++i) limbs[2][i] = limbs[3][i] = 0;
+  const Modulus m = MakeModulus(p);
+  // Blocks of up to three vectors (sixteen registers hold three squares in
+  // flight), the sizes evened out so that the last block is not left with
+  // few chains.
+  constexpr size_t kUnroll = 3;
+  const size_t blocks = (vectors + kUnroll - 1) / kUnroll;
+  size_t v = 0;
+  for (size_t b = 0; b < blocks; ++b) {
+    const size_t size = (vectors - v) / (blocks - b) + ((vectors - v) % (blocks - b) != 0 ? 1 : 0);
+    switch (size) {
+      case 1:
+        Block<1>(limbs, 4 * v, ln, m);
+        break;
+      case 2:
+        Block<2>(limbs, 4 * v, ln, m);
+        break;
+      default:
+        Block<3>(limbs, 4 * v, ln, m);
+        break;
+    }
+    v += size;
+  }
+  // A result below 2p is congruent to -1 exactly when it equals the target
+  // or the target plus p (both below 2p < 2^95, so four limbs each).
+  u128 one = Join(limbs, n);
+  if (one >= p) one -= p;
+  if (one == 0) return true;  // cannot happen: R is invertible mod odd p
+  const u128 target = p - one;
+  const u128 above = target + p;
+  const __m256i a0 = Broadcast(target, 0), a1 = Broadcast(target, 1), a2 = Broadcast(target, 2),
+                a3 = Broadcast(target, 3);
+  const __m256i b0 = Broadcast(above, 0), b1 = Broadcast(above, 1), b2 = Broadcast(above, 2),
+                b3 = Broadcast(above, 3);
+  for (size_t i = 0; i < n; i += 4) {
+    auto load = [&](int limb) {
+      return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(limbs[limb] + i));
+    };
+    const __m256i x0 = load(0), x1 = load(1), x2 = load(2), x3 = load(3);
+    const __m256i eqA = _mm256_and_si256(
+        _mm256_and_si256(_mm256_cmpeq_epi64(x0, a0), _mm256_cmpeq_epi64(x1, a1)),
+        _mm256_and_si256(_mm256_cmpeq_epi64(x2, a2), _mm256_cmpeq_epi64(x3, a3)));
+    const __m256i eqB = _mm256_and_si256(
+        _mm256_and_si256(_mm256_cmpeq_epi64(x0, b0), _mm256_cmpeq_epi64(x1, b1)),
+        _mm256_and_si256(_mm256_cmpeq_epi64(x2, b2), _mm256_cmpeq_epi64(x3, b3)));
+    int mask = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_or_si256(eqA, eqB)));
+    while (mask != 0) {
+      const int lane = __builtin_ctz(static_cast<unsigned>(mask));
+      if (i + lane < n) hits[count++] = static_cast<uint32_t>(i + lane);
+      mask &= mask - 1;
+    }
+  }
+  return true;
+}
+
+}  // namespace zentrova::kernels::avx2_128
