@@ -1,11 +1,12 @@
 // The two-word kernels (Kernels128.h) against GMP: the normal kernel's hits
 // are the bases b with b^N == -1 (mod p), the wide walk's roots are the odd
 // powers of a0 at most bMax in the documented storing order, and the a0
-// search follows its rule. Moduli lie on both sides of 2^61, 2^63 and 2^64
-// and near the top of the range, for N = 2^1 .. 2^30. True hits are planted
-// from moduli that are known to divide b^N + 1: the odd part of b^N + 1 for
-// small N, and known prime factors of Fermat numbers 2^(2^m) + 1 (bases 2^(2^i)).
-// Below each crossover constant the one-word kernel must agree as well.
+// search follows its rule. Moduli lie on both sides of 2^61, 2^62, 2^63,
+// 2^64 and 2^80 and near the top of the range, for N = 2^1 .. 2^30. True
+// hits are planted from moduli that are known to divide b^N + 1: the odd part
+// of b^N + 1 for small N, and known prime factors of Fermat numbers
+// 2^(2^m) + 1 (bases 2^(2^i)). Below each crossover constant the one-word
+// kernel must agree as well; each instruction-set file is run directly too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 
 #include "TestGmp.h"
 #include "TestUtil.h"
+#include "math/ModArith.h"
 #include "sieve/kernels/Kernels128.h"
 
 using namespace zentrova;
@@ -119,8 +121,13 @@ u128 RandomOfForm(std::mt19937_64& rng, int ln, u128 centre, bool prime, uint64_
   }
 }
 
+// The seams of the kernels (2^61, 2^62 and 2^63 of the one-word ones, 2^64
+// of the words), 2^80 where the exponent reaches it, and the top.
 std::vector<u128> Centres(int ln) {
-  return {kOne << 61, kOne << 63, kOne << 64, Top(ln) - (kOne << 40)};
+  std::vector<u128> centres = {kOne << 61, kOne << 62, kOne << 63, kOne << 64};
+  if ((kOne << 80) + (kOne << 40) < Top(ln)) centres.push_back(kOne << 80);
+  centres.push_back(Top(ln) - (kOne << 40));
+  return centres;
 }
 
 // The planted roots among random bases (and the edges 1 and 2^31 - 1), shuffled.
@@ -202,6 +209,30 @@ TEST(Kernels128Test, NormalHitsEqualGmp) {
       NormalSieveArray(cand.data(), cand.size(), c.ln, static_cast<uint64_t>(c.p), got, scratch);
       EXPECT_EQ(got, want) << "one-word kernel";
     }
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
+    // The AVX2 file itself, whatever the dispatch picks, on every prefix of
+    // the bases (each number of vectors, blocks and lanes in the last
+    // vector): it takes exactly the p below 2^94.
+    if (IsaAvailable(Isa::kAvx2)) {
+      std::vector<uint64_t> limbs(16 * ((cand.size() + 4) / 4));
+      std::vector<uint32_t> raw(cand.size());
+      for (size_t n = 0; n <= cand.size(); ++n) {
+        size_t count = 0;
+        const bool ran = kernels::avx2_128::NormalSieveRaw(cand.data(), n, c.ln, c.p, limbs.data(),
+                                                           raw.data(), count);
+        ASSERT_EQ(ran, c.p < kMaxModulus128) << "AVX2 file, " << n << " bases";
+        if (!ran) break;
+        std::vector<uint32_t> wantPrefix;
+        for (const uint32_t j : want) {
+          if (j < n) wantPrefix.push_back(j);
+        }
+        ASSERT_EQ(
+            std::vector<uint32_t>(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(count)),
+            wantPrefix)
+            << "AVX2 file, " << n << " bases";
+      }
+    }
+#endif
   }
 }
 

@@ -41,9 +41,13 @@ Modulus MakeModulus(u128 p) {
   uint64_t inv = lo;  // correct to 3 bits for odd p; Newton doubles it
   for (int i = 0; i < 5; ++i) inv *= 2 - lo * inv;
   auto limb = [p](int i) {
-    return _mm256_set1_epi64x(static_cast<long long>(static_cast<uint64_t>(p >> (24 * i)) & kMask24));
+    return _mm256_set1_epi64x(
+        static_cast<long long>(static_cast<uint64_t>(p >> (24 * i)) & kMask24));
   };
-  return {limb(0), limb(1), limb(2), limb(3),
+  return {limb(0),
+          limb(1),
+          limb(2),
+          limb(3),
           _mm256_set1_epi64x(static_cast<long long>((~inv + 1) & kMask24)),
           _mm256_set1_epi64x(static_cast<long long>(kMask24))};
 }
@@ -52,8 +56,12 @@ struct Limbs {
   __m256i x0, x1, x2, x3;
 };
 
-inline __m256i Mul(__m256i a, __m256i b) { return _mm256_mul_epu32(a, b); }
-inline __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi64(a, b); }
+inline __m256i Mul(__m256i a, __m256i b) {
+  return _mm256_mul_epu32(a, b);
+}
+inline __m256i Add(__m256i a, __m256i b) {
+  return _mm256_add_epi64(a, b);
+}
 
 // One round of the reduction on columns t_i .. t_{i+3}: t_i becomes a
 // multiple of 2^24, its quotient moves up into t_{i+1}.
@@ -83,8 +91,8 @@ inline Limbs Square(const Limbs& a, const Modulus& m) {
   // (t4 + t5*2^24 + t6*2^48) is the result below 2p; back to 24-bit limbs.
   t5 = Add(t5, _mm256_srli_epi64(t4, kLimbBits));
   t6 = Add(t6, _mm256_srli_epi64(t5, kLimbBits));
-  return {_mm256_and_si256(t4, m.mask), _mm256_and_si256(t5, m.mask),
-          _mm256_and_si256(t6, m.mask), _mm256_srli_epi64(t6, kLimbBits)};
+  return {_mm256_and_si256(t4, m.mask), _mm256_and_si256(t5, m.mask), _mm256_and_si256(t6, m.mask),
+          _mm256_srli_epi64(t6, kLimbBits)};
 }
 
 // U vectors of 4 chains side by side to hide the latency of a square (four
@@ -118,7 +126,8 @@ inline u128 Join(uint64_t* const* limbs, size_t i) {
 }
 
 inline __m256i Broadcast(u128 x, int limb) {
-  return _mm256_set1_epi64x(static_cast<long long>(static_cast<uint64_t>(x >> (24 * limb)) & kMask24));
+  return _mm256_set1_epi64x(
+      static_cast<long long>(static_cast<uint64_t>(x >> (24 * limb)) & kMask24));
 }
 
 }  // namespace
@@ -179,12 +188,12 @@ bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, u128 p, uint64_t* scr
       return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(limbs[limb] + i));
     };
     const __m256i x0 = load(0), x1 = load(1), x2 = load(2), x3 = load(3);
-    const __m256i eqA = _mm256_and_si256(
-        _mm256_and_si256(_mm256_cmpeq_epi64(x0, a0), _mm256_cmpeq_epi64(x1, a1)),
-        _mm256_and_si256(_mm256_cmpeq_epi64(x2, a2), _mm256_cmpeq_epi64(x3, a3)));
-    const __m256i eqB = _mm256_and_si256(
-        _mm256_and_si256(_mm256_cmpeq_epi64(x0, b0), _mm256_cmpeq_epi64(x1, b1)),
-        _mm256_and_si256(_mm256_cmpeq_epi64(x2, b2), _mm256_cmpeq_epi64(x3, b3)));
+    const __m256i eqA =
+        _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi64(x0, a0), _mm256_cmpeq_epi64(x1, a1)),
+                         _mm256_and_si256(_mm256_cmpeq_epi64(x2, a2), _mm256_cmpeq_epi64(x3, a3)));
+    const __m256i eqB =
+        _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi64(x0, b0), _mm256_cmpeq_epi64(x1, b1)),
+                         _mm256_and_si256(_mm256_cmpeq_epi64(x2, b2), _mm256_cmpeq_epi64(x3, b3)));
     int mask = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_or_si256(eqA, eqB)));
     while (mask != 0) {
       const int lane = __builtin_ctz(static_cast<unsigned>(mask));
