@@ -186,6 +186,8 @@ BENCHMARK_CAPTURE(BM_WideTwoWord, portable_1e20, Isa::kScalar, kP20);
 BENCHMARK_CAPTURE(BM_WideTwoWord, portable_2p64, Isa::kScalar, kP64);
 BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_1e20, Isa::kAvx512, kP20);
 BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_2p64, Isa::kAvx512, kP64);
+BENCHMARK_CAPTURE(BM_WideTwoWord, avx2_1e20, Isa::kAvx2, kP20);
+BENCHMARK_CAPTURE(BM_WideTwoWord, avx2_2p64, Isa::kAvx2, kP64);
 
 // The base-2 Fermat test of 64 odd moduli, one word at 1e15 against two
 // words at 1e20, in nanoseconds per modulus.

@@ -204,4 +204,121 @@ bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, u128 p, uint64_t* scr
   return true;
 }
 
+namespace {
+
+// x * y / R mod p, lazily below 2p, for x < 2p and y < p (the step of the
+// wide walk). Each of the product's columns sums at most four products below
+// 2^48, so below 2^50, and the reduction adds what it adds in the square.
+inline Limbs Mul(const Limbs& a, const Limbs& b, const Modulus& m) {
+  __m256i t0 = Mul(a.x0, b.x0);
+  __m256i t1 = Add(Mul(a.x0, b.x1), Mul(a.x1, b.x0));
+  __m256i t2 = Add(Add(Mul(a.x0, b.x2), Mul(a.x1, b.x1)), Mul(a.x2, b.x0));
+  __m256i t3 = Add(Add(Mul(a.x0, b.x3), Mul(a.x1, b.x2)), Add(Mul(a.x2, b.x1), Mul(a.x3, b.x0)));
+  __m256i t4 = Add(Add(Mul(a.x1, b.x3), Mul(a.x2, b.x2)), Mul(a.x3, b.x1));
+  __m256i t5 = Add(Mul(a.x2, b.x3), Mul(a.x3, b.x2));
+  __m256i t6 = Mul(a.x3, b.x3);
+  ReduceRound(t0, t1, t2, t3, m);
+  ReduceRound(t1, t2, t3, t4, m);
+  ReduceRound(t2, t3, t4, t5, m);
+  ReduceRound(t3, t4, t5, t6, m);
+  t5 = Add(t5, _mm256_srli_epi64(t4, kLimbBits));
+  t6 = Add(t6, _mm256_srli_epi64(t5, kLimbBits));
+  return {_mm256_and_si256(t4, m.mask), _mm256_and_si256(t5, m.mask), _mm256_and_si256(t6, m.mask),
+          _mm256_srli_epi64(t6, kLimbBits)};
+}
+
+inline Limbs Load(const u128* x) {
+  alignas(32) uint64_t limbs[4][4];
+  for (int i = 0; i < 4; ++i) {
+    for (int l = 0; l < 4; ++l) limbs[l][i] = static_cast<uint64_t>(x[i] >> (24 * l)) & kMask24;
+  }
+  return {_mm256_load_si256(reinterpret_cast<const __m256i*>(limbs[0])),
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(limbs[1])),
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(limbs[2])),
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(limbs[3]))};
+}
+
+inline void Store(const Limbs& x, u128* out) {
+  alignas(32) uint64_t limbs[4][4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(limbs[0]), x.x0);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(limbs[1]), x.x1);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(limbs[2]), x.x2);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(limbs[3]), x.x3);
+  for (int i = 0; i < 4; ++i) {
+    out[i] = static_cast<u128>(limbs[0][i]) | (static_cast<u128>(limbs[1][i]) << 24) |
+             (static_cast<u128>(limbs[2][i]) << 48) | (static_cast<u128>(limbs[3][i]) << 72);
+  }
+}
+
+// Lanes that may hold a root, from x >> 48 alone (x2 + x3 * 2^24, below
+// 2^47, so signed compares serve): x mod p or p - (x mod p) is at most
+// bMax < 2^31 only if x <= bMax (x >> 48 is 0), x lies within bMax of p, or
+// x >= 2p - bMax. The few lanes flagged beyond these are sorted out exactly
+// by the caller.
+struct Window {
+  __m256i zero, below, above, top;
+};
+
+Window MakeWindow(u128 p, uint32_t bMax) {
+  auto set = [](u128 v) { return _mm256_set1_epi64x(static_cast<long long>(v)); };
+  return {_mm256_setzero_si256(), set(((p - bMax) >> 48) - 1), set(((p + bMax) >> 48) + 1),
+          set(((2 * p - bMax) >> 48) - 1)};
+}
+
+inline __m256i MayHoldRoot(const Limbs& x, const Window& w) {
+  const __m256i high = _mm256_or_si256(x.x2, _mm256_slli_epi64(x.x3, kLimbBits));
+  const __m256i low = _mm256_cmpeq_epi64(high, w.zero);
+  const __m256i near =
+      _mm256_and_si256(_mm256_cmpgt_epi64(high, w.below), _mm256_cmpgt_epi64(w.above, high));
+  const __m256i top = _mm256_cmpgt_epi64(high, w.top);
+  return _mm256_or_si256(_mm256_or_si256(low, near), top);
+}
+
+}  // namespace
+
+bool WideSieveRaw(u128 p, const u128* starts, int segments, int64_t stagesEach, u128 stepMont,
+                  int32_t bMax, const uint8_t* firstOrder, const uint8_t* laterOrder,
+                  uint32_t* roots, size_t perSegment, size_t* counts) {
+  if (p >= kMaxP || p <= (static_cast<u128>(1) << 52) || (p & 1) == 0 || bMax < 0 || segments < 1 ||
+      segments > kWideSegments) {
+    return false;
+  }
+  const Modulus m = MakeModulus(p);
+  const u128 limit = static_cast<uint32_t>(bMax);
+  const Window window = MakeWindow(p, static_cast<uint32_t>(bMax));
+  const Limbs step = {Broadcast(stepMont, 0), Broadcast(stepMont, 1), Broadcast(stepMont, 2),
+                      Broadcast(stepMont, 3)};
+  // Four vectors per run: x_1, x_3, ..., x_31 of its current stage.
+  Limbs x[4 * kWideSegments];
+  for (int h = 0; h < segments; ++h) {
+    for (int v = 0; v < 4; ++v) x[4 * h + v] = Load(starts + 16 * h + 4 * v);
+    counts[h] = 0;
+  }
+  alignas(32) u128 values[16];
+  for (int64_t r = 0; r < stagesEach; ++r) {
+    for (int h = 0; h < segments; ++h) {
+      const __m256i flagged = _mm256_or_si256(
+          _mm256_or_si256(MayHoldRoot(x[4 * h], window), MayHoldRoot(x[4 * h + 1], window)),
+          _mm256_or_si256(MayHoldRoot(x[4 * h + 2], window), MayHoldRoot(x[4 * h + 3], window)));
+      if (_mm256_testz_si256(flagged, flagged)) continue;
+      for (int v = 0; v < 4; ++v) Store(x[4 * h + v], values + 4 * v);
+      const uint8_t* slots = r == 0 && h == 0 ? firstOrder : laterOrder;
+      uint32_t* out = roots + perSegment * static_cast<size_t>(h);
+      for (int t = 0; t < 32; ++t) {
+        u128 xj = values[slots[t] & 15];
+        if (xj >= p) xj -= p;
+        const u128 v = (slots[t] & 0x80) ? p - xj : xj;
+        if (v <= limit) {
+          if (counts[h] == perSegment) return false;
+          out[counts[h]++] = static_cast<uint32_t>(v);
+        }
+      }
+    }
+    // Multiplying by the Montgomery form of S gives x*S, lazily below 2p;
+    // the 4 * segments products are independent, which hides their latency.
+    for (int i = 0; i < 4 * segments; ++i) x[i] = Mul(x[i], step, m);
+  }
+  return true;
+}
+
 }  // namespace zentrova::kernels::avx2_128
