@@ -251,27 +251,26 @@ inline void Store(const Limbs& x, u128* out) {
 }
 
 // Lanes that may hold a root, from x >> 48 alone (x2 + x3 * 2^24, below
-// 2^47, so signed compares serve): x mod p or p - (x mod p) is at most
-// bMax < 2^31 only if x <= bMax (x >> 48 is 0), x lies within bMax of p, or
-// x >= 2p - bMax. The few lanes flagged beyond these are sorted out exactly
-// by the caller.
+// 2^47, so signed compares serve). The walk's values stay below 1.5p: the
+// starts are below p, and a product by the step y < p is below
+// (2p * p + R*p) / R = p * (1 + 2p/R) < 1.5p for p < R/4. So x mod p or
+// p - (x mod p) is at most bMax < 2^31 only if x <= bMax (x >> 48 is 0) or
+// x lies within bMax of p; x >= 2p - bMax > 1.5p cannot occur. The few lanes
+// flagged beyond these are sorted out exactly by the caller.
 struct Window {
-  __m256i zero, below, above, top;
+  __m256i zero, below, above;
 };
 
 Window MakeWindow(u128 p, uint32_t bMax) {
   auto set = [](u128 v) { return _mm256_set1_epi64x(static_cast<long long>(v)); };
-  return {_mm256_setzero_si256(), set(((p - bMax) >> 48) - 1), set(((p + bMax) >> 48) + 1),
-          set(((2 * p - bMax) >> 48) - 1)};
+  return {_mm256_setzero_si256(), set(((p - bMax) >> 48) - 1), set(((p + bMax) >> 48) + 1)};
 }
 
 inline __m256i MayHoldRoot(const Limbs& x, const Window& w) {
   const __m256i high = _mm256_or_si256(x.x2, _mm256_slli_epi64(x.x3, kLimbBits));
-  const __m256i low = _mm256_cmpeq_epi64(high, w.zero);
   const __m256i near =
       _mm256_and_si256(_mm256_cmpgt_epi64(high, w.below), _mm256_cmpgt_epi64(w.above, high));
-  const __m256i top = _mm256_cmpgt_epi64(high, w.top);
-  return _mm256_or_si256(_mm256_or_si256(low, near), top);
+  return _mm256_or_si256(_mm256_cmpeq_epi64(high, w.zero), near);
 }
 
 }  // namespace
