@@ -18,7 +18,6 @@
 
 #include "TestGmp.h"
 #include "TestUtil.h"
-#include "math/ModArith.h"
 #include "sieve/kernels/Kernels128.h"
 
 using namespace zentrova;
@@ -212,7 +211,7 @@ TEST(Kernels128Test, NormalHitsEqualGmp) {
 #ifdef ZENTROVA_HAVE_AVX2_KERNELS
     // The AVX2 file itself, whatever the dispatch picks, on every prefix of
     // the bases (each number of vectors, blocks and lanes in the last
-    // vector): it takes exactly the p below 2^94.
+    // vector): it takes exactly the p below its limit.
     if (IsaAvailable(Isa::kAvx2)) {
       std::vector<uint64_t> limbs(16 * ((cand.size() + 4) / 4));
       std::vector<uint32_t> raw(cand.size());
@@ -220,7 +219,7 @@ TEST(Kernels128Test, NormalHitsEqualGmp) {
         size_t count = 0;
         const bool ran = kernels::avx2_128::NormalSieveRaw(cand.data(), n, c.ln, c.p, limbs.data(),
                                                            raw.data(), count);
-        ASSERT_EQ(ran, c.p < kMaxModulus128) << "AVX2 file, " << n << " bases";
+        ASSERT_EQ(ran, c.p < kAvx2TwoWordLimit) << "AVX2 file, " << n << " bases";
         if (!ran) break;
         std::vector<uint32_t> wantPrefix;
         for (const uint32_t j : want) {

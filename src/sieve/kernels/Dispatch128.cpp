@@ -133,6 +133,8 @@ constexpr auto WideAvx512_128 = &WideVector128<&kernels::avx512ifma128::WideSiev
                                                kernels::avx512ifma128::kWideSegments, 104, 102>;
 #endif
 #ifdef ZENTROVA_HAVE_AVX2_KERNELS
+static_assert(kAvx2TwoWordLimit == static_cast<unsigned __int128>(1) << 94 &&
+              kAvx2TwoWordLimit >= kMaxModulus128);
 constexpr auto WideAvx2_128 =
     &WideVector128<&kernels::avx2_128::WideSieveRaw, kernels::avx2_128::kWideSegments, 96, 94>;
 #endif

@@ -30,7 +30,7 @@ using u128 = unsigned __int128;
 
 constexpr int kLimbBits = 24;
 constexpr uint64_t kMask24 = (uint64_t{1} << kLimbBits) - 1;
-constexpr u128 kMaxP = static_cast<u128>(1) << 94;
+constexpr u128 kMaxP = kAvx2TwoWordLimit;
 
 struct Modulus {
   __m256i p0, p1, p2, p3, pinv, mask;
