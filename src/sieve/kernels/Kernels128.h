@@ -122,11 +122,12 @@ bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* starts, int segm
 
 // The AVX2 file: four 24-bit limbs in Montgomery form (R = 2^96), 4 lanes.
 namespace kernels::avx2_128 {
-// Odd 3 <= p < kAvx2TwoWordLimit; scratch has room for 16 * ((n + 4) / 4) words, hits for n.
+// Odd 3 <= p < kAvx2TwoWordLimit; scratch has room for 16 * ((n + 4) / 4)
+// words, hits for n.
 bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, unsigned __int128 p, uint64_t* scratch,
                     uint32_t* hits, size_t& count);
-// The walk of the IFMA file above, for odd 2^52 < p < kAvx2TwoWordLimit, with stepMont
-// the Montgomery form S * 2^96 mod p.
+// The walk of the IFMA file above, for odd 2^52 < p < kAvx2TwoWordLimit,
+// with stepMont the Montgomery form S * 2^96 mod p.
 inline constexpr int kWideSegments = 4;
 bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* starts, int segments,
                   int64_t stagesEach, unsigned __int128 stepMont, int32_t bMax,
