@@ -16,6 +16,11 @@
 // moves t_i >> 24 (below 2^28) into column i + 1. A column receives at most
 // four such products and one carry: below 2^50 + 2^50 + 2^28 < 2^52.
 //
+// Measured on the project's 2-core AMD EPYC (Zen 4 class), one thread, best
+// of 3 (zentrova_bench BM_SquareTwoWord, BM_WideTwoWord at p ~ 10^20): 2.5 ns
+// per squaring against 5.0 for the portable Montgomery128 chains, and 3.0 ns
+// per product of the wide walk against 5.3 for the portable Shoup walk.
+//
 // Compiled with -mavx2 -mfma, like the one-word AVX2 file; called only after
 // the dispatcher has seen both, and without standard-library templates.
 #include <immintrin.h>
