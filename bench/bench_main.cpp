@@ -154,6 +154,8 @@ BENCHMARK_CAPTURE(BM_SquareTwoWord, scalar_2p64, Isa::kScalar, kP64);
 BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_1e15, Isa::kAvx512, kP15);
 BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_1e20, Isa::kAvx512, kP20);
 BENCHMARK_CAPTURE(BM_SquareTwoWord, avx512_2p64, Isa::kAvx512, kP64);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, avx2_1e20, Isa::kAvx2, kP20);
+BENCHMARK_CAPTURE(BM_SquareTwoWord, avx2_2p64, Isa::kAvx2, kP64);
 
 // The wide walk, one word against two, N = 65536 (see RunWide; the one-word
 // figures are BM_WidePortable and BM_WideAvx512 at 1e15; the two-word IFMA
@@ -184,6 +186,8 @@ BENCHMARK_CAPTURE(BM_WideTwoWord, portable_1e20, Isa::kScalar, kP20);
 BENCHMARK_CAPTURE(BM_WideTwoWord, portable_2p64, Isa::kScalar, kP64);
 BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_1e20, Isa::kAvx512, kP20);
 BENCHMARK_CAPTURE(BM_WideTwoWord, avx512_2p64, Isa::kAvx512, kP64);
+BENCHMARK_CAPTURE(BM_WideTwoWord, avx2_1e20, Isa::kAvx2, kP20);
+BENCHMARK_CAPTURE(BM_WideTwoWord, avx2_2p64, Isa::kAvx2, kP64);
 
 // The base-2 Fermat test of 64 odd moduli, one word at 1e15 against two
 // words at 1e20, in nanoseconds per modulus.

@@ -1,11 +1,12 @@
 // The two-word kernels (Kernels128.h) against GMP: the normal kernel's hits
 // are the bases b with b^N == -1 (mod p), the wide walk's roots are the odd
 // powers of a0 at most bMax in the documented storing order, and the a0
-// search follows its rule. Moduli lie on both sides of 2^61, 2^63 and 2^64
-// and near the top of the range, for N = 2^1 .. 2^30. True hits are planted
-// from moduli that are known to divide b^N + 1: the odd part of b^N + 1 for
-// small N, and known prime factors of Fermat numbers 2^(2^m) + 1 (bases 2^(2^i)).
-// Below each crossover constant the one-word kernel must agree as well.
+// search follows its rule. Moduli lie on both sides of 2^61, 2^62, 2^63,
+// 2^64 and 2^80 and near the top of the range, for N = 2^1 .. 2^30. True
+// hits are planted from moduli that are known to divide b^N + 1: the odd part
+// of b^N + 1 for small N, and known prime factors of Fermat numbers
+// 2^(2^m) + 1 (bases 2^(2^i)). Below each crossover constant the one-word
+// kernel must agree as well; each instruction-set file is run directly too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -119,8 +120,13 @@ u128 RandomOfForm(std::mt19937_64& rng, int ln, u128 centre, bool prime, uint64_
   }
 }
 
+// The seams of the kernels (2^61, 2^62 and 2^63 of the one-word ones, 2^64
+// of the words), 2^80 where the exponent reaches it, and the top.
 std::vector<u128> Centres(int ln) {
-  return {kOne << 61, kOne << 63, kOne << 64, Top(ln) - (kOne << 40)};
+  std::vector<u128> centres = {kOne << 61, kOne << 62, kOne << 63, kOne << 64};
+  if ((kOne << 80) + (kOne << 40) < Top(ln)) centres.push_back(kOne << 80);
+  centres.push_back(Top(ln) - (kOne << 40));
+  return centres;
 }
 
 // The planted roots among random bases (and the edges 1 and 2^31 - 1), shuffled.
@@ -202,6 +208,30 @@ TEST(Kernels128Test, NormalHitsEqualGmp) {
       NormalSieveArray(cand.data(), cand.size(), c.ln, static_cast<uint64_t>(c.p), got, scratch);
       EXPECT_EQ(got, want) << "one-word kernel";
     }
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
+    // The AVX2 file itself, whatever the dispatch picks, on every prefix of
+    // the bases (each number of vectors, blocks and lanes in the last
+    // vector): it takes exactly the p below its limit.
+    if (IsaAvailable(Isa::kAvx2)) {
+      std::vector<uint64_t> limbs(16 * ((cand.size() + 4) / 4));
+      std::vector<uint32_t> raw(cand.size());
+      for (size_t n = 0; n <= cand.size(); ++n) {
+        size_t count = 0;
+        const bool ran = kernels::avx2_128::NormalSieveRaw(cand.data(), n, c.ln, c.p, limbs.data(),
+                                                           raw.data(), count);
+        ASSERT_EQ(ran, c.p < kAvx2TwoWordLimit) << "AVX2 file, " << n << " bases";
+        if (!ran) break;
+        std::vector<uint32_t> wantPrefix;
+        for (const uint32_t j : want) {
+          if (j < n) wantPrefix.push_back(j);
+        }
+        ASSERT_EQ(
+            std::vector<uint32_t>(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(count)),
+            wantPrefix)
+            << "AVX2 file, " << n << " bases";
+      }
+    }
+#endif
   }
 }
 
@@ -330,3 +360,82 @@ TEST(Kernels128Test, A0SearchFollowsItsRule) {
     }
   }
 }
+
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
+// The AVX2 walk itself on starts planted at the edges of its window test
+// (0, 1, bMax, bMax + 1, p - bMax - 1, p - bMax, p - bMax + 1, p - 1), one
+// edge among random values per run (the test flags a whole run), for moduli
+// from its lower bound to its limit and any step: each run's roots, stage
+// by stage in the documented order, equal GMP's; a run with more roots than
+// its room says so; p outside (2^52, 2^94) is refused.
+TEST(Kernels128Test, Avx2WideWalkEqualsGmp) {
+  if (!IsaAvailable(Isa::kAvx2)) GTEST_SKIP() << "no AVX2 on this processor";
+  namespace raw = kernels::avx2_128;
+  const uint64_t seed = test::TestSeed();
+  std::mt19937_64 rng(seed);
+  uint8_t first[32], later[32];
+  WideStageOrder(WideOrder::kSse, true, first);
+  WideStageOrder(WideOrder::kSse, false, later);
+  auto near = [&](u128 c) { return RandomU128(rng, c - (kOne << 40), c + (kOne << 40)) | 1; };
+  const u128 moduli[] = {(kOne << 52) + 1, near(kOne << 62),      near(kOne << 64),
+                         near(kOne << 80), kAvx2TwoWordLimit - 3, kAvx2TwoWordLimit - 1};
+  constexpr int64_t kStages = 3;
+  for (const u128 p : moduli) {
+    for (const int32_t bMax : {0, 1, 1000, kMaxBase}) {
+      const u128 b = static_cast<u128>(bMax);
+      const u128 edges[] = {0, 1, b, b + 1, p - b - 1, p - b, p - b + 1, p - 1};
+      for (size_t edge = 0; edge < std::size(edges); ++edge) {
+        const int segments = edge % 2 == 0 ? 1 : raw::kWideSegments;  // run h: edge + h
+        SCOPED_TRACE(::testing::Message() << "seed " << seed << " p " << Decimal(p) << " bMax "
+                                          << bMax << " runs " << segments << " edge " << edge);
+        std::vector<u128> starts;
+        for (int h = 0; h < segments; ++h) {
+          std::vector<u128> run = {edges[(edge + static_cast<size_t>(h)) % std::size(edges)]};
+          while (run.size() < 16) run.push_back(RandomU128(rng, 0, p));
+          std::shuffle(run.begin(), run.end(), rng);
+          starts.insert(starts.end(), run.begin(), run.end());
+        }
+        const u128 step = RandomU128(rng, 1, p);
+        const u128 stepMont = test::GmpMulMod(step, test::GmpPowMod(2, 96, p), p);
+        std::vector<std::vector<uint32_t>> want(static_cast<size_t>(segments));
+        for (int h = 0; h < segments; ++h) {
+          for (int64_t r = 0; r < kStages; ++r) {
+            const u128 power = test::GmpPowMod(step, static_cast<u128>(r), p);
+            const uint8_t* slots = r == 0 && h == 0 ? first : later;
+            for (int t = 0; t < 32; ++t) {
+              const u128 x =
+                  test::GmpMulMod(starts[static_cast<size_t>(16 * h + (slots[t] & 15))], power, p);
+              const u128 v = (slots[t] & 0x80) ? p - x : x;
+              if (v <= b) want[static_cast<size_t>(h)].push_back(static_cast<uint32_t>(v));
+            }
+          }
+        }
+        constexpr size_t kRoom = 32 * kStages;
+        std::vector<uint32_t> roots(kRoom * raw::kWideSegments);
+        size_t counts[raw::kWideSegments] = {};
+        ASSERT_TRUE(raw::WideSieveRaw(p, starts.data(), segments, kStages, stepMont, bMax, first,
+                                      later, roots.data(), kRoom, counts));
+        size_t most = 0;
+        for (int h = 0; h < segments; ++h) {
+          const auto at = roots.begin() + static_cast<std::ptrdiff_t>(kRoom * h);
+          EXPECT_EQ(std::vector<uint32_t>(at, at + static_cast<std::ptrdiff_t>(counts[h])),
+                    want[static_cast<size_t>(h)])
+              << "run " << h;
+          most = std::max(most, want[static_cast<size_t>(h)].size());
+        }
+        if (most > 0) {
+          EXPECT_FALSE(raw::WideSieveRaw(p, starts.data(), segments, kStages, stepMont, bMax, first,
+                                         later, roots.data(), most - 1, counts));
+        }
+      }
+    }
+  }
+  const u128 starts[16] = {};
+  size_t counts[raw::kWideSegments];
+  uint32_t roots[32];
+  for (const u128 p : {(kOne << 52) - 1, (kOne << 52) + 2, kAvx2TwoWordLimit + 1}) {
+    EXPECT_FALSE(raw::WideSieveRaw(p, starts, 1, 1, 1, 0, first, later, roots, 32, counts))
+        << Decimal(p);
+  }
+}
+#endif

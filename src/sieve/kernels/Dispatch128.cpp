@@ -27,12 +27,30 @@ void NormalAvx512_128(const int32_t* cand, size_t n, int ln, unsigned __int128 p
 }
 #endif
 
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
+// The AVX2 kernel behind the common signature, likewise.
+void NormalAvx2_128(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
+                    std::vector<uint32_t>& hits, KernelScratch& scratch) {
+  if (n == 0) return;
+  std::vector<uint32_t>& found = scratch.found;
+  scratch.values.resize(16 * ((n + 4) / 4));
+  found.resize(n + 1);
+  size_t count = 0;
+  if (!kernels::avx2_128::NormalSieveRaw(cand, n, ln, p, scratch.values.data(), found.data(),
+                                         count)) {
+    NormalSieveArray128(cand, n, ln, p, hits, scratch);
+    return;
+  }
+  hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
+}
+#endif
+
 bool WidePortableSse128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
                         std::vector<uint32_t>& roots, size_t capacity, KernelScratch& /*scratch*/) {
   return WideRootsPortable128(p, a0, n, bMax, WideOrder::kSse, roots, capacity);
 }
 
-#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+#if defined(ZENTROVA_HAVE_AVX2_KERNELS) || defined(ZENTROVA_HAVE_AVX512_KERNELS)
 struct SseOrders {
   uint8_t first[32];
   uint8_t later[32];
@@ -42,13 +60,13 @@ struct SseOrders {
   }
 };
 
-// x * 2^104 mod p: the Montgomery form of the IFMA file, by shifting in as
+// x * 2^bits mod p: the Montgomery form of a vector file, by shifting in as
 // many bits at a time as p leaves free (set-up only).
-unsigned __int128 ToMontgomery104(unsigned __int128 x, unsigned __int128 p) {
+unsigned __int128 ToMontgomery(unsigned __int128 x, unsigned __int128 p, int bits) {
   const auto hi = static_cast<uint64_t>(p >> 64);
   const int room = hi != 0 ? __builtin_clzll(hi) : 64 + __builtin_clzll(static_cast<uint64_t>(p));
   unsigned __int128 r = x % p;
-  for (int left = 104; left > 0;) {
+  for (int left = bits; left > 0;) {
     const int s = room < left ? room : left;
     r = (r << s) % p;
     left -= s;
@@ -56,22 +74,31 @@ unsigned __int128 ToMontgomery104(unsigned __int128 x, unsigned __int128 p) {
   return r;
 }
 
-bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
-                    std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch) {
+using WideRaw128Fn = bool (*)(unsigned __int128 p, const unsigned __int128* starts, int segments,
+                              int64_t stagesEach, unsigned __int128 stepMont, int32_t bMax,
+                              const uint8_t* firstOrder, const uint8_t* laterOrder, uint32_t* roots,
+                              size_t perSegment, size_t* counts);
+
+// A vector file's walk (Montgomery form x * 2^kRBits, moduli 2^52 < p <
+// 2^kTopBits) behind the common signature, the portable walk in the same
+// order for any other p.
+template <WideRaw128Fn Raw, int kSegments, int kRBits, int kTopBits>
+bool WideVector128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
+                   std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch) {
   using u128 = unsigned __int128;
-  namespace raw = kernels::avx512ifma128;
-  if (p >= (static_cast<u128>(1) << 102) || p <= (static_cast<u128>(1) << 52) || n < 32 ||
+  if (p >= (static_cast<u128>(1) << kTopBits) || p <= (static_cast<u128>(1) << 52) || n < 32 ||
       bMax < 0) {
     return WidePortableSse128(p, a0, n, bMax, roots, capacity, scratch);
   }
   static const SseOrders orders;
-  // The stages in up to four runs of equal length (N/32 is a power of two;
-  // any other count is walked in one run), each started at its own power of a0.
+  // The stages in up to kSegments runs of equal length (N/32 is a power of
+  // two; any other count is walked in one run), each started at its own
+  // power of a0.
   const int64_t stages = n >> 5;
-  int segments = static_cast<int>(std::min<int64_t>(raw::kWideSegments, stages));
+  int segments = static_cast<int>(std::min<int64_t>(kSegments, stages));
   if (stages % segments != 0) segments = 1;
   const int64_t each = stages / segments;
-  u128 starts[16 * raw::kWideSegments];
+  u128 starts[16 * kSegments];
   const u128 a2 = MulModExact128(a0, a0, p);
   starts[0] = a0 % p;
   for (int i = 1; i < 16; ++i) starts[i] = MulModExact128(starts[i - 1], a2, p);
@@ -85,10 +112,10 @@ bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_
   // portable walk, which stores the same roots.
   constexpr size_t kPerSegment = 1024;
   std::vector<uint32_t>& found = scratch.found;
-  found.resize(kPerSegment * raw::kWideSegments);
-  size_t counts[raw::kWideSegments];
-  if (!raw::WideSieveRaw(p, starts, segments, each, ToMontgomery104(step, p), bMax, orders.first,
-                         orders.later, found.data(), kPerSegment, counts)) {
+  found.resize(kPerSegment * kSegments);
+  size_t counts[kSegments];
+  if (!Raw(p, starts, segments, each, ToMontgomery(step, p, kRBits), bMax, orders.first,
+           orders.later, found.data(), kPerSegment, counts)) {
     return WidePortableSse128(p, a0, n, bMax, roots, capacity, scratch);
   }
   for (int h = 0; h < segments; ++h) {
@@ -99,6 +126,17 @@ bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_
   }
   return true;
 }
+#endif
+
+#ifdef ZENTROVA_HAVE_AVX512_KERNELS
+constexpr auto WideAvx512_128 = &WideVector128<&kernels::avx512ifma128::WideSieveRaw,
+                                               kernels::avx512ifma128::kWideSegments, 104, 102>;
+#endif
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
+static_assert(kAvx2TwoWordLimit == static_cast<unsigned __int128>(1) << 94 &&
+              kAvx2TwoWordLimit >= kMaxModulus128);
+constexpr auto WideAvx2_128 =
+    &WideVector128<&kernels::avx2_128::WideSieveRaw, kernels::avx2_128::kWideSegments, 96, 94>;
 #endif
 
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
@@ -134,7 +172,10 @@ FermatBatch128Fn FermatBatch128For(Isa isa) {
 WideKernel128Fn WideSieveArray128_SSE(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
-  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &WideAvx512_128;
+  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return WideAvx512_128;
+#endif
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
+  if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) return WideAvx2_128;
 #endif
   return &WidePortableSse128;
 }
@@ -143,6 +184,9 @@ NormalKernel128Fn NormalSieveArray128_SSE2(Isa isa) {
   if (isa == Isa::kAuto) isa = BestIsa();
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
   if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &NormalAvx512_128;
+#endif
+#ifdef ZENTROVA_HAVE_AVX2_KERNELS
+  if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) return &NormalAvx2_128;
 #endif
   return &NormalSieveArray128;
 }

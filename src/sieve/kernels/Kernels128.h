@@ -35,6 +35,12 @@ inline constexpr uint64_t kWideOneWordLimit = uint64_t{1} << 63;
 // for p < 2^62, like the normal kernel.
 inline constexpr uint64_t kA0OneWordLimit = uint64_t{1} << 62;
 
+// The AVX2 two-word kernels (avx2_128.cpp) keep Montgomery forms on four
+// 24-bit limbs, R = 2^96: a lazy product (x*y + M*p) / R of inputs below 2p
+// is below 2p exactly while p < R/4, so they take every odd p below 2^94,
+// which is every p of the range (kMaxModulus128), and hand the rest back.
+inline constexpr unsigned __int128 kAvx2TwoWordLimit = static_cast<unsigned __int128>(1) << 94;
+
 using NormalKernel128Fn = void (*)(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
                                    std::vector<uint32_t>& hits, KernelScratch& scratch);
 
@@ -45,8 +51,8 @@ void NormalSieveArray128(const int32_t* cand, size_t n, int ln, unsigned __int12
                          std::vector<uint32_t>& hits, KernelScratch& scratch);
 
 // The vector normal kernel for a level (kAuto: the best available): AVX-512
-// IFMA on two 52-bit limbs for p < 2^102, else the portable two-word kernel.
-// AVX2 has no 52-bit multiplier and gets the portable kernel.
+// IFMA on two 52-bit limbs for p < 2^102, AVX2 on four 24-bit limbs for
+// p < kAvx2TwoWordLimit, else the portable two-word kernel.
 NormalKernel128Fn NormalSieveArray128_SSE2(Isa isa);
 
 using WideKernel128Fn = bool (*)(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
@@ -73,8 +79,9 @@ bool WideSmallN128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t
                    std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
 
 // The vector wide kernel for a level, storing in the WideSieveArray_SSE
-// order: AVX-512 IFMA on two 52-bit limbs for p < 2^102, else the portable
-// two-word walk in the same order. N >= 32.
+// order: AVX-512 IFMA on two 52-bit limbs for 2^52 < p < 2^102, AVX2 on four
+// 24-bit limbs for 2^52 < p < kAvx2TwoWordLimit, else the portable two-word
+// walk in the same order. N >= 32.
 WideKernel128Fn WideSieveArray128_SSE(Isa isa);
 
 // The two-word Fermat batch test for the candidate generator at a level:
@@ -112,5 +119,20 @@ bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* starts, int segm
                   const uint8_t* firstOrder, const uint8_t* laterOrder, uint32_t* roots,
                   size_t perSegment, size_t* counts);
 }  // namespace kernels::avx512ifma128
+
+// The AVX2 file: four 24-bit limbs in Montgomery form (R = 2^96), 4 lanes.
+namespace kernels::avx2_128 {
+// Odd 3 <= p < kAvx2TwoWordLimit; scratch has room for 16 * ((n + 4) / 4)
+// words, hits for n.
+bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, unsigned __int128 p, uint64_t* scratch,
+                    uint32_t* hits, size_t& count);
+// The walk of the IFMA file above, for odd 2^52 < p < kAvx2TwoWordLimit,
+// with stepMont the Montgomery form S * 2^96 mod p.
+inline constexpr int kWideSegments = 4;
+bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* starts, int segments,
+                  int64_t stagesEach, unsigned __int128 stepMont, int32_t bMax,
+                  const uint8_t* firstOrder, const uint8_t* laterOrder, uint32_t* roots,
+                  size_t perSegment, size_t* counts);
+}  // namespace kernels::avx2_128
 
 }  // namespace zentrova
