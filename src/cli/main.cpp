@@ -190,6 +190,10 @@ int main(int argc, char** argv) {
   cmdBench->add_option("--gpu-kernel", benchOpts.gpuKernel,
                        "With --device: the GPU arithmetic, " + GpuKernelNames())
       ->option_text("NAME");
+  cmdBench->add_option("--device-batch", benchOpts.deviceBatch,
+                       "With --device: most p per device launch (default 65536; a slow device "
+                       "answers the end of each run sooner with fewer)")
+      ->check(CLI::Range(int64_t{1}, int64_t{1} << 20));
   cmdBench->add_flag("--all-kernels", benchOpts.allKernels,
                      "With --device: time every GPU arithmetic that reaches the first p in turn "
                      "and print their p/s and P/day side by side");

@@ -200,6 +200,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
   const auto loopStart = Clock::now();
   m_ctx.SetBasesLeft(static_cast<int64_t>(m_state.m_cand.size()));
   double applySeconds = 0;
+  double deviceBusy = 0;
   {
     BatchPipeline<Result> pipeline(produce);
     for (;;) {
@@ -235,6 +236,9 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
       if (end != FeedEnd::kNone) break;
     }
     const double loopSeconds = std::chrono::duration<double>(Clock::now() - loopStart).count();
+    // The device's time within the loop's (a launch still running is not
+    // part of either).
+    if (m_gpu) deviceBusy = m_gpu->BusySeconds();
     m_ctx.SetLoopTimes(loopSeconds, applySeconds,
                        loopSeconds > 0 ? pool.BusySeconds() / pool.Size() / loopSeconds : 0);
     // Saved before a batch still in the making is finished (and dropped).
@@ -245,7 +249,7 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
     feed.Drain();
     EndJobOnOthers(m_ctx);
   }
-  if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());
+  if (m_gpu) m_ctx.SetDeviceBusy(deviceBusy);
 }
 
 void NormalSieveLoop::Serve(BatchCluster& link) {

@@ -374,15 +374,28 @@ void WideSieveLoop::Run(CandidateSource* reader) {
 
   // The next batch is generated and computed (on the pool, or the device) by
   // a thread of its own while this one applies the batch before it: the
-  // roots of a p do not depend on the bitmap. Batches are applied in order.
+  // roots of a p do not depend on the bitmap. On a device, generating is a
+  // stage of its own, so that the device walks batch i while the pool makes
+  // batch i + 1 and this thread applies batch i - 1. Batches are applied in
+  // order.
   using Clock = std::chrono::steady_clock;
   const auto loopStart = Clock::now();
   m_ctx.SetBasesLeft(m_state.m_left);
   double applySeconds = 0;
+  double deviceBusy = 0;
   {
-    BatchPipeline<Result> pipeline([&](ProducedBatch<Result>& next) {
+    auto generate = [&](ProducedBatch<Result>& next) {
       next.end = feed.Next(perWorker, false, next.batch, compute, next.beyond);
-      if (m_gpu) ComputeOnDevice(next.batch);
+    };
+    std::optional<BatchPipeline<Result>> generated;
+    if (m_gpu) generated.emplace(generate);
+    BatchPipeline<Result> pipeline([&](ProducedBatch<Result>& next) {
+      if (!generated) {
+        generate(next);
+        return;
+      }
+      next = std::move(*generated->Take([] { return false; }));
+      if (next.error.empty()) ComputeOnDevice(next.batch);
     });
     for (;;) {
       std::optional<ProducedBatch<Result>> current =
@@ -411,6 +424,9 @@ void WideSieveLoop::Run(CandidateSource* reader) {
       if (end != FeedEnd::kNone) break;
     }
     const double loopSeconds = std::chrono::duration<double>(Clock::now() - loopStart).count();
+    // The device's time within the loop's (a launch still running is not
+    // part of either).
+    if (m_gpu) deviceBusy = m_gpu->BusySeconds();
     m_ctx.SetLoopTimes(loopSeconds, applySeconds,
                        loopSeconds > 0 ? pool.BusySeconds() / pool.Size() / loopSeconds : 0);
     // Saved before a batch still in the making is finished (and dropped).
@@ -429,7 +445,7 @@ void WideSieveLoop::Run(CandidateSource* reader) {
     feed.Drain();
     EndJobOnOthers(m_ctx);
   }
-  if (m_gpu) m_ctx.SetDeviceBusy(m_gpu->BusySeconds());
+  if (m_gpu) m_ctx.SetDeviceBusy(deviceBusy);
   factorFile.Close();
 }
 
