@@ -39,3 +39,9 @@ ZK_FN num mod_mul(num a, num b, modulus m) {
 }
 
 ZK_FN num mod_sub_from_p(num x, modulus m) { return m.p - x; }
+
+// The walk's multiplier: its form, by which a plain value multiplies to a
+// plain product.
+typedef num fixed;
+ZK_FN fixed mod_fixed(num w, modulus m) { return w; }
+ZK_FN num mod_mul_fixed(num x, fixed w, modulus m) { return mod_mul(x, w, m); }

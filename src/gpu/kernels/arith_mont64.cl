@@ -1,6 +1,12 @@
 // Arithmetic "mont64": Montgomery multiplication on 64-bit words with
 // mul_hi on ulong, R = 2^64, for odd p < 2^62.
 //
+// The walk multiplies by a fixed w in Shoup's form instead: with
+// w' = floor(w * 2^64 / p), q = floor(x * w' / 2^64) is floor(x*w/p) or one
+// less, so x*w - q*p is in [0, 2p), computed modulo 2^64 (2p < 2^64), and
+// one subtraction brings it below p: a high and two low products, against
+// Montgomery's two high and two low ones.
+//
 // mont_mul(a, b) = a*b*R^-1 mod p, lazily reduced: inputs in [0, 2p) give an
 // output in [0, 2p), because (a*b + m*p) / R < (4p^2 + R*p) / R < 2p for
 // p < 2^62, so no sum overflows 64 bits. The low halves of a*b and m*p add
@@ -44,3 +50,31 @@ ZK_FN num mod_mul(num a, num b, modulus m) {
 }
 
 ZK_FN num mod_sub_from_p(num x, modulus m) { return m.p - x; }
+
+// The walk's multiplier w (plain, below p) with w' = floor(w * 2^64 / p), by
+// long division one bit at a time (once per work item): the remainder stays
+// below p < 2^62, so doubling it never overflows.
+typedef struct {
+  ulong w, wq;
+} fixed;
+
+ZK_FN fixed mod_fixed(num wForm, modulus m) {
+  fixed f;
+  f.w = mod_mul(wForm, 1UL, m);  // the plain value
+  ulong rem = f.w, q = 0;
+  for (int i = 0; i < 64; ++i) {
+    rem <<= 1;
+    q <<= 1;
+    if (rem >= m.p) {
+      rem -= m.p;
+      q |= 1UL;
+    }
+  }
+  f.wq = q;
+  return f;
+}
+
+ZK_FN num mod_mul_fixed(num x, fixed f, modulus m) {
+  const ulong r = x * f.w - mul_hi(x, f.wq) * m.p;
+  return r >= m.p ? r - m.p : r;
+}

@@ -9,6 +9,9 @@
 //                        a product of two forms is a form, a plain value
 //                        times a form is plain
 //   mod_sub_from_p(x, m) p - x
+//   fixed, mod_fixed(w, m), mod_mul_fixed(x, f, m)
+//                        the walk's multiplication of a plain x by a fixed w
+//                        given in the form: plain x*w below p
 //   ZK_PLAIN_FORM        defined where the form is the plain value
 //
 // ZK_FN marks the arithmetic's functions (inline here; the instruction count
@@ -77,8 +80,7 @@ __kernel void wide_a0(__global const ulong2* p, __global const ulong* k,
 // most bMax is a hit: (p's index, j * 2 (+ 1 for p - x_j), the value)
 // appended at the next slot of hits; the count goes on past the capacity so
 // that the host can repeat the launch with room enough. The walk keeps x
-// plain: a plain value times the form of a0^2 is the plain product, one
-// multiplication per step.
+// plain, one multiplication by the fixed a0^2 per step.
 __kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
                         __global const ulong2* r2, __global const uchar* kind,
                         const ulong walkEnd, const ulong steps, const uint chunks,
@@ -96,7 +98,7 @@ __kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
   const ulong2 q = p[i];
   const modulus m = mod_make(q.x, q.y, r2[i].x, r2[i].y);
   const num a0m = to_form(num_make(a0[i].x, a0[i].y), m);
-  const num a2m = mod_mul(a0m, a0m, m);
+  const fixed step = mod_fixed(mod_mul(a0m, a0m, m), m);  // a0^2
   // x <= bMax, and p - x <= bMax (x >= p - bMax, every x for p <= bMax),
   // as comparisons with fixed bounds.
   const num above = num_make((ulong)bMax + 1, 0);
@@ -113,7 +115,7 @@ __kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
         hits[slot] = (uint4)(i, (uint)((j << 1) | 1UL), num_low32(mod_sub_from_p(x, m)), 0);
       }
     }
-    x = mod_mul(x, a2m, m);
+    x = mod_mul_fixed(x, step, m);
   }
 }
 
