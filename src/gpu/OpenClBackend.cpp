@@ -17,7 +17,7 @@ extern const char* const kWalksKernelSource;
 extern const char* const kArithMont64Source;
 extern const char* const kArithMont32x2Source;
 extern const char* const kArithMont32x3Source;
-extern const char* const kArithFp64qSource;
+extern const char* const kArithFp64Source;
 
 namespace {
 
@@ -34,7 +34,7 @@ const ArithmeticSource kSources[] = {
     {kArithMont64Source, 64, false},
     {kArithMont32x2Source, 64, false},
     {kArithMont32x3Source, 96, false},
-    {kArithFp64qSource, 0, true},
+    {kArithFp64Source, 0, true},
 };
 
 }  // namespace
@@ -44,7 +44,7 @@ const std::vector<GpuArithmetic>& GpuArithmetics() {
       {"mont64", Pow2(62), "Montgomery on 64-bit words (mul_hi on ulong)"},
       {"mont32x2", Pow2(64), "Montgomery in two 32-bit limbs"},
       {"mont32x3", Pow2(96), "Montgomery in three 32-bit limbs"},
-      {"fp64q", Pow2(50), "quotient in double precision, remainder in 64-bit integers"},
+      {"fp64", Pow2(50), "entirely in double precision (data-centre cards)"},
   };
   return all;
 }
@@ -119,6 +119,7 @@ struct OpenClBackend::Impl {
   std::vector<Program> programs;
   std::vector<bool> runs;  // the arithmetic can run on this device
   std::string deviceName;
+  uint64_t wantedItems = 1 << 16;  // work items that fill the device
 
   Program& Built(int arithmetic);
 };
@@ -214,6 +215,10 @@ OpenClBackend::OpenClBackend(int index, const DeviceOptions& options)
     d.programs.resize(arithmetics.size());
     const bool fp64 = d.device.getInfo<CL_DEVICE_DOUBLE_FP_CONFIG>() != 0;
     for (const ArithmeticSource& a : kSources) d.runs.push_back(fp64 || !a.needsFp64);
+    // Enough work items for every compute unit to keep several groups of
+    // threads resident (a data-centre card holds about 2048 threads per unit).
+    d.wantedItems = std::max<uint64_t>(
+        d.wantedItems, uint64_t{4096} * d.device.getInfo<CL_DEVICE_MAX_COMPUTE_UNITS>());
     key = CalibrationKey(platform, device);
   } catch (const cl::Error& e) {
     throw DeviceError(ErrorLine(m_info, e));
@@ -345,8 +350,7 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
       const bool pairs = n >= 32;
       const uint64_t walkEnd = pairs ? static_cast<uint64_t>(n) : 2 * static_cast<uint64_t>(n);
       const uint64_t values = walkEnd / 2;
-      const uint64_t wantedItems = 1 << 16;
-      const uint64_t chunks = std::clamp<uint64_t>(wantedItems / count, 1, values);
+      const uint64_t chunks = std::clamp<uint64_t>(d.wantedItems / count, 1, values);
       const uint64_t steps = (values + chunks - 1) / chunks;
       cl::Kernel& w = prog.wideWalk;
       w.setArg(0, pBuf);

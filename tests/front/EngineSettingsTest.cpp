@@ -113,11 +113,11 @@ TEST(EngineSettings, JobsOfTheFormTakeThem) {
 }
 
 TEST(EngineSettings, ParameterFileEntriesReadBackAndDamagedOnesAreRefused) {
-  const EngineSettings settings{12, "opencl:1", "6.04e23", 0.1, "fp64q"};
+  const EngineSettings settings{12, "opencl:1", "6.04e23", 0.1, "fp64"};
   const auto entries = EngineEntries(settings);
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"Threads", "12"}, {"Device", "opencl:1"}, {"PMax", "6.04e23"},
-      {"StopRate", "0.10000000000000001"}, {"GpuKernel", "fp64q"}};
+      {"StopRate", "0.10000000000000001"}, {"GpuKernel", "fp64"}};
   EXPECT_EQ(entries, expected);
   EngineSettings read;
   for (const auto& [key, text] : entries) EXPECT_TRUE(ApplyEngineEntry(read, key, text)) << key;

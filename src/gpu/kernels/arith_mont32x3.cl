@@ -34,6 +34,15 @@ ZK_FN int num_lt(num a, num b) {
 }
 ZK_FN int num_eq(num a, num b) { return a.l0 == b.l0 && a.l1 == b.l1 && a.l2 == b.l2; }
 ZK_FN uint num_low32(num x) { return x.l0; }
+ZK_FN num num_sub_wrap(num a, num b) {
+  const ulong d0 = (ulong)a.l0 - b.l0;
+  const ulong d1 = (ulong)a.l1 - b.l1 - (uint)(d0 >> 63);
+  num r;
+  r.l0 = (uint)d0;
+  r.l1 = (uint)d1;
+  r.l2 = a.l2 - b.l2 - (uint)(d1 >> 63);
+  return r;
+}
 
 ZK_FN modulus mod_make(ulong plo, ulong phi, ulong r2lo, ulong r2hi) {
   modulus m;
@@ -105,3 +114,17 @@ ZK_FN num mod_sub_from_p(num x, modulus m) {
 typedef num fixed;
 ZK_FN fixed mod_fixed(num w, modulus m) { return w; }
 ZK_FN num mod_mul_fixed(num x, fixed w, modulus m) { return mod_mul(x, w, m); }
+
+// The values strictly between the walk's two hit bounds, above <= x < low:
+// x - above, wrapped, below low - above (one subtraction, one comparison).
+typedef struct {
+  num above, span;
+} window;
+ZK_FN window window_make(num above, num low) {
+  window w;
+  w.above = above;
+  w.span = num_lt(above, low) ? num_sub_wrap(low, above) : num_make(0, 0);
+  return w;
+}
+ZK_FN int window_holds(num x, window w) { return num_lt(num_sub_wrap(x, w.above), w.span); }
+ZK_FN num walk_norm(num x, modulus m) { return x; }

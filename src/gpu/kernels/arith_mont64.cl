@@ -40,6 +40,7 @@ ZK_FN ulong num_hi(num x) { return 0; }
 ZK_FN int num_lt(num a, num b) { return a < b; }
 ZK_FN int num_eq(num a, num b) { return a == b; }
 ZK_FN uint num_low32(num x) { return (uint)x; }
+ZK_FN num num_sub_wrap(num a, num b) { return a - b; }
 
 ZK_FN num mod_mul(num a, num b, modulus m) {
   const ulong lo = a * b;
@@ -78,3 +79,17 @@ ZK_FN num mod_mul_fixed(num x, fixed f, modulus m) {
   const ulong r = x * f.w - mul_hi(x, f.wq) * m.p;
   return r >= m.p ? r - m.p : r;
 }
+
+// The values strictly between the walk's two hit bounds, above <= x < low:
+// x - above, wrapped, below low - above (one subtraction, one comparison).
+typedef struct {
+  num above, span;
+} window;
+ZK_FN window window_make(num above, num low) {
+  window w;
+  w.above = above;
+  w.span = num_lt(above, low) ? num_sub_wrap(low, above) : num_make(0, 0);
+  return w;
+}
+ZK_FN int window_holds(num x, window w) { return num_lt(num_sub_wrap(x, w.above), w.span); }
+ZK_FN num walk_norm(num x, modulus m) { return x; }

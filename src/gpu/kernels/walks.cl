@@ -5,6 +5,12 @@
 //   mod_make(p, r2)      p and R^2 mod p as two words each (R^2 from the
 //                        host; unused by an arithmetic without Montgomery form)
 //   num_make(lo, hi), num_lo, num_hi, num_lt, num_eq, num_low32
+//   walk_norm(x, m)      a value of mod_mul_fixed brought below p (an
+//                        arithmetic may keep the walk's values elsewhere)
+//   window, window_make(above, low), window_holds(x, w)
+//                        whether above <= x < low for a walk value x (false
+//                        may be said of values on the edges; the walk then
+//                        checks them)
 //   mod_mul(a, b, m)     a*b in the arithmetic's form, below p, for a, b < p:
 //                        a product of two forms is a form, a plain value
 //                        times a form is plain
@@ -100,19 +106,24 @@ __kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
   const num a0m = to_form(num_make(a0[i].x, a0[i].y), m);
   const fixed step = mod_fixed(mod_mul(a0m, a0m, m), m);  // a0^2
   // x <= bMax, and p - x <= bMax (x >= p - bMax, every x for p <= bMax),
-  // as comparisons with fixed bounds.
+  // as comparisons with fixed bounds; a value between them (all but a few)
+  // is told by one test.
   const num above = num_make((ulong)bMax + 1, 0);
   const num low = q.y == 0 && q.x <= bMax ? num_make(0, 0) : mod_sub_from_p(num_make(bMax, 0), m);
+  const window between = window_make(above, low);
   num x = from_form(form_pow(a0m, j, m), m);
   for (; j < jEnd; j += 2) {
-    if (num_lt(x, above)) {
-      const uint slot = atomic_inc(hitCount);
-      if (slot < capacity) hits[slot] = (uint4)(i, (uint)(j << 1), num_low32(x), 0);
-    }
-    if (pairs && !num_lt(x, low)) {
-      const uint slot = atomic_inc(hitCount);
-      if (slot < capacity) {
-        hits[slot] = (uint4)(i, (uint)((j << 1) | 1UL), num_low32(mod_sub_from_p(x, m)), 0);
+    if (!window_holds(x, between)) {
+      const num xn = walk_norm(x, m);
+      if (num_lt(xn, above)) {
+        const uint slot = atomic_inc(hitCount);
+        if (slot < capacity) hits[slot] = (uint4)(i, (uint)(j << 1), num_low32(xn), 0);
+      }
+      if (pairs && !num_lt(xn, low)) {
+        const uint slot = atomic_inc(hitCount);
+        if (slot < capacity) {
+          hits[slot] = (uint4)(i, (uint)((j << 1) | 1UL), num_low32(mod_sub_from_p(xn, m)), 0);
+        }
       }
     }
     x = mod_mul_fixed(x, step, m);
