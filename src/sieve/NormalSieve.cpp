@@ -167,14 +167,14 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
   auto published = std::make_shared<const std::vector<int32_t>>(m_state.m_cand);
   uint64_t version = 1;  // of the list published
   uint64_t sent = 0;     // the version the other processes have
-  auto produce = [&](ProducedBatch<Result>& next) {
-    std::shared_ptr<const std::vector<int32_t>> list;
+  auto snapshot = [&](uint64_t& listVersion) {
+    std::lock_guard<std::mutex> lock(listMutex);
+    listVersion = version;
+    return published;
+  };
+  auto generate = [&](ProducedBatch<Result>& next) {
     uint64_t listVersion = 0;
-    {
-      std::lock_guard<std::mutex> lock(listMutex);
-      list = published;
-      listVersion = version;
-    }
+    const std::shared_ptr<const std::vector<int32_t>> list = snapshot(listVersion);
     const std::vector<int32_t>& cand = *list;
     if (cluster != nullptr && sent != listVersion) {
       ByteWriter message(ClusterMessage::kList);
@@ -193,7 +193,22 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
     // An empty list gets one round, with the first p.
     next.end =
         feed.Next(perWorker, cand.empty(), next.batch, ComputeAgainst(cand, scratch), next.beyond);
-    if (m_gpu) ComputeOnDevice(next.batch, cand);
+  };
+  // On a device, generating is a stage of its own (as in the wide loop): the
+  // device computes batch i, against the list as it stands then, while the
+  // pool makes batch i + 1 and this thread applies batch i - 1.
+  std::optional<BatchPipeline<Result>> generated;
+  if (m_gpu) generated.emplace(generate);
+  auto produce = [&](ProducedBatch<Result>& next) {
+    if (!generated) {
+      generate(next);
+      return;
+    }
+    next = std::move(*generated->Take([] { return false; }));
+    if (!next.error.empty()) return;
+    uint64_t listVersion = 0;
+    const std::shared_ptr<const std::vector<int32_t>> list = snapshot(listVersion);
+    ComputeOnDevice(next.batch, *list);
   };
 
   using Clock = std::chrono::steady_clock;
