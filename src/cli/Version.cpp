@@ -3,6 +3,7 @@
 // nothing else.
 #include "cli/Version.h"
 
+#include "gpu/OpenClBackend.h"
 #include "mpi/MpiCluster.h"
 #include "sieve/kernels/Dispatch.h"
 
@@ -49,9 +50,11 @@ std::string VersionText() {
     if (IsaAvailable(isa)) runs += std::string(runs.empty() ? "" : " ") + IsaName(isa);
   }
 #ifdef ZENTROVA_HAVE_OPENCL
-  const char* openCl = "yes";
+  std::string openCl = "yes (GPU kernels";
+  for (const GpuArithmetic& a : GpuArithmetics()) openCl += " " + a.name;
+  openCl += ")";
 #else
-  const char* openCl = "no";
+  const std::string openCl = "no";
 #endif
   const std::string build = ZENTROVA_BUILD_TYPE;
   return std::string("zentrova ") + ZENTROVA_VERSION + "\ncommit " + ZENTROVA_COMMIT +
