@@ -3,7 +3,8 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run run-gui test test-asan test-tsan bench install fuzz clean
+.PHONY: all deps configure build run run-gui test test-asan test-tsan bench device-suite install \
+  fuzz clean
 
 all: build
 
@@ -58,6 +59,15 @@ test-tsan: deps
 
 bench: build
 	$(BUILD_DIR)/src/zentrova bench
+
+# The measure of a machine with a graphics card (bench/device-suite.sh): the
+# machine, a CPU-identical check on the device, P/day per GPU kernel and the
+# thread scaling, in one Markdown report (device-report.md). DEVICE=opencl:0
+# runs it on PoCL; SUITE_ARGS passes more, e.g. "--seconds 5 --out r.md".
+DEVICE ?= gpu
+SUITE_ARGS ?=
+device-suite: build
+	bench/device-suite.sh --device $(DEVICE) --bin $(BUILD_DIR)/src/zentrova $(SUITE_ARGS)
 
 # Every reader of an input file under libFuzzer (with ASan and UBSan), each
 # for FUZZ_SECONDS, on a working copy of its seed corpus in build-fuzz; the
