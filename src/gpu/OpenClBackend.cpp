@@ -223,7 +223,7 @@ OpenClBackend::OpenClBackend(int index, const DeviceOptions& options)
   } catch (const cl::Error& e) {
     throw DeviceError(ErrorLine(m_info, e));
   }
-  // Only the arithmetics that reach past the job's first p take part.
+  // The arithmetics that run on this device.
   std::vector<GpuArithmetic> usable;
   std::vector<int> usableIndex;
   for (size_t i = 0; i < arithmetics.size(); ++i) {
@@ -239,10 +239,10 @@ OpenClBackend::OpenClBackend(int index, const DeviceOptions& options)
   std::vector<KernelRate> rates;
   bool fromCache = false;
   if (options.kernel.empty()) {
+    // Every arithmetic is timed, whatever the job's p, so that the cache
+    // serves any later job on this device.
     rates = CalibratedRates(usable, GpuKernelCacheFile(), key, [&](int i) {
-      return usable[static_cast<size_t>(i)].bound > options.pMin
-                 ? MeasureWalk(usableIndex[static_cast<size_t>(i)], 0.03)
-                 : 0.0;
+      return MeasureWalk(usableIndex[static_cast<size_t>(i)], 0.03);
     }, fromCache);
   }
   std::string error;
