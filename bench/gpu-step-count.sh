@@ -22,10 +22,11 @@ text_bytes() {  # the .text section of kernel $2 in cubin $1
 
 printf '| arithmetic | p below | instructions per product (a0 search, chains) | per walk step (fixed multiplier, the b Max test) |\n'
 printf '|---|---|---|---|\n'
-for arith in mont64 mont32x2 mont32x3 fp64; do
-  case $arith in
-    mont64) bound='2^62' ;; mont32x2) bound='2^64' ;; mont32x3) bound='2^96' ;; fp64) bound='2^50' ;;
-  esac
+for file in "$root"/src/gpu/kernels/arith_*.cl; do
+  arith=$(basename "$file" .cl)
+  arith=${arith#arith_}
+  # The bound the file's head states ("... p < 2^62 ...").
+  bound=$(grep -o -m1 'p < 2^[0-9]*' "$file" | head -n1 | sed 's/p < //')
   cu=$work/$arith.cu
   {
     echo '#define ulong zk_ulong'; echo '#define uint zk_uint'; echo 'typedef unsigned long long zk_ulong; typedef unsigned int zk_uint;'
@@ -33,7 +34,7 @@ for arith in mont64 mont32x2 mont32x3 fp64; do
     echo '__device__ __forceinline__ ulong mul_hi(ulong a, ulong b) { return __umul64hi(a, b); }'
     echo '__device__ __forceinline__ double as_double(ulong x) { return __longlong_as_double((long long)x); }'
     echo '__device__ __forceinline__ ulong as_ulong(double x) { return (ulong)__double_as_longlong(x); }'
-    cat "$root/src/gpu/kernels/arith_$arith.cl"
+    cat "$file"
     for s in 1 33; do
       cat <<CU
 extern "C" __global__ void mul_$s(const ulong* in, ulong* out) {
