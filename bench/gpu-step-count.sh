@@ -32,6 +32,7 @@ for file in "$root"/src/gpu/kernels/arith_*.cl; do
     echo '#define ulong zk_ulong'; echo '#define uint zk_uint'; echo 'typedef unsigned long long zk_ulong; typedef unsigned int zk_uint;'
     echo '#define ZK_FN __device__ __forceinline__'
     echo '__device__ __forceinline__ ulong mul_hi(ulong a, ulong b) { return __umul64hi(a, b); }'
+    echo '__device__ __forceinline__ uint mul_hi(uint a, uint b) { return __umulhi(a, b); }'
     echo '__device__ __forceinline__ double as_double(ulong x) { return __longlong_as_double((long long)x); }'
     echo '__device__ __forceinline__ ulong as_ulong(double x) { return (ulong)__double_as_longlong(x); }'
     cat "$file"
