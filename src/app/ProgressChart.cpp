@@ -100,7 +100,20 @@ void CProgressChart::Add(const RunProgress& p) {
   m_lastStruck = p.factorsStruck;
   m_pendingSeconds = 0;
   m_lastP = at;
+  Thin();
   Rescale();
+}
+
+void CProgressChart::Thin() {
+  if (m_bases->count() <= kMaxPoints) return;
+  for (QLineSeries* s : {m_bases, m_expected, m_factors}) {
+    const QList<QPointF> all = s->points();
+    QList<QPointF> kept;
+    kept.reserve(all.size() / 2 + 1);
+    for (qsizetype i = 0; i < all.size(); i += 2) kept.append(all[i]);
+    if (!all.isEmpty() && (all.size() - 1) % 2 != 0) kept.append(all.back());
+    s->replace(kept);
+  }
 }
 
 void CProgressChart::Clear() {

@@ -29,6 +29,11 @@ class CProgressChart : public QWidget {
  public:
   explicit CProgressChart(QWidget* parent = nullptr);
 
+  // The most points a series keeps: past it, every other point is dropped
+  // (the first and the last stay), so that a run of days draws as fast as
+  // one of minutes.
+  static constexpr int kMaxPoints = 2000;
+
   // The points of one sample: none for a sample of no sieve (basesLeft < 0)
   // or one whose p has not passed the last point's.
   void Add(const RunProgress& progress);
@@ -47,6 +52,8 @@ class CProgressChart : public QWidget {
   void OnSave();
   // The axes' ranges around every point, with a margin.
   void Rescale();
+  // Every other point of each series, once the bases' series is past kMaxPoints.
+  void Thin();
 
   QChart* m_chart = nullptr;
   QChartView* m_view = nullptr;

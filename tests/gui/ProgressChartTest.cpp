@@ -81,6 +81,27 @@ class ProgressChartTest : public QObject {
     QVERIFY(chart.BasesLeft().isEmpty() && chart.FactorsPerHour().isEmpty());
   }
 
+  // A run of many samples keeps at most kMaxPoints, from its first p to its
+  // last, each one a sample's own values.
+  void thinsLongRuns() {
+    CProgressChart chart;
+    const int samples = 5 * CProgressChart::kMaxPoints + 7;
+    for (int i = 1; i <= samples; ++i) {
+      chart.Add(Sample(uint64_t{1000000} * static_cast<uint64_t>(i), 1000000 - i, 999999.5 - i,
+                       i, 1));
+    }
+    for (const QList<QPointF>& points : {chart.BasesLeft(), chart.Expected()}) {
+      QVERIFY(points.size() <= CProgressChart::kMaxPoints);
+      QVERIFY(points.size() > CProgressChart::kMaxPoints / 2);
+      QCOMPARE(points.front().x(), 1e6);
+      QCOMPARE(points.back().x(), 1e6 * samples);
+      for (qsizetype j = 1; j < points.size(); ++j) QVERIFY(points[j].x() > points[j - 1].x());
+    }
+    for (const QPointF& q : chart.BasesLeft()) QCOMPARE(q.y(), 1000000 - q.x() / 1e6);
+    // One factor a second: 3600 an hour at every point kept.
+    for (const QPointF& q : chart.FactorsPerHour()) QCOMPARE(q.y(), 3600.0);
+  }
+
   void savedAsPng() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
