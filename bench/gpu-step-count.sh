@@ -35,7 +35,7 @@ for file in "$root"/src/gpu/kernels/arith_*.cl; do
     echo '__device__ __forceinline__ uint mul_hi(uint a, uint b) { return __umulhi(a, b); }'
     echo '__device__ __forceinline__ double as_double(ulong x) { return __longlong_as_double((long long)x); }'
     echo '__device__ __forceinline__ ulong as_ulong(double x) { return (ulong)__double_as_longlong(x); }'
-    cat "$file"
+    cat "$file" "$root/src/gpu/kernels/walk_defaults.cl"
     for s in 1 33; do
       cat <<CU
 extern "C" __global__ void mul_$s(const ulong* in, ulong* out) {

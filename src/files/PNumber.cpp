@@ -19,6 +19,15 @@ bool IsDigit(char c) {
 
 }  // namespace
 
+std::string PBoundText(UInt128 bound) {
+  if (bound != 0 && (bound & (bound - 1)) == 0) {
+    int e = 0;
+    while ((static_cast<UInt128>(1) << e) != bound) ++e;
+    return "2^" + std::to_string(e);
+  }
+  return PToString(bound);
+}
+
 std::string PToString(UInt128 p) {
   char digits[40];
   int n = 0;

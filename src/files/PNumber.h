@@ -21,6 +21,8 @@ std::string PToString(UInt128 p);
 // naming it shows it as written.
 std::string PToString(int64_t p);
 inline std::string PToString(uint64_t p) { return PToString(static_cast<UInt128>(p)); }
+// A bound of p: "2^62" for a power of two, else its decimal digits.
+std::string PBoundText(UInt128 bound);
 
 // p where a line of a file holds it: blanks skipped, an optional sign, then
 // the digits up to the first character that is none.

@@ -28,16 +28,6 @@ std::string CleanKey(std::string key) {
   return key;
 }
 
-// "2^62" for a power of two, else the decimal value.
-std::string BoundText(UInt128 b) {
-  if (b != 0 && (b & (b - 1)) == 0) {
-    int e = 0;
-    while ((static_cast<UInt128>(1) << e) != b) ++e;
-    return "2^" + std::to_string(e);
-  }
-  return PToString(b);
-}
-
 std::vector<std::string> ReadLines(const std::string& file) {
   std::vector<std::string> lines;
   std::ifstream in(file);
@@ -66,7 +56,7 @@ std::optional<KernelPlan> PlanKernels(const std::vector<GpuArithmetic>& arithmet
       if (arithmetics[i].name != forced) continue;
       if (arithmetics[i].bound <= pMin) {
         error = StrFormat("The GPU kernel %s takes p below %s only; this job starts at p = %s.",
-                          forced.c_str(), BoundText(arithmetics[i].bound).c_str(),
+                          forced.c_str(), PBoundText(arithmetics[i].bound).c_str(),
                           PToString(pMin).c_str());
         return std::nullopt;
       }
@@ -181,7 +171,7 @@ std::string DescribePlan(const std::vector<GpuArithmetic>& arithmetics,
     const GpuArithmetic& a = arithmetics[static_cast<size_t>(r.arithmetic)];
     const double rate = RateOf(rates, a.name);
     text += StrFormat("%s %s for p below %s", i ? ";" : "", a.name.c_str(),
-                      BoundText(r.to).c_str());
+                      PBoundText(r.to).c_str());
     if (rate > 0) text += StrFormat(" (%.3g steps/s)", rate);
   }
   if (rates.empty()) return text + ", as forced.";

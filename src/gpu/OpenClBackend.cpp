@@ -14,6 +14,7 @@ namespace zentrova {
 
 // The kernels' sources, embedded at build time (gpu/kernels/*.cl).
 extern const char* const kWalksKernelSource;
+extern const char* const kWalkDefaultsSource;
 extern const char* const kArithMont64Source;
 extern const char* const kArithMont32x2Source;
 extern const char* const kArithMont32x3Source;
@@ -159,7 +160,7 @@ std::vector<cl_ulong2> Words(const std::vector<UInt128>& v, size_t from, size_t 
 // The identity of the device and driver the calibration was made on, and
 // of the kernels' source: a change of any of them calls for a new one.
 std::string CalibrationKey(const cl::Platform& platform, const cl::Device& device) {
-  std::string sources = kWalksKernelSource;
+  std::string sources = std::string(kWalksKernelSource) + kWalkDefaultsSource;
   for (const ArithmeticSource& a : kSources) sources += a.source;
   return StrFormat("%s | %s | %s | %s | kernels %016zx",
                    Trim(device.getInfo<CL_DEVICE_NAME>()).c_str(),
@@ -178,6 +179,7 @@ Program& OpenClBackend::Impl::Built(int arithmetic) {
   std::string source = a.needsFp64 ? "#pragma OPENCL EXTENSION cl_khr_fp64 : enable\n" : "";
   source += "#define ZK_FN inline\n";
   source += a.source;
+  source += kWalkDefaultsSource;
   source += kWalksKernelSource;
   prog.program = cl::Program(context, source);
   try {
@@ -298,6 +300,23 @@ std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, c
   }
 }
 
+// The wide walk's arguments but its hit list (9, 10, 11): the batch's
+// buffers, the walk's end and its cut into chunks of `steps`, b Max.
+void SetWalkArgs(cl::Kernel& w, const cl::Buffer& p, const cl::Buffer& a0, const cl::Buffer& r2,
+                 const cl::Buffer& kind, uint64_t walkEnd, uint64_t steps, uint64_t chunks,
+                 cl_uint bMax, bool pairs, uint32_t count) {
+  w.setArg(0, p);
+  w.setArg(1, a0);
+  w.setArg(2, r2);
+  w.setArg(3, kind);
+  w.setArg(4, static_cast<cl_ulong>(walkEnd));
+  w.setArg(5, static_cast<cl_ulong>(steps));
+  w.setArg(6, static_cast<cl_uint>(chunks));
+  w.setArg(7, bMax);
+  w.setArg(8, pairs ? 1 : 0);
+  w.setArg(12, static_cast<cl_uint>(count));
+}
+
 // Splits the batch [0, p.size()) into runs of one arithmetic each, as the
 // plan assigns them (p ascending): calls run(arithmetic, from, to).
 template <typename Run>
@@ -353,16 +372,8 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
       const uint64_t chunks = std::clamp<uint64_t>(d.wantedItems / count, 1, values);
       const uint64_t steps = (values + chunks - 1) / chunks;
       cl::Kernel& w = prog.wideWalk;
-      w.setArg(0, pBuf);
-      w.setArg(1, a0Buf);
-      w.setArg(2, r2Buf);
-      w.setArg(3, kindBuf);
-      w.setArg(4, static_cast<cl_ulong>(walkEnd));
-      w.setArg(5, static_cast<cl_ulong>(steps));
-      w.setArg(6, static_cast<cl_uint>(chunks));
-      w.setArg(7, static_cast<cl_uint>(std::max(bMax, 0)));
-      w.setArg(8, pairs ? 1 : 0);
-      w.setArg(12, count);
+      SetWalkArgs(w, pBuf, a0Buf, r2Buf, kindBuf, walkEnd, steps, chunks,
+                  static_cast<cl_uint>(std::max(bMax, 0)), pairs, count);
       const auto raw = LaunchWithHits<cl_uint4>(d.context, d.queue, w, 9, count * chunks);
       for (const cl_uint4& h : raw) {
         hits.push_back(WideHit{static_cast<uint32_t>(h.s[0] + from), h.s[1] >> 1,
@@ -440,19 +451,11 @@ double OpenClBackend::MeasureWalk(int arithmetic, double seconds) {
     cl::Buffer countBuf(d.context, CL_MEM_READ_WRITE, sizeof(cl_uint));
     uint64_t chunks = 16, steps = 256;
     auto run = [&]() {
-      w.setArg(0, pBuf);
-      w.setArg(1, a0Buf);
-      w.setArg(2, r2Buf);
-      w.setArg(3, kindBuf);
-      w.setArg(4, static_cast<cl_ulong>(1 + 2 * steps * chunks));
-      w.setArg(5, static_cast<cl_ulong>(steps));
-      w.setArg(6, static_cast<cl_uint>(chunks));
-      w.setArg(7, cl_uint{0});
-      w.setArg(8, 1);
+      SetWalkArgs(w, pBuf, a0Buf, r2Buf, kindBuf, 1 + 2 * steps * chunks, steps, chunks, 0, true,
+                  kCount);
       w.setArg(9, hitBuf);
       w.setArg(10, countBuf);
       w.setArg(11, cl_uint{0});
-      w.setArg(12, kCount);
       const auto t0 = std::chrono::steady_clock::now();
       d.queue.enqueueNDRangeKernel(w, cl::NullRange, cl::NDRange(kCount * chunks));
       d.queue.finish();

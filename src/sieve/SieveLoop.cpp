@@ -51,13 +51,8 @@ int64_t DeviceBatchLimit(const SieveJob& job) {
 void NoteAboveDevice(JobContext& ctx, const SieveDevice& device, bool& told) {
   if (told) return;
   told = true;
-  const UInt128 limit = device.PLimit();
-  int e = 0;
-  while (e < 127 && (static_cast<UInt128>(1) << e) < limit) ++e;
-  const std::string from =
-      (static_cast<UInt128>(1) << e) == limit ? StrFormat("2^%d", e) : PToString(limit);
   ctx.Post(StrFormat("The p from %s on are above the device's kernels: the CPU kernels sieve them.",
-                     from.c_str()));
+                     PBoundText(device.PLimit()).c_str()));
 }
 
 bool StatusAndSaveDue(JobContext& ctx, int64_t left, UInt128 pCur) {

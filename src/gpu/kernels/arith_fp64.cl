@@ -22,6 +22,8 @@
 // sign.
 
 #define ZK_PLAIN_FORM 1
+#define ZK_OWN_FIXED 1
+#define ZK_OWN_WINDOW 1
 
 typedef double num;
 typedef struct {

@@ -108,23 +108,3 @@ ZK_FN num mod_sub_from_p(num x, modulus m) {
   r.l2 = m.p.l2 - x.l2 - (uint)(d1 >> 63);
   return r;
 }
-
-// The walk's multiplier: its form, by which a plain value multiplies to a
-// plain product.
-typedef num fixed;
-ZK_FN fixed mod_fixed(num w, modulus m) { return w; }
-ZK_FN num mod_mul_fixed(num x, fixed w, modulus m) { return mod_mul(x, w, m); }
-
-// The values strictly between the walk's two hit bounds, above <= x < low:
-// x - above, wrapped, below low - above (one subtraction, one comparison).
-typedef struct {
-  num above, span;
-} window;
-ZK_FN window window_make(num above, num low) {
-  window w;
-  w.above = above;
-  w.span = num_lt(above, low) ? num_sub_wrap(low, above) : num_make(0, 0);
-  return w;
-}
-ZK_FN int window_holds(num x, window w) { return num_lt(num_sub_wrap(x, w.above), w.span); }
-ZK_FN num walk_norm(num x, modulus m) { return x; }

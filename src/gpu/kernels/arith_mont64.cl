@@ -55,6 +55,7 @@ ZK_FN num mod_sub_from_p(num x, modulus m) { return m.p - x; }
 // The walk's multiplier w (plain, below p) with w' = floor(w * 2^64 / p), by
 // long division one bit at a time (once per work item): the remainder stays
 // below p < 2^62, so doubling it never overflows.
+#define ZK_OWN_FIXED 1
 typedef struct {
   ulong w, wq;
 } fixed;
@@ -79,17 +80,3 @@ ZK_FN num mod_mul_fixed(num x, fixed f, modulus m) {
   const ulong r = x * f.w - mul_hi(x, f.wq) * m.p;
   return r >= m.p ? r - m.p : r;
 }
-
-// The values strictly between the walk's two hit bounds, above <= x < low:
-// x - above, wrapped, below low - above (one subtraction, one comparison).
-typedef struct {
-  num above, span;
-} window;
-ZK_FN window window_make(num above, num low) {
-  window w;
-  w.above = above;
-  w.span = num_lt(above, low) ? num_sub_wrap(low, above) : num_make(0, 0);
-  return w;
-}
-ZK_FN int window_holds(num x, window w) { return num_lt(num_sub_wrap(x, w.above), w.span); }
-ZK_FN num walk_norm(num x, modulus m) { return x; }

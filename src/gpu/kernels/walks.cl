@@ -1,5 +1,7 @@
 // The sieve kernels in OpenCL C (1.2), written once over an arithmetic: the
-// program is this file after one of the arith_*.cl files, which defines
+// program is this file after one of the arith_*.cl files and walk_defaults.cl
+// (which supplies the walk's functions an arithmetic leaves out); together
+// they define
 //
 //   num, modulus         a residue and p with its constants
 //   mod_make(p, r2)      p and R^2 mod p as two words each (R^2 from the
