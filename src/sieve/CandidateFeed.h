@@ -308,7 +308,10 @@ class CandidateFeed {
     starts.clear();
     for (int64_t at = lo; at <= hi;) {
       starts.push_back(at);
-      at += std::max(smallest, (hi - at + 1) / (2 * workers));
+      // Never past hi + 1: at the end of the k range hi is 2^63 - 256, and
+      // a step beyond it would wrap around.
+      const int64_t rest = hi - at + 1;
+      at += std::min(rest, std::max(smallest, rest / (2 * workers)));
     }
     starts.push_back(hi + 1);
     const size_t count = starts.size() - 1;
