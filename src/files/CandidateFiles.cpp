@@ -17,10 +17,21 @@
 
 namespace zentrova {
 
+namespace {
+
+constexpr const char* kNotCandidateLine =
+    "not a line of a candidate file (\"<b> <N>\" or the header \"ABC $a^$b+1 // <p>\")";
+constexpr const char* kBadDepth =
+    "the depth after \"ABC $a^$b+1 // \" is not a whole decimal number";
+
+}  // namespace
+
 bool ParseCandidateHeader(std::string_view line, UInt128& depth) {
-  const size_t pos = line.find(kCandidateHeaderText);
-  if (pos == std::string_view::npos) return false;
-  depth = ReadP(line, pos + kCandidateHeaderText.size());
+  const std::string_view text = LineBody(line);
+  if (!text.starts_with(kCandidateHeaderText)) return false;
+  UInt128 value = 0;
+  if (!ParsePDigits(text.substr(kCandidateHeaderText.size()), value)) return false;
+  depth = value;
   return true;
 }
 
@@ -33,19 +44,37 @@ bool ParseCandidateExponent(std::string_view line, int32_t& exponent) {
 
 CandidateLine ParseCandidateLine(std::string_view line) {
   CandidateLine out;
-  if (ParseCandidateHeader(line, out.depth)) {
-    out.kind = CandidateLine::kHeader;
+  const std::string_view text = LineBody(line);
+  if (text.starts_with(kCandidateHeaderText)) {
+    if (ParseCandidateHeader(text, out.depth)) {
+      out.kind = CandidateLine::kHeader;
+    } else {
+      out.problem = kBadDepth;
+    }
     return out;
   }
-  const int64_t b = ParseInt64At(line, 0);
-  if (b <= 0) return out;
-  if (b > INT32_MAX) {
+  // "<b> <N>" or a bare "<b>": digits, one blank, digits, nothing else.
+  const size_t blank = text.find(' ');
+  const std::string_view bText = text.substr(0, blank);
+  const std::string_view nText =
+      blank == std::string_view::npos ? std::string_view{} : text.substr(blank + 1);
+  out.problem = kNotCandidateLine;
+  if (!AllDigits(bText) || (blank != std::string_view::npos && !AllDigits(nText))) return out;
+  int64_t b = 0;
+  if (!ParseDecimal(bText, b) || b > INT32_MAX) {
     out.kind = CandidateLine::kTooLarge;
+    out.problem = nullptr;
+    return out;
+  }
+  int32_t exponent = 0;
+  if (b == 0 || (blank != std::string_view::npos && (!ParseDecimal(nText, exponent) ||
+                                                     exponent == 0))) {
     return out;
   }
   out.kind = CandidateLine::kBase;
+  out.problem = nullptr;
   out.b = static_cast<int32_t>(b);
-  if (!ParseCandidateExponent(line, out.exponent)) out.exponent = 0;
+  out.exponent = exponent;
   return out;
 }
 
@@ -69,43 +98,74 @@ bool ReadCandidateList(const std::string& path, CandidateListContents& out) {
         out.tooLargeLine = lineNo;
         return true;
       case CandidateLine::kNoBase:
-        if (line != "\n") ++out.unreadLines;
-        break;
+        out.badLine = lineNo;
+        out.badProblem = parsed.problem;
+        return true;
     }
   }
   out.readError = file.ReadError();
   return true;
 }
 
-bool ParseFactorHeader(std::string_view line, FactorHeader& header) {
-  if (line.find(kFactorHeaderText) == std::string_view::npos) return false;
-  size_t pos = line.find("b=");
+namespace {
+
+constexpr const char* kBadFactorHeader =
+    "a number of the \"GFN Factors\" header is not a whole decimal number";
+constexpr const char* kNotFactorLine =
+    "not a line of a factor file (\"<b>^<N>+1 has factor <p>\" or the \"GFN Factors\" header)";
+
+// The text from pos up to the first `end` after it (to the line's end when
+// there is none).
+std::string_view FieldUpTo(std::string_view text, size_t pos, std::string_view end) {
+  const size_t stop = text.find(end, pos);
+  return text.substr(pos, stop == std::string_view::npos ? std::string_view::npos : stop - pos);
+}
+
+}  // namespace
+
+bool ParseFactorHeader(std::string_view line, FactorHeader& header, const char** problem) {
+  const std::string_view text = LineBody(line);
+  if (!text.starts_with(kFactorHeaderText)) return false;
+  const auto bad = [&] {
+    if (problem != nullptr) *problem = kBadFactorHeader;
+    return true;
+  };
+  size_t pos = text.find("b=");
   if (pos == std::string_view::npos) return true;
   header.hasBMin = true;
-  header.bMin = ParseInt32At(line, pos + 2);
-  pos = line.find(" to ");
+  if (!ParseDecimal(FieldUpTo(text, pos + 2, " to "), header.bMin)) return bad();
+  pos = text.find(" to ", pos);
   if (pos == std::string_view::npos) return true;
   header.hasBMax = true;
-  header.bMax = ParseInt32At(line, pos + 4);
-  pos = line.find("n=");
+  if (!ParseDecimal(FieldUpTo(text, pos + 4, ","), header.bMax)) return bad();
+  pos = text.find("n=", pos);
   if (pos == std::string_view::npos) return true;
   header.hasExponent = true;
-  header.exponent = ParseInt32At(line, pos + 2);
-  pos = line.find("to factor ");
+  if (!ParseDecimal(FieldUpTo(text, pos + 2, "."), header.exponent)) return bad();
+  pos = text.find("to factor ", pos);
   if (pos == std::string_view::npos) return true;
   header.hasDepth = true;
-  header.depth = ReadP(line, pos + 10);
+  if (!ParsePDigits(FieldUpTo(text, pos + 10, " :"), header.depth)) return bad();
   return true;
 }
 
 bool ParseFactorLine(std::string_view line, FactorRecord& record, int32_t& exponent) {
-  const size_t caret = line.find('^');
+  // "<b>^<N>+1 has factor <p>", each number whole, nothing more.
+  static constexpr std::string_view kHas = "+1 has factor ";
+  const std::string_view text = LineBody(line);
+  const size_t caret = text.find('^');
   if (caret == std::string_view::npos) return false;
-  const int32_t b = ParseInt32At(line, 0);
-  exponent = ParseInt32At(line, caret + 1);
-  const size_t has = line.find("has factor ");
-  const UInt128 p = has == std::string_view::npos ? 0 : ReadP(line, has + 11);
-  if (b <= 0 || exponent <= 0 || p == 0) return false;
+  const size_t has = text.find(kHas, caret);
+  if (has == std::string_view::npos) return false;
+  int32_t b = 0;
+  int32_t e = 0;
+  UInt128 p = 0;
+  if (!ParseDecimal(text.substr(0, caret), b) ||
+      !ParseDecimal(text.substr(caret + 1, has - caret - 1), e) ||
+      !ParsePDigits(text.substr(has + kHas.size()), p) || b <= 0 || e <= 0 || p == 0) {
+    return false;
+  }
+  exponent = e;
   record.b = b;
   record.p = p;
   return true;
@@ -119,14 +179,23 @@ bool ReadFactorFile(const std::string& path, FactorFileContents& out) {
   int lineNo = 0;
   while (file.ReadLine(line) && !line.empty()) {
     ++lineNo;
-    if (ParseFactorHeader(line, out.header)) continue;
-    FactorRecord record;
-    int32_t exponent = 0;
-    if (line != "\n" && ParseFactorLine(line, record, exponent)) {
-      out.records.push_back(record);
-      out.lineNumbers.push_back(lineNo);
-      out.exponents.push_back(exponent);
+    const char* problem = nullptr;
+    if (ParseFactorHeader(line, out.header, &problem)) {
+      if (problem == nullptr) continue;
+    } else {
+      FactorRecord record;
+      int32_t exponent = 0;
+      if (ParseFactorLine(line, record, exponent)) {
+        out.records.push_back(record);
+        out.lineNumbers.push_back(lineNo);
+        out.exponents.push_back(exponent);
+        continue;
+      }
+      problem = kNotFactorLine;
     }
+    out.badLine = lineNo;
+    out.badProblem = problem;
+    return true;
   }
   out.readError = file.ReadError();
   return true;
@@ -221,7 +290,10 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
       out.depth = parsed.depth;
       continue;
     }
-    if (parsed.kind == CandidateLine::kNoBase) continue;
+    if (parsed.kind == CandidateLine::kNoBase) {
+      log(StrFormat("%s line %d: %s.  Nothing was sieved.", path.c_str(), lineNo, parsed.problem));
+      return false;
+    }
     if (parsed.kind == CandidateLine::kTooLarge) {
       log(StrFormat("%s line %d: the base does not fit in 32 bits.", path.c_str(), lineNo));
       return false;

@@ -42,20 +42,27 @@ inline constexpr std::string_view kFactorHeaderText = "GFN Factors";
 
 // --- parsing rules of single lines -------------------------------------------
 
-// A candidate-file header: sets depth and returns true.
+// Every number of a line is whole decimal digits and nothing else (see
+// ParseDecimal), and a line is exactly one of the forms above (its line end
+// aside); readers refuse any other line, naming the file and the line.
+
+// A candidate-file header, the depth a whole decimal number: sets depth and
+// returns true.
 bool ParseCandidateHeader(std::string_view line, UInt128& depth);
 // The number after the first blank at position 1 or later; false if none.
 bool ParseCandidateExponent(std::string_view line, int32_t& exponent);
 
 // One line of a candidate file as every reader sees it: a header, a base (with
 // the exponent its line names, 0 when none), a base too large for 32 bits, or
-// a line that holds no base.
+// a line that is none of these (a header with a damaged depth, a blank line,
+// text, a base of 0, a sign, a NUL), which every reader refuses.
 struct CandidateLine {
   enum Kind { kHeader, kBase, kTooLarge, kNoBase };
   Kind kind = kNoBase;
-  UInt128 depth = 0;     // kHeader
-  int32_t b = 0;         // kBase
-  int32_t exponent = 0;  // kBase
+  UInt128 depth = 0;               // kHeader
+  int32_t b = 0;                   // kBase
+  int32_t exponent = 0;            // kBase
+  const char* problem = nullptr;   // kNoBase: what the line is not, for the message
 };
 CandidateLine ParseCandidateLine(std::string_view line);
 
@@ -64,9 +71,13 @@ struct FactorHeader {
   int32_t bMin = 0, bMax = 0, exponent = 0;
   UInt128 depth = 0;
 };
-// A factor-file header ("GFN Factors"): fills what it finds, in order.
-bool ParseFactorHeader(std::string_view line, FactorHeader& header);
-// A factor line: true when the record is to be stored (b > 0, e > 0, p != 0).
+// A factor-file header (a line starting "GFN Factors"): fills what it finds,
+// in order, and returns true. A number in it that is not whole decimal digits
+// up to the text that follows it sets problem (when given).
+bool ParseFactorHeader(std::string_view line, FactorHeader& header,
+                       const char** problem = nullptr);
+// A factor line "<b>^<N>+1 has factor <p>" and nothing else: true with b > 0,
+// N > 0 and p != 0.
 bool ParseFactorLine(std::string_view line, FactorRecord& record, int32_t& exponent);
 
 // --- whole-file reading --------------------------------------------------------
@@ -77,6 +88,8 @@ struct FactorFileContents {
   std::vector<int> lineNumbers;     // of each record, for messages
   std::vector<int32_t> exponents;   // the N of each record's line
   int readError = 0;                // errno of a failed read; the records stop there
+  int badLine = 0;                  // a line that is neither header nor factor stopped the reading
+  const char* badProblem = nullptr; // what is wrong with it
 };
 // False when the file cannot be opened.
 bool ReadFactorFile(const std::string& path, FactorFileContents& out);
@@ -91,7 +104,8 @@ struct CandidateEntry {
 struct CandidateListContents {
   std::vector<UInt128> depths;         // of each header, in file order
   std::vector<CandidateEntry> bases;
-  int unreadLines = 0;                 // lines other than blank ones that hold no base
+  int badLine = 0;                     // a line that is no candidate line stopped the reading here
+  const char* badProblem = nullptr;    // what that line is not
   int tooLargeLine = 0;                // a base above 32 bits stopped the reading here
   int readError = 0;                   // errno of a failed read; the list stops there
 };

@@ -49,4 +49,34 @@ bool ParseWholeUInt64(std::string_view text, uint64_t& value) {
   return ec == std::errc() && ptr == text.data() + text.size() && !text.empty();
 }
 
+bool AllDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+namespace {
+
+template <typename T>
+bool ParseDecimalAs(std::string_view text, T& value) {
+  if (!AllDigits(text)) return false;
+  T v = 0;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || ptr != text.data() + text.size()) return false;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
+bool ParseDecimal(std::string_view text, int32_t& value) {
+  return ParseDecimalAs(text, value);
+}
+
+bool ParseDecimal(std::string_view text, int64_t& value) {
+  return ParseDecimalAs(text, value);
+}
+
 }  // namespace zentrova

@@ -97,6 +97,12 @@ bool ParsePWhole(std::string_view text, UInt128& p) {
   return true;
 }
 
+bool ParsePDigits(std::string_view text, UInt128& p) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), IsDigit)) return false;
+  p = PValue(ReadPAt(text, 0));
+  return true;
+}
+
 bool ParsePArgument(std::string_view text, UInt128& p) {
   if (text.empty()) return false;
   const size_t e = text.find_first_of("eE");

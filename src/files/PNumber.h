@@ -51,6 +51,10 @@ inline int64_t ReadPAt64(std::string_view text, size_t pos) {
 
 // Digits only, the whole text, within 128 bits (the job messages' p).
 bool ParsePWhole(std::string_view text, UInt128& p);
+// A p as a file holds it: digits only, the whole text (false for anything
+// else); beyond 128 bits it reads as kPUnreadable, which the readers refuse
+// with PBeyondText.
+bool ParsePDigits(std::string_view text, UInt128& p);
 
 // Every p a sieve reaches is below 2^94 (k below 2^63, N at most 2^30). A
 // file's p at or above it is refused by its reader with PBeyondText.

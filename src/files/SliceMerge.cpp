@@ -51,7 +51,11 @@ bool ReadNormalFactors(const std::string& path, Slice& s, const LogFn& log) {
                                std::strerror(contents.readError)));
   }
   const FactorHeader& h = contents.header;
-  if (!h.hasBMin || !h.hasBMax || !h.hasExponent || !h.hasDepth) {
+  if (contents.badLine > 1 || (contents.badLine == 1 && h.hasBMin)) {
+    return Fail(log, StrFormat("%s line %d: %s.", path.c_str(), contents.badLine,
+                               contents.badProblem));
+  }
+  if (contents.badLine == 1 || !h.hasBMin || !h.hasBMax || !h.hasExponent || !h.hasDepth) {
     return Fail(log, StrFormat("%s is not a factor file of the normal mode: no \"GFN Factors\" "
                                "header with the range, the exponent and the depth.",
                                path.c_str()));
@@ -78,10 +82,17 @@ bool ReadWideFactors(const std::string& path, Slice& s, const LogFn& log) {
     return Fail(log, StrFormat("Unable to open input factor file %s.", path.c_str()));
   }
   std::string line;
+  int lineNo = 0;
   while (file.ReadLine(line) && !line.empty()) {
+    ++lineNo;
+    const auto where = [&] { return StrFormat("%s line %d: ", path.c_str(), lineNo); };
     WideFactorHeader header;
     bool complete = false;
-    if (ParseWideFactorHeader(line, header, &complete)) {
+    bool wellFormed = false;
+    if (ParseWideFactorHeader(line, header, &complete, &wellFormed)) {
+      if (!wellFormed) {
+        return Fail(log, where() + "a number of the header is not a whole decimal number.");
+      }
       if (!complete) break;
       s.exponent = header.exponent;
       s.bMin = header.bMin;
@@ -93,8 +104,16 @@ bool ReadWideFactors(const std::string& path, Slice& s, const LogFn& log) {
     int64_t b = 0;
     UInt128 p = 0;
     int32_t exponent = 0;
-    if (!ParseWideFactorLine(line, b, exponent, p) || exponent != s.exponent) continue;
-    if (b <= 0 || b > INT32_MAX || p == 0) continue;
+    if (IsWideFactorFiller(line)) continue;
+    if (!ParseWideFactorLine(line, b, exponent, p) || b <= 0 || b > INT32_MAX || p == 0) {
+      if (!s.hasRange) break;  // no header first: told below
+      return Fail(log, where() + "not a line of a wide factor file (\"1*<b>^<N> + 1 factor : "
+                                 "<p>\", blank, or the header).");
+    }
+    if (exponent != s.exponent) {
+      return Fail(log, where() + StrFormat("exponent %d does not match the file's %d.", exponent,
+                                           s.exponent));
+    }
     s.factors.emplace_back(static_cast<int32_t>(b), p);
   }
   if (file.ReadError() != 0) {
@@ -126,8 +145,8 @@ bool ReadCandidates(const std::string& path, Slice& s, const LogFn& log) {
       s.hasDepth = true;
       continue;
     }
-    if (c.kind == CandidateLine::kNoBase) continue;
     const auto where = [&] { return StrFormat("%s line %d: ", path.c_str(), lineNo); };
+    if (c.kind == CandidateLine::kNoBase) return Fail(log, where() + c.problem + ".");
     if (c.kind == CandidateLine::kTooLarge || c.b < s.bMin || c.b > s.bMax ||
         ((c.b - s.bMin) & 1) != 0) {
       return Fail(log, where() + StrFormat("the base is not one of the range %d to %d of the "

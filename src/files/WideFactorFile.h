@@ -37,16 +37,23 @@ void AppendWideFactorLine(std::string& out, int32_t b, int32_t exponent, UInt128
 
 // --- reading -------------------------------------------------------------------
 
-// A header line: fills header and returns true; false when the line is none.
-// complete, when given, tells whether the line names both ends of the range
-// (a missing number reads as 0).
-bool ParseWideFactorHeader(std::string_view line, WideFactorHeader& header,
-                           bool* complete = nullptr);
+// Every number of these lines is whole decimal digits and nothing else (see
+// ParseDecimal); a reader refuses a line that is none of the forms above.
 
-// A factor line ("factor : " after "1*" and the '^' of its N): b, the N it
-// names and p as written (0 where a number is missing, kPUnreadable for a
-// negative p or one beyond 128 bits); false when the line is none.
+// A header line (one starting "Zentrova for k^"): fills header and returns
+// true; false when the line is none. complete, when given, tells whether the
+// line names both ends of the range (a missing number reads as 0);
+// wellFormed whether every number it names is whole.
+bool ParseWideFactorHeader(std::string_view line, WideFactorHeader& header,
+                           bool* complete = nullptr, bool* wellFormed = nullptr);
+
+// A factor line "1*<b>^<N> + 1 factor : <p>": b, the N it names and p; false
+// when the line is none (a number that is not whole digits included).
 bool ParseWideFactorLine(std::string_view line, int64_t& b, int32_t& exponent, UInt128& p);
+
+// The lines between factor lines that hold none: blank ones, and the
+// "Continuing Sieve" of a resume.
+bool IsWideFactorFiller(std::string_view line);
 
 // A line that the sieve did not finish writing (the last one, without its
 // newline) holds no factor: its base stays a candidate.

@@ -34,7 +34,6 @@ struct ResumeInputs {
   std::vector<FactorRecord> factors;
   std::vector<LoadedBase> factorBases;  // one per factor, same order
   std::vector<LoadedBase> candBases;
-  int unreadLines = 0;     // candidate lines that hold no base
   bool hasCandDepth = false;
   UInt128 candDepth = 0;  // the candidate file's depth, with a factor file
   int32_t bMin = 0, bMax = 0, exponent = 0, ln = 0;
@@ -213,6 +212,11 @@ bool ReadFactorInput(JobContext& ctx, ResumeInputs& in, UInt128& pReached) {
                        factorIn.c_str(), std::strerror(contents.readError)));
     return false;
   }
+  if (contents.badLine != 0) {
+    ctx.Fail(StrFormat("%s line %d: %s.  Nothing was sieved.", factorIn.c_str(), contents.badLine,
+                       contents.badProblem));
+    return false;
+  }
   const FactorHeader& h = contents.header;
   if (h.hasBMin) job.m_nBMin = h.bMin;
   if (h.hasBMax) job.m_nBMax = h.bMax;
@@ -240,6 +244,11 @@ bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, UInt128& pReached) {
     return false;
   }
   ctx.Post(StrFormat("Loading input sieve file %s.", sieveIn.c_str()));
+  if (list.badLine != 0) {
+    ctx.Fail(StrFormat("%s line %d: %s.  Nothing was sieved.", sieveIn.c_str(), list.badLine,
+                       list.badProblem));
+    return false;
+  }
   for (const UInt128 depth : list.depths) {
     if (factorIn.empty()) {
       pReached = depth;
@@ -264,7 +273,6 @@ bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, UInt128& pReached) {
                        sieveIn.c_str(), std::strerror(list.readError)));
     return false;
   }
-  in.unreadLines = list.unreadLines;
   for (const CandidateEntry& e : list.bases) {
     in.candBases.push_back(LoadedBase{e.b, e.line, &sieveIn, e.exponent});
     if (job.m_nBMin < 0) job.m_nBMin = e.b;
@@ -273,13 +281,6 @@ bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, UInt128& pReached) {
   }
   ctx.Post(StrFormat("%d b candidates loaded from %s.", static_cast<int>(in.candBases.size()),
                      sieveIn.c_str()));
-  if (factorIn.empty() && in.candBases.empty() && in.unreadLines > 0) {
-    ctx.Fail(
-        StrFormat("No base could be read from sieve file %s (%d lines, none of them a "
-                  "candidate).  Nothing was sieved.",
-                  sieveIn.c_str(), in.unreadLines));
-    return false;
-  }
   return true;
 }
 

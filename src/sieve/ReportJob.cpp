@@ -44,6 +44,16 @@ bool LoadReportFactors(JobContext& ctx, std::vector<FactorRecord>& factors) {
     ctx.Fail(StrFormat("Unable to open input factor file %s.", factorIn.c_str()));
     return false;
   }
+  if (contents.readError != 0) {
+    ctx.Fail(StrFormat("Unable to read input factor file %s: %s.", factorIn.c_str(),
+                       std::strerror(contents.readError)));
+    return false;
+  }
+  if (contents.badLine != 0) {
+    ctx.Fail(StrFormat("%s line %d: %s.", factorIn.c_str(), contents.badLine,
+                       contents.badProblem));
+    return false;
+  }
   const FactorHeader& h = contents.header;
   if (h.hasBMin) job.m_nBMin = h.bMin;
   if (h.hasBMax) job.m_nBMax = h.bMax;

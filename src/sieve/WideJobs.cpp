@@ -69,6 +69,7 @@ void NewSieve(JobContext& ctx, WideSieveLoop& loop, bool packed) {
 struct PairFactorFile {
   std::string name;  // empty: none, and the candidate file must hold its whole range
   WideFactorHeader header;
+  int64_t headerLine = 0;        // the line that holds it
   bool copyToOutput = false;     // the input, copied to the factor output (not there yet)
   bool removeEmptyOutput = false;  // an empty factor output, begun anew with its header
 };
@@ -129,9 +130,11 @@ bool ReadPairHeader(JobContext& ctx, PairFactorFile& pf) {
   ctx.Post(StrFormat("Loading input factor file %s.", name.c_str()));
   std::string line;
   bool found = false;
+  bool wellFormed = false;
   while (file.ReadLine(line) && !line.empty()) {
+    ++pf.headerLine;
     if (line == "\n") continue;
-    found = ParseWideFactorHeader(line, pf.header);
+    found = ParseWideFactorHeader(line, pf.header, nullptr, &wellFormed);
     break;
   }
   if (file.ReadError() != 0) {
@@ -143,6 +146,12 @@ bool ReadPairHeader(JobContext& ctx, PairFactorFile& pf) {
     ctx.Fail(StrFormat("%s is not a factor file of the wide mode: its first line is not \"Zentrova "
                        "for k^N+1 [k == b Min to b Max]\".  Nothing was sieved.",
                        name.c_str()));
+    return false;
+  }
+  if (!wellFormed) {
+    ctx.Fail(StrFormat("%s line %" PRId64 ": a number of the header is not a whole decimal "
+                       "number.  Nothing was sieved.",
+                       name.c_str(), pf.headerLine));
     return false;
   }
   const WideFactorHeader& h = pf.header;
@@ -252,6 +261,7 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
   std::vector<FactorLineCheck> chunk;
   chunk.reserve(kChunk);
   int64_t lineNo = 0;
+  int64_t badLine = 0;  // a line that is no line of the file's format
   int64_t taken = 0;
   int64_t factors = 0;
   bool more = true;
@@ -266,7 +276,19 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
       ++lineNo;
       FactorLineCheck c;
       c.line = lineNo;
-      if (ParseWideFactorLine(line, c.b, c.exponent, c.p)) chunk.push_back(c);
+      if (ParseWideFactorLine(line, c.b, c.exponent, c.p)) {
+        chunk.push_back(c);
+        continue;
+      }
+      WideFactorHeader header;
+      if (IsWideFactorFiller(line) ||
+          (lineNo == pf.headerLine && ParseWideFactorHeader(line, header))) {
+        continue;
+      }
+      // Lines already checked are handled first, so the messages keep file order.
+      badLine = lineNo;
+      more = false;
+      break;
     }
     const size_t slices = (chunk.size() + kSlice - 1) / kSlice;
     pool.ParallelFor(slices, [&](size_t slice, int) {
@@ -332,6 +354,12 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
       --s.m_left;
       ++taken;
     }
+  }
+  if (badLine != 0) {
+    ctx.Fail(StrFormat("%s line %" PRId64 ": not a line of a wide factor file (\"1*<b>^<N> + 1 "
+                       "factor : <p>\", blank, or the header).  Nothing was sieved.",
+                       name.c_str(), badLine));
+    return false;
   }
   if (file.ReadError() != 0) {
     ctx.Fail(StrFormat("Unable to read input factor file %s: %s.  Nothing was sieved.",

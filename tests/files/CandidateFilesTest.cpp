@@ -98,8 +98,10 @@ TEST(CandidateLineParsing, Header) {
   EXPECT_EQ(depth, UInt128{1000000});
   EXPECT_TRUE(ParseCandidateHeader("ABC $a^$b+1 // 1234567890123", depth));
   EXPECT_EQ(depth, UInt128{1234567890123});
-  EXPECT_TRUE(ParseCandidateHeader("ABC $a^$b+1 // \n", depth));
-  EXPECT_EQ(depth, UInt128{0});
+  // Without a depth the line is no header (it was read as depth 0 once).
+  EXPECT_FALSE(ParseCandidateHeader("ABC $a^$b+1 // \n", depth));
+  EXPECT_EQ(depth, UInt128{1234567890123});
+  depth = 0;
 
   depth = 77;
   EXPECT_FALSE(ParseCandidateHeader("12 32\n", depth));
@@ -209,11 +211,13 @@ TEST(FactorLineParsing, HeaderFieldsAreFilledInOrder) {
     EXPECT_FALSE(h.hasBMin || h.hasBMax || h.hasExponent || h.hasDepth);
   }
   {
-    // Without " to " neither n= nor the depth is taken.
+    // Without " to " neither n= nor the depth is taken, and b Min runs to
+    // the line's end: "7, n=64." is no number, which the readers refuse.
     FactorHeader h;
-    EXPECT_TRUE(ParseFactorHeader("GFN Factors b=7, n=64.\n", h));
+    const char* problem = nullptr;
+    EXPECT_TRUE(ParseFactorHeader("GFN Factors b=7, n=64.\n", h, &problem));
     EXPECT_TRUE(h.hasBMin);
-    EXPECT_EQ(h.bMin, 7);
+    EXPECT_NE(problem, nullptr);
     EXPECT_FALSE(h.hasBMax || h.hasExponent || h.hasDepth);
   }
   {
@@ -279,9 +283,12 @@ TEST(ReadFactorFile, CrLfFileWithGarbageAndEmptyLines) {
   EXPECT_EQ(contents.header.bMax, 40);
   EXPECT_EQ(contents.header.exponent, 32);
   EXPECT_EQ(contents.header.depth, 1000000);
-  EXPECT_EQ(contents.records,
-            (std::vector<FactorRecord>{{2, 641}, {10, 1000}, {12, 5}, {40, 18446744073u}}));
-  EXPECT_EQ(contents.lineNumbers, (std::vector<int>{2, 6, 8, 10}));
+  // The first line that is no factor line stops the reading; the readers
+  // refuse the file there.
+  EXPECT_EQ(contents.records, (std::vector<FactorRecord>{{2, 641}}));
+  EXPECT_EQ(contents.lineNumbers, (std::vector<int>{2}));
+  EXPECT_EQ(contents.badLine, 3);
+  EXPECT_NE(contents.badProblem, nullptr);
 }
 
 TEST(ReadFactorFile, FileWithoutHeaderOrFinalNewline) {
@@ -291,8 +298,13 @@ TEST(ReadFactorFile, FileWithoutHeaderOrFinalNewline) {
   ASSERT_TRUE(ReadFactorFile(dir / "f.txt", contents));
   EXPECT_FALSE(contents.header.hasBMin || contents.header.hasBMax || contents.header.hasExponent ||
                contents.header.hasDepth);
+  EXPECT_EQ(contents.records, (std::vector<FactorRecord>{{2, 641}}));
+  EXPECT_EQ(contents.lineNumbers, (std::vector<int>{1}));
+  EXPECT_EQ(contents.badLine, 2);  // a blank line
+  WriteFile(dir / "f.txt", "2^32+1 has factor 641\n2^32+1 has factor 6700417");
+  ASSERT_TRUE(ReadFactorFile(dir / "f.txt", contents));
   EXPECT_EQ(contents.records, (std::vector<FactorRecord>{{2, 641}, {2, 6700417}}));
-  EXPECT_EQ(contents.lineNumbers, (std::vector<int>{1, 3}));
+  EXPECT_EQ(contents.badLine, 0);
 
   WriteFile(dir / "empty.txt", "");
   ASSERT_TRUE(ReadFactorFile(dir / "empty.txt", contents));

@@ -515,8 +515,9 @@ TEST_F(ResumeInPlace, FilesThatLostLinesOrDisagreeAreRefusedBeforeAnythingIsWrit
   SieveJob job = ResumeJob(m_dir, "", cin, "", kP2);
   const test::JobRun run = RunJob(job);
   EXPECT_TRUE(run.failed);
-  EXPECT_TRUE(Contains(run.log, "No base could be read from sieve file " + cin +
-                                    " (2 lines, none of them a candidate).  Nothing was sieved."));
+  EXPECT_TRUE(Contains(run.log, cin + " line 1: not a line of a candidate file (\"<b> <N>\" or "
+                                          "the header \"ABC $a^$b+1 // <p>\").  Nothing was "
+                                          "sieved."));
   EXPECT_FALSE(CTextFile::FileExists(m_dir / "cands.txt"));
   // A folder in place of a file.
   job.m_strSieveIn = m_dir.Path().string();
