@@ -283,11 +283,13 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
   std::string line;
   int lineNo = 0;
   bool any = false;
+  bool hasDepth = false;
   while (file.ReadLine(line) && !line.empty()) {
     ++lineNo;
     const CandidateLine parsed = ParseCandidateLine(line);
     if (parsed.kind == CandidateLine::kHeader) {
       out.depth = parsed.depth;
+      hasDepth = true;
       continue;
     }
     if (parsed.kind == CandidateLine::kNoBase) {
@@ -313,6 +315,11 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
     return false;
   }
   file.Close();
+  if (!hasDepth && any) {
+    log(StrFormat("Sieve file %s has no depth line \"ABC $a^$b+1 // <p>\": sieving starts at the "
+                  "first p.",
+                  path.c_str()));
+  }
   if (!any) out.bMin = out.bMax = 0;  // no base: an empty range
   if (pairedWith != nullptr) {
     out.bMin = pairedWith->bMin;

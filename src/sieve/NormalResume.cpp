@@ -281,6 +281,11 @@ bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, UInt128& pReached) {
   }
   ctx.Post(StrFormat("%d b candidates loaded from %s.", static_cast<int>(in.candBases.size()),
                      sieveIn.c_str()));
+  if (list.depths.empty() && factorIn.empty() && !in.candBases.empty()) {
+    ctx.Post(StrFormat("Sieve file %s has no depth line \"ABC $a^$b+1 // <p>\": sieving starts "
+                       "at the first p.",
+                       sieveIn.c_str()));
+  }
   return true;
 }
 

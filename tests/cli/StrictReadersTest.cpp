@@ -217,3 +217,24 @@ TEST_F(StrictReaders, AWideFactorLineThatIsNoneOfTheFormatIsRefused) {
 
 }  // namespace
 }  // namespace zentrova
+
+namespace zentrova {
+namespace {
+
+// A candidate file with no header at all is read from the first p, as the
+// format allows, and the run says so.
+TEST(StrictReadersHeaderless, ACandidateFileWithoutAnyHeaderStartsAtTheFirstPAndSaysSo) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "c.txt", "2 16\n4 16\n");
+  const test::CliResult r =
+      test::RunCli("resume --sieve-in " + dir / "c.txt" + " --factors-out " + dir / "fo.txt" +
+                   " --sieve-out " + dir / "co.txt" + " --p-max 1000");
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(test::Has(r, "Sieve file " + dir / "c.txt" +
+                               " has no depth line \"ABC $a^$b+1 // <p>\": sieving starts at the "
+                               "first p."));
+  EXPECT_EQ(test::ReadFile(dir / "co.txt"), "ABC $a^$b+1 // 929\n2 16\n");
+}
+
+}  // namespace
+}  // namespace zentrova
