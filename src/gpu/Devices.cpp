@@ -5,6 +5,9 @@
 
 #include "files/StrFormat.h"
 #include "gpu/OpenClBackend.h"
+#ifdef ZENTROVA_HAVE_OPENCL
+#include "gpu/OpenClLoader.h"
+#endif
 
 namespace zentrova {
 
@@ -24,6 +27,17 @@ const Backend kBackends[] = {
      }},
 };
 
+// A build with OpenCL on a machine without any OpenCL driver: said as such,
+// rather than as a device that was not found.
+void RequireOpenCl() {
+#ifdef ZENTROVA_HAVE_OPENCL
+  if (!OpenClLibraryFound()) {
+    throw DeviceError("No OpenCL is installed (" + OpenClLibraryNames() +
+                      " was not found): a GPU needs its driver, which brings OpenCL.");
+  }
+#endif
+}
+
 class BuiltInDevices : public DeviceProvider {
  public:
   std::vector<DeviceInfo> List() override {
@@ -36,6 +50,7 @@ class BuiltInDevices : public DeviceProvider {
 
   std::unique_ptr<SieveDevice> Open(const DeviceChoice& choice,
                                     const DeviceOptions& options) override {
+    if (choice.kind != DeviceChoice::Kind::kCpu) RequireOpenCl();
     if (choice.kind == DeviceChoice::Kind::kNumbered) {
       for (const Backend& b : kBackends) {
         if (choice.backend == b.name) return b.open(choice.index, options);

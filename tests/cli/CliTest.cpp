@@ -246,3 +246,32 @@ TEST(Cli, StopRateEndsARunWhosePairResumesToTheUninterruptedFiles) {
 
 }  // namespace
 }  // namespace zentrova
+
+namespace zentrova {
+namespace {
+
+// The OpenCL loader is opened at run time: without it every CPU job runs,
+// and a GPU asked for is refused with a line that says OpenCL is missing.
+TEST(CliNoOpenCl, AMachineWithoutOpenClRunsOnTheCpuAndSaysWhyNoGpu) {
+  test::ScratchDir dir;
+  ::setenv("ZENTROVA_OPENCL_LIBRARY", "/nonexistent/libOpenCL.so.1", 1);
+  const std::string outputs =
+      " --factors-out " + dir / "f.txt" + " --sieve-out " + dir / "c.txt" + " --force";
+  const test::CliResult cpu =
+      test::RunCli("new --exponent 16 --bmin 2 --bmax 100 --p-max 1e6" + outputs);
+  const test::CliResult gpu =
+      test::RunCli("new --exponent 16 --bmin 2 --bmax 100 --p-max 1e6 --device gpu" + outputs);
+  const test::CliResult any =
+      test::RunCli("new --exponent 16 --bmin 2 --bmax 100 --p-max 1e6 --device auto" + outputs);
+  ::unsetenv("ZENTROVA_OPENCL_LIBRARY");
+  EXPECT_EQ(cpu.exitCode, 0) << cpu.output;
+  EXPECT_NE(gpu.exitCode, 0);
+  EXPECT_TRUE(test::Has(gpu, "No OpenCL is installed (/nonexistent/libOpenCL.so.1 was not found)"))
+      << gpu.output;
+  EXPECT_EQ(any.exitCode, 0) << any.output;
+  EXPECT_TRUE(test::Has(any, "No OpenCL is installed")) << any.output;
+  EXPECT_TRUE(test::Has(any, "Running on the CPU.")) << any.output;
+}
+
+}  // namespace
+}  // namespace zentrova
