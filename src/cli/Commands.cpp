@@ -26,6 +26,7 @@
 #include "gpu/OpenClBackend.h"
 #include "math/CpuFeatures.h"
 #include "math/ModArith.h"
+#include "platform/Files.h"
 #include "front/EngineSettings.h"
 #include "front/JobRunner.h"
 #include "sieve/WorkerPool.h"
@@ -247,13 +248,13 @@ std::optional<DeviceBenchResult> TimeDevice(const SieveOptions& o, const std::st
   job.m_pMin = pStart;
   job.m_pMax = 0;
   job.m_nSaveSeconds = 1 << 30;
-  char folder[] = "/tmp/zentrova-bench-XXXXXX";
-  if (::mkdtemp(folder) == nullptr) {
+  const std::string folder = platform::MakeTemporaryFolder("zentrova-bench-");
+  if (folder.empty()) {
     std::fprintf(stderr, "zentrova: no temporary folder: %s\n", std::strerror(errno));
     return std::nullopt;
   }
-  job.m_strFactorOut = std::string(folder) + "/factors.txt";
-  job.m_strSieveOut = std::string(folder) + "/candidates.txt";
+  job.m_strFactorOut = folder + "/factors.txt";
+  job.m_strSieveOut = folder + "/candidates.txt";
   LogSink sink;
   JobRunner runner(job, sink, 1);
   runner.Start();
@@ -264,7 +265,7 @@ std::optional<DeviceBenchResult> TimeDevice(const SieveOptions& o, const std::st
   }
   runner.RequestStop();
   const JobOutcome outcome = runner.Wait();
-  std::filesystem::remove_all(folder);
+  std::filesystem::remove_all(platform::FsPath(folder));
   for (const std::string& line : sink.Log()) std::printf("%s\n", line.c_str());
   if (outcome.end == JobEnd::kFailed) return std::nullopt;
   const RunProgress progress = runner.Sample();
@@ -327,9 +328,9 @@ double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, in
   std::vector<std::unique_ptr<JobRunner>> runs;
   std::vector<std::string> folders;
   for (int i = 0; i < jobs; ++i) {
-    char folder[] = "/tmp/zentrova-scaling-XXXXXX";
-    if (::mkdtemp(folder) == nullptr) return 0;
-    folders.emplace_back(folder);
+    const std::string folder = platform::MakeTemporaryFolder("zentrova-scaling-");
+    if (folder.empty()) return 0;
+    folders.push_back(folder);
     SieveJob job = base;
     job.m_threads = threads;
     job.m_pMin = base.m_pMin + static_cast<uint64_t>(i) * 10000000000000ULL;
@@ -351,7 +352,7 @@ double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, in
   const JobOutcome& first = outcomes.front();
   serial = first.loopSeconds > 0 ? first.applySeconds / first.loopSeconds : 0;
   busy = first.workersBusy;
-  for (const std::string& f : folders) std::filesystem::remove_all(f);
+  for (const std::string& f : folders) std::filesystem::remove_all(platform::FsPath(f));
   return static_cast<double>(sieved) / elapsed;
 }
 

@@ -1,13 +1,12 @@
 #include "cli/ConsoleSink.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cinttypes>
 #include <ctime>
 
 #include "files/StrFormat.h"
 #include "files/NumberParse.h"
+#include "platform/Console.h"
+#include "platform/Files.h"
 #include "sieve/JobMessage.h"
 
 namespace zentrova {
@@ -16,22 +15,30 @@ namespace zentrova {
 ConsoleSink::ConsoleSink(std::FILE* out, std::FILE* status, UInt128 pTarget)
     : m_out(out),
       m_status(status),
-      m_statusIsTty(::isatty(::fileno(status)) != 0),
+      m_statusIsTty(platform::IsTerminal(status)),
+      m_lineErase(m_statusIsTty && platform::EnableLineErase(status)),
       m_pTarget(pTarget),
       m_lastTime(std::chrono::steady_clock::now()) {}
 
 std::string ConsoleSink::TimeStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = platform::LocalTime(std::time(nullptr));
   char buffer[32];
   const size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
   return std::string(buffer, n);
 }
 
+std::string ConsoleSink::EraseLine() const {
+  if (m_lineErase) return "\r\033[K";
+  // A console without the erase command: blanks over what was shown.
+  std::string blank(1, '\r');
+  blank.append(m_statusShown ? m_shownLength : 0, ' ');
+  blank.push_back('\r');
+  return blank;
+}
+
 void ConsoleSink::ClearStatusLocked() {
   if (m_statusShown && m_statusIsTty) {
-    std::fputs("\r\033[K", m_status);
+    std::fputs(EraseLine().c_str(), m_status);
     std::fflush(m_status);
   }
   m_statusShown = false;
@@ -42,12 +49,12 @@ void ConsoleSink::PrintStatusLocked(const std::string& text) {
     // Longer than the terminal is wide, the line would wrap, and \r would
     // go back to its last part only.
     std::string shown = text;
-    winsize size{};
-    if (::ioctl(::fileno(m_status), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
-        shown.size() >= size.ws_col) {
-      shown.resize(size.ws_col - 1u);
+    const int columns = platform::TerminalColumns(m_status);
+    if (columns > 1 && shown.size() >= static_cast<size_t>(columns)) {
+      shown.resize(static_cast<size_t>(columns) - 1u);
     }
-    std::fprintf(m_status, "\r\033[K%s", shown.c_str());
+    std::fprintf(m_status, "%s%s", EraseLine().c_str(), shown.c_str());
+    m_shownLength = shown.size();
     std::fflush(m_status);
     m_statusShown = true;
     return;

@@ -61,12 +61,16 @@ class ConsoleSink : public JobSink {
   std::FILE* m_out;
   std::FILE* m_status;
   bool m_statusIsTty;
+  bool m_lineErase;          // the terminal takes "\033[K"
+  size_t m_shownLength = 0;  // of the status line on screen
   UInt128 m_pTarget;
   uint64_t m_packTwoN = 0;
   std::string m_file;
   std::mutex m_mutex;
   std::atomic<bool> m_ended{false};
   bool m_statusShown = false;
+  // What takes the cursor back over the status line and clears it.
+  std::string EraseLine() const;
 
   // Rates over the last interval.
   std::chrono::steady_clock::time_point m_lastTime;

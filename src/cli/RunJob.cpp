@@ -11,6 +11,7 @@
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
 #include "gpu/Devices.h"
+#include "platform/Console.h"
 #include "front/JobRunner.h"
 #include "sieve/Jobs.h"
 #include "sieve/WorkerPool.h"
@@ -35,16 +36,11 @@ class OtherProcessSink : public JobSink {
   int m_rank;
 };
 
-extern "C" void OnSignal(int signal) {
-  g_signal = signal;
-}
+void OnStop(int signal) { g_signal = signal; }
 
 }  // namespace
 
-void InstallStopSignals() {
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-}
+void InstallStopSignals() { platform::InstallStopHandler(OnStop); }
 
 void Usage(const std::string& text) {
   std::fprintf(stderr, "zentrova: %s\nRun 'zentrova --help' for more information.\n", text.c_str());
@@ -139,8 +135,7 @@ int RunJob(const SieveJob& jobIn, int32_t wideMath) {
     }
   }
   const JobOutcome outcome = runner.Wait();
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+  platform::StopHandled();
   return outcome.end == JobEnd::kFailed ? kExitJobFailed : kExitOk;
 }
 

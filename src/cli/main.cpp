@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Console.h"
 #include "cli/Commands.h"
 #include "cli/RunJob.h"
 #include "cli/SideCommands.h"
@@ -81,7 +82,7 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
 int main(int argc, char** argv) {
   // Past a file size limit a write fails with EFBIG, which the job reports
   // and survives, instead of the signal ending the process mid-save.
-  std::signal(SIGXFSZ, SIG_IGN);
+  zentrova::platform::IgnoreFileSizeSignal();
   zentrova::cli::InstallStopSignals();
   // Under mpirun: process 0 runs the job, the others compute its batches.
   std::unique_ptr<zentrova::BatchCluster> cluster;

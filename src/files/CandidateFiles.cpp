@@ -14,6 +14,7 @@
 #include "files/NumberParse.h"
 #include "files/TextFile.h"
 #include "math/ModArith.h"
+#include "platform/Files.h"
 
 namespace zentrova {
 
@@ -522,9 +523,7 @@ bool WriteCandidateBitmap(const std::vector<uint32_t>& bitmap, int64_t count,
 }
 
 std::string FactorFileTimeStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = platform::LocalTime(std::time(nullptr));
   char buffer[128];
   const size_t n = std::strftime(buffer, sizeof buffer, "%B %d, %Y  %H:%M:%S", &local);
   return std::string(buffer, n);

@@ -1,5 +1,7 @@
 // A file descriptor with an advisory lock and an optional whole-file memory
-// mapping, released together (unmap, then close, which drops the lock).
+// mapping, released together (unmap, then close, which drops the lock). One
+// implementation per system: MappedFilePosix.cpp (open, flock, mmap) and
+// MappedFileWin32.cpp (CreateFileW, LockFileEx, MapViewOfFile).
 //
 // Every call reports failure as false with errno set, so the owner can word
 // its own message. Locks are taken without waiting: a file held by another
@@ -72,7 +74,7 @@ class MappedFile {
 
   void Close();
 
-  bool IsOpen() const { return m_fd >= 0; }
+  bool IsOpen() const { return m_fd != -1; }
   bool IsMapped() const { return m_data != nullptr; }
   bool IsWritable() const { return m_writable; }
   uint8_t* Data() const { return m_data; }
@@ -82,7 +84,8 @@ class MappedFile {
   void Unmap();
 
   std::string m_path;
-  int m_fd = -1;
+  intptr_t m_fd = -1;      // the file descriptor (Windows: the file's HANDLE)
+  intptr_t m_mapping = 0;  // Windows: the file mapping object of the view
   bool m_writable = false;
   uint8_t* m_data = nullptr;
   uint64_t m_mappedLength = 0;

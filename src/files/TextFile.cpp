@@ -1,13 +1,11 @@
 #include "files/TextFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include "platform/Files.h"
 
 namespace zentrova {
 
@@ -22,13 +20,16 @@ constexpr size_t kReadBufferBytes = 1 << 16;
 bool CTextFile::Open(const char* mode) {
   Close();
   if (m_name.empty()) return false;
-  m_stream = std::fopen(m_name.c_str(), mode);
-  if (m_stream == nullptr) return false;
-  struct stat st {};
-  if (::fstat(::fileno(m_stream), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) &&
-      !S_ISCHR(st.st_mode)) {
+  m_stream = platform::OpenStream(m_name, mode);
+  if (m_stream == nullptr) {
+    // (Windows opens no folder as a stream: said as elsewhere.)
+    if (platform::IsFolder(m_name)) errno = EISDIR;
+    return false;
+  }
+  const platform::StreamKind kind = platform::KindOf(m_stream);
+  if (kind != platform::StreamKind::kStream) {
     Close();
-    errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+    errno = kind == platform::StreamKind::kFolder ? EISDIR : ENODEV;
     return false;
   }
   return true;
@@ -84,54 +85,34 @@ bool CTextFile::ReadLine(std::string& line) {
 bool CTextFile::FileExists(const std::string& name) {
   if (name.empty()) return false;
   std::error_code ec;
-  return std::filesystem::exists(std::filesystem::path(name), ec);
+  return std::filesystem::exists(platform::FsPath(name), ec);
 }
 
 bool CTextFile::TrimTornLastLine(const std::string& name, std::string& removed) {
   removed.clear();
-  const int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    errno = err;
-    return false;
-  }
+  platform::RandomAccessFile file;
+  uint64_t size = 0;
+  if (!file.Open(name) || !file.Size(size)) return false;
   // Walk back block by block to the last line end.
-  off_t end = st.st_size;
-  off_t keep = 0;
+  uint64_t end = size;
+  uint64_t keep = 0;
   std::string tail;
   char block[4096];
   while (end > 0) {
-    const off_t start = end > static_cast<off_t>(sizeof block) ? end - sizeof block : 0;
+    const uint64_t start = end > sizeof block ? end - sizeof block : 0;
     const auto length = static_cast<size_t>(end - start);
-    if (::pread(fd, block, length, start) != static_cast<ssize_t>(length)) {
-      const int err = errno != 0 ? errno : EIO;
-      ::close(fd);
-      errno = err;
-      return false;
-    }
+    if (!file.ReadAt(block, length, start)) return false;
     size_t i = length;
     while (i > 0 && block[i - 1] != '\n' && block[i - 1] != '\r') --i;
     tail.insert(0, block + i, length - i);
     if (i > 0) {
-      keep = start + static_cast<off_t>(i);
+      keep = start + i;
       break;
     }
     end = start;
   }
-  if (keep == st.st_size) {
-    ::close(fd);
-    return true;
-  }
-  if (::ftruncate(fd, keep) != 0 || ::fsync(fd) != 0) {
-    const int err = errno;
-    ::close(fd);
-    errno = err;
-    return false;
-  }
-  ::close(fd);
+  if (keep == size) return true;
+  if (!file.TruncateAndSync(keep)) return false;
   removed = std::move(tail);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "files/StrFormat.h"
+#include "platform/Files.h"
 #include "sieve/WorkerPool.h"
 
 namespace zentrova {
@@ -84,10 +85,9 @@ void ApplyParameter(FormParams& form, const std::string& key, const std::string&
 }
 
 std::string LogLineWithTime(const std::string& text, std::time_t when) {
-  std::tm local{};
+  const std::tm local = platform::LocalTime(when);
   char stamp[128];
-  if (localtime_r(&when, &local) == nullptr ||
-      std::strftime(stamp, sizeof stamp, " %m/%d %H:%M", &local) == 0) {
+  if (std::strftime(stamp, sizeof stamp, " %m/%d %H:%M", &local) == 0) {
     return text;
   }
   return text + stamp;
