@@ -21,6 +21,19 @@ void AddForce(CLI::App* cmd, SideOptions& o) {
                 "Replace existing output files (only once the new ones are complete)");
 }
 
+// An output that is also one of the inputs (under any name, through a link
+// too) would be replaced by what the job made from it: refused with a usage
+// message before anything is read or written.
+bool OutputIsAnInput(const std::string& out, const std::vector<std::string>& inputs) {
+  for (const std::string& in : inputs) {
+    if (SameFile(in, out)) {
+      Usage(StrFormat("The output %s is also an input.", out.c_str()));
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void AddSideCommands(CLI::App& app, SideCommands& side) {
@@ -113,15 +126,10 @@ int RunMerge(const MergeOptions& o) {
     Usage("--factors-out and --sieve-out name the same file.");
     return kExitUsage;
   }
+  std::vector<std::string> inputs = o.factorsIn;
+  inputs.insert(inputs.end(), o.sieveIn.begin(), o.sieveIn.end());
   for (const std::string& out : {o.factorsOut, o.sieveOut}) {
-    for (const auto* inputs : {&o.factorsIn, &o.sieveIn}) {
-      for (const std::string& in : *inputs) {
-        if (SameFile(in, out)) {
-          Usage(StrFormat("The output %s is also an input.", out.c_str()));
-          return kExitUsage;
-        }
-      }
-    }
+    if (OutputIsAnInput(out, inputs)) return kExitUsage;
     if (!o.force && CTextFile::FileExists(out)) {
       Usage(StrFormat("Output File %s already exists; add --force to overwrite it.", out.c_str()));
       return kExitUsage;
@@ -202,6 +210,9 @@ int RunToBeFactored(const SideOptions& o) {
     Usage("The maximum b value must be greater than the minimum B value.");
     return kExitUsage;
   }
+  // The list is what the input lacks: written over the input, it would
+  // replace the very bases it was made from.
+  if (OutputIsAnInput(o.sieveOut, {o.sieveIn})) return kExitUsage;
   if (host.FileExists(o.sieveOut) &&
       !host.AskYesNo(StrFormat("Output File %s already exists, overwrite it?", o.sieveOut.c_str()),
                      o.sieveOut, Question::kOverwrite)) {

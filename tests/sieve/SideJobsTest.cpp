@@ -673,6 +673,26 @@ TEST(SideJobsToBeFactored, TheSievesCandidateFileGivesTheBasesItStruck) {
   EXPECT_EQ(ReadFile(out), struck);
 }
 
+// The engine refuses the same (the desktop program starts the job without
+// the command line's checks): the input named as the output, directly or
+// through a link, ends the job before anything is written.
+TEST(SideJobsToBeFactored, TheInputIsNeverItsOwnOutput) {
+  ScratchDir dir;
+  const std::string in = dir / "in.txt";
+  const std::string text = "ABC $a^$b+1 // 77\n1230 8192\n1234 8192\n";
+  WriteFile(in, text);
+  std::filesystem::create_symlink(in, dir / "link.txt");
+  for (const std::string& out : {in, dir / "link.txt", dir / "./in.txt"}) {
+    const test::JobRun run = RunSide(TbfRecord(in, out, 1230, 1238, 8192));
+    EXPECT_TRUE(run.failed) << out;
+    EXPECT_EQ(run.log.back(), "The sieve input file and the sieve output file are the same file " +
+                                  in + ".  Nothing was run.")
+        << out;
+    EXPECT_EQ(ReadFile(in), text) << out;
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+}
+
 TEST(SideJobsToBeFactored, TesterLogsRemoveTheirCompositeBases) {
   ScratchDir dir;
   const std::string out = dir / "tbf.txt";
