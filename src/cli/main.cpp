@@ -44,7 +44,8 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_flag("--force", o.force, "Replace existing output files (only once the new ones are complete)");
   cmd->add_flag("--wide", o.wide,
                 "Wide-range math: construct the N roots of x^N = -1 for each p instead of testing "
-                "every base (the mode for ranges far wider than N; it strikes even bases only). The "
+                "every base (the mode for ranges far wider than N; it sieves even bases only, so an odd "
+                "--bmin is refused). The "
                 "factor file is appended to; the candidate file has one line per surviving base, "
                 "about 16 bytes each, so a range to 2e9 can give a file of several GB");
   cmd->add_option("--packed-dir", o.packedDir,

@@ -416,6 +416,15 @@ bool CopyFactorInput(JobContext& ctx, const std::string& from) {
   return true;
 }
 
+// A range of odd bases is refused before anything is written: the walk
+// would strike none of them and the files would claim a depth for nothing.
+bool EvenRange(JobContext& ctx) {
+  const int32_t bMin = ctx.Job().m_nBMin;
+  if ((bMin & 1) == 0) return true;
+  ctx.Fail(WideOddRangeText(bMin) + "  Nothing was sieved.");
+  return false;
+}
+
 // Everything a wide resume checks before a single p is sieved; the files are
 // not touched until every check has passed.
 bool PrepareResume(JobContext& ctx, WideSieveLoop& loop) {
@@ -423,6 +432,7 @@ bool PrepareResume(JobContext& ctx, WideSieveLoop& loop) {
   if (!ChooseFactorFile(ctx, pf)) return false;
   if (!pf.name.empty() && !ReadPairHeader(ctx, pf)) return false;
   if (!LoadResume(ctx, loop, pf)) return false;
+  if (!EvenRange(ctx)) return false;
   if (pf.name.empty() ? !CheckCandidatesAlone(ctx, loop) : !CheckFactorLines(ctx, loop, pf)) {
     return false;
   }
@@ -437,10 +447,17 @@ bool PrepareResume(JobContext& ctx, WideSieveLoop& loop) {
 
 }  // namespace
 
+std::string WideOddRangeText(int32_t bMin) {
+  return StrFormat("b Min %d is odd: the wide mode sieves even bases only, and b^N+1 is even "
+                   "for every odd b, so a range of odd bases holds no prime.",
+                   bMin);
+}
+
 void RunWideSieveJob(JobContext& ctx, bool resume) {
   WideSieveLoop loop(ctx);
   const bool packed = !ctx.Job().m_strPackedKDir.empty();
   if (!resume) {
+    if (!EvenRange(ctx)) return;
     NewSieve(ctx, loop, packed);
     return;
   }

@@ -440,6 +440,57 @@ TEST(WideJobs, WithoutAFactorFileTheCandidatesMustHoldTheirWholeRange) {
   }
 }
 
+// The wide walk strikes even bases only: a new wide sieve of odd bases, or a
+// resume whose files hold odd bases, is refused before anything is written
+// (before, such a run "reached" its p limit with every base left).
+TEST(WideJobs, ARangeOfOddBasesIsRefusedBeforeAnyFileIsWritten) {
+  const std::string refusal =
+      "b Min 3 is odd: the wide mode sieves even bases only, and b^N+1 is even for every odd b, "
+      "so a range of odd bases holds no prime.  Nothing was sieved.";
+  {
+    SCOPED_TRACE("a new sieve");
+    ScratchDir dir;
+    const test::JobRun run = RunWide(NewJob(dir / "f.txt", dir / "c.txt", 1000000, 3, 1001, 16, 4));
+    EXPECT_TRUE(run.failed);
+    EXPECT_EQ(run.log.back(), refusal);
+    EXPECT_TRUE(Snapshot(dir).empty());
+  }
+  std::string odd = "ABC $a^$b+1 // 5000\n";
+  for (int b = 3; b <= 1001; b += 2) odd += std::to_string(b) + " 16\n";
+  const std::string header = "Zentrova for k^16+1 [k == 3 to 1001]\n\n";
+  struct Case {
+    const char* name;
+    bool factorFile;
+  } cases[] = {{"a resume of a candidate file alone", false},
+               {"a resume with a factor file", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    WriteFile(dir / "c.txt", odd);
+    if (c.factorFile) WriteFile(dir / "f.txt", header);
+    const std::map<std::string, std::string> before = Snapshot(dir);
+    const test::JobRun run = RunWide(ResumeJob(c.factorFile ? dir / "f.txt" : "", dir / "c.txt",
+                                               dir / "f.txt", dir / "c.txt", 1000000));
+    EXPECT_TRUE(run.failed);
+    EXPECT_EQ(run.log.back(), refusal);
+    EXPECT_FALSE(test::Contains(run.log, "Quenbry wide math algorithm selected."));
+    EXPECT_TRUE(Snapshot(dir) == before) << "the files changed";
+  }
+}
+
+// The command line refuses a new wide sieve of odd bases in its start
+// checks (exit 2), before any file exists.
+TEST(WideJobs, TheCommandLineRefusesAnOddBMinInWideMode) {
+  ScratchDir dir;
+  const test::CliResult r =
+      test::RunCli("new --wide --exponent 16 --bmin 3 --bmax 1001 --p-max 1e6 --factors-out " +
+                   (dir / "f.txt") + " --sieve-out " + (dir / "c.txt"));
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  EXPECT_TRUE(test::Has(r, "zentrova: b Min 3 is odd: the wide mode sieves even bases only"))
+      << r.output;
+  EXPECT_TRUE(Snapshot(dir).empty());
+}
+
 // Files written before a resume took the factors a killed run wrote beyond
 // the candidate file's depth repeat those bases: each line is verified, the
 // base taken once.
