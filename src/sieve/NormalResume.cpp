@@ -150,7 +150,10 @@ class BaseCheck {
 bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, UInt128& pReached,
                        const LogFn& fail, const LogFn& post) {
   const bool withFactors = !in.factorIn->empty();
-  if (in.candBases.empty() && in.factorBases.empty()) return true;
+  // With a factor file its header gives the range, whose every base must be
+  // in one of the files: a header over an empty candidate file (a save cut
+  // short, a file emptied by hand) holds none of them and is no pair.
+  if (!withFactors && in.candBases.empty()) return true;
   if (in.bMin <= 0 || in.bMax < in.bMin) {
     fail(
         StrFormat("The input files give no valid b range (b Min %d, b Max %d).  Nothing was "

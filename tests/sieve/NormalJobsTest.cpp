@@ -523,6 +523,32 @@ TEST_F(ResumeInPlace, FilesThatLostLinesOrDisagreeAreRefusedBeforeAnythingIsWrit
   EXPECT_TRUE(Contains(RunJob(job).log, "Unable to open input sieve file " + job.m_strSieveIn + "."));
 }
 
+// A factor file that is only its header beside an empty candidate file holds
+// no base of its range: refused as a pair with factors and no candidates is,
+// before either file is written (it used to write both, then fail).
+TEST_F(ResumeInPlace, AHeaderAloneBesideAnEmptyCandidateFileIsNoPair) {
+  const std::string factors = Factors1();
+  const std::string header = factors.substr(0, factors.find('\n') + 1);
+  const std::string fin = m_dir / "fin.txt", cin = m_dir / "cin.txt";
+  const std::string refusal = "Base 1200000 is in neither " + fin + " nor " + cin +
+                              ": the files do not make a pair (one may be cut short).  Nothing "
+                              "was sieved.";
+  const std::string cands1 = Cands1();
+  const std::string candHeader = cands1.substr(0, cands1.find('\n') + 1);
+  for (const std::string& cands : {std::string(), std::string("\n"), std::string(1, '\0'),
+                                   std::string("\r\n"), candHeader}) {
+    SCOPED_TRACE("candidate file of " + std::to_string(cands.size()) + " bytes");
+    for (const std::string& f : {header, header + "\n"}) {
+      ExpectRefusedAndUntouched(f, cands, refusal);
+      const test::JobRun run = Resume(kP2);
+      for (const std::string& line : run.log) {
+        EXPECT_EQ(line.find("written"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Missing entry"), std::string::npos) << line;
+      }
+    }
+  }
+}
+
 TEST_F(ResumeInPlace, AFactorFileSavedDeeperThanItsCandidateFileResumesFromTheCandidateDepth) {
   // What a kill between the two renames of a save leaves: the factor file of
   // the later save beside the candidate file of the earlier one.
