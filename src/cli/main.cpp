@@ -58,7 +58,8 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--gpu-kernel", o.gpuKernel,
                   "On a GPU: the arithmetic of its kernels, " + GpuKernelNames() +
                       " (default: the fastest for each p range, calibrated on the device and "
-                      "kept in ~/.cache/zentrova)")
+                      "kept in ~/.cache/zentrova). A forced one is refused for a run that starts "
+                      "at or above its bound; past its bound the CPU kernels sieve the rest")
       ->option_text("NAME");
   cmd->add_option("--device-batch", o.deviceBatch,
                   "Most p per device launch (default 65536); smaller launches answer a stop "
