@@ -156,6 +156,7 @@ int RunResume(const SieveOptions& o) {
   }
   SieveJob job;
   if (!CommonOptions(o, job)) return kExitUsage;
+  job.m_missingStruck = o.missingStruck;
   CliHost host(o.force);
   if (!RunStartChecks(form, host)) return kExitUsage;
   HandOver(form, job);

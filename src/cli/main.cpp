@@ -163,6 +163,12 @@ int main(int argc, char** argv) {
                         "With --packed-dir: the exponent of the packed K sequence (default: the "
                         "files' exponent; a different one is refused)");
   cmdResume->add_option("--factors-out", resumeOpts.factorsOut, "Factor output file")->required();
+  cmdResume->add_flag("--missing-as-struck", resumeOpts.missingStruck,
+                      "Take the bases of the range that neither input file holds as struck "
+                      "elsewhere, saying how many, instead of refusing the files: for a candidate "
+                      "file sieved by another program, which left no factor file here (the files "
+                      "written keep no record of those bases, so give it at every resume of such "
+                      "a sieve)");
   cmdResume->add_option("--sieve-out", resumeOpts.sieveOut, "Sieve output file")->required();
   AddRunOptions(cmdResume, resumeOpts);
 

@@ -50,8 +50,11 @@ void NormalSieveLoop::Save() {
     return;
   }
   m_ctx.NoteSaved(m_state.m_pCur);
-  if (!(job.m_nCommand == kCmdResumeSieve && job.m_strFactorIn.empty()) &&
-      !CheckFactorsAndCandidates(m_state.m_cand, m_state.m_factors, range, log)) {
+  // A resume without its factor file, or one whose files lack the bases that
+  // another sieve struck (--missing-as-struck), has no whole record to check.
+  const bool wholeRecord = !(job.m_nCommand == kCmdResumeSieve &&
+                             (job.m_strFactorIn.empty() || job.m_missingStruck));
+  if (wholeRecord && !CheckFactorsAndCandidates(m_state.m_cand, m_state.m_factors, range, log)) {
     m_ctx.MarkFailed("The factor and candidate lists are not consistent.");
   }
 }

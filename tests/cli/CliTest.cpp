@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -47,6 +48,30 @@ TEST(Cli, HelpExplainsEverySubcommandWithExamples) {
                              "--isa", "--force", "Example:"}) {
     EXPECT_TRUE(Has(help, option)) << option;
   }
+}
+
+// A candidate file sieved by another program, missing the bases it struck:
+// the refusal names the option that continues it, --help explains it, and
+// with it the wide resume runs and says how many bases it took as struck.
+TEST(Cli, MissingAsStruckContinuesACandidateFileOfAnotherSieve) {
+  const Result help = RunCli("resume --help");
+  EXPECT_TRUE(Has(help, "--missing-as-struck")) << help.output;
+  EXPECT_TRUE(Has(help, "another program")) << help.output;
+  ScratchDir dir;
+  test::WriteFile(dir / "c.txt", "ABC $a^$b+1 // 1000\n2 16\n4 16\n10 16\n12 16\n");
+  const std::string args = "resume --wide --sieve-in " + (dir / "c.txt") + " --factors-out " +
+                           (dir / "f.txt") + " --sieve-out " + (dir / "c2.txt") + " --p-max 1e4";
+  const Result refused = RunCli(args);
+  EXPECT_EQ(refused.exitCode, 1) << refused.output;
+  EXPECT_TRUE(Has(refused, "Base 6 is not in " + (dir / "c.txt"))) << refused.output;
+  EXPECT_TRUE(Has(refused, "--missing-as-struck).  Nothing was sieved.")) << refused.output;
+  EXPECT_FALSE(std::filesystem::exists(dir / "c2.txt"));
+  const Result run = RunCli(args + " --missing-as-struck");
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_TRUE(Has(run, "2 bases of the range 2 to 12 (the first 6) are not in " + (dir / "c.txt") +
+                           ", and there is no factor file: taken as struck elsewhere, as "
+                           "--missing-as-struck asks."))
+      << run.output;
 }
 
 TEST(Cli, UsageErrorsExitWithTwoAndTheFormsTexts) {
