@@ -60,8 +60,9 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
       "rebuild",
       "Rebuild the output files of a sieve from a factor file alone: every base of the range "
       "without a verified factor in the file is a candidate. Reads both factor file formats, "
-      "even mixed; the depth written is the p of the last factor line read. In normal mode a "
-      "new factor file sorted by b is written too; with --wide only the candidate file.\n"
+      "even mixed; the depth written is the p of the last factor line read. The file must hold "
+      "a header of either format, and its header and lines must be of --exponent. In normal "
+      "mode a new factor file sorted by b is written too; with --wide only the candidate file.\n"
       "Example: zentrova rebuild --factors-in factors.txt --factors-out sorted.txt "
       "--sieve-out candidates.txt --exponent 65536 --bmin 1200000 --bmax 1201998");
   side.rebuild->add_option("--factors-in", b.factorsIn, "Factor file to rebuild from");

@@ -232,7 +232,7 @@ TEST(SideCommands, ReportExitsZeroWithConsistencyMessagesAndOneOnAJobFailure) {
 
 TEST(SideCommands, RebuildWarnsAboutWideRangesAndFailsOnABadFactor) {
   ScratchDir dir;
-  WriteFile(dir / "empty.txt", "");
+  WriteFile(dir / "empty.txt", "GFN Factors b^n+1, b=2 to 200002, n=8.  Tested to factor 0 : x.\n");
   Result r = RunCli("rebuild --factors-in " + (dir / "empty.txt") + " --factors-out " +
                     (dir / "f.txt") + " --sieve-out " + (dir / "c.txt") +
                     " --exponent 8 --bmin 2 --bmax 200002");
@@ -244,13 +244,28 @@ TEST(SideCommands, RebuildWarnsAboutWideRangesAndFailsOnABadFactor) {
   const std::string candidates = ReadFile(dir / "c.txt");
 
   // 4^8+1 = 65537 is prime; 3 does not divide it.
-  WriteFile(dir / "bad.txt", "4^8+1 has factor 65537\n6^8+1 has factor 3\n");
+  WriteFile(dir / "bad.txt", "GFN Factors b^n+1, b=2 to 10, n=8.  Tested to factor 3 : x.\n"
+                            "4^8+1 has factor 65537\n6^8+1 has factor 3\n");
   r = RunCli("rebuild --factors-in " + (dir / "bad.txt") + " --factors-out " + (dir / "f.txt") +
              " --sieve-out " + (dir / "c.txt") + " --exponent 8 --bmin 2 --bmax 10 --force");
   EXPECT_EQ(r.exitCode, 1) << r.output;
   EXPECT_TRUE(Has(r, "Factor file 3 does not divide 6*2^3+1."));
   EXPECT_FALSE(Has(r, "items 0 p value written"));
   EXPECT_EQ(ReadFile(dir / "c.txt"), candidates);
+}
+
+// A 0-byte factor file is nothing to rebuild from: exit 1 naming the file,
+// and no output appears (it used to write every base at depth 0).
+TEST(SideCommands, RebuildRefusesAFactorFileWithoutAHeader) {
+  ScratchDir dir;
+  WriteFile(dir / "empty.txt", "");
+  const Result r = RunCli("rebuild --factors-in " + (dir / "empty.txt") + " --factors-out " +
+                          (dir / "f.txt") + " --sieve-out " + (dir / "c.txt") +
+                          " --exponent 16 --bmin 2 --bmax 20");
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_TRUE(Has(r, (dir / "empty.txt") + " has no factor file header")) << r.output;
+  EXPECT_FALSE(std::filesystem::exists(dir / "f.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "c.txt"));
 }
 
 // Slices of one range of p, sieved by `new` into <name>-f.txt and

@@ -538,7 +538,9 @@ TEST(SideJobsRebuild, StopEndsTheReadingButWritesAndTicksPostStatistics) {
 
 TEST(SideJobsRebuild, EmptyFileAndFactorsOutsideTheRange) {
   ScratchDir dir;
-  WriteFile(dir / "empty.txt", "");
+  // A header without factor lines: every base a candidate, at depth 0.
+  WriteFile(dir / "empty.txt",
+            "GFN Factors b^n+1, b=100 to 106, n=8.  Tested to factor 0 : May 01, 2026  10:00:00.\n");
   ASSERT_FALSE(RunSide(RebuildRecord(dir, dir / "empty.txt", 100, 106, 8, 3)).failed);
   EXPECT_EQ(ReadFile(dir / "cands-out.txt"), "ABC $a^$b+1 // 0\n100 8\n102 8\n104 8\n106 8\n");
   EXPECT_EQ(WithoutTimeStamp(ReadFile(dir / "factors-out.txt")),
@@ -548,6 +550,7 @@ TEST(SideJobsRebuild, EmptyFileAndFactorsOutsideTheRange) {
   // odd base is not a candidate of this range, so its factor strikes nothing;
   // 108 lies outside the range, yet its p is the depth as the last p read.
   WriteFile(dir / "f.txt",
+            "Zentrova for k^8+1 [k == 100 to 106]\n\n"
             "102^8+1 has factor 2817137\n"
             "103^8+1 has factor 10433\n"
             "108^8+1 has factor 1234567\n");
@@ -565,6 +568,7 @@ TEST(SideJobsRebuild, BasesNear2To31AndGarbageLinesStayInsideTheBitmap) {
     return b == 2147483643 ? 2893179481u : 368140581013u;
   };
   const std::string text =
+      "Zentrova for k^2+1 [k == 2147483641 to 2147483647]\n\n" +
       StrFormat("%d^2+1 has factor %" PRIu64 "\n", kTop - 4, square1(kTop - 4)) +
       Bytes("\x00\xff\xfe binary has factor \x01\n") +
       "-5^2+1 has factor 26\n"
@@ -603,8 +607,10 @@ TEST(SideJobsRebuild, BadFactorsAndForeignExponentsWriteNothing) {
       {dir / "wrong-p.txt", 0,
        StrFormat("Factor file %s does not divide %d*2^16+1.",
                  PToString(victim.p + 2 * kN).c_str(), victim.b)},
-      {dir / "foreign.txt", 1, "Input exponent 32768 does not match programmed exponent 65536."},
-      {dir / "foreign.txt", 0, "Input exponent 32768 does not match programmed exponent 65536."},
+      {dir / "foreign.txt", 1,
+       dir / "foreign.txt" + " line 1: exponent 32768 does not match programmed exponent 65536."},
+      {dir / "foreign.txt", 0,
+       dir / "foreign.txt" + " line 1: exponent 32768 does not match programmed exponent 65536."},
   };
   for (const Case& c : cases) {
     WriteFile(dir / "factors-out.txt", "old factors\n");
@@ -628,6 +634,61 @@ TEST(SideJobsRebuild, BadFactorsAndForeignExponentsWriteNothing) {
   EXPECT_EQ(missing.log.back(), "Unable to open input factor file " + (dir / "missing.txt") + ".");
   EXPECT_FALSE(Exists(dir / "factors-out.txt"));
   EXPECT_FALSE(Exists(dir / "cands-out.txt"));
+}
+
+// A file with no header of either format is nothing to rebuild from (an
+// empty file gave every base at depth 0); a header or a line of another
+// exponent than the job's is refused with its line, in either format and
+// either mode. Nothing is written, and an earlier output stays.
+TEST(SideJobsRebuild, NoHeaderOrAnotherExponentIsRefusedNamingTheFileAndLine) {
+  ScratchDir dir;
+  const std::string in = dir / "in.txt";
+  // 4^16+1 = 641 * 6700417; 4^8+1 = 65537 is prime and 2^8+1 = 257 too;
+  // 10^8+1 = 17 * 5882353.
+  const std::string normal16 =
+      "GFN Factors b^n+1, b=2 to 20, n=16.  Tested to factor 1000 : May 01, 2026  10:00:00.\n";
+  const std::string noHeader =
+      in + " has no factor file header (\"GFN Factors b^n+1, ...\" or \"Zentrova for k^N+1 "
+           "...\"): nothing to rebuild from.  Nothing was written.";
+  struct Case {
+    const char* what;
+    std::string text;
+    int32_t n;
+    std::string refusal;
+  } cases[] = {
+      {"0 bytes", "", 8, noHeader},
+      {"blank lines", "\n\n", 8, noHeader},
+      {"factor lines without a header", "10^8+1 has factor 17\n", 8, noHeader},
+      {"a normal header of n=16 over lines of ^8", normal16 + "10^8+1 has factor 17\n", 8,
+       in + " line 1: exponent 16 does not match programmed exponent 8."},
+      {"a normal header of the job's n over a line of ^8", normal16 + "4^8+1 has factor 641\n",
+       16, in + " line 2: exponent 8 does not match programmed exponent 16."},
+      {"a wide line of ^8 under a wide header of 16",
+       "Zentrova for k^16+1 [k == 2 to 20]\n\n1*4^8 + 1 factor : 641\n", 16,
+       in + " line 3: exponent 8 does not match programmed exponent 16."},
+  };
+  for (const int32_t wide : {0, 1}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (wide ? ", wide" : ", normal"));
+      WriteFile(in, c.text);
+      WriteFile(dir / "factors-out.txt", "old factors\n");
+      WriteFile(dir / "cands-out.txt", "old candidates\n");
+      const test::JobRun run = RunSide(RebuildRecord(dir, in, 2, 20, c.n, ExponentLog2(c.n)), wide);
+      EXPECT_TRUE(run.failed);
+      EXPECT_EQ(run.log, (std::vector<std::string>{
+                             "SSE2 support enabled.",
+                             "Generating output files using factor input file " + in + ".",
+                             "Processing input factor file " + in + ".", c.refusal,
+                             "Stop request received."}));
+      EXPECT_EQ(ReadFile(in), c.text);
+      EXPECT_EQ(ReadFile(dir / "factors-out.txt"), "old factors\n");
+      EXPECT_EQ(ReadFile(dir / "cands-out.txt"), "old candidates\n");
+    }
+  }
+  // The same lines under the right header rebuild: 4 struck by 641.
+  WriteFile(in, normal16 + "4^16+1 has factor 641\n");
+  ASSERT_FALSE(RunSide(RebuildRecord(dir, in, 2, 8, 16, 4)).failed);
+  EXPECT_EQ(ReadFile(dir / "cands-out.txt"), "ABC $a^$b+1 // 641\n2 16\n6 16\n8 16\n");
 }
 
 // --- to-be-factored list ---------------------------------------------------------
