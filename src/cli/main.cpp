@@ -28,6 +28,16 @@ std::string GpuKernelNames() {
   return names.empty() ? "none in this build" : names;
 }
 
+// A p given as an empty text ("--p-max ''", an unset variable in a script)
+// is a usage error: taken as no limit, it would start a run that never ends.
+const CLI::Validator kPGiven(
+    [](const std::string& value) {
+      return value.empty() ? std::string("an empty value is no p; give one such as 1e12, or "
+                                         "leave the option out")
+                           : std::string();
+    },
+    "P", "PGiven");
+
 void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--save-minutes", o.saveMinutes,
                   "Minutes between periodic saves of both output files (default 60; they are also "
@@ -36,7 +46,8 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_flag("--no-simd", o.noSimd, "Use only the portable scalar kernel");
   cmd->add_option("--p-max", o.pMax,
                   "Sieve every candidate p up to P, stop before the first p above it and record "
-                  "the last p sieved as the depth (e.g. 1e12)");
+                  "the last p sieved as the depth (e.g. 1e12)")
+      ->check(kPGiven);
   cmd->add_option("--threads", o.threads, "Worker threads (default: all hardware threads)")
       ->check(CLI::Range(1, 1024));
   cmd->add_option("--isa", o.isa,
@@ -73,9 +84,8 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
                       " when that is longer (the whole run while shorter), and never before the "
                       "run has sieved for " + evidence +
                       ": set it to the time your primality tester takes per candidate at this "
-                      "N and b (e.g. 600)")
-      ->option_text("SECONDS")
-      ->check(CLI::Range(1e-6, 1e9));
+                      "N and b (e.g. 600); 0 for none (the default)")
+      ->option_text("SECONDS");
 }
 
 }  // namespace
@@ -144,7 +154,8 @@ int main(int argc, char** argv) {
       ->required();
   cmdNew->add_option("--p-min", newOpts.pMin,
                      "Start with the first candidate p at or above P (to split a range of p "
-                     "between runs or machines)");
+                     "between runs or machines)")
+      ->check(kPGiven);
   AddRunOptions(cmdNew, newOpts);
 
   SieveOptions resumeOpts;
@@ -178,7 +189,8 @@ int main(int argc, char** argv) {
       "Time the normal sieve on a fixed workload (N = 65536, the 500 even bases from 1200000 to "
       "1200998) up to --p-max (default 6e12), then verify every factor found.\n"
       "Example: zentrova bench --no-simd --threads 1; zentrova bench --isa list");
-  cmdBench->add_option("--p-max", benchOpts.pMax, "Sieve up to this p (default 6e12)");
+  cmdBench->add_option("--p-max", benchOpts.pMax, "Sieve up to this p (default 6e12)")
+      ->check(kPGiven);
   cmdBench->add_flag("--no-simd", benchOpts.noSimd, "Use only the portable scalar kernel");
   cmdBench->add_option("--threads", benchOpts.threads,
                        "Worker threads (default: all hardware threads)")
@@ -212,7 +224,8 @@ int main(int argc, char** argv) {
                      "one-thread jobs side by side, in both modes, with the efficiency");
   cmdBench->add_option("--p-min", benchOpts.pMin,
                        "Start at this p (default: the first; with --device 1e15), to time the "
-                       "arithmetic of larger p (two words from 2^62 on)");
+                       "arithmetic of larger p (two words from 2^62 on)")
+      ->check(kPGiven);
   cmdBench->add_option("--seconds", benchOpts.seconds,
                        "With --device or --scaling: seconds per run (default 10)")
       ->check(CLI::Range(1, 86400));
@@ -230,7 +243,8 @@ int main(int argc, char** argv) {
       ->required();
   cmdPack->add_option("--exponent", packOpts.exponent, "The exponent N, a power of two")
       ->required();
-  cmdPack->add_option("--p-max", packOpts.pMax, "Stop before the first p above this");
+  cmdPack->add_option("--p-max", packOpts.pMax, "Stop before the first p above this")
+      ->check(kPGiven);
   cmdPack->add_option("--isa", packOpts.isa, "auto, scalar, avx2, avx512 (the Fermat test)");
   // Small files let a test cross many rollovers in a moment; no one else
   // needs another size, so the option stays out of --help.

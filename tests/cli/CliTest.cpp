@@ -99,8 +99,20 @@ TEST(Cli, UsageErrorsExitWithTwoAndTheFormsTexts) {
       {NewArgs(dir, "--p-max 1e30"), "--p-max"},
       {NewArgs(dir, "--threads 0"), "--threads"},
       {NewArgs(dir, "--isa sse9"), "--isa"},
-      {NewArgs(dir, "--stop-rate 0"), "--stop-rate"},
+      {NewArgs(dir, "--stop-rate -1"),
+       "--stop-rate: The stop rate must be from 1e-06 to 1e+09 seconds, or 0 for none."},
+      {NewArgs(dir, "--stop-rate nan"), "--stop-rate: The stop rate must be from"},
+      {NewArgs(dir, "--stop-rate 2e9"), "--stop-rate: The stop rate must be from"},
       {NewArgs(dir, "--stop-rate soon"), "--stop-rate"},
+      // An empty p is no p (taken as none, the run would never end).
+      {NewArgs(dir, "--p-max ''"), "--p-max: an empty value is no p"},
+      {NewArgs(dir, "--p-min '' --p-max 1e9"), "--p-min: an empty value is no p"},
+      {"resume --sieve-in " + (dir / "c") + " --factors-out " + (dir / "f") + " --sieve-out " +
+           (dir / "c") + " --p-max ''",
+       "--p-max: an empty value is no p"},
+      {"pack --dir " + dir.Path().string() + " --exponent 65536 --p-max ''",
+       "--p-max: an empty value is no p"},
+      {"bench --p-max ''", "--p-max: an empty value is no p"},
       {"resume --sieve-in " + (dir / "missing.txt") + " --factors-out " + (dir / "f") +
            " --sieve-out " + (dir / "c"),
        "Input File " + (dir / "missing.txt") + " does not exist."},
@@ -110,6 +122,16 @@ TEST(Cli, UsageErrorsExitWithTwoAndTheFormsTexts) {
     EXPECT_EQ(r.exitCode, 2) << c.args << "\n" << r.output;
     EXPECT_TRUE(Has(r, c.text)) << c.args << "\n" << r.output;
   }
+}
+
+// --stop-rate 0 means no stop rate, as its refusal of a bad value says:
+// the run goes to its p limit as one without the option does.
+TEST(Cli, StopRateZeroIsNone) {
+  ScratchDir dir;
+  const Result run = RunCli(NewArgs(dir, "--p-max 2e8 --stop-rate 0"));
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_TRUE(Has(run, "Reached the p limit 200000000.")) << run.output;
+  EXPECT_FALSE(Has(run, "Stopping:")) << run.output;
 }
 
 TEST(Cli, SievesToPMaxAndRefusesToOverwriteWithoutForce) {
