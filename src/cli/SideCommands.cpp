@@ -81,8 +81,10 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
       "tbf",
       "Build a to-be-factored list: every base bmin, bmin+2, ... <= bmax that the input file "
       "does not mention, written as a candidate file of depth 1 (so a later sieve starts from "
-      "the first p). The input is a candidate file, or a tester's log whose composite lines "
-      "name their bases.\n"
+      "the first p). The input is a candidate file (\"<b> <N>\" lines; a bare \"<b>\" counts as "
+      "a base of --exponent), or a tester's log whose composite lines name their bases "
+      "(\"<b>^<N>+1 is composite\"). A line of another exponent than --exponent is refused, "
+      "naming the file and line.\n"
       "Example: zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 "
       "--bmin 1200000 --bmax 1201998");
   side.tbf->add_option("--sieve-in", t.sieveIn, "Candidate file or tester's log");

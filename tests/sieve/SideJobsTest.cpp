@@ -770,6 +770,48 @@ TEST(SideJobsToBeFactored, TesterLogsRemoveTheirCompositeBases) {
   EXPECT_EQ(ReadFile(out), all);
 }
 
+// The exponent of every line that names one must be the list's: a line of
+// another N (composite or not, either shape) is refused with its file and
+// line, and nothing is written; a bare base is a base of the list's N. A
+// one-digit base is read as any other: "2^8+1 is a probable prime" keeps 2
+// as "12^8+1 is a probable prime" keeps 12.
+TEST(SideJobsToBeFactored, LinesOfAnotherExponentAreRefusedAndABareBaseCounts) {
+  ScratchDir dir;
+  const std::string in = dir / "in.txt";
+  const std::string out = dir / "out.txt";
+  struct Case {
+    std::string input;
+    int32_t n;
+    std::string result;  // after the header; or the refusal, from "line"
+  } cases[] = {
+      {"1200002^8+1 is composite\n", 65536, "line 1: exponent 8 does not match"},
+      {"ABC $a^$b+1 // 5\n1200004 65536\n1200002 8\n", 65536, "line 3: exponent 8 does not match"},
+      {"2^8+1 is a probable prime\n", 65536, "line 1: exponent 8 does not match"},
+      {"1200002^65536+1 is composite\n1200004^32768+1 is a probable prime\n", 65536,
+       "line 2: exponent 32768 does not match"},
+      {"1200002\n1200004 65536\n", 65536, "1200000 65536\n1200006 65536\n"},
+      {"2^8+1 is a probable prime\n12^8+1 is a probable prime\n4^8+1 is composite\n", 8,
+       "2 8\n6 8\n8 8\n10 8\n12 8\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    WriteFile(in, c.input);
+    WriteFile(out, "an earlier list\n");
+    const int32_t bMin = c.n == 8 ? 2 : 1200000;
+    const test::JobRun run = RunSide(TbfRecord(in, out, bMin, bMin + (c.n == 8 ? 10 : 6), c.n));
+    EXPECT_EQ(ReadFile(in), c.input);
+    if (c.result.rfind("line", 0) == 0) {
+      EXPECT_TRUE(run.failed);
+      EXPECT_EQ(run.log.back(), in + " " + c.result + " the exponent " + std::to_string(c.n) +
+                                    " of the list.  Nothing was written.");
+      EXPECT_EQ(ReadFile(out), "an earlier list\n");
+    } else {
+      EXPECT_FALSE(run.failed) << run.log.back();
+      EXPECT_EQ(ReadFile(out), "ABC $a^$b+1 // 1\n" + c.result);
+    }
+  }
+}
+
 TEST(SideJobsToBeFactored, LineShapesAndEdgesOfTheRange) {
   ScratchDir dir;
   const std::string in = dir / "in.txt";
@@ -783,8 +825,9 @@ TEST(SideJobsToBeFactored, LineShapesAndEdgesOfTheRange) {
       {"", 1230, 1238, "1230 8192\n1232 8192\n1234 8192\n1236 8192\n1238 8192\n"},
       {"1234^8192+1 is composite\n1236^8192+1\n1238^8192+1 is Composite\n", 1230, 1238,
        "1230 8192\n1232 8192\n1236 8192\n"},
-      // "^" at position 1: the leading number counts, composite or not.
-      {"4^8192+1 is composite\n6^8192+1\n", 2, 8, "2 8192\n8 8192\n"},
+      // "^" at position 1: a one-digit base reads as any other, so 6 (not
+      // said composite) stays, as 1236 does above.
+      {"4^8192+1 is composite\n6^8192+1\n", 2, 8, "2 8192\n6 8192\n8 8192\n"},
       // b before "^" is the run of digits right before it.
       {"result: x1232^8192+1 is composite\nABC $a^$b+1 // 77\n", 1230, 1234, "1230 8192\n1234 8192\n"},
       // Numbers beyond 32 bits name no base; the range ends at 2^31 - 1.
