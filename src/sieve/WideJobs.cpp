@@ -469,9 +469,10 @@ bool PrepareResume(JobContext& ctx, WideSieveLoop& loop) {
   }
   if (pf.copyToOutput && !CopyFactorInput(ctx, pf.name)) return false;
   if (pf.removeEmptyOutput) {
-    // Begun anew below, with the header an empty file lacks.
+    // Begun anew below, with the header an empty file lacks; a symbolic
+    // link stays, and the new file is made where it leads.
     std::error_code ignored;
-    std::filesystem::remove(ctx.Job().m_strFactorOut, ignored);
+    std::filesystem::remove(SaveTarget(ctx.Job().m_strFactorOut), ignored);
   }
   return true;
 }

@@ -161,6 +161,48 @@ TEST(Cli, SievesToPMaxAndRefusesToOverwriteWithoutForce) {
   EXPECT_GT(depth, 299000000);
 }
 
+// A resume in place through symbolic links (the files kept in another
+// folder, the links where the user works): the links stay links and their
+// files hold what one run to the same depth writes, in both modes. The
+// saves used to replace the links with new files, leaving the targets old.
+TEST(Cli, ResumeInPlaceThroughSymbolicLinksSavesWhereTheLinksLead) {
+  for (const std::string mode : {"", " --wide"}) {
+    SCOPED_TRACE(mode.empty() ? "normal" : "wide");
+    ScratchDir dir, whole;
+    std::filesystem::create_directories(dir.Path() / "data");
+    const std::string range = mode + " --exponent 65536 --bmin 1200000 --bmax 1200998";
+    ASSERT_EQ(RunCli("new" + range + " --factors-out " + (dir / "data/f.txt") + " --sieve-out " +
+                     (dir / "data/c.txt") + " --p-max 2e8")
+                  .exitCode,
+              0);
+    ASSERT_EQ(RunCli("new" + range + " --factors-out " + (whole / "f.txt") + " --sieve-out " +
+                     (whole / "c.txt") + " --p-max 4e8")
+                  .exitCode,
+              0);
+    std::filesystem::create_symlink("data/f.txt", dir / "f.txt");
+    std::filesystem::create_symlink("data/c.txt", dir / "c.txt");
+    const Result r = RunCli("resume" + mode + " --factors-in " + (dir / "f.txt") + " --sieve-in " +
+                            (dir / "c.txt") + " --factors-out " + (dir / "f.txt") +
+                            " --sieve-out " + (dir / "c.txt") + " --p-max 4e8 --force");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "f.txt"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "c.txt"));
+    EXPECT_EQ(ReadFile(dir / "data/c.txt"), ReadFile(whole / "c.txt"));
+    std::string factors = ReadFile(dir / "data/f.txt");
+    if (mode.empty()) {
+      EXPECT_EQ(test::WithoutTimeStamp(factors), test::WithoutTimeStamp(ReadFile(whole / "f.txt")));
+    } else {
+      const size_t marker = factors.find("\nContinuing Sieve\n\n");
+      ASSERT_NE(marker, std::string::npos);
+      EXPECT_EQ(factors.erase(marker, 19), ReadFile(whole / "f.txt"));
+    }
+    // Nothing else appeared beside either: no temporary file, no lock left.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path() / "data"),
+                            std::filesystem::directory_iterator()),
+              2);
+  }
+}
+
 TEST(Cli, ResumeWithoutFactorFileWarnsAndAJobFailureExitsWithOne) {
   ScratchDir dir;
   test::WriteFile(dir / "in.txt", "ABC $a^$b+1 // 0\n100 8\n104 8\n102 8\n102 8\n");
