@@ -40,7 +40,7 @@ bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device, UInt12
   ctx.Post(StrFormat("Running on %s device %d: %s (%s).",
                      info.backend == "opencl" ? "OpenCL" : info.backend.c_str(), info.index,
                      info.name.c_str(), info.platform.c_str()));
-  if (const std::string note = device->KernelNote(); !note.empty()) ctx.Post(note);
+  for (const std::string& note : device->KernelNotes()) ctx.Post(note);
   return true;
 }
 
