@@ -166,8 +166,12 @@ int main(int argc, char** argv) {
       "Example: zentrova resume --factors-in f.txt --sieve-in c.txt --factors-out f2.txt "
       "--sieve-out c2.txt --p-max 1e11");
   cmdResume->add_option("--factors-in", resumeOpts.factorsIn,
-                        "Factor file of the earlier run (without it the new factor file holds "
-                        "only the factors found from now on)");
+                        "Factor file of the earlier run, which must exist when named. Normal "
+                        "mode: read and written anew as --factors-out (without it the new factor "
+                        "file holds only the factors found from now on). With --wide: the file "
+                        "the run checks and appends to, so name it as --factors-out too (or a "
+                        "--factors-out that does not exist yet, to which it is copied first); "
+                        "without it, an existing --factors-out is that file");
   cmdResume->add_option("--sieve-in", resumeOpts.sieveIn, "Candidate file of the earlier run")
       ->required();
   cmdResume->add_option("--exponent", resumeOpts.exponent,

@@ -108,7 +108,9 @@ class Checks {
     if (m_p.sieveIn.empty()) return Stop("An input file name is required.");
     if (m_p.factorOut.empty()) return Stop("A factoring output file name is required.");
     if (m_p.sieveOut.empty()) return Stop("An output file name is required.");
-    if (m_p.wideMath == 0 && !m_p.factorIn.empty() && !Exists(m_p.factorIn)) return false;
+    // A factor input named must be there in either mode: the wide resume
+    // reads (and appends to) it as the normal one reads it.
+    if (!m_p.factorIn.empty() && !Exists(m_p.factorIn)) return false;
     if (!Exists(m_p.sieveIn)) return false;
     if (!Distinct(m_p.factorOut, "factoring output file", m_p.sieveOut, "output file") ||
         !Distinct(m_p.factorIn, "factoring input file", m_p.sieveOut, "output file") ||

@@ -398,8 +398,22 @@ TEST(StartChecksResume, RequiredNamesAndInputFiles) {
     // In wide math mode the factor input is not needed.
     FormParams p = FullParams(1);
     p.wideMath = 1;
+    p.factorIn.clear();
     FakeHost host;
     host.files = {"sin.txt"};
+    EXPECT_TRUE(RunStartChecks(p, host));
+  }
+  {
+    // But one that is named must be there, as in normal mode (the wide job
+    // reads it): refused before the sieve input is looked at.
+    FormParams p = FullParams(1);
+    p.wideMath = 1;
+    FakeHost host;
+    host.files = {};
+    EXPECT_FALSE(RunStartChecks(p, host));
+    EXPECT_EQ(host.events, (Events{Tell("Input File fin.txt does not exist.")}));
+    host.files = {"fin.txt", "sin.txt"};
+    host.events.clear();
     EXPECT_TRUE(RunStartChecks(p, host));
   }
 }

@@ -349,8 +349,9 @@ TEST(WideJobs, ADamagedPairIsRefusedBeforeAnyPAndBothFilesStayAsTheyWere) {
   }
 }
 
-// The same refusal from the command line: a factor input that is not there
-// ends the run with exit code 1, the files untouched.
+// The same refusal from the command line, in its start checks: a factor
+// input that is not there is a usage error (exit 2, as in normal mode), the
+// files untouched.
 TEST(WideJobs, TheCommandLineRefusesAMissingFactorInput) {
   ScratchDir dir;
   WriteFile(dir / "f.txt", SoundPair().factors);
@@ -360,10 +361,13 @@ TEST(WideJobs, TheCommandLineRefusesAMissingFactorInput) {
       "resume --wide --factors-in " + (dir / "missing.txt") + " --sieve-in " + (dir / "c.txt") +
       " --factors-out " + (dir / "f.txt") + " --sieve-out " + (dir / "c.txt") +
       " --p-max 1e9 --force --threads 2");
-  EXPECT_EQ(r.exitCode, 1) << r.output;
-  EXPECT_TRUE(test::Has(r, "Unable to open input factor file " + (dir / "missing.txt") + "."))
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  EXPECT_TRUE(test::Has(r, "zentrova: Input File " + (dir / "missing.txt") + " does not exist."))
       << r.output;
   EXPECT_TRUE(Snapshot(dir) == before);
+  // --help says what --factors-in is to a wide resume.
+  const test::CliResult help = test::RunCli("resume --help");
+  EXPECT_TRUE(test::Has(help, "With --wide: the file the run checks and appends to")) << help.output;
 }
 
 // The factor file of a resume without the marker it appends.
