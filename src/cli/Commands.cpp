@@ -68,10 +68,14 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
       Usage(StrFormat("--device: '%s' is not cpu, auto, gpu or opencl:N.", o.device.c_str()));
       return false;
     case EngineField::kThreads:
+      // (The option parser has checked its range already.)
+      Usage("--threads: " + EngineRefusal(bad));
+      return false;
     case EngineField::kStopRate:
+      Usage("--stop-rate: " + EngineRefusal(bad));
+      return false;
     case EngineField::kGpuKernel:
-      // (The option parser has checked their ranges already.)
-      Usage(EngineRefusal(bad));
+      Usage("--gpu-kernel: " + EngineRefusal(bad));
       return false;
   }
   job.m_deviceBatch = o.deviceBatch;
@@ -157,6 +161,7 @@ int RunResume(const SieveOptions& o) {
   }
   SieveJob job;
   if (!CommonOptions(o, job)) return kExitUsage;
+  job.m_missingStruck = o.missingStruck;
   CliHost host(o.force);
   if (!RunStartChecks(form, host)) return kExitUsage;
   HandOver(form, job);

@@ -30,6 +30,7 @@ struct SieveOptions : FileOptions {
   std::string gpuKernel;       // a GPU arithmetic by name (empty: calibrated)
   bool allKernels = false;     // bench --device: every GPU arithmetic in turn
   double stopRate = 0;         // seconds per factor that end a sieve (0: none)
+  bool missingStruck = false;  // resume: bases in neither file were struck elsewhere
   std::string fileBytes;  // pack: bytes per file as typed; empty for the usual size
 };
 

@@ -21,6 +21,19 @@ void AddForce(CLI::App* cmd, SideOptions& o) {
                 "Replace existing output files (only once the new ones are complete)");
 }
 
+// An output that is also one of the inputs (under any name, through a link
+// too) would be replaced by what the job made from it: refused with a usage
+// message before anything is read or written.
+bool OutputIsAnInput(const std::string& out, const std::vector<std::string>& inputs) {
+  for (const std::string& in : inputs) {
+    if (SameFile(in, out)) {
+      Usage(StrFormat("The output %s is also an input.", out.c_str()));
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void AddSideCommands(CLI::App& app, SideCommands& side) {
@@ -47,8 +60,9 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
       "rebuild",
       "Rebuild the output files of a sieve from a factor file alone: every base of the range "
       "without a verified factor in the file is a candidate. Reads both factor file formats, "
-      "even mixed; the depth written is the p of the last factor line read. In normal mode a "
-      "new factor file sorted by b is written too; with --wide only the candidate file.\n"
+      "even mixed; the depth written is the p of the last factor line read. The file must hold "
+      "a header of either format, and its header and lines must be of --exponent. In normal "
+      "mode a new factor file sorted by b is written too; with --wide only the candidate file.\n"
       "Example: zentrova rebuild --factors-in factors.txt --factors-out sorted.txt "
       "--sieve-out candidates.txt --exponent 65536 --bmin 1200000 --bmax 1201998");
   side.rebuild->add_option("--factors-in", b.factorsIn, "Factor file to rebuild from");
@@ -67,8 +81,10 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
       "tbf",
       "Build a to-be-factored list: every base bmin, bmin+2, ... <= bmax that the input file "
       "does not mention, written as a candidate file of depth 1 (so a later sieve starts from "
-      "the first p). The input is a candidate file, or a tester's log whose composite lines "
-      "name their bases.\n"
+      "the first p). The input is a candidate file (\"<b> <N>\" lines; a bare \"<b>\" counts as "
+      "a base of --exponent), or a tester's log whose composite lines name their bases "
+      "(\"<b>^<N>+1 is composite\"). A line of another exponent than --exponent is refused, "
+      "naming the file and line.\n"
       "Example: zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 "
       "--bmin 1200000 --bmax 1201998");
   side.tbf->add_option("--sieve-in", t.sieveIn, "Candidate file or tester's log");
@@ -113,15 +129,10 @@ int RunMerge(const MergeOptions& o) {
     Usage("--factors-out and --sieve-out name the same file.");
     return kExitUsage;
   }
+  std::vector<std::string> inputs = o.factorsIn;
+  inputs.insert(inputs.end(), o.sieveIn.begin(), o.sieveIn.end());
   for (const std::string& out : {o.factorsOut, o.sieveOut}) {
-    for (const auto* inputs : {&o.factorsIn, &o.sieveIn}) {
-      for (const std::string& in : *inputs) {
-        if (SameFile(in, out)) {
-          Usage(StrFormat("The output %s is also an input.", out.c_str()));
-          return kExitUsage;
-        }
-      }
-    }
+    if (OutputIsAnInput(out, inputs)) return kExitUsage;
     if (!o.force && CTextFile::FileExists(out)) {
       Usage(StrFormat("Output File %s already exists; add --force to overwrite it.", out.c_str()));
       return kExitUsage;
@@ -202,6 +213,9 @@ int RunToBeFactored(const SideOptions& o) {
     Usage("The maximum b value must be greater than the minimum B value.");
     return kExitUsage;
   }
+  // The list is what the input lacks: written over the input, it would
+  // replace the very bases it was made from.
+  if (OutputIsAnInput(o.sieveOut, {o.sieveIn})) return kExitUsage;
   if (host.FileExists(o.sieveOut) &&
       !host.AskYesNo(StrFormat("Output File %s already exists, overwrite it?", o.sieveOut.c_str()),
                      o.sieveOut, Question::kOverwrite)) {

@@ -29,6 +29,16 @@ std::string GpuKernelNames() {
   return names.empty() ? "none in this build" : names;
 }
 
+// A p given as an empty text ("--p-max ''", an unset variable in a script)
+// is a usage error: taken as no limit, it would start a run that never ends.
+const CLI::Validator kPGiven(
+    [](const std::string& value) {
+      return value.empty() ? std::string("an empty value is no p; give one such as 1e12, or "
+                                         "leave the option out")
+                           : std::string();
+    },
+    "P", "PGiven");
+
 void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--save-minutes", o.saveMinutes,
                   "Minutes between periodic saves of both output files (default 60; they are also "
@@ -37,7 +47,8 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_flag("--no-simd", o.noSimd, "Use only the portable scalar kernel");
   cmd->add_option("--p-max", o.pMax,
                   "Sieve every candidate p up to P, stop before the first p above it and record "
-                  "the last p sieved as the depth (e.g. 1e12)");
+                  "the last p sieved as the depth (e.g. 1e12)")
+      ->check(kPGiven);
   cmd->add_option("--threads", o.threads, "Worker threads (default: all hardware threads)")
       ->check(CLI::Range(1, 1024));
   cmd->add_option("--isa", o.isa,
@@ -45,7 +56,8 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_flag("--force", o.force, "Replace existing output files (only once the new ones are complete)");
   cmd->add_flag("--wide", o.wide,
                 "Wide-range math: construct the N roots of x^N = -1 for each p instead of testing "
-                "every base (the mode for ranges far wider than N; it strikes even bases only). The "
+                "every base (the mode for ranges far wider than N; it sieves even bases only, so an odd "
+                "--bmin is refused). The "
                 "factor file is appended to; the candidate file has one line per surviving base, "
                 "about 16 bytes each, so a range to 2e9 can give a file of several GB");
   cmd->add_option("--packed-dir", o.packedDir,
@@ -58,7 +70,8 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--gpu-kernel", o.gpuKernel,
                   "On a GPU: the arithmetic of its kernels, " + GpuKernelNames() +
                       " (default: the fastest for each p range, calibrated on the device and "
-                      "kept in ~/.cache/zentrova)")
+                      "kept in ~/.cache/zentrova). A forced one is refused for a run that starts "
+                      "at or above its bound; past its bound the CPU kernels sieve the rest")
       ->option_text("NAME");
   cmd->add_option("--device-batch", o.deviceBatch,
                   "Most p per device launch (default 65536); smaller launches answer a stop "
@@ -72,9 +85,8 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
                       " when that is longer (the whole run while shorter), and never before the "
                       "run has sieved for " + evidence +
                       ": set it to the time your primality tester takes per candidate at this "
-                      "N and b (e.g. 600)")
-      ->option_text("SECONDS")
-      ->check(CLI::Range(1e-6, 1e9));
+                      "N and b (e.g. 600); 0 for none (the default)")
+      ->option_text("SECONDS");
 }
 
 }  // namespace
@@ -143,7 +155,8 @@ int main(int argc, char** argv) {
       ->required();
   cmdNew->add_option("--p-min", newOpts.pMin,
                      "Start with the first candidate p at or above P (to split a range of p "
-                     "between runs or machines)");
+                     "between runs or machines)")
+      ->check(kPGiven);
   AddRunOptions(cmdNew, newOpts);
 
   SieveOptions resumeOpts;
@@ -154,14 +167,24 @@ int main(int argc, char** argv) {
       "Example: zentrova resume --factors-in f.txt --sieve-in c.txt --factors-out f2.txt "
       "--sieve-out c2.txt --p-max 1e11");
   cmdResume->add_option("--factors-in", resumeOpts.factorsIn,
-                        "Factor file of the earlier run (without it the new factor file holds "
-                        "only the factors found from now on)");
+                        "Factor file of the earlier run, which must exist when named. Normal "
+                        "mode: read and written anew as --factors-out (without it the new factor "
+                        "file holds only the factors found from now on). With --wide: the file "
+                        "the run checks and appends to, so name it as --factors-out too (or a "
+                        "--factors-out that does not exist yet, to which it is copied first); "
+                        "without it, an existing --factors-out is that file");
   cmdResume->add_option("--sieve-in", resumeOpts.sieveIn, "Candidate file of the earlier run")
       ->required();
   cmdResume->add_option("--exponent", resumeOpts.exponent,
                         "With --packed-dir: the exponent of the packed K sequence (default: the "
                         "files' exponent; a different one is refused)");
   cmdResume->add_option("--factors-out", resumeOpts.factorsOut, "Factor output file")->required();
+  cmdResume->add_flag("--missing-as-struck", resumeOpts.missingStruck,
+                      "Take the bases of the range that neither input file holds as struck "
+                      "elsewhere, saying how many, instead of refusing the files: for a candidate "
+                      "file sieved by another program, which left no factor file here (the files "
+                      "written keep no record of those bases, so give it at every resume of such "
+                      "a sieve)");
   cmdResume->add_option("--sieve-out", resumeOpts.sieveOut, "Sieve output file")->required();
   AddRunOptions(cmdResume, resumeOpts);
 
@@ -171,7 +194,8 @@ int main(int argc, char** argv) {
       "Time the normal sieve on a fixed workload (N = 65536, the 500 even bases from 1200000 to "
       "1200998) up to --p-max (default 6e12), then verify every factor found.\n"
       "Example: zentrova bench --no-simd --threads 1; zentrova bench --isa list");
-  cmdBench->add_option("--p-max", benchOpts.pMax, "Sieve up to this p (default 6e12)");
+  cmdBench->add_option("--p-max", benchOpts.pMax, "Sieve up to this p (default 6e12)")
+      ->check(kPGiven);
   cmdBench->add_flag("--no-simd", benchOpts.noSimd, "Use only the portable scalar kernel");
   cmdBench->add_option("--threads", benchOpts.threads,
                        "Worker threads (default: all hardware threads)")
@@ -205,7 +229,8 @@ int main(int argc, char** argv) {
                      "one-thread jobs side by side, in both modes, with the efficiency");
   cmdBench->add_option("--p-min", benchOpts.pMin,
                        "Start at this p (default: the first; with --device 1e15), to time the "
-                       "arithmetic of larger p (two words from 2^62 on)");
+                       "arithmetic of larger p (two words from 2^62 on)")
+      ->check(kPGiven);
   cmdBench->add_option("--seconds", benchOpts.seconds,
                        "With --device or --scaling: seconds per run (default 10)")
       ->check(CLI::Range(1, 86400));
@@ -223,7 +248,8 @@ int main(int argc, char** argv) {
       ->required();
   cmdPack->add_option("--exponent", packOpts.exponent, "The exponent N, a power of two")
       ->required();
-  cmdPack->add_option("--p-max", packOpts.pMax, "Stop before the first p above this");
+  cmdPack->add_option("--p-max", packOpts.pMax, "Stop before the first p above this")
+      ->check(kPGiven);
   cmdPack->add_option("--isa", packOpts.isa, "auto, scalar, avx2, avx512 (the Fermat test)");
   // Small files let a test cross many rollovers in a moment; no one else
   // needs another size, so the option stays out of --help.

@@ -7,9 +7,26 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace zentrova {
+
+std::string SaveTarget(const std::string& name) {
+  namespace fs = std::filesystem;
+  // The kernel's own limit on links followed in one path.
+  constexpr int kMaxLinks = 40;
+  fs::path path(name);
+  for (int links = 0; links < kMaxLinks; ++links) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(path, ec)) || ec) return path.string();
+    const fs::path to = fs::read_symlink(path, ec);
+    if (ec) return path.string();
+    path = to.is_absolute() ? to : path.parent_path() / to;
+  }
+  return name;
+}
 
 AtomicTextFile::~AtomicTextFile() { Discard(); }
 
@@ -20,7 +37,8 @@ bool AtomicTextFile::Open() {
     errno = ENOENT;
     return false;
   }
-  std::string pattern = m_target + ".tmp.XXXXXX";
+  m_saved = SaveTarget(m_target);
+  std::string pattern = m_saved + ".tmp.XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
@@ -64,7 +82,7 @@ bool AtomicTextFile::Finish() {
 bool AtomicTextFile::Publish() {
   if (!m_finished || m_temp.empty()) return false;
   m_finished = false;
-  if (std::rename(m_temp.c_str(), m_target.c_str()) == 0) {
+  if (std::rename(m_temp.c_str(), m_saved.c_str()) == 0) {
     m_temp.clear();
     return true;
   }

@@ -2,13 +2,21 @@
 // goes to a temporary file in the same folder, which is flushed, synced and
 // renamed over the target by Commit. A crash at any moment leaves either the
 // old file or the new one, never a torn one. Without Commit the temporary file
-// is removed and the target stays as it was.
+// is removed and the target stays as it was. A target that is a symbolic link
+// is saved where the link leads, as editors do: the temporary file is made
+// beside the file at the end of the links and renamed onto it, so the link
+// stays a link and its file gets the new text.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
 namespace zentrova {
+
+// The file a save of `name` replaces: name itself, or the file at the end of
+// its chain of symbolic links (a relative link read from the link's folder;
+// the end need not exist yet). Where the chain does not end (a loop), name.
+std::string SaveTarget(const std::string& name);
 
 class AtomicTextFile {
  public:
@@ -38,6 +46,7 @@ class AtomicTextFile {
   void Discard();
 
   std::string m_target;
+  std::string m_saved;  // SaveTarget(m_target), as found at Open
   std::string m_temp;
   std::FILE* m_stream = nullptr;
   bool m_finished = false;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "files/AtomicTextFile.h"
 #include "files/StrFormat.h"
 
 namespace zentrova {
@@ -63,14 +64,18 @@ bool OutputLock::Acquire(const std::string& target, std::string& error) {
     error = StrFormat("Output file %s is a folder.", target.c_str());
     return false;
   }
-  const std::string path = target + ".lock";
+  // Beside the file a save replaces (the end of a symbolic link), so that
+  // every name of one file takes one lock, and the temporary files cleared
+  // are those its saves make.
+  const std::string saved = SaveTarget(target);
+  const std::string path = saved + ".lock";
   int fd = -1, err = 0;
   bool opening = false;
   switch (TakeLock(path, /*exclusive=*/true, fd, err, opening)) {
     case Lock::kTaken:
       m_fd = fd;
       m_path = path;
-      m_staleRemoved = RemoveStaleTemporaries(target);
+      m_staleRemoved = RemoveStaleTemporaries(saved);
       return true;
     case Lock::kHeld:
       m_heldByAnotherRun = true;
@@ -100,7 +105,7 @@ void OutputLock::Release() {
 
 bool InputLock::Acquire(const std::string& input, std::string& error) {
   Release();
-  const std::string path = input + ".lock";
+  const std::string path = SaveTarget(input) + ".lock";
   int fd = -1, err = 0;
   bool opening = false;
   switch (TakeLock(path, /*exclusive=*/false, fd, err, opening)) {
@@ -149,7 +154,7 @@ bool OutputCanBeCreated(const std::string& target) {
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
   // The name of a save's own temporary file, which a lock holder clears.
-  std::string probe = target + ".tmp.XXXXXX";
+  std::string probe = SaveTarget(target) + ".tmp.XXXXXX";
   const int fd = ::mkstemp(probe.data());
   if (fd < 0) return false;
   ::close(fd);

@@ -1,4 +1,5 @@
-// Claims the output files of one run: "<target>.lock" beside each target,
+// Claims the output files of one run: "<target>.lock" beside each target
+// (beside the file its symbolic links lead to, where a save replaces it),
 // held with an exclusive advisory lock (flock) for as long as the run lasts.
 // A second run that names the same output is refused instead of racing the
 // first one to the last rename. The lock dies with its process, so a killed

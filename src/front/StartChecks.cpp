@@ -3,6 +3,7 @@
 #include "files/CandidateFiles.h"
 #include "files/StrFormat.h"
 #include "files/OutputLock.h"
+#include "sieve/Jobs.h"
 
 namespace zentrova {
 
@@ -74,6 +75,13 @@ class Checks {
     return true;
   }
 
+  // The wide walk strikes even bases only; an odd range would be "sieved"
+  // without a single base struck.
+  bool WideRange() {
+    if (m_p.wideMath != 0 && (m_p.bMin & 1) != 0) return Stop(WideOddRangeText(m_p.bMin));
+    return true;
+  }
+
   bool NewSieve() {
     if (m_p.factorOut.empty()) return Stop("A factoring output file name is required.");
     if (m_p.sieveOut.empty()) return Stop("An output file name is required.");
@@ -85,7 +93,7 @@ class Checks {
     m_p.sieveIn.clear();
     m_p.prothLog.clear();
     m_p.report.clear();
-    return PowerOfTwo() && Range();
+    return PowerOfTwo() && Range() && WideRange();
   }
 
   bool ResumeSieve() {
@@ -100,7 +108,9 @@ class Checks {
     if (m_p.sieveIn.empty()) return Stop("An input file name is required.");
     if (m_p.factorOut.empty()) return Stop("A factoring output file name is required.");
     if (m_p.sieveOut.empty()) return Stop("An output file name is required.");
-    if (m_p.wideMath == 0 && !m_p.factorIn.empty() && !Exists(m_p.factorIn)) return false;
+    // A factor input named must be there in either mode: the wide resume
+    // reads (and appends to) it as the normal one reads it.
+    if (!m_p.factorIn.empty() && !Exists(m_p.factorIn)) return false;
     if (!Exists(m_p.sieveIn)) return false;
     if (!Distinct(m_p.factorOut, "factoring output file", m_p.sieveOut, "output file") ||
         !Distinct(m_p.factorIn, "factoring input file", m_p.sieveOut, "output file") ||

@@ -1,7 +1,10 @@
 #include "gpu/KernelChoice.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -26,6 +29,21 @@ std::string CleanKey(std::string key) {
   std::replace_if(key.begin(), key.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; },
                   ' ');
   return key;
+}
+
+// A rate a calibration could have measured: 0 (the arithmetic cannot run)
+// or a finite number of steps per second within the plausible range.
+bool PlausibleRate(double rate) {
+  return rate == 0 || (std::isfinite(rate) && rate >= config::kMinPlausibleStepsPerSecond &&
+                       rate <= config::kMaxPlausibleStepsPerSecond);
+}
+
+// Rates worth keeping: each plausible, and some arithmetic running.
+bool PlausibleRates(const std::vector<KernelRate>& rates) {
+  return std::all_of(rates.begin(), rates.end(),
+                     [](const KernelRate& r) { return PlausibleRate(r.stepsPerSecond); }) &&
+         std::any_of(rates.begin(), rates.end(),
+                     [](const KernelRate& r) { return r.stepsPerSecond > 0; });
 }
 
 std::vector<std::string> ReadLines(const std::string& file) {
@@ -98,7 +116,8 @@ std::optional<KernelPlan> PlanKernels(const std::vector<GpuArithmetic>& arithmet
 std::vector<KernelRate> CalibratedRates(const std::vector<GpuArithmetic>& arithmetics,
                                         const std::string& cacheFile, const std::string& key,
                                         const std::function<double(int)>& measure,
-                                        bool& fromCache) {
+                                        bool& fromCache, std::string* cacheProblem) {
+  if (cacheProblem != nullptr) cacheProblem->clear();
   const std::string clean = CleanKey(key);
   std::vector<std::string> lines = cacheFile.empty() ? std::vector<std::string>{}
                                                      : ReadLines(cacheFile);
@@ -108,16 +127,20 @@ std::vector<KernelRate> CalibratedRates(const std::vector<GpuArithmetic>& arithm
       continue;
     }
     // key \t name=rate name=rate ...; every arithmetic of the device named.
+    // A field that does not read as a rate spoils the line: measured again.
     std::vector<KernelRate> rates;
+    bool readable = true;
     std::istringstream fields(line.substr(clean.size() + 1));
     for (std::string field; fields >> field;) {
       const size_t eq = field.find('=');
       if (eq == std::string::npos) continue;
       char* end = nullptr;
       const double rate = std::strtod(field.c_str() + eq + 1, &end);
-      if (*end == '\0' && rate >= 0) rates.push_back({field.substr(0, eq), rate});
+      if (end == field.c_str() + eq + 1 || *end != '\0') readable = false;
+      rates.push_back({field.substr(0, eq), rate});
     }
-    const bool complete = std::all_of(arithmetics.begin(), arithmetics.end(),
+    const bool complete = readable && PlausibleRates(rates) &&
+                          std::all_of(arithmetics.begin(), arithmetics.end(),
                                       [&](const GpuArithmetic& a) {
                                         return std::any_of(rates.begin(), rates.end(),
                                                            [&](const KernelRate& r) {
@@ -137,18 +160,29 @@ std::vector<KernelRate> CalibratedRates(const std::vector<GpuArithmetic>& arithm
     text += StrFormat("%s%s=%.6g", i ? " " : "", arithmetics[i].name.c_str(),
                       rates.back().stepsPerSecond);
   }
-  if (cacheFile.empty()) return rates;
+  // A measurement that is no rate (a timer's fault) is used this once and
+  // not kept.
+  if (cacheFile.empty() || !PlausibleRates(rates)) return rates;
+  const auto unwritable = [&](int error) {
+    if (cacheProblem == nullptr) return;
+    *cacheProblem = StrFormat("The GPU kernel cache %s cannot be written (%s): the next run on "
+                              "this device calibrates again.",
+                              cacheFile.c_str(), std::strerror(error != 0 ? error : EIO));
+  };
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(cacheFile).parent_path(), ec);
   AtomicTextFile out(cacheFile);
-  if (!out.Open()) return rates;
+  if (!out.Open()) {
+    unwritable(ec ? ec.value() : errno);
+    return rates;
+  }
   for (const std::string& line : lines) {
     if (line.compare(0, clean.size() + 1, clean + "\t") != 0) {
       std::fprintf(out.GetStream(), "%s\n", line.c_str());
     }
   }
   std::fprintf(out.GetStream(), "%s\n", text.c_str());
-  out.Commit();
+  if (!out.Commit()) unwritable(errno);
   return rates;
 }
 

@@ -15,6 +15,15 @@
 
 namespace zentrova {
 
+namespace config {
+// The walk steps per second that a calibration can truly measure, with room
+// on both sides: PoCL on two cores gives about 1e8, a data-centre card about
+// 1e12. A cached rate outside the range (inf, nan, 1e+300), or a line whose
+// every rate is 0 (no kernel runs), is taken as damage and measured again.
+constexpr double kMinPlausibleStepsPerSecond = 1e3;
+constexpr double kMaxPlausibleStepsPerSecond = 1e15;
+}  // namespace config
+
 struct GpuArithmetic {
   std::string name;   // as --gpu-kernel takes it
   UInt128 bound = 0;  // exact for every odd p below it
@@ -52,14 +61,16 @@ std::optional<KernelPlan> PlanKernels(const std::vector<GpuArithmetic>& arithmet
                                       std::string& error);
 
 // The rates of the arithmetics for a device: from the cache file when it
-// holds a line for `key` (device, driver and kernel source), else measured
-// by measure(i) for each arithmetic i (0 when it cannot run there) and
-// written to the cache (best effort: an unwritable cache only costs the next
-// run a calibration). `fromCache` tells which.
+// holds a line for `key` (device, driver and kernel source) that names every
+// arithmetic with a plausible rate (0 for one that cannot run there, not all
+// of them 0), else measured by measure(i) for each arithmetic i (0 when it
+// cannot run there) and written to the cache. `fromCache` tells which. An
+// unwritable cache only costs the next run a calibration; cacheProblem, when
+// given, receives a line saying so (empty when the cache was read or written).
 std::vector<KernelRate> CalibratedRates(const std::vector<GpuArithmetic>& arithmetics,
                                         const std::string& cacheFile, const std::string& key,
                                         const std::function<double(int)>& measure,
-                                        bool& fromCache);
+                                        bool& fromCache, std::string* cacheProblem = nullptr);
 
 // $XDG_CACHE_HOME/zentrova/gpu-kernels, or ~/.cache/zentrova/gpu-kernels;
 // empty when neither is known.

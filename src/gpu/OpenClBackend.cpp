@@ -240,19 +240,21 @@ OpenClBackend::OpenClBackend(int index, const DeviceOptions& options)
   }
   std::vector<KernelRate> rates;
   bool fromCache = false;
+  std::string cacheProblem;
   if (options.kernel.empty()) {
     // Every arithmetic is timed, whatever the job's p, so that the cache
     // serves any later job on this device.
     rates = CalibratedRates(usable, GpuKernelCacheFile(), key, [&](int i) {
       return MeasureWalk(usableIndex[static_cast<size_t>(i)], 0.03);
-    }, fromCache);
+    }, fromCache, &cacheProblem);
   }
   std::string error;
   const std::optional<KernelPlan> plan =
       PlanKernels(usable, rates, options.kernel, options.pMin, error);
   if (!plan) throw DeviceError(error);
   m_plan = *plan;
-  m_note = DescribePlan(usable, rates, m_plan, fromCache);
+  m_notes = {DescribePlan(usable, rates, m_plan, fromCache)};
+  if (!cacheProblem.empty()) m_notes.push_back(cacheProblem);
   // The plan's indices into the device's full list.
   for (KernelPlan::Range& r : m_plan.ranges) r.arithmetic = usableIndex[static_cast<size_t>(r.arithmetic)];
   try {

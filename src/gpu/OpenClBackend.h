@@ -38,7 +38,7 @@ class OpenClBackend : public SieveDevice {
 
   const DeviceInfo& Info() const override { return m_info; }
   UInt128 PLimit() const override { return m_plan.Limit(); }
-  std::string KernelNote() const override { return m_note; }
+  std::vector<std::string> KernelNotes() const override { return m_notes; }
   void Wide(const std::vector<UInt128>& p, const std::vector<uint64_t>& k, int ln, int64_t n,
             int32_t bMax, int tries, std::vector<uint8_t>& kind, std::vector<UInt128>& a0,
             std::vector<WideHit>& hits) override;
@@ -55,7 +55,7 @@ class OpenClBackend : public SieveDevice {
   std::unique_ptr<Impl> m_impl;
   DeviceInfo m_info;
   KernelPlan m_plan;
-  std::string m_note;
+  std::vector<std::string> m_notes;
   std::chrono::duration<double> m_busy{0};
 };
 

@@ -91,9 +91,9 @@ class SieveDevice {
   // the loops hand it the p below and compute the rest on the CPU).
   virtual UInt128 PLimit() const = 0;
 
-  // A line for the log about how the device computes (its kernels), or
-  // nothing.
-  virtual std::string KernelNote() const { return {}; }
+  // Lines for the log about how the device computes (its kernels, and
+  // whether their calibration could be kept), or none.
+  virtual std::vector<std::string> KernelNotes() const { return {}; }
 
   // For each p = k*2N + 1: kind 2 and a0 when a primitive 2N-th root of
   // unity was found from g = 2, 3, 5, 7, ... within `tries` g, else kind 0;

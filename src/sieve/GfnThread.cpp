@@ -96,7 +96,8 @@ int CGfnThread::InitInstance() {
 }
 
 bool CGfnThread::ClaimOutputs() {
-  // kind: which file of a pair ('f' factor, 's' sieve, 'r' report, 'l' log).
+  // kind: which file of a pair ('f' factor, 's' sieve, 'r' report, 'l' log,
+  // 'i' the input of a to-be-factored list).
   struct Named {
     const char* role;
     const std::string* name;
@@ -123,8 +124,10 @@ bool CGfnThread::ClaimOutputs() {
       inputs.push_back({"proth log", &job.m_strProthLog, 'l'});
       break;
     case kCmdToBeFactored:
+      // Its output lists what its input lacks: never the input's own kind,
+      // so that no name of the input may be its output.
       outputs.push_back({"sieve output", &job.m_strSieveOut, 's'});
-      inputs.push_back({"sieve input", &job.m_strSieveIn, 's'});
+      inputs.push_back({"sieve input", &job.m_strSieveIn, 'i'});
       break;
     default:
       return true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "sieve/BatchCluster.h"
 #include "sieve/JobContext.h"
@@ -22,6 +23,10 @@ bool LoadNormalResume(JobContext& ctx, bool packed, NormalSieveLoop& loop, UInt1
 
 // Wide mode (WideJobs.cpp), the same four ways in.
 void RunWideSieveJob(JobContext& ctx, bool resume);
+// Why a wide sieve of a range of odd bases is refused: the wide walk strikes
+// even bases only, and b^N+1 is even for every odd b, so such a range holds
+// no prime to sieve for. The front ends' start checks say the same.
+std::string WideOddRangeText(int32_t bMin);
 
 // The fixed benchmark workload, timed (BenchJob.cpp).
 void RunBenchJob(JobContext& ctx);

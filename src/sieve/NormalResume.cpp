@@ -38,6 +38,7 @@ struct ResumeInputs {
   UInt128 candDepth = 0;  // the candidate file's depth, with a factor file
   int32_t bMin = 0, bMax = 0, exponent = 0, ln = 0;
   UInt128 pReached = 0;
+  bool missingStruck = false;  // bases in neither file were struck elsewhere
 };
 
 // The bases of both files against the range, each once.
@@ -149,7 +150,10 @@ class BaseCheck {
 bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, UInt128& pReached,
                        const LogFn& fail, const LogFn& post) {
   const bool withFactors = !in.factorIn->empty();
-  if (in.candBases.empty() && in.factorBases.empty()) return true;
+  // With a factor file its header gives the range, whose every base must be
+  // in one of the files: a header over an empty candidate file (a save cut
+  // short, a file emptied by hand) holds none of them and is no pair.
+  if (!withFactors && in.candBases.empty()) return true;
   if (in.bMin <= 0 || in.bMax < in.bMin) {
     fail(
         StrFormat("The input files give no valid b range (b Min %d, b Max %d).  Nothing was "
@@ -162,15 +166,28 @@ bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, UInt128& pR
   int late = 0;
   if (!check.Factors() || !check.Candidates(late)) return false;
   const std::vector<uint8_t>& seen = check.Seen();
-  if (withFactors) {
+  // Without a factor file (and without --missing-as-struck) the range is the
+  // candidates' own span and nothing can be known missing: the start checks
+  // have warned that the new factor file lacks the earlier factors.
+  if (withFactors || in.missingStruck) {
     const auto missing = std::find(seen.begin(), seen.end(), uint8_t{0});
     if (missing != seen.end()) {
       const int64_t b = in.bMin + 2 * static_cast<int64_t>(missing - seen.begin());
-      fail(
-          StrFormat("Base %d is in neither %s nor %s: the files do not make a pair (one may be "
-                    "cut short).  Nothing was sieved.",
-                    static_cast<int>(b), in.factorIn->c_str(), in.sieveIn->c_str()));
-      return false;
+      if (!in.missingStruck) {
+        fail(StrFormat("Base %d is in neither %s nor %s: the files do not make a pair (one may "
+                       "be cut short; bases struck by another program's sieve are taken as such "
+                       "with --missing-as-struck).  Nothing was sieved.",
+                       static_cast<int>(b), in.factorIn->c_str(), in.sieveIn->c_str()));
+        return false;
+      }
+      const auto count = std::count(missing, seen.end(), uint8_t{0});
+      const std::string where =
+          withFactors ? "are in neither " + *in.factorIn + " nor " + *in.sieveIn
+                      : "are not in " + *in.sieveIn + ", and there is no factor file";
+      post(StrFormat("%d bases of the range %d to %d (the first %d) %s: taken as struck "
+                     "elsewhere, as --missing-as-struck asks.",
+                     static_cast<int>(count), in.bMin, in.bMax, static_cast<int>(b),
+                     where.c_str()));
     }
   }
   cand.reserve(in.candBases.size());
@@ -326,6 +343,7 @@ bool LoadNormalResume(JobContext& ctx, bool packed, NormalSieveLoop& loop, UInt1
   in.exponent = job.m_nExponent;
   in.ln = job.m_nLn;
   in.pReached = pReached;
+  in.missingStruck = job.m_missingStruck;
   std::vector<int32_t> cand;
   if (!CheckResumeInputs(in, cand, pReached, ctx.FailFn(), ctx.PostFn())) return false;
 

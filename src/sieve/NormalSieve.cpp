@@ -50,8 +50,11 @@ void NormalSieveLoop::Save() {
     return;
   }
   m_ctx.NoteSaved(m_state.m_pCur);
-  if (!(job.m_nCommand == kCmdResumeSieve && job.m_strFactorIn.empty()) &&
-      !CheckFactorsAndCandidates(m_state.m_cand, m_state.m_factors, range, log)) {
+  // A resume without its factor file, or one whose files lack the bases that
+  // another sieve struck (--missing-as-struck), has no whole record to check.
+  const bool wholeRecord = !(job.m_nCommand == kCmdResumeSieve &&
+                             (job.m_strFactorIn.empty() || job.m_missingStruck));
+  if (wholeRecord && !CheckFactorsAndCandidates(m_state.m_cand, m_state.m_factors, range, log)) {
     m_ctx.MarkFailed("The factor and candidate lists are not consistent.");
   }
 }
@@ -145,7 +148,8 @@ NormalSieveLoop::ListCompute NormalSieveLoop::ComputeAgainst(const std::vector<i
 
 void NormalSieveLoop::Run(CandidateSource* reader) {
   const SieveJob& job = m_ctx.Job();
-  if (!OpenJobDevice(m_ctx, m_gpu)) return;
+  // From the first p this run sieves: above the depth of a resume.
+  if (!OpenJobDevice(m_ctx, m_gpu, std::max(job.m_pMin, m_state.m_pCur + 1))) return;
   const int ln = job.m_nLn;
   const uint64_t twoN = 2 * static_cast<uint64_t>(m_state.m_N);
   const FermatChoice fermat = ChooseFermat(job);
@@ -269,7 +273,8 @@ void NormalSieveLoop::Run(CandidateSource* reader) {
 
 void NormalSieveLoop::Serve(BatchCluster& link) {
   const SieveJob& job = m_ctx.Job();
-  if (!OpenJobDevice(m_ctx, m_gpu)) m_gpu.reset();  // the CPU then
+  // The p of the batches it will be sent are process 0's to know.
+  if (!OpenJobDevice(m_ctx, m_gpu, job.m_pMin)) m_gpu.reset();  // the CPU then
   const FermatChoice fermat = ChooseFermat(job);
   WorkerPool pool(job.m_threads);
   std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "files/CandidateFiles.h"
 #include "files/StrFormat.h"
 #include "files/NumberParse.h"
 #include "files/PNumber.h"
@@ -24,27 +25,33 @@ namespace {
 // What one line of a factor file of either format holds.
 enum class FactorLineKind { kOther, kHeader, kFactor };
 
-// "Zentrova for k^<N>+1 ..." (the wide file's first line): kHeader with its
-// exponent; "1*<b>^<N> + 1 factor : <p>" or "<b>^<N>+1 has factor <p>":
-// kFactor with b and p. A "factor : " line that is no factor line of the
-// wide file still sets p.
+// "Zentrova for k^<N>+1 ..." (the wide file's first line) or "GFN Factors
+// b^n+1, ... n=<N>. ..." (the normal one's): kHeader with its exponent;
+// "1*<b>^<N> + 1 factor : <p>" or "<b>^<N>+1 has factor <p>": kFactor with
+// b, its exponent and p. The exponent is -1 where the line names none. A
+// "factor : " line that is no factor line of the wide file still sets p.
 FactorLineKind ParseEitherFactorLine(const std::string& line, int32_t& exponent, int64_t& b,
                                      UInt128& p) {
+  exponent = -1;
   WideFactorHeader header;
   if (ParseWideFactorHeader(line, header)) {
     exponent = header.exponent;
     return FactorLineKind::kHeader;
   }
+  if (FactorHeader normal; ParseFactorHeader(line, normal)) {
+    if (normal.hasExponent) exponent = normal.exponent;
+    return FactorLineKind::kHeader;
+  }
   size_t pos = line.find("factor : ");
   if (pos != std::string::npos && pos >= 1) {
-    int32_t lineExponent = 0;
-    if (ParseWideFactorLine(line, b, lineExponent, p)) return FactorLineKind::kFactor;
+    if (ParseWideFactorLine(line, b, exponent, p)) return FactorLineKind::kFactor;
     p = ReadP(line, pos + 9);
     return FactorLineKind::kOther;
   }
   if ((pos = line.find("has factor ")) != std::string::npos && pos >= 1) {
     p = ReadP(line, pos + 11);
     b = ParseInt64At(line, 0);
+    if (const size_t caret = line.find('^'); caret < pos) exponent = ParseInt32At(line, caret + 1);
     return FactorLineKind::kFactor;
   }
   return FactorLineKind::kOther;
@@ -85,14 +92,21 @@ void RunRebuildJob(JobContext& ctx) {
 
   UInt128 p = 0;
   bool failed = false;
+  bool headed = false;  // a header of either format was read
+  int lineNo = 0;
   std::string line;
   while (file.ReadLine(line) && !line.empty()) {
+    ++lineNo;
     const UInt128 pBefore = p;
-    int32_t e = 0;
+    int32_t e = -1;
     int64_t b = 0;
     const FactorLineKind kind = ParseEitherFactorLine(line, e, b, p);
-    if (kind == FactorLineKind::kHeader && e != n) {
-      ctx.Fail(StrFormat("Input exponent %d does not match programmed exponent %d.", e, n));
+    // A header or a line of another exponent: its factors divide other
+    // numbers, and a header says the whole file is of another sieve.
+    if (kind == FactorLineKind::kHeader) headed = true;
+    if (kind != FactorLineKind::kOther && e >= 0 && e != n) {
+      ctx.Fail(StrFormat("%s line %d: exponent %d does not match programmed exponent %d.",
+                         factorIn.c_str(), lineNo, e, n));
       failed = true;
       break;
     }
@@ -128,6 +142,15 @@ void RunRebuildJob(JobContext& ctx) {
     if (ctx.TakeTick()) {
       ctx.Post(FormatStatusLine(static_cast<int32_t>(left), p));
     }
+  }
+  if (!failed && !headed && !ctx.StopRequested()) {
+    // An empty file, or one that is no factor file: there is nothing to
+    // rebuild from, and every base written as a candidate at depth 0 would
+    // claim a sieve that never ran.
+    ctx.Fail(StrFormat("%s has no factor file header (\"GFN Factors b^n+1, ...\" or \"Zentrova "
+                       "for k^N+1 ...\"): nothing to rebuild from.  Nothing was written.",
+                       factorIn.c_str()));
+    failed = true;
   }
   file.Close();
   ctx.Post("Stop request received.");

@@ -64,6 +64,10 @@ struct SieveJob {
   // The front end's job runner stops a sieve once a factor has taken longer
   // than this many seconds on average (front/JobRunner.h); 0: never.
   double m_stopRateSeconds = 0;
+  // A resume takes the bases of the range that neither input file holds as
+  // struck elsewhere (a candidate file sieved by another program) instead of
+  // refusing the pair; it says how many.
+  bool m_missingStruck = false;
 };
 
 }  // namespace zentrova

@@ -18,7 +18,7 @@ FermatChoice ChooseFermat(const SieveJob& job) {
   return FermatChoice{test, test == &FermatBatchScalar ? 4 : config::kVectorFermatBatch, test128};
 }
 
-bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device) {
+bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device, UInt128 firstP) {
   const DeviceChoice& choice = ctx.Job().m_device;
   if (choice.OnCpu()) return true;
   const bool orCpu = choice.kind == DeviceChoice::Kind::kAuto;
@@ -26,7 +26,7 @@ bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device) {
     DeviceProvider* devices = ctx.Job().m_devices;
     if (devices == nullptr) throw DeviceError("This program runs its kernels on the CPU only.");
     device = devices->Open(orCpu ? DeviceChoice::Gpu() : choice,
-                           DeviceOptions{ctx.Job().m_gpuKernel, ctx.Job().m_pMin});
+                           DeviceOptions{ctx.Job().m_gpuKernel, firstP});
   } catch (const DeviceError& e) {
     device.reset();
     if (orCpu) {
@@ -40,7 +40,7 @@ bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device) {
   ctx.Post(StrFormat("Running on %s device %d: %s (%s).",
                      info.backend == "opencl" ? "OpenCL" : info.backend.c_str(), info.index,
                      info.name.c_str(), info.platform.c_str()));
-  if (const std::string note = device->KernelNote(); !note.empty()) ctx.Post(note);
+  for (const std::string& note : device->KernelNotes()) ctx.Post(note);
   return true;
 }
 

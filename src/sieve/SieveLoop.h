@@ -27,10 +27,12 @@ struct FermatChoice {
 // job asks for portable kernels only.
 FermatChoice ChooseFermat(const SieveJob& job);
 
-// The job's device: device stays empty for the CPU kernels ("cpu", or "auto"
-// without a graphics card, after a line saying so). False after the message
-// when the device asked for cannot be used; nothing has been touched then.
-bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device);
+// The job's device, for the p from firstP on (a new sieve's --p-min, the p
+// after a resume's depth): device stays empty for the CPU kernels ("cpu", or
+// "auto" without a graphics card, after a line saying so). False after the
+// message when the device asked for cannot be used (a forced GPU kernel
+// whose bound is not above firstP among them); nothing has been touched then.
+bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device, UInt128 firstP);
 
 // The most p per device launch for the job.
 int64_t DeviceBatchLimit(const SieveJob& job);

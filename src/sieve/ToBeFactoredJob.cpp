@@ -2,10 +2,19 @@
 // candidate file or a tester's log) does not mention, written as a candidate
 // file. A base leaves the set at its first mention; a later mention, or one
 // of a base outside the range or of the other parity, changes nothing.
+//
+// A line mentions a base in one of two shapes: "<b> <N>" (a candidate line;
+// a bare "<b>" is taken as a base of the job's exponent, as a resume reads a
+// candidate line without one), or a tester's "<b>^<N>+1 ... composite" (b the
+// digits right before the first '^'; lines that do not say composite, such
+// as probable primes, leave b in the list). A line that names another N than
+// the job's is refused with its file and line, whatever it says: the file
+// belongs to another sieve, and its bases say nothing of this one.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "files/CandidateFiles.h"
 #include "files/StrFormat.h"
 #include "files/TextFile.h"
 #include "sieve/Jobs.h"
@@ -36,18 +45,37 @@ void RunToBeFactoredJob(JobContext& ctx) {
   ctx.Post(StrFormat("Loading input sieve file %s.", sieveIn.c_str()));
 
   std::string line;
+  int lineNo = 0;
   while (file.ReadLine(line) && !line.empty()) {
+    ++lineNo;
     UInt128 depth = 0;
     if (ParseCandidateHeader(line, depth)) continue;  // the output's depth is 1 regardless
     int64_t b = 0;
+    int64_t exponent = 0;  // 0: the line names none
+    bool removes = true;
     const size_t caret = line.find('^');
-    if (caret != std::string::npos && caret >= 2) {
+    if (caret != std::string::npos) {
+      // "<b>^<N>": digits on both sides of the caret, or no base at all.
+      size_t end = caret + 1;
+      while (end < line.size() && IsDigit(line[end])) ++end;
       b = DigitsValue(line, DigitsBefore(line, caret), caret);
-      if (line.find(kComposite) == std::string::npos) continue;
+      exponent = DigitsValue(line, caret + 1, end);
+      if (b == 0 || exponent == 0) continue;
+      removes = line.find(kComposite) != std::string::npos;
     } else {
-      b = ParseInt64At(line, 0);
+      const CandidateLine parsed = ParseCandidateLine(line);
+      if (parsed.kind != CandidateLine::kBase) continue;
+      b = parsed.b;
+      exponent = parsed.exponent;
     }
-    if (b == 0 || left == 0) continue;
+    if (exponent != 0 && exponent != job.m_nExponent) {
+      ctx.Fail(StrFormat("%s line %d: exponent %lld does not match the exponent %d of the list.  "
+                         "Nothing was written.",
+                         sieveIn.c_str(), lineNo, static_cast<long long>(exponent),
+                         job.m_nExponent));
+      return;
+    }
+    if (!removes || b == 0 || left == 0) continue;
     if (b < bMin || b > bMax || ((b - bMin) & 1) != 0) continue;
     const auto slot = static_cast<size_t>((b - bMin) / 2);
     const uint64_t mask = uint64_t{1} << (slot & 63);

@@ -205,13 +205,18 @@ bool LoadResume(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile& pf) 
   return true;
 }
 
-// The first base of bMin, bMin + 2, ... <= bMax set in neither bitmap (struck
-// may be empty); -1 when there is none.
-int64_t FirstBaseInNeither(const std::vector<uint32_t>& cand, const std::vector<uint32_t>& struck,
-                           int32_t bMin, int32_t bMax) {
+// The bases of bMin, bMin + 2, ... <= bMax set in neither bitmap (struck may
+// be empty): how many, and the first (-1 when there is none).
+struct BasesMissing {
+  int64_t first = -1;
+  int64_t count = 0;
+};
+BasesMissing BasesInNeither(const std::vector<uint32_t>& cand, const std::vector<uint32_t>& struck,
+                            int32_t bMin, int32_t bMax, bool countAll) {
   const uint32_t parity = (bMin & 1) == 0 ? 0x55555555u : 0xAAAAAAAAu;
   const size_t first = static_cast<size_t>(bMin) >> 5;
   const size_t last = static_cast<size_t>(bMax) >> 5;
+  BasesMissing out;
   for (size_t w = first; w <= last; ++w) {
     uint32_t want = parity;
     if (w == first) want &= ~uint32_t{0} << (bMin & 31);
@@ -219,10 +224,25 @@ int64_t FirstBaseInNeither(const std::vector<uint32_t>& cand, const std::vector<
     uint32_t have = cand[w];
     if (!struck.empty()) have |= struck[w];
     if (const uint32_t missing = want & ~have; missing != 0) {
-      return static_cast<int64_t>(w) * 32 + __builtin_ctz(missing);
+      if (out.first < 0) out.first = static_cast<int64_t>(w) * 32 + __builtin_ctz(missing);
+      out.count += __builtin_popcount(missing);
+      if (!countAll) break;
     }
   }
-  return -1;
+  return out;
+}
+
+// The bases that neither file holds, with --missing-as-struck: taken as
+// struck by a sieve that left no factor file here (a candidate file from
+// another program), and said so with their number (`where`: "are in neither
+// ...").
+void NoteMissingTakenAsStruck(JobContext& ctx, const BasesMissing& missing,
+                              const std::string& where) {
+  const SieveJob& job = ctx.Job();
+  ctx.Post(StrFormat("%" PRId64 " bases of the range %d to %d (the first %d) %s: taken as "
+                     "struck elsewhere, as --missing-as-struck asks.",
+                     missing.count, job.m_nBMin, job.m_nBMax, static_cast<int>(missing.first),
+                     where.c_str()));
 }
 
 // A factor line of the pair's factor file, and what its check found.
@@ -368,12 +388,15 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
   }
   file.Close();
   ctx.Post(StrFormat("%" PRId64 " factors loaded from %s.", factors, name.c_str()));
-  const int64_t missing = FirstBaseInNeither(s.m_bitmap, struck, h.bMin, h.bMax);
-  if (missing >= 0) {
-    ctx.Fail(
-        StrFormat("Base %d is in neither %s nor %s: the files do not make a pair (one may be "
-                  "cut short).  Nothing was sieved.",
-                  static_cast<int>(missing), name.c_str(), job.m_strSieveIn.c_str()));
+  const BasesMissing missing =
+      BasesInNeither(s.m_bitmap, struck, h.bMin, h.bMax, job.m_missingStruck);
+  if (missing.count > 0 && job.m_missingStruck) {
+    NoteMissingTakenAsStruck(ctx, missing, "are in neither " + name + " nor " + job.m_strSieveIn);
+  } else if (missing.count > 0) {
+    ctx.Fail(StrFormat("Base %d is in neither %s nor %s: the files do not make a pair (one may be "
+                       "cut short; bases struck by another program's sieve are taken as such "
+                       "with --missing-as-struck).  Nothing was sieved.",
+                       static_cast<int>(missing.first), name.c_str(), job.m_strSieveIn.c_str()));
     return false;
   }
   if (taken > 0) {
@@ -387,18 +410,26 @@ bool CheckFactorLines(JobContext& ctx, WideSieveLoop& loop, const PairFactorFile
 
 // Without a factor file the candidate file is the whole record of the sieve
 // (a first resume of one whose factor file was never written): it must hold
-// every base of its range, or the bases it lacks would be lost without a trace.
+// every base of its range, or the bases it lacks would be lost without a
+// trace; unless the user says they were struck elsewhere (a candidate file
+// sieved by another program), with --missing-as-struck.
 bool CheckCandidatesAlone(JobContext& ctx, WideSieveLoop& loop) {
   const SieveJob& job = ctx.Job();
-  const int64_t missing =
-      FirstBaseInNeither(loop.State().m_bitmap, {}, job.m_nBMin, job.m_nBMax);
-  if (missing < 0) return true;
+  const BasesMissing missing = BasesInNeither(loop.State().m_bitmap, {}, job.m_nBMin,
+                                              job.m_nBMax, job.m_missingStruck);
+  if (missing.count == 0) return true;
   const std::string& factors =
       job.m_strFactorIn.empty() ? job.m_strFactorOut : job.m_strFactorIn;
+  if (job.m_missingStruck) {
+    NoteMissingTakenAsStruck(
+        ctx, missing, "are not in " + job.m_strSieveIn + ", and there is no factor file");
+    return true;
+  }
   ctx.Fail(StrFormat("Base %d is not in %s, and there is no factor file (%s does not exist or is "
                      "empty) that could hold it: without one, the candidate file must hold every "
-                     "base of its range.  Nothing was sieved.",
-                     static_cast<int>(missing), job.m_strSieveIn.c_str(), factors.c_str()));
+                     "base of its range (bases struck by another program's sieve are taken as "
+                     "such with --missing-as-struck).  Nothing was sieved.",
+                     static_cast<int>(missing.first), job.m_strSieveIn.c_str(), factors.c_str()));
   return false;
 }
 
@@ -444,6 +475,15 @@ bool CopyFactorInput(JobContext& ctx, const std::string& from) {
   return true;
 }
 
+// A range of odd bases is refused before anything is written: the walk
+// would strike none of them and the files would claim a depth for nothing.
+bool EvenRange(JobContext& ctx) {
+  const int32_t bMin = ctx.Job().m_nBMin;
+  if ((bMin & 1) == 0) return true;
+  ctx.Fail(WideOddRangeText(bMin) + "  Nothing was sieved.");
+  return false;
+}
+
 // Everything a wide resume checks before a single p is sieved; the files are
 // not touched until every check has passed.
 bool PrepareResume(JobContext& ctx, WideSieveLoop& loop) {
@@ -451,24 +491,33 @@ bool PrepareResume(JobContext& ctx, WideSieveLoop& loop) {
   if (!ChooseFactorFile(ctx, pf)) return false;
   if (!pf.name.empty() && !ReadPairHeader(ctx, pf)) return false;
   if (!LoadResume(ctx, loop, pf)) return false;
+  if (!EvenRange(ctx)) return false;
   if (pf.name.empty() ? !CheckCandidatesAlone(ctx, loop) : !CheckFactorLines(ctx, loop, pf)) {
     return false;
   }
   if (pf.copyToOutput && !CopyFactorInput(ctx, pf.name)) return false;
   if (pf.removeEmptyOutput) {
-    // Begun anew below, with the header an empty file lacks.
+    // Begun anew below, with the header an empty file lacks; a symbolic
+    // link stays, and the new file is made where it leads.
     std::error_code ignored;
-    std::filesystem::remove(ctx.Job().m_strFactorOut, ignored);
+    std::filesystem::remove(SaveTarget(ctx.Job().m_strFactorOut), ignored);
   }
   return true;
 }
 
 }  // namespace
 
+std::string WideOddRangeText(int32_t bMin) {
+  return StrFormat("b Min %d is odd: the wide mode sieves even bases only, and b^N+1 is even "
+                   "for every odd b, so a range of odd bases holds no prime.",
+                   bMin);
+}
+
 void RunWideSieveJob(JobContext& ctx, bool resume) {
   WideSieveLoop loop(ctx);
   const bool packed = !ctx.Job().m_strPackedKDir.empty();
   if (!resume) {
+    if (!EvenRange(ctx)) return;
     NewSieve(ctx, loop, packed);
     return;
   }

@@ -312,7 +312,8 @@ void WideSieveLoop::PrepareKernel() {
 
 void WideSieveLoop::Serve(BatchCluster& link) {
   const SieveJob& job = m_ctx.Job();
-  if (!OpenJobDevice(m_ctx, m_gpu)) m_gpu.reset();  // the CPU then
+  // The p of the batches it will be sent are process 0's to know.
+  if (!OpenJobDevice(m_ctx, m_gpu, job.m_pMin)) m_gpu.reset();  // the CPU then
   PrepareKernel();
   const FermatChoice fermat = ChooseFermat(job);
   WorkerPool pool(job.m_threads);
@@ -343,7 +344,8 @@ void WideSieveLoop::Serve(BatchCluster& link) {
 void WideSieveLoop::Run(CandidateSource* reader) {
   const SieveJob& job = m_ctx.Job();
   const int64_t n = job.m_nExponent;
-  if (!OpenJobDevice(m_ctx, m_gpu)) return;
+  // From the first p this run sieves: above the depth of a resume.
+  if (!OpenJobDevice(m_ctx, m_gpu, std::max(job.m_pMin, m_state.m_pCur + 1))) return;
   CTextFile factorFile(job.m_strFactorOut);
   if (!OpenFactorFile(factorFile)) return;
   m_ctx.Post("Quenbry wide math algorithm selected.");

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -49,6 +50,30 @@ TEST(Cli, HelpExplainsEverySubcommandWithExamples) {
   }
 }
 
+// A candidate file sieved by another program, missing the bases it struck:
+// the refusal names the option that continues it, --help explains it, and
+// with it the wide resume runs and says how many bases it took as struck.
+TEST(Cli, MissingAsStruckContinuesACandidateFileOfAnotherSieve) {
+  const Result help = RunCli("resume --help");
+  EXPECT_TRUE(Has(help, "--missing-as-struck")) << help.output;
+  EXPECT_TRUE(Has(help, "another program")) << help.output;
+  ScratchDir dir;
+  test::WriteFile(dir / "c.txt", "ABC $a^$b+1 // 1000\n2 16\n4 16\n10 16\n12 16\n");
+  const std::string args = "resume --wide --sieve-in " + (dir / "c.txt") + " --factors-out " +
+                           (dir / "f.txt") + " --sieve-out " + (dir / "c2.txt") + " --p-max 1e4";
+  const Result refused = RunCli(args);
+  EXPECT_EQ(refused.exitCode, 1) << refused.output;
+  EXPECT_TRUE(Has(refused, "Base 6 is not in " + (dir / "c.txt"))) << refused.output;
+  EXPECT_TRUE(Has(refused, "--missing-as-struck).  Nothing was sieved.")) << refused.output;
+  EXPECT_FALSE(std::filesystem::exists(dir / "c2.txt"));
+  const Result run = RunCli(args + " --missing-as-struck");
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_TRUE(Has(run, "2 bases of the range 2 to 12 (the first 6) are not in " + (dir / "c.txt") +
+                           ", and there is no factor file: taken as struck elsewhere, as "
+                           "--missing-as-struck asks."))
+      << run.output;
+}
+
 TEST(Cli, UsageErrorsExitWithTwoAndTheFormsTexts) {
   ScratchDir dir;
   struct Case {
@@ -74,8 +99,20 @@ TEST(Cli, UsageErrorsExitWithTwoAndTheFormsTexts) {
       {NewArgs(dir, "--p-max 1e30"), "--p-max"},
       {NewArgs(dir, "--threads 0"), "--threads"},
       {NewArgs(dir, "--isa sse9"), "--isa"},
-      {NewArgs(dir, "--stop-rate 0"), "--stop-rate"},
+      {NewArgs(dir, "--stop-rate -1"),
+       "--stop-rate: The stop rate must be from 1e-06 to 1e+09 seconds, or 0 for none."},
+      {NewArgs(dir, "--stop-rate nan"), "--stop-rate: The stop rate must be from"},
+      {NewArgs(dir, "--stop-rate 2e9"), "--stop-rate: The stop rate must be from"},
       {NewArgs(dir, "--stop-rate soon"), "--stop-rate"},
+      // An empty p is no p (taken as none, the run would never end).
+      {NewArgs(dir, "--p-max ''"), "--p-max: an empty value is no p"},
+      {NewArgs(dir, "--p-min '' --p-max 1e9"), "--p-min: an empty value is no p"},
+      {"resume --sieve-in " + (dir / "c") + " --factors-out " + (dir / "f") + " --sieve-out " +
+           (dir / "c") + " --p-max ''",
+       "--p-max: an empty value is no p"},
+      {"pack --dir " + dir.Path().string() + " --exponent 65536 --p-max ''",
+       "--p-max: an empty value is no p"},
+      {"bench --p-max ''", "--p-max: an empty value is no p"},
       {"resume --sieve-in " + (dir / "missing.txt") + " --factors-out " + (dir / "f") +
            " --sieve-out " + (dir / "c"),
        "Input File " + (dir / "missing.txt") + " does not exist."},
@@ -85,6 +122,16 @@ TEST(Cli, UsageErrorsExitWithTwoAndTheFormsTexts) {
     EXPECT_EQ(r.exitCode, 2) << c.args << "\n" << r.output;
     EXPECT_TRUE(Has(r, c.text)) << c.args << "\n" << r.output;
   }
+}
+
+// --stop-rate 0 means no stop rate, as its refusal of a bad value says:
+// the run goes to its p limit as one without the option does.
+TEST(Cli, StopRateZeroIsNone) {
+  ScratchDir dir;
+  const Result run = RunCli(NewArgs(dir, "--p-max 2e8 --stop-rate 0"));
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_TRUE(Has(run, "Reached the p limit 200000000.")) << run.output;
+  EXPECT_FALSE(Has(run, "Stopping:")) << run.output;
 }
 
 TEST(Cli, SievesToPMaxAndRefusesToOverwriteWithoutForce) {
@@ -112,6 +159,48 @@ TEST(Cli, SievesToPMaxAndRefusesToOverwriteWithoutForce) {
   ASSERT_EQ(resumed.exitCode, 0) << resumed.output;
   ASSERT_TRUE(ParseCandidateHeader(ReadFile(dir / "c.txt"), depth));
   EXPECT_GT(depth, 299000000);
+}
+
+// A resume in place through symbolic links (the files kept in another
+// folder, the links where the user works): the links stay links and their
+// files hold what one run to the same depth writes, in both modes. The
+// saves used to replace the links with new files, leaving the targets old.
+TEST(Cli, ResumeInPlaceThroughSymbolicLinksSavesWhereTheLinksLead) {
+  for (const std::string mode : {"", " --wide"}) {
+    SCOPED_TRACE(mode.empty() ? "normal" : "wide");
+    ScratchDir dir, whole;
+    std::filesystem::create_directories(dir.Path() / "data");
+    const std::string range = mode + " --exponent 65536 --bmin 1200000 --bmax 1200998";
+    ASSERT_EQ(RunCli("new" + range + " --factors-out " + (dir / "data/f.txt") + " --sieve-out " +
+                     (dir / "data/c.txt") + " --p-max 2e8")
+                  .exitCode,
+              0);
+    ASSERT_EQ(RunCli("new" + range + " --factors-out " + (whole / "f.txt") + " --sieve-out " +
+                     (whole / "c.txt") + " --p-max 4e8")
+                  .exitCode,
+              0);
+    std::filesystem::create_symlink("data/f.txt", dir / "f.txt");
+    std::filesystem::create_symlink("data/c.txt", dir / "c.txt");
+    const Result r = RunCli("resume" + mode + " --factors-in " + (dir / "f.txt") + " --sieve-in " +
+                            (dir / "c.txt") + " --factors-out " + (dir / "f.txt") +
+                            " --sieve-out " + (dir / "c.txt") + " --p-max 4e8 --force");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "f.txt"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "c.txt"));
+    EXPECT_EQ(ReadFile(dir / "data/c.txt"), ReadFile(whole / "c.txt"));
+    std::string factors = ReadFile(dir / "data/f.txt");
+    if (mode.empty()) {
+      EXPECT_EQ(test::WithoutTimeStamp(factors), test::WithoutTimeStamp(ReadFile(whole / "f.txt")));
+    } else {
+      const size_t marker = factors.find("\nContinuing Sieve\n\n");
+      ASSERT_NE(marker, std::string::npos);
+      EXPECT_EQ(factors.erase(marker, 19), ReadFile(whole / "f.txt"));
+    }
+    // Nothing else appeared beside either: no temporary file, no lock left.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path() / "data"),
+                            std::filesystem::directory_iterator()),
+              2);
+  }
 }
 
 TEST(Cli, ResumeWithoutFactorFileWarnsAndAJobFailureExitsWithOne) {

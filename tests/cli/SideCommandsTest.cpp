@@ -167,6 +167,40 @@ TEST(SideCommands, RoundTripThroughTheFilesOfANewSieve) {
   EXPECT_EQ(ReadFile(dir / "c3.txt"), struck);
 }
 
+// tbf writes what its input lacks: over its own input it would replace the
+// bases it was made from. Every name of the input is refused, --force or
+// not, before anything is written.
+TEST(SideCommands, TbfRefusesItsOwnInputAsOutputUnderAnyName) {
+  ScratchDir dir;
+  std::string cands = "ABC $a^$b+1 // 5000\n";
+  for (int b = 1200000; b <= 1200078; b += 2) cands += std::to_string(b) + " 65536\n";
+  WriteFile(dir / "c.txt", cands);
+  std::filesystem::create_directories(dir / "sub");
+  std::filesystem::create_symlink(dir / "c.txt", dir / "link.txt");
+  const std::string range = " --exponent 65536 --bmin 1200000 --bmax 1200098 --force";
+  const std::string in = dir / "c.txt";
+  const std::string relative = std::filesystem::relative(in).string();
+  for (const std::string& out :
+       {in, dir / "sub/../c.txt", dir / "./c.txt", dir / "link.txt", relative}) {
+    const Result r = RunCli("tbf --sieve-in " + in + " --sieve-out " + out + range);
+    EXPECT_EQ(r.exitCode, 2) << out << "\n" << r.output;
+    EXPECT_TRUE(Has(r, "The output " + out + " is also an input.")) << r.output;
+    EXPECT_FALSE(Has(r, "written")) << r.output;
+    EXPECT_EQ(ReadFile(in), cands) << out;
+  }
+  // The link given as the input, the file as the output: refused as well.
+  const Result r = RunCli("tbf --sieve-in " + (dir / "link.txt") + " --sieve-out " + in + range);
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  EXPECT_EQ(ReadFile(in), cands);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+  // Another file is written as before: the 10 bases above the input's.
+  const Result ok = RunCli("tbf --sieve-in " + in + " --sieve-out " + (dir / "t.txt") + range);
+  ASSERT_EQ(ok.exitCode, 0) << ok.output;
+  std::string lacking = "ABC $a^$b+1 // 1\n";
+  for (int b = 1200080; b <= 1200098; b += 2) lacking += std::to_string(b) + " 65536\n";
+  EXPECT_EQ(ReadFile(dir / "t.txt"), lacking);
+}
+
 TEST(SideCommands, ReportExitsZeroWithConsistencyMessagesAndOneOnAJobFailure) {
   ScratchDir dir;
   WriteFile(dir / "f.txt", kSampleFactors);
@@ -198,7 +232,7 @@ TEST(SideCommands, ReportExitsZeroWithConsistencyMessagesAndOneOnAJobFailure) {
 
 TEST(SideCommands, RebuildWarnsAboutWideRangesAndFailsOnABadFactor) {
   ScratchDir dir;
-  WriteFile(dir / "empty.txt", "");
+  WriteFile(dir / "empty.txt", "GFN Factors b^n+1, b=2 to 200002, n=8.  Tested to factor 0 : x.\n");
   Result r = RunCli("rebuild --factors-in " + (dir / "empty.txt") + " --factors-out " +
                     (dir / "f.txt") + " --sieve-out " + (dir / "c.txt") +
                     " --exponent 8 --bmin 2 --bmax 200002");
@@ -210,13 +244,28 @@ TEST(SideCommands, RebuildWarnsAboutWideRangesAndFailsOnABadFactor) {
   const std::string candidates = ReadFile(dir / "c.txt");
 
   // 4^8+1 = 65537 is prime; 3 does not divide it.
-  WriteFile(dir / "bad.txt", "4^8+1 has factor 65537\n6^8+1 has factor 3\n");
+  WriteFile(dir / "bad.txt", "GFN Factors b^n+1, b=2 to 10, n=8.  Tested to factor 3 : x.\n"
+                            "4^8+1 has factor 65537\n6^8+1 has factor 3\n");
   r = RunCli("rebuild --factors-in " + (dir / "bad.txt") + " --factors-out " + (dir / "f.txt") +
              " --sieve-out " + (dir / "c.txt") + " --exponent 8 --bmin 2 --bmax 10 --force");
   EXPECT_EQ(r.exitCode, 1) << r.output;
   EXPECT_TRUE(Has(r, "Factor file 3 does not divide 6*2^3+1."));
   EXPECT_FALSE(Has(r, "items 0 p value written"));
   EXPECT_EQ(ReadFile(dir / "c.txt"), candidates);
+}
+
+// A 0-byte factor file is nothing to rebuild from: exit 1 naming the file,
+// and no output appears (it used to write every base at depth 0).
+TEST(SideCommands, RebuildRefusesAFactorFileWithoutAHeader) {
+  ScratchDir dir;
+  WriteFile(dir / "empty.txt", "");
+  const Result r = RunCli("rebuild --factors-in " + (dir / "empty.txt") + " --factors-out " +
+                          (dir / "f.txt") + " --sieve-out " + (dir / "c.txt") +
+                          " --exponent 16 --bmin 2 --bmax 20");
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_TRUE(Has(r, (dir / "empty.txt") + " has no factor file header")) << r.output;
+  EXPECT_FALSE(std::filesystem::exists(dir / "f.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "c.txt"));
 }
 
 // Slices of one range of p, sieved by `new` into <name>-f.txt and

@@ -79,7 +79,7 @@ Merge RunMerge(const test::ScratchDir& dir, const std::vector<Part>& slices, boo
 
 TEST(SliceMerge, ThreeSlicesEqualOneRunInBothModes) {
   for (const Sieve& s :
-       {Sieve{false, 1024, 2, 20000}, Sieve{true, 1024, 2, 20000}, Sieve{true, 16, 3, 4001}}) {
+       {Sieve{false, 1024, 2, 20000}, Sieve{true, 1024, 2, 20000}, Sieve{true, 16, 4, 4002}}) {
     SCOPED_TRACE(s.wide ? "wide" : "normal");
     test::ScratchDir dir;
     RunSlice(dir, s, "a", 0, 3000000);

@@ -479,5 +479,55 @@ TEST(AtomicTextFile, OpenFailsInAMissingFolderOrWithoutAName) {
   EXPECT_TRUE(FolderEntries(dir.Path()).empty());
 }
 
+// A target that is a symbolic link is saved where the link leads, as editors
+// save: the link stays a link, its file gets the text, and the temporary file
+// is made (and gone) beside that file, whether the link is absolute,
+// relative to its own folder, one of a chain, or leads to no file yet.
+TEST(AtomicTextFile, ASymbolicLinkIsSavedWhereItLeads) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.Path() / "links");
+  std::filesystem::create_directories(dir.Path() / "data");
+  const std::string file = dir / "data/c.txt";
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> links;  // name -> what it holds
+    std::string saved;                                       // the name given to the save
+  } cases[] = {
+      {"absolute", {{"links/a.txt", file}}, "links/a.txt"},
+      {"relative to its folder", {{"links/r.txt", "../data/c.txt"}}, "links/r.txt"},
+      {"a chain of two", {{"links/two.txt", "one.txt"}, {"links/one.txt", "../data/c.txt"}},
+       "links/two.txt"},
+      {"to a file not there yet", {{"links/new.txt", "../data/c.txt"}}, "links/new.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(file);
+    if (std::string(c.what) != "to a file not there yet") WriteFile(file, "old\n");
+    for (const auto& [name, to] : c.links) std::filesystem::create_symlink(to, dir / name);
+    EXPECT_EQ(std::filesystem::weakly_canonical(SaveTarget(dir / c.saved)),
+              std::filesystem::weakly_canonical(file));
+    AtomicTextFile out(dir / c.saved);
+    ASSERT_TRUE(out.Open());
+    std::fputs("new\n", out.GetStream());
+    std::fflush(out.GetStream());
+    EXPECT_EQ(FolderEntries(dir.Path() / "data").size(),
+              std::string(c.what) == "to a file not there yet" ? 1u : 2u);
+    ASSERT_TRUE(out.Commit());
+    EXPECT_EQ(out.Target(), dir / c.saved);
+    EXPECT_EQ(ReadFile(file), "new\n");
+    EXPECT_EQ(FolderEntries(dir.Path() / "data"), std::vector<std::string>{"c.txt"});
+    for (const auto& [name, to] : c.links) {
+      EXPECT_TRUE(std::filesystem::is_symlink(dir / name)) << name;
+      EXPECT_EQ(std::filesystem::read_symlink(dir / name).string(), to) << name;
+      std::filesystem::remove(dir / name);
+    }
+  }
+  // A plain name is its own target; a loop of links ends nowhere.
+  EXPECT_EQ(SaveTarget(file), file);
+  std::filesystem::create_symlink("y.txt", dir / "x.txt");
+  std::filesystem::create_symlink("x.txt", dir / "y.txt");
+  EXPECT_EQ(SaveTarget(dir / "x.txt"), dir / "x.txt");
+}
+
 }  // namespace
 }  // namespace zentrova

@@ -252,6 +252,39 @@ TEST(StartChecksNewSieve, RangeChecks) {
   }
 }
 
+// The wide walk strikes even bases only, and b^N+1 is even for every odd b:
+// a wide sieve of odd bases is refused after the range checks; the normal
+// mode sieves either parity.
+TEST(StartChecksNewSieve, WideModeRefusesAnOddBMin) {
+  const std::string odd3 =
+      "b Min 3 is odd: the wide mode sieves even bases only, and b^N+1 is even for every odd b, "
+      "so a range of odd bases holds no prime.";
+  const struct {
+    int32_t wideMath, bMin, bMax;
+    std::string refusal;  // empty: accepted
+  } cases[] = {
+      {1, 3, 1001, odd3},
+      {1, 3, 4, odd3},
+      {1, 2147483645, 2147483647,
+       "b Min 2147483645 is odd: the wide mode sieves even bases only, and b^N+1 is even for "
+       "every odd b, so a range of odd bases holds no prime."},
+      {1, 2, 1001, ""},
+      {0, 3, 1001, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.wideMath) + " " + std::to_string(c.bMin));
+    FormParams p = FullParams(0);
+    p.wideMath = c.wideMath;
+    p.bMin = c.bMin;
+    p.bMax = c.bMax;
+    FakeHost host;
+    EXPECT_EQ(RunStartChecks(p, host), c.refusal.empty());
+    Events want{"create fout.txt", "create sout.txt"};
+    if (!c.refusal.empty()) want.push_back(Tell(c.refusal));
+    EXPECT_EQ(host.events, want);
+  }
+}
+
 TEST(StartChecksNewSieve, PackedKExponentMustMatch) {
   {
     FormParams p = FullParams(0);
@@ -365,8 +398,22 @@ TEST(StartChecksResume, RequiredNamesAndInputFiles) {
     // In wide math mode the factor input is not needed.
     FormParams p = FullParams(1);
     p.wideMath = 1;
+    p.factorIn.clear();
     FakeHost host;
     host.files = {"sin.txt"};
+    EXPECT_TRUE(RunStartChecks(p, host));
+  }
+  {
+    // But one that is named must be there, as in normal mode (the wide job
+    // reads it): refused before the sieve input is looked at.
+    FormParams p = FullParams(1);
+    p.wideMath = 1;
+    FakeHost host;
+    host.files = {};
+    EXPECT_FALSE(RunStartChecks(p, host));
+    EXPECT_EQ(host.events, (Events{Tell("Input File fin.txt does not exist.")}));
+    host.files = {"fin.txt", "sin.txt"};
+    host.events.clear();
     EXPECT_TRUE(RunStartChecks(p, host));
   }
 }

@@ -4,6 +4,7 @@
 // and measured again when the key changes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -125,6 +126,96 @@ TEST(KernelChoice, CalibrationIsKeptPerDeviceAndDriverAndRedoneWhenEitherChanges
     }
     EXPECT_EQ(measured - before, 8);
   }
+}
+
+// A cached line is trusted only when each rate is one a calibration could
+// measure (0 for an arithmetic that cannot run, else finite and within the
+// plausible range) and some arithmetic runs: an all-zero line used to
+// disable the device for good ("No GPU kernel runs on this device"), and a
+// rate of 1e+300 or inf to win every range. Such a line is measured again
+// and replaced; a sound one, a 0 among them included, is used as it stands.
+TEST(KernelChoice, ImplausibleCachedRatesAreMeasuredAgain) {
+  test::ScratchDir dir;
+  const std::string cache = dir / "gpu-kernels";
+  int measured = 0;
+  auto measure = [&](int i) {
+    ++measured;
+    return 1e9 * (i + 1);
+  };
+  const struct {
+    std::string rates;
+    bool fromCache;
+  } cases[] = {
+      {"a64=0 b64=0 c96=0 d50=0", false},
+      {"a64=1e+300 b64=2e9 c96=3e9 d50=4e9", false},
+      {"a64=inf b64=2e9 c96=3e9 d50=4e9", false},
+      {"a64=nan b64=2e9 c96=3e9 d50=4e9", false},
+      {"a64=-5e9 b64=2e9 c96=3e9 d50=4e9", false},
+      {"a64=5 b64=2e9 c96=3e9 d50=4e9", false},
+      {"a64=fast b64=2e9 c96=3e9 d50=4e9", false},
+      {"a64=7e9x b64=2e9 c96=3e9 d50=4e9", false},
+      {"a64=2e15 b64=2e9 c96=3e9 d50=4e9", false},
+      {"a64=7e9 b64=2e9 c96=3e9 d50=0", true},
+      {"a64=1000 b64=1e15 c96=3e9 d50=4e9", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rates);
+    test::WriteFile(cache, "other card\ta64=1e9 b64=1e9 c96=1e9 d50=1e9\ncard\t" + c.rates + "\n");
+    const int before = measured;
+    bool fromCache = !c.fromCache;
+    std::string problem = "not cleared";
+    const std::vector<KernelRate> rates =
+        CalibratedRates(kArithmetics, cache, "card", measure, fromCache, &problem);
+    EXPECT_EQ(fromCache, c.fromCache);
+    EXPECT_EQ(measured - before, c.fromCache ? 0 : 4);
+    EXPECT_EQ(problem, "");
+    ASSERT_EQ(rates.size(), 4u);
+    if (!c.fromCache) {
+      EXPECT_DOUBLE_EQ(rates[0].stepsPerSecond, 1e9);
+      // The fresh measurement replaced the line; the other card's stays.
+      EXPECT_EQ(test::ReadFile(cache), "other card\ta64=1e9 b64=1e9 c96=1e9 d50=1e9\ncard\ta64=1e+09 "
+                                      "b64=2e+09 c96=3e+09 d50=4e+09\n");
+      CalibratedRates(kArithmetics, cache, "card", measure, fromCache);
+      EXPECT_TRUE(fromCache);
+    }
+  }
+  // A measurement that is no rate is used this once and not kept.
+  std::filesystem::remove(cache);
+  bool fromCache = true;
+  const std::vector<KernelRate> once =
+      CalibratedRates(kArithmetics, cache, "card", [](int) { return 0.0; }, fromCache);
+  EXPECT_FALSE(fromCache);
+  ASSERT_EQ(once.size(), 4u);
+  EXPECT_EQ(once[0].stepsPerSecond, 0);
+  EXPECT_FALSE(std::filesystem::exists(cache));
+}
+
+// A cache that cannot be written costs a calibration at every run: said in
+// one line (which the device posts to the log), not silently.
+TEST(KernelChoice, ACacheThatCannotBeWrittenIsSaidSo) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "file", "");
+  const std::string cache = dir / "file/gpu-kernels";  // under a plain file: no folder can be made
+  int measured = 0;
+  auto measure = [&](int) {
+    ++measured;
+    return 1e9;
+  };
+  for (int run = 0; run < 2; ++run) {
+    bool fromCache = true;
+    std::string problem;
+    CalibratedRates(kArithmetics, cache, "card", measure, fromCache, &problem);
+    EXPECT_FALSE(fromCache);
+    EXPECT_EQ(problem, "The GPU kernel cache " + cache +
+                           " cannot be written (Not a directory): the next run on this device "
+                           "calibrates again.");
+  }
+  EXPECT_EQ(measured, 8);
+  // A writable cache says nothing.
+  std::string problem = "not cleared";
+  bool fromCache = true;
+  CalibratedRates(kArithmetics, dir / "ok/gpu-kernels", "card", measure, fromCache, &problem);
+  EXPECT_EQ(problem, "");
 }
 
 }  // namespace

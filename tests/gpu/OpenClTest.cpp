@@ -13,6 +13,7 @@
 #include "TestGmp.h"
 #include "TestMath.h"
 #include "TestUtil.h"
+#include "files/CandidateFiles.h"
 #include "gpu/Devices.h"
 #include "files/PNumber.h"
 #include "gpu/OpenClBackend.h"
@@ -245,6 +246,82 @@ TEST(OpenClJobs, FilesAreByteIdenticalToTheCpusInBothModes) {
     EXPECT_GT(cpu.factors.size(), c.minFactorBytes);
     EXPECT_EQ(gpu.factors, cpu.factors);
     EXPECT_EQ(gpu.candidates, cpu.candidates);
+  }
+}
+
+// A forced GPU kernel, here fp64 (p below 2^50): a run that starts below
+// its bound and goes past it is sieved by the CPU kernels from the bound on,
+// with one line saying so, and gives the CPU's files; a new sieve from the
+// bound, or a resume whose depth has passed it, is refused before anything
+// is written.
+TEST(OpenClJobs, AForcedKernelHandsThePAboveItsBoundToTheCpuAndRefusesARunThatStartsThere) {
+  REQUIRE_OPENCL();
+  const UInt128 bound = UInt128{1} << 50;
+  for (const bool wide : {true, false}) {
+    SCOPED_TRACE(wide ? "wide" : "normal");
+    test::ScratchDir dir;
+    const UInt128 pMin = WindowAround(bound, 10, -3000), pMax = WindowAround(bound, 10, 3000);
+    const Files cpu = RunSieve(dir, "cpu", wide, 1024, 2, 5000, pMax, false, "", pMin);
+    SieveJob job;
+    job.m_nCommand = kCmdNewSieve;
+    job.m_nExponent = 1024;
+    job.m_nLn = 10;
+    job.m_nBMin = 2;
+    job.m_nBMax = 5000;
+    job.m_pMin = pMin;
+    job.m_pMax = pMax;
+    job.m_threads = 2;
+    job.m_device = DeviceChoice::Numbered("opencl", 0);
+    job.m_gpuKernel = "fp64";
+    job.m_devices = &SystemDevices();
+    job.m_strFactorOut = dir / "f.txt";
+    job.m_strSieveOut = dir / "c.txt";
+    const test::JobRun run = test::RunJob(job, [](CGfnThread&) {}, wide ? 1 : 0);
+    if (run.failed && run.log.back().find("double precision") != std::string::npos) {
+      GTEST_SKIP() << run.log.back();
+    }
+    ASSERT_FALSE(run.failed) << run.log.back();
+    EXPECT_EQ(std::count(run.log.begin(), run.log.end(),
+                         "The p from 2^50 on are above the device's kernels: the CPU kernels "
+                         "sieve them."),
+              1);
+    std::string factors = test::ReadFile(dir / "f.txt");
+    if (!wide) factors = factors.substr(factors.find('\n') + 1);
+    EXPECT_EQ(factors, cpu.factors);
+    EXPECT_EQ(test::ReadFile(dir / "c.txt"), cpu.candidates);
+
+    // A resume from that depth, above the bound: refused, both files kept.
+    const std::string before[2] = {test::ReadFile(dir / "f.txt"), test::ReadFile(dir / "c.txt")};
+    UInt128 depth = 0;
+    ASSERT_TRUE(ParseCandidateHeader(before[1], depth));
+    SieveJob resume = job;
+    resume.m_nCommand = kCmdResumeSieve;
+    resume.m_pMin = 0;
+    resume.m_pMax = pMax + 1000000;
+    resume.m_strFactorIn = job.m_strFactorOut;
+    resume.m_strSieveIn = job.m_strSieveOut;
+    const test::JobRun refused = test::RunJob(resume, [](CGfnThread&) {}, wide ? 1 : 0);
+    EXPECT_TRUE(refused.failed);
+    EXPECT_TRUE(test::Contains(refused.log,
+                               "The GPU kernel fp64 takes p below 2^50 only; this job starts at "
+                               "p = " + PToString(depth + 1) + ".  Nothing was sieved."))
+        << refused.log.back();
+    EXPECT_EQ(test::ReadFile(dir / "f.txt"), before[0]);
+    EXPECT_EQ(test::ReadFile(dir / "c.txt"), before[1]);
+
+    // A new sieve from the bound: refused, no file made.
+    SieveJob above = job;
+    above.m_pMin = bound;
+    above.m_strFactorOut = dir / "f2.txt";
+    above.m_strSieveOut = dir / "c2.txt";
+    const test::JobRun none = test::RunJob(above, [](CGfnThread&) {}, wide ? 1 : 0);
+    EXPECT_TRUE(none.failed);
+    EXPECT_TRUE(test::Contains(none.log,
+                               "The GPU kernel fp64 takes p below 2^50 only; this job starts at "
+                               "p = 1125899906842624.  Nothing was sieved."))
+        << none.log.back();
+    EXPECT_FALSE(std::filesystem::exists(dir / "f2.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "c2.txt"));
   }
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "TestUtil.h"
+#include "files/CandidateFiles.h"
 #include "sieve/FakeDevice.h"
 #include "sieve/JobTestUtil.h"
 
@@ -75,6 +76,45 @@ TEST(Device, NormalLoopOnADeviceGivesTheCpusFilesAndResumesAfterALoss) {
   ASSERT_FALSE(test::RunJob(resume).failed);
   EXPECT_EQ(Body(lost.m_strFactorOut), Body(cpu.m_strFactorOut));
   EXPECT_EQ(test::ReadFile(lost.m_strSieveOut), test::ReadFile(cpu.m_strSieveOut));
+}
+
+// A device whose kernels end below the run's last p (a forced GPU kernel
+// that a run goes past): the p from its limit on go to the CPU kernels, with
+// one line saying so, and the files are the CPU run's. The device is asked
+// for the p from the first one the run sieves: a new sieve's --p-min, or the
+// p after a resume's depth (where a forced kernel that ends below it is
+// refused).
+TEST(Device, PastTheDevicesLimitTheCpuSievesTheRestWithOneLine) {
+  test::ScratchDir dir;
+  const SieveJob cpu = SieveOn(dir, "cpu", nullptr, 1024, 3000, 100000000);
+  ASSERT_FALSE(test::RunJob(cpu).failed);
+  test::FakeDevices devices;
+  devices.setup.limit = 30000001;
+  const SieveJob past = SieveOn(dir, "past", &devices, 1024, 3000, 100000000);
+  const test::JobRun run = test::RunJob(past);
+  ASSERT_FALSE(run.failed) << run.log.back();
+  EXPECT_EQ(std::count(run.log.begin(), run.log.end(),
+                       "The p from 30000001 on are above the device's kernels: the CPU kernels "
+                       "sieve them."),
+            1);
+  EXPECT_EQ(Body(past.m_strFactorOut), Body(cpu.m_strFactorOut));
+  EXPECT_EQ(test::ReadFile(past.m_strSieveOut), test::ReadFile(cpu.m_strSieveOut));
+  EXPECT_EQ(devices.lastOptions.pMin, 1);
+
+  SieveJob fromP = SieveOn(dir, "pmin", &devices, 1024, 3000, 50000000);
+  fromP.m_pMin = 20000000;
+  ASSERT_FALSE(test::RunJob(fromP).failed);
+  EXPECT_EQ(devices.lastOptions.pMin, 20000000);
+
+  SieveJob resume = past;
+  resume.m_nCommand = kCmdResumeSieve;
+  resume.m_strFactorIn = past.m_strFactorOut;
+  resume.m_strSieveIn = past.m_strSieveOut;
+  resume.m_pMax = 120000000;
+  UInt128 depth = 0;
+  ASSERT_TRUE(ParseCandidateHeader(test::ReadFile(past.m_strSieveOut), depth));
+  ASSERT_FALSE(test::RunJob(resume).failed);
+  EXPECT_EQ(devices.lastOptions.pMin, depth + 1);
 }
 
 // An even root of x^1024 == -1 modulo the prime p, and a0 = that root (a

@@ -79,9 +79,11 @@ class FakeDevices : public DeviceProvider {
  public:
   FakeDeviceSetup setup;
   int opened = 0;
+  DeviceOptions lastOptions;  // what the last Open was asked for
   std::vector<DeviceInfo> List() override { return {FakeDevice(setup).Info()}; }
-  std::unique_ptr<SieveDevice> Open(const DeviceChoice&, const DeviceOptions&) override {
+  std::unique_ptr<SieveDevice> Open(const DeviceChoice&, const DeviceOptions& options) override {
     ++opened;
+    lastOptions = options;
     return std::make_unique<FakeDevice>(setup);
   }
 };

@@ -2,6 +2,7 @@
 // ranges, the files they write read back and checked against brute force.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cinttypes>
 #include <sstream>
 #include <tuple>
@@ -482,8 +483,9 @@ TEST_F(ResumeInPlace, FilesThatLostLinesOrDisagreeAreRefusedBeforeAnythingIsWrit
   const std::string firstMissing = factors.substr(cut, factors.find('^', cut) - cut);
   ExpectRefusedAndUntouched(factors.substr(0, cut), cands,
                             "Base " + firstMissing + " is in neither " + fin + " nor " + cin +
-                                ": the files do not make a pair (one may be cut short).  Nothing "
-                                "was sieved.");
+                                ": the files do not make a pair (one may be cut short; bases struck "
+                                "by another program's sieve are taken as such with "
+                                "--missing-as-struck).  Nothing was sieved.");
   const size_t lines = static_cast<size_t>(std::count(factors.begin(), factors.begin() + cut, '\n'));
   ExpectRefusedAndUntouched(factors.substr(0, cut + 30), cands,
                             fin + " line " + std::to_string(lines + 1) + ": " +
@@ -492,8 +494,9 @@ TEST_F(ResumeInPlace, FilesThatLostLinesOrDisagreeAreRefusedBeforeAnythingIsWrit
   const size_t candCut = cands.rfind('\n', cands.size() - 2) + 1;
   ExpectRefusedAndUntouched(factors, cands.substr(0, candCut),
                             "Base " + cands.substr(candCut, 7) + " is in neither " + fin + " nor " +
-                                cin + ": the files do not make a pair (one may be cut short).  "
-                                      "Nothing was sieved.");
+                                cin + ": the files do not make a pair (one may be cut short; bases "
+                                      "struck by another program's sieve are taken as such with "
+                                      "--missing-as-struck).  Nothing was sieved.");
   // A header exponent that its lines do not have.
   std::string n16 = factors;
   n16.replace(n16.find("n=65536"), 7, "n=16");
@@ -522,6 +525,78 @@ TEST_F(ResumeInPlace, FilesThatLostLinesOrDisagreeAreRefusedBeforeAnythingIsWrit
   // A folder in place of a file.
   job.m_strSieveIn = m_dir.Path().string();
   EXPECT_TRUE(Contains(RunJob(job).log, "Unable to open input sieve file " + job.m_strSieveIn + "."));
+}
+
+// A factor file that is only its header beside an empty candidate file holds
+// no base of its range: refused as a pair with factors and no candidates is,
+// before either file is written (it used to write both, then fail).
+TEST_F(ResumeInPlace, AHeaderAloneBesideAnEmptyCandidateFileIsNoPair) {
+  const std::string factors = Factors1();
+  const std::string header = factors.substr(0, factors.find('\n') + 1);
+  const std::string fin = m_dir / "fin.txt", cin = m_dir / "cin.txt";
+  const std::string refusal = "Base 1200000 is in neither " + fin + " nor " + cin +
+                              ": the files do not make a pair (one may be cut short; bases "
+                              "struck by another program's sieve are taken as such with "
+                              "--missing-as-struck).  Nothing was sieved.";
+  const std::string cands1 = Cands1();
+  const std::string candHeader = cands1.substr(0, cands1.find('\n') + 1);
+  for (const std::string& cands : {std::string(), std::string("\n"), std::string(1, '\0'),
+                                   std::string("\r\n"), candHeader}) {
+    SCOPED_TRACE("candidate file of " + std::to_string(cands.size()) + " bytes");
+    for (const std::string& f : {header, header + "\n"}) {
+      // A blank or NUL line is refused by the readers themselves, before the
+      // pair is looked at; either way nothing is written.
+      const bool blankFactorLine = f.size() > header.size();
+      const bool blankCandLine = !cands.empty() && cands != candHeader;
+      const std::string message =
+          blankFactorLine ? fin + " line 2: not a line of a factor file (\"<b>^<N>+1 has factor "
+                                  "<p>\" or the \"GFN Factors\" header).  Nothing was sieved."
+          : blankCandLine ? cin + " line 1: not a line of a candidate file (\"<b> <N>\" or the "
+                                  "header \"ABC $a^$b+1 // <p>\").  Nothing was sieved."
+                          : refusal;
+      ExpectRefusedAndUntouched(f, cands, message);
+      const test::JobRun run = Resume(kP2);
+      for (const std::string& line : run.log) {
+        EXPECT_EQ(line.find("written"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Missing entry"), std::string::npos) << line;
+      }
+    }
+  }
+}
+
+// A pair whose files lack bases that another program's sieve struck: with
+// --missing-as-struck those bases are taken as struck (their number said),
+// and the resume gives the files of one run over the bases left.
+TEST_F(ResumeInPlace, MissingAsStruckTakesTheBasesInNeitherFileAsStruck) {
+  const auto kept = [](int32_t b) { return (b - kBMin) % 10 != 4; };
+  const auto keptLines = [&](const std::string& text) {
+    std::string out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      if (std::isdigit(static_cast<unsigned char>(line[0])) && !kept(std::stoi(line))) continue;
+      out += line + "\n";
+    }
+    return out;
+  };
+  const std::string factors = keptLines(Factors1()), cands = keptLines(Cands1());
+  int missing = 0;
+  for (int32_t b = kBMin; b <= kBMax; b += 2) missing += kept(b) ? 0 : 1;
+  WriteFile(m_dir / "fin.txt", factors);
+  WriteFile(m_dir / "cin.txt", cands);
+  SieveJob job = ResumeJob(m_dir, m_dir / "fin.txt", m_dir / "cin.txt", "", kP2);
+  job.m_strFactorOut = m_dir / "fin.txt";
+  job.m_strSieveOut = m_dir / "cin.txt";
+  job.m_missingStruck = true;
+  const test::JobRun run = RunJob(job);
+  ASSERT_FALSE(run.failed) << run.log.back();
+  EXPECT_TRUE(Contains(run.log, std::to_string(missing) +
+                                    " bases of the range 1200000 to 1200998 (the first 1200004) "
+                                    "are in neither " + (m_dir / "fin.txt") + " nor " +
+                                    (m_dir / "cin.txt") +
+                                    ": taken as struck elsewhere, as --missing-as-struck asks."));
+  EXPECT_EQ(WithoutTimeStamp(ReadFile(m_dir / "fin.txt")),
+            keptLines(WithoutTimeStamp(ReadFile(m_whole / "factors.txt"))));
+  EXPECT_EQ(ReadFile(m_dir / "cin.txt"), keptLines(ReadFile(m_whole / "cands.txt")));
 }
 
 TEST_F(ResumeInPlace, AFactorFileSavedDeeperThanItsCandidateFileResumesFromTheCandidateDepth) {

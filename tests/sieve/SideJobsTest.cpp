@@ -538,7 +538,9 @@ TEST(SideJobsRebuild, StopEndsTheReadingButWritesAndTicksPostStatistics) {
 
 TEST(SideJobsRebuild, EmptyFileAndFactorsOutsideTheRange) {
   ScratchDir dir;
-  WriteFile(dir / "empty.txt", "");
+  // A header without factor lines: every base a candidate, at depth 0.
+  WriteFile(dir / "empty.txt",
+            "GFN Factors b^n+1, b=100 to 106, n=8.  Tested to factor 0 : May 01, 2026  10:00:00.\n");
   ASSERT_FALSE(RunSide(RebuildRecord(dir, dir / "empty.txt", 100, 106, 8, 3)).failed);
   EXPECT_EQ(ReadFile(dir / "cands-out.txt"), "ABC $a^$b+1 // 0\n100 8\n102 8\n104 8\n106 8\n");
   EXPECT_EQ(WithoutTimeStamp(ReadFile(dir / "factors-out.txt")),
@@ -548,6 +550,7 @@ TEST(SideJobsRebuild, EmptyFileAndFactorsOutsideTheRange) {
   // odd base is not a candidate of this range, so its factor strikes nothing;
   // 108 lies outside the range, yet its p is the depth as the last p read.
   WriteFile(dir / "f.txt",
+            "Zentrova for k^8+1 [k == 100 to 106]\n\n"
             "102^8+1 has factor 2817137\n"
             "103^8+1 has factor 10433\n"
             "108^8+1 has factor 1234567\n");
@@ -565,6 +568,7 @@ TEST(SideJobsRebuild, BasesNear2To31AndGarbageLinesStayInsideTheBitmap) {
     return b == 2147483643 ? 2893179481u : 368140581013u;
   };
   const std::string text =
+      "Zentrova for k^2+1 [k == 2147483641 to 2147483647]\n\n" +
       StrFormat("%d^2+1 has factor %" PRIu64 "\n", kTop - 4, square1(kTop - 4)) +
       Bytes("\x00\xff\xfe binary has factor \x01\n") +
       "-5^2+1 has factor 26\n"
@@ -603,8 +607,10 @@ TEST(SideJobsRebuild, BadFactorsAndForeignExponentsWriteNothing) {
       {dir / "wrong-p.txt", 0,
        StrFormat("Factor file %s does not divide %d*2^16+1.",
                  PToString(victim.p + 2 * kN).c_str(), victim.b)},
-      {dir / "foreign.txt", 1, "Input exponent 32768 does not match programmed exponent 65536."},
-      {dir / "foreign.txt", 0, "Input exponent 32768 does not match programmed exponent 65536."},
+      {dir / "foreign.txt", 1,
+       dir / "foreign.txt" + " line 1: exponent 32768 does not match programmed exponent 65536."},
+      {dir / "foreign.txt", 0,
+       dir / "foreign.txt" + " line 1: exponent 32768 does not match programmed exponent 65536."},
   };
   for (const Case& c : cases) {
     WriteFile(dir / "factors-out.txt", "old factors\n");
@@ -628,6 +634,61 @@ TEST(SideJobsRebuild, BadFactorsAndForeignExponentsWriteNothing) {
   EXPECT_EQ(missing.log.back(), "Unable to open input factor file " + (dir / "missing.txt") + ".");
   EXPECT_FALSE(Exists(dir / "factors-out.txt"));
   EXPECT_FALSE(Exists(dir / "cands-out.txt"));
+}
+
+// A file with no header of either format is nothing to rebuild from (an
+// empty file gave every base at depth 0); a header or a line of another
+// exponent than the job's is refused with its line, in either format and
+// either mode. Nothing is written, and an earlier output stays.
+TEST(SideJobsRebuild, NoHeaderOrAnotherExponentIsRefusedNamingTheFileAndLine) {
+  ScratchDir dir;
+  const std::string in = dir / "in.txt";
+  // 4^16+1 = 641 * 6700417; 4^8+1 = 65537 is prime and 2^8+1 = 257 too;
+  // 10^8+1 = 17 * 5882353.
+  const std::string normal16 =
+      "GFN Factors b^n+1, b=2 to 20, n=16.  Tested to factor 1000 : May 01, 2026  10:00:00.\n";
+  const std::string noHeader =
+      in + " has no factor file header (\"GFN Factors b^n+1, ...\" or \"Zentrova for k^N+1 "
+           "...\"): nothing to rebuild from.  Nothing was written.";
+  struct Case {
+    const char* what;
+    std::string text;
+    int32_t n;
+    std::string refusal;
+  } cases[] = {
+      {"0 bytes", "", 8, noHeader},
+      {"blank lines", "\n\n", 8, noHeader},
+      {"factor lines without a header", "10^8+1 has factor 17\n", 8, noHeader},
+      {"a normal header of n=16 over lines of ^8", normal16 + "10^8+1 has factor 17\n", 8,
+       in + " line 1: exponent 16 does not match programmed exponent 8."},
+      {"a normal header of the job's n over a line of ^8", normal16 + "4^8+1 has factor 641\n",
+       16, in + " line 2: exponent 8 does not match programmed exponent 16."},
+      {"a wide line of ^8 under a wide header of 16",
+       "Zentrova for k^16+1 [k == 2 to 20]\n\n1*4^8 + 1 factor : 641\n", 16,
+       in + " line 3: exponent 8 does not match programmed exponent 16."},
+  };
+  for (const int32_t wide : {0, 1}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (wide ? ", wide" : ", normal"));
+      WriteFile(in, c.text);
+      WriteFile(dir / "factors-out.txt", "old factors\n");
+      WriteFile(dir / "cands-out.txt", "old candidates\n");
+      const test::JobRun run = RunSide(RebuildRecord(dir, in, 2, 20, c.n, ExponentLog2(c.n)), wide);
+      EXPECT_TRUE(run.failed);
+      EXPECT_EQ(run.log, (std::vector<std::string>{
+                             "SSE2 support enabled.",
+                             "Generating output files using factor input file " + in + ".",
+                             "Processing input factor file " + in + ".", c.refusal,
+                             "Stop request received."}));
+      EXPECT_EQ(ReadFile(in), c.text);
+      EXPECT_EQ(ReadFile(dir / "factors-out.txt"), "old factors\n");
+      EXPECT_EQ(ReadFile(dir / "cands-out.txt"), "old candidates\n");
+    }
+  }
+  // The same lines under the right header rebuild: 4 struck by 641.
+  WriteFile(in, normal16 + "4^16+1 has factor 641\n");
+  ASSERT_FALSE(RunSide(RebuildRecord(dir, in, 2, 8, 16, 4)).failed);
+  EXPECT_EQ(ReadFile(dir / "cands-out.txt"), "ABC $a^$b+1 // 641\n2 16\n6 16\n8 16\n");
 }
 
 // --- to-be-factored list ---------------------------------------------------------
@@ -673,6 +734,26 @@ TEST(SideJobsToBeFactored, TheSievesCandidateFileGivesTheBasesItStruck) {
   EXPECT_EQ(ReadFile(out), struck);
 }
 
+// The engine refuses the same (the desktop program starts the job without
+// the command line's checks): the input named as the output, directly or
+// through a link, ends the job before anything is written.
+TEST(SideJobsToBeFactored, TheInputIsNeverItsOwnOutput) {
+  ScratchDir dir;
+  const std::string in = dir / "in.txt";
+  const std::string text = "ABC $a^$b+1 // 77\n1230 8192\n1234 8192\n";
+  WriteFile(in, text);
+  std::filesystem::create_symlink(in, dir / "link.txt");
+  for (const std::string& out : {in, dir / "link.txt", dir / "./in.txt"}) {
+    const test::JobRun run = RunSide(TbfRecord(in, out, 1230, 1238, 8192));
+    EXPECT_TRUE(run.failed) << out;
+    EXPECT_EQ(run.log.back(), "The sieve input file and the sieve output file are the same file " +
+                                  in + ".  Nothing was run.")
+        << out;
+    EXPECT_EQ(ReadFile(in), text) << out;
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+}
+
 TEST(SideJobsToBeFactored, TesterLogsRemoveTheirCompositeBases) {
   ScratchDir dir;
   const std::string out = dir / "tbf.txt";
@@ -689,6 +770,48 @@ TEST(SideJobsToBeFactored, TesterLogsRemoveTheirCompositeBases) {
   EXPECT_EQ(ReadFile(out), all);
 }
 
+// The exponent of every line that names one must be the list's: a line of
+// another N (composite or not, either shape) is refused with its file and
+// line, and nothing is written; a bare base is a base of the list's N. A
+// one-digit base is read as any other: "2^8+1 is a probable prime" keeps 2
+// as "12^8+1 is a probable prime" keeps 12.
+TEST(SideJobsToBeFactored, LinesOfAnotherExponentAreRefusedAndABareBaseCounts) {
+  ScratchDir dir;
+  const std::string in = dir / "in.txt";
+  const std::string out = dir / "out.txt";
+  struct Case {
+    std::string input;
+    int32_t n;
+    std::string result;  // after the header; or the refusal, from "line"
+  } cases[] = {
+      {"1200002^8+1 is composite\n", 65536, "line 1: exponent 8 does not match"},
+      {"ABC $a^$b+1 // 5\n1200004 65536\n1200002 8\n", 65536, "line 3: exponent 8 does not match"},
+      {"2^8+1 is a probable prime\n", 65536, "line 1: exponent 8 does not match"},
+      {"1200002^65536+1 is composite\n1200004^32768+1 is a probable prime\n", 65536,
+       "line 2: exponent 32768 does not match"},
+      {"1200002\n1200004 65536\n", 65536, "1200000 65536\n1200006 65536\n"},
+      {"2^8+1 is a probable prime\n12^8+1 is a probable prime\n4^8+1 is composite\n", 8,
+       "2 8\n6 8\n8 8\n10 8\n12 8\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    WriteFile(in, c.input);
+    WriteFile(out, "an earlier list\n");
+    const int32_t bMin = c.n == 8 ? 2 : 1200000;
+    const test::JobRun run = RunSide(TbfRecord(in, out, bMin, bMin + (c.n == 8 ? 10 : 6), c.n));
+    EXPECT_EQ(ReadFile(in), c.input);
+    if (c.result.rfind("line", 0) == 0) {
+      EXPECT_TRUE(run.failed);
+      EXPECT_EQ(run.log.back(), in + " " + c.result + " the exponent " + std::to_string(c.n) +
+                                    " of the list.  Nothing was written.");
+      EXPECT_EQ(ReadFile(out), "an earlier list\n");
+    } else {
+      EXPECT_FALSE(run.failed) << run.log.back();
+      EXPECT_EQ(ReadFile(out), "ABC $a^$b+1 // 1\n" + c.result);
+    }
+  }
+}
+
 TEST(SideJobsToBeFactored, LineShapesAndEdgesOfTheRange) {
   ScratchDir dir;
   const std::string in = dir / "in.txt";
@@ -702,8 +825,9 @@ TEST(SideJobsToBeFactored, LineShapesAndEdgesOfTheRange) {
       {"", 1230, 1238, "1230 8192\n1232 8192\n1234 8192\n1236 8192\n1238 8192\n"},
       {"1234^8192+1 is composite\n1236^8192+1\n1238^8192+1 is Composite\n", 1230, 1238,
        "1230 8192\n1232 8192\n1236 8192\n"},
-      // "^" at position 1: the leading number counts, composite or not.
-      {"4^8192+1 is composite\n6^8192+1\n", 2, 8, "2 8192\n8 8192\n"},
+      // "^" at position 1: a one-digit base reads as any other, so 6 (not
+      // said composite) stays, as 1236 does above.
+      {"4^8192+1 is composite\n6^8192+1\n", 2, 8, "2 8192\n6 8192\n8 8192\n"},
       // b before "^" is the run of digits right before it.
       {"result: x1232^8192+1 is composite\nABC $a^$b+1 // 77\n", 1230, 1234, "1230 8192\n1234 8192\n"},
       // Numbers beyond 32 bits name no base; the range ends at 2^31 - 1.

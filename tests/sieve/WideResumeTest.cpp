@@ -147,8 +147,9 @@ std::vector<Damage> Damages() {
                              Join({cands.begin(), cands.begin() + static_cast<long>(mid)}));
                    return "Base " + std::to_string(BaseOf(cands[mid])) + " is in neither " +
                           (dir / "f.txt") + " nor " + (dir / "c.txt") +
-                          ": the files do not make a pair (one may be cut short).  Nothing was "
-                          "sieved.";
+                          ": the files do not make a pair (one may be cut short; bases struck by "
+                          "another program's sieve are taken as such with --missing-as-struck).  "
+                          "Nothing was sieved.";
                  }});
   out.push_back({"candidate file cut inside an exponent", [=](const ScratchDir& dir, SieveJob&) {
                    writePair(dir, pair.factors,
@@ -348,8 +349,9 @@ TEST(WideJobs, ADamagedPairIsRefusedBeforeAnyPAndBothFilesStayAsTheyWere) {
   }
 }
 
-// The same refusal from the command line: a factor input that is not there
-// ends the run with exit code 1, the files untouched.
+// The same refusal from the command line, in its start checks: a factor
+// input that is not there is a usage error (exit 2, as in normal mode), the
+// files untouched.
 TEST(WideJobs, TheCommandLineRefusesAMissingFactorInput) {
   ScratchDir dir;
   WriteFile(dir / "f.txt", SoundPair().factors);
@@ -359,10 +361,13 @@ TEST(WideJobs, TheCommandLineRefusesAMissingFactorInput) {
       "resume --wide --factors-in " + (dir / "missing.txt") + " --sieve-in " + (dir / "c.txt") +
       " --factors-out " + (dir / "f.txt") + " --sieve-out " + (dir / "c.txt") +
       " --p-max 1e9 --force --threads 2");
-  EXPECT_EQ(r.exitCode, 1) << r.output;
-  EXPECT_TRUE(test::Has(r, "Unable to open input factor file " + (dir / "missing.txt") + "."))
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  EXPECT_TRUE(test::Has(r, "zentrova: Input File " + (dir / "missing.txt") + " does not exist."))
       << r.output;
   EXPECT_TRUE(Snapshot(dir) == before);
+  // --help says what --factors-in is to a wide resume.
+  const test::CliResult help = test::RunCli("resume --help");
+  EXPECT_TRUE(test::Has(help, "With --wide: the file the run checks and appends to")) << help.output;
 }
 
 // The factor file of a resume without the marker it appends.
@@ -438,6 +443,137 @@ TEST(WideJobs, WithoutAFactorFileTheCandidatesMustHoldTheirWholeRange) {
     EXPECT_EQ(ReadFile(dir / "c.txt"), ReadFile(whole / "c.txt"));
     EXPECT_EQ(ReadFile(dir / "f.txt"), ReadFile(whole / "f.txt"));
   }
+}
+
+// The wide walk strikes even bases only: a new wide sieve of odd bases, or a
+// resume whose files hold odd bases, is refused before anything is written
+// (before, such a run "reached" its p limit with every base left).
+TEST(WideJobs, ARangeOfOddBasesIsRefusedBeforeAnyFileIsWritten) {
+  const std::string refusal =
+      "b Min 3 is odd: the wide mode sieves even bases only, and b^N+1 is even for every odd b, "
+      "so a range of odd bases holds no prime.  Nothing was sieved.";
+  {
+    SCOPED_TRACE("a new sieve");
+    ScratchDir dir;
+    const test::JobRun run = RunWide(NewJob(dir / "f.txt", dir / "c.txt", 1000000, 3, 1001, 16, 4));
+    EXPECT_TRUE(run.failed);
+    EXPECT_EQ(run.log.back(), refusal);
+    EXPECT_TRUE(Snapshot(dir).empty());
+  }
+  std::string odd = "ABC $a^$b+1 // 5000\n";
+  for (int b = 3; b <= 1001; b += 2) odd += std::to_string(b) + " 16\n";
+  const std::string header = "Zentrova for k^16+1 [k == 3 to 1001]\n\n";
+  struct Case {
+    const char* name;
+    bool factorFile;
+  } cases[] = {{"a resume of a candidate file alone", false},
+               {"a resume with a factor file", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    WriteFile(dir / "c.txt", odd);
+    if (c.factorFile) WriteFile(dir / "f.txt", header);
+    const std::map<std::string, std::string> before = Snapshot(dir);
+    const test::JobRun run = RunWide(ResumeJob(c.factorFile ? dir / "f.txt" : "", dir / "c.txt",
+                                               dir / "f.txt", dir / "c.txt", 1000000));
+    EXPECT_TRUE(run.failed);
+    EXPECT_EQ(run.log.back(), refusal);
+    EXPECT_FALSE(test::Contains(run.log, "Quenbry wide math algorithm selected."));
+    EXPECT_TRUE(Snapshot(dir) == before) << "the files changed";
+  }
+}
+
+// The command line refuses a new wide sieve of odd bases in its start
+// checks (exit 2), before any file exists.
+TEST(WideJobs, TheCommandLineRefusesAnOddBMinInWideMode) {
+  ScratchDir dir;
+  const test::CliResult r =
+      test::RunCli("new --wide --exponent 16 --bmin 3 --bmax 1001 --p-max 1e6 --factors-out " +
+                   (dir / "f.txt") + " --sieve-out " + (dir / "c.txt"));
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  EXPECT_TRUE(test::Has(r, "zentrova: b Min 3 is odd: the wide mode sieves even bases only"))
+      << r.output;
+  EXPECT_TRUE(Snapshot(dir).empty());
+}
+
+// A candidate file sieved by another program lacks the bases it struck, and
+// comes without a factor file: refused as a cut file would be, with the
+// option named; with --missing-as-struck the missing bases are taken as
+// struck elsewhere (their number said), the sieve goes on as one run over the
+// bases left would, and so does the next resume (with the option again).
+TEST(WideJobs, MissingAsStruckContinuesACandidateFileOfAnotherSieve) {
+  ScratchDir whole;
+  ASSERT_FALSE(RunWide(NewJob(whole / "f.txt", whole / "c.txt", kP1)).failed);
+  ASSERT_FALSE(RunWide(NewJob(whole / "f2.txt", whole / "c2.txt", kP2)).failed);
+  // Every base but those of b = 2 mod 6 (an "other sieve" struck them), at
+  // depth 0; and what one run leaves of them, line by line.
+  const auto kept = [](int32_t b) { return (b - kBMin) % 6 != 2; };
+  std::string cands = "ABC $a^$b+1 // 0\n";
+  int64_t missing = 0;
+  for (int32_t b = kBMin; b <= kBMax; b += 2) {
+    if (kept(b)) {
+      cands += std::to_string(b) + " 65536\n";
+    } else {
+      ++missing;
+    }
+  }
+  const auto keptLines = [&](const std::string& text, bool factorLines) {
+    std::string out;
+    for (const std::string& line : Lines(text)) {
+      const bool base = factorLines ? line.rfind("1*", 0) == 0 : line.rfind("ABC", 0) != 0;
+      if (base && !kept(factorLines ? std::stoi(line.substr(2)) : BaseOf(line))) continue;
+      out += line;
+    }
+    return out;
+  };
+
+  ScratchDir dir;
+  WriteFile(dir / "c.txt", cands);
+  SieveJob job = ResumeJob("", dir / "c.txt", dir / "f.txt", dir / "c.txt", kP1);
+  const test::JobRun refused = RunWide(job);
+  EXPECT_TRUE(refused.failed);
+  EXPECT_EQ(refused.log.back(),
+            "Base 1200002 is not in " + (dir / "c.txt") + ", and there is no factor file (" +
+                (dir / "f.txt") +
+                " does not exist or is empty) that could hold it: without one, the candidate "
+                "file must hold every base of its range (bases struck by another program's sieve "
+                "are taken as such with --missing-as-struck).  Nothing was sieved.");
+  EXPECT_EQ(ReadFile(dir / "c.txt"), cands);
+  EXPECT_FALSE(std::filesystem::exists(dir / "f.txt"));
+
+  job.m_missingStruck = true;
+  const test::JobRun first = RunWide(job);
+  ASSERT_FALSE(first.failed) << first.log.back();
+  EXPECT_TRUE(test::Contains(
+      first.log, std::to_string(missing) + " bases of the range 1200000 to 1204000 (the first "
+                     "1200002) are not in " + (dir / "c.txt") +
+                     ", and there is no factor file: taken as struck elsewhere, as "
+                     "--missing-as-struck asks."));
+  EXPECT_EQ(ReadFile(dir / "c.txt"), keptLines(ReadFile(whole / "c.txt"), false));
+  EXPECT_EQ(ReadFile(dir / "f.txt"), keptLines(ReadFile(whole / "f.txt"), true));
+
+  // The next resume finds the same bases in neither file: refused without
+  // the option, both files kept; with it, on to kP2.
+  const std::map<std::string, std::string> before = Snapshot(dir);
+  SieveJob next = ResumeJob(dir / "f.txt", dir / "c.txt", dir / "f.txt", dir / "c.txt", kP2);
+  const test::JobRun again = RunWide(next);
+  EXPECT_TRUE(again.failed);
+  EXPECT_EQ(again.log.back(), "Base 1200002 is in neither " + (dir / "f.txt") + " nor " +
+                                  (dir / "c.txt") +
+                                  ": the files do not make a pair (one may be cut short; bases "
+                                  "struck by another program's sieve are taken as such with "
+                                  "--missing-as-struck).  Nothing was sieved.");
+  EXPECT_TRUE(Snapshot(dir) == before) << "the files changed";
+  next.m_missingStruck = true;
+  const test::JobRun second = RunWide(next);
+  ASSERT_FALSE(second.failed) << second.log.back();
+  // The same bases, no more: those struck since are in the factor file.
+  EXPECT_TRUE(test::Contains(
+      second.log, std::to_string(missing) + " bases of the range 1200000 to 1204000 (the first "
+                      "1200002) are in neither " + (dir / "f.txt") + " nor " + (dir / "c.txt") +
+                      ": taken as struck elsewhere, as --missing-as-struck asks."));
+  EXPECT_EQ(ReadFile(dir / "c.txt"), keptLines(ReadFile(whole / "c2.txt"), false));
+  EXPECT_EQ(WithoutMarker(ReadFile(dir / "f.txt")), keptLines(ReadFile(whole / "f2.txt"), true));
 }
 
 // Files written before a resume took the factors a killed run wrote beyond
