@@ -23,38 +23,37 @@ namespace zentrova {
 namespace {
 
 // What one line of a factor file of either format holds.
-enum class FactorLineKind { kOther, kHeader, kFactor };
+enum class FactorLineKind { kOther, kHeader, kFactor, kBad };
 
 // "Zentrova for k^<N>+1 ..." (the wide file's first line) or "GFN Factors
 // b^n+1, ... n=<N>. ..." (the normal one's): kHeader with its exponent;
 // "1*<b>^<N> + 1 factor : <p>" or "<b>^<N>+1 has factor <p>": kFactor with
-// b, its exponent and p. The exponent is -1 where the line names none. A
-// "factor : " line that is no factor line of the wide file still sets p.
+// b, its exponent and p; the wide file's blank and "Continuing Sieve" lines:
+// kOther. Anything else, a number that is not whole digits included, is
+// kBad. The exponent is -1 where the line names none.
 FactorLineKind ParseEitherFactorLine(const std::string& line, int32_t& exponent, int64_t& b,
                                      UInt128& p) {
   exponent = -1;
   WideFactorHeader header;
-  if (ParseWideFactorHeader(line, header)) {
+  bool wellFormed = false;
+  if (ParseWideFactorHeader(line, header, nullptr, &wellFormed)) {
     exponent = header.exponent;
-    return FactorLineKind::kHeader;
+    return wellFormed ? FactorLineKind::kHeader : FactorLineKind::kBad;
   }
-  if (FactorHeader normal; ParseFactorHeader(line, normal)) {
+  const char* problem = nullptr;
+  if (FactorHeader normal; ParseFactorHeader(line, normal, &problem)) {
     if (normal.hasExponent) exponent = normal.exponent;
-    return FactorLineKind::kHeader;
+    return problem == nullptr ? FactorLineKind::kHeader : FactorLineKind::kBad;
   }
-  size_t pos = line.find("factor : ");
-  if (pos != std::string::npos && pos >= 1) {
-    if (ParseWideFactorLine(line, b, exponent, p)) return FactorLineKind::kFactor;
-    p = ReadP(line, pos + 9);
-    return FactorLineKind::kOther;
-  }
-  if ((pos = line.find("has factor ")) != std::string::npos && pos >= 1) {
-    p = ReadP(line, pos + 11);
-    b = ParseInt64At(line, 0);
-    if (const size_t caret = line.find('^'); caret < pos) exponent = ParseInt32At(line, caret + 1);
+  if (ParseWideFactorLine(line, b, exponent, p)) return FactorLineKind::kFactor;
+  FactorRecord record;
+  if (ParseFactorLine(line, record, exponent)) {
+    b = record.b;
+    p = record.p;
     return FactorLineKind::kFactor;
   }
-  return FactorLineKind::kOther;
+  exponent = -1;
+  return IsWideFactorFiller(line) ? FactorLineKind::kOther : FactorLineKind::kBad;
 }
 
 // Every base of the range of b Min's parity. Bases below 0 have no bit; the
@@ -101,6 +100,18 @@ void RunRebuildJob(JobContext& ctx) {
     int32_t e = -1;
     int64_t b = 0;
     const FactorLineKind kind = ParseEitherFactorLine(line, e, b, p);
+    if (kind == FactorLineKind::kBad) {
+      p = pBefore;
+      if (line.back() != '\n') {
+        ctx.Post(StrFormat("The last line of %s is cut short and was skipped.", factorIn.c_str()));
+        break;
+      }
+      ctx.Fail(StrFormat("%s line %d: not a line of a factor file (\"<b>^<N>+1 has factor <p>\", "
+                         "\"1*<b>^<N> + 1 factor : <p>\" or a header).  Nothing was written.",
+                         factorIn.c_str(), lineNo));
+      failed = true;
+      break;
+    }
     // A header or a line of another exponent: its factors divide other
     // numbers, and a header says the whole file is of another sieve.
     if (kind == FactorLineKind::kHeader) headed = true;

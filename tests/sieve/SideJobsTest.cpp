@@ -567,17 +567,29 @@ TEST(SideJobsRebuild, BasesNear2To31AndGarbageLinesStayInsideTheBitmap) {
   auto square1 = [](int64_t b) -> uint64_t {
     return b == 2147483643 ? 2893179481u : 368140581013u;
   };
-  const std::string text =
+  const std::string head =
       "Zentrova for k^2+1 [k == 2147483641 to 2147483647]\n\n" +
-      StrFormat("%d^2+1 has factor %" PRIu64 "\n", kTop - 4, square1(kTop - 4)) +
-      Bytes("\x00\xff\xfe binary has factor \x01\n") +
-      "-5^2+1 has factor 26\n"
-      "99999999999^2+1 has factor 17\n"
-      "1*-3^2 + 1 factor : 10\n"
-      "factor : 5\n"
-      "has factor 5\n" + std::string(200000, '7') + " has factor 5\n" +
-      StrFormat("1*%d^2 + 1 factor : %" PRIu64 "\n", kTop, square1(kTop));
-  WriteFile(dir / "f.txt", text);
+      StrFormat("%d^2+1 has factor %" PRIu64 "\n", kTop - 4, square1(kTop - 4));
+  const std::string tail = StrFormat("1*%d^2 + 1 factor : %" PRIu64 "\n", kTop, square1(kTop));
+  // Lines that are no factor lines are refused, each naming its line (line
+  // 4), and nothing is written; they were once skipped.
+  for (const std::string& garbage :
+       {Bytes("\x00\xff\xfe binary has factor \x01\n"), std::string("-5^2+1 has factor 26\n"),
+        std::string("99999999999^2+1 has factor 17\n"), std::string("1*-3^2 + 1 factor : 10\n"),
+        std::string("factor : 5\n"), std::string("has factor 5\n"),
+        std::string(200000, '7') + " has factor 5\n"}) {
+    WriteFile(dir / "f.txt", head + garbage + tail);
+    const test::JobRun refused =
+        RunSide(RebuildRecord(dir, dir / "f.txt", kTop - 6, kTop, 2, 1));
+    EXPECT_TRUE(refused.failed) << garbage.substr(0, 40);
+    EXPECT_TRUE(test::Contains(refused.log, dir / "f.txt" + " line 4: not a line of a factor file "
+                                                        "(\"<b>^<N>+1 has factor <p>\", \"1*<b>^<N> "
+                                                        "+ 1 factor : <p>\" or a header).  Nothing "
+                                                        "was written."))
+        << garbage.substr(0, 40);
+    EXPECT_FALSE(std::filesystem::exists(dir / "cands-out.txt"));
+  }
+  WriteFile(dir / "f.txt", head + tail);
   const test::JobRun run = RunSide(RebuildRecord(dir, dir / "f.txt", kTop - 6, kTop, 2, 1));
   EXPECT_FALSE(run.failed);
   EXPECT_EQ(ReadFile(dir / "cands-out.txt"),
