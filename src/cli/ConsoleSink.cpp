@@ -137,8 +137,7 @@ void ConsoleSink::Post(std::string message) {
     }
     if (m_run.savedDepth != 0) {
       const std::time_t at = static_cast<std::time_t>(m_run.savedAt);
-      std::tm local{};
-      localtime_r(&at, &local);
+      const std::tm local = platform::LocalTime(at);
       char clock[16];
       const size_t n = std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
       // The depth written as the job's statistics line writes p.

@@ -1,9 +1,5 @@
 #include "files/AtomicTextFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,18 +7,20 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/Files.h"
+
 namespace zentrova {
 
 std::string SaveTarget(const std::string& name) {
   namespace fs = std::filesystem;
   // The kernel's own limit on links followed in one path.
   constexpr int kMaxLinks = 40;
-  fs::path path(name);
+  fs::path path = platform::FsPath(name);
   for (int links = 0; links < kMaxLinks; ++links) {
     std::error_code ec;
-    if (!fs::is_symlink(fs::symlink_status(path, ec)) || ec) return path.string();
+    if (!fs::is_symlink(fs::symlink_status(path, ec)) || ec) return platform::Utf8(path);
     const fs::path to = fs::read_symlink(path, ec);
-    if (ec) return path.string();
+    if (ec) return platform::Utf8(path);
     path = to.is_absolute() ? to : path.parent_path() / to;
   }
   return name;
@@ -38,20 +36,8 @@ bool AtomicTextFile::Open() {
     return false;
   }
   m_saved = SaveTarget(m_target);
-  std::string pattern = m_saved + ".tmp.XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) return false;
-  // mkstemp creates 0600; output files are for sharing with testers.
-  ::fchmod(fd, 0644);
-  m_stream = ::fdopen(fd, "wb");
-  if (m_stream == nullptr) {
-    ::close(fd);
-    ::unlink(name.data());
-    return false;
-  }
-  m_temp = name.data();
+  m_stream = platform::CreateTemporaryBeside(m_saved, m_temp);
+  if (m_stream == nullptr) return false;
   // Large buffered writes: candidate files can hold millions of lines.
   std::setvbuf(m_stream, nullptr, _IOFBF, 1 << 20);
   return true;
@@ -64,8 +50,8 @@ bool AtomicTextFile::Finish() {
   int reason = 0;
   if (std::fflush(m_stream) != 0 || std::ferror(m_stream) != 0) {
     reason = errno != 0 ? errno : EIO;
-  } else if (::fsync(::fileno(m_stream)) != 0) {
-    reason = errno;
+  } else if (!platform::SyncStream(m_stream)) {
+    reason = errno != 0 ? errno : EIO;
   }
   if (std::fclose(m_stream) != 0 && reason == 0) reason = errno != 0 ? errno : EIO;
   m_stream = nullptr;
@@ -73,7 +59,7 @@ bool AtomicTextFile::Finish() {
     m_finished = true;
     return true;
   }
-  ::unlink(m_temp.c_str());
+  platform::RemoveFile(m_temp);
   m_temp.clear();
   errno = reason;
   return false;
@@ -82,12 +68,12 @@ bool AtomicTextFile::Finish() {
 bool AtomicTextFile::Publish() {
   if (!m_finished || m_temp.empty()) return false;
   m_finished = false;
-  if (std::rename(m_temp.c_str(), m_saved.c_str()) == 0) {
+  if (platform::RenameOver(m_temp, m_saved)) {
     m_temp.clear();
     return true;
   }
   const int saved = errno;
-  ::unlink(m_temp.c_str());
+  platform::RemoveFile(m_temp);
   m_temp.clear();
   errno = saved;
   return false;
@@ -100,7 +86,9 @@ void AtomicTextFile::Discard() {
     m_stream = nullptr;
   }
   if (!m_temp.empty()) {
-    ::unlink(m_temp.c_str());
+    const int saved = errno;
+    platform::RemoveFile(m_temp);
+    errno = saved;
     m_temp.clear();
   }
 }

@@ -1,6 +1,6 @@
 // Claims the output files of one run: "<target>.lock" beside each target
 // (beside the file its symbolic links lead to, where a save replaces it),
-// held with an exclusive advisory lock (flock) for as long as the run lasts.
+// held with an exclusive advisory lock (flock, LockFileEx) for as long as the run lasts.
 // A second run that names the same output is refused instead of racing the
 // first one to the last rename. The lock dies with its process, so a killed
 // run never blocks the next one; a stale lock file is simply locked again.
@@ -12,6 +12,8 @@
 #pragma once
 
 #include <string>
+
+#include "platform/Files.h"
 
 namespace zentrova {
 
@@ -37,7 +39,7 @@ class OutputLock {
 
  private:
   std::string m_path;
-  int m_fd = -1;
+  platform::FileLock m_lock;
   int m_staleRemoved = 0;
   bool m_heldByAnotherRun = false;
 };
@@ -62,7 +64,7 @@ class InputLock {
   void Release();
 
  private:
-  int m_fd = -1;
+  platform::FileLock m_lock;
 };
 
 // True when both names lead to the same file: the same existing file (links

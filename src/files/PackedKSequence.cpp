@@ -19,6 +19,7 @@
 #include "math/FactorCandidates.h"
 #include "math/ModArith.h"
 #include "math/WheelTables.h"
+#include "platform/Files.h"
 
 namespace zentrova {
 
@@ -45,8 +46,9 @@ bool IsTempOfSequence(const std::string& file, int ln) {
 bool RemoveTempFiles(const std::string& dir, int ln, const LogFn& log, std::string& error) {
   std::vector<std::string> temps;
   std::error_code ec;
-  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string file = it->path().filename().string();
+  for (std::filesystem::directory_iterator it(platform::FsPath(dir), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string file = platform::Utf8(it->path().filename());
     if (IsTempOfSequence(file, ln)) temps.push_back(StrFormat("%s/%s", dir.c_str(), file.c_str()));
   }
   std::sort(temps.begin(), temps.end());

@@ -6,9 +6,17 @@
 #include <cstdio>
 #include <string>
 
+// The C99 rules of the format string (MinGW's "printf" would be the old
+// Windows runtime's, which knows no %zu).
+#ifdef __MINGW32__
+#define ZENTROVA_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define ZENTROVA_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#endif
+
 namespace zentrova {
 
-__attribute__((format(printf, 1, 2))) inline std::string StrFormat(const char* fmt, ...) {
+ZENTROVA_PRINTF_FORMAT(1, 2) inline std::string StrFormat(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
   va_list copy;

@@ -13,6 +13,7 @@
 #include "files/AtomicTextFile.h"
 #include "files/PNumber.h"
 #include "files/StrFormat.h"
+#include "platform/Files.h"
 
 namespace zentrova {
 
@@ -48,7 +49,7 @@ bool PlausibleRates(const std::vector<KernelRate>& rates) {
 
 std::vector<std::string> ReadLines(const std::string& file) {
   std::vector<std::string> lines;
-  std::ifstream in(file);
+  std::ifstream in(platform::FsPath(file));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
@@ -170,7 +171,7 @@ std::vector<KernelRate> CalibratedRates(const std::vector<GpuArithmetic>& arithm
                               cacheFile.c_str(), std::strerror(error != 0 ? error : EIO));
   };
   std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(cacheFile).parent_path(), ec);
+  std::filesystem::create_directories(platform::FsPath(cacheFile).parent_path(), ec);
   AtomicTextFile out(cacheFile);
   if (!out.Open()) {
     unwritable(ec ? ec.value() : errno);
@@ -187,6 +188,12 @@ std::vector<KernelRate> CalibratedRates(const std::vector<GpuArithmetic>& arithm
 }
 
 std::string GpuKernelCacheFile() {
+#ifdef _WIN32
+  // (The one system whose cache folder is named otherwise.)
+  if (const char* local = std::getenv("LOCALAPPDATA"); local != nullptr && *local != '\0') {
+    return std::string(local) + "\\zentrova\\gpu-kernels";
+  }
+#endif
   if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/') {
     return std::string(xdg) + "/zentrova/gpu-kernels";
   }

@@ -31,7 +31,7 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name);
 
 // Renames from over to, replacing it in one step (rename / MoveFileExW with
 // replace and write-through).
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool RenameOver(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& name);
 bool IsFolder(const std::string& name);
 

@@ -50,7 +50,7 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
   return stream;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameOver(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 

@@ -109,7 +109,7 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
   return nullptr;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameOver(const std::string& from, const std::string& to) {
   return ::MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
              ? true

@@ -30,6 +30,7 @@
 #include "sieve/SieveLoop.h"
 #include "sieve/WideSieve.h"
 #include "sieve/WorkerPool.h"
+#include "platform/Files.h"
 
 namespace zentrova {
 
@@ -76,7 +77,7 @@ struct PairFactorFile {
 
 bool IsEmptyFile(const std::string& name) {
   std::error_code error;
-  return std::filesystem::file_size(name, error) == 0 && !error;
+  return std::filesystem::file_size(platform::FsPath(name), error) == 0 && !error;
 }
 
 // Which factor file pairs with the candidate file. An input given must be
@@ -437,7 +438,7 @@ bool CheckCandidatesAlone(JobContext& ctx, WideSieveLoop& loop) {
 // to; the output appears only when complete.
 bool CopyFactorInput(JobContext& ctx, const std::string& from) {
   const std::string& to = ctx.Job().m_strFactorOut;
-  std::FILE* in = std::fopen(from.c_str(), "rb");
+  std::FILE* in = platform::OpenStream(from, "rb");
   if (in == nullptr) {
     ctx.Fail(StrFormat("Unable to open input factor file %s.", from.c_str()));
     return false;
@@ -500,7 +501,7 @@ bool PrepareResume(JobContext& ctx, WideSieveLoop& loop) {
     // Begun anew below, with the header an empty file lacks; a symbolic
     // link stays, and the new file is made where it leads.
     std::error_code ignored;
-    std::filesystem::remove(SaveTarget(ctx.Job().m_strFactorOut), ignored);
+    std::filesystem::remove(platform::FsPath(SaveTarget(ctx.Job().m_strFactorOut)), ignored);
   }
   return true;
 }
