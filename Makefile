@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
 .PHONY: all deps configure build run run-gui test test-asan test-tsan bench device-suite install \
-  fuzz clean
+  fuzz clean windows test-windows dist-windows
 
 all: build
 
@@ -80,5 +80,28 @@ fuzz:
 	cmake --build build-fuzz -j $(JOBS) --target zentrova_fuzzers
 	tests/fuzz/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
+# 64-bit Windows: zentrova.exe and the Windows test program, cross-built with
+# MinGW-w64 (cmake/mingw-w64-x86_64.cmake) in build-windows/.
+WINDOWS_DIR ?= build-windows
+windows:
+	./scripts/install-deps.sh windows
+	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DZENTROVA_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build $(WINDOWS_DIR) -j $(JOBS)
+
+# The engine's tests under Wine, then zentrova.exe against the Linux zentrova
+# on the same jobs, file for file (tests/windows/compare-with-linux.sh).
+test-windows: windows build
+	WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WINDOWS_DIR)/wineprefix wine wineboot -i > /dev/null 2>&1 || true
+	WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WINDOWS_DIR)/wineprefix \
+	  wine $(WINDOWS_DIR)/tests/zentrova_tests.exe
+	WINEPREFIX=$(CURDIR)/$(WINDOWS_DIR)/wineprefix tests/windows/compare-with-linux.sh \
+	  $(WINDOWS_DIR)/src/zentrova.exe $(BUILD_DIR)/src/zentrova $(WINDOWS_DIR)/compare
+
+# dist/zentrova-VERSION-windows-x64.zip (the program, the README, the
+# licence) and its SHA-256.
+dist-windows: windows
+	./scripts/dist-windows.sh $(WINDOWS_DIR)
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz $(WINDOWS_DIR)

@@ -2,7 +2,8 @@
 # Installs every Debian package that the build, the tests and the benchmarks
 # need. Safe to run again: packages already present are left alone.
 # `install-deps.sh fuzz` adds clang and its runtime libraries with libFuzzer,
-# for `make fuzz`.
+# for `make fuzz`; `install-deps.sh windows` the MinGW-w64 cross compiler,
+# Wine and zip, for `make windows`, `make test-windows` and `make dist-windows`.
 set -euo pipefail
 
 packages=(
@@ -18,8 +19,12 @@ packages=(
 case "${1:-}" in
   "") ;;
   fuzz) packages+=(clang libclang-rt-dev) ;;
+  windows)
+    packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 zip googletest libcli11-dev
+              opencl-c-headers opencl-clhpp-headers pocl-opencl-icd ocl-icd-libopencl1)
+    ;;
   *)
-    echo "usage: $0 [fuzz]" >&2
+    echo "usage: $0 [fuzz|windows]" >&2
     exit 2
     ;;
 esac

@@ -9,20 +9,28 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+
+#include "platform/Files.h"
 #include <sstream>
 #include <string>
 
-#include <unistd.h>
+#include <random>
 
 namespace zentrova::test {
 
 // A fresh folder under the system's temporary folder, removed at the end.
 class ScratchDir {
+  // Tells apart the folders of test programs running at once.
+  static uint32_t ProcessTag() {
+    static const uint32_t tag = std::random_device{}();
+    return tag;
+  }
+
  public:
   ScratchDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string("zentrova-") + (info ? info->test_suite_name() : "t") + "-" +
-                       (info ? info->name() : "x") + "-" + std::to_string(::getpid()) + "-" +
+                       (info ? info->name() : "x") + "-" + std::to_string(ProcessTag()) + "-" +
                        std::to_string(Counter()++);
     for (char& c : name) {
       if (c == '/') c = '_';
@@ -32,7 +40,10 @@ class ScratchDir {
     std::filesystem::create_directories(m_path);
   }
   ~ScratchDir() { std::filesystem::remove_all(m_path); }
-  std::string operator/(const std::string& file) const { return (m_path / file).string(); }
+  // UTF-8, as every name in the program.
+  std::string operator/(const std::string& file) const {
+    return platform::Utf8(m_path) + "/" + file;
+  }
   const std::filesystem::path& Path() const { return m_path; }
 
  private:

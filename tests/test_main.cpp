@@ -4,6 +4,20 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/Files.h"
+
+namespace {
+
+void SetEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+  ::_putenv_s(name, value.c_str());
+#else
+  ::setenv(name, value.c_str(), 1);
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // The GPU kernels' calibration goes to a cache folder of the tests' own,
@@ -12,15 +26,18 @@ int main(int argc, char** argv) {
     const char* xdg = std::getenv("XDG_CACHE_HOME");
     const char* home = std::getenv("HOME");
     if (xdg != nullptr && *xdg != '\0') {
-      ::setenv("POCL_CACHE_DIR", (std::string(xdg) + "/pocl").c_str(), 1);
+      SetEnv("POCL_CACHE_DIR", std::string(xdg) + "/pocl");
     } else if (home != nullptr && *home != '\0') {
-      ::setenv("POCL_CACHE_DIR", (std::string(home) + "/.cache/pocl").c_str(), 1);
+      SetEnv("POCL_CACHE_DIR", std::string(home) + "/.cache/pocl");
     }
   }
-  char folder[] = "/tmp/zentrova-test-cache-XXXXXX";
-  const bool cache = ::mkdtemp(folder) != nullptr;
-  if (cache) ::setenv("XDG_CACHE_HOME", folder, 1);
+  const std::string folder = zentrova::platform::MakeTemporaryFolder("zentrova-test-cache-");
+  const bool cache = !folder.empty();
+  if (cache) {
+    SetEnv("XDG_CACHE_HOME", folder);
+    SetEnv("LOCALAPPDATA", folder);
+  }
   const int result = RUN_ALL_TESTS();
-  if (cache) std::filesystem::remove_all(folder);
+  if (cache) std::filesystem::remove_all(zentrova::platform::FsPath(folder));
   return result;
 }

@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Console.h"
 #include "cli/Commands.h"
@@ -91,7 +92,14 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argvIn) {
+  // Every name in UTF-8, whatever the system hands main().
+  std::vector<std::string> arguments = zentrova::platform::Utf8Arguments(argc, argvIn);
+  std::vector<char*> argvUtf8;
+  for (std::string& a : arguments) argvUtf8.push_back(a.data());
+  argvUtf8.push_back(nullptr);
+  argc = static_cast<int>(arguments.size());
+  char** argv = argvUtf8.data();
   // Past a file size limit a write fails with EFBIG, which the job reports
   // and survives, instead of the signal ending the process mid-save.
   zentrova::platform::IgnoreFileSizeSignal();

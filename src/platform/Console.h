@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace zentrova::platform {
 
@@ -24,6 +26,11 @@ bool EnableLineErase(std::FILE* stream);
 // StopHandled() says that the final save is done.
 void InstallStopHandler(void (*onStop)(int signal));
 void StopHandled();
+
+// The program's arguments in UTF-8 (Windows hands main() the ANSI code
+// page's, which cannot hold every file name: they are taken from the wide
+// command line instead), and the console set to show UTF-8.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
 // A file grown past the process's size limit fails its write with EFBIG,
 // which the saves report, instead of a signal ending the process (POSIX).

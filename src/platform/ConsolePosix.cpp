@@ -38,6 +38,10 @@ void StopHandled() {
   std::signal(SIGTERM, SIG_DFL);
 }
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace zentrova::platform

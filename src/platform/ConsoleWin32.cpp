@@ -1,10 +1,12 @@
 #include <io.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <csignal>
 
 #include "platform/Console.h"
+#include "platform/Utf8.h"
 
 namespace zentrova::platform {
 
@@ -70,6 +72,17 @@ void InstallStopHandler(void (*onStop)(int)) {
 void StopHandled() {
   g_onStop.store(nullptr);
   if (g_handled != nullptr) ::SetEvent(g_handled);
+}
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  ::SetConsoleOutputCP(CP_UTF8);
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> out;
+  for (int i = 0; i < count; ++i) out.push_back(Narrow(wide[i]));
+  ::LocalFree(wide);
+  return out;
 }
 
 void IgnoreFileSizeSignal() {}

@@ -17,6 +17,7 @@
 
 #include "TestUtil.h"
 #include "files/CandidateFiles.h"
+#include "platform/Files.h"
 
 namespace zentrova {
 namespace {
@@ -83,8 +84,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 std::string FormatLocal(std::time_t t) {
-  std::tm local{};
-  localtime_r(&t, &local);
+  const std::tm local = platform::LocalTime(t);
   char buffer[128];
   const size_t n = std::strftime(buffer, sizeof buffer, "%B %d, %Y  %H:%M:%S", &local);
   return std::string(buffer, n);

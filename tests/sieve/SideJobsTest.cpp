@@ -754,8 +754,12 @@ TEST(SideJobsToBeFactored, TheInputIsNeverItsOwnOutput) {
   const std::string in = dir / "in.txt";
   const std::string text = "ABC $a^$b+1 // 77\n1230 8192\n1234 8192\n";
   WriteFile(in, text);
-  std::filesystem::create_symlink(in, dir / "link.txt");
-  for (const std::string& out : {in, dir / "link.txt", dir / "./in.txt"}) {
+  // (Where the system has no symbolic links, as under Wine, without the link.)
+  std::error_code noLinks;
+  std::filesystem::create_symlink(in, dir / "link.txt", noLinks);
+  std::vector<std::string> outs = {in, dir / "./in.txt"};
+  if (!noLinks) outs.push_back(dir / "link.txt");
+  for (const std::string& out : outs) {
     const test::JobRun run = RunSide(TbfRecord(in, out, 1230, 1238, 8192));
     EXPECT_TRUE(run.failed) << out;
     EXPECT_EQ(run.log.back(), "The sieve input file and the sieve output file are the same file " +
@@ -763,7 +767,9 @@ TEST(SideJobsToBeFactored, TheInputIsNeverItsOwnOutput) {
         << out;
     EXPECT_EQ(ReadFile(in), text) << out;
   }
-  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+  if (!noLinks) {
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+  }
 }
 
 TEST(SideJobsToBeFactored, TesterLogsRemoveTheirCompositeBases) {
