@@ -10,27 +10,7 @@ namespace zentrova {
 
 namespace {
 
-int ErrnoOf(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return EACCES;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_COMMITMENT_LIMIT:
-      return ENOMEM;
-    default:
-      return EIO;
-  }
-}
+using platform::ErrnoOf;
 
 bool Failed() {
   errno = ErrnoOf(::GetLastError());

@@ -12,32 +12,6 @@ namespace zentrova::platform {
 
 namespace {
 
-// errno for the last Win32 error, so that messages read as on other systems.
-int ErrnoOf(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-      return EACCES;
-    case ERROR_LOCK_VIOLATION:
-      return EWOULDBLOCK;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_DIRECTORY:
-      return ENOTDIR;
-    default:
-      return EIO;
-  }
-}
-
 bool Failed() {
   errno = ErrnoOf(::GetLastError());
   return false;
