@@ -163,6 +163,7 @@ int RunResume(const SieveOptions& o) {
   if (!CommonOptions(o, job)) return kExitUsage;
   job.m_missingStruck = o.missingStruck;
   CliHost host(o.force);
+  host.SetInputs({o.factorsIn, o.sieveIn});
   if (!RunStartChecks(form, host)) return kExitUsage;
   HandOver(form, job);
   return RunJob(job, form.wideMath);

@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleSink.h"
 #include "files/StrFormat.h"
+#include "files/OutputLock.h"
 #include "files/PackedKSequence.h"
 #include "files/TextFile.h"
 #include "gpu/Devices.h"
@@ -58,11 +59,12 @@ bool CliHost::AskYesNo(const std::string& text, const std::string& caption, Ques
     std::fprintf(stderr, "zentrova: note: %s Continuing.\n", shown.c_str());
     return true;
   }
-  if (!m_force) {
-    Usage(
-        StrFormat("Output File %s already exists; add --force to overwrite it.", caption.c_str()));
+  if (m_force) return true;
+  for (const std::string& input : m_inputs) {
+    if (!input.empty() && SameFile(input, caption)) return true;
   }
-  return m_force;
+  Usage(StrFormat("Output File %s already exists; add --force to overwrite it.", caption.c_str()));
+  return false;
 }
 
 bool CliHost::FileExists(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "front/StartChecks.h"
 #include "sieve/BatchCluster.h"
@@ -34,6 +35,9 @@ FormParams FormFor(int32_t jobChoice, const FileOptions& options);
 class CliHost : public FormHost {
  public:
   explicit CliHost(bool force) : m_force(force) {}
+  // The job's input files: an output that is one of them (a resume in place)
+  // is replaced without --force, since replacing it is what the job is for.
+  void SetInputs(std::vector<std::string> inputs) { m_inputs = std::move(inputs); }
 
   bool AskYesNo(const std::string& text, const std::string& caption, Question kind) override;
   void Tell(const std::string& text) override { Usage(text); }
@@ -41,6 +45,7 @@ class CliHost : public FormHost {
 
  private:
   bool m_force;
+  std::vector<std::string> m_inputs;
 };
 
 // Turns SIGINT and SIGTERM into a stop request for the job RunJob runs;

@@ -127,7 +127,7 @@ int main(int argc, char** argvIn) {
       "  zentrova new --exponent 65536 --bmin 1200000 --bmax 1201998 \\\n"
       "      --factors-out factors.txt --sieve-out candidates.txt --p-max 1e10\n"
       "  zentrova resume --factors-in factors.txt --sieve-in candidates.txt \\\n"
-      "      --factors-out factors.txt --sieve-out candidates.txt --p-max 1e11 --force\n"
+      "      --factors-out factors.txt --sieve-out candidates.txt --p-max 1e11\n"
       "  zentrova bench\n"
       "  zentrova pack --dir pk --exponent 65536 --p-max 1e13\n"
       "  zentrova report --factors-in factors.txt --proth-log Proth.Log --report report.txt\n"
@@ -266,6 +266,8 @@ int main(int argc, char** argvIn) {
   zentrova::cli::SideCommands side;
   zentrova::cli::AddSideCommands(app, side);
 
+  // The program's name in every usage line, not the path it was started by.
+  app.name("zentrova");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

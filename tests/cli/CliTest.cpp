@@ -364,3 +364,43 @@ TEST(CliNoOpenCl, AMachineWithoutOpenClRunsOnTheCpuAndSaysWhyNoGpu) {
 
 }  // namespace
 }  // namespace zentrova
+
+namespace zentrova {
+namespace {
+
+// A resume whose outputs are its inputs replaces them without --force; any
+// other existing output still needs it. Usage lines name the program, not
+// the path it was started by.
+TEST(CliResumeInPlace, NeedsNoForceWhileAnyOtherExistingOutputDoes) {
+  test::ScratchDir dir;
+  const std::string f = dir / "f.txt", c = dir / "c.txt", other = dir / "other.txt";
+  const test::CliResult made = test::RunCli(
+      "new --exponent 16 --bmin 2 --bmax 300 --p-max 1e6 --factors-out " + f + " --sieve-out " + c);
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  test::WriteFile(other, "keep me\n");
+  struct Case {
+    std::string factorsOut, sieveOut;
+    int exitCode;
+  };
+  for (const Case& k : {Case{f, c, 0}, Case{f, other, 2}, Case{other, c, 2},
+                        Case{dir / "./f.txt", c, 0}}) {
+    SCOPED_TRACE(k.factorsOut + " " + k.sieveOut);
+    const test::CliResult r =
+        test::RunCli("resume --factors-in " + f + " --sieve-in " + c + " --factors-out " +
+                     k.factorsOut + " --sieve-out " + k.sieveOut + " --p-max 2e6");
+    EXPECT_EQ(r.exitCode, k.exitCode) << r.output;
+    if (k.exitCode == 2) {
+      EXPECT_TRUE(test::Has(r, "Output File " + other + " already exists; add --force"));
+    }
+  }
+  EXPECT_EQ(test::ReadFile(other), "keep me\n");
+  UInt128 depth = 0;
+  ASSERT_TRUE(ParseCandidateHeader(test::ReadFile(c), depth));
+  EXPECT_GT(depth, UInt128{1000000});
+
+  const test::CliResult help = test::RunCli("resume --help");
+  EXPECT_TRUE(test::Has(help, "Usage: zentrova resume [OPTIONS]")) << help.output;
+}
+
+}  // namespace
+}  // namespace zentrova
