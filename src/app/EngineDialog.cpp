@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/UiPrompts.h"
+#include "front/RemovalRate.h"
 #include "gpu/OpenClBackend.h"
 #include "sieve/WorkerPool.h"
 
@@ -52,10 +53,11 @@ CEngineDialog::CEngineDialog(const std::vector<DeviceInfo>& devices, QWidget* pa
   form->addRow("&p limit:", m_pMax);
   form->addRow("&Stop rate (seconds per factor):", m_stopRate);
   auto* note = new QLabel(
-      "A run stops before the first p above the p limit. With a stop rate, it stops once "
-      "finding a factor takes longer than that on average over the last hour: set it to the "
-      "time your primality tester takes for one candidate. The settings apply to the next "
-      "Start.",
+      QString("A run stops before the first p above the p limit. With a stop rate, it stops once "
+              "finding a factor takes longer than that, as the time the last %1 factors took: "
+              "set it to the time your primality tester takes for one candidate. The settings "
+              "apply to the next Start.")
+          .arg(config::kRateFactors),
       this);
   note->setObjectName("engineNote");
   note->setWordWrap(true);

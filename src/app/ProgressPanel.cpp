@@ -16,7 +16,7 @@ CProgressPanel::CProgressPanel(QWidget* parent) : QGroupBox("Progress", parent) 
   } fields[kFields] = {{"p/s:", "pRateEdit"},
                        {"P/day:", "petaPerDayEdit"},
                        {"To p Max:", "toPMaxEdit"},
-                       {"Factors in last hour:", "factorsEdit"},
+                       {"Last factors:", "factorsEdit"},
                        {"Per factor:", "perFactorEdit"},
                        {"b's Left / Expected:", "basesLeftEdit"},
                        {"Last save:", "lastSaveEdit"}};

@@ -1,7 +1,8 @@
 // CProgressPanel: the figures of a running sieve under the form, from the
 // runner's samples (front/JobRunner.h): p per second and P per day over the
-// last minute, the time to the job's p limit at that speed, the factors of
-// the last hour with the mean time per factor, the bases left beside those
+// last minute, the time to the job's p limit at that speed, the current
+// removal rate (the last factors and the time they took, front/RemovalRate.h)
+// with its time per factor, the bases left beside those
 // expected at the depth reached, and the last save. A figure the runner does
 // not know yet shows as "-".
 #pragma once

@@ -5,6 +5,7 @@
 
 #include "files/StrFormat.h"
 #include "files/NumberParse.h"
+#include "front/StatusLine.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "sieve/JobMessage.h"
@@ -115,26 +116,17 @@ void ConsoleSink::Post(std::string message) {
     const double pPerSecond =
         m_run.pPerSecondLastMinute > 0 ? m_run.pPerSecondLastMinute : m_pPerSecond;
     const double growth = m_run.pGrowthPerSecond > 0 ? m_run.pGrowthPerSecond : m_rangePerSecond;
-    std::string text = StrFormat("b's left %" PRId64, count);
-    if (m_run.expectedLeft >= 0) text += StrFormat(" (expected %.0f)", m_run.expectedLeft);
-    text += StrFormat("  p %s  %.0f p/s", message.substr(message.find(' ', 2) + 1).c_str(),
-                      pPerSecond);
-    if (growth > 0) {
-      text += StrFormat("  (p grows %.3g/s, %.3g/day)", growth, growth * 86400);
-      if (m_pTarget > p) {
-        text += "  to p-max " + FormatDuration(static_cast<double>(m_pTarget - p) / growth);
-      }
-      text += StrFormat("  %.3g P/day", growth * 86400 / 1e15);
+    StatusFigures figures;
+    figures.basesLeft = count;
+    figures.expectedLeft = m_run.expectedLeft;
+    figures.p = message.substr(message.find(' ', 2) + 1);
+    figures.pPerSecond = pPerSecond;
+    figures.pGrowth = growth;
+    if (growth > 0 && m_pTarget > p) {
+      figures.secondsToPMax = static_cast<double>(m_pTarget - p) / growth;
     }
-    if (m_run.factorWindowSeconds > 0) {
-      text += StrFormat("  factors %" PRId64 " in %s", m_run.factorsInWindow,
-                        FormatDuration(m_run.factorWindowSeconds).c_str());
-      if (m_run.secondsPerFactor > 0) {
-        const double each = m_run.secondsPerFactor;
-        text += each >= 100 ? StrFormat(", one per %.0f s", each)
-                            : StrFormat(", one per %.3g s", each);
-      }
-    }
+    figures.factors = m_run.factorsInWindow;
+    figures.factorSeconds = m_run.factorWindowSeconds;
     if (m_run.savedDepth != 0) {
       const std::time_t at = static_cast<std::time_t>(m_run.savedAt);
       const std::tm local = platform::LocalTime(at);
@@ -142,9 +134,10 @@ void ConsoleSink::Post(std::string message) {
       const size_t n = std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
       // The depth written as the job's statistics line writes p.
       const std::string depth = FormatStatusLine(0, m_run.savedDepth);
-      text += StrFormat("  saved %s at %s", depth.substr(depth.find(' ', 2) + 1).c_str(),
-                        std::string(clock, n).c_str());
+      figures.saved = depth.substr(depth.find(' ', 2) + 1) + " at " + std::string(clock, n);
     }
+    const int columns = m_statusIsTty ? platform::TerminalColumns(m_status) : 0;
+    const std::string text = StatusLine(figures, columns > 1 ? static_cast<size_t>(columns) : 0);
     PrintStatusLocked(text);
     return;
   }

@@ -4,14 +4,8 @@
 // minute otherwise); "&" shows the range read from input files; "@" marks
 // the end of the job.
 //
-// A sieve's status line, with the runner's figures (front/JobRunner.h), is
-// one line such as
-//   b's left 441280 (expected 441487)  p 2,332470018049  129630 p/s  (p grows
-//   2.4e+11/s, 2.07e+16/day)  to p-max 00:00:07  20.7 P/day  factors 558704
-//   in 00:00:10, one per 1.79e-05 s  saved 1,258283335681 at 05:50:46
-// the bases left and those expected at this depth, p, the rates over the
-// last minute, the time to --p-max, the factors of the last hour (of the run,
-// while shorter) with the mean time per factor, and the last save.
+// A sieve's status line is made from the runner's figures
+// (front/JobRunner.h) by front/StatusLine.h, to fit the terminal's width.
 #pragma once
 
 #include <atomic>

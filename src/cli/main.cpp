@@ -78,15 +78,15 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
                   "Most p per device launch (default 65536); smaller launches answer a stop "
                   "sooner on a slow device")
       ->check(CLI::Range(int64_t{1}, int64_t{1} << 20));
-  const std::string evidence =
-      std::to_string(static_cast<int>(zentrova::config::kStopRateEvidence)) + " x SECONDS";
+  const std::string factors = std::to_string(zentrova::config::kRateFactors);
   cmd->add_option("--stop-rate", o.stopRate,
                   "Stop (with the usual final save) once finding a factor takes longer than "
-                  "SECONDS on average over the last hour, or over the last " + evidence +
-                      " when that is longer (the whole run while shorter), and never before the "
-                      "run has sieved for " + evidence +
-                      ": set it to the time your primality tester takes per candidate at this "
-                      "N and b (e.g. 600); 0 for none (the default)")
+                  "SECONDS, as the time the last " + factors + " factors took (the whole run "
+                  "while fewer were found), and never before the run has sieved for " +
+                      std::to_string(static_cast<int>(zentrova::config::kStopRateEvidence)) +
+                      " x SECONDS and found " + factors + " factors or sieved " + factors +
+                      " x SECONDS: set it to the time your primality tester takes per candidate "
+                      "at this N and b (e.g. 600); 0 for none (the default)")
       ->option_text("SECONDS");
 }
 

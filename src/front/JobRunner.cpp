@@ -151,11 +151,8 @@ void JobRunner::Record(int64_t now, const JobProgress& p) {
     return;
   }
   m_history.push_back(point);
-  // Kept: every point the longest window can still start at, and one before.
-  const double reach =
-      std::max({config::kRateWindowSeconds, config::kFactorWindowSeconds,
-                config::kStopRateEvidence * m_job.m_stopRateSeconds}) +
-      config::kHistorySpacingSeconds;
+  // Kept: every point the window can still start at, and one before.
+  const double reach = config::kRateWindowSeconds + config::kHistorySpacingSeconds;
   while (m_history.size() > 2 && Seconds(m_history[1].at, now) > reach) m_history.pop_front();
 }
 
@@ -165,16 +162,9 @@ const JobRunner::Point* JobRunner::PointAtOrBefore(int64_t at) const {
   return after == m_history.begin() ? nullptr : &*(after - 1);
 }
 
-void JobRunner::FactorWindow(int64_t now, const JobProgress& p, double seconds, int64_t& count,
-                             double& length) const {
-  // The engine counts the bases struck from the loop's start, at 0 then.
-  count = p.factorsStruck;
-  length = Seconds(p.sieveStartedAt, now);
-  if (length <= seconds) return;
-  if (const Point* from = PointAtOrBefore(now - Nanoseconds(seconds))) {
-    count = p.factorsStruck - from->struck;
-    length = Seconds(from->at, now);
-  }
+RemovalRate JobRunner::Current(int64_t now, const JobProgress& p) {
+  return CurrentRemovalRate(std::span<const StruckBatch>(p.struck.data(), p.struckBatches),
+                            p.factorsStruck, p.sieveStartedAt, now);
 }
 
 void JobRunner::FillWindows(int64_t now, const JobProgress& p, RunProgress& r) {
@@ -204,10 +194,10 @@ void JobRunner::FillWindows(int64_t now, const JobProgress& p, RunProgress& r) {
     }
   }
 
-  FactorWindow(now, p, config::kFactorWindowSeconds, r.factorsInWindow, r.factorWindowSeconds);
-  if (r.factorsInWindow > 0) {
-    r.secondsPerFactor = r.factorWindowSeconds / static_cast<double>(r.factorsInWindow);
-  }
+  const RemovalRate removal = Current(now, p);
+  r.factorsInWindow = removal.factors;
+  r.factorWindowSeconds = removal.seconds;
+  r.secondsPerFactor = removal.SecondsPerFactor();
   if (p.lastStruckAt != 0) r.secondsSinceFactor = Seconds(p.lastStruckAt, now);
 
   // The expected survivors, once the range is known: from the job record
@@ -231,33 +221,24 @@ bool JobRunner::Poll() {
 }
 
 bool JobRunner::CheckStopRate(int64_t now, const JobProgress& p) {
-  const double rate = m_job.m_stopRateSeconds;
+  const double limit = m_job.m_stopRateSeconds;
   // Judged from the first batch applied on: before it, no factor of the
   // work in hand is counted yet.
-  if (rate <= 0 || m_stopRequested || p.sieveStartedAt == 0 || p.pLast == 0) return false;
-  const double evidence = config::kStopRateEvidence * rate;
-  if (Seconds(p.sieveStartedAt, now) < evidence) return false;
-  const double window = std::max(config::kFactorWindowSeconds, evidence);
-  int64_t count = 0;
-  double length = 0;
-  FactorWindow(now, p, window, count, length);
-  if (count > 0 && length / static_cast<double>(count) <= rate) return false;
+  if (limit <= 0 || m_stopRequested || p.sieveStartedAt == 0 || p.pLast == 0) return false;
+  const RemovalRate rate = Current(now, p);
+  if (!StopRatePassed(rate, Seconds(p.sieveStartedAt, now), limit)) return false;
 
-  std::string over;
-  if (length < window * 0.99) {
-    over = StrFormat("the %s s sieved so far", SecondsText(length).c_str());
-  } else if (window == config::kFactorWindowSeconds) {
-    over = "the last hour";
-  } else {
-    over = StrFormat("the last %s s", SecondsText(length).c_str());
-  }
-  const std::string limit = SecondsText(rate);
-  m_watch.Post(count > 0 ? StrFormat("Stopping: one factor per %s s over %s, above --stop-rate "
-                                     "%s s.",
-                                     SecondsText(length / static_cast<double>(count)).c_str(),
-                                     over.c_str(), limit.c_str())
-                         : StrFormat("Stopping: no factor over %s, above --stop-rate %s s.",
-                                     over.c_str(), limit.c_str()));
+  const std::string over =
+      rate.wholeRun ? StrFormat("the %s s sieved so far", SecondsText(rate.seconds).c_str())
+                    : StrFormat("the last %" PRId64 " factors (%s s)", rate.factors,
+                                SecondsText(rate.seconds).c_str());
+  const std::string shown = SecondsText(limit);
+  m_watch.Post(rate.factors > 0
+                   ? StrFormat("Stopping: one factor per %s s over %s, above --stop-rate %s s.",
+                               SecondsText(rate.SecondsPerFactor()).c_str(), over.c_str(),
+                               shown.c_str())
+                   : StrFormat("Stopping: no factor over %s, above --stop-rate %s s.", over.c_str(),
+                               shown.c_str()));
   m_stoppedByRate = true;
   RequestStop();
   return true;

@@ -4,10 +4,11 @@
 // desktop program use it; a new front end needs only it and a JobSink.
 //
 // The runner keeps a history of the job's counters (a point every few
-// seconds, as far back as its windows reach) for the figures a user decides
-// by: rates over the last minute, factors over the last hour, the survivors
-// expected at the depth reached; and it ends a sieve whose factors come
-// slower than the job's stop rate, through the usual stop request.
+// seconds, as far back as a minute) for the figures a user decides by: rates
+// of p over the last minute, the current removal rate (front/RemovalRate.h),
+// the survivors expected at the depth reached; and it ends a sieve whose
+// current time per factor passes the job's stop rate, through the usual stop
+// request.
 #pragma once
 
 #include <chrono>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <string>
 
+#include "front/RemovalRate.h"
 #include "front/SurvivorEstimate.h"
 #include "sieve/GfnThread.h"
 #include "sieve/JobOutcome.h"
@@ -27,19 +29,12 @@
 namespace zentrova {
 
 namespace config {
-// The windows of the status figures: rates of p over the last minute,
-// factors over the last hour (each the whole run while it is shorter).
+// The window of the rates of p: the last minute (the whole run while it is
+// shorter).
 constexpr double kRateWindowSeconds = 60;
-constexpr double kFactorWindowSeconds = 3600;
-// Seconds between the points of the history those windows are read from;
-// finer points cost memory (a point per this many seconds over the longest
-// window), coarser ones blur the windows' edges.
+// Seconds between the points of the history that window is read from;
+// finer points cost memory, coarser ones blur the window's edge.
 constexpr double kHistorySpacingSeconds = 5;
-// A stop rate of S seconds ends a run only once it has sieved for this many
-// times S (that many factors' worth of evidence at the rate of S), and then
-// looks back over the last hour or over this many times S, whichever is
-// longer, so that a long S is never judged on an hour holding one factor.
-constexpr double kStopRateEvidence = 4;
 }  // namespace config
 
 struct RunProgress {
@@ -58,11 +53,11 @@ struct RunProgress {
   double pGrowthPerSecond = 0;      // how fast p grows
   double petaPerDay = 0;            // the same in P (10^15) per day
   double secondsToPMax = -1;        // to the job's --p-max at that speed; -1: no limit or no speed
-  // Over the last hour of sieving (kFactorWindowSeconds; the whole sieve
-  // while shorter):
-  int64_t factorsInWindow = 0;     // bases struck
-  double factorWindowSeconds = 0;  // the length of the window
-  double secondsPerFactor = -1;    // its mean time per factor; -1: no factor in it
+  // The current removal rate (front/RemovalRate.h): over the last
+  // config::kRateFactors factors, or the whole sieve while fewer were found.
+  int64_t factorsInWindow = 0;     // bases struck in its window
+  double factorWindowSeconds = 0;  // the window's length
+  double secondsPerFactor = -1;    // the time per factor; -1: no factor in it
   double secondsSinceFactor = -1;  // since the last batch that struck a base; -1: none yet
   // The bases of the range and how many are expected left at pReached
   // (front/SurvivorEstimate.h); -1: not a sieve, or the range not read yet.
@@ -99,8 +94,8 @@ class JobRunner {
   // first.
   RunProgress Sample();
   // Notes the job's counters for the windows of the figures (a point every
-  // few seconds) and checks the stop rate (SieveJob::m_stopRateSeconds):
-  // once it is passed, posts a log line saying so through the sink (from the
+  // few seconds) and checks the stop rate (SieveJob::m_stopRateSeconds)
+  // against the current removal rate: once it is passed, posts a log line saying so through the sink (from the
   // calling thread: a sink takes posts from both threads, as every sink of
   // the front ends and tests does) and requests the stop. Cheap (a few counters are read); a front end may
   // call it between samples, for a prompter stop and a first rate sooner.
@@ -148,10 +143,7 @@ class JobRunner {
   void Record(int64_t now, const JobProgress& p);
   // The latest point at or before `at`; null when there is none.
   const Point* PointAtOrBefore(int64_t at) const;
-  // The bases struck over the window of this length (or the whole sieve,
-  // when shorter): their count and the window's actual seconds.
-  void FactorWindow(int64_t now, const JobProgress& p, double seconds, int64_t& count,
-                    double& length) const;
+  static RemovalRate Current(int64_t now, const JobProgress& p);
   void FillWindows(int64_t now, const JobProgress& p, RunProgress& r);
   bool CheckStopRate(int64_t now, const JobProgress& p);
 

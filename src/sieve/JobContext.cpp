@@ -1,5 +1,6 @@
 #include "sieve/JobContext.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 
@@ -48,7 +49,23 @@ JobProgress JobContext::Progress() const {
   p.pLast = m_pLast;
   p.savedAt = m_savedAt;
   p.savedDepth = m_savedDepth;
+  const size_t oldest = (m_struckNext + kStruckBatchesKept - m_struckHeld) % kStruckBatchesKept;
+  for (size_t i = 0; i < m_struckHeld; ++i) {
+    p.struck[i] = m_struckRing[(oldest + i) % kStruckBatchesKept];
+  }
+  p.struckBatches = m_struckHeld;
   return p;
+}
+
+void JobContext::CountStruck(int64_t struck) {
+  if (struck <= 0) return;
+  const int64_t now = SteadyNow();
+  const int64_t total = m_struck.fetch_add(struck, std::memory_order_relaxed) + struck;
+  m_lastStruckAt.store(now, std::memory_order_relaxed);
+  const std::lock_guard<std::mutex> lock(m_pMutex);
+  m_struckRing[m_struckNext] = StruckBatch{now, total};
+  m_struckNext = (m_struckNext + 1) % kStruckBatchesKept;
+  m_struckHeld = std::min(m_struckHeld + 1, kStruckBatchesKept);
 }
 
 void JobContext::NoteSaved(UInt128 depth) {

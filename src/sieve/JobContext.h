@@ -7,9 +7,10 @@
 // Outcome (after the job ended); everything else runs on the job's thread.
 #pragma once
 
+#include <array>
 #include <atomic>
-#include <mutex>
 #include <cstdint>
+#include <mutex>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,17 @@
 #include "sieve/SieveJob.h"
 
 namespace zentrova {
+
+// A batch that struck bases: its steady-clock time (as JobProgress gives its
+// times) and the bases struck by the run up to and including it.
+struct StruckBatch {
+  int64_t at = 0;
+  int64_t struckTotal = 0;
+};
+// The latest batches that struck bases, kept for the current removal rate:
+// more than the factors it is taken over (front/RemovalRate.h), since a
+// batch strikes one base or more.
+constexpr size_t kStruckBatchesKept = 32;
 
 // What the front end samples while a job runs.
 struct JobProgress {
@@ -35,6 +47,9 @@ struct JobProgress {
   // rates are taken over the time spent sieving, not reading the inputs.
   int64_t sieveStartedAt = 0;
   int64_t lastStruckAt = 0;
+  // The last struckBatches of the batches that struck bases, oldest first.
+  std::array<StruckBatch, kStruckBatchesKept> struck{};
+  size_t struckBatches = 0;
 };
 
 class JobContext {
@@ -79,18 +94,16 @@ class JobContext {
   void SetPackFile(int number) { m_packFile.store(number, std::memory_order_relaxed); }
   // A sieve loop's list: the bases left, and how many it struck since the
   // last call. The first SetBasesLeft, made before the loop's first batch,
-  // starts the loop's clock; a batch that struck a base stamps its time (one
-  // clock read and one store per such batch).
+  // starts the loop's clock; a batch that struck a base stamps its time and
+  // joins the ring of the latest such batches (one clock read and a lock per
+  // such batch).
   void SetBasesLeft(int64_t left) {
     if (m_sieveStartedAt.load(std::memory_order_relaxed) == 0) {
       m_sieveStartedAt.store(SteadyNow(), std::memory_order_relaxed);
     }
     m_basesLeft.store(left, std::memory_order_relaxed);
   }
-  void CountStruck(int64_t struck) {
-    m_struck.fetch_add(struck, std::memory_order_relaxed);
-    if (struck > 0) m_lastStruckAt.store(SteadyNow(), std::memory_order_relaxed);
-  }
+  void CountStruck(int64_t struck);
   // A save of the output files at this depth succeeded, now.
   void NoteSaved(UInt128 depth);
   JobProgress Progress() const;
@@ -128,6 +141,11 @@ class JobContext {
   std::atomic<int64_t> m_struck{0};
   std::atomic<int64_t> m_sieveStartedAt{0};
   std::atomic<int64_t> m_lastStruckAt{0};
+  // A ring of the latest batches that struck bases (under m_pMutex): the
+  // next slot to write, and how many slots hold one.
+  std::array<StruckBatch, kStruckBatchesKept> m_struckRing{};
+  size_t m_struckNext = 0;
+  size_t m_struckHeld = 0;
   std::atomic<bool> m_failed{false};
   JobOutcome m_outcome;  // written by the job's thread only
 };

@@ -1,7 +1,8 @@
 // The runner's typed progress against the files the job wrote: a sieve
 // stopped through the runner reports the depth and count of its final save,
 // the bases it struck (also as the factors of its window), and its rate, in
-// both modes; resumed from those files, it learns the range from them.
+// both modes; resumed from those files, it learns the range from them. A
+// sieve whose removal rate falls has a current rate that follows it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +13,7 @@
 #include "files/CandidateFiles.h"
 #include "front/JobRunner.h"
 #include "front/SurvivorEstimate.h"
+#include "sieve/JobContext.h"
 #include "sieve/JobTestUtil.h"
 
 namespace zentrova {
@@ -60,8 +62,10 @@ TEST(JobRunner, ProgressMatchesTheSavedFilesInBothModes) {
     EXPECT_EQ(end.basesLeft, saved.count);
     EXPECT_EQ(end.factorsStruck, 20000 - saved.count);
     EXPECT_GT(end.factorsStruck, 1000);
-    // The run was shorter than the window: every factor is in it.
-    EXPECT_EQ(end.factorsInWindow, 20000 - saved.count);
+    // The removal rate's window holds the last factors, at least as many as
+    // the rate is taken over, never more than the run struck.
+    EXPECT_GE(end.factorsInWindow, config::kRateFactors);
+    EXPECT_LE(end.factorsInWindow, end.factorsStruck);
     EXPECT_GT(end.factorWindowSeconds, 0);
     EXPECT_NEAR(end.secondsPerFactor * static_cast<double>(end.factorsInWindow),
                 end.factorWindowSeconds, 1e-9 * end.factorWindowSeconds);
@@ -87,8 +91,66 @@ TEST(JobRunner, ProgressMatchesTheSavedFilesInBothModes) {
     EXPECT_EQ(after.rangeBases, 20000);
     EXPECT_EQ(after.pReached, static_cast<uint64_t>(again.depth));
     EXPECT_DOUBLE_EQ(after.expectedLeft, SurvivorEstimate(1024).Expected(20000, after.pReached));
-    EXPECT_EQ(after.factorsInWindow, saved.count - again.count);
+    // Counted from the resume on.
+    EXPECT_LE(after.factorsInWindow, saved.count - again.count);
+    EXPECT_EQ(after.factorsStruck, saved.count - again.count);
   }
+}
+
+// A young sieve from a low p removes bases ever slower: its current time per
+// factor must follow the rate sampled independently here (the factors
+// counted every few milliseconds, the same last factors taken from those
+// counts), within the counts' granularity, and be far above the run's mean.
+TEST(JobRunner, CurrentRemovalRateFollowsAFallingRate) {
+  test::ScratchDir dir;
+  SieveJob job;
+  job.m_nCommand = kCmdNewSieve;
+  job.m_nExponent = 65536;
+  job.m_nLn = 16;
+  job.m_nBMin = 1200000;
+  job.m_nBMax = 1201998;
+  job.m_threads = 2;
+  job.m_strFactorOut = dir / "f.txt";
+  job.m_strSieveOut = dir / "c.txt";
+  RecordingSink sink;
+  JobRunner runner(job, sink);
+  runner.Start();
+  struct Count {
+    int64_t at;
+    int64_t struck;
+  };
+  std::vector<Count> counts;
+  const auto start = std::chrono::steady_clock::now();
+  RunProgress last;
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2500)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    last = runner.Sample();
+    counts.push_back({JobContext::SteadyNow(), last.factorsStruck});
+  }
+  runner.RequestStop();
+  runner.Wait();
+  ASSERT_GT(last.factorsStruck, 3 * config::kRateFactors);
+  ASSERT_GT(last.secondsPerFactor, 0);
+  // The sampled answer: from the last count with kRateFactors or more struck
+  // since, to the last sample; its edges are a sample interval apart from the
+  // batches' own.
+  const Count& now = counts.back();
+  const Count* from = nullptr;
+  for (auto it = counts.rbegin(); it != counts.rend(); ++it) {
+    if (now.struck - it->struck >= config::kRateFactors) {
+      from = &*it;
+      break;
+    }
+  }
+  ASSERT_NE(from, nullptr);
+  const double sampled =
+      static_cast<double>(now.at - from->at) / 1e9 / static_cast<double>(now.struck - from->struck);
+  EXPECT_NEAR(last.secondsPerFactor, sampled, 0.25 * sampled)
+      << last.factorsInWindow << " factors in " << last.factorWindowSeconds << " s";
+  // The rate fell by orders of magnitude: the run's mean is no guide.
+  const double mean = static_cast<double>(now.at - counts.front().at) / 1e9 /
+                      static_cast<double>(now.struck);
+  EXPECT_GT(last.secondsPerFactor, 3 * mean);
 }
 
 }  // namespace
