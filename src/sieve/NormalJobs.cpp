@@ -41,6 +41,13 @@ void RunOnSequence(JobContext& ctx, NormalSieveLoop& loop, CPackedKDB& db, int l
 
 void NewSieve(JobContext& ctx, NormalSieveLoop& loop, bool packed) {
   const SieveJob& job = ctx.Job();
+  // The range steps by two from b Min: all odd, or all even. Allowed (a
+  // factor found is still a factor), but worth a word.
+  if (job.m_nBMin % 2 != 0) {
+    ctx.Post(StrFormat("Warning: b Min %d is odd, so every base of the range is odd, and b^N+1 is "
+                       "even for odd b: none of these numbers can be prime.",
+                       job.m_nBMin));
+  }
   FillRange(ctx, loop);
   const int64_t kBefore = KBeforePMin(job.m_pMin, 2 * static_cast<uint64_t>(job.m_nExponent));
   if (!packed) {

@@ -65,6 +65,15 @@ void PostLoopEnd(JobContext& ctx, FeedEnd end, UInt128 beyond, UInt128 pCur) {
   if (end == FeedEnd::kLimit) {
     ctx.Post(StrFormat("Stopping before p = %s: k must stay below 2^63 - 256.",
                        PToString(beyond).c_str()));
+  } else if (end == FeedEnd::kPMax && ctx.Job().m_nCommand == kCmdResumeSieve &&
+             ctx.Progress().pCount == 0) {
+    // A resume of files already sieved that far: nothing of this run.
+    const UInt128 pMax = ctx.Job().m_pMax;
+    ctx.Post(StrFormat(pCur >= pMax ? "Nothing to sieve: the files are sieved to p = %s, at or past "
+                                      "the p limit %s."
+                                    : "Nothing to sieve: the files are sieved to p = %s, and no "
+                                      "candidate p is left up to the p limit %s.",
+                       PToString(pCur).c_str(), PToString(pMax).c_str()));
   } else if (end == FeedEnd::kPMax) {
     ctx.Post(StrFormat("Reached the p limit %s.  The last p sieved is %s.",
                        PToString(ctx.Job().m_pMax).c_str(), PToString(pCur).c_str()));

@@ -18,6 +18,7 @@
 #include "TestUtil.h"
 #include "cli/CliRun.h"
 #include "files/CandidateFiles.h"
+#include "files/PNumber.h"
 #include "sieve/JobTestUtil.h"
 
 namespace zentrova {
@@ -400,6 +401,82 @@ TEST(CliResumeInPlace, NeedsNoForceWhileAnyOtherExistingOutputDoes) {
 
   const test::CliResult help = test::RunCli("resume --help");
   EXPECT_TRUE(test::Has(help, "Usage: zentrova resume [OPTIONS]")) << help.output;
+}
+
+// A resume of files already sieved to or past --p-max says so and sieves
+// nothing, in both modes: the candidates are unchanged, the factor lines too.
+TEST(CliResumePastPMax, SaysSoAndSievesNothing) {
+  struct Case {
+    const char* mode;
+    const char* pMax;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"", "5e6", "at or past the p limit 5000000."},
+      {"", "1e7", "no candidate p is left up to the p limit 10000000."},
+      {"--wide", "5e6", "at or past the p limit 5000000."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + " " + c.pMax);
+    test::ScratchDir dir;
+    const std::string f = dir / "f.txt", c1 = dir / "c.txt";
+    const test::CliResult made =
+        test::RunCli(std::string("new ") + c.mode + " --exponent 16 --bmin 2 --bmax 3000 " +
+                     "--p-max 1e7 --factors-out " + f + " --sieve-out " + c1);
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const std::string factors = test::ReadFile(f), cands = test::ReadFile(c1);
+    UInt128 depth = 0;
+    ASSERT_TRUE(ParseCandidateHeader(cands, depth));
+    ASSERT_LE(depth, UInt128{10000000});
+    const test::CliResult r =
+        test::RunCli(std::string("resume ") + c.mode + " --factors-in " + f + " --sieve-in " + c1 +
+                     " --factors-out " + f + " --sieve-out " + c1 + " --p-max " + c.pMax);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(test::Has(r, "Nothing to sieve: the files are sieved to p = " + PToString(depth) +
+                                 ", "))
+        << r.output;
+    EXPECT_TRUE(test::Has(r, c.said)) << r.output;
+    EXPECT_FALSE(test::Has(r, "Reached the p limit")) << r.output;
+    EXPECT_EQ(test::ReadFile(c1), cands);
+    if (std::string(c.mode).empty()) {
+      EXPECT_EQ(test::WithoutTimeStamp(test::ReadFile(f)), test::WithoutTimeStamp(factors));
+    } else {
+      EXPECT_EQ(LinesWith(test::ReadFile(f), "factor :"), LinesWith(factors, "factor :"));
+    }
+  }
+}
+
+// A normal sieve of odd bases (b Min odd: the range steps by two) warns
+// once and runs; even bases do not warn; the wide mode refuses odd bases.
+TEST(CliOddBases, NormalModeWarnsOnce) {
+  struct Case {
+    std::string args;
+    int warnings;
+    int exitCode = 0;
+  };
+  test::ScratchDir dir;
+  const std::string outs =
+      " --p-max 1e6 --force --factors-out " + (dir / "f.txt") + " --sieve-out " + (dir / "c.txt");
+  const Case cases[] = {
+      {"new --exponent 16 --bmin 3 --bmax 301" + outs, 1},
+      {"new --exponent 16 --bmin 2 --bmax 300" + outs, 0},
+      {"new --wide --exponent 16 --bmin 3 --bmax 301" + outs, 1, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const test::CliResult r = test::RunCli(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
+    size_t count = 0;
+    for (size_t at = r.output.find("b Min 3 is odd"); at != std::string::npos;
+         at = r.output.find("b Min 3 is odd", at + 1)) {
+      ++count;
+    }
+    EXPECT_EQ(count, static_cast<size_t>(c.warnings)) << r.output;
+    if (c.warnings > 0 && c.exitCode == 0) {
+      EXPECT_TRUE(test::Has(r, "Warning: b Min 3 is odd, so every base of the range is odd, and "
+                               "b^N+1 is even for odd b")) << r.output;
+    }
+  }
 }
 
 }  // namespace
