@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run run-gui test test-asan test-tsan bench device-suite install \
+.PHONY: all deps configure build programs run run-gui test test-asan test-tsan bench device-suite install \
   fuzz clean windows test-windows dist-windows
 
 all: build
@@ -11,23 +11,36 @@ all: build
 deps:
 	./scripts/install-deps.sh
 
+# Configured once: a build folder that has been configured is built as it
+# stands (the build itself re-runs CMake when a CMakeLists.txt changed);
+# `make configure` configures it again, e.g. with other CMAKE_FLAGS.
+CONFIGURE = cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZENTROVA_WERROR=ON $(CMAKE_FLAGS)
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZENTROVA_WERROR=ON $(CMAKE_FLAGS)
+	$(CONFIGURE)
 
-build: configure
+$(BUILD_DIR)/CMakeCache.txt:
+	./scripts/install-deps.sh
+	$(CONFIGURE)
+
+# Everything: both programs, the tests and the benchmarks.
+build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Only the two programs, for `make run` and `make run-gui`.
+programs: $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target programs
 
 # A real sieve on a built-in default range: the 1000 even bases of b^65536+1
 # from 1200000 to 1201998, sieved by every candidate p up to 5e13 (some
 # seconds on two cores), written to run/.
-run: build
+run: programs
 	mkdir -p run
 	$(BUILD_DIR)/src/zentrova new --exponent 65536 --bmin 1200000 --bmax 1201998 \
 	  --factors-out run/factors.txt --sieve-out run/candidates.txt \
 	  --p-max 5e13 --force
 
 # The desktop program (its parameter file and log in ~/.config/zentrova).
-run-gui: build
+run-gui: programs
 	$(BUILD_DIR)/src/zentrova-gui
 
 # Both programs, the desktop entry and the icon under PREFIX (default /usr/local).
