@@ -4,27 +4,35 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QDockWidget>
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
+#include <algorithm>
 #include <csignal>
 
 #include "app/DialogUnits.h"
 #include "app/UiPrompts.h"
+#include "cli/Version.h"
 #include "math/CpuFeatures.h"
 
 namespace zentrova {
 
+namespace {
+
+constexpr const char* kWindowSection = "Window";
+
+}  // namespace
+
 CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
     : QMainWindow(parent), m_view(new CZentrovaView(this)) {
   setObjectName("mainFrame");
-  setCentralWidget(m_view);
   const CpuFeatures& cpu = GetCpuFeatures();
   SetDocumentTitle(QString::fromStdString(ProcessorTitle(cpu.vendor, cpu.maxLeaf, cpu.signature)));
   auto* newDoc = new QShortcut(QKeySequence::New, this);
@@ -33,19 +41,32 @@ CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
   connect(openDoc, &QShortcut::activated, this, &CMainFrame::OpenDocument);
   statusBar()->setObjectName("statusBar");
   statusBar()->showMessage("Ready");
-  // The chart beside the form: a new job starts an empty one, and the last
-  // job's stays until then, to be looked at or saved.
-  auto* dock = new QDockWidget("Progress Chart", this);
-  dock->setObjectName("chartDock");
-  dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
-                    QDockWidget::DockWidgetFloatable);
-  m_chart = new CProgressChart(dock);
-  dock->setWidget(m_chart);
-  addDockWidget(Qt::RightDockWidgetArea, dock);
+  // The chart beside the form: a new job starts an empty one (with a
+  // resumed sieve's past), and the last job's stays until then, to be
+  // looked at or saved.
+  m_splitter = new QSplitter(Qt::Horizontal, this);
+  m_splitter->setObjectName("mainSplitter");
+  m_splitter->setChildrenCollapsible(false);
+  m_splitter->addWidget(m_view);
+  m_chart = new CProgressChart(m_splitter);
+  m_splitter->addWidget(m_chart);
+  // A wider window widens the chart (the form's fields have what they need);
+  // the splitter gives either side more.
+  m_splitter->setStretchFactor(0, 0);
+  m_splitter->setStretchFactor(1, 1);
+  setCentralWidget(m_splitter);
   connect(m_view, &CZentrovaView::ProgressSampled, m_chart, &CProgressChart::Add);
   connect(m_view, &CZentrovaView::JobStateChanged, m_chart, [this](bool running) {
     if (running) m_chart->Clear();
   });
+  connect(m_view, &CZentrovaView::HistoryRead, m_chart, &CProgressChart::AddHistory);
+  connect(m_view, &CZentrovaView::JobRange, m_chart, &CProgressChart::SetRange);
+  connect(m_chart, &CProgressChart::Saved, this, [this](const QString& path) {
+    const QString text = QString("Chart written to %1.").arg(path);
+    m_view->Log(text);
+    ShowStatusText(text);
+  });
+  connect(m_view, &CZentrovaView::ParameterFileReady, this, &CMainFrame::RestoreWindow);
   BuildMenus(developerMenu);
   connect(m_view, &CZentrovaView::JobStateChanged, this, [this] { UpdateMenus(); });
   connect(m_view, &CZentrovaView::ShutdownReady, this, [this] {
@@ -53,12 +74,61 @@ CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
     QCoreApplication::quit();
   });
   UpdateMenus();
-  // The frame takes the form's size and the chart's least width beside it
-  // (never more than the screen offers).
-  adjustSize();
-  resize(m_view->FormMinimumSize().width() + dock->minimumSizeHint().width(),
-         m_view->FormMinimumSize().height() + menuBar()->sizeHint().height() +
-             statusBar()->sizeHint().height());
+  resize(DefaultSize());
+}
+
+QSize CMainFrame::DefaultSize() const {
+  const QSize form = m_view->FormDefaultSize();
+  const QSize wanted(form.width() + m_splitter->handleWidth() + m_chart->minimumSizeHint().width(),
+                     form.height() + menuBar()->sizeHint().height() +
+                         statusBar()->sizeHint().height());
+  QSize size = wanted;
+  if (const QScreen* s = screen()) {
+    size = size.boundedTo(s->availableGeometry().size());
+  }
+  return size.expandedTo(minimumSizeHint());
+}
+
+void CMainFrame::RestoreWindow() {
+  const QString path = m_view->ParameterFilePath();
+  if (path.isEmpty() || !QFileInfo(path).isFile()) return;
+  QSettings settings(path, QSettings::IniFormat);
+  settings.beginGroup(kWindowSection);
+  bool wide = false, high = false;
+  const int width = settings.value("Width").toInt(&wide);
+  const int height = settings.value("Height").toInt(&high);
+  if (wide && high && width > 0 && height > 0) {
+    QSize size(width, height);
+    if (const QScreen* s = screen()) size = size.boundedTo(s->availableGeometry().size());
+    resize(size.expandedTo(minimumSizeHint()));
+  }
+  if (settings.contains("Chart")) m_chartShown->setChecked(settings.value("Chart").toBool());
+  QList<int> sizes;
+  for (const QString& part : settings.value("Splitter").toString().split(',')) {
+    bool number = false;
+    const int n = part.toInt(&number);
+    if (number && n > 0) sizes << n;
+  }
+  if (sizes.size() == m_splitter->count()) m_splitter->setSizes(sizes);
+  if (settings.value("Maximized").toBool()) showMaximized();
+}
+
+void CMainFrame::SaveWindow() {
+  const QString path = m_view->ParameterFilePath();
+  if (path.isEmpty()) return;
+  QSettings settings(path, QSettings::IniFormat);
+  settings.beginGroup(kWindowSection);
+  // A maximized window keeps the size it comes back to.
+  const QSize size = isMaximized() ? normalGeometry().size() : this->size();
+  settings.setValue("Width", size.width());
+  settings.setValue("Height", size.height());
+  settings.setValue("Maximized", isMaximized());
+  settings.setValue("Chart", m_chartShown->isChecked());
+  QStringList sizes;
+  for (const int n : m_splitter->sizes()) sizes << QString::number(n);
+  settings.setValue("Splitter", sizes.join(','));
+  settings.endGroup();
+  settings.sync();
 }
 
 void CMainFrame::BuildMenus(bool developerMenu) {
@@ -105,7 +175,12 @@ void CMainFrame::BuildMenus(bool developerMenu) {
     a->setChecked(c.value == m_view->Priority());
     group->addAction(a);
     const int value = c.value;
-    connect(a, &QAction::triggered, this, [this, value] { m_view->SetPriority(value); });
+    connect(a, &QAction::triggered, this, [this, value] {
+      // Refused: the menu shows the class still in force.
+      if (!m_view->SetPriority(value)) {
+        m_priority[static_cast<size_t>(m_view->Priority())]->setChecked(true);
+      }
+    });
     m_priority[static_cast<size_t>(c.value)] = a;
   }
 
@@ -116,11 +191,12 @@ void CMainFrame::BuildMenus(bool developerMenu) {
   bar->setChecked(true);
   bar->setStatusTip("Show or hide the status bar");
   connect(bar, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
-  QAction* chart = findChild<QDockWidget*>("chartDock")->toggleViewAction();
-  chart->setText("&Progress Chart");
-  chart->setObjectName("chartAction");
-  chart->setStatusTip("Show or hide the progress chart");
-  view->addAction(chart);
+  m_chartShown = view->addAction("&Progress Chart");
+  m_chartShown->setObjectName("chartAction");
+  m_chartShown->setCheckable(true);
+  m_chartShown->setChecked(true);
+  m_chartShown->setStatusTip("Show or hide the progress chart");
+  connect(m_chartShown, &QAction::toggled, m_chart, &QWidget::setVisible);
 
   QMenu* help = menuBar()->addMenu("&Help");
   QAction* about = help->addAction("&About Zentrova...", this, &CMainFrame::About);
@@ -178,12 +254,20 @@ void CMainFrame::About() {
   box.setObjectName("aboutBox");
   box.setWindowTitle("About Zentrova");
   const DialogUnits du(&box);
-  box.setFixedSize(du.X(235), du.Y(79));
   auto* icon = new QLabel(&box);
   icon->setPixmap(windowIcon().pixmap(32, 32));
   du.Place(icon, 11, 17, 20, 20);
   auto* text = new QLabel("Zentrova Version 2.1", &box);
   du.Place(text, 40, 10, 119, 8);
+  // Under the box's own line, the build's version as `zentrova --version`
+  // prints it; the box grows to hold it.
+  auto* version = new QLabel(QString::fromStdString(cli::VersionText()), &box);
+  version->setObjectName("versionLabel");
+  version->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  const QSize need = version->sizeHint();
+  version->setGeometry(du.X(40), du.Y(26), need.width(), need.height());
+  box.setFixedSize(std::max(du.X(235), du.X(40) + need.width() + du.X(7)),
+                   std::max(du.Y(79), du.Y(26) + need.height() + du.Y(7)));
   auto* ok = new QPushButton("OK", &box);
   ok->setObjectName("okButton");
   ok->setDefault(true);
@@ -204,6 +288,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  SaveWindow();
   event->accept();
 }
 

@@ -1,12 +1,16 @@
 // CMainFrame: the main window around the form: the File, Options, View and
 // Help menus (and the developer menu when asked for), the status bar with
 // the menu prompts, the title with the processor's identification, the
-// progress chart docked beside the form (fed from the form's samples), and
-// the close guard that keeps the program from ending under a running job.
+// progress chart beside the form (fed from the form's samples; the two share
+// a splitter, so a wider window widens both), and the close guard that keeps
+// the program from ending under a running job. The window's size, the
+// splitter and whether the chart is shown are kept in the parameter file's
+// "Window" section from one session to the next.
 #pragma once
 
 #include <QAction>
 #include <QMainWindow>
+#include <QSplitter>
 #include <array>
 
 #include "app/ProgressChart.h"
@@ -34,6 +38,9 @@ class CMainFrame : public QMainWindow {
   // A stop signal (SIGINT, SIGTERM): a running job stops with its final save,
   // then the window closes; without a job it closes at once.
   void ShutDown(int signal);
+  // The size of a new window: the form at its default size with the chart
+  // at its least width beside it, within the screen's free area.
+  QSize DefaultSize() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -42,9 +49,15 @@ class CMainFrame : public QMainWindow {
   void BuildMenus(bool developerMenu);
   void SetDocumentTitle(const QString& title);
   void UpdateMenus();
+  // The window's section of the parameter file: read once the form has found
+  // the file, written when the window closes.
+  void RestoreWindow();
+  void SaveWindow();
 
   CZentrovaView* m_view;
   CProgressChart* m_chart = nullptr;
+  QSplitter* m_splitter = nullptr;
+  QAction* m_chartShown = nullptr;
   QAction* m_engine = nullptr;
   QAction* m_usePacked = nullptr;
   QAction* m_createPacked = nullptr;

@@ -72,6 +72,11 @@ void CProgressPanel::Show(const RunProgress& p) {
   }
 }
 
+void CProgressPanel::ShowEnd(const RunProgress& p) {
+  Show(p);
+  m_field[kToPMax]->clear();
+}
+
 void CProgressPanel::Clear() {
   for (QLineEdit* f : m_field) f->clear();
 }

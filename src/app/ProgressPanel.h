@@ -25,6 +25,9 @@ class CProgressPanel : public QGroupBox {
 
   // Fills the fields from a sample; savedAt is shown as local time.
   void Show(const RunProgress& progress);
+  // The last sample of a job that has ended: as Show, with no time to the p
+  // limit (nothing is sieved any more).
+  void ShowEnd(const RunProgress& progress);
   // Empties every field (a new job has no figures yet).
   void Clear();
 

@@ -1,7 +1,5 @@
 #include "app/ZentrovaView.h"
 
-#include <sys/resource.h>
-
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -10,7 +8,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "app/DialogUnits.h"
@@ -19,9 +19,11 @@
 #include "app/ToBeFactoredDialog.h"
 #include "app/UiPrompts.h"
 #include "files/OutputLock.h"
+#include "files/PNumber.h"
 #include "files/TextFile.h"
 #include "gpu/Devices.h"
 #include "math/CpuFeatures.h"
+#include "platform/Priority.h"
 
 namespace zentrova {
 
@@ -29,6 +31,12 @@ namespace config {
 // How long after a click on Stop a click on the Start that replaced it is
 // ignored: longer than a slow double click, shorter than a deliberate Start.
 constexpr int kStartGuardMilliseconds = 1000;
+// How often the runner's counters are noted between ticks: often enough that
+// its first point with a p comes soon after the first batch.
+constexpr int kPollMilliseconds = 100;
+// The least height of the log, in dialog units (three lines or so), for a
+// window on a small screen.
+constexpr int kLeastLogHeight = 30;
 }  // namespace config
 
 namespace {
@@ -84,6 +92,10 @@ CZentrovaView::CZentrovaView(QWidget* parent) : QWidget(parent) {
   m_sink = std::make_unique<QueuedSink>(this, [this](const QString& text) { OnJobMessage(text); });
   m_tick.setInterval(5000);
   connect(&m_tick, &QTimer::timeout, this, [this] { OnTick(); });
+  m_poll.setInterval(config::kPollMilliseconds);
+  connect(&m_poll, &QTimer::timeout, this, [this] {
+    if (m_job) m_job->Poll();
+  });
   m_startGuard = new QTimer(this);
   m_startGuard->setObjectName("startGuardTimer");
   m_startGuard->setSingleShot(true);
@@ -109,9 +121,13 @@ QSize CZentrovaView::TemplateSize() const {
   return QSize(du.X(412), du.Y(320));
 }
 
-QSize CZentrovaView::FormMinimumSize() const {
+QSize CZentrovaView::FormDefaultSize() const {
   const DialogUnits du(this);
   return TemplateSize() + QSize(0, m_progress->height() + du.Y(5));
+}
+
+QSize CZentrovaView::FormMinimumSize() const {
+  return FormDefaultSize() - QSize(0, m_logShrink);
 }
 
 QLineEdit* CZentrovaView::NumberEdit(int x, int y, int w, const char* name) {
@@ -226,6 +242,7 @@ void CZentrovaView::BuildControls() {
     m_growing.push_back({m_fileEdit[i], m_fileEdit[i]->geometry(), kGrowAcross});
     m_growing.push_back({m_chooseButton[i], m_chooseButton[i]->geometry(), kMoveAcross});
   }
+  m_logShrink = std::max(0, m_log->height() - du.Y(config::kLeastLogHeight));
   setMinimumSize(FormMinimumSize());
 }
 
@@ -264,11 +281,13 @@ void CZentrovaView::resizeEvent(QResizeEvent* event) {
 }
 
 void CZentrovaView::PlaceGrowingControls() {
-  const QSize minimum = minimumSize();
-  const int dx = std::max(0, width() - minimum.width());
-  const int dy = std::max(0, height() - minimum.height());
+  // Below the default height only the log gives up room (the panel under it
+  // moves up with it).
+  const QSize standard = FormDefaultSize();
+  const int dx = std::max(0, width() - standard.width());
+  const int dy = std::max(-m_logShrink, height() - standard.height());
   for (const GrowingControl& c : m_growing) {
-    QRect r = c.atMinimum;
+    QRect r = c.atDefault;
     if (c.growth & kGrowAcross) r.setWidth(r.width() + dx);
     if (c.growth & kMoveAcross) r.translate(dx, 0);
     if (c.growth & kGrowDown) r.setHeight(r.height() + dy);
@@ -306,6 +325,9 @@ void CZentrovaView::StartUp() {
     m_restored = true;
     RestoreParameters();
     RestoreEngineSettings();
+    m_lastFactorOut = m_form.params.factorOut;
+    m_lastSieveOut = m_form.params.sieveOut;
+    emit ParameterFileReady();
   }
   for (int i = 0; i < 5; ++i) m_choice[i]->setChecked(i == kChoiceNewSieve);
   m_form.params.jobChoice = kChoiceNewSieve;
@@ -331,7 +353,22 @@ void CZentrovaView::ChooseJob(int choice) {
   if (m_jobRunning) return;
   m_startGuard->stop();
   m_form.params.jobChoice = choice;
-  if (choice == kChoiceResumeSieve || choice == kChoiceBuildFromFactors) ReadForm();
+  if (choice == kChoiceResumeSieve && ReadForm()) {
+    // The files the last sieve wrote are the inputs to go on from.
+    const struct {
+      const std::string& written;
+      std::string& input;
+      FileField field;
+    } offers[] = {{m_lastSieveOut, m_form.params.sieveIn, kSieveIn},
+                  {m_lastFactorOut, m_form.params.factorIn, kFactorIn}};
+    for (const auto& o : offers) {
+      if (!CTextFile::FileExists(o.written)) continue;
+      o.input = o.written;
+      m_fileEdit[o.field]->setText(Str(o.written));
+    }
+  } else if (choice == kChoiceBuildFromFactors) {
+    ReadForm();
+  }
   if (choice == kChoiceResumeWide) {
     ReadForm();
     LoadParameters();
@@ -541,9 +578,27 @@ void CZentrovaView::StartOrStop() {
   StartJob(m_form.params.jobChoice, true);
 }
 
+void CZentrovaView::ReadHistory(int32_t command, std::vector<SieveHistoryPoint>& points) {
+  points.clear();
+  if (command != kCmdResumeSieve) return;
+  const FormParams& p = m_form.params;
+  // A wide resume without a factor input appends to its factor output.
+  std::string factors = p.factorIn;
+  if (factors.empty() && p.wideMath != 0 && CTextFile::FileExists(p.factorOut)) {
+    factors = p.factorOut;
+  }
+  SieveHistory history;
+  std::string why;
+  // Files that cannot be read are the job's to report.
+  if (history.Read(factors, p.sieveIn, why)) points = history.Points();
+}
+
 void CZentrovaView::StartJob(int32_t command, bool fromStart) {
   SieveJob job;
   const int32_t wide = JobForCommand(m_form, command, job);
+  // Read before the job starts, while the files are as the user chose them.
+  std::vector<SieveHistoryPoint> history;
+  ReadHistory(command, history);
   // The first line of a sieve or a benchmark names what does the work, as
   // on the command line.
   if (command == kCmdNewSieve || command == kCmdResumeSieve || command == kCmdBench) {
@@ -565,8 +620,14 @@ void CZentrovaView::StartJob(int32_t command, bool fromStart) {
   m_currentP->clear();
   m_progress->Clear();
   if (fromStart) SetParameterControlsEnabled(false);
+  m_command = command;
   m_tick.start();
+  m_poll.start();
   emit JobStateChanged(true);
+  if (command == kCmdNewSieve || command == kCmdBuildFromFactors) {
+    emit JobRange(m_form.params.bMin, m_form.params.bMax, m_form.params.exponent);
+  }
+  if (!history.empty()) emit HistoryRead(history);
 }
 
 void CZentrovaView::SetParameterControlsEnabled(bool enabled) {
@@ -608,6 +669,7 @@ void CZentrovaView::OnJobMessage(const QString& text) {
     case ShownMessage::kParameters: {
       QLineEdit* edits[] = {m_bMin, m_bMax, m_exponent};
       for (size_t i = 0; i < m.texts.size(); ++i) edits[i]->setText(Str(m.texts[i]));
+      if (m.numbers) emit JobRange(m.bMin, m.bMax, m.exponent);
       return;
     }
     case ShownMessage::kEnd:
@@ -619,12 +681,39 @@ void CZentrovaView::OnJobMessage(const QString& text) {
   }
 }
 
+void CZentrovaView::ShowFinalState() {
+  // The job has ended: no stop rate is to be judged on this last sample.
+  m_job->RequestStop();
+  RunProgress last = m_job->Sample();
+  if (last.basesLeft < 0 || last.savedDepth == 0) return;
+  // The statistics as the job's own line writes them, at the saved depth.
+  const ShownMessage m =
+      ParseJobMessage(FormatStatusLine(static_cast<int32_t>(last.basesLeft), last.savedDepth));
+  if (m.texts.size() == 2) {
+    m_bsLeft->setText(Str(m.texts[0]));
+    m_currentP->setText(Str(m.texts[1]));
+  }
+  last.pReached = last.savedDepth;
+  last.secondsToPMax = -1;
+  m_progress->ShowEnd(last);
+  emit ProgressSampled(last);
+}
+
 void CZentrovaView::EndOfJob() {
-  if (m_job) m_job->Wait();  // "@" is its last message: the thread is ending
+  if (m_job) {
+    m_job->Wait();  // "@" is its last message: the thread is ending
+    ShowFinalState();
+  }
   m_job.reset();
   m_start->setText("Start");
   m_jobRunning = false;
   m_tick.stop();
+  m_poll.stop();
+  if (m_command == kCmdNewSieve || m_command == kCmdResumeSieve ||
+      m_command == kCmdBuildFromFactors) {
+    m_lastFactorOut = m_form.params.factorOut;
+    m_lastSieveOut = m_form.params.sieveOut;
+  }
   WriteForm();
   SaveParameters();
   for (int i = 0; i < 4; ++i) m_choice[i]->setEnabled(true);
@@ -708,13 +797,27 @@ void CZentrovaView::BuildToBeFactoredList() {
   StartJob(kCmdToBeFactored, false);
 }
 
-void CZentrovaView::SetPriority(int choice) {
-  // Normal, below normal and idle as the scheduler's nice values; lowering
-  // the value again may need privileges, and the result is not examined.
-  static constexpr int kNice[3] = {19, 10, 0};
-  if (choice < 0 || choice > 2) return;
+bool CZentrovaView::SetPriority(int choice) {
+  using platform::ProcessPriority;
+  static constexpr ProcessPriority kClasses[3] = {
+      ProcessPriority::kIdle, ProcessPriority::kBelowNormal, ProcessPriority::kNormal};
+  static constexpr const char* kNames[3] = {"Idle", "Below Normal", "Normal"};
+  if (choice < 0 || choice > 2) return false;
+  if (!platform::SetProcessPriority(kClasses[choice])) {
+    const int error = errno;
+    const QString why = QString::fromLocal8Bit(std::strerror(error));
+    AddLogLine(error == EPERM || error == EACCES
+                   ? QString("The system refused priority class %1 (%2): raising the priority "
+                             "again needs privileges this user does not have.  The program "
+                             "keeps priority class %3.")
+                         .arg(kNames[choice], why, kNames[m_priority])
+                   : QString("Priority class %1 could not be set (%2).  The program keeps "
+                             "priority class %3.")
+                         .arg(kNames[choice], why, kNames[m_priority]));
+    return false;
+  }
   m_priority = choice;
-  setpriority(PRIO_PROCESS, 0, kNice[choice]);
+  return true;
 }
 
 }  // namespace zentrova

@@ -5,9 +5,11 @@
 // a resumed job read, and the end of the job, which restores the form and
 // saves the parameter file. The program's start-up reads that file back.
 // Under the template, a panel shows the runner's figures at each tick; each
-// sample also goes out to whoever charts it. The engine settings (threads,
-// device, p limit, stop rate) come from the Engine dialog and are kept in the
-// parameter file's "Engine" section.
+// sample also goes out to whoever charts it, with the range of the job and,
+// for a resume, the sieve's past read from its files. At the job's end the
+// statistics and the panel show the state of its final save. The engine
+// settings (threads, device, p limit, stop rate) come from the Engine dialog
+// and are kept in the parameter file's "Engine" section.
 #pragma once
 
 #include <QCheckBox>
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "app/ProgressPanel.h"
+#include "app/SieveHistory.h"
 #include "front/FormRules.h"
 #include "front/JobRunner.h"
 #include "sieve/JobSink.h"
@@ -48,7 +51,11 @@ class CZentrovaView : public QWidget {
   const FormParams& Params() const { return m_form.params; }
   // The size of the form template, in pixels for the current font.
   QSize TemplateSize() const;
-  // The template with the progress panel under it: the form's least size.
+  // The template with the progress panel under it: the form's size in a
+  // window of the default size.
+  QSize FormDefaultSize() const;
+  // The form's least size: as wide as the template, the log shorter (down
+  // to a few lines), everything above it in its place.
   QSize FormMinimumSize() const;
 
   // A click on job button 0..4 (the wide-resume button is never enabled, so
@@ -77,17 +84,31 @@ class CZentrovaView : public QWidget {
   // line says why), and ShutdownReady follows its end, after its final
   // save. Without a job, ShutdownReady comes at once.
   void StopForShutdown(const QString& why);
-  // 2 Normal, 1 Below Normal, 0 Idle: the process's scheduling priority.
-  void SetPriority(int choice);
+  // 2 Normal, 1 Below Normal, 0 Idle: the scheduling priority of every
+  // thread of the program, a running job's workers included. False, with a
+  // log line saying so, when the system refuses it (raising the priority
+  // again may need privileges); the priority stays as it was.
+  bool SetPriority(int choice);
   int Priority() const { return m_priority; }
+  // A line in the log (and the program log), with its time stamp.
+  void Log(const QString& text) { AddLogLine(text); }
 
  signals:
   // The running state changed (menus and the close guard follow it).
   void JobStateChanged(bool running);
   // The program may close: StopForShutdown was called and no job runs.
   void ShutdownReady();
-  // The runner's figures at a tick, as the progress panel shows them.
+  // The runner's figures at a tick, as the progress panel shows them, and
+  // once more at the job's end.
   void ProgressSampled(const RunProgress& progress);
+  // A resumed sieve's past, read from its files as the job starts (after
+  // JobStateChanged).
+  void HistoryRead(const std::vector<SieveHistoryPoint>& history);
+  // The range of the running job: the form's for a new sieve, the files'
+  // for a resume.
+  void JobRange(int bMin, int bMax, int exponent);
+  // The parameter file is known and has been read (once, at start-up).
+  void ParameterFileReady();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -126,6 +147,11 @@ class CZentrovaView : public QWidget {
   void RestoreEngineSettings();
   // Starts the job of the command with the form's fields as they stand.
   void StartJob(int32_t command, bool fromStart);
+  // The history of a resume from the files it reads; nothing for another
+  // job or files that cannot be read.
+  void ReadHistory(int32_t command, std::vector<SieveHistoryPoint>& points);
+  // The last sample of an ended job: the statistics of its final save.
+  void ShowFinalState();
   void OnTick();
   void OnJobMessage(const QString& text);
   void EndOfJob();
@@ -139,12 +165,19 @@ class CZentrovaView : public QWidget {
   bool m_restored = false;
   bool m_shutdownAfterJob = false;
   int m_priority = 2;
+  int32_t m_command = -1;  // of the job running or last run
   QString m_filesFolder;
   QString m_paramFile;
   QString m_logFile;
   std::unique_ptr<JobSink> m_sink;
   std::unique_ptr<JobRunner> m_job;
   QTimer m_tick;
+  // Between ticks, so that the runner has a p to measure growth from at the
+  // first tick (as the command line has) and a stop rate acts sooner.
+  QTimer m_poll;
+  // The outputs of the last sieve job (from the parameter file until one
+  // runs): what "Resume Old Sieve" offers as its inputs.
+  std::string m_lastFactorOut, m_lastSieveOut;
   // Runs for a moment from a click on Stop; once Stop has turned back into
   // Start, Start ignores clicks while it runs, so the second click of a
   // double click on Stop cannot open an overwrite question. Anything the
@@ -153,14 +186,15 @@ class CZentrovaView : public QWidget {
   QTimer* m_startGuard = nullptr;
 
   // The controls that follow the window's size, with their places at the
-  // minimum size.
+  // default size (the template's).
   enum Growth { kGrowAcross = 1, kMoveAcross = 2, kGrowDown = 4, kMoveDown = 8 };
   struct GrowingControl {
     QWidget* widget;
-    QRect atMinimum;
+    QRect atDefault;
     int growth;
   };
   std::vector<GrowingControl> m_growing;
+  int m_logShrink = 0;  // how much shorter than the template's the log may get
 
   std::array<QRadioButton*, 5> m_choice{};
   std::array<QLineEdit*, kFileFields> m_fileEdit{};

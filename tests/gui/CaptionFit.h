@@ -29,6 +29,11 @@ inline QStringList ClippedCaptions(const QWidget* root) {
     if (l->wordWrap()) {
       const int need = l->heightForWidth(l->width());
       if (need > l->height()) note(l, l->text(), need, l->height());
+    } else if (l->text().contains('\n')) {
+      // Lines of their own: the widest and all of them down.
+      const QSize need = l->fontMetrics().boundingRect(QRect(), 0, l->text()).size();
+      if (need.width() > inside.width()) note(l, l->text(), need.width(), inside.width());
+      if (need.height() > inside.height()) note(l, l->text(), need.height(), inside.height());
     } else {
       const int need = l->fontMetrics().horizontalAdvance(l->text());
       if (need > inside.width()) note(l, l->text(), need, inside.width());

@@ -3,7 +3,11 @@
 // the parameter file and its reading at start-up, the close guard, a side
 // job from the menu, the statistics and Start around a job's end, the form
 // at other sizes, and the engine settings from their dialog to the job and
-// through the parameter file.
+// through the parameter file. Then what must agree: the panels with the
+// saved state once a job ends, the priority with every thread, the chart with
+// a resumed sieve's files, the window with the last session, the inputs of a
+// resume with the last job's outputs, and the version on the terminal and in
+// About with the command line's.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -12,6 +16,10 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QScreen>
+#include <QSplitter>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -23,11 +31,19 @@
 #include <QTimer>
 #include <csignal>
 #include <functional>
+#ifdef __linux__
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 #include <map>
 #include <set>
 
 #include "app/MainFrame.h"
+#include "app/ProgressChart.h"
 #include "app/StopSignals.h"
+#include "cli/Version.h"
 #include "files/OutputLock.h"
 #include "gui/CaptionFit.h"
 #include "gui/FakePrompts.h"
@@ -96,6 +112,42 @@ std::set<std::pair<uint64_t, uint64_t>> Factors(const QString& path) {
   return out;
 }
 
+// The bases of a candidate file.
+int64_t CandidateCount(const QString& path) {
+  int64_t count = 0;
+  for (const QByteArray& line : Contents(path).split('\n')) {
+    if (!line.isEmpty() && !line.startsWith("ABC")) ++count;
+  }
+  return count;
+}
+
+#ifdef __linux__
+// The nice value of every thread of this process.
+QList<int> ThreadNices() {
+  QList<int> nices;
+  for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(task.toInt()));
+    if (errno == 0) nices << nice;
+  }
+  return nices;
+}
+
+// CAP_SYS_NICE in this thread's effective set (capabilities are a thread's
+// own on Linux): off, an unprivileged user's refusal comes to a test run as
+// root. False when the thread is not permitted it.
+bool SetNiceCapability(bool on) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  const unsigned bit = 1u << (CAP_SYS_NICE % 32);
+  __user_cap_data_struct& d = data[CAP_SYS_NICE / 32];
+  if ((d.permitted & bit) == 0) return false;
+  d.effective = on ? (d.effective | bit) : (d.effective & ~bit);
+  return syscall(SYS_capset, &header, data) == 0;
+}
+#endif
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -132,6 +184,14 @@ class MainWindowTest : public QObject {
     return s;
   }
   void WaitForEnd() { QTRY_VERIFY_WITH_TIMEOUT(!m_frame->View()->JobRunning(), 30000); }
+  // The window as drawn now, to <name>.png in the folder that
+  // ZENTROVA_SCREENSHOTS names (none without it).
+  void Shot(const char* name) {
+    const QString folder = qEnvironmentVariable("ZENTROVA_SCREENSHOTS");
+    if (folder.isEmpty()) return;
+    QApplication::processEvents();
+    QVERIFY(m_frame->grab().save(QDir(folder).filePath(QString(name) + ".png")));
+  }
 
   // The Engine dialog of a frame, opened from its menu, while drive runs on
   // it; closed with Cancel afterwards if drive left it open.
@@ -681,9 +741,12 @@ class MainWindowTest : public QObject {
 
   // A larger window gives its room to the file fields and the group boxes
   // (across) and to the log (across and down); the rest stays in place, and
-  // the minimum size is the template's.
+  // the minimum size is the template's. (The chart hidden: beside the form
+  // it takes a share of the width, see chartSharesTheRoom.)
   void formGrowsWithTheWindow() {
     CZentrovaView* view = m_frame->View();
+    W<QAction>("chartAction")->setChecked(false);
+    QTRY_COMPARE(view->width(), W<QSplitter>("mainSplitter")->width());
     QCOMPARE(view->minimumSize(), view->FormMinimumSize());
     QCOMPARE(view->minimumSize().width(), view->TemplateSize().width());
     const char* names[] = {"logList",    "factorOutEdit", "factorOutChoose", "startButton",
@@ -850,6 +913,322 @@ class MainWindowTest : public QObject {
       WithEngineDialog(frame, [&](QDialog& d) { shown = EngineShown(d); });
       QVERIFY2(shown == c.shown, qPrintable(QString("%1: %2").arg(c.name, shown)));
     }
+  }
+
+  // When a job ends, stopped or at its p limit, the statistics and the panel
+  // show the state of its final save: the same b's left and p as the files,
+  // the final save as the last one, no time to the p limit. The first tick
+  // has P/day (the runner is polled between ticks, as on the command line).
+  void panelsAgreeWhenAJobEnds() {
+    struct Case {
+      const char* name;
+      const char* pMax;
+      bool stop;  // by the button, after the first tick; else at the limit
+    };
+    const Case cases[] = {{"stopped", "1e13", true}, {"p limit", "3e6", false}};
+    for (const Case& k : cases) {
+      QVERIFY(m_frame->View()->SetEngine(EngineSettings{2, "cpu", k.pMax, 0}));
+      const QString f = Path("agree-f.txt"), c = Path("agree-c.txt");
+      FillNewSieve(f, c);
+      m_prompts->answers = {true, true};  // the second case replaces the first's files
+      QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+      QVERIFY2(m_frame->View()->JobRunning(), k.name);
+      if (k.stop) {
+        QTRY_VERIFY_WITH_TIMEOUT(!Edit("pRateEdit")->text().isEmpty(), 9000);
+        QVERIFY2(Edit("petaPerDayEdit")->text().toDouble() > 0,
+                 qPrintable(Edit("petaPerDayEdit")->text()));
+        QVERIFY2(Edit("toPMaxEdit")->text().contains(':'), qPrintable(Edit("toPMaxEdit")->text()));
+        QTRY_VERIFY_WITH_TIMEOUT(m_frame->Chart()->BasesLeft().size() >= 2, 9000);
+        Shot("chart-running");
+        QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+      }
+      WaitForEnd();
+      const QString depth = QString::number(Depth(c));
+      const QString left = QString::number(CandidateCount(c));
+      const QString shown = QString("%1 | %2 | %3 | %4 | %5")
+                                .arg(Edit("bsLeftEdit")->text(), Edit("currentPEdit")->text(),
+                                     Edit("basesLeftEdit")->text(), Edit("lastSaveEdit")->text(),
+                                     Edit("toPMaxEdit")->text());
+      QVERIFY2(Edit("bsLeftEdit")->text() == left, qPrintable(shown));
+      QVERIFY2(Edit("currentPEdit")->text().remove(',') == depth, qPrintable(shown));
+      QVERIFY2(Edit("basesLeftEdit")->text().startsWith(left + " / "), qPrintable(shown));
+      QVERIFY2(Edit("lastSaveEdit")->text().startsWith(depth + " at "), qPrintable(shown));
+      QVERIFY2(Edit("toPMaxEdit")->text().isEmpty(), qPrintable(shown));
+      // The chart ends there too.
+      const QList<QPointF> bases = m_frame->Chart()->BasesLeft();
+      QVERIFY(!bases.isEmpty());
+      QCOMPARE(QString::number(static_cast<uint64_t>(bases.back().x())), depth);
+      QCOMPARE(QString::number(bases.back().y()), left);
+      if (k.stop) Shot("panels-after-stop");
+    }
+  }
+
+  // Options > Priority Class reaches every thread of the program, the
+  // running job's workers among them, at once. Raising it again is refused
+  // to a user without the privilege: the log says so and the menu keeps the
+  // class in force.
+  void priorityReachesEveryThread() {
+#ifndef __linux__
+    QSKIP("threads are listed under /proc on Linux");
+#else
+    const qsizetype threadsBefore = ThreadNices().size();
+    QVERIFY(m_frame->View()->SetEngine(EngineSettings{3, "cpu", "", 0}));
+    FillNewSieve(Path("nice-f.txt"), Path("nice-c.txt"));
+    m_prompts->answers = {true, true};
+    QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+    QVERIFY(m_frame->View()->JobRunning());
+    // The job's thread and its three workers.
+    QTRY_VERIFY_WITH_TIMEOUT(ThreadNices().size() >= threadsBefore + 4, 9000);
+    W<QAction>("priorityIdleAction")->trigger();
+    QCOMPARE(ThreadNices(), QList<int>(ThreadNices().size(), 19));
+    QVERIFY(W<QAction>("priorityIdleAction")->isChecked());
+
+    // Without the privilege (dropped here when the test runs with it).
+    const bool dropped = SetNiceCapability(false);
+    rlimit limit{};
+    getrlimit(RLIMIT_NICE, &limit);
+    const qsizetype lines = LogTexts().size();
+    W<QAction>("priorityNormalAction")->trigger();
+    const QStringList said = LogTexts().mid(lines);
+    const QString refusal =
+        "The system refused priority class Normal (Permission denied): raising the priority "
+        "again needs privileges this user does not have.  The program keeps priority class "
+        "Idle. ";
+    if (ThreadNices() == QList<int>(ThreadNices().size(), 0)) {
+      // An allowance for this user (RLIMIT_NICE) let it through.
+      QVERIFY(limit.rlim_cur >= 20);
+      QVERIFY2(said.isEmpty(), qPrintable(said.join('\n')));
+      QVERIFY(W<QAction>("priorityNormalAction")->isChecked());
+    } else {
+      QCOMPARE(ThreadNices(), QList<int>(ThreadNices().size(), 19));
+      QCOMPARE(said.size(), 1);
+      QVERIFY2(said.front().startsWith(refusal), qPrintable(said.front()));
+      QVERIFY(W<QAction>("priorityIdleAction")->isChecked());
+      QCOMPARE(m_frame->View()->Priority(), 0);
+    }
+    if (dropped) {
+      // With the privilege back, Normal again for every thread.
+      QVERIFY(SetNiceCapability(true));
+      W<QAction>("priorityNormalAction")->trigger();
+      QCOMPARE(ThreadNices(), QList<int>(ThreadNices().size(), 0));
+      QVERIFY(W<QAction>("priorityNormalAction")->isChecked());
+      QCOMPARE(m_frame->View()->Priority(), 2);
+    }
+    QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+    WaitForEnd();
+#endif
+  }
+
+  // A resume draws the sieve's past from its files before its own samples:
+  // after each p of a factor line, the bases of the candidate file plus those
+  // struck above that p (counted here from the factor lines), in both modes.
+  void chartKeepsAResumedSievesPast() {
+    QVERIFY(m_frame->View()->SetEngine(EngineSettings{2, "cpu", "", 0}));
+    for (const bool wide : {false, true}) {
+      const QString f = Path(wide ? "hist-wf.txt" : "hist-f.txt");
+      const QString c = Path(wide ? "hist-wc.txt" : "hist-c.txt");
+      RunSieve(wide, f, c, 50000000000);
+      const uint64_t depth = Depth(c);
+      const int64_t left = CandidateCount(c);
+      std::vector<uint64_t> struck;
+      for (const auto& [b, p] : Factors(f)) {
+        if (p <= depth) struck.push_back(p);
+      }
+      QVERIFY(struck.size() > 100);
+      m_prompts->answers = {true, true};
+      QTest::mouseClick(W<QRadioButton>("resumeSieveRadio"), Qt::LeftButton);
+      if (W<QCheckBox>("wideMathCheck")->isChecked() != wide) {
+        QTest::mouseClick(W<QCheckBox>("wideMathCheck"), Qt::LeftButton);
+      }
+      Edit("factorInEdit")->setText(wide ? QString() : f);
+      Edit("factorOutEdit")->setText(f);
+      Edit("sieveInEdit")->setText(c);
+      Edit("sieveOutEdit")->setText(c);
+      QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+      QVERIFY(m_frame->View()->JobRunning());
+      const QList<QPointF> past = m_frame->Chart()->BasesLeft();
+      QVERIFY2(past.size() > 50, qPrintable(QString::number(past.size())));
+      QCOMPARE(past.back(), QPointF(static_cast<double>(depth), static_cast<double>(left)));
+      for (const QPointF& point : past) {
+        const auto p = static_cast<uint64_t>(point.x());
+        const auto above = std::count_if(struck.begin(), struck.end(),
+                                         [p](uint64_t q) { return q > p; });
+        QCOMPARE(static_cast<int64_t>(point.y()), left + static_cast<int64_t>(above));
+      }
+      QCOMPARE(m_frame->Chart()->Expected().size(), past.size());
+      // The run's own points follow, its factors per hour from the resume on.
+      QTRY_VERIFY_WITH_TIMEOUT(m_frame->Chart()->BasesLeft().size() > past.size(), 9000);
+      QCOMPARE(m_frame->Chart()->Title(), QString("b^1024+1, b = 2 to 4000"));
+      QVERIFY(m_frame->Chart()->BasesLeft().back().x() > static_cast<double>(depth));
+      for (const QPointF& q : m_frame->Chart()->FactorsPerHour()) {
+        QVERIFY(q.x() > static_cast<double>(depth));
+      }
+      if (wide) Shot("chart-after-resume");
+      QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+      WaitForEnd();
+    }
+    // Saved as PNG from its button: the log names the file.
+    m_prompts->chosen = {Path("resumed.png")};
+    QTest::mouseClick(W<QPushButton>("saveChartButton"), Qt::LeftButton);
+    QVERIFY(QFile::exists(Path("resumed.png")));
+    QCOMPARE(LogTexts().last().section(' ', 0, -3),
+             "Chart written to " + Path("resumed.png") + ".");
+  }
+
+  // "Resume Old Sieve" offers the files the last sieve wrote as its inputs,
+  // from this session's job or from the parameter file, as long as they
+  // are there.
+  void resumeOffersTheLastJobsFiles() {
+    QVERIFY(m_frame->View()->SetEngine(EngineSettings{2, "cpu", "", 0}));
+    const QString f = Path("offer-f.txt"), c = Path("offer-c.txt");
+    FillNewSieve(f, c);
+    QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+    QVERIFY(m_frame->View()->JobRunning());
+    QTest::mouseClick(W<QPushButton>("startButton"), Qt::LeftButton);
+    WaitForEnd();
+    QTest::mouseClick(W<QRadioButton>("newSieveRadio"), Qt::LeftButton);
+    Edit("factorInEdit")->setText("old-f.txt");
+    Edit("sieveInEdit")->setText("old-c.txt");
+    QTest::mouseClick(W<QRadioButton>("resumeSieveRadio"), Qt::LeftButton);
+    QCOMPARE(Edit("factorInEdit")->text(), f);
+    QCOMPARE(Edit("sieveInEdit")->text(), c);
+    QCOMPARE(Edit("factorOutEdit")->text(), f);  // a resume in place, as offered
+    QCOMPARE(Edit("sieveOutEdit")->text(), c);
+    struct Case {
+      const char* name;
+      bool filesThere;
+      QString factorIn, sieveIn;
+    };
+    const Case cases[] = {{"the next session", true, f, c},
+                          {"the files gone", false, QString(), QString()}};
+    for (const Case& k : cases) {
+      if (!k.filesThere) QVERIFY(QFile::remove(f) && QFile::remove(c));
+      CMainFrame next(false);
+      next.View()->SetFilesFolder(m_dir.path());
+      next.show();
+      QTRY_VERIFY(next.findChild<QListWidget*>("logList")->count() > 0);
+      QTest::mouseClick(next.findChild<QRadioButton*>("resumeSieveRadio"), Qt::LeftButton);
+      QVERIFY2(next.findChild<QLineEdit*>("factorInEdit")->text() == k.factorIn, k.name);
+      QVERIFY2(next.findChild<QLineEdit*>("sieveInEdit")->text() == k.sieveIn, k.name);
+    }
+  }
+
+  // The least window fits a 1366x768 screen with a panel of 40 pixels and a
+  // title bar of 30: the log and the chart are shorter, the form above the
+  // log as at the default size. A wider window widens the chart.
+  void smallestWindowFitsASmallScreen() {
+    W<QAction>("chartAction")->setChecked(true);
+    const char* names[] = {"jobGroup",    "factorOutEdit", "startButton", "exponentEdit",
+                           "wideMathCheck", "bsLeftEdit",  "currentPEdit", "logList"};
+    std::map<QString, QRect> standard;
+    m_frame->resize(m_frame->DefaultSize());
+    QTRY_COMPARE(m_frame->size(), m_frame->DefaultSize());
+    for (const char* n : names) standard[n] = W<QWidget>(n)->geometry();
+    m_frame->resize(1, 1);
+    const QSize least = m_frame->size();
+    qInfo("least window %dx%d, default %dx%d", least.width(), least.height(),
+          m_frame->DefaultSize().width(), m_frame->DefaultSize().height());
+    QVERIFY2(least.width() <= 1366 && least.height() <= 768 - 40 - 30,
+             qPrintable(QString("%1x%2").arg(least.width()).arg(least.height())));
+    CZentrovaView* view = m_frame->View();
+    for (const char* n : names) {
+      if (QString(n) != "logList") QVERIFY2(W<QWidget>(n)->geometry() == standard[n], n);
+    }
+    const QRect log = W<QWidget>("logList")->geometry();
+    QVERIFY(log.top() == standard["logList"].top() && log.height() < standard["logList"].height());
+    QVERIFY(log.height() >= 2 * W<QWidget>("logList")->fontMetrics().height());
+    QVERIFY(W<QWidget>("progressGroup")->geometry().top() > log.bottom());
+    QVERIFY(W<QWidget>("progressGroup")->geometry().bottom() < view->height());
+    QVERIFY2(test::ClippedCaptions(view).isEmpty(),
+             qPrintable(test::ClippedCaptions(view).join("; ")));
+    QVERIFY(m_frame->Chart()->isVisible());
+    // 400 pixels more.
+    const int formWidth = view->width(), chartWidth = m_frame->Chart()->width();
+    m_frame->resize(least + QSize(400, 0));
+    QTRY_COMPARE(m_frame->Chart()->width(), chartWidth + 400);
+    QCOMPARE(view->width(), formWidth);
+  }
+
+  // The window's size, the splitter and whether the chart is shown come back
+  // in the next session (from the parameter file), within the screen.
+  void windowIsRemembered() {
+    const QString folder = m_dir.filePath("window");
+    QVERIFY(QDir().mkpath(folder));
+    // Half way between the least window and the screen.
+    const QSize screen = m_frame->screen()->availableGeometry().size();
+    const QSize least = m_frame->minimumSizeHint();
+    if (screen.width() < least.width() + 40 || screen.height() < least.height() + 40) {
+      QSKIP("the screen is smaller than the least window (see tests/CMakeLists.txt)");
+    }
+    const QSize size = (least + screen) / 2;
+    struct Case {
+      const char* name;
+      bool chart;
+    };
+    for (const Case& k : {Case{"chart shown", true}, Case{"chart hidden", false}}) {
+      QList<int> sizes;
+      {
+        CMainFrame first(false);
+        first.View()->SetFilesFolder(folder);
+        first.show();
+        QTRY_VERIFY(first.findChild<QListWidget*>("logList")->count() > 0);
+        first.resize(size);
+        auto* splitter = first.findChild<QSplitter*>("mainSplitter");
+        QTRY_COMPARE(first.size(), size);
+        splitter->setSizes({splitter->sizes()[0] - 40, splitter->sizes()[1] + 40});
+        sizes = splitter->sizes();
+        first.findChild<QAction*>("chartAction")->setChecked(k.chart);
+        QVERIFY(first.close());
+      }
+      CMainFrame next(false);
+      next.View()->SetFilesFolder(folder);
+      next.show();
+      QTRY_VERIFY(next.findChild<QListWidget*>("logList")->count() > 0);
+      QTRY_COMPARE(next.size(), size);
+      QVERIFY2(next.findChild<QAction*>("chartAction")->isChecked() == k.chart, k.name);
+      QVERIFY2(next.Chart()->isVisible() == k.chart, k.name);
+      next.findChild<QAction*>("chartAction")->setChecked(true);
+      QTRY_COMPARE(next.findChild<QSplitter*>("mainSplitter")->sizes(), sizes);
+    }
+  }
+
+  // --help and --version answer on the terminal without a display (a window
+  // would fail there); About shows the same version beside the box's text.
+  void versionOnTheTerminalAndInAbout() {
+    const struct {
+      const char* option;
+      QString starts;
+    } cases[] = {{"--help", "Usage: zentrova-gui [--developer]\n"},
+                 {"--version", QString::fromStdString(cli::VersionText()) + "\n"}};
+    for (const auto& c : cases) {
+      QProcess program;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.remove("DISPLAY");
+      env.remove("WAYLAND_DISPLAY");
+      env.insert("QT_QPA_PLATFORM", "xcb");
+      program.setProcessEnvironment(env);
+      program.start(ZENTROVA_GUI_PROGRAM, {c.option});
+      QVERIFY(program.waitForFinished(10000));
+      QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(program.exitCode(), 0);
+      const QString out = QString::fromUtf8(program.readAllStandardOutput());
+      QVERIFY2(out.startsWith(c.starts), qPrintable(out));
+      QCOMPARE(program.readAllStandardError(), QByteArray());
+    }
+    QString seen;
+    QTimer::singleShot(0, this, [&seen] {
+      auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      for (const QLabel* l : box->findChildren<QLabel*>()) {
+        if (!l->text().isEmpty()) seen += l->text() + "|";
+        if (!box->rect().contains(l->geometry())) seen += "(outside)";
+      }
+      const QStringList clipped = test::ClippedCaptions(box);
+      if (!clipped.isEmpty()) seen += clipped.join(";");
+      box->accept();
+    });
+    W<QAction>("aboutAction")->trigger();
+    QCOMPARE(seen, "Zentrova Version 2.1|" + QString::fromStdString(cli::VersionText()) + "|");
   }
 
   // The README's picture: the window as it renders here, when asked for.
