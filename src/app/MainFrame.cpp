@@ -79,12 +79,14 @@ CMainFrame::CMainFrame(bool developerMenu, QWidget* parent)
 
 QSize CMainFrame::DefaultSize() const {
   const QSize form = m_view->FormDefaultSize();
-  const QSize wanted(form.width() + m_splitter->handleWidth() + m_chart->minimumSizeHint().width(),
-                     form.height() + menuBar()->sizeHint().height() +
-                         statusBar()->sizeHint().height());
+  const QSize wanted(
+      form.width() + m_splitter->handleWidth() + m_chart->minimumSizeHint().width(),
+      form.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
   QSize size = wanted;
   if (const QScreen* s = screen()) {
-    size = size.boundedTo(s->availableGeometry().size());
+    // The title bar, which the window system adds, comes out of the screen too.
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    size = size.boundedTo(s->availableGeometry().size() - QSize(0, titleBar));
   }
   return size.expandedTo(minimumSizeHint());
 }

@@ -237,7 +237,9 @@ void CProgressChart::TickP() {
   for (int most = width > 0 ? config::kMostPTicks : 5; most >= 1; --most) {
     p = AxisTicks(bases.front().x(), bases.back().x(), most);
     int widest = 0;
-    for (const QString& label : p.labels) widest = std::max(widest, metrics.horizontalAdvance(label));
+    for (const QString& label : p.labels) {
+      widest = std::max(widest, metrics.horizontalAdvance(label));
+    }
     if (width <= 0 || (widest + gap) * (p.values.size() - 1) <= width) break;
   }
   // Only a change is drawn: new labels may move the plot's edges, and this

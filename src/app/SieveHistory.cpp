@@ -77,7 +77,9 @@ std::vector<SieveHistoryPoint> SieveHistory::FromFactors(std::vector<UInt128> fa
   if (all.size() <= kMaxPoints) {
     kept = std::move(all);
   } else {
-    for (size_t i = 0; i < kMaxPoints; ++i) kept.push_back(all[i * (all.size() - 1) / (kMaxPoints - 1)]);
+    for (size_t i = 0; i < kMaxPoints; ++i) {
+      kept.push_back(all[i * (all.size() - 1) / (kMaxPoints - 1)]);
+    }
   }
   if (exponent > 0 && rangeBases > 0) {
     const SurvivorEstimate estimate(exponent, 0);

@@ -114,7 +114,8 @@ class ProgressChartTest : public QObject {
       const CProgressChart::Ticks t = CProgressChart::AxisTicks(c.low, c.high);
       const QString name = QString("%1..%2").arg(c.low).arg(c.high);
       QVERIFY2(t.labels.join(' ') == c.labels, qPrintable(name + ": " + t.labels.join(' ')));
-      QVERIFY2(qFuzzyCompare(t.from + 1, c.from + 1) && qFuzzyCompare(t.to, c.to), qPrintable(name));
+      QVERIFY2(qFuzzyCompare(t.from + 1, c.from + 1) && qFuzzyCompare(t.to, c.to),
+               qPrintable(name));
       QCOMPARE(t.values.size(), t.labels.size());
     }
     const struct {
