@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build programs run run-gui test test-asan test-tsan bench device-suite install \
+.PHONY: all deps configure build programs package run run-gui test test-asan test-tsan bench device-suite install \
   fuzz clean windows test-windows dist-windows
 
 all: build
@@ -47,6 +47,11 @@ run-gui: programs
 PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# dist/zentrova_VERSION_ARCH.deb (cmake/Packaging.cmake): both programs,
+# their manual pages, bash completion, the desktop entry and metainfo.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)

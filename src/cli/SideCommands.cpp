@@ -49,10 +49,13 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
       "consistency errors; the report is written to the end in every case.\n"
       "Example: zentrova report --factors-in factors.txt --proth-log Proth.Log "
       "--report report.txt");
-  side.report->add_option("--factors-in", r.factorsIn,
-                          "Factor file of the sieve (its header gives the range and exponent)");
-  side.report->add_option("--proth-log", r.prothLog, "The primality tester's log");
-  side.report->add_option("--report", r.report, "Report output file");
+  side.report
+      ->add_option("--factors-in", r.factorsIn,
+                   "Factor file of the sieve (its header gives the range and exponent)")
+      ->type_name("FILE");
+  side.report->add_option("--proth-log", r.prothLog, "The primality tester's log")
+      ->type_name("FILE");
+  side.report->add_option("--report", r.report, "Report output file")->type_name("FILE");
   AddForce(side.report, r);
 
   SideOptions& b = side.rebuildOptions;
@@ -65,10 +68,14 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
       "mode a new factor file sorted by b is written too; with --wide only the candidate file.\n"
       "Example: zentrova rebuild --factors-in factors.txt --factors-out sorted.txt "
       "--sieve-out candidates.txt --exponent 65536 --bmin 1200000 --bmax 1201998");
-  side.rebuild->add_option("--factors-in", b.factorsIn, "Factor file to rebuild from");
-  side.rebuild->add_option("--factors-out", b.factorsOut,
-                           "Factor output file, sorted by b (not needed with --wide)");
-  side.rebuild->add_option("--sieve-out", b.sieveOut, "Candidate output file (ABC format)");
+  side.rebuild->add_option("--factors-in", b.factorsIn, "Factor file to rebuild from")
+      ->type_name("FILE");
+  side.rebuild
+      ->add_option("--factors-out", b.factorsOut,
+                   "Factor output file, sorted by b (not needed with --wide)")
+      ->type_name("FILE");
+  side.rebuild->add_option("--sieve-out", b.sieveOut, "Candidate output file (ABC format)")
+      ->type_name("FILE");
   side.rebuild->add_flag("--wide", b.wide,
                          "Wide-range mode: write the candidate file only, keep no factor list");
   side.rebuild->add_option("--exponent", b.exponent, "The exponent N of b^N+1, a power of two");
@@ -87,8 +94,9 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
       "naming the file and line.\n"
       "Example: zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 "
       "--bmin 1200000 --bmax 1201998");
-  side.tbf->add_option("--sieve-in", t.sieveIn, "Candidate file or tester's log");
-  side.tbf->add_option("--sieve-out", t.sieveOut, "Output file (ABC format)");
+  side.tbf->add_option("--sieve-in", t.sieveIn, "Candidate file or tester's log")
+      ->type_name("FILE");
+  side.tbf->add_option("--sieve-out", t.sieveOut, "Output file (ABC format)")->type_name("FILE");
   side.tbf->add_option("--exponent", t.exponent,
                        "The exponent N written on every output line, a power of two");
   side.tbf->add_option("--bmin", t.bMin, "Smallest base b");
@@ -110,15 +118,21 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
       "Example: zentrova merge --factors-in f1.txt --sieve-in c1.txt --p-min 1 --factors-in "
       "f2.txt --sieve-in c2.txt --p-min 1000000000000001 --factors-out f.txt --sieve-out c.txt");
   side.merge->add_option("--factors-in", m.factorsIn, "A slice's factor file (repeat per slice)")
-      ->required();
+      ->required()
+      ->type_name("FILE");
   side.merge->add_option("--sieve-in", m.sieveIn, "A slice's candidate file (repeat per slice)")
-      ->required();
+      ->required()
+      ->type_name("FILE");
   side.merge
       ->add_option("--p-min", m.pMins,
                    "The --p-min a slice was started with, 1 if none (repeat per slice)")
       ->required();
-  side.merge->add_option("--factors-out", m.factorsOut, "Factor output file")->required();
-  side.merge->add_option("--sieve-out", m.sieveOut, "Candidate output file")->required();
+  side.merge->add_option("--factors-out", m.factorsOut, "Factor output file")
+      ->required()
+      ->type_name("FILE");
+  side.merge->add_option("--sieve-out", m.sieveOut, "Candidate output file")
+      ->required()
+      ->type_name("FILE");
   side.merge->add_flag("--wide", m.wide, "The slices are wide-mode sieves");
   side.merge->add_flag("--force", m.force,
                        "Replace existing output files (only once the new ones are complete)");

@@ -63,4 +63,6 @@ std::string VersionText() {
          (HaveMpi() ? "yes" : "no");
 }
 
+std::string VersionNumber() { return ZENTROVA_VERSION; }
+
 }  // namespace zentrova::cli

@@ -10,5 +10,7 @@ namespace zentrova::cli {
 // build type, the kernel instruction sets compiled in (and those this
 // processor runs), and whether OpenCL and MPI are compiled in.
 std::string VersionText();
+// The version alone, as its first line gives it ("0.1.0").
+std::string VersionNumber();
 
 }  // namespace zentrova::cli

@@ -1,21 +1,24 @@
 // zentrova: the command-line front end for long headless sieve runs.
 #include <CLI/CLI.hpp>
-
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/Console.h"
 #include "cli/Commands.h"
+#include "cli/Describe.h"
 #include "cli/RunJob.h"
 #include "cli/SideCommands.h"
 #include "cli/Version.h"
 #include "front/JobRunner.h"
 #include "gpu/OpenClBackend.h"
 #include "mpi/MpiCluster.h"
+#include "platform/Console.h"
+#include "sieve/kernels/Dispatch.h"
 
 using zentrova::cli::SieveOptions;
 
@@ -40,6 +43,25 @@ const CLI::Validator kPGiven(
     },
     "P", "PGiven");
 
+// The manual page's date: SOURCE_DATE_EPOCH's (for a reproducible
+// package), else today's, in UTC.
+std::string ManPageDate() {
+  std::time_t at = std::time(nullptr);
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+    char* end = nullptr;
+    const long long value = std::strtoll(epoch, &end, 10);
+    if (end != epoch && *end == '\0' && value >= 0) at = static_cast<std::time_t>(value);
+  }
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &at);
+#else
+  gmtime_r(&at, &utc);
+#endif
+  char date[16];
+  return std::string(date, std::strftime(date, sizeof date, "%Y-%m-%d", &utc));
+}
+
 void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--save-minutes", o.saveMinutes,
                   "Minutes between periodic saves of both output files (default 60; they are also "
@@ -53,7 +75,8 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--threads", o.threads, "Worker threads (default: all hardware threads)")
       ->check(CLI::Range(1, 1024));
   cmd->add_option("--isa", o.isa,
-                  "Instruction set of the vector kernel: auto, scalar, avx2, avx512 (default auto)");
+                  "Instruction set of the vector kernel: auto, scalar, avx2, avx512 (default auto)")
+      ->type_name("ISA");
   cmd->add_flag("--force", o.force, "Replace existing output files (only once the new ones are complete)");
   cmd->add_flag("--wide", o.wide,
                 "Wide-range math: construct the N roots of x^N = -1 for each p instead of testing "
@@ -63,17 +86,19 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
                 "about 16 bytes each, so a range to 2e9 can give a file of several GB");
   cmd->add_option("--packed-dir", o.packedDir,
                   "Read the k values from the packed K file sequence in this folder (made by "
-                  "'zentrova pack') instead of generating them");
+                  "'zentrova pack') instead of generating them")
+      ->type_name("DIR");
   cmd->add_option("--device", o.device,
                   "Where the sieve kernels run: cpu (default), auto (the first OpenCL GPU, else "
                   "the CPU), gpu (the first OpenCL GPU), opencl:N (OpenCL device N; see "
-                  "'zentrova bench --device list')");
+                  "'zentrova bench --device list')")
+      ->type_name("DEVICE");
   cmd->add_option("--gpu-kernel", o.gpuKernel,
                   "On a GPU: the arithmetic of its kernels, " + GpuKernelNames() +
                       " (default: the fastest for each p range, calibrated on the device and "
                       "kept in ~/.cache/zentrova). A forced one is refused for a run that starts "
                       "at or above its bound; past its bound the CPU kernels sieve the rest")
-      ->option_text("NAME");
+      ->option_text("KERNEL");
   cmd->add_option("--device-batch", o.deviceBatch,
                   "Most p per device launch (default 65536); smaller launches answer a stop "
                   "sooner on a slow device")
@@ -155,12 +180,16 @@ int main(int argc, char** argvIn) {
       ->required();
   cmdNew->add_option("--bmin", newOpts.bMin, "Smallest base b")->required();
   cmdNew->add_option("--bmax", newOpts.bMax, "Largest base b")->required();
-  cmdNew->add_option("--factors-out", newOpts.factorsOut,
-                     "Factor output file: the header, then \"b^N+1 has factor p\" per struck base")
-      ->required();
-  cmdNew->add_option("--sieve-out", newOpts.sieveOut,
-                     "Sieve output file: the candidates in ABC format, with the depth reached")
-      ->required();
+  cmdNew
+      ->add_option("--factors-out", newOpts.factorsOut,
+                   "Factor output file: the header, then \"b^N+1 has factor p\" per struck base")
+      ->required()
+      ->type_name("FILE");
+  cmdNew
+      ->add_option("--sieve-out", newOpts.sieveOut,
+                   "Sieve output file: the candidates in ABC format, with the depth reached")
+      ->required()
+      ->type_name("FILE");
   cmdNew->add_option("--p-min", newOpts.pMin,
                      "Start with the first candidate p at or above P (to split a range of p "
                      "between runs or machines)")
@@ -174,26 +203,33 @@ int main(int argc, char** argvIn) {
       "from them.\n"
       "Example: zentrova resume --factors-in f.txt --sieve-in c.txt --factors-out f2.txt "
       "--sieve-out c2.txt --p-max 1e11");
-  cmdResume->add_option("--factors-in", resumeOpts.factorsIn,
-                        "Factor file of the earlier run, which must exist when named. Normal "
-                        "mode: read and written anew as --factors-out (without it the new factor "
-                        "file holds only the factors found from now on). With --wide: the file "
-                        "the run checks and appends to, so name it as --factors-out too (or a "
-                        "--factors-out that does not exist yet, to which it is copied first); "
-                        "without it, an existing --factors-out is that file");
+  cmdResume
+      ->add_option("--factors-in", resumeOpts.factorsIn,
+                   "Factor file of the earlier run, which must exist when named. Normal "
+                   "mode: read and written anew as --factors-out (without it the new factor "
+                   "file holds only the factors found from now on). With --wide: the file "
+                   "the run checks and appends to, so name it as --factors-out too (or a "
+                   "--factors-out that does not exist yet, to which it is copied first); "
+                   "without it, an existing --factors-out is that file")
+      ->type_name("FILE");
   cmdResume->add_option("--sieve-in", resumeOpts.sieveIn, "Candidate file of the earlier run")
-      ->required();
+      ->required()
+      ->type_name("FILE");
   cmdResume->add_option("--exponent", resumeOpts.exponent,
                         "With --packed-dir: the exponent of the packed K sequence (default: the "
                         "files' exponent; a different one is refused)");
-  cmdResume->add_option("--factors-out", resumeOpts.factorsOut, "Factor output file")->required();
+  cmdResume->add_option("--factors-out", resumeOpts.factorsOut, "Factor output file")
+      ->required()
+      ->type_name("FILE");
   cmdResume->add_flag("--missing-as-struck", resumeOpts.missingStruck,
                       "Take the bases of the range that neither input file holds as struck "
                       "elsewhere, saying how many, instead of refusing the files: for a candidate "
                       "file sieved by another program, which left no factor file here (the files "
                       "written keep no record of those bases, so give it at every resume of such "
                       "a sieve)");
-  cmdResume->add_option("--sieve-out", resumeOpts.sieveOut, "Sieve output file")->required();
+  cmdResume->add_option("--sieve-out", resumeOpts.sieveOut, "Sieve output file")
+      ->required()
+      ->type_name("FILE");
   AddRunOptions(cmdResume, resumeOpts);
 
   SieveOptions benchOpts;
@@ -208,21 +244,27 @@ int main(int argc, char** argvIn) {
   cmdBench->add_option("--threads", benchOpts.threads,
                        "Worker threads (default: all hardware threads)")
       ->check(CLI::Range(1, 1024));
-  cmdBench->add_option("--isa", benchOpts.isa,
-                       "auto, scalar, avx2, avx512; 'list' prints what this processor has");
+  cmdBench
+      ->add_option("--isa", benchOpts.isa,
+                   "auto, scalar, avx2, avx512; 'list' prints what this processor has")
+      ->type_name("ISA");
   cmdBench->add_flag("--compare", benchOpts.compare,
                      "Run the benchmark for every available kernel with 1, 2, 4, ... threads up to "
                      "all, and print p per second with the ratio to the portable kernel");
-  cmdBench->add_option("--packed-dir", benchOpts.packedDir,
-                       "Read k from the packed K sequence for N = 65536 in this folder");
+  cmdBench
+      ->add_option("--packed-dir", benchOpts.packedDir,
+                   "Read k from the packed K sequence for N = 65536 in this folder")
+      ->type_name("DIR");
   cmdBench
       ->add_option("--device", benchOpts.device,
                    "Time the wide sieve of b^N+1 (even b up to 2e6, p from 1e15) on this device "
                    "instead: cpu, auto, gpu, opencl:N; 'list' prints the OpenCL devices")
-      ->each([&benchOpts](const std::string&) { benchOpts.deviceGiven = true; });
-  cmdBench->add_option("--gpu-kernel", benchOpts.gpuKernel,
-                       "With --device: the GPU arithmetic, " + GpuKernelNames())
-      ->option_text("NAME");
+      ->each([&benchOpts](const std::string&) { benchOpts.deviceGiven = true; })
+      ->type_name("DEVICE");
+  cmdBench
+      ->add_option("--gpu-kernel", benchOpts.gpuKernel,
+                   "With --device: the GPU arithmetic, " + GpuKernelNames())
+      ->option_text("KERNEL");
   cmdBench->add_option("--device-batch", benchOpts.deviceBatch,
                        "With --device: most p per device launch (default 65536; a slow device "
                        "answers the end of each run sooner with fewer)")
@@ -253,18 +295,31 @@ int main(int argc, char** argvIn) {
       "files with --packed-dir.\n"
       "Example: zentrova pack --dir pk --exponent 65536 --p-max 1e13");
   cmdPack->add_option("--dir", packOpts.packedDir, "Folder of the sequence (must exist)")
-      ->required();
+      ->required()
+      ->type_name("DIR");
   cmdPack->add_option("--exponent", packOpts.exponent, "The exponent N, a power of two")
       ->required();
   cmdPack->add_option("--p-max", packOpts.pMax, "Stop before the first p above this")
       ->check(kPGiven);
-  cmdPack->add_option("--isa", packOpts.isa, "auto, scalar, avx2, avx512 (the Fermat test)");
+  cmdPack->add_option("--isa", packOpts.isa, "auto, scalar, avx2, avx512 (the Fermat test)")
+      ->type_name("ISA");
   // Small files let a test cross many rollovers in a moment; no one else
   // needs another size, so the option stays out of --help.
   cmdPack->add_option("--file-bytes", packOpts.fileBytes, "Bytes per packed K file")->group("");
 
   zentrova::cli::SideCommands side;
   zentrova::cli::AddSideCommands(app, side);
+
+  // The manual page and the shell completion, made from the options above
+  // (cli/Describe.h); hidden, as tools of the build and the installer.
+  CLI::App* cmdManPage =
+      app.add_subcommand("manpage", "Print the manual page zentrova(1) in roff")->group("");
+  CLI::App* cmdCompletion =
+      app.add_subcommand("completion", "Print the shell completion script (bash)")->group("");
+  std::string shell;
+  cmdCompletion->add_option("shell", shell, "The shell: bash")
+      ->required()
+      ->check(CLI::IsMember({"bash"}));
 
   // The program's name in every usage line, not the path it was started by.
   app.name("zentrova");
@@ -287,6 +342,20 @@ int main(int argc, char** argvIn) {
       return zentrova::cli::ServeOtherProcess(*cluster, threads);
     }
     zentrova::cli::UseCluster(cluster.get());
+    if (*cmdManPage) {
+      std::fputs(zentrova::cli::ManPage(app, zentrova::cli::VersionNumber(), ManPageDate()).c_str(),
+                 stdout);
+      return zentrova::cli::kExitOk;
+    }
+    if (*cmdCompletion) {
+      std::vector<std::string> isas, kernels;
+      for (const zentrova::Isa isa : zentrova::KernelIsas()) {
+        if (isa != zentrova::Isa::kAuto) isas.emplace_back(zentrova::IsaName(isa));
+      }
+      for (const zentrova::GpuArithmetic& a : zentrova::GpuArithmetics()) kernels.push_back(a.name);
+      std::fputs(zentrova::cli::BashCompletion(app, isas, kernels).c_str(), stdout);
+      return zentrova::cli::kExitOk;
+    }
     if (*cmdNew) return zentrova::cli::RunNew(newOpts);
     if (*cmdResume) return zentrova::cli::RunResume(resumeOpts);
     if (*cmdBench) return zentrova::cli::RunBench(benchOpts);

@@ -17,7 +17,8 @@ constexpr int64_t kSecond = 1000000000;
 // at 0), the latest kStruckBatchesKept of them, as the engine keeps them.
 std::vector<StruckBatch> FastThenSlow(int64_t now, int64_t& struck) {
   std::vector<StruckBatch> all;
-  for (int64_t i = 1; i <= 100 && i * kSecond / 10 <= now; ++i) all.push_back({i * kSecond / 10, i});
+  for (int64_t i = 1; i <= 100 && i * kSecond / 10 <= now; ++i)
+    all.push_back({i * kSecond / 10, i});
   for (int64_t j = 1; 10 * kSecond + j * 10 * kSecond <= now; ++j) {
     all.push_back({10 * kSecond + j * 10 * kSecond, 100 + j});
   }
@@ -40,8 +41,14 @@ TEST(RemovalRate, TheLastFactorsOfAPlantedStream) {
   const Case cases[] = {
       {"nothing struck yet", false, {}, 0, 5, 0, 5, true},
       // Fewer than 20: the whole sieve, 7 factors in 10 s.
-      {"seven factors", false, {{1 * kSecond, 1}, {3 * kSecond, 4}, {7 * kSecond, 7}}, 7, 10, 7,
-       10, true},
+      {"seven factors",
+       false,
+       {{1 * kSecond, 1}, {3 * kSecond, 4}, {7 * kSecond, 7}},
+       7,
+       10,
+       7,
+       10,
+       true},
       // 110 struck at 110 s; the latest batch with 20 after it is factor 90
       // at 9 s: 20 factors in 101 s (the run's mean is 1 s).
       {"fast then slow, at 110 s", true, {}, 0, 110, 20, 101, false},
@@ -52,8 +59,14 @@ TEST(RemovalRate, TheLastFactorsOfAPlantedStream) {
       {"fast then slow, at 215 s", true, {}, 0, 215, 20, 205, false},
       // A batch of 50 at 5 s between single factors: the batch before it is
       // the latest with 20 after; with none before it, the whole run.
-      {"a batch of 50", false, {{2 * kSecond, 1}, {5 * kSecond, 51}, {6 * kSecond, 52}}, 52, 8,
-       51, 6, false},
+      {"a batch of 50",
+       false,
+       {{2 * kSecond, 1}, {5 * kSecond, 51}, {6 * kSecond, 52}},
+       52,
+       8,
+       51,
+       6,
+       false},
       {"a batch of 50 first", false, {{5 * kSecond, 50}, {6 * kSecond, 51}}, 51, 8, 51, 8, true},
   };
   for (const Case& c : cases) {

@@ -55,7 +55,7 @@ TEST(StatusLine, FitsTheTerminalAndKeepsItsKeyFigures) {
     std::string line;  // exact; empty: only the key figures checked
     std::vector<std::string> keys;
   };
-  const std::vector<std::string> typicalKeys = {"441280", "441487", "p 2,332470018049",
+  const std::vector<std::string> typicalKeys = {"441280",   "441487",     "p 2,332470018049",
                                                 "00:00:07", "20.7 P/day", "0.5 s"};
   const Case cases[] = {
       {"typical, 80", Typical(), 80,
@@ -70,7 +70,9 @@ TEST(StatusLine, FitsTheTerminalAndKeepsItsKeyFigures) {
        "last 20 factors in 00:00:10, one per 0.5 s",
        typicalKeys},
       {"typical, 200", Typical(), 200, "", typicalKeys},
-      {"large, 80", Large(), 80,
+      {"large, 80",
+       Large(),
+       80,
        "left 9876543/9876600 p 9223,372036854775807 p-max 3d04h 1037 P/day 360 s/factor",
        {"9876543", "9876600", "p 9223,372036854775807", "1037 P/day", "3d04h", "360 s"}},
       {"young, 80", Young(), 80, "b's left 1000  p 1205,000000001  5000 p/s", {}},
