@@ -1,4 +1,5 @@
-// Modular arithmetic modulo one factor candidate p < 2^61.
+// Modular arithmetic modulo one factor candidate p: one 64-bit word below
+// 2^62, and its two-word counterparts above.
 //
 // Every prime factor of b^N + 1 (N = 2^ln) has the form p = k*2N + 1. The sieve
 // works modulo one such p at a time. Two families of operations live here:

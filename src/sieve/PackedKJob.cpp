@@ -1,11 +1,12 @@
 // The job that fills a folder with the packed K file sequence of one exponent:
-// every k the candidate generator yields, until stopped or until p would
-// reach 2^61. An existing sequence is extended behind its last value.
+// every k the candidate generator yields, until stopped or until k would
+// reach 2^63 - 256, the bound of every sieve (kKLimit). An existing sequence
+// is extended behind its last value.
 //
 // The file header is published every second, at every status tick and at
 // every rollover, so a job that is killed loses at most the values of its
 // last second (a second run regenerates them), and
-// no k whose p is 2^61 or more is ever written (later sieves could not use it).
+// no k at or past that bound is ever written (later sieves could not use it).
 // Each new file appears under its name only once it is complete, and a run
 // first clears away what a killed run left half made (PreparePackedKSequence).
 #include <chrono>
@@ -37,8 +38,8 @@ bool OpenSequence(JobContext& ctx, FactorCandidateGenerator& generator, CPackedK
   }
   if (last >= 0) {
     db.SetFileName(name);
-    // The last value's p is checked before the file is touched: one of 2^61
-    // or more would wrap the generator's k round to 0.
+    // The last value is checked before the file is touched: one at or past
+    // the k bound would take the generator past every sieve's last k.
     const bool inRange = db.OpenForRead(error) && CheckPackedKLastValue(db, ln, error);
     db.Close();
     if (!inRange || !db.WriteOpenDB(job.m_packedKFileBytes, error)) {

@@ -1,7 +1,8 @@
 // The normal-mode sieve kernels and the choice between them.
 //
 // A kernel gets the remaining bases b_0 .. b_{n-1}, ln and a factor candidate
-// p < 2^61, and appends to `hits` (in increasing order) every position j with
+// p < 2^62 (one word; the two-word kernels of Kernels128.h take the p
+// above), and appends to `hits` (in increasing order) every position j with
 // b_j^(2^ln) == -1 (mod p). All kernels report exactly the same positions;
 // the loop confirms each one with exact arithmetic anyway.
 //
