@@ -41,7 +41,7 @@ bool ReadPLimit(const std::string& text, UInt128& pMax) {
 // device by number (the only backend with numbered devices).
 bool ReadDevice(const std::string& text, DeviceChoice& choice) {
   const std::optional<DeviceChoice> parsed = DeviceChoice::Parse(text);
-  if (!parsed || (parsed->kind == DeviceChoice::Kind::kNumbered && parsed->backend != "opencl")) {
+  if (!parsed || (parsed->kind == DeviceChoice::Kind::kNumbered && parsed->backend != kOpenClBackend)) {
     return false;
   }
   choice = *parsed;

@@ -21,7 +21,7 @@ struct Backend {
 
 // Every backend of the build, one line each, in the order "gpu" tries them.
 const Backend kBackends[] = {
-    {"opencl", &ListOpenClDevices,
+    {kOpenClBackend, &ListOpenClDevices,
      [](int index, const DeviceOptions& options) -> std::unique_ptr<SieveDevice> {
        return std::make_unique<OpenClBackend>(index, options);
      }},

@@ -83,7 +83,7 @@ std::string Trim(std::string s) {
 
 DeviceInfo Describe(int index, const cl::Platform& platform, const cl::Device& device) {
   DeviceInfo info;
-  info.backend = "opencl";
+  info.backend = kOpenClBackend;
   info.index = index;
   info.platform = Trim(platform.getInfo<CL_PLATFORM_NAME>());
   info.name = Trim(device.getInfo<CL_DEVICE_NAME>());

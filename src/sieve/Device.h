@@ -58,8 +58,12 @@ struct DeviceOptions {
   UInt128 pMin = 0;
 };
 
+// The one backend there is: its name in device ids ("opencl:0") and in
+// DeviceInfo::backend.
+inline constexpr const char* kOpenClBackend = "opencl";
+
 struct DeviceInfo {
-  std::string backend;  // "opencl"
+  std::string backend;  // kOpenClBackend
   int index = 0;        // its number within the backend
   std::string platform;
   std::string name;
