@@ -1,17 +1,14 @@
 #include "cli/ConsoleSink.h"
 
-#include <cinttypes>
 #include <ctime>
 
 #include "files/StrFormat.h"
-#include "files/NumberParse.h"
 #include "front/StatusLine.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "sieve/JobMessage.h"
 
 namespace zentrova {
-
 
 ConsoleSink::ConsoleSink(std::FILE* out, std::FILE* status, UInt128 pTarget)
     : m_out(out),
@@ -92,13 +89,13 @@ void ConsoleSink::Note(const std::string& text) {
 }
 
 void ConsoleSink::Post(std::string message) {
-  if (ParseJobMessage(message).kind == JobMessage::kEnd) {
+  const JobMessage parsed = ParseJobMessage(message);
+  if (parsed.kind == JobMessage::kEnd) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ClearStatusLocked();
     m_ended.store(true);
     return;
   }
-  const JobMessage parsed = ParseJobMessage(message);
   if (parsed.kind == JobMessage::kStatistics) {
     if (!parsed.numbers) return;
     const int64_t count = parsed.count;
@@ -107,7 +104,7 @@ void ConsoleSink::Post(std::string message) {
     if (m_packTwoN != 0) {
       PrintStatusLocked(StrFormat("k %s  p %s  %.0f values/s  writing %s",
                                   PToString((p - 1) / m_packTwoN).c_str(),
-                                  message.substr(message.find(' ', 2) + 1).c_str(), m_pPerSecond,
+                                  FormatStatusP(p).c_str(), m_pPerSecond,
                                   m_file.c_str()));
       return;
     }
@@ -119,7 +116,7 @@ void ConsoleSink::Post(std::string message) {
     StatusFigures figures;
     figures.basesLeft = count;
     figures.expectedLeft = m_run.expectedLeft;
-    figures.p = message.substr(message.find(' ', 2) + 1);
+    figures.p = FormatStatusP(p);
     figures.pPerSecond = pPerSecond;
     figures.pGrowth = growth;
     if (growth > 0 && m_pTarget > p) {
@@ -133,8 +130,7 @@ void ConsoleSink::Post(std::string message) {
       char clock[16];
       const size_t n = std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
       // The depth written as the job's statistics line writes p.
-      const std::string depth = FormatStatusLine(0, m_run.savedDepth);
-      figures.saved = depth.substr(depth.find(' ', 2) + 1) + " at " + std::string(clock, n);
+      figures.saved = FormatStatusP(m_run.savedDepth) + " at " + std::string(clock, n);
     }
     const int columns = m_statusIsTty ? platform::TerminalColumns(m_status) : 0;
     const std::string text = StatusLine(figures, columns > 1 ? static_cast<size_t>(columns) : 0);

@@ -68,12 +68,14 @@ JobMessage ParseJobMessage(const std::string& text) {
 }
 
 std::string FormatStatusLine(int32_t count, UInt128 p) {
+  return StrFormat("%c %d %s", '$', count, FormatStatusP(p).c_str());
+}
+
+std::string FormatStatusP(UInt128 p) {
   constexpr uint64_t kSplit = 1000000000000ULL;
-  const std::string digits = PToString(p);
-  if (p < kSplit) return StrFormat("%c %d %s", '$', count, digits.c_str());
-  const std::string lead = digits.substr(0, digits.size() - 12);
-  const std::string tail = digits.substr(digits.size() - 12);
-  return StrFormat("%c %d %s,%s", '$', count, lead.c_str(), tail.c_str());
+  std::string digits = PToString(p);
+  if (p >= kSplit) digits.insert(digits.size() - 12, 1, ',');
+  return digits;
 }
 
 }  // namespace zentrova

@@ -34,5 +34,8 @@ inline bool IsLogLine(const std::string& message) {
 }
 
 std::string FormatStatusLine(int32_t count, UInt128 p);
+// p as the statistics line writes it: from 10^12 on, its leading digits, a
+// comma and its last twelve digits.
+std::string FormatStatusP(UInt128 p);
 
 }  // namespace zentrova

@@ -3,16 +3,15 @@
 // it uses. Bases read from the file are checked against the range before they
 // index anything, and numbers too large for 32 bits name no base of the
 // range. Every output replaces its target only when complete.
-#include <cinttypes>
 #include <string>
 #include <vector>
 
-#include "files/CandidateFiles.h"
-#include "files/StrFormat.h"
-#include "files/NumberParse.h"
+#include "files/CandidateFile.h"
+#include "files/FactorFile.h"
 #include "files/PNumber.h"
-#include "files/WideFactorFile.h"
+#include "files/StrFormat.h"
 #include "files/TextFile.h"
+#include "files/WideFactorFile.h"
 #include "math/ModArith.h"
 #include "sieve/BitOps.h"
 #include "sieve/Jobs.h"
@@ -21,40 +20,6 @@
 namespace zentrova {
 
 namespace {
-
-// What one line of a factor file of either format holds.
-enum class FactorLineKind { kOther, kHeader, kFactor, kBad };
-
-// "Zentrova for k^<N>+1 ..." (the wide file's first line) or "GFN Factors
-// b^n+1, ... n=<N>. ..." (the normal one's): kHeader with its exponent;
-// "1*<b>^<N> + 1 factor : <p>" or "<b>^<N>+1 has factor <p>": kFactor with
-// b, its exponent and p; the wide file's blank and "Continuing Sieve" lines:
-// kOther. Anything else, a number that is not whole digits included, is
-// kBad. The exponent is -1 where the line names none.
-FactorLineKind ParseEitherFactorLine(const std::string& line, int32_t& exponent, int64_t& b,
-                                     UInt128& p) {
-  exponent = -1;
-  WideFactorHeader header;
-  bool wellFormed = false;
-  if (ParseWideFactorHeader(line, header, nullptr, &wellFormed)) {
-    exponent = header.exponent;
-    return wellFormed ? FactorLineKind::kHeader : FactorLineKind::kBad;
-  }
-  const char* problem = nullptr;
-  if (FactorHeader normal; ParseFactorHeader(line, normal, &problem)) {
-    if (normal.hasExponent) exponent = normal.exponent;
-    return problem == nullptr ? FactorLineKind::kHeader : FactorLineKind::kBad;
-  }
-  if (ParseWideFactorLine(line, b, exponent, p)) return FactorLineKind::kFactor;
-  FactorRecord record;
-  if (ParseFactorLine(line, record, exponent)) {
-    b = record.b;
-    p = record.p;
-    return FactorLineKind::kFactor;
-  }
-  exponent = -1;
-  return IsWideFactorFiller(line) ? FactorLineKind::kOther : FactorLineKind::kBad;
-}
 
 // Every base of the range of b Min's parity. Bases below 0 have no bit; the
 // walk starts at the first base of b Min's parity that has one.
@@ -96,13 +61,9 @@ void RunRebuildJob(JobContext& ctx) {
   std::string line;
   while (file.ReadLine(line) && !line.empty()) {
     ++lineNo;
-    const UInt128 pBefore = p;
-    int32_t e = -1;
-    int64_t b = 0;
-    const FactorLineKind kind = ParseEitherFactorLine(line, e, b, p);
-    if (kind == FactorLineKind::kBad) {
-      p = pBefore;
-      if (line.back() != '\n') {
+    const AnyFactorLine parsed = ParseAnyFactorLine(line);
+    if (parsed.kind == AnyFactorLine::kBad) {
+      if (!IsWholeLine(line)) {
         ctx.Post(StrFormat("The last line of %s is cut short and was skipped.", factorIn.c_str()));
         break;
       }
@@ -114,19 +75,24 @@ void RunRebuildJob(JobContext& ctx) {
     }
     // A header or a line of another exponent: its factors divide other
     // numbers, and a header says the whole file is of another sieve.
-    if (kind == FactorLineKind::kHeader) headed = true;
-    if (kind != FactorLineKind::kOther && e >= 0 && e != n) {
+    if (parsed.kind == AnyFactorLine::kHeader) headed = true;
+    const int32_t e = parsed.exponent;
+    if (parsed.kind != AnyFactorLine::kOther && e >= 0 && e != n) {
       ctx.Fail(StrFormat("%s line %d: exponent %d does not match programmed exponent %d.",
                          factorIn.c_str(), lineNo, e, n));
       failed = true;
       break;
     }
-    if (kind != FactorLineKind::kFactor) continue;
+    if (parsed.kind != AnyFactorLine::kFactor) continue;
+    // The depth is the p of the last factor line read, of the range or not.
+    const UInt128 pBefore = p;
+    p = parsed.p;
+    const int64_t b = parsed.b;
     if (b < bMin || b > bMax || b < 0) continue;
 
     const auto base = static_cast<int32_t>(b);
     if (!VerifyFactor(ln, static_cast<uint64_t>(base), p)) {
-      if (line.back() != '\n') {
+      if (!IsWholeLine(line)) {
         // The last line, cut short by a crash or a full disk: the base
         // stays a candidate, which costs a test but loses nothing.
         ctx.Post(StrFormat("The last line of %s is cut short and was skipped.", factorIn.c_str()));

@@ -4,16 +4,16 @@
 // composite. Gaps and repeats are reported as consistency errors. The report
 // replaces its target only when complete.
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "files/AtomicTextFile.h"
-#include "files/PNumber.h"
+#include "files/FactorFile.h"
 #include "files/StrFormat.h"
 #include "files/TextFile.h"
+#include "math/ExponentLog2.h"
 #include "sieve/Jobs.h"
 #include "sieve/TesterLog.h"
 
@@ -143,7 +143,7 @@ class ReportMerge {
   static int32_t Show(int64_t v) { return static_cast<int32_t>(v); }
 
   void WriteFactor(const FactorRecord& r) {
-    std::fprintf(m_out, "%d^%d+1 has factor %s\n", r.b, m_n, PToString(r.p).c_str());
+    std::fputs(FactorLine(r.b, m_n, r.p).c_str(), m_out);
   }
   // The tester's own text, byte for byte: it may hold '%' or any other
   // character, so it never passes through a format.

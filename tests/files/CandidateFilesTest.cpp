@@ -17,6 +17,7 @@
 
 #include "TestUtil.h"
 #include "files/CandidateFiles.h"
+#include "files/StrFormat.h"
 #include "platform/Files.h"
 
 namespace zentrova {
@@ -771,6 +772,108 @@ TEST(LoadCandidateRange, RangeBitsAndCountOfAnyFileAndReadFailures) {
   EXPECT_FALSE(LoadCandidateRange(dir.Path().string(), range,
                                   [&](const std::string& l) { log.push_back(l); }));
   EXPECT_EQ(log.back(), "Unable to open input candidate file " + dir.Path().string() + ".");
+}
+
+// --- the pair saved together ---------------------------------------------------------
+
+// A range split between the two files by brute force: bases with a factor
+// below 3000 go to the factor file, the rest to the candidate file.
+struct PairFixture {
+  SieveRange range{2, 60, 32, 5, 3000};
+  std::vector<FactorRecord> factors;
+  std::vector<int32_t> cand;
+  PairFixture() {
+    factors = FindFactors(5, 2, 60, 3000);
+    std::set<int32_t> struck;
+    for (const FactorRecord& r : factors) struck.insert(r.b);
+    for (int32_t b = 60; b >= 2; b -= 2) {
+      if (struck.count(b) == 0) cand.push_back(b);  // descending: the save sorts
+    }
+  }
+};
+
+TEST(WriteFactorAndCandidateFiles, WritesBothFilesAsTheSingleWritersDo) {
+  ScratchDir dir;
+  PairFixture f;
+  ASSERT_FALSE(f.factors.empty());
+  ASSERT_FALSE(f.cand.empty());
+  std::vector<FactorRecord> factors = f.factors;
+  std::vector<int32_t> cand = f.cand;
+  LogSink log;
+  bool verified = false;
+  ASSERT_TRUE(WriteFactorAndCandidateFiles(factors, cand, f.range, dir / "f.txt", dir / "c.txt",
+                                           log.Fn(), &verified));
+  EXPECT_TRUE(verified);
+  EXPECT_EQ(log.messages,
+            (std::vector<std::string>{
+                StrFormat("%d Factors written to %s", static_cast<int>(f.factors.size()),
+                          (dir / "f.txt").c_str()),
+                StrFormat("%d items 3000 p value written to %s.", static_cast<int>(f.cand.size()),
+                          (dir / "c.txt").c_str())}));
+  // The same text as the two writers on their own (the time stamp aside).
+  std::vector<FactorRecord> alone = f.factors;
+  std::vector<int32_t> aloneCand = f.cand;
+  LogSink ignored;
+  ASSERT_TRUE(WriteFactorFile(alone, f.range, dir / "f1.txt", ignored.Fn()));
+  ASSERT_TRUE(WriteCandidateList(aloneCand, f.range, dir / "c1.txt", ignored.Fn()));
+  EXPECT_EQ(ReadFile(dir / "c.txt"), ReadFile(dir / "c1.txt"));
+  const std::vector<std::string> pair = SplitLines(ReadFile(dir / "f.txt"));
+  const std::vector<std::string> single = SplitLines(ReadFile(dir / "f1.txt"));
+  ASSERT_EQ(pair.size(), single.size());
+  for (size_t i = 1; i < pair.size(); ++i) EXPECT_EQ(pair[i], single[i]);
+  EXPECT_TRUE(CheckFactorsAndCandidates(cand, factors, f.range, ignored.Fn()));
+}
+
+TEST(WriteFactorAndCandidateFiles, AFailedSaveLeavesBothPreviousFiles) {
+  struct Case {
+    const char* name;
+    bool factorMissing, candMissing;
+    bool corrupt;  // a base twice in the candidate list
+  };
+  for (const Case& c : {Case{"factor file unwritable", true, false, false},
+                        Case{"candidate file unwritable", false, true, false},
+                        Case{"corrupt list", false, false, true}}) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string fPath = c.factorMissing ? dir / "missing/f.txt" : dir / "f.txt";
+    const std::string cPath = c.candMissing ? dir / "missing/c.txt" : dir / "c.txt";
+    if (!c.factorMissing) WriteFile(fPath, "old factors\n");
+    if (!c.candMissing) WriteFile(cPath, "old candidates\n");
+    PairFixture f;
+    std::vector<FactorRecord> factors = f.factors;
+    std::vector<int32_t> cand = f.cand;
+    if (c.corrupt) cand.push_back(cand.front());
+    LogSink log;
+    EXPECT_FALSE(WriteFactorAndCandidateFiles(factors, cand, f.range, fPath, cPath, log.Fn()));
+    std::vector<std::string> want;
+    if (c.corrupt) {
+      want = {"Candidate sort failed.  List is corrupted."};
+    } else if (c.factorMissing) {
+      want = {"Unable to open output factor file " + fPath + ".",
+              "Unable to create a temporary file beside " + fPath + ": No such file or directory.",
+              "Sieve file " + cPath + " was not replaced either, so that it still pairs with the "
+                                      "factor file."};
+    } else {
+      want = {"Unable to open output file " + cPath + ".",
+              "Unable to create a temporary file beside " + cPath + ": No such file or directory.",
+              "Factor file " + fPath + " was not replaced either, so that it still pairs with the "
+                                       "sieve file."};
+    }
+    EXPECT_EQ(log.messages, want);
+    if (!c.factorMissing) {
+      EXPECT_EQ(ReadFile(fPath), "old factors\n");
+    }
+    if (!c.candMissing) {
+      EXPECT_EQ(ReadFile(cPath), "old candidates\n");
+    }
+    // No temporary file is left beside either.
+    size_t entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+      (void)e;
+      ++entries;
+    }
+    EXPECT_EQ(entries, 2u - (c.factorMissing ? 1u : 0u) - (c.candMissing ? 1u : 0u));
+  }
 }
 
 TEST(ExponentLog2, PowersOfTwoFromTwoToTwoToTheThirty) {
