@@ -3,7 +3,10 @@
 # need. Safe to run again: packages already present are left alone.
 # `install-deps.sh fuzz` adds clang and its runtime libraries with libFuzzer,
 # for `make fuzz`; `install-deps.sh windows` the MinGW-w64 cross compiler,
-# Wine and zip, for `make windows`, `make test-windows` and `make dist-windows`.
+# Wine and zip, for `make windows`, `make test-windows` and `make dist-windows`;
+# `install-deps.sh arm64` the aarch64 cross compiler, qemu-user and, through
+# multiarch, the arm64 libraries the tests link (GoogleTest, GMP), for
+# `make arm64` and `make test-arm64`.
 set -euo pipefail
 
 packages=(
@@ -23,8 +26,17 @@ case "${1:-}" in
     packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 zip googletest libcli11-dev
               opencl-c-headers opencl-clhpp-headers pocl-opencl-icd ocl-icd-libopencl1)
     ;;
+  arm64)
+    # Header-only libraries (CLI11, the OpenCL headers) are the build
+    # machine's; what is linked comes as the arm64 package.
+    packages=(cmake make crossbuild-essential-arm64 qemu-user libcli11-dev
+              opencl-c-headers opencl-clhpp-headers libgtest-dev:arm64 libgmp-dev:arm64)
+    if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+      if [ "$(id -u)" -eq 0 ]; then dpkg --add-architecture arm64; else sudo dpkg --add-architecture arm64; fi
+    fi
+    ;;
   *)
-    echo "usage: $0 [fuzz|windows]" >&2
+    echo "usage: $0 [fuzz|windows|arm64]" >&2
     exit 2
     ;;
 esac

@@ -69,9 +69,15 @@ CpuFeatures Detect() {
     f.brand = first == std::string::npos ? std::string() : f.brand.substr(first, last - first + 1);
   }
 #else
+  // The start-up checks' x86 features stand for the baseline of any 64-bit
+  // processor; the vendor field names the architecture instead.
   f.cmov = true;
   f.sse2 = true;
+#if defined(__aarch64__)
+  f.vendor = "aarch64";
+#else
   f.vendor = "non-x86";
+#endif
 #endif
   return f;
 }
