@@ -90,7 +90,7 @@ CZentrovaView::CZentrovaView(QWidget* parent) : QWidget(parent) {
   m_form.devices = &SystemDevices();
   BuildControls();
   m_sink = std::make_unique<QueuedSink>(this, [this](const QString& text) { OnJobMessage(text); });
-  m_tick.setInterval(5000);
+  m_tick.setInterval(config::kTickMilliseconds);
   connect(&m_tick, &QTimer::timeout, this, [this] { OnTick(); });
   m_poll.setInterval(config::kPollMilliseconds);
   connect(&m_poll, &QTimer::timeout, this, [this] {
@@ -601,9 +601,7 @@ void CZentrovaView::StartJob(int32_t command, bool fromStart) {
   ReadHistory(command, history);
   // The first line of a sieve or a benchmark names what does the work, as
   // on the command line.
-  if (command == kCmdNewSieve || command == kCmdResumeSieve || command == kCmdBench) {
-    AddLogLine(Str(JobRunner::EngineLine(job)));
-  }
+  if (JobRunner::HasEngineLine(job)) AddLogLine(Str(JobRunner::EngineLine(job)));
   try {
     m_job = std::make_unique<JobRunner>(job, *m_sink, wide);
     m_jobRunning = true;

@@ -103,15 +103,13 @@ int RunJob(const SieveJob& jobIn, int32_t wideMath) {
   if (job.m_nCommand == kCmdCreatePackedK)
     sink.SetPackMode(2 * static_cast<uint64_t>(job.m_nExponent));
   JobRunner runner(job, sink, wideMath);
-  if (job.m_nCommand == kCmdNewSieve || job.m_nCommand == kCmdResumeSieve ||
-      job.m_nCommand == kCmdBench) {
-    sink.Note(JobRunner::EngineLine(job));
-  }
+  if (JobRunner::HasEngineLine(job)) sink.Note(JobRunner::EngineLine(job));
   // A signal that came while the program started up (InstallStopSignals)
   // stops the job as soon as it runs.
   InstallStopSignals();
   runner.Start();
-  auto nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto tick = std::chrono::milliseconds(config::kTickMilliseconds);
+  auto nextTick = std::chrono::steady_clock::now() + tick;
   bool stopAsked = false;
   while (!sink.Ended()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -124,7 +122,7 @@ int RunJob(const SieveJob& jobIn, int32_t wideMath) {
     // passed and has a rate of p at its first status line.
     runner.Poll();
     if (std::chrono::steady_clock::now() >= nextTick) {
-      nextTick += std::chrono::seconds(5);
+      nextTick += tick;
       // Sampled before the job answers the tick, so that the rates cover the
       // last interval.
       const RunProgress progress = runner.Sample();

@@ -29,6 +29,9 @@
 namespace zentrova {
 
 namespace config {
+// The front ends' tick: the job posts its statistics (and saves, when the
+// save interval has passed) once per tick.
+constexpr int kTickMilliseconds = 5000;
 // The window of the rates of p: the last minute (the whole run while it is
 // shorter).
 constexpr double kRateWindowSeconds = 60;
@@ -115,6 +118,12 @@ class JobRunner {
   // The first log line of a run: the kernels' instruction set, the threads,
   // the device (which graphics card, when one runs) and the arithmetic.
   static std::string EngineLine(const SieveJob& job);
+  // Whether a front end starts the job's log with it: for the sieves and the
+  // benchmark, the jobs whose speed depends on it.
+  static bool HasEngineLine(const SieveJob& job) {
+    return job.m_nCommand == kCmdNewSieve || job.m_nCommand == kCmdResumeSieve ||
+           job.m_nCommand == kCmdBench;
+  }
 
  private:
   // Forwards the job's messages to the front end's sink, keeping the range
