@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build programs package run run-gui test test-asan test-tsan bench device-suite install \
+.PHONY: all deps configure build programs package check-package run run-gui test test-asan test-tsan bench device-suite install \
   fuzz clean windows test-windows dist-windows arm64 test-arm64
 
 all: build
@@ -52,6 +52,13 @@ install: build
 # their manual pages, bash completion, the desktop entry and metainfo.
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
+
+# The package as a user meets it: lintian, then installed, checked and
+# removed again (scripts/check-package.sh; root, as on CI).
+check-package: package
+	./scripts/install-deps.sh package
+	lintian --fail-on error,warning $$(ls -t dist/zentrova_*_$$(dpkg --print-architecture).deb | head -n 1)
+	./scripts/check-package.sh
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)

@@ -4,7 +4,8 @@
 # `install-deps.sh fuzz` adds clang and its runtime libraries with libFuzzer,
 # for `make fuzz`; `install-deps.sh windows` the MinGW-w64 cross compiler,
 # Wine and zip, for `make windows`, `make test-windows` and `make dist-windows`;
-# `install-deps.sh arm64` the aarch64 cross compiler, qemu-user and, through
+# `install-deps.sh package` what `make check-package` checks the Debian
+# package with; `install-deps.sh arm64` the aarch64 cross compiler, qemu-user and, through
 # multiarch, the arm64 libraries the tests link (GoogleTest, GMP), for
 # `make arm64` and `make test-arm64`.
 set -euo pipefail
@@ -26,6 +27,10 @@ case "${1:-}" in
     packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 zip googletest libcli11-dev
               opencl-c-headers opencl-clhpp-headers pocl-opencl-icd ocl-icd-libopencl1)
     ;;
+  package)
+    # What `make check-package` checks the package with.
+    packages=(lintian appstream desktop-file-utils man-db)
+    ;;
   arm64)
     # Header-only libraries (CLI11, the OpenCL headers) are the build
     # machine's; what is linked comes as the arm64 package.
@@ -36,7 +41,7 @@ case "${1:-}" in
     fi
     ;;
   *)
-    echo "usage: $0 [fuzz|windows|arm64]" >&2
+    echo "usage: $0 [fuzz|windows|package|arm64]" >&2
     exit 2
     ;;
 esac
