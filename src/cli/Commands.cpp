@@ -417,8 +417,12 @@ int RunBench(const SieveOptions& o) {
     const CpuFeatures& cpu = GetCpuFeatures();
     std::printf("processor: %s (%s)\n", cpu.brand.empty() ? "unknown" : cpu.brand.c_str(),
                 cpu.vendor.c_str());
+#if defined(__x86_64__) || defined(__i386__)
+    // The x86 features the vector kernels need; elsewhere only the portable
+    // kernels are built.
     std::printf("features:  sse2 %s, avx2 %s, avx512f %s, avx512ifma %s\n", cpu.sse2 ? "yes" : "no",
                 cpu.avx2 ? "yes" : "no", cpu.avx512f ? "yes" : "no", cpu.avx512ifma ? "yes" : "no");
+#endif
     for (const Isa isa : KernelIsas()) {
       std::printf("kernel %-7s %s\n", IsaName(isa),
                   IsaAvailable(isa) ? "available" : "not available");
