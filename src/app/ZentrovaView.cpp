@@ -31,9 +31,6 @@ namespace config {
 // How long after a click on Stop a click on the Start that replaced it is
 // ignored: longer than a slow double click, shorter than a deliberate Start.
 constexpr int kStartGuardMilliseconds = 1000;
-// How often the runner's counters are noted between ticks: often enough that
-// its first point with a p comes soon after the first batch.
-constexpr int kPollMilliseconds = 100;
 // The least height of the log, in dialog units (three lines or so), for a
 // window on a small screen.
 constexpr int kLeastLogHeight = 30;
@@ -561,16 +558,10 @@ void CZentrovaView::StartOrStop() {
   // program pointed at a running sieve's files is refused here, before it
   // asks anything. The claims end when the job takes its own.
   std::vector<std::unique_ptr<OutputLock>> claims;
-  for (const std::string& output : StartOutputs(m_form.params)) {
-    auto lock = std::make_unique<OutputLock>();
-    std::string error;
-    if (lock->Acquire(output, error)) {
-      claims.push_back(std::move(lock));
-    } else if (lock->HeldByAnotherRun()) {
-      UiPrompts::Current().Tell(this, Str(error));
-      return;
-    }
-    // Any other failure is the creation test's to report, in its turn.
+  std::string refusal;
+  if (!ClaimStartOutputs(m_form.params, claims, refusal)) {
+    UiPrompts::Current().Tell(this, Str(refusal));
+    return;
   }
   FormPrompts host(this);
   if (!RunStartChecks(m_form.params, host)) return;

@@ -9,9 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "front/StartChecks.h"
@@ -79,7 +77,7 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
       return false;
   }
   job.m_deviceBatch = o.deviceBatch;
-  if (!o.pMin.empty() && !ParsePValue(o.pMin, job.m_pMin)) {
+  if (!o.pMin.empty() && !ReadPLimit(o.pMin, job.m_pMin)) {
     Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", o.pMin.c_str()));
     return false;
   }
@@ -126,13 +124,6 @@ int RunBenchComparison(const SieveJob& base) {
 
 }  // namespace
 
-bool ParsePValue(const std::string& text, UInt128& value) {
-  UInt128 v = 0;
-  if (!ParsePArgument(text, v) || v >= kMaxModulus128) return false;
-  value = v;
-  return true;
-}
-
 int RunNew(const SieveOptions& o) {
   FormParams form = FormFor(kChoiceNewSieve, o);
   form.saveMinutes = o.saveMinutes;
@@ -145,9 +136,7 @@ int RunNew(const SieveOptions& o) {
     return kExitUsage;
   }
   CliHost host(o.force);
-  if (!RunStartChecks(form, host)) return kExitUsage;
-  HandOver(form, job);
-  return RunJob(job, form.wideMath);
+  return RunFormJob(form, host, job);
 }
 
 int RunResume(const SieveOptions& o) {
@@ -164,9 +153,7 @@ int RunResume(const SieveOptions& o) {
   job.m_missingStruck = o.missingStruck;
   CliHost host(o.force);
   host.SetInputs({o.factorsIn, o.sieveIn});
-  if (!RunStartChecks(form, host)) return kExitUsage;
-  HandOver(form, job);
-  return RunJob(job, form.wideMath);
+  return RunFormJob(form, host, job);
 }
 
 int RunPack(const SieveOptions& o) {
@@ -196,23 +183,6 @@ int RunPack(const SieveOptions& o) {
 }
 
 namespace {
-
-// The log lines of a benchmark run.
-class LogSink : public JobSink {
- public:
-  void Post(std::string message) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (IsLogLine(message)) m_log.push_back(std::move(message));
-  }
-  std::vector<std::string> Log() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_log;
-  }
-
- private:
-  std::mutex m_mutex;
-  std::vector<std::string> m_log;
-};
 
 int ListDevices() {
   const std::vector<DeviceInfo> devices = SystemDevices().List();
@@ -261,19 +231,13 @@ std::optional<DeviceBenchResult> TimeDevice(const SieveOptions& o, const std::st
   }
   job.m_strFactorOut = folder + "/factors.txt";
   job.m_strSieveOut = folder + "/candidates.txt";
-  LogSink sink;
+  RecordingSink sink;
   JobRunner runner(job, sink, 1);
-  runner.Start();
-  using Clock = std::chrono::steady_clock;
-  const auto begin = Clock::now();
-  while (runner.Running() && Clock::now() - begin < std::chrono::seconds(o.seconds)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  runner.RequestStop();
-  const JobOutcome outcome = runner.Wait();
+  const JobOutcome outcome = runner.RunFor(std::chrono::seconds(o.seconds)).outcome;
   std::filesystem::remove_all(platform::FsPath(folder));
-  for (const std::string& line : sink.Log()) std::printf("%s\n", line.c_str());
+  for (const std::string& line : sink.LogLines()) std::printf("%s\n", line.c_str());
   if (outcome.end == JobEnd::kFailed) return std::nullopt;
+  // Sampled after the end, so that the count covers the loop's whole time.
   const RunProgress progress = runner.Sample();
   // The loop's own time: the device's start-up and the kernels' build are
   // not part of the rate.
@@ -298,7 +262,7 @@ int RunDeviceBench(const SieveOptions& o) {
   // Every arithmetic that reaches past the first p, one after the other,
   // then side by side.
   UInt128 pStart = 1000000000000000ULL;
-  if (!o.pMin.empty() && !ParsePValue(o.pMin, pStart)) {
+  if (!o.pMin.empty() && !ReadPLimit(o.pMin, pStart)) {
     Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", o.pMin.c_str()));
     return kExitUsage;
   }
@@ -345,17 +309,14 @@ double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, in
     sinks.push_back(std::make_unique<RecordingSink>());
     runs.push_back(std::make_unique<JobRunner>(job, *sinks.back(), wide ? 1 : 0));
   }
-  const auto begin = std::chrono::steady_clock::now();
-  for (auto& r : runs) r->Start();
-  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  std::vector<JobRunner*> runners;
+  for (auto& r : runs) runners.push_back(r.get());
+  const std::vector<JobRunner::TimedRun> timed =
+      JobRunner::RunFor(runners, std::chrono::seconds(seconds));
   int64_t sieved = 0;
-  for (auto& r : runs) sieved += r->Sample().pCount;
-  const double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  for (auto& r : runs) r->RequestStop();
-  std::vector<JobOutcome> outcomes;
-  for (auto& r : runs) outcomes.push_back(r->Wait());
-  const JobOutcome& first = outcomes.front();
+  for (const JobRunner::TimedRun& t : timed) sieved += t.atTime.pCount;
+  const double elapsed = timed.front().seconds;
+  const JobOutcome& first = timed.front().outcome;
   serial = first.loopSeconds > 0 ? first.applySeconds / first.loopSeconds : 0;
   busy = first.workersBusy;
   for (const std::string& f : folders) std::filesystem::remove_all(platform::FsPath(f));

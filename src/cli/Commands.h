@@ -17,7 +17,7 @@ inline constexpr int kExitUsage = 2;
 struct SieveOptions : FileOptions {
   int32_t saveMinutes = 60;
   bool noSimd = false;
-  std::string pMin, pMax;  // as typed; parsed by ParsePValue
+  std::string pMin, pMax;  // as typed; parsed by ReadPLimit
   int32_t threads = 0;     // 0: all hardware threads
   std::string isa = "auto";
   std::string packedDir;  // read k from this packed K sequence
@@ -33,10 +33,6 @@ struct SieveOptions : FileOptions {
   bool missingStruck = false;  // resume: bases in neither file were struck elsewhere
   std::string fileBytes;  // pack: bytes per file as typed; empty for the usual size
 };
-
-// A p bound: plain digits or scientific notation with an integer value
-// ("2000000000", "2e9", "1.5e15", "6.04e23"), below 2^94. False on anything else.
-bool ParsePValue(const std::string& text, UInt128& value);
 
 int RunNew(const SieveOptions& options);
 int RunResume(const SieveOptions& options);

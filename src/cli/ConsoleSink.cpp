@@ -93,7 +93,6 @@ void ConsoleSink::Post(std::string message) {
   if (parsed.kind == JobMessage::kEnd) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ClearStatusLocked();
-    m_ended.store(true);
     return;
   }
   if (parsed.kind == JobMessage::kStatistics) {

@@ -42,7 +42,6 @@ class ConsoleSink : public JobSink {
   // before the job answers the tick, so that rates cover the last interval.
   void Sample(const StatusSample& sample);
 
-  bool Ended() const { return m_ended.load(); }
   // A line for the user, outside the job's messages.
   void Note(const std::string& text);
 
@@ -61,7 +60,6 @@ class ConsoleSink : public JobSink {
   uint64_t m_packTwoN = 0;
   std::string m_file;
   std::mutex m_mutex;
-  std::atomic<bool> m_ended{false};
   bool m_statusShown = false;
   // What takes the cursor back over the status line and clears it.
   std::string EraseLine() const;

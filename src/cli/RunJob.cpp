@@ -1,9 +1,8 @@
 #include "cli/RunJob.h"
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <thread>
+#include <memory>
 
 #include "cli/Commands.h"
 #include "cli/ConsoleSink.h"
@@ -107,36 +106,38 @@ int RunJob(const SieveJob& jobIn, int32_t wideMath) {
   // A signal that came while the program started up (InstallStopSignals)
   // stops the job as soon as it runs.
   InstallStopSignals();
-  runner.Start();
-  const auto tick = std::chrono::milliseconds(config::kTickMilliseconds);
-  auto nextTick = std::chrono::steady_clock::now() + tick;
   bool stopAsked = false;
-  while (!sink.Ended()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto onSignal = [&] {
     if (g_signal != 0 && !stopAsked) {
       stopAsked = true;
       sink.Note("Stop requested; finishing the current batch and saving.");
       runner.RequestStop();
     }
-    // Between ticks too, so that a run stops soon after its stop rate is
-    // passed and has a rate of p at its first status line.
-    runner.Poll();
-    if (std::chrono::steady_clock::now() >= nextTick) {
-      nextTick += tick;
-      // Sampled before the job answers the tick, so that the rates cover the
-      // last interval.
-      const RunProgress progress = runner.Sample();
-      const int file = progress.packFile;
-      sink.Sample(StatusSample{
-          progress.pCount, progress.pReached,
-          file < 0 ? std::string() : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file),
-          progress});
-      runner.Tick();
-    }
-  }
-  const JobOutcome outcome = runner.Wait();
+  };
+  const auto onTick = [&](const RunProgress& progress) {
+    const int file = progress.packFile;
+    sink.Sample(StatusSample{
+        progress.pCount, progress.pReached,
+        file < 0 ? std::string() : PackedKFileName(job.m_strPackedKDir, job.m_nLn, file),
+        progress});
+  };
+  const JobOutcome outcome = runner.RunToEnd(onTick, onSignal);
   platform::StopHandled();
   return outcome.end == JobEnd::kFailed ? kExitJobFailed : kExitOk;
+}
+
+int RunFormJob(FormParams& form, CliHost& host, SieveJob& job) {
+  std::vector<std::unique_ptr<OutputLock>> claims;
+  std::string refusal;
+  if (!ClaimStartOutputs(form, claims, refusal)) {
+    std::fprintf(stderr, "zentrova: %s  Nothing was run.\n", refusal.c_str());
+    return kExitJobFailed;
+  }
+  if (!RunStartChecks(form, host)) return kExitUsage;
+  HandOver(form, job);
+  // The job takes its own claims.
+  claims.clear();
+  return RunJob(job, form.wideMath);
 }
 
 }  // namespace zentrova::cli

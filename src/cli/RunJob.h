@@ -58,6 +58,12 @@ void InstallStopSignals();
 // New and resumed sieves share their batches with the other processes of
 // cluster (process 0 of a run that mpirun started); null: they run alone.
 int RunJob(const SieveJob& job, int32_t wideMath = 0);
+// A job of the form's choices, as the desktop program starts one: its
+// outputs claimed first (an output in use by another run is refused before
+// any check), then the form's checks, then the hand-over into job (whose
+// other fields are the caller's) and RunJob. kExitUsage when a check
+// refuses, kExitJobFailed when an output is in use.
+int RunFormJob(FormParams& form, CliHost& host, SieveJob& job);
 void UseCluster(BatchCluster* cluster);
 
 // A process other than 0 of such a run: computes batches on this many threads

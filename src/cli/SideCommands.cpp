@@ -8,6 +8,7 @@
 #include "files/CandidateFiles.h"
 #include "files/StrFormat.h"
 #include "files/OutputLock.h"
+#include "front/EngineSettings.h"
 #include "files/SliceMerge.h"
 #include "files/TextFile.h"
 #include "sieve/SieveJob.h"
@@ -161,7 +162,7 @@ int RunMerge(const MergeOptions& o) {
   std::vector<UInt128> pMins;
   for (const std::string& text : o.pMins) {
     UInt128 value = 0;
-    if (!ParsePValue(text, value)) {
+    if (text.empty() || !ReadPLimit(text, value)) {
       Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", text.c_str()));
       return kExitUsage;
     }
@@ -178,19 +179,15 @@ int RunReport(const SideOptions& o) {
   form.prothLog = o.prothLog;
   form.report = o.report;
   CliHost host(o.force);
-  if (!RunStartChecks(form, host)) return kExitUsage;
   SieveJob job;
-  HandOver(form, job);
-  return RunJob(job);
+  return RunFormJob(form, host, job);
 }
 
 int RunRebuild(const SideOptions& o) {
   FormParams form = FormFor(kChoiceBuildFromFactors, o);
   CliHost host(o.force);
-  if (!RunStartChecks(form, host)) return kExitUsage;
   SieveJob job;
-  HandOver(form, job);
-  return RunJob(job, form.wideMath);
+  return RunFormJob(form, host, job);
 }
 
 int RunToBeFactored(const SideOptions& o) {

@@ -27,7 +27,7 @@ struct SideOptions : FileOptions {
 // merge: the files of slices of one range of p.
 struct MergeOptions {
   std::vector<std::string> factorsIn, sieveIn;
-  std::vector<std::string> pMins;  // one per slice, as typed; parsed by ParsePValue
+  std::vector<std::string> pMins;  // one per slice, as typed; parsed by ReadPLimit
   std::string factorsOut, sieveOut;
   bool wide = false;
   bool force = false;

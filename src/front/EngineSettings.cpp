@@ -25,17 +25,6 @@ bool StopRateValid(double seconds) {
          (seconds >= config::kMinStopRateSeconds && seconds <= config::kMaxStopRateSeconds);
 }
 
-// The p limit as the job takes it (0: none); false when the text is not one.
-bool ReadPLimit(const std::string& text, UInt128& pMax) {
-  if (text.empty()) {
-    pMax = 0;
-    return true;
-  }
-  UInt128 p = 0;
-  if (!ParsePArgument(text, p) || p >= kMaxModulus128) return false;
-  pMax = p;
-  return true;
-}
 
 // A device this build can be asked for: the CPU, "auto", "gpu" or an OpenCL
 // device by number (the only backend with numbered devices).
@@ -68,6 +57,17 @@ bool GpuKernelValid(const std::string& name) {
 }
 
 }  // namespace
+
+bool ReadPLimit(const std::string& text, UInt128& pMax) {
+  if (text.empty()) {
+    pMax = 0;
+    return true;
+  }
+  UInt128 p = 0;
+  if (!ParsePArgument(text, p) || p >= kMaxModulus128) return false;
+  pMax = p;
+  return true;
+}
 
 EngineField ApplyEngineSettings(const EngineSettings& s, DeviceProvider* devices, SieveJob& job) {
   if (!ThreadsValid(s.threads)) return EngineField::kThreads;

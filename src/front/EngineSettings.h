@@ -47,6 +47,11 @@ enum class EngineField { kNone, kThreads, kPMax, kDevice, kStopRate, kGpuKernel 
 EngineField ApplyEngineSettings(const EngineSettings& settings, DeviceProvider* devices,
                                 SieveJob& job);
 
+// A p bound as the job takes it: plain digits or scientific notation with a
+// whole value from 1 to below 2^94 ("2000000000", "2e9", "1.5e15"); an
+// empty text is 0, no limit. False, changing nothing, on anything else.
+bool ReadPLimit(const std::string& text, UInt128& p);
+
 // The desktop program's refusal of a setting that cannot be read (the
 // dialog's OK check); empty for kNone.
 std::string EngineRefusal(EngineField field);

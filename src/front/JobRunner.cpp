@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <thread>
 
 #include "files/StrFormat.h"
 #include "sieve/JobContext.h"
@@ -113,6 +114,54 @@ JobOutcome JobRunner::RunHere() {
 void JobRunner::RequestStop() {
   m_stopRequested = true;
   m_thread.RequestStop();
+}
+
+JobOutcome JobRunner::RunToEnd(const std::function<void(const RunProgress&)>& onTick,
+                               const std::function<void()>& between) {
+  Start();
+  const auto tick = std::chrono::milliseconds(config::kTickMilliseconds);
+  auto nextTick = std::chrono::steady_clock::now() + tick;
+  while (Running()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(config::kPollMilliseconds));
+    if (between) between();
+    // Between ticks too, so that a run stops soon after its stop rate is
+    // passed and has a rate of p at its first status line.
+    Poll();
+    if (std::chrono::steady_clock::now() >= nextTick) {
+      nextTick += tick;
+      // Sampled before the job answers the tick, so that the rates cover
+      // the last interval.
+      const RunProgress progress = Sample();
+      if (onTick) onTick(progress);
+      Tick();
+    }
+  }
+  return Wait();
+}
+
+std::vector<JobRunner::TimedRun> JobRunner::RunFor(const std::vector<JobRunner*>& runners,
+                                                   std::chrono::milliseconds span) {
+  using Clock = std::chrono::steady_clock;
+  const auto begin = Clock::now();
+  for (JobRunner* r : runners) r->Start();
+  const auto anyRunning = [&runners] {
+    return std::any_of(runners.begin(), runners.end(), [](JobRunner* r) { return r->Running(); });
+  };
+  const auto poll = std::chrono::milliseconds(config::kPollMilliseconds);
+  for (auto now = Clock::now(); now - begin < span && anyRunning(); now = Clock::now()) {
+    std::this_thread::sleep_for(std::min<Clock::duration>(poll, span - (now - begin)));
+  }
+  std::vector<TimedRun> runs(runners.size());
+  for (size_t i = 0; i < runners.size(); ++i) runs[i].atTime = runners[i]->Sample();
+  const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  for (JobRunner* r : runners) {
+    if (r->Running()) r->RequestStop();
+  }
+  for (size_t i = 0; i < runners.size(); ++i) {
+    runs[i].seconds = seconds;
+    runs[i].outcome = runners[i]->Wait();
+  }
+  return runs;
 }
 
 RunProgress JobRunner::Sample() {

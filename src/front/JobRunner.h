@@ -14,10 +14,12 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "front/RemovalRate.h"
 #include "front/SurvivorEstimate.h"
@@ -32,6 +34,10 @@ namespace config {
 // The front ends' tick: the job posts its statistics (and saves, when the
 // save interval has passed) once per tick.
 constexpr int kTickMilliseconds = 5000;
+// How often a front end looks at a running job between ticks (Poll): often
+// enough that a stop rate passed or a signal is answered at once, and that
+// the first point with a p comes soon after the first batch.
+constexpr int kPollMilliseconds = 50;
 // The window of the rates of p: the last minute (the whole run while it is
 // shorter).
 constexpr double kRateWindowSeconds = 60;
@@ -113,6 +119,26 @@ class JobRunner {
 
   // Waits for the job's end and returns how it ended.
   JobOutcome Wait();
+
+  // Starts the job and drives it on the calling thread to its end, as a
+  // front end without an event loop does: every kPollMilliseconds, calls
+  // `between` (where the front end turns a signal into RequestStop) and
+  // Poll; once per tick, samples, hands the sample to `onTick` and ticks.
+  JobOutcome RunToEnd(const std::function<void(const RunProgress&)>& onTick,
+                      const std::function<void()>& between = {});
+  // What a run for a time saw: the progress sampled when the time was up,
+  // the seconds from the start to then, and how the job ended.
+  struct TimedRun {
+    RunProgress atTime;
+    double seconds = 0;
+    JobOutcome outcome;
+  };
+  // Starts the jobs, lets them run side by side for `span` (or until every
+  // one has ended), samples each, stops each (with its final save) and
+  // waits for it.
+  static std::vector<TimedRun> RunFor(const std::vector<JobRunner*>& runners,
+                                      std::chrono::milliseconds span);
+  TimedRun RunFor(std::chrono::milliseconds span) { return RunFor({this}, span).front(); }
   bool Failed() const { return m_thread.Failed(); }
 
   // The first log line of a run: the kernels' instruction set, the threads,

@@ -3,6 +3,7 @@
 #include "files/CandidateFiles.h"
 #include "files/StrFormat.h"
 #include "files/OutputLock.h"
+#include "sieve/JobOutputs.h"
 #include "sieve/Jobs.h"
 
 namespace zentrova {
@@ -194,23 +195,24 @@ class Checks {
 
 }  // namespace
 
-std::vector<std::string> StartOutputs(const FormParams& params) {
-  std::vector<std::string> outputs;
-  switch (params.jobChoice) {
-    case kChoiceReport:
-      outputs = {params.report};
-      break;
-    case kChoiceNewSieve:
-    case kChoiceResumeSieve:
-    case kChoiceBuildFromFactors:
-    case kChoiceResumeWide:
-      outputs = {params.factorOut, params.sieveOut};
-      break;
-    default:
-      break;
+bool ClaimStartOutputs(const FormParams& params, std::vector<std::unique_ptr<OutputLock>>& claims,
+                       std::string& refusal) {
+  SieveJob job;
+  HandOver(params, job);
+  for (const JobFile& output : JobOutputs(job, params.wideMath != 0).outputs) {
+    if (output.name.empty()) continue;
+    auto lock = std::make_unique<OutputLock>();
+    std::string error;
+    if (lock->Acquire(output.name, error)) {
+      claims.push_back(std::move(lock));
+    } else if (lock->HeldByAnotherRun()) {
+      claims.clear();
+      refusal = error;
+      return false;
+    }
+    // Any other failure is the creation test's to report, in its turn.
   }
-  std::erase_if(outputs, [](const std::string& name) { return name.empty(); });
-  return outputs;
+  return true;
 }
 
 bool RunStartChecks(FormParams& params, FormHost& host) {

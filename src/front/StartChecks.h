@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "files/OutputLock.h"
 #include "sieve/SieveJob.h"
 
 namespace zentrova {
@@ -57,9 +59,14 @@ struct FormParams {
   int32_t packedKExponent = 0;
 };
 
-// The output files that the job of params.jobChoice would write (the names
-// filled in), which Start claims before it asks anything about them.
-std::vector<std::string> StartOutputs(const FormParams& params);
+// Claims the output files that the job of params would write (JobOutputs of
+// its hand-over) before Start asks anything about them, so that a second
+// program pointed at a running job's files is refused first: false, with
+// the lock's message in refusal, when another run holds one. Any other
+// failure to claim is left to the creation test. The claims end when claims
+// is cleared (the job takes its own).
+bool ClaimStartOutputs(const FormParams& params, std::vector<std::unique_ptr<OutputLock>>& claims,
+                       std::string& refusal);
 
 // Runs the checks of params.jobChoice. Returns true when the job may be handed
 // over; params then holds the cleared names, ln and substituted exponent.

@@ -8,6 +8,7 @@
 #include "files/StrFormat.h"
 #include "math/CpuFeatures.h"
 #include "math/WheelTables.h"
+#include "sieve/JobOutputs.h"
 #include "sieve/Jobs.h"
 
 namespace zentrova {
@@ -96,72 +97,23 @@ int CGfnThread::InitInstance() {
 }
 
 bool CGfnThread::ClaimOutputs() {
-  // kind: which file of a pair ('f' factor, 's' sieve, 'r' report, 'l' log,
-  // 'i' the input of a to-be-factored list).
-  struct Named {
-    const char* role;
-    const std::string* name;
-    char kind;
-  };
-  std::vector<Named> outputs;
-  std::vector<Named> inputs;
-  SieveJob& job = m_ctx.Job();
-  const bool wide = m_ctx.Wide();
-  switch (job.m_nCommand) {
-    case kCmdNewSieve:
-    case kCmdResumeSieve:
-    case kCmdBuildFromFactors:
-      if (!(wide && job.m_nCommand == kCmdBuildFromFactors)) {
-        outputs.push_back({"factor output", &job.m_strFactorOut, 'f'});
-      }
-      outputs.push_back({"sieve output", &job.m_strSieveOut, 's'});
-      inputs.push_back({"factor input", &job.m_strFactorIn, 'f'});
-      inputs.push_back({"sieve input", &job.m_strSieveIn, 's'});
-      break;
-    case kCmdReport:
-      outputs.push_back({"report", &job.m_strReport, 'r'});
-      inputs.push_back({"factor input", &job.m_strFactorIn, 'f'});
-      inputs.push_back({"proth log", &job.m_strProthLog, 'l'});
-      break;
-    case kCmdToBeFactored:
-      // Its output lists what its input lacks: never the input's own kind,
-      // so that no name of the input may be its output.
-      outputs.push_back({"sieve output", &job.m_strSieveOut, 's'});
-      inputs.push_back({"sieve input", &job.m_strSieveIn, 'i'});
-      break;
-    default:
-      return true;
+  const JobFiles files = JobOutputs(m_ctx.Job(), m_ctx.Wide());
+  if (const std::string clash = JobFilesClash(files); !clash.empty()) {
+    m_ctx.Fail(clash);
+    return false;
   }
-  // An output may replace the input of its own kind (a resume in place); any
-  // other pairing would overwrite one file with another's contents.
-  for (size_t i = 0; i < outputs.size(); ++i) {
-    for (size_t j = i + 1; j < outputs.size(); ++j) {
-      if (SameFile(*outputs[i].name, *outputs[j].name)) {
-        m_ctx.Fail(StrFormat("The %s file and the %s file are the same file %s.  Nothing was run.",
-                             outputs[i].role, outputs[j].role, outputs[i].name->c_str()));
-        return false;
-      }
-    }
-    for (const Named& in : inputs) {
-      if (in.kind != outputs[i].kind && SameFile(*in.name, *outputs[i].name)) {
-        m_ctx.Fail(StrFormat("The %s file and the %s file are the same file %s.  Nothing was run.",
-                             in.role, outputs[i].role, in.name->c_str()));
-        return false;
-      }
-    }
-  }
-  for (const Named& out : outputs) {
-    if (out.name->empty()) continue;
+  for (const JobFile& out : files.outputs) {
+    if (out.name.empty()) continue;
     auto lock = std::make_unique<OutputLock>();
     std::string error;
-    if (!lock->Acquire(*out.name, error)) {
+    if (!lock->Acquire(out.name, error)) {
       m_ctx.Fail(error + "  Nothing was run.");
       m_locks.clear();
       return false;
     }
     if (lock->StaleRemoved() > 0) {
       m_ctx.Post(StrFormat("Removed %d temporary files that an interrupted save left beside %s.",
-                           lock->StaleRemoved(), out.name->c_str()));
+                           lock->StaleRemoved(), out.name.c_str()));
     }
     m_locks.push_back(std::move(lock));
   }

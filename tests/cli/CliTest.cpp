@@ -18,6 +18,7 @@
 #include "TestUtil.h"
 #include "cli/CliRun.h"
 #include "files/CandidateFiles.h"
+#include "files/OutputLock.h"
 #include "files/PNumber.h"
 #include "sieve/JobTestUtil.h"
 
@@ -401,6 +402,49 @@ TEST(CliResumeInPlace, NeedsNoForceWhileAnyOtherExistingOutputDoes) {
 
   const test::CliResult help = test::RunCli("resume --help");
   EXPECT_TRUE(test::Has(help, "Usage: zentrova resume [OPTIONS]")) << help.output;
+}
+
+// An output that another run is writing is refused before any check, as
+// the desktop program refuses it: even an existing file without --force
+// gets that answer (not the question of replacing it), and nothing is run.
+TEST(CliOutputInUse, IsRefusedBeforeTheChecks) {
+  test::ScratchDir dir;
+  const std::string f = dir / "f.txt", c = dir / "c.txt";
+  const test::CliResult made = test::RunCli(
+      "new --exponent 16 --bmin 2 --bmax 300 --p-max 1e6 --factors-out " + f + " --sieve-out " + c);
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  const std::string log = dir / "log.txt", report = dir / "r.txt", sorted = dir / "s.txt";
+  test::WriteFile(log, "");
+  test::WriteFile(report, "an earlier report\n");
+  test::WriteFile(sorted, "an earlier file\n");
+  struct Case {
+    std::string args, held;
+  };
+  const Case cases[] = {
+      {"new --exponent 16 --bmin 2 --bmax 300 --p-max 2e6 --factors-out " + f + " --sieve-out " + c,
+       c},
+      {"resume --factors-in " + f + " --sieve-in " + c + " --factors-out " + f + " --sieve-out " + c +
+           " --p-max 2e6",
+       f},
+      {"rebuild --factors-in " + f + " --factors-out " + sorted + " --sieve-out " + (dir / "n.txt") +
+           " --exponent 16 --bmin 2 --bmax 300",
+       sorted},
+      {"report --factors-in " + f + " --proth-log " + log + " --report " + report, report},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.args);
+    const std::string before = test::ReadFile(k.held);
+    OutputLock running;
+    std::string error;
+    ASSERT_TRUE(running.Acquire(k.held, error)) << error;
+    const test::CliResult r = test::RunCli(k.args);
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(test::Has(r, "zentrova: Output file " + k.held + " is in use by another run (" +
+                                 k.held + ".lock is locked).  Nothing was run."))
+        << r.output;
+    EXPECT_FALSE(test::Has(r, "already exists")) << r.output;
+    EXPECT_EQ(test::ReadFile(k.held), before);
+  }
 }
 
 // A resume of files already sieved to or past --p-max says so and sieves

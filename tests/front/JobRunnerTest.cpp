@@ -155,3 +155,70 @@ TEST(JobRunner, CurrentRemovalRateFollowsAFallingRate) {
 
 }  // namespace
 }  // namespace zentrova
+
+namespace zentrova {
+namespace {
+
+SieveJob EndlessSieve(const test::ScratchDir& dir, const std::string& tag) {
+  SieveJob job;
+  job.m_nCommand = kCmdNewSieve;
+  job.m_nExponent = 1024;
+  job.m_nLn = 10;
+  job.m_nBMin = 2;
+  job.m_nBMax = 4000;
+  job.m_threads = 1;
+  job.m_strFactorOut = dir / (tag + "f.txt");
+  job.m_strSieveOut = dir / (tag + "c.txt");
+  return job;
+}
+
+// Runs for a time side by side: each job is stopped with its final save
+// once the time is up, which is at least as deep as the sample taken then;
+// a job that ends sooner by itself ends the wait.
+TEST(JobRunner, RunForStopsEachJobWithItsSaveOnceTheTimeIsUp) {
+  test::ScratchDir dir;
+  RecordingSink sinkA, sinkB, sinkC;
+  JobRunner a(EndlessSieve(dir, "a"), sinkA), b(EndlessSieve(dir, "b"), sinkB, 1);
+  const std::vector<JobRunner::TimedRun> runs =
+      JobRunner::RunFor({&a, &b}, std::chrono::milliseconds(700));
+  ASSERT_EQ(runs.size(), 2u);
+  const std::string names[] = {"a", "b"};
+  for (size_t i = 0; i < runs.size(); ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_GE(runs[i].seconds, 0.7);
+    EXPECT_LT(runs[i].seconds, 30.0);
+    EXPECT_EQ(runs[i].outcome.end, JobEnd::kStopped);
+    EXPECT_GT(runs[i].atTime.pCount, 0);
+    CandidateRange saved;
+    ASSERT_TRUE(LoadCandidateRange(dir / (names[i] + "c.txt"), saved, [](const std::string&) {}));
+    EXPECT_GE(static_cast<uint64_t>(saved.depth), static_cast<uint64_t>(runs[i].atTime.pReached));
+  }
+
+  SieveJob shortJob = EndlessSieve(dir, "c");
+  shortJob.m_pMax = 100000;
+  JobRunner c(shortJob, sinkC);
+  const JobRunner::TimedRun run = c.RunFor(std::chrono::seconds(600));
+  EXPECT_LT(run.seconds, 60.0);
+  EXPECT_EQ(run.outcome.end, JobEnd::kDone);
+}
+
+// Driven to its end on the calling thread: `between` is called while the job
+// runs, and a stop it requests ends the job with its final save.
+TEST(JobRunner, RunToEndAnswersAStopAskedBetweenTicks) {
+  test::ScratchDir dir;
+  RecordingSink sink;
+  JobRunner runner(EndlessSieve(dir, ""), sink);
+  int calls = 0;
+  const JobOutcome outcome = runner.RunToEnd([](const RunProgress&) {},
+                                             [&] {
+                                               if (++calls == 10) runner.RequestStop();
+                                             });
+  EXPECT_EQ(outcome.end, JobEnd::kStopped);
+  EXPECT_GE(calls, 10);
+  EXPECT_FALSE(runner.Running());
+  CandidateRange saved;
+  EXPECT_TRUE(LoadCandidateRange(dir / "c.txt", saved, [](const std::string&) {}));
+}
+
+}  // namespace
+}  // namespace zentrova
