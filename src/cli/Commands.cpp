@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -12,45 +13,119 @@
 #include <optional>
 #include <vector>
 
-#include "front/StartChecks.h"
 #include "cli/RunJob.h"
 #include "files/CandidateFiles.h"
-#include "files/PNumber.h"
-#include "files/StrFormat.h"
 #include "files/NumberParse.h"
+#include "files/PNumber.h"
 #include "files/PackedKSequence.h"
+#include "files/StrFormat.h"
 #include "files/TextFile.h"
+#include "front/EngineSettings.h"
+#include "front/JobRunner.h"
+#include "front/StartChecks.h"
 #include "gpu/Devices.h"
 #include "gpu/OpenClBackend.h"
 #include "math/CpuFeatures.h"
 #include "math/ModArith.h"
 #include "platform/Files.h"
-#include "front/EngineSettings.h"
-#include "front/JobRunner.h"
 #include "sieve/WorkerPool.h"
 
 namespace zentrova::cli {
 
 namespace {
 
-bool CommonOptions(const SieveOptions& o, SieveJob& job) {
+// The GPU arithmetics by name, for the help texts.
+std::string GpuKernelNames() {
+  std::string names;
+  for (const GpuArithmetic& a : GpuArithmetics()) {
+    names += (names.empty() ? "" : ", ") + a.name;
+  }
+  return names.empty() ? "none in this build" : names;
+}
+
+// A p given as an empty text ("--p-max ''", an unset variable in a script)
+// is a usage error: taken as no limit, it would start a run that never ends.
+const CLI::Validator kPGiven(
+    [](const std::string& value) {
+      return value.empty() ? std::string(
+                                 "an empty value is no p; give one such as 1e12, or "
+                                 "leave the option out")
+                           : std::string();
+    },
+    "P", "PGiven");
+
+void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
+  cmd->add_option("--save-minutes", o.saveMinutes,
+                  "Minutes between periodic saves of both output files (default 60; they are also "
+                  "saved when the run ends or is stopped)")
+      ->check(CLI::Range(0, 1000000));
+  cmd->add_flag("--no-simd", o.noSimd, "Use only the portable scalar kernel");
+  cmd->add_option("--p-max", o.pMax,
+                  "Sieve every candidate p up to P, stop before the first p above it and record "
+                  "the last p sieved as the depth (e.g. 1e12)")
+      ->check(kPGiven);
+  cmd->add_option("--threads", o.threads, "Worker threads (default: all hardware threads)")
+      ->check(CLI::Range(1, 1024));
+  cmd->add_option("--isa", o.isa,
+                  "Instruction set of the vector kernel: auto, scalar, avx2, avx512 (default auto)")
+      ->type_name("ISA");
+  cmd->add_flag("--force", o.force,
+                "Replace existing output files (only once the new ones are complete)");
+  cmd->add_flag(
+      "--wide", o.wide,
+      "Wide-range math: construct the N roots of x^N = -1 for each p instead of testing "
+      "every base (the mode for ranges far wider than N; it sieves even bases only, so an odd "
+      "--bmin is refused). The "
+      "factor file is appended to; the candidate file has one line per surviving base, "
+      "about 16 bytes each, so a range to 2e9 can give a file of several GB");
+  cmd->add_option("--packed-dir", o.packedDir,
+                  "Read the k values from the packed K file sequence in this folder (made by "
+                  "'zentrova pack') instead of generating them")
+      ->type_name("DIR");
+  cmd->add_option("--device", o.device,
+                  "Where the sieve kernels run: cpu (default), auto (the first OpenCL GPU, else "
+                  "the CPU), gpu (the first OpenCL GPU), opencl:N (OpenCL device N; see "
+                  "'zentrova bench --device list')")
+      ->type_name("DEVICE");
+  cmd->add_option("--gpu-kernel", o.gpuKernel,
+                  "On a GPU: the arithmetic of its kernels, " + GpuKernelNames() +
+                      " (default: the fastest for each p range, calibrated on the device and "
+                      "kept in ~/.cache/zentrova). A forced one is refused for a run that starts "
+                      "at or above its bound; past its bound the CPU kernels sieve the rest")
+      ->option_text("KERNEL");
+  cmd->add_option("--device-batch", o.deviceBatch,
+                  "Most p per device launch (default 65536); smaller launches answer a stop "
+                  "sooner on a slow device")
+      ->check(CLI::Range(int64_t{1}, int64_t{1} << 20));
+  const std::string factors = std::to_string(config::kRateFactors);
+  cmd->add_option("--stop-rate", o.stopRate,
+                  "Stop (with the usual final save) once finding a factor takes longer than "
+                  "SECONDS, as the time the last " +
+                      factors +
+                      " factors took (the whole run "
+                      "while fewer were found), and never before the run has sieved for " +
+                      std::to_string(static_cast<int>(config::kStopRateEvidence)) +
+                      " x SECONDS and found " + factors + " factors or sieved " + factors +
+                      " x SECONDS: set it to the time your primality tester takes per candidate "
+                      "at this N and b (e.g. 600); 0 for none (the default)")
+      ->option_text("SECONDS");
+}
+
+void CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_nSaveSeconds = o.saveMinutes * 60;
   job.m_bNoSSE2 = o.noSimd ? 1 : 0;
   if (!ParseIsa(o.isa, job.m_isa) || o.isa == "list") {
-    Usage(StrFormat("--isa: unknown instruction set '%s' (auto, scalar, avx2, avx512).",
-                    o.isa.c_str()));
-    return false;
+    throw UsageError(StrFormat("--isa: unknown instruction set '%s' (auto, scalar, avx2, avx512).",
+                               o.isa.c_str()));
   }
   if (job.m_isa != Isa::kAuto && !IsaAvailable(job.m_isa)) {
-    Usage(StrFormat("--isa %s: this processor or build has no %s kernel.", o.isa.c_str(),
-                    o.isa.c_str()));
-    return false;
+    throw UsageError(StrFormat("--isa %s: this processor or build has no %s kernel.", o.isa.c_str(),
+                               o.isa.c_str()));
   }
   if (job.m_isa == Isa::kScalar) job.m_bNoSSE2 = 1;
   job.m_strPackedKDir = o.packedDir;
   if (!o.packedDir.empty() && !CTextFile::FileExists(o.packedDir)) {
-    Usage(StrFormat("--packed-dir: folder %s does not exist.", o.packedDir.c_str()));
-    return false;
+    throw UsageError(StrFormat("--packed-dir: folder %s does not exist.", o.packedDir.c_str()));
   }
   // Threads, p limit, device and stop rate as the desktop program's Engine
   // settings reach the job (front/EngineSettings.h).
@@ -60,28 +135,21 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
     case EngineField::kNone:
       break;
     case EngineField::kPMax:
-      Usage(StrFormat("--p-max: '%s' is not a whole number from 1 to 2^94.", o.pMax.c_str()));
-      return false;
+      throw UsageError(
+          StrFormat("--p-max: '%s' is not a whole number from 1 to 2^94.", o.pMax.c_str()));
     case EngineField::kDevice:
-      Usage(StrFormat("--device: '%s' is not cpu, auto, gpu or opencl:N.", o.device.c_str()));
-      return false;
+      throw UsageError(
+          StrFormat("--device: '%s' is not cpu, auto, gpu or opencl:N.", o.device.c_str()));
     case EngineField::kThreads:
       // (The option parser has checked its range already.)
-      Usage("--threads: " + EngineRefusal(bad));
-      return false;
+      throw UsageError("--threads: " + EngineRefusal(bad));
     case EngineField::kStopRate:
-      Usage("--stop-rate: " + EngineRefusal(bad));
-      return false;
+      throw UsageError("--stop-rate: " + EngineRefusal(bad));
     case EngineField::kGpuKernel:
-      Usage("--gpu-kernel: " + EngineRefusal(bad));
-      return false;
+      throw UsageError("--gpu-kernel: " + EngineRefusal(bad));
   }
   job.m_deviceBatch = o.deviceBatch;
-  if (!o.pMin.empty() && !ReadPLimit(o.pMin, job.m_pMin)) {
-    Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", o.pMin.c_str()));
-    return false;
-  }
-  return true;
+  if (!o.pMin.empty()) job.m_pMin = ReadPMinOption(o.pMin);
 }
 
 // The benchmark job once per available kernel and for 1 .. all threads, with
@@ -124,20 +192,91 @@ int RunBenchComparison(const SieveJob& base) {
 
 }  // namespace
 
+namespace {
+
+void AddNew(CLI::App& app, Subcommands& commands) {
+  auto options = std::make_shared<SieveOptions>();
+  SieveOptions& o = *options;
+  CLI::App* cmd = app.add_subcommand(
+      "new",
+      "Start a new sieve over the bases bmin, bmin+2, ... <= bmax (one parity).\n"
+      "Example: zentrova new --exponent 65536 --bmin 1200000 --bmax 1201998 --factors-out f.txt "
+      "--sieve-out c.txt --p-max 1e10");
+  cmd->add_option("--exponent", o.exponent, "The exponent N of b^N+1, a power of two")->required();
+  cmd->add_option("--bmin", o.bMin, "Smallest base b")->required();
+  cmd->add_option("--bmax", o.bMax, "Largest base b")->required();
+  cmd->add_option("--factors-out", o.factorsOut,
+                  "Factor output file: the header, then \"b^N+1 has factor p\" per struck base")
+      ->required()
+      ->type_name("FILE");
+  cmd->add_option("--sieve-out", o.sieveOut,
+                  "Sieve output file: the candidates in ABC format, with the depth reached")
+      ->required()
+      ->type_name("FILE");
+  cmd->add_option("--p-min", o.pMin,
+                  "Start with the first candidate p at or above P (to split a range of p "
+                  "between runs or machines)")
+      ->check(kPGiven);
+  AddRunOptions(cmd, o);
+  commands.push_back({cmd, [options] { return RunNew(*options); }, &options->threads});
+}
+
+}  // namespace
+
 int RunNew(const SieveOptions& o) {
   FormParams form = FormFor(kChoiceNewSieve, o);
   form.saveMinutes = o.saveMinutes;
   form.packedKDir = o.packedDir;
   form.packedKExponent = o.exponent;  // the sequence of this exponent is used
   SieveJob job;
-  if (!CommonOptions(o, job)) return kExitUsage;
+  CommonOptions(o, job);
   if (job.m_pMax != 0 && job.m_pMin > job.m_pMax) {
-    Usage("--p-min must not be above --p-max.");
-    return kExitUsage;
+    throw UsageError("--p-min must not be above --p-max.");
   }
   CliHost host(o.force);
   return RunFormJob(form, host, job);
 }
+
+namespace {
+
+void AddResume(CLI::App& app, Subcommands& commands) {
+  auto options = std::make_shared<SieveOptions>();
+  SieveOptions& o = *options;
+  CLI::App* cmd = app.add_subcommand(
+      "resume",
+      "Resume a sieve from the files an earlier run saved; the range, exponent and depth come "
+      "from them.\n"
+      "Example: zentrova resume --factors-in f.txt --sieve-in c.txt --factors-out f2.txt "
+      "--sieve-out c2.txt --p-max 1e11");
+  cmd->add_option("--factors-in", o.factorsIn,
+                  "Factor file of the earlier run, which must exist when named. Normal "
+                  "mode: read and written anew as --factors-out (without it the new factor "
+                  "file holds only the factors found from now on). With --wide: the file "
+                  "the run checks and appends to, so name it as --factors-out too (or a "
+                  "--factors-out that does not exist yet, to which it is copied first); "
+                  "without it, an existing --factors-out is that file")
+      ->type_name("FILE");
+  cmd->add_option("--sieve-in", o.sieveIn, "Candidate file of the earlier run")
+      ->required()
+      ->type_name("FILE");
+  cmd->add_option("--exponent", o.exponent,
+                  "With --packed-dir: the exponent of the packed K sequence (default: the "
+                  "files' exponent; a different one is refused)");
+  cmd->add_option("--factors-out", o.factorsOut, "Factor output file")
+      ->required()
+      ->type_name("FILE");
+  cmd->add_flag("--missing-as-struck", o.missingStruck,
+                "Take the bases of the range that neither input file holds as struck "
+                "elsewhere, saying how many, instead of refusing the files: for a candidate "
+                "file sieved by another program, which left no factor file here (the files "
+                "written keep no record of those bases, so give it at every resume of such "
+                "a sieve)");
+  cmd->add_option("--sieve-out", o.sieveOut, "Sieve output file")->required()->type_name("FILE");
+  AddRunOptions(cmd, o);
+  commands.push_back({cmd, [options] { return RunResume(*options); }, &options->threads});
+}
+
+}  // namespace
 
 int RunResume(const SieveOptions& o) {
   FormParams form = FormFor(kChoiceResumeSieve, o);
@@ -145,16 +284,44 @@ int RunResume(const SieveOptions& o) {
   form.packedKDir = o.packedDir;
   form.packedKExponent = o.exponent;
   if (!o.pMin.empty()) {
-    Usage("--p-min applies to a new sieve only; a resumed sieve continues from its files.");
-    return kExitUsage;
+    throw UsageError(
+        "--p-min applies to a new sieve only; a resumed sieve continues from its files.");
   }
   SieveJob job;
-  if (!CommonOptions(o, job)) return kExitUsage;
+  CommonOptions(o, job);
   job.m_missingStruck = o.missingStruck;
   CliHost host(o.force);
   host.SetInputs({o.factorsIn, o.sieveIn});
   return RunFormJob(form, host, job);
 }
+
+namespace {
+
+void AddPack(CLI::App& app, Subcommands& commands) {
+  auto options = std::make_shared<SieveOptions>();
+  SieveOptions& o = *options;
+  CLI::App* cmd = app.add_subcommand(
+      "pack",
+      "Create or extend the packed K file sequence of an exponent: every k whose p = k*2N+1 "
+      "passes the candidate test, stored as 10-bit differences in files of 100000000 bytes "
+      "(about 75 million k each) named <dir>/ln<log2 N>pi<nnnnn>.pkk. Runs until Ctrl-C, "
+      "--p-max, or k reaching 2^63 - 256; run it again to extend the sequence. Later sieves read "
+      "the "
+      "files with --packed-dir.\n"
+      "Example: zentrova pack --dir pk --exponent 65536 --p-max 1e13");
+  cmd->add_option("--dir", o.packedDir, "Folder of the sequence (must exist)")
+      ->required()
+      ->type_name("DIR");
+  cmd->add_option("--exponent", o.exponent, "The exponent N, a power of two")->required();
+  cmd->add_option("--p-max", o.pMax, "Stop before the first p above this")->check(kPGiven);
+  cmd->add_option("--isa", o.isa, "auto, scalar, avx2, avx512 (the Fermat test)")->type_name("ISA");
+  // Small files let a test cross many rollovers in a moment; no one else
+  // needs another size, so the option stays out of --help.
+  cmd->add_option("--file-bytes", o.fileBytes, "Bytes per packed K file")->group("");
+  commands.push_back({cmd, [options] { return RunPack(*options); }});
+}
+
+}  // namespace
 
 int RunPack(const SieveOptions& o) {
   SieveJob job;
@@ -162,21 +329,20 @@ int RunPack(const SieveOptions& o) {
   job.m_nExponent = o.exponent;
   job.m_nLn = ExponentLog2(o.exponent);
   if (job.m_nLn == 0) {
-    Usage(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", o.exponent));
-    return kExitUsage;
+    throw UsageError(
+        StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", o.exponent));
   }
   if (o.packedDir.empty()) {
-    Usage("--dir: a folder for the packed K files is required.");
-    return kExitUsage;
+    throw UsageError("--dir: a folder for the packed K files is required.");
   }
-  if (!CommonOptions(o, job)) return kExitUsage;
+  CommonOptions(o, job);
   if (!o.fileBytes.empty()) {
     // A header and one data word are the least a file can be.
     constexpr uint64_t kLeast = CPackedKDB::kHeaderBytes + 4;
     if (!ParseWholeUInt64(o.fileBytes, job.m_packedKFileBytes) || job.m_packedKFileBytes < kLeast) {
-      Usage(StrFormat("--file-bytes: '%s' is not a whole number of at least %" PRIu64 " bytes.",
-                      o.fileBytes.c_str(), kLeast));
-      return kExitUsage;
+      throw UsageError(StrFormat("--file-bytes: '%s' is not a whole number of at least %" PRIu64
+                                 " bytes.",
+                                 o.fileBytes.c_str(), kLeast));
     }
   }
   return RunJob(job);
@@ -208,15 +374,14 @@ struct DeviceBenchResult {
 std::optional<DeviceBenchResult> TimeDevice(const SieveOptions& o, const std::string& kernel) {
   SieveOptions options = o;
   SieveJob job;
-  if (!CommonOptions(options, job)) return std::nullopt;
+  CommonOptions(options, job);
   job.m_gpuKernel = kernel;
   const int32_t n = o.exponent != 0 ? o.exponent : 1048576;
   job.m_nCommand = kCmdNewSieve;
   job.m_nExponent = n;
   job.m_nLn = ExponentLog2(n);
   if (job.m_nLn == 0) {
-    Usage(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", n));
-    return std::nullopt;
+    throw UsageError(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", n));
   }
   job.m_nBMin = 2;
   job.m_nBMax = 2000000;
@@ -244,7 +409,8 @@ std::optional<DeviceBenchResult> TimeDevice(const SieveOptions& o, const std::st
   const double seconds = outcome.loopSeconds;
   DeviceBenchResult r;
   r.pPerSecond = seconds > 0 ? static_cast<double>(progress.pCount) / seconds : 0;
-  const double range = progress.pReached > pStart ? static_cast<double>(progress.pReached - pStart) : 0;
+  const double range =
+      progress.pReached > pStart ? static_cast<double>(progress.pReached - pStart) : 0;
   r.pPerDay = seconds > 0 ? range / seconds * 86400.0 / 1e15 : 0;
   r.busy = seconds > 0 ? outcome.deviceBusySeconds / seconds : 0;
   std::printf("device %s%s%s, N = %d, wide mode, p from %s: %" PRId64 " p in %.2f s\n",
@@ -262,10 +428,7 @@ int RunDeviceBench(const SieveOptions& o) {
   // Every arithmetic that reaches past the first p, one after the other,
   // then side by side.
   UInt128 pStart = 1000000000000000ULL;
-  if (!o.pMin.empty() && !ReadPLimit(o.pMin, pStart)) {
-    Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", o.pMin.c_str()));
-    return kExitUsage;
-  }
+  if (!o.pMin.empty()) pStart = ReadPMinOption(o.pMin);
   std::vector<std::pair<std::string, DeviceBenchResult>> rows;
   for (const GpuArithmetic& a : GpuArithmetics()) {
     if (a.bound <= pStart) continue;
@@ -328,7 +491,7 @@ double SideBySideRate(const SieveJob& base, bool wide, int jobs, int threads, in
 int RunScalingBench(const SieveOptions& o) {
   SieveOptions options = o;
   SieveJob base;
-  if (!CommonOptions(options, base)) return kExitUsage;
+  CommonOptions(options, base);
   base.m_nCommand = kCmdNewSieve;
   base.m_nExponent = 65536;
   base.m_nLn = 16;
@@ -336,8 +499,8 @@ int RunScalingBench(const SieveOptions& o) {
   base.m_pMax = 0;
   base.m_nSaveSeconds = 1 << 30;
   std::printf("zentrova bench --scaling: N = 65536, p from 1e15, %d s per run\n", o.seconds);
-  std::printf("%-7s %7s %14s %14s %11s %8s %8s\n", "mode", "threads", "one process",
-              "independent", "efficiency", "serial", "busy");
+  std::printf("%-7s %7s %14s %14s %11s %8s %8s\n", "mode", "threads", "one process", "independent",
+              "efficiency", "serial", "busy");
   std::vector<double> serialAlones;
   for (const bool wide : {true, false}) {
     SieveJob job = base;
@@ -359,14 +522,69 @@ int RunScalingBench(const SieveOptions& o) {
   }
   // The loop thread applies one batch while the others compute the next, so
   // it holds a process back only once the workers are faster than it.
-  std::printf("serial: the share of the loop's time its own thread spent applying batches, which\n"
-              "overlaps the workers; one process is bound at 1/serial (on 1 thread) times one\n"
-              "thread's rate: wide %.0fx, normal %.0fx here. busy: the workers' share of the loop's\n"
-              "time spent working; the rest is waiting at the end of a batch (whose spans shrink\n"
-              "to a 64th of a worker's share), about the same share at any thread count.\n",
-              serialAlones[0] > 0 ? 1.0 / serialAlones[0] : 0.0,
-              serialAlones[1] > 0 ? 1.0 / serialAlones[1] : 0.0);
+  std::printf(
+      "serial: the share of the loop's time its own thread spent applying batches, which\n"
+      "overlaps the workers; one process is bound at 1/serial (on 1 thread) times one\n"
+      "thread's rate: wide %.0fx, normal %.0fx here. busy: the workers' share of the loop's\n"
+      "time spent working; the rest is waiting at the end of a batch (whose spans shrink\n"
+      "to a 64th of a worker's share), about the same share at any thread count.\n",
+      serialAlones[0] > 0 ? 1.0 / serialAlones[0] : 0.0,
+      serialAlones[1] > 0 ? 1.0 / serialAlones[1] : 0.0);
   return kExitOk;
+}
+
+}  // namespace
+
+namespace {
+
+void AddBench(CLI::App& app, Subcommands& commands) {
+  auto options = std::make_shared<SieveOptions>();
+  SieveOptions& o = *options;
+  CLI::App* cmd = app.add_subcommand(
+      "bench",
+      "Time the normal sieve on a fixed workload (N = 65536, the 500 even bases from 1200000 to "
+      "1200998) up to --p-max (default 6e12), then verify every factor found.\n"
+      "Example: zentrova bench --no-simd --threads 1; zentrova bench --isa list");
+  cmd->add_option("--p-max", o.pMax, "Sieve up to this p (default 6e12)")->check(kPGiven);
+  cmd->add_flag("--no-simd", o.noSimd, "Use only the portable scalar kernel");
+  cmd->add_option("--threads", o.threads, "Worker threads (default: all hardware threads)")
+      ->check(CLI::Range(1, 1024));
+  cmd->add_option("--isa", o.isa,
+                  "auto, scalar, avx2, avx512; 'list' prints what this processor has")
+      ->type_name("ISA");
+  cmd->add_flag("--compare", o.compare,
+                "Run the benchmark for every available kernel with 1, 2, 4, ... threads up to "
+                "all, and print p per second with the ratio to the portable kernel");
+  cmd->add_option("--packed-dir", o.packedDir,
+                  "Read k from the packed K sequence for N = 65536 in this folder")
+      ->type_name("DIR");
+  cmd->add_option("--device", o.device,
+                  "Time the wide sieve of b^N+1 (even b up to 2e6, p from 1e15) on this device "
+                  "instead: cpu, auto, gpu, opencl:N; 'list' prints the OpenCL devices")
+      ->each([&o](const std::string&) { o.deviceGiven = true; })
+      ->type_name("DEVICE");
+  cmd->add_option("--gpu-kernel", o.gpuKernel,
+                  "With --device: the GPU arithmetic, " + GpuKernelNames())
+      ->option_text("KERNEL");
+  cmd->add_option("--device-batch", o.deviceBatch,
+                  "With --device: most p per device launch (default 65536; a slow device "
+                  "answers the end of each run sooner with fewer)")
+      ->check(CLI::Range(int64_t{1}, int64_t{1} << 20));
+  cmd->add_flag("--all-kernels", o.allKernels,
+                "With --device: time every GPU arithmetic that reaches the first p in turn "
+                "and print their p/s and P/day side by side");
+  cmd->add_option("--exponent", o.exponent, "With --device: the exponent N (default 1048576)");
+  cmd->add_flag("--scaling", o.scaling,
+                "One process with 1, 2, 4, ... threads against as many independent "
+                "one-thread jobs side by side, in both modes, with the efficiency");
+  cmd->add_option("--p-min", o.pMin,
+                  "Start at this p (default: the first; with --device 1e15), to time the "
+                  "arithmetic of larger p (two words from 2^62 on)")
+      ->check(kPGiven);
+  cmd->add_option("--seconds", o.seconds,
+                  "With --device or --scaling: seconds per run (default 10)")
+      ->check(CLI::Range(1, 86400));
+  commands.push_back({cmd, [options] { return RunBench(*options); }});
 }
 
 }  // namespace
@@ -395,9 +613,25 @@ int RunBench(const SieveOptions& o) {
   job.m_nCommand = kCmdBench;
   SieveOptions options = o;
   if (options.pMax.empty()) options.pMax = kBenchDefaultPMax;
-  if (!CommonOptions(options, job)) return kExitUsage;
+  CommonOptions(options, job);
   if (o.compare) return RunBenchComparison(job);
   return RunJob(job);
+}
+
+UInt128 ReadPMinOption(const std::string& text) {
+  UInt128 p = 0;
+  if (text.empty() || !ReadPLimit(text, p)) {
+    throw UsageError(
+        StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", text.c_str()));
+  }
+  return p;
+}
+
+void AddSieveCommands(CLI::App& app, Subcommands& commands) {
+  AddNew(app, commands);
+  AddResume(app, commands);
+  AddBench(app, commands);
+  AddPack(app, commands);
 }
 
 }  // namespace zentrova::cli

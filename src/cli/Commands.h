@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/RunJob.h"
+#include "cli/Subcommand.h"
 
 namespace zentrova::cli {
 
@@ -20,8 +21,8 @@ struct SieveOptions : FileOptions {
   std::string pMin, pMax;  // as typed; parsed by ReadPLimit
   int32_t threads = 0;     // 0: all hardware threads
   std::string isa = "auto";
-  std::string packedDir;  // read k from this packed K sequence
-  bool compare = false;   // bench: every kernel and thread count
+  std::string packedDir;       // read k from this packed K sequence
+  bool compare = false;        // bench: every kernel and thread count
   std::string device = "cpu";  // cpu, auto, gpu, opencl:N (bench: list)
   bool deviceGiven = false;    // bench: the wide device benchmark
   bool scaling = false;        // bench: threads in one process against independent jobs
@@ -31,8 +32,16 @@ struct SieveOptions : FileOptions {
   bool allKernels = false;     // bench --device: every GPU arithmetic in turn
   double stopRate = 0;         // seconds per factor that end a sieve (0: none)
   bool missingStruck = false;  // resume: bases in neither file were struck elsewhere
-  std::string fileBytes;  // pack: bytes per file as typed; empty for the usual size
+  std::string fileBytes;       // pack: bytes per file as typed; empty for the usual size
 };
+
+// Declares new, resume, bench and pack on app, in that order, each with its
+// runner.
+void AddSieveCommands(CLI::App& app, Subcommands& commands);
+
+// A --p-min as typed: a whole number from 1 to below 2^94; else a usage
+// error.
+UInt128 ReadPMinOption(const std::string& text);
 
 int RunNew(const SieveOptions& options);
 int RunResume(const SieveOptions& options);

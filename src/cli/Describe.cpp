@@ -2,15 +2,24 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
+
+#include "cli/Commands.h"
+#include "cli/Version.h"
+#include "gpu/OpenClBackend.h"
+#include "sieve/kernels/Dispatch.h"
 
 namespace zentrova::cli {
 
 namespace {
 
-std::vector<const CLI::App*> Subcommands(const CLI::App& app) {
+std::vector<const CLI::App*> ShownSubcommands(const CLI::App& app) {
   return app.get_subcommands([](const CLI::App* sub) { return !sub->get_group().empty(); });
 }
 
@@ -110,7 +119,7 @@ std::string ManPage(const CLI::App& app, const std::string& version, const std::
   page += ".SH OPTIONS\n";
   for (const CLI::Option* o : Options(app)) page += OptionEntry(o);
   page += ".SH COMMANDS\n";
-  for (const CLI::App* sub : Subcommands(app)) {
+  for (const CLI::App* sub : ShownSubcommands(app)) {
     page += ".SS \"" + Roff(name + " " + sub->get_name()) + " [OPTIONS]\"\n";
     page += Paragraphs(sub->get_description());
     for (const CLI::Option* o : Options(*sub)) page += OptionEntry(o);
@@ -137,7 +146,7 @@ std::string BashCompletion(const CLI::App& app, const std::vector<std::string>& 
   };
   std::vector<std::string> top;
   collect(app, top);
-  for (const CLI::App* sub : Subcommands(app)) {
+  for (const CLI::App* sub : ShownSubcommands(app)) {
     commands.push_back(sub->get_name());
     std::vector<std::string> words;
     collect(*sub, words);
@@ -210,6 +219,54 @@ std::string BashCompletion(const CLI::App& app, const std::vector<std::string>& 
   s += "}\n";
   s += "complete -F " + function + " " + name + "\n";
   return s;
+}
+
+namespace {
+
+// The manual page's date: SOURCE_DATE_EPOCH's (for a reproducible
+// package), else today's, in UTC.
+std::string ManPageDate() {
+  std::time_t at = std::time(nullptr);
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+    char* end = nullptr;
+    const long long value = std::strtoll(epoch, &end, 10);
+    if (end != epoch && *end == '\0' && value >= 0) at = static_cast<std::time_t>(value);
+  }
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &at);
+#else
+  gmtime_r(&at, &utc);
+#endif
+  char date[16];
+  return std::string(date, std::strftime(date, sizeof date, "%Y-%m-%d", &utc));
+}
+
+}  // namespace
+
+void AddDescribeCommands(CLI::App& app, Subcommands& commands) {
+  // Hidden, as tools of the build and the installer.
+  CLI::App* manPage =
+      app.add_subcommand("manpage", "Print the manual page zentrova(1) in roff")->group("");
+  commands.push_back({manPage, [&app] {
+                        std::fputs(ManPage(app, VersionNumber(), ManPageDate()).c_str(), stdout);
+                        return kExitOk;
+                      }});
+  CLI::App* completion =
+      app.add_subcommand("completion", "Print the shell completion script (bash)")->group("");
+  auto shell = std::make_shared<std::string>();
+  completion->add_option("shell", *shell, "The shell: bash")
+      ->required()
+      ->check(CLI::IsMember({"bash"}));
+  commands.push_back({completion, [&app, shell] {
+                        std::vector<std::string> isas, kernels;
+                        for (const Isa isa : KernelIsas()) {
+                          if (isa != Isa::kAuto) isas.emplace_back(IsaName(isa));
+                        }
+                        for (const GpuArithmetic& a : GpuArithmetics()) kernels.push_back(a.name);
+                        std::fputs(BashCompletion(app, isas, kernels).c_str(), stdout);
+                        return kExitOk;
+                      }});
 }
 
 }  // namespace zentrova::cli

@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace CLI {
-class App;
-}  // namespace CLI
+#include "cli/Subcommand.h"
 
 namespace zentrova::cli {
 
@@ -27,5 +25,10 @@ std::string ManPage(const CLI::App& app, const std::string& version, const std::
 // known. `isas` and `gpuKernels` are the values of --isa and --gpu-kernel.
 std::string BashCompletion(const CLI::App& app, const std::vector<std::string>& isas,
                            const std::vector<std::string>& gpuKernels);
+
+// The hidden subcommands `manpage` (zentrova(1), dated SOURCE_DATE_EPOCH's
+// day for a reproducible package, else today, in UTC) and `completion bash`,
+// which describe app as it stands when they run.
+void AddDescribeCommands(CLI::App& app, Subcommands& commands);
 
 }  // namespace zentrova::cli

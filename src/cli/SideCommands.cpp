@@ -1,16 +1,17 @@
 #include "cli/SideCommands.h"
 
 #include <CLI/CLI.hpp>
+#include <memory>
 
-#include "front/StartChecks.h"
 #include "cli/Commands.h"
 #include "cli/RunJob.h"
 #include "files/CandidateFiles.h"
-#include "files/StrFormat.h"
 #include "files/OutputLock.h"
-#include "front/EngineSettings.h"
 #include "files/SliceMerge.h"
+#include "files/StrFormat.h"
 #include "files/TextFile.h"
+#include "front/EngineSettings.h"
+#include "front/StartChecks.h"
 #include "sieve/SieveJob.h"
 
 namespace zentrova::cli {
@@ -23,89 +24,19 @@ void AddForce(CLI::App* cmd, SideOptions& o) {
 }
 
 // An output that is also one of the inputs (under any name, through a link
-// too) would be replaced by what the job made from it: refused with a usage
-// message before anything is read or written.
-bool OutputIsAnInput(const std::string& out, const std::vector<std::string>& inputs) {
+// too) would be replaced by what the job made from it: a usage error, before
+// anything is read or written.
+void RefuseOutputThatIsAnInput(const std::string& out, const std::vector<std::string>& inputs) {
   for (const std::string& in : inputs) {
-    if (SameFile(in, out)) {
-      Usage(StrFormat("The output %s is also an input.", out.c_str()));
-      return true;
-    }
+    if (SameFile(in, out))
+      throw UsageError(StrFormat("The output %s is also an input.", out.c_str()));
   }
-  return false;
 }
 
-}  // namespace
-
-void AddSideCommands(CLI::App& app, SideCommands& side) {
-  // File names and numbers are not marked required here: the form's checks
-  // below name what is missing, with the form's own texts.
-  SideOptions& r = side.reportOptions;
-  side.report = app.add_subcommand(
-      "report",
-      "Merge a primality tester's log with the factor file into a report that names every base "
-      "of the factor file's range once, in ascending order: its factor line, or the tester's "
-      "line saying that b^N+1 is composite (any line with \"composite\" or \"Composite\", "
-      "copied from the first digit of b). Missing or repeated bases are reported as "
-      "consistency errors; the report is written to the end in every case.\n"
-      "Example: zentrova report --factors-in factors.txt --proth-log Proth.Log "
-      "--report report.txt");
-  side.report
-      ->add_option("--factors-in", r.factorsIn,
-                   "Factor file of the sieve (its header gives the range and exponent)")
-      ->type_name("FILE");
-  side.report->add_option("--proth-log", r.prothLog, "The primality tester's log")
-      ->type_name("FILE");
-  side.report->add_option("--report", r.report, "Report output file")->type_name("FILE");
-  AddForce(side.report, r);
-
-  SideOptions& b = side.rebuildOptions;
-  side.rebuild = app.add_subcommand(
-      "rebuild",
-      "Rebuild the output files of a sieve from a factor file alone: every base of the range "
-      "without a verified factor in the file is a candidate. Reads both factor file formats, "
-      "even mixed; the depth written is the p of the last factor line read. The file must hold "
-      "a header of either format, and its header and lines must be of --exponent. In normal "
-      "mode a new factor file sorted by b is written too; with --wide only the candidate file.\n"
-      "Example: zentrova rebuild --factors-in factors.txt --factors-out sorted.txt "
-      "--sieve-out candidates.txt --exponent 65536 --bmin 1200000 --bmax 1201998");
-  side.rebuild->add_option("--factors-in", b.factorsIn, "Factor file to rebuild from")
-      ->type_name("FILE");
-  side.rebuild
-      ->add_option("--factors-out", b.factorsOut,
-                   "Factor output file, sorted by b (not needed with --wide)")
-      ->type_name("FILE");
-  side.rebuild->add_option("--sieve-out", b.sieveOut, "Candidate output file (ABC format)")
-      ->type_name("FILE");
-  side.rebuild->add_flag("--wide", b.wide,
-                         "Wide-range mode: write the candidate file only, keep no factor list");
-  side.rebuild->add_option("--exponent", b.exponent, "The exponent N of b^N+1, a power of two");
-  side.rebuild->add_option("--bmin", b.bMin, "Smallest base b");
-  side.rebuild->add_option("--bmax", b.bMax, "Largest base b");
-  AddForce(side.rebuild, b);
-
-  SideOptions& t = side.tbfOptions;
-  side.tbf = app.add_subcommand(
-      "tbf",
-      "Build a to-be-factored list: every base bmin, bmin+2, ... <= bmax that the input file "
-      "does not mention, written as a candidate file of depth 1 (so a later sieve starts from "
-      "the first p). The input is a candidate file (\"<b> <N>\" lines; a bare \"<b>\" counts as "
-      "a base of --exponent), or a tester's log whose composite lines name their bases "
-      "(\"<b>^<N>+1 is composite\"). A line of another exponent than --exponent is refused, "
-      "naming the file and line.\n"
-      "Example: zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 "
-      "--bmin 1200000 --bmax 1201998");
-  side.tbf->add_option("--sieve-in", t.sieveIn, "Candidate file or tester's log")
-      ->type_name("FILE");
-  side.tbf->add_option("--sieve-out", t.sieveOut, "Output file (ABC format)")->type_name("FILE");
-  side.tbf->add_option("--exponent", t.exponent,
-                       "The exponent N written on every output line, a power of two");
-  side.tbf->add_option("--bmin", t.bMin, "Smallest base b");
-  side.tbf->add_option("--bmax", t.bMax, "Largest base b");
-  AddForce(side.tbf, t);
-
-  MergeOptions& m = side.mergeOptions;
-  side.merge = app.add_subcommand(
+void AddMerge(CLI::App& app, Subcommands& commands) {
+  auto options = std::make_shared<MergeOptions>();
+  MergeOptions& m = *options;
+  CLI::App* cmd = app.add_subcommand(
       "merge",
       "Merge the files of sieves that split one range of p between machines (each a new sieve "
       "of the same b range and exponent with its own --p-min .. --p-max): a base stays a "
@@ -118,61 +49,80 @@ void AddSideCommands(CLI::App& app, SideCommands& side) {
       "refused, as are outputs and slice files in use by a running sieve.\n"
       "Example: zentrova merge --factors-in f1.txt --sieve-in c1.txt --p-min 1 --factors-in "
       "f2.txt --sieve-in c2.txt --p-min 1000000000000001 --factors-out f.txt --sieve-out c.txt");
-  side.merge->add_option("--factors-in", m.factorsIn, "A slice's factor file (repeat per slice)")
+  cmd->add_option("--factors-in", m.factorsIn, "A slice's factor file (repeat per slice)")
       ->required()
       ->type_name("FILE");
-  side.merge->add_option("--sieve-in", m.sieveIn, "A slice's candidate file (repeat per slice)")
+  cmd->add_option("--sieve-in", m.sieveIn, "A slice's candidate file (repeat per slice)")
       ->required()
       ->type_name("FILE");
-  side.merge
-      ->add_option("--p-min", m.pMins,
-                   "The --p-min a slice was started with, 1 if none (repeat per slice)")
+  cmd->add_option("--p-min", m.pMins,
+                  "The --p-min a slice was started with, 1 if none (repeat per slice)")
       ->required();
-  side.merge->add_option("--factors-out", m.factorsOut, "Factor output file")
+  cmd->add_option("--factors-out", m.factorsOut, "Factor output file")
       ->required()
       ->type_name("FILE");
-  side.merge->add_option("--sieve-out", m.sieveOut, "Candidate output file")
+  cmd->add_option("--sieve-out", m.sieveOut, "Candidate output file")
       ->required()
       ->type_name("FILE");
-  side.merge->add_flag("--wide", m.wide, "The slices are wide-mode sieves");
-  side.merge->add_flag("--force", m.force,
-                       "Replace existing output files (only once the new ones are complete)");
+  cmd->add_flag("--wide", m.wide, "The slices are wide-mode sieves");
+  cmd->add_flag("--force", m.force,
+                "Replace existing output files (only once the new ones are complete)");
+  commands.push_back({cmd, [options] { return RunMerge(*options); }});
 }
+
+}  // namespace
 
 int RunMerge(const MergeOptions& o) {
   if (SameFile(o.factorsOut, o.sieveOut)) {
-    Usage("--factors-out and --sieve-out name the same file.");
-    return kExitUsage;
+    throw UsageError("--factors-out and --sieve-out name the same file.");
   }
   std::vector<std::string> inputs = o.factorsIn;
   inputs.insert(inputs.end(), o.sieveIn.begin(), o.sieveIn.end());
   for (const std::string& out : {o.factorsOut, o.sieveOut}) {
-    if (OutputIsAnInput(out, inputs)) return kExitUsage;
+    RefuseOutputThatIsAnInput(out, inputs);
     if (!o.force && CTextFile::FileExists(out)) {
-      Usage(StrFormat("Output File %s already exists; add --force to overwrite it.", out.c_str()));
-      return kExitUsage;
+      throw UsageError(
+          StrFormat("Output File %s already exists; add --force to overwrite it.", out.c_str()));
     }
   }
   if (o.factorsIn.size() != o.sieveIn.size() || o.pMins.size() != o.factorsIn.size()) {
-    Usage(StrFormat("Each slice needs --factors-in, --sieve-in and --p-min (%d, %d and %d given).",
-                    static_cast<int>(o.factorsIn.size()), static_cast<int>(o.sieveIn.size()),
-                    static_cast<int>(o.pMins.size())));
-    return kExitUsage;
+    throw UsageError(
+        StrFormat("Each slice needs --factors-in, --sieve-in and --p-min (%d, %d and %d given).",
+                  static_cast<int>(o.factorsIn.size()), static_cast<int>(o.sieveIn.size()),
+                  static_cast<int>(o.pMins.size())));
   }
   std::vector<UInt128> pMins;
-  for (const std::string& text : o.pMins) {
-    UInt128 value = 0;
-    if (text.empty() || !ReadPLimit(text, value)) {
-      Usage(StrFormat("--p-min: '%s' is not a whole number from 1 to 2^94.", text.c_str()));
-      return kExitUsage;
-    }
-    pMins.push_back(value);
-  }
+  for (const std::string& text : o.pMins) pMins.push_back(ReadPMinOption(text));
   SliceMergeInput in{o.factorsIn, o.sieveIn, pMins, o.wide, o.factorsOut, o.sieveOut};
   const bool ok =
       MergeSlices(in, [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
   return ok ? kExitOk : kExitJobFailed;
 }
+
+namespace {
+
+void AddReport(CLI::App& app, Subcommands& commands) {
+  auto options = std::make_shared<SideOptions>();
+  SideOptions& r = *options;
+  CLI::App* cmd = app.add_subcommand(
+      "report",
+      "Merge a primality tester's log with the factor file into a report that names every base "
+      "of the factor file's range once, in ascending order: its factor line, or the tester's "
+      "line saying that b^N+1 is composite (any line with \"composite\" or \"Composite\", "
+      "copied from the first digit of b). Missing or repeated bases are reported as "
+      "consistency errors; the report is written to the end in every case.\n"
+      "Example: zentrova report --factors-in factors.txt --proth-log Proth.Log "
+      "--report report.txt");
+  cmd->add_option("--factors-in", r.factorsIn,
+                  "Factor file of the sieve (its header gives the range and exponent)")
+      ->type_name("FILE");
+  cmd->add_option("--proth-log", r.prothLog, "The primality tester's log")->type_name("FILE");
+  cmd->add_option("--report", r.report, "Report output file")->type_name("FILE");
+  AddForce(cmd, r);
+  commands.push_back({cmd, [options] { return RunReport(*options); }});
+}
+
+}  // namespace
 
 int RunReport(const SideOptions& o) {
   FormParams form = FormFor(kChoiceReport, o);
@@ -183,6 +133,37 @@ int RunReport(const SideOptions& o) {
   return RunFormJob(form, host, job);
 }
 
+namespace {
+
+void AddRebuild(CLI::App& app, Subcommands& commands) {
+  auto options = std::make_shared<SideOptions>();
+  SideOptions& b = *options;
+  CLI::App* cmd = app.add_subcommand(
+      "rebuild",
+      "Rebuild the output files of a sieve from a factor file alone: every base of the range "
+      "without a verified factor in the file is a candidate. Reads both factor file formats, "
+      "even mixed; the depth written is the p of the last factor line read. The file must hold "
+      "a header of either format, and its header and lines must be of --exponent. In normal "
+      "mode a new factor file sorted by b is written too; with --wide only the candidate file.\n"
+      "Example: zentrova rebuild --factors-in factors.txt --factors-out sorted.txt "
+      "--sieve-out candidates.txt --exponent 65536 --bmin 1200000 --bmax 1201998");
+  cmd->add_option("--factors-in", b.factorsIn, "Factor file to rebuild from")->type_name("FILE");
+  cmd->add_option("--factors-out", b.factorsOut,
+                  "Factor output file, sorted by b (not needed with --wide)")
+      ->type_name("FILE");
+  cmd->add_option("--sieve-out", b.sieveOut, "Candidate output file (ABC format)")
+      ->type_name("FILE");
+  cmd->add_flag("--wide", b.wide,
+                "Wide-range mode: write the candidate file only, keep no factor list");
+  cmd->add_option("--exponent", b.exponent, "The exponent N of b^N+1, a power of two");
+  cmd->add_option("--bmin", b.bMin, "Smallest base b");
+  cmd->add_option("--bmax", b.bMax, "Largest base b");
+  AddForce(cmd, b);
+  commands.push_back({cmd, [options] { return RunRebuild(*options); }});
+}
+
+}  // namespace
+
 int RunRebuild(const SideOptions& o) {
   FormParams form = FormFor(kChoiceBuildFromFactors, o);
   CliHost host(o.force);
@@ -190,51 +171,71 @@ int RunRebuild(const SideOptions& o) {
   return RunFormJob(form, host, job);
 }
 
+namespace {
+
+void AddToBeFactored(CLI::App& app, Subcommands& commands) {
+  auto options = std::make_shared<SideOptions>();
+  SideOptions& t = *options;
+  CLI::App* cmd = app.add_subcommand(
+      "tbf",
+      "Build a to-be-factored list: every base bmin, bmin+2, ... <= bmax that the input file "
+      "does not mention, written as a candidate file of depth 1 (so a later sieve starts from "
+      "the first p). The input is a candidate file (\"<b> <N>\" lines; a bare \"<b>\" counts as "
+      "a base of --exponent), or a tester's log whose composite lines name their bases "
+      "(\"<b>^<N>+1 is composite\"). A line of another exponent than --exponent is refused, "
+      "naming the file and line.\n"
+      "Example: zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 "
+      "--bmin 1200000 --bmax 1201998");
+  cmd->add_option("--sieve-in", t.sieveIn, "Candidate file or tester's log")->type_name("FILE");
+  cmd->add_option("--sieve-out", t.sieveOut, "Output file (ABC format)")->type_name("FILE");
+  cmd->add_option("--exponent", t.exponent,
+                  "The exponent N written on every output line, a power of two");
+  cmd->add_option("--bmin", t.bMin, "Smallest base b");
+  cmd->add_option("--bmax", t.bMax, "Largest base b");
+  AddForce(cmd, t);
+  commands.push_back({cmd, [options] { return RunToBeFactored(*options); }});
+}
+
+}  // namespace
+
 int RunToBeFactored(const SideOptions& o) {
   // The to-be-factored dialog checks little; these are the form's checks for
   // the same fields, so a run cannot start on a range or exponent the job
   // would turn into a useless file.
   if (o.sieveIn.empty()) {
-    Usage("An input file name is required.");
-    return kExitUsage;
+    throw UsageError("An input file name is required.");
   }
   if (o.sieveOut.empty()) {
-    Usage("An output file name is required.");
-    return kExitUsage;
+    throw UsageError("An output file name is required.");
   }
   CliHost host(o.force);
   if (!host.FileExists(o.sieveIn)) {
-    Usage(StrFormat("Input File %s does not exist.", o.sieveIn.c_str()));
-    return kExitUsage;
+    throw UsageError(StrFormat("Input File %s does not exist.", o.sieveIn.c_str()));
   }
   const int32_t ln = ExponentLog2(o.exponent);
   if (ln == 0) {
-    Usage(StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", o.exponent));
-    return kExitUsage;
+    throw UsageError(
+        StrFormat("Exponent %d is not a proper power of 2 for GFN testing.", o.exponent));
   }
   if (o.bMin <= 0) {
-    Usage("A minimum b value is required.");
-    return kExitUsage;
+    throw UsageError("A minimum b value is required.");
   }
   if (o.bMax <= 0) {
-    Usage("A maximum b value is required");
-    return kExitUsage;
+    throw UsageError("A maximum b value is required");
   }
   if (o.bMax <= o.bMin) {
-    Usage("The maximum b value must be greater than the minimum B value.");
-    return kExitUsage;
+    throw UsageError("The maximum b value must be greater than the minimum B value.");
   }
   // The list is what the input lacks: written over the input, it would
   // replace the very bases it was made from.
-  if (OutputIsAnInput(o.sieveOut, {o.sieveIn})) return kExitUsage;
+  RefuseOutputThatIsAnInput(o.sieveOut, {o.sieveIn});
   if (host.FileExists(o.sieveOut) &&
       !host.AskYesNo(StrFormat("Output File %s already exists, overwrite it?", o.sieveOut.c_str()),
                      o.sieveOut, Question::kOverwrite)) {
     return kExitUsage;
   }
   if (!host.CreateFile(o.sieveOut)) {
-    Usage(StrFormat("Output File %s cannot be created.", o.sieveOut.c_str()));
-    return kExitUsage;
+    throw UsageError(StrFormat("Output File %s cannot be created.", o.sieveOut.c_str()));
   }
   SieveJob job;
   job.m_nCommand = kCmdToBeFactored;
@@ -245,6 +246,15 @@ int RunToBeFactored(const SideOptions& o) {
   job.m_nBMin = o.bMin;
   job.m_nBMax = o.bMax;
   return RunJob(job);
+}
+
+void AddSideCommands(CLI::App& app, Subcommands& commands) {
+  // File names and numbers are not marked required here: the form's checks
+  // below name what is missing, with the form's own texts.
+  AddReport(app, commands);
+  AddRebuild(app, commands);
+  AddToBeFactored(app, commands);
+  AddMerge(app, commands);
 }
 
 }  // namespace zentrova::cli

@@ -13,10 +13,7 @@
 #include <vector>
 
 #include "cli/RunJob.h"
-
-namespace CLI {
-class App;
-}  // namespace CLI
+#include "cli/Subcommand.h"
 
 namespace zentrova::cli {
 
@@ -33,17 +30,9 @@ struct MergeOptions {
   bool force = false;
 };
 
-struct SideCommands {
-  SideOptions reportOptions, rebuildOptions, tbfOptions;
-  MergeOptions mergeOptions;
-  CLI::App* merge = nullptr;
-  CLI::App* report = nullptr;
-  CLI::App* rebuild = nullptr;
-  CLI::App* tbf = nullptr;
-};
-
-// Declares the subcommands and their options on `app`.
-void AddSideCommands(CLI::App& app, SideCommands& side);
+// Declares report, rebuild, tbf and merge on app, in that order, each
+// with its runner.
+void AddSideCommands(CLI::App& app, Subcommands& commands);
 
 int RunReport(const SideOptions& options);
 int RunRebuild(const SideOptions& options);

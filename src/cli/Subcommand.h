@@ -1,0 +1,35 @@
+// How the subcommands of `zentrova` reach main: each declares its options
+// on the app beside the function that runs it, and hands main the pair.
+// A usage error anywhere in a run is thrown as UsageError and said once, by
+// main, with the --help hint and exit code 2.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}  // namespace CLI
+
+namespace zentrova::cli {
+
+struct Subcommand {
+  CLI::App* app = nullptr;   // its options; parsed when the user named it
+  std::function<int()> run;  // runs it: the exit code
+  // The worker threads it asked for, which the other processes of a run
+  // under mpirun use too (null: a subcommand that runs no sieve).
+  const int32_t* threads = nullptr;
+};
+
+using Subcommands = std::vector<Subcommand>;
+
+// A usage error: the text main prints after "zentrova: ".
+class UsageError : public std::runtime_error {
+ public:
+  explicit UsageError(const std::string& text) : std::runtime_error(text) {}
+};
+
+}  // namespace zentrova::cli
