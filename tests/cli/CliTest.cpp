@@ -404,6 +404,50 @@ TEST(CliResumeInPlace, NeedsNoForceWhileAnyOtherExistingOutputDoes) {
   EXPECT_TRUE(test::Has(help, "Usage: zentrova resume [OPTIONS]")) << help.output;
 }
 
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// A usage error of any subcommand, found while its options are read or
+// while its job is made, is said once with the --help hint and exits 2.
+TEST(CliUsage, EachSubcommandSaysItsUsageErrorOnce) {
+  test::ScratchDir dir;
+  const std::string f = dir / "f.txt", c = dir / "c.txt";
+  struct Case {
+    std::string args, text;
+  };
+  const Case cases[] = {
+      {"new --exponent 16 --bmin 2 --bmax 300 --factors-out " + f + " --sieve-out " + c +
+           " --isa sse9",
+       "--isa: unknown instruction set 'sse9'"},
+      {"new --exponent 16 --bmin 2 --bmax 300 --factors-out " + f + " --sieve-out " + c +
+           " --p-min 5e6 --p-max 1e6",
+       "--p-min must not be above --p-max."},
+      {"resume --sieve-in " + c + " --factors-out " + f + " --sieve-out " + c + " --packed-dir " +
+           (dir / "none"),
+       "--packed-dir: folder " + (dir / "none") + " does not exist."},
+      {"bench --p-min 1.5", "--p-min: '1.5' is not a whole number from 1 to 2^94."},
+      // A usage error of the device benchmark, once a job failure (1).
+      {"bench --device cpu --exponent 3", "Exponent 3 is not a proper power of 2 for GFN testing."},
+      {"pack --dir " + dir.Path().string() + " --exponent 16 --file-bytes 3",
+       "--file-bytes: '3' is not a whole number of at least"},
+      {"merge --factors-in a --sieve-in b --p-min 1 --factors-out " + f + " --sieve-out " + f,
+       "--factors-out and --sieve-out name the same file."},
+      {"tbf --sieve-in " + (dir / "none.txt") + " --sieve-out " + c +
+           " --exponent 16 --bmin 2 --bmax 300",
+       "Input File " + (dir / "none.txt") + " does not exist."},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.args);
+    const test::CliResult r = test::RunCli(k.args);
+    EXPECT_EQ(r.exitCode, 2) << r.output;
+    EXPECT_EQ(Occurrences(r.output, "zentrova: " + k.text), 1u) << r.output;
+    EXPECT_EQ(Occurrences(r.output, "Run 'zentrova --help' for more information."), 1u) << r.output;
+  }
+}
+
 // An output that another run is writing is refused before any check, as
 // the desktop program refuses it: even an existing file without --force
 // gets that answer (not the question of replacing it), and nothing is run.
