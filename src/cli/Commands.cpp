@@ -190,18 +190,27 @@ int RunBenchComparison(const SieveJob& base) {
   return kExitOk;
 }
 
-}  // namespace
-
-namespace {
+int RunNew(const SieveOptions& o) {
+  FormParams form = FormFor(kChoiceNewSieve, o);
+  form.saveMinutes = o.saveMinutes;
+  form.packedKDir = o.packedDir;
+  form.packedKExponent = o.exponent;  // the sequence of this exponent is used
+  SieveJob job;
+  CommonOptions(o, job);
+  if (job.m_pMax != 0 && job.m_pMin > job.m_pMax) {
+    throw UsageError("--p-min must not be above --p-max.");
+  }
+  CliHost host(o.force);
+  return RunFormJob(form, host, job);
+}
 
 void AddNew(CLI::App& app, Subcommands& commands) {
-  auto options = std::make_shared<SieveOptions>();
-  SieveOptions& o = *options;
-  CLI::App* cmd = app.add_subcommand(
-      "new",
+  auto [cmd, o] = AddSubcommand<SieveOptions>(
+      app, commands, "new",
       "Start a new sieve over the bases bmin, bmin+2, ... <= bmax (one parity).\n"
       "Example: zentrova new --exponent 65536 --bmin 1200000 --bmax 1201998 --factors-out f.txt "
-      "--sieve-out c.txt --p-max 1e10");
+      "--sieve-out c.txt --p-max 1e10",
+      RunNew);
   cmd->add_option("--exponent", o.exponent, "The exponent N of b^N+1, a power of two")->required();
   cmd->add_option("--bmin", o.bMin, "Smallest base b")->required();
   cmd->add_option("--bmax", o.bMax, "Largest base b")->required();
@@ -218,36 +227,34 @@ void AddNew(CLI::App& app, Subcommands& commands) {
                   "between runs or machines)")
       ->check(kPGiven);
   AddRunOptions(cmd, o);
-  commands.push_back({cmd, [options] { return RunNew(*options); }, &options->threads});
+  commands.back().threads = &o.threads;
 }
 
-}  // namespace
-
-int RunNew(const SieveOptions& o) {
-  FormParams form = FormFor(kChoiceNewSieve, o);
+int RunResume(const SieveOptions& o) {
+  FormParams form = FormFor(kChoiceResumeSieve, o);
   form.saveMinutes = o.saveMinutes;
   form.packedKDir = o.packedDir;
-  form.packedKExponent = o.exponent;  // the sequence of this exponent is used
+  form.packedKExponent = o.exponent;
+  if (!o.pMin.empty()) {
+    throw UsageError(
+        "--p-min applies to a new sieve only; a resumed sieve continues from its files.");
+  }
   SieveJob job;
   CommonOptions(o, job);
-  if (job.m_pMax != 0 && job.m_pMin > job.m_pMax) {
-    throw UsageError("--p-min must not be above --p-max.");
-  }
+  job.m_missingStruck = o.missingStruck;
   CliHost host(o.force);
+  host.SetInputs({o.factorsIn, o.sieveIn});
   return RunFormJob(form, host, job);
 }
 
-namespace {
-
 void AddResume(CLI::App& app, Subcommands& commands) {
-  auto options = std::make_shared<SieveOptions>();
-  SieveOptions& o = *options;
-  CLI::App* cmd = app.add_subcommand(
-      "resume",
+  auto [cmd, o] = AddSubcommand<SieveOptions>(
+      app, commands, "resume",
       "Resume a sieve from the files an earlier run saved; the range, exponent and depth come "
       "from them.\n"
       "Example: zentrova resume --factors-in f.txt --sieve-in c.txt --factors-out f2.txt "
-      "--sieve-out c2.txt --p-max 1e11");
+      "--sieve-out c2.txt --p-max 1e11",
+      RunResume);
   cmd->add_option("--factors-in", o.factorsIn,
                   "Factor file of the earlier run, which must exist when named. Normal "
                   "mode: read and written anew as --factors-out (without it the new factor "
@@ -273,55 +280,8 @@ void AddResume(CLI::App& app, Subcommands& commands) {
                 "a sieve)");
   cmd->add_option("--sieve-out", o.sieveOut, "Sieve output file")->required()->type_name("FILE");
   AddRunOptions(cmd, o);
-  commands.push_back({cmd, [options] { return RunResume(*options); }, &options->threads});
+  commands.back().threads = &o.threads;
 }
-
-}  // namespace
-
-int RunResume(const SieveOptions& o) {
-  FormParams form = FormFor(kChoiceResumeSieve, o);
-  form.saveMinutes = o.saveMinutes;
-  form.packedKDir = o.packedDir;
-  form.packedKExponent = o.exponent;
-  if (!o.pMin.empty()) {
-    throw UsageError(
-        "--p-min applies to a new sieve only; a resumed sieve continues from its files.");
-  }
-  SieveJob job;
-  CommonOptions(o, job);
-  job.m_missingStruck = o.missingStruck;
-  CliHost host(o.force);
-  host.SetInputs({o.factorsIn, o.sieveIn});
-  return RunFormJob(form, host, job);
-}
-
-namespace {
-
-void AddPack(CLI::App& app, Subcommands& commands) {
-  auto options = std::make_shared<SieveOptions>();
-  SieveOptions& o = *options;
-  CLI::App* cmd = app.add_subcommand(
-      "pack",
-      "Create or extend the packed K file sequence of an exponent: every k whose p = k*2N+1 "
-      "passes the candidate test, stored as 10-bit differences in files of 100000000 bytes "
-      "(about 75 million k each) named <dir>/ln<log2 N>pi<nnnnn>.pkk. Runs until Ctrl-C, "
-      "--p-max, or k reaching 2^63 - 256; run it again to extend the sequence. Later sieves read "
-      "the "
-      "files with --packed-dir.\n"
-      "Example: zentrova pack --dir pk --exponent 65536 --p-max 1e13");
-  cmd->add_option("--dir", o.packedDir, "Folder of the sequence (must exist)")
-      ->required()
-      ->type_name("DIR");
-  cmd->add_option("--exponent", o.exponent, "The exponent N, a power of two")->required();
-  cmd->add_option("--p-max", o.pMax, "Stop before the first p above this")->check(kPGiven);
-  cmd->add_option("--isa", o.isa, "auto, scalar, avx2, avx512 (the Fermat test)")->type_name("ISA");
-  // Small files let a test cross many rollovers in a moment; no one else
-  // needs another size, so the option stays out of --help.
-  cmd->add_option("--file-bytes", o.fileBytes, "Bytes per packed K file")->group("");
-  commands.push_back({cmd, [options] { return RunPack(*options); }});
-}
-
-}  // namespace
 
 int RunPack(const SieveOptions& o) {
   SieveJob job;
@@ -348,7 +308,27 @@ int RunPack(const SieveOptions& o) {
   return RunJob(job);
 }
 
-namespace {
+void AddPack(CLI::App& app, Subcommands& commands) {
+  auto [cmd, o] = AddSubcommand<SieveOptions>(
+      app, commands, "pack",
+      "Create or extend the packed K file sequence of an exponent: every k whose p = k*2N+1 "
+      "passes the candidate test, stored as 10-bit differences in files of 100000000 bytes "
+      "(about 75 million k each) named <dir>/ln<log2 N>pi<nnnnn>.pkk. Runs until Ctrl-C, "
+      "--p-max, or k reaching 2^63 - 256; run it again to extend the sequence. Later sieves read "
+      "the "
+      "files with --packed-dir.\n"
+      "Example: zentrova pack --dir pk --exponent 65536 --p-max 1e13",
+      RunPack);
+  cmd->add_option("--dir", o.packedDir, "Folder of the sequence (must exist)")
+      ->required()
+      ->type_name("DIR");
+  cmd->add_option("--exponent", o.exponent, "The exponent N, a power of two")->required();
+  cmd->add_option("--p-max", o.pMax, "Stop before the first p above this")->check(kPGiven);
+  cmd->add_option("--isa", o.isa, "auto, scalar, avx2, avx512 (the Fermat test)")->type_name("ISA");
+  // Small files let a test cross many rollovers in a moment; no one else
+  // needs another size, so the option stays out of --help.
+  cmd->add_option("--file-bytes", o.fileBytes, "Bytes per packed K file")->group("");
+}
 
 int ListDevices() {
   const std::vector<DeviceInfo> devices = SystemDevices().List();
@@ -533,18 +513,42 @@ int RunScalingBench(const SieveOptions& o) {
   return kExitOk;
 }
 
-}  // namespace
-
-namespace {
+int RunBench(const SieveOptions& o) {
+  if (o.scaling) return RunScalingBench(o);
+  if (o.deviceGiven) return RunDeviceBench(o);
+  if (o.isa == "list") {
+    const CpuFeatures& cpu = GetCpuFeatures();
+    std::printf("processor: %s (%s)\n", cpu.brand.empty() ? "unknown" : cpu.brand.c_str(),
+                cpu.vendor.c_str());
+#if defined(__x86_64__) || defined(__i386__)
+    // The x86 features the vector kernels need; elsewhere only the portable
+    // kernels are built.
+    std::printf("features:  sse2 %s, avx2 %s, avx512f %s, avx512ifma %s\n", cpu.sse2 ? "yes" : "no",
+                cpu.avx2 ? "yes" : "no", cpu.avx512f ? "yes" : "no", cpu.avx512ifma ? "yes" : "no");
+#endif
+    for (const Isa isa : KernelIsas()) {
+      std::printf("kernel %-7s %s\n", IsaName(isa),
+                  IsaAvailable(isa) ? "available" : "not available");
+    }
+    std::printf("auto selects: %s\n", IsaName(BestIsa()));
+    return kExitOk;
+  }
+  SieveJob job;
+  job.m_nCommand = kCmdBench;
+  SieveOptions options = o;
+  if (options.pMax.empty()) options.pMax = kBenchDefaultPMax;
+  CommonOptions(options, job);
+  if (o.compare) return RunBenchComparison(job);
+  return RunJob(job);
+}
 
 void AddBench(CLI::App& app, Subcommands& commands) {
-  auto options = std::make_shared<SieveOptions>();
-  SieveOptions& o = *options;
-  CLI::App* cmd = app.add_subcommand(
-      "bench",
+  auto [cmd, o] = AddSubcommand<SieveOptions>(
+      app, commands, "bench",
       "Time the normal sieve on a fixed workload (N = 65536, the 500 even bases from 1200000 to "
       "1200998) up to --p-max (default 6e12), then verify every factor found.\n"
-      "Example: zentrova bench --no-simd --threads 1; zentrova bench --isa list");
+      "Example: zentrova bench --no-simd --threads 1; zentrova bench --isa list",
+      RunBench);
   cmd->add_option("--p-max", o.pMax, "Sieve up to this p (default 6e12)")->check(kPGiven);
   cmd->add_flag("--no-simd", o.noSimd, "Use only the portable scalar kernel");
   cmd->add_option("--threads", o.threads, "Worker threads (default: all hardware threads)")
@@ -584,39 +588,9 @@ void AddBench(CLI::App& app, Subcommands& commands) {
   cmd->add_option("--seconds", o.seconds,
                   "With --device or --scaling: seconds per run (default 10)")
       ->check(CLI::Range(1, 86400));
-  commands.push_back({cmd, [options] { return RunBench(*options); }});
 }
 
 }  // namespace
-
-int RunBench(const SieveOptions& o) {
-  if (o.scaling) return RunScalingBench(o);
-  if (o.deviceGiven) return RunDeviceBench(o);
-  if (o.isa == "list") {
-    const CpuFeatures& cpu = GetCpuFeatures();
-    std::printf("processor: %s (%s)\n", cpu.brand.empty() ? "unknown" : cpu.brand.c_str(),
-                cpu.vendor.c_str());
-#if defined(__x86_64__) || defined(__i386__)
-    // The x86 features the vector kernels need; elsewhere only the portable
-    // kernels are built.
-    std::printf("features:  sse2 %s, avx2 %s, avx512f %s, avx512ifma %s\n", cpu.sse2 ? "yes" : "no",
-                cpu.avx2 ? "yes" : "no", cpu.avx512f ? "yes" : "no", cpu.avx512ifma ? "yes" : "no");
-#endif
-    for (const Isa isa : KernelIsas()) {
-      std::printf("kernel %-7s %s\n", IsaName(isa),
-                  IsaAvailable(isa) ? "available" : "not available");
-    }
-    std::printf("auto selects: %s\n", IsaName(BestIsa()));
-    return kExitOk;
-  }
-  SieveJob job;
-  job.m_nCommand = kCmdBench;
-  SieveOptions options = o;
-  if (options.pMax.empty()) options.pMax = kBenchDefaultPMax;
-  CommonOptions(options, job);
-  if (o.compare) return RunBenchComparison(job);
-  return RunJob(job);
-}
 
 UInt128 ReadPMinOption(const std::string& text) {
   UInt128 p = 0;

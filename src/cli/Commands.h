@@ -43,12 +43,6 @@ void AddSieveCommands(CLI::App& app, Subcommands& commands);
 // error.
 UInt128 ReadPMinOption(const std::string& text);
 
-int RunNew(const SieveOptions& options);
-int RunResume(const SieveOptions& options);
-int RunBench(const SieveOptions& options);
-// Creates or extends the packed K sequence of options.exponent in packedDir.
-int RunPack(const SieveOptions& options);
-
 // The default depth of `zentrova bench`: about ten seconds of the portable
 // kernel on one core of a current machine.
 inline constexpr const char* kBenchDefaultPMax = "6e12";

@@ -33,45 +33,6 @@ void RefuseOutputThatIsAnInput(const std::string& out, const std::vector<std::st
   }
 }
 
-void AddMerge(CLI::App& app, Subcommands& commands) {
-  auto options = std::make_shared<MergeOptions>();
-  MergeOptions& m = *options;
-  CLI::App* cmd = app.add_subcommand(
-      "merge",
-      "Merge the files of sieves that split one range of p between machines (each a new sieve "
-      "of the same b range and exponent with its own --p-min .. --p-max): a base stays a "
-      "candidate when no slice struck it, its factor is the first slice's, and the depth is the "
-      "last slice's. Give the slices in increasing p, each with --factors-in, --sieve-in and "
-      "the --p-min it was started with (1 for a sieve started without one): the k-th of each "
-      "option make the k-th slice. The slices must tile the p: the first starts at --p-min 1, "
-      "and each next one where the one before ended (--p-min one above its --p-max, which it "
-      "must have reached). Overlaps, gaps (a slice stopped early) and slices out of order are "
-      "refused, as are outputs and slice files in use by a running sieve.\n"
-      "Example: zentrova merge --factors-in f1.txt --sieve-in c1.txt --p-min 1 --factors-in "
-      "f2.txt --sieve-in c2.txt --p-min 1000000000000001 --factors-out f.txt --sieve-out c.txt");
-  cmd->add_option("--factors-in", m.factorsIn, "A slice's factor file (repeat per slice)")
-      ->required()
-      ->type_name("FILE");
-  cmd->add_option("--sieve-in", m.sieveIn, "A slice's candidate file (repeat per slice)")
-      ->required()
-      ->type_name("FILE");
-  cmd->add_option("--p-min", m.pMins,
-                  "The --p-min a slice was started with, 1 if none (repeat per slice)")
-      ->required();
-  cmd->add_option("--factors-out", m.factorsOut, "Factor output file")
-      ->required()
-      ->type_name("FILE");
-  cmd->add_option("--sieve-out", m.sieveOut, "Candidate output file")
-      ->required()
-      ->type_name("FILE");
-  cmd->add_flag("--wide", m.wide, "The slices are wide-mode sieves");
-  cmd->add_flag("--force", m.force,
-                "Replace existing output files (only once the new ones are complete)");
-  commands.push_back({cmd, [options] { return RunMerge(*options); }});
-}
-
-}  // namespace
-
 int RunMerge(const MergeOptions& o) {
   if (SameFile(o.factorsOut, o.sieveOut)) {
     throw UsageError("--factors-out and --sieve-out name the same file.");
@@ -99,30 +60,40 @@ int RunMerge(const MergeOptions& o) {
   return ok ? kExitOk : kExitJobFailed;
 }
 
-namespace {
-
-void AddReport(CLI::App& app, Subcommands& commands) {
-  auto options = std::make_shared<SideOptions>();
-  SideOptions& r = *options;
-  CLI::App* cmd = app.add_subcommand(
-      "report",
-      "Merge a primality tester's log with the factor file into a report that names every base "
-      "of the factor file's range once, in ascending order: its factor line, or the tester's "
-      "line saying that b^N+1 is composite (any line with \"composite\" or \"Composite\", "
-      "copied from the first digit of b). Missing or repeated bases are reported as "
-      "consistency errors; the report is written to the end in every case.\n"
-      "Example: zentrova report --factors-in factors.txt --proth-log Proth.Log "
-      "--report report.txt");
-  cmd->add_option("--factors-in", r.factorsIn,
-                  "Factor file of the sieve (its header gives the range and exponent)")
+void AddMerge(CLI::App& app, Subcommands& commands) {
+  auto [cmd, m] = AddSubcommand<MergeOptions>(
+      app, commands, "merge",
+      "Merge the files of sieves that split one range of p between machines (each a new sieve "
+      "of the same b range and exponent with its own --p-min .. --p-max): a base stays a "
+      "candidate when no slice struck it, its factor is the first slice's, and the depth is the "
+      "last slice's. Give the slices in increasing p, each with --factors-in, --sieve-in and "
+      "the --p-min it was started with (1 for a sieve started without one): the k-th of each "
+      "option make the k-th slice. The slices must tile the p: the first starts at --p-min 1, "
+      "and each next one where the one before ended (--p-min one above its --p-max, which it "
+      "must have reached). Overlaps, gaps (a slice stopped early) and slices out of order are "
+      "refused, as are outputs and slice files in use by a running sieve.\n"
+      "Example: zentrova merge --factors-in f1.txt --sieve-in c1.txt --p-min 1 --factors-in "
+      "f2.txt --sieve-in c2.txt --p-min 1000000000000001 --factors-out f.txt --sieve-out c.txt",
+      RunMerge);
+  cmd->add_option("--factors-in", m.factorsIn, "A slice's factor file (repeat per slice)")
+      ->required()
       ->type_name("FILE");
-  cmd->add_option("--proth-log", r.prothLog, "The primality tester's log")->type_name("FILE");
-  cmd->add_option("--report", r.report, "Report output file")->type_name("FILE");
-  AddForce(cmd, r);
-  commands.push_back({cmd, [options] { return RunReport(*options); }});
+  cmd->add_option("--sieve-in", m.sieveIn, "A slice's candidate file (repeat per slice)")
+      ->required()
+      ->type_name("FILE");
+  cmd->add_option("--p-min", m.pMins,
+                  "The --p-min a slice was started with, 1 if none (repeat per slice)")
+      ->required();
+  cmd->add_option("--factors-out", m.factorsOut, "Factor output file")
+      ->required()
+      ->type_name("FILE");
+  cmd->add_option("--sieve-out", m.sieveOut, "Candidate output file")
+      ->required()
+      ->type_name("FILE");
+  cmd->add_flag("--wide", m.wide, "The slices are wide-mode sieves");
+  cmd->add_flag("--force", m.force,
+                "Replace existing output files (only once the new ones are complete)");
 }
-
-}  // namespace
 
 int RunReport(const SideOptions& o) {
   FormParams form = FormFor(kChoiceReport, o);
@@ -133,20 +104,43 @@ int RunReport(const SideOptions& o) {
   return RunFormJob(form, host, job);
 }
 
-namespace {
+void AddReport(CLI::App& app, Subcommands& commands) {
+  auto [cmd, r] = AddSubcommand<SideOptions>(
+      app, commands, "report",
+      "Merge a primality tester's log with the factor file into a report that names every base "
+      "of the factor file's range once, in ascending order: its factor line, or the tester's "
+      "line saying that b^N+1 is composite (any line with \"composite\" or \"Composite\", "
+      "copied from the first digit of b). Missing or repeated bases are reported as "
+      "consistency errors; the report is written to the end in every case.\n"
+      "Example: zentrova report --factors-in factors.txt --proth-log Proth.Log "
+      "--report report.txt",
+      RunReport);
+  cmd->add_option("--factors-in", r.factorsIn,
+                  "Factor file of the sieve (its header gives the range and exponent)")
+      ->type_name("FILE");
+  cmd->add_option("--proth-log", r.prothLog, "The primality tester's log")->type_name("FILE");
+  cmd->add_option("--report", r.report, "Report output file")->type_name("FILE");
+  AddForce(cmd, r);
+}
+
+int RunRebuild(const SideOptions& o) {
+  FormParams form = FormFor(kChoiceBuildFromFactors, o);
+  CliHost host(o.force);
+  SieveJob job;
+  return RunFormJob(form, host, job);
+}
 
 void AddRebuild(CLI::App& app, Subcommands& commands) {
-  auto options = std::make_shared<SideOptions>();
-  SideOptions& b = *options;
-  CLI::App* cmd = app.add_subcommand(
-      "rebuild",
+  auto [cmd, b] = AddSubcommand<SideOptions>(
+      app, commands, "rebuild",
       "Rebuild the output files of a sieve from a factor file alone: every base of the range "
       "without a verified factor in the file is a candidate. Reads both factor file formats, "
       "even mixed; the depth written is the p of the last factor line read. The file must hold "
       "a header of either format, and its header and lines must be of --exponent. In normal "
       "mode a new factor file sorted by b is written too; with --wide only the candidate file.\n"
       "Example: zentrova rebuild --factors-in factors.txt --factors-out sorted.txt "
-      "--sieve-out candidates.txt --exponent 65536 --bmin 1200000 --bmax 1201998");
+      "--sieve-out candidates.txt --exponent 65536 --bmin 1200000 --bmax 1201998",
+      RunRebuild);
   cmd->add_option("--factors-in", b.factorsIn, "Factor file to rebuild from")->type_name("FILE");
   cmd->add_option("--factors-out", b.factorsOut,
                   "Factor output file, sorted by b (not needed with --wide)")
@@ -159,44 +153,7 @@ void AddRebuild(CLI::App& app, Subcommands& commands) {
   cmd->add_option("--bmin", b.bMin, "Smallest base b");
   cmd->add_option("--bmax", b.bMax, "Largest base b");
   AddForce(cmd, b);
-  commands.push_back({cmd, [options] { return RunRebuild(*options); }});
 }
-
-}  // namespace
-
-int RunRebuild(const SideOptions& o) {
-  FormParams form = FormFor(kChoiceBuildFromFactors, o);
-  CliHost host(o.force);
-  SieveJob job;
-  return RunFormJob(form, host, job);
-}
-
-namespace {
-
-void AddToBeFactored(CLI::App& app, Subcommands& commands) {
-  auto options = std::make_shared<SideOptions>();
-  SideOptions& t = *options;
-  CLI::App* cmd = app.add_subcommand(
-      "tbf",
-      "Build a to-be-factored list: every base bmin, bmin+2, ... <= bmax that the input file "
-      "does not mention, written as a candidate file of depth 1 (so a later sieve starts from "
-      "the first p). The input is a candidate file (\"<b> <N>\" lines; a bare \"<b>\" counts as "
-      "a base of --exponent), or a tester's log whose composite lines name their bases "
-      "(\"<b>^<N>+1 is composite\"). A line of another exponent than --exponent is refused, "
-      "naming the file and line.\n"
-      "Example: zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 "
-      "--bmin 1200000 --bmax 1201998");
-  cmd->add_option("--sieve-in", t.sieveIn, "Candidate file or tester's log")->type_name("FILE");
-  cmd->add_option("--sieve-out", t.sieveOut, "Output file (ABC format)")->type_name("FILE");
-  cmd->add_option("--exponent", t.exponent,
-                  "The exponent N written on every output line, a power of two");
-  cmd->add_option("--bmin", t.bMin, "Smallest base b");
-  cmd->add_option("--bmax", t.bMax, "Largest base b");
-  AddForce(cmd, t);
-  commands.push_back({cmd, [options] { return RunToBeFactored(*options); }});
-}
-
-}  // namespace
 
 int RunToBeFactored(const SideOptions& o) {
   // The to-be-factored dialog checks little; these are the form's checks for
@@ -247,6 +204,29 @@ int RunToBeFactored(const SideOptions& o) {
   job.m_nBMax = o.bMax;
   return RunJob(job);
 }
+
+void AddToBeFactored(CLI::App& app, Subcommands& commands) {
+  auto [cmd, t] = AddSubcommand<SideOptions>(
+      app, commands, "tbf",
+      "Build a to-be-factored list: every base bmin, bmin+2, ... <= bmax that the input file "
+      "does not mention, written as a candidate file of depth 1 (so a later sieve starts from "
+      "the first p). The input is a candidate file (\"<b> <N>\" lines; a bare \"<b>\" counts as "
+      "a base of --exponent), or a tester's log whose composite lines name their bases "
+      "(\"<b>^<N>+1 is composite\"). A line of another exponent than --exponent is refused, "
+      "naming the file and line.\n"
+      "Example: zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 "
+      "--bmin 1200000 --bmax 1201998",
+      RunToBeFactored);
+  cmd->add_option("--sieve-in", t.sieveIn, "Candidate file or tester's log")->type_name("FILE");
+  cmd->add_option("--sieve-out", t.sieveOut, "Output file (ABC format)")->type_name("FILE");
+  cmd->add_option("--exponent", t.exponent,
+                  "The exponent N written on every output line, a power of two");
+  cmd->add_option("--bmin", t.bMin, "Smallest base b");
+  cmd->add_option("--bmax", t.bMax, "Largest base b");
+  AddForce(cmd, t);
+}
+
+}  // namespace
 
 void AddSideCommands(CLI::App& app, Subcommands& commands) {
   // File names and numbers are not marked required here: the form's checks

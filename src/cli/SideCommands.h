@@ -34,9 +34,4 @@ struct MergeOptions {
 // with its runner.
 void AddSideCommands(CLI::App& app, Subcommands& commands);
 
-int RunReport(const SideOptions& options);
-int RunRebuild(const SideOptions& options);
-int RunToBeFactored(const SideOptions& options);
-int RunMerge(const MergeOptions& options);
-
 }  // namespace zentrova::cli

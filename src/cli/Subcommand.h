@@ -4,15 +4,13 @@
 // main, with the --help hint and exit code 2.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-namespace CLI {
-class App;
-}  // namespace CLI
 
 namespace zentrova::cli {
 
@@ -25,6 +23,23 @@ struct Subcommand {
 };
 
 using Subcommands = std::vector<Subcommand>;
+
+// Adds the subcommand `name` with its description to app and its runner to
+// commands; returns the subcommand and the record its options are to be
+// declared on, which the runner is handed once the user names it.
+template <class Options>
+struct Declared {
+  CLI::App* cmd;
+  Options& options;
+};
+template <class Options>
+Declared<Options> AddSubcommand(CLI::App& app, Subcommands& commands, const std::string& name,
+                                const std::string& about, int (*run)(const Options&)) {
+  auto options = std::make_shared<Options>();
+  CLI::App* cmd = app.add_subcommand(name, about);
+  commands.push_back({cmd, [options, run] { return run(*options); }});
+  return {cmd, *options};
+}
 
 // A usage error: the text main prints after "zentrova: ".
 class UsageError : public std::runtime_error {
