@@ -1,7 +1,6 @@
 #include "front/EngineSettings.h"
 
 #include <algorithm>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include "files/NumberParse.h"
 #include "files/PNumber.h"
 #include "files/StrFormat.h"
+#include "gpu/Devices.h"
 #include "math/ModArith.h"
 #include "sieve/WorkerPool.h"
 
@@ -25,12 +25,12 @@ bool StopRateValid(double seconds) {
          (seconds >= config::kMinStopRateSeconds && seconds <= config::kMaxStopRateSeconds);
 }
 
-
-// A device this build can be asked for: the CPU, "auto", "gpu" or an OpenCL
-// device by number (the only backend with numbered devices).
+// A device this build can be asked for: the CPU, "auto", "gpu" or a device
+// of one of its backends by number ("opencl:0").
 bool ReadDevice(const std::string& text, DeviceChoice& choice) {
   const std::optional<DeviceChoice> parsed = DeviceChoice::Parse(text);
-  if (!parsed || (parsed->kind == DeviceChoice::Kind::kNumbered && parsed->backend != kOpenClBackend)) {
+  if (!parsed ||
+      (parsed->kind == DeviceChoice::Kind::kNumbered && !IsBackendName(parsed->backend))) {
     return false;
   }
   choice = *parsed;

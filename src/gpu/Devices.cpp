@@ -69,6 +69,13 @@ class BuiltInDevices : public DeviceProvider {
 
 }  // namespace
 
+bool IsBackendName(const std::string& name) {
+  for (const Backend& b : kBackends) {
+    if (name == b.name) return true;
+  }
+  return false;
+}
+
 DeviceProvider& SystemDevices() {
   static BuiltInDevices devices;
   return devices;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "files/StrFormat.h"
+#include "gpu/Devices.h"
 #include "math/Montgomery64.h"
 
 namespace zentrova {
@@ -84,6 +85,7 @@ std::string Trim(std::string s) {
 DeviceInfo Describe(int index, const cl::Platform& platform, const cl::Device& device) {
   DeviceInfo info;
   info.backend = kOpenClBackend;
+  info.backendTitle = "OpenCL";
   info.index = index;
   info.platform = Trim(platform.getInfo<CL_PLATFORM_NAME>());
   info.name = Trim(device.getInfo<CL_DEVICE_NAME>());

@@ -58,16 +58,13 @@ struct DeviceOptions {
   UInt128 pMin = 0;
 };
 
-// The one backend there is: its name in device ids ("opencl:0") and in
-// DeviceInfo::backend.
-inline constexpr const char* kOpenClBackend = "opencl";
-
 struct DeviceInfo {
-  std::string backend;  // kOpenClBackend
+  std::string backend;  // its name in device ids ("opencl" in "opencl:0")
   int index = 0;        // its number within the backend
   std::string platform;
   std::string name;
-  bool gpu = false;  // a graphics card (not a CPU driver)
+  bool gpu = false;          // a graphics card (not a CPU driver)
+  std::string backendTitle{};  // the backend as messages name it ("OpenCL"); empty: its name
   std::string Id() const { return backend + ":" + std::to_string(index); }
 };
 

@@ -38,8 +38,8 @@ bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device, UInt12
   }
   const DeviceInfo& info = device->Info();
   ctx.Post(StrFormat("Running on %s device %d: %s (%s).",
-                     info.backend == kOpenClBackend ? "OpenCL" : info.backend.c_str(), info.index,
-                     info.name.c_str(), info.platform.c_str()));
+                     (info.backendTitle.empty() ? info.backend : info.backendTitle).c_str(),
+                     info.index, info.name.c_str(), info.platform.c_str()));
   for (const std::string& note : device->KernelNotes()) ctx.Post(note);
   return true;
 }

@@ -554,12 +554,7 @@ TEST(CliOddBases, NormalModeWarnsOnce) {
     SCOPED_TRACE(c.args);
     const test::CliResult r = test::RunCli(c.args);
     EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
-    size_t count = 0;
-    for (size_t at = r.output.find("b Min 3 is odd"); at != std::string::npos;
-         at = r.output.find("b Min 3 is odd", at + 1)) {
-      ++count;
-    }
-    EXPECT_EQ(count, static_cast<size_t>(c.warnings)) << r.output;
+    EXPECT_EQ(Occurrences(r.output, "b Min 3 is odd"), static_cast<size_t>(c.warnings)) << r.output;
     if (c.warnings > 0 && c.exitCode == 0) {
       EXPECT_TRUE(test::Has(r, "Warning: b Min 3 is odd, so every base of the range is odd, and "
                                "b^N+1 is even for odd b")) << r.output;
