@@ -39,8 +39,8 @@ bool CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_nSaveSeconds = o.saveMinutes * 60;
   job.m_bNoSSE2 = o.noSimd ? 1 : 0;
   if (!ParseIsa(o.isa, job.m_isa) || o.isa == "list") {
-    Usage(StrFormat("--isa: unknown instruction set '%s' (auto, scalar, avx2, avx512).",
-                    o.isa.c_str()));
+    Usage(StrFormat("--isa: unknown instruction set '%s' (%s).", o.isa.c_str(),
+                    IsaChoices().c_str()));
     return false;
   }
   if (job.m_isa != Isa::kAuto && !IsaAvailable(job.m_isa)) {

@@ -75,7 +75,8 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--threads", o.threads, "Worker threads (default: all hardware threads)")
       ->check(CLI::Range(1, 1024));
   cmd->add_option("--isa", o.isa,
-                  "Instruction set of the vector kernel: auto, scalar, avx2, avx512 (default auto)")
+                  "Instruction set of the vector kernel: " + zentrova::IsaChoices() +
+                      " (default auto)")
       ->type_name("ISA");
   cmd->add_flag("--force", o.force, "Replace existing output files (only once the new ones are complete)");
   cmd->add_flag("--wide", o.wide,
@@ -246,7 +247,7 @@ int main(int argc, char** argvIn) {
       ->check(CLI::Range(1, 1024));
   cmdBench
       ->add_option("--isa", benchOpts.isa,
-                   "auto, scalar, avx2, avx512; 'list' prints what this processor has")
+                   zentrova::IsaChoices() + "; 'list' prints what this processor has")
       ->type_name("ISA");
   cmdBench->add_flag("--compare", benchOpts.compare,
                      "Run the benchmark for every available kernel with 1, 2, 4, ... threads up to "
@@ -301,7 +302,7 @@ int main(int argc, char** argvIn) {
       ->required();
   cmdPack->add_option("--p-max", packOpts.pMax, "Stop before the first p above this")
       ->check(kPGiven);
-  cmdPack->add_option("--isa", packOpts.isa, "auto, scalar, avx2, avx512 (the Fermat test)")
+  cmdPack->add_option("--isa", packOpts.isa, zentrova::IsaChoices() + " (the Fermat test)")
       ->type_name("ISA");
   // Small files let a test cross many rollovers in a moment; no one else
   // needs another size, so the option stays out of --help.
