@@ -67,7 +67,7 @@ void AddRunOptions(CLI::App* cmd, SieveOptions& o) {
   cmd->add_option("--threads", o.threads, "Worker threads (default: all hardware threads)")
       ->check(CLI::Range(1, 1024));
   cmd->add_option("--isa", o.isa,
-                  "Instruction set of the vector kernel: auto, scalar, avx2, avx512 (default auto)")
+                  "Instruction set of the vector kernel: " + IsaChoices() + " (default auto)")
       ->type_name("ISA");
   cmd->add_flag("--force", o.force,
                 "Replace existing output files (only once the new ones are complete)");
@@ -115,8 +115,8 @@ void CommonOptions(const SieveOptions& o, SieveJob& job) {
   job.m_nSaveSeconds = o.saveMinutes * 60;
   job.m_bNoSSE2 = o.noSimd ? 1 : 0;
   if (!ParseIsa(o.isa, job.m_isa) || o.isa == "list") {
-    throw UsageError(StrFormat("--isa: unknown instruction set '%s' (auto, scalar, avx2, avx512).",
-                               o.isa.c_str()));
+    throw UsageError(StrFormat("--isa: unknown instruction set '%s' (%s).", o.isa.c_str(),
+                               IsaChoices().c_str()));
   }
   if (job.m_isa != Isa::kAuto && !IsaAvailable(job.m_isa)) {
     throw UsageError(StrFormat("--isa %s: this processor or build has no %s kernel.", o.isa.c_str(),
@@ -324,7 +324,7 @@ void AddPack(CLI::App& app, Subcommands& commands) {
       ->type_name("DIR");
   cmd->add_option("--exponent", o.exponent, "The exponent N, a power of two")->required();
   cmd->add_option("--p-max", o.pMax, "Stop before the first p above this")->check(kPGiven);
-  cmd->add_option("--isa", o.isa, "auto, scalar, avx2, avx512 (the Fermat test)")->type_name("ISA");
+  cmd->add_option("--isa", o.isa, IsaChoices() + " (the Fermat test)")->type_name("ISA");
   // Small files let a test cross many rollovers in a moment; no one else
   // needs another size, so the option stays out of --help.
   cmd->add_option("--file-bytes", o.fileBytes, "Bytes per packed K file")->group("");
@@ -553,8 +553,7 @@ void AddBench(CLI::App& app, Subcommands& commands) {
   cmd->add_flag("--no-simd", o.noSimd, "Use only the portable scalar kernel");
   cmd->add_option("--threads", o.threads, "Worker threads (default: all hardware threads)")
       ->check(CLI::Range(1, 1024));
-  cmd->add_option("--isa", o.isa,
-                  "auto, scalar, avx2, avx512; 'list' prints what this processor has")
+  cmd->add_option("--isa", o.isa, IsaChoices() + "; 'list' prints what this processor has")
       ->type_name("ISA");
   cmd->add_flag("--compare", o.compare,
                 "Run the benchmark for every available kernel with 1, 2, 4, ... threads up to "

@@ -5,7 +5,7 @@
 
 #include "gpu/OpenClBackend.h"
 #include "mpi/MpiCluster.h"
-#include "sieve/kernels/Dispatch.h"
+#include "sieve/kernels/KernelIsa.h"
 
 #ifndef ZENTROVA_VERSION
 #define ZENTROVA_VERSION "unknown"
@@ -19,35 +19,12 @@
 
 namespace zentrova::cli {
 
-namespace {
-
-bool CompiledIn(Isa isa) {
-  switch (isa) {
-    case Isa::kAvx2:
-#ifdef ZENTROVA_HAVE_AVX2_KERNELS
-      return true;
-#else
-      return false;
-#endif
-    case Isa::kAvx512:
-#ifdef ZENTROVA_HAVE_AVX512_KERNELS
-      return true;
-#else
-      return false;
-#endif
-    default:
-      return true;
-  }
-}
-
-}  // namespace
-
 std::string VersionText() {
   std::string compiled, runs;
-  for (const Isa isa : KernelIsas()) {
-    if (!CompiledIn(isa)) continue;
-    compiled += std::string(compiled.empty() ? "" : " ") + IsaName(isa);
-    if (IsaAvailable(isa)) runs += std::string(runs.empty() ? "" : " ") + IsaName(isa);
+  for (const IsaLevel& level : IsaLevels()) {
+    if (!level.CompiledIn()) continue;
+    compiled += std::string(compiled.empty() ? "" : " ") + level.name;
+    if (level.Available()) runs += std::string(runs.empty() ? "" : " ") + level.name;
   }
 #ifdef ZENTROVA_HAVE_OPENCL
   std::string openCl = "yes (GPU kernels";

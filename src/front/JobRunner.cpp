@@ -7,7 +7,7 @@
 #include "files/StrFormat.h"
 #include "sieve/JobContext.h"
 #include "sieve/JobMessage.h"
-#include "sieve/kernels/Dispatch.h"
+#include "sieve/kernels/KernelIsa.h"
 
 namespace zentrova {
 
@@ -22,17 +22,6 @@ int64_t Nanoseconds(double seconds) { return static_cast<int64_t>(seconds * kNan
 // Seconds for a log line: whole ones from 100 on, else three digits.
 std::string SecondsText(double seconds) {
   return seconds >= 100 ? StrFormat("%.0f", seconds) : StrFormat("%.3g", seconds);
-}
-
-const char* IsaDescription(Isa isa) {
-  switch (isa) {
-    case Isa::kAvx512:
-      return "AVX-512 IFMA";
-    case Isa::kAvx2:
-      return "AVX2 + FMA";
-    default:
-      return "portable";
-  }
 }
 
 // The arithmetic of the p the job will sieve: one word below 2^62 (where the
@@ -303,10 +292,9 @@ JobOutcome JobRunner::Wait() {
 }
 
 std::string JobRunner::EngineLine(const SieveJob& job) {
-  Isa isa = job.m_bNoSSE2 != 0 ? Isa::kScalar : job.m_isa;
-  if (isa == Isa::kAuto) isa = BestIsa();
-  if (!IsaAvailable(isa)) isa = Isa::kScalar;  // the dispatch falls back to it
-  return StrFormat("Kernel %s (%s), %d thread%s, %s, %s.", IsaName(isa), IsaDescription(isa),
+  // The level whose kernels the dispatch hands out.
+  const IsaLevel& level = RunningIsaLevel(job.m_bNoSSE2 != 0 ? Isa::kScalar : job.m_isa);
+  return StrFormat("Kernel %s (%s), %d thread%s, %s, %s.", level.name, level.description,
                    job.m_threads, job.m_threads == 1 ? "" : "s", DeviceText(job).c_str(),
                    ArithmeticName(job));
 }

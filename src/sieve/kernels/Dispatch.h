@@ -11,40 +11,17 @@
 //                          processor offers (AVX-512 IFMA, 8 lanes of 52-bit
 //                          Montgomery; AVX2 + FMA, 4 lanes of exact double
 //                          arithmetic), else the portable code
+//
+// The levels and the kernels of each: the table of KernelIsa.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "sieve/kernels/KernelIsa.h"
+
 namespace zentrova {
-
-// The instruction-set levels of the kernels. The numbers travel in the
-// messages of runs spread over processes: a new level takes a new number.
-enum class Isa { kAuto, kScalar, kAvx2, kAvx512 };
-
-// Every level the kernels come in, from the portable one up: the one list
-// that the dispatch, the command line, the benchmarks and the tests read. A
-// new level (say arm64 NEON) is one entry here and one kernel file.
-const std::vector<Isa>& KernelIsas();
-
-const char* IsaName(Isa isa);
-bool ParseIsa(const std::string& text, Isa& isa);
-// Whether this build and processor can run the level (kAuto, kScalar: always).
-bool IsaAvailable(Isa isa);
-// The level kAuto resolves to here.
-Isa BestIsa();
-
-// Buffers the vector kernels work in. The caller owns them, one per thread
-// that runs kernels, so that no kernel keeps state of its own between calls.
-struct KernelScratch {
-  std::vector<uint64_t> values;
-  std::vector<uint32_t> found;
-};
-
-using NormalKernelFn = void (*)(const int32_t* cand, size_t n, int ln, uint64_t p,
-                                std::vector<uint32_t>& hits, KernelScratch& scratch);
 
 // The portable kernel (it needs no scratch).
 void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
@@ -52,20 +29,19 @@ void NormalSieveArray(const int32_t* cand, size_t n, int ln, uint64_t p,
 
 // The vector kernel for a level (kAuto: the best available). Falls back to
 // the portable kernel for a level the processor lacks.
-NormalKernelFn NormalSieveArray_SSE2(Isa isa);
+inline NormalKernelFn NormalSieveArray_SSE2(Isa isa) {
+  return RunningIsaLevel(isa).kernels.normal;
+}
 
 // Batch Fermat test for the candidate generator at a level.
-using FermatBatchFn = void (*)(const uint64_t* p, int n, bool* pass);
-FermatBatchFn FermatBatchFor(Isa isa);
+inline FermatBatchFn FermatBatchFor(Isa isa) {
+  return RunningIsaLevel(isa).kernels.fermat;
+}
 
 // The wide-mode kernels (see WideKernel.h): the roots of x^N == -1 (mod p)
 // that are at most bMax, from a primitive 2N-th root of unity a0, appended
-// to `roots`. False when more than `capacity` roots would be stored.
-using WideKernelFn = bool (*)(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
-                              std::vector<uint32_t>& roots, size_t capacity,
-                              KernelScratch& scratch);
-
-// The portable kernel.
+// to `roots`. False when more than `capacity` roots would be stored. The
+// portable kernel:
 bool Athlon8xCondLoopArray(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
                            std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
 
@@ -77,7 +53,9 @@ WideKernelFn WideKernelFor(Isa isa, bool vector, int64_t n, const char** name);
 
 // The vector kernel for a level (AVX-512 IFMA for p < 2^51, AVX2 + FMA for
 // p < 2^50, else portable arithmetic), storing in its own order.
-WideKernelFn WideSieveArray_SSE(Isa isa);
+inline WideKernelFn WideSieveArray_SSE(Isa isa) {
+  return RunningIsaLevel(isa).kernels.wide;
+}
 
 // The instruction-set files. They work on raw buffers only and return false
 // for a p outside their range, which the callers then hand to the portable
@@ -101,6 +79,30 @@ void FermatBatch(const uint64_t* p, int n, bool* pass);
 bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_t* firstOrder,
                   const uint8_t* laterOrder, uint32_t* roots, size_t capacity, size_t& count);
 }  // namespace avx512ifma
+
+// The files above behind the common signatures, as the table of levels
+// (KernelIsa.cpp) lists them: they work in the caller's scratch and hand a p
+// outside their range to the portable code. Their two-word counterparts are
+// in Kernels128.h.
+void NormalAvx2(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits,
+                KernelScratch& scratch);
+void NormalAvx512(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits,
+                  KernelScratch& scratch);
+bool WideAvx2(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<uint32_t>& roots,
+              size_t capacity, KernelScratch& scratch);
+bool WideAvx512(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<uint32_t>& roots,
+                size_t capacity, KernelScratch& scratch);
+// The portable walk in the vector kernels' storing order.
+bool WidePortableSse(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
+                     std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
+
+// The storing order of the vector walks (WideOrder::kSse) as the raw files
+// take it, made once.
+struct SseStageOrders {
+  uint8_t first[32];
+  uint8_t later[32];
+};
+const SseStageOrders& SseOrders();
 }  // namespace kernels
 
 }  // namespace zentrova

@@ -1,4 +1,5 @@
-// The choice between the two-word kernels of each mode.
+// The two-word kernels of each level behind the common signatures, which the
+// table of levels (KernelIsa.cpp) chooses between.
 #include <algorithm>
 
 #include "math/ModArith.h"
@@ -6,7 +7,7 @@
 
 namespace zentrova {
 
-namespace {
+namespace kernels {
 
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
 // The IFMA kernel behind the common signature: it works in the caller's
@@ -50,16 +51,13 @@ bool WidePortableSse128(unsigned __int128 p, unsigned __int128 a0, int64_t n, in
   return WideRootsPortable128(p, a0, n, bMax, WideOrder::kSse, roots, capacity);
 }
 
-#if defined(ZENTROVA_HAVE_AVX2_KERNELS) || defined(ZENTROVA_HAVE_AVX512_KERNELS)
-struct SseOrders {
-  uint8_t first[32];
-  uint8_t later[32];
-  SseOrders() {
-    WideStageOrder(WideOrder::kSse, true, first);
-    WideStageOrder(WideOrder::kSse, false, later);
-  }
-};
+}  // namespace kernels
 
+namespace {
+
+using kernels::WidePortableSse128;
+
+#if defined(ZENTROVA_HAVE_AVX2_KERNELS) || defined(ZENTROVA_HAVE_AVX512_KERNELS)
 // x * 2^bits mod p: the Montgomery form of a vector file, by shifting in as
 // many bits at a time as p leaves free (set-up only).
 unsigned __int128 ToMontgomery(unsigned __int128 x, unsigned __int128 p, int bits) {
@@ -90,7 +88,7 @@ bool WideVector128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t
       bMax < 0) {
     return WidePortableSse128(p, a0, n, bMax, roots, capacity, scratch);
   }
-  static const SseOrders orders;
+  const kernels::SseStageOrders& orders = kernels::SseOrders();
   // The stages in up to kSegments runs of equal length (N/32 is a power of
   // two; any other count is walked in one run), each started at its own
   // power of a0.
@@ -128,15 +126,26 @@ bool WideVector128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t
 }
 #endif
 
+}  // namespace
+
+namespace kernels {
+
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
-constexpr auto WideAvx512_128 = &WideVector128<&kernels::avx512ifma128::WideSieveRaw,
-                                               kernels::avx512ifma128::kWideSegments, 104, 102>;
+bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
+                    std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch) {
+  return WideVector128<&avx512ifma128::WideSieveRaw, avx512ifma128::kWideSegments, 104, 102>(
+      p, a0, n, bMax, roots, capacity, scratch);
+}
 #endif
+
 #ifdef ZENTROVA_HAVE_AVX2_KERNELS
 static_assert(kAvx2TwoWordLimit == static_cast<unsigned __int128>(1) << 94 &&
               kAvx2TwoWordLimit >= kMaxModulus128);
-constexpr auto WideAvx2_128 =
-    &WideVector128<&kernels::avx2_128::WideSieveRaw, kernels::avx2_128::kWideSegments, 96, 94>;
+bool WideAvx2_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
+                  std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch) {
+  return WideVector128<&avx2_128::WideSieveRaw, avx2_128::kWideSegments, 96, 94>(
+      p, a0, n, bMax, roots, capacity, scratch);
+}
 #endif
 
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
@@ -151,7 +160,7 @@ void FermatAvx512_128(const unsigned __int128* p, int n, bool* pass) {
       fits = fits && p[base + i] < top && p[base + i] >= 3 && (p[base + i] & 1) != 0;
     }
     if (fits) {
-      kernels::avx512ifma128::FermatBatch(p + base, lanes, pass + base);
+      avx512ifma128::FermatBatch(p + base, lanes, pass + base);
     } else {
       FermatBatchScalar128(p + base, lanes, pass + base);
     }
@@ -159,36 +168,6 @@ void FermatAvx512_128(const unsigned __int128* p, int n, bool* pass) {
 }
 #endif
 
-}  // namespace
-
-FermatBatch128Fn FermatBatch128For(Isa isa) {
-  if (isa == Isa::kAuto) isa = BestIsa();
-#ifdef ZENTROVA_HAVE_AVX512_KERNELS
-  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &FermatAvx512_128;
-#endif
-  return &FermatBatchScalar128;
-}
-
-WideKernel128Fn WideSieveArray128_SSE(Isa isa) {
-  if (isa == Isa::kAuto) isa = BestIsa();
-#ifdef ZENTROVA_HAVE_AVX512_KERNELS
-  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return WideAvx512_128;
-#endif
-#ifdef ZENTROVA_HAVE_AVX2_KERNELS
-  if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) return WideAvx2_128;
-#endif
-  return &WidePortableSse128;
-}
-
-NormalKernel128Fn NormalSieveArray128_SSE2(Isa isa) {
-  if (isa == Isa::kAuto) isa = BestIsa();
-#ifdef ZENTROVA_HAVE_AVX512_KERNELS
-  if (isa == Isa::kAvx512 && IsaAvailable(Isa::kAvx512)) return &NormalAvx512_128;
-#endif
-#ifdef ZENTROVA_HAVE_AVX2_KERNELS
-  if (isa == Isa::kAvx2 && IsaAvailable(Isa::kAvx2)) return &NormalAvx2_128;
-#endif
-  return &NormalSieveArray128;
-}
+}  // namespace kernels
 
 }  // namespace zentrova

@@ -41,9 +41,6 @@ inline constexpr uint64_t kA0OneWordLimit = uint64_t{1} << 62;
 // which is every p of the range (kMaxModulus128), and hand the rest back.
 inline constexpr unsigned __int128 kAvx2TwoWordLimit = static_cast<unsigned __int128>(1) << 94;
 
-using NormalKernel128Fn = void (*)(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
-                                   std::vector<uint32_t>& hits, KernelScratch& scratch);
-
 // The portable two-word normal kernel: every position j with
 // cand[j]^(2^ln) == -1 (mod p), appended in increasing order, for odd
 // 3 <= p < 2^126 and bases 0 <= cand[j] < 2^31. Needs no scratch.
@@ -53,11 +50,9 @@ void NormalSieveArray128(const int32_t* cand, size_t n, int ln, unsigned __int12
 // The vector normal kernel for a level (kAuto: the best available): AVX-512
 // IFMA on two 52-bit limbs for p < 2^102, AVX2 on four 24-bit limbs for
 // p < kAvx2TwoWordLimit, else the portable two-word kernel.
-NormalKernel128Fn NormalSieveArray128_SSE2(Isa isa);
-
-using WideKernel128Fn = bool (*)(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
-                                 std::vector<uint32_t>& roots, size_t capacity,
-                                 KernelScratch& scratch);
+inline NormalKernel128Fn NormalSieveArray128_SSE2(Isa isa) {
+  return RunningIsaLevel(isa).kernels.normal128;
+}
 
 // The wide walk for odd p < 2^127 and N >= 32 (n = N), Shoup multiplication in
 // two words, storing in the order of `order` exactly as WideRootsPortable
@@ -82,11 +77,15 @@ bool WideSmallN128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t
 // order: AVX-512 IFMA on two 52-bit limbs for 2^52 < p < 2^102, AVX2 on four
 // 24-bit limbs for 2^52 < p < kAvx2TwoWordLimit, else the portable two-word
 // walk in the same order. N >= 32.
-WideKernel128Fn WideSieveArray128_SSE(Isa isa);
+inline WideKernel128Fn WideSieveArray128_SSE(Isa isa) {
+  return RunningIsaLevel(isa).kernels.wide128;
+}
 
 // The two-word Fermat batch test for the candidate generator at a level:
 // AVX-512 IFMA for groups of moduli below 2^102, else FermatBatchScalar128.
-FermatBatch128Fn FermatBatch128For(Isa isa);
+inline FermatBatch128Fn FermatBatch128For(Isa isa) {
+  return RunningIsaLevel(isa).kernels.fermat128;
+}
 
 enum class A0Search { kFound, kComposite, kInvalid };
 
@@ -134,5 +133,23 @@ bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* starts, int segm
                   const uint8_t* firstOrder, const uint8_t* laterOrder, uint32_t* roots,
                   size_t perSegment, size_t* counts);
 }  // namespace kernels::avx2_128
+
+// The files above behind the common signatures, as the table of levels
+// (KernelIsa.cpp) lists them, like their one-word counterparts in Dispatch.h.
+namespace kernels {
+void NormalAvx2_128(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
+                    std::vector<uint32_t>& hits, KernelScratch& scratch);
+void NormalAvx512_128(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
+                      std::vector<uint32_t>& hits, KernelScratch& scratch);
+bool WideAvx2_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
+                  std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
+bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
+                    std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
+// Groups of eight moduli below 2^102 to the IFMA test, others to the portable one.
+void FermatAvx512_128(const unsigned __int128* p, int n, bool* pass);
+// The portable walk in the vector kernels' storing order.
+bool WidePortableSse128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
+                        std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
+}  // namespace kernels
 
 }  // namespace zentrova
