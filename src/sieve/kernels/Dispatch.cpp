@@ -2,6 +2,7 @@
 
 #include "math/CpuFeatures.h"
 #include "math/FactorCandidates.h"
+#include "sieve/kernels/NormalVector.h"
 #include "sieve/kernels/WideKernel.h"
 
 namespace zentrova {
@@ -70,38 +71,14 @@ Isa BestIsa() {
 
 namespace {
 
-// The vector kernels behind the common signature: they work in the caller's
-// scratch, and hand a p outside their range to the portable kernel.
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
-void NormalAvx512(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits,
-                  KernelScratch& scratch) {
-  std::vector<uint32_t>& found = scratch.found;
-  scratch.values.resize(8 * ((n + 8) / 8));
-  found.resize(n + 1);
-  size_t count = 0;
-  if (n == 0) return;
-  if (!kernels::avx512ifma::NormalSieveRaw(cand, n, ln, p, scratch.values.data(), found.data(),
-                                           count)) {
-    NormalSieveArray(cand, n, ln, p, hits, scratch);
-    return;
-  }
-  hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
-}
+constexpr auto& NormalAvx512 =
+    NormalVector<uint64_t, &kernels::avx512ifma::NormalSieveRaw, &NormalSieveArray, 8, 8>;
 #endif
 
 #ifdef ZENTROVA_HAVE_AVX2_KERNELS
-void NormalAvx2(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits,
-                KernelScratch& scratch) {
-  std::vector<uint32_t>& found = scratch.found;
-  found.resize(n + 1);
-  size_t count = 0;
-  if (n == 0) return;
-  if (!kernels::avx2::NormalSieveRaw(cand, n, ln, p, found.data(), count)) {
-    NormalSieveArray(cand, n, ln, p, hits, scratch);
-    return;
-  }
-  hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
-}
+constexpr auto& NormalAvx2 =
+    NormalVector<uint64_t, &kernels::avx2::NormalSieveRaw, &NormalSieveArray, 0, 4>;
 #endif
 
 }  // namespace
