@@ -4,45 +4,8 @@
 
 #include "math/Fermat128.h"
 #include "math/ModArith.h"
-#include "math/Montgomery64.h"
 
 namespace zentrova {
-
-void FermatBatchScalar(const uint64_t* p, int n, bool* pass) {
-  // Left-to-right binary powering of 2, all lanes driven by the longest
-  // exponent: a lane whose exponent is shorter sees leading zero bits, which
-  // square its Montgomery one into itself. Doubling is a shift and a lazy
-  // subtraction, so each bit costs one Montgomery square per lane.
-  constexpr int kLanes = 4;
-  for (int base = 0; base < n; base += kLanes) {
-    const int lanes = std::min(kLanes, n - base);
-    Montgomery64 mont[kLanes] = {Montgomery64(3), Montgomery64(3), Montgomery64(3),
-                                 Montgomery64(3)};
-    uint64_t x[kLanes] = {};
-    uint64_t e[kLanes] = {};
-    uint64_t one[kLanes] = {};
-    int topBit = 0;
-    for (int i = 0; i < lanes; ++i) {
-      mont[i] = Montgomery64(p[base + i]);
-      one[i] = mont[i].One();
-      x[i] = one[i];
-      e[i] = p[base + i] - 1;
-      topBit = std::max(topBit, 63 - __builtin_clzll(e[i]));
-    }
-    for (int bit = topBit; bit >= 0; --bit) {
-      for (int i = 0; i < lanes; ++i) {
-        uint64_t y = mont[i].Square(x[i]);
-        const uint64_t twoP = 2 * mont[i].p;
-        const uint64_t d = y << 1;  // y < 2p < 2^62
-        const uint64_t dRed = d >= twoP ? d - twoP : d;
-        x[i] = ((e[i] >> bit) & 1) ? dRed : y;
-      }
-    }
-    for (int i = 0; i < lanes; ++i) {
-      pass[base + i] = mont[i].Normalize(x[i]) == one[i];
-    }
-  }
-}
 
 FactorCandidateGenerator::FactorCandidateGenerator(const WheelTables& tables, FermatBatchFn fermat,
                                                    int batchWidth, FermatBatch128Fn fermat128)

@@ -38,13 +38,6 @@ inline int64_t KBeforePMin(UInt128 pMin, uint64_t twoN) {
   return k == 0 ? 0 : static_cast<int64_t>(k - 1);
 }
 
-// Signature of a batch Fermat test: for each of n odd moduli set pass[i] to
-// whether 2^(p[i]-1) == 1 (mod p[i]). The vector kernels provide faster ones.
-using FermatBatchFn = void (*)(const uint64_t* p, int n, bool* pass);
-
-// The portable test, four interleaved 64-bit Montgomery chains.
-void FermatBatchScalar(const uint64_t* p, int n, bool* pass);
-
 class FactorCandidateGenerator {
  public:
   // fermat128 tests the p from 2^62 on (default: the portable two-word test).

@@ -71,20 +71,22 @@ bool IsProperFactor(int ln, uint64_t b, UInt128 wideP) {
   return power + 1 != p;
 }
 
-uint64_t PowModExact(uint64_t base, uint64_t e, uint64_t p) {
-  uint64_t acc = 1 % p;
-  base %= p;
-  while (e != 0) {
-    if (e & 1) acc = MulModExact(acc, base, p);
-    e >>= 1;
-    if (e != 0) base = MulModExact(base, base, p);
-  }
-  return acc;
-}
-
 namespace {
 
 using u128 = unsigned __int128;
+
+// base^e mod p in [0, p), right to left, in either word's exact product.
+template <typename Word, Word (*MulMod)(Word, Word, Word)>
+Word PowMod(Word base, Word e, Word p) {
+  Word acc = 1 % p;
+  base %= p;
+  while (e != 0) {
+    if (e & 1) acc = MulMod(acc, base, p);
+    e >>= 1;
+    if (e != 0) base = MulMod(base, base, p);
+  }
+  return acc;
+}
 
 // Bits [pos, pos + count) of the four-word number w (least significant word
 // first), count <= 64.
@@ -99,8 +101,7 @@ uint64_t BitsAt(const uint64_t* w, int pos, int count) {
 // The four words of w mod p. The remainder r < p < 2^(128 - room) takes
 // `room` more bits from the top of w per step and is divided again.
 u128 Mod256(const uint64_t* w, u128 p) {
-  const auto hi = static_cast<uint64_t>(p >> 64);
-  const int room = hi != 0 ? __builtin_clzll(hi) : 64 + __builtin_clzll(static_cast<uint64_t>(p));
+  const int room = LeadingZeros128(p);
   u128 r = 0;
   for (int pos = 256; pos > 0;) {
     int count = room < 64 ? room : 64;
@@ -113,30 +114,33 @@ u128 Mod256(const uint64_t* w, u128 p) {
 
 }  // namespace
 
+uint64_t PowModExact(uint64_t base, uint64_t e, uint64_t p) {
+  return PowMod<uint64_t, &MulModExact>(base, e, p);
+}
+
+u128 ShiftMod128(u128 x, int bits, u128 p, u128* quotient) {
+  const int room = LeadingZeros128(p);
+  u128 q = 0;
+  u128 r = x;
+  for (int left = bits; left > 0;) {
+    const int s = room < left ? room : left;
+    const u128 shifted = r << s;
+    if (quotient != nullptr) q = (q << s) | (shifted / p);
+    r = shifted % p;
+    left -= s;
+  }
+  if (quotient != nullptr) *quotient = q;
+  return r;
+}
+
 u128 MulModExact128(u128 a, u128 b, u128 p) {
-  const auto a0 = static_cast<uint64_t>(a), a1 = static_cast<uint64_t>(a >> 64);
-  const auto b0 = static_cast<uint64_t>(b), b1 = static_cast<uint64_t>(b >> 64);
-  const u128 ll = static_cast<u128>(a0) * b0;
-  const u128 lh = static_cast<u128>(a0) * b1;
-  const u128 hl = static_cast<u128>(a1) * b0;
-  const u128 hh = static_cast<u128>(a1) * b1;
-  const u128 mid = (ll >> 64) + static_cast<uint64_t>(lh) + static_cast<uint64_t>(hl);
-  const u128 top = hh + (lh >> 64) + (hl >> 64) + (mid >> 64);
-  const uint64_t w[4] = {static_cast<uint64_t>(ll), static_cast<uint64_t>(mid),
-                         static_cast<uint64_t>(top), static_cast<uint64_t>(top >> 64)};
+  const Product256 t = MulFull128(a, b);
+  const uint64_t w[4] = {static_cast<uint64_t>(t.lo), static_cast<uint64_t>(t.lo >> 64),
+                         static_cast<uint64_t>(t.hi), static_cast<uint64_t>(t.hi >> 64)};
   return Mod256(w, p);
 }
 
-u128 PowModExact128(u128 base, u128 e, u128 p) {
-  u128 acc = 1 % p;
-  base %= p;
-  while (e != 0) {
-    if (e & 1) acc = MulModExact128(acc, base, p);
-    e >>= 1;
-    if (e != 0) base = MulModExact128(base, base, p);
-  }
-  return acc;
-}
+u128 PowModExact128(u128 base, u128 e, u128 p) { return PowMod<u128, &MulModExact128>(base, e, p); }
 
 bool VerifyFactor128(int ln, u128 b, u128 p) {
   if (p < 3 || (p >> 127) != 0 || ln < 1) return false;

@@ -67,6 +67,36 @@ uint64_t PowModExact(uint64_t base, uint64_t e, uint64_t p);
 // exponent up to N = 2^30 gives p = k*2N + 1 below this bound.
 inline constexpr unsigned __int128 kMaxModulus128 = static_cast<unsigned __int128>(1) << 94;
 
+// The full 256-bit product a*b of two words pairs, as its two halves.
+struct Product256 {
+  unsigned __int128 lo, hi;
+};
+inline Product256 MulFull128(unsigned __int128 a, unsigned __int128 b) {
+  using u128 = unsigned __int128;
+  const auto a0 = static_cast<uint64_t>(a), a1 = static_cast<uint64_t>(a >> 64);
+  const auto b0 = static_cast<uint64_t>(b), b1 = static_cast<uint64_t>(b >> 64);
+  const u128 ll = static_cast<u128>(a0) * b0;
+  const u128 lh = static_cast<u128>(a0) * b1;
+  const u128 hl = static_cast<u128>(a1) * b0;
+  const u128 hh = static_cast<u128>(a1) * b1;
+  const u128 mid = (ll >> 64) + static_cast<uint64_t>(lh) + static_cast<uint64_t>(hl);
+  return {(mid << 64) | static_cast<uint64_t>(ll), hh + (lh >> 64) + (hl >> 64) + (mid >> 64)};
+}
+
+// The number of zero bits above the top bit of p > 0 in a word pair: how many
+// bits a remainder below p can be shifted left by without overflow.
+inline int LeadingZeros128(unsigned __int128 p) {
+  const auto hi = static_cast<uint64_t>(p >> 64);
+  return hi != 0 ? __builtin_clzll(hi) : 64 + __builtin_clzll(static_cast<uint64_t>(p));
+}
+
+// x * 2^bits mod p for x < p and 3 <= p < 2^127, by long division that
+// shifts in as many bits per step as p leaves free at the top (set-up only,
+// never per step). With `quotient` given it also receives the low 128 bits
+// of floor(x * 2^bits / p).
+unsigned __int128 ShiftMod128(unsigned __int128 x, int bits, unsigned __int128 p,
+                              unsigned __int128* quotient = nullptr);
+
 // a*b mod p for any a, b < 2^128 and 3 <= p < 2^127: the full 256-bit product,
 // reduced by long division in steps of as many bits as p leaves free at the
 // top of a word pair (no Montgomery, no floating point).

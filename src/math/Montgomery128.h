@@ -21,9 +21,12 @@
 
 #include <cstdint>
 
+#include "math/ModArith.h"
+#include "math/MontgomeryCommon.h"
+
 namespace zentrova {
 
-struct Montgomery128 {
+struct Montgomery128 : MontgomeryCommon<Montgomery128, unsigned __int128> {
   using u128 = unsigned __int128;
 
   u128 p = 0;
@@ -32,11 +35,10 @@ struct Montgomery128 {
   uint64_t pNegInv = 0;  // -p^-1 mod 2^64: the word-by-word reduction needs only this
 
   explicit Montgomery128(u128 modulus)
-      : p(modulus), p0(static_cast<uint64_t>(modulus)), p1(static_cast<uint64_t>(modulus >> 64)) {
-    uint64_t inv = p0;  // correct to 3 bits for odd p; Newton doubles it
-    for (int i = 0; i < 5; ++i) inv *= 2 - p0 * inv;
-    pNegInv = ~inv + 1;
-  }
+      : p(modulus),
+        p0(static_cast<uint64_t>(modulus)),
+        p1(static_cast<uint64_t>(modulus >> 64)),
+        pNegInv(NegInverse(p0)) {}
 
   static uint64_t Lo(u128 x) { return static_cast<uint64_t>(x); }
   static uint64_t Hi(u128 x) { return static_cast<uint64_t>(x >> 64); }
@@ -99,34 +101,8 @@ struct Montgomery128 {
     return Reduce(Lo(ll), t1, t2, Hi(hh) + k2);
   }
 
-  u128 Normalize(u128 a) const { return a >= p ? a - p : a; }
-
-  // R mod p: the Montgomery form of 1.
-  u128 One() const { return (0 - p) % p; }
-
   // x*R mod p for any x (a handful of divisions: set-up only, never per step).
-  // The remainder is shifted left by as many bits as p leaves free at the top.
-  u128 ToMontgomery(u128 x) const {
-    const int step = p1 != 0 ? __builtin_clzll(p1) : 64 + __builtin_clzll(p0);
-    u128 r = x % p;
-    for (int left = 128; left > 0;) {
-      const int s = step < left ? step : left;
-      r = (r << s) % p;
-      left -= s;
-    }
-    return r;
-  }
-
-  // The standard residue in [0, p) of a Montgomery form.
-  u128 FromMontgomery(u128 a) const { return Normalize(Mul(a, 1)); }
-
-  // The residue that M(b) must equal (after Normalize) for b^(2^ln) == -1.
-  u128 MinusOneTarget(int ln) const {
-    u128 x = 1;
-    for (int i = 0; i < ln; ++i) x = Square(x);
-    x = Normalize(x);
-    return x == 0 ? 0 : p - x;
-  }
+  u128 ToMontgomery(u128 x) const { return ShiftMod128(x % p, 128, p); }
 };
 
 }  // namespace zentrova

@@ -14,17 +14,15 @@
 
 #include <cstdint>
 
+#include "math/MontgomeryCommon.h"
+
 namespace zentrova {
 
-struct Montgomery64 {
+struct Montgomery64 : MontgomeryCommon<Montgomery64, uint64_t> {
   uint64_t p = 0;
   uint64_t pNegInv = 0;  // -p^-1 mod 2^64
 
-  explicit Montgomery64(uint64_t modulus) : p(modulus) {
-    uint64_t inv = modulus;  // correct to 3 bits for odd p; Newton doubles it
-    for (int i = 0; i < 5; ++i) inv *= 2 - modulus * inv;
-    pNegInv = ~inv + 1;
-  }
+  explicit Montgomery64(uint64_t modulus) : p(modulus), pNegInv(NegInverse(modulus)) {}
 
   uint64_t Mul(uint64_t a, uint64_t b) const {
     const unsigned __int128 t = static_cast<unsigned __int128>(a) * b;
@@ -33,17 +31,10 @@ struct Montgomery64 {
     return static_cast<uint64_t>(u >> 64);
   }
   uint64_t Square(uint64_t a) const { return Mul(a, a); }
-  uint64_t Normalize(uint64_t a) const { return a >= p ? a - p : a; }
 
-  // R mod p: the Montgomery form of 1.
-  uint64_t One() const { return (0 - p) % p; }
-
-  // The residue that M(b) must equal (after Normalize) for b^(2^ln) == -1.
-  uint64_t MinusOneTarget(int ln) const {
-    uint64_t x = 1;
-    for (int i = 0; i < ln; ++i) x = Square(x);
-    x = Normalize(x);
-    return x == 0 ? 0 : p - x;
+  // x*R mod p for any x (a division: set-up only, never per step).
+  uint64_t ToMontgomery(uint64_t x) const {
+    return static_cast<uint64_t>((static_cast<unsigned __int128>(x) << 64) % p);
   }
 };
 

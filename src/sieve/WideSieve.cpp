@@ -49,40 +49,6 @@ bool WriteWhole(std::FILE* stream, const std::string& text) {
   return true;
 }
 
-// a0 for p = k*2N + 1: a = g^k for g = 2, 3, 5, 7, 9, ... until a^N != 1.
-// For a prime p, a^N = g^((p-1)/2) is -1 exactly for the non-residues g, and
-// then a has order 2N. A p for which a^N is neither 1 nor -1, or for which a
-// few hundred g all give 1, is not prime and is passed over.
-// What the search for a0 found.
-enum class A0 { kComposite, kInvalid, kFound };
-
-A0 FindA0(uint64_t p, uint64_t k, int ln, uint64_t& a0) {
-  const Montgomery64 mont(p);
-  const uint64_t one = mont.One();
-  const uint64_t minusOne = p - one;
-  const uint64_t r2 =
-      static_cast<uint64_t>((static_cast<unsigned __int128>(one) << 64) % p);  // R^2 mod p
-  for (int tries = 0; tries < config::kWideMaxGTries; ++tries) {
-    const uint64_t g = tries == 0 ? 2 : static_cast<uint64_t>(2 * tries + 1);
-    // a = g^k, left to right, in Montgomery form.
-    const uint64_t gm = mont.Normalize(mont.Mul(g % p, r2));
-    uint64_t a = one;
-    for (int bit = 63 - __builtin_clzll(k | 1); bit >= 0; --bit) {
-      a = mont.Square(a);
-      if ((k >> bit) & 1) a = mont.Mul(a, gm);
-    }
-    uint64_t s = a;
-    for (int i = 0; i < ln; ++i) s = mont.Square(s);
-    s = mont.Normalize(s);
-    if (s == one) continue;
-    if (s != minusOne) return A0::kComposite;
-    a0 = mont.Normalize(mont.Mul(a, 1));
-    // The same property in the exact reference arithmetic, as a guard.
-    return SquareChainIsMinusOne(static_cast<int64_t>(a0), ln, p) ? A0::kFound : A0::kInvalid;
-  }
-  return A0::kComposite;
-}
-
 }  // namespace
 
 void WideSieveLoop::SetUpNew() {
@@ -171,13 +137,13 @@ void WideSieveLoop::Compute(Result& r, KernelScratch& scratch) const {
   const auto p = static_cast<uint64_t>(r.c.p);
   uint64_t a0 = 0;
   switch (FindA0(p, static_cast<uint64_t>(r.c.k), job.m_nLn, a0)) {
-    case A0::kComposite:
+    case A0Search::kComposite:
       r.kind = RootKind::kComposite;
       return;
-    case A0::kInvalid:
+    case A0Search::kInvalid:
       r.kind = RootKind::kInvalid;
       return;
-    case A0::kFound:
+    case A0Search::kFound:
       r.kind = RootKind::kRoots;
       r.overflow = !m_kernel(p, a0, job.m_nExponent, job.m_nBMax, r.roots, m_capacity, scratch);
       return;

@@ -6,40 +6,6 @@ namespace zentrova {
 
 namespace kernels {
 
-// The vector kernels behind the common signature: they work in the caller's
-// scratch, and hand a p outside their range to the portable kernel.
-#ifdef ZENTROVA_HAVE_AVX512_KERNELS
-void NormalAvx512(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits,
-                  KernelScratch& scratch) {
-  std::vector<uint32_t>& found = scratch.found;
-  scratch.values.resize(8 * ((n + 8) / 8));
-  found.resize(n + 1);
-  size_t count = 0;
-  if (n == 0) return;
-  if (!kernels::avx512ifma::NormalSieveRaw(cand, n, ln, p, scratch.values.data(), found.data(),
-                                           count)) {
-    NormalSieveArray(cand, n, ln, p, hits, scratch);
-    return;
-  }
-  hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
-}
-#endif
-
-#ifdef ZENTROVA_HAVE_AVX2_KERNELS
-void NormalAvx2(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits,
-                KernelScratch& scratch) {
-  std::vector<uint32_t>& found = scratch.found;
-  found.resize(n + 1);
-  size_t count = 0;
-  if (n == 0) return;
-  if (!kernels::avx2::NormalSieveRaw(cand, n, ln, p, found.data(), count)) {
-    NormalSieveArray(cand, n, ln, p, hits, scratch);
-    return;
-  }
-  hits.insert(hits.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
-}
-#endif
-
 bool WidePortableSse(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
                      std::vector<uint32_t>& roots, size_t capacity, KernelScratch& /*scratch*/) {
   return WideRootsPortable(p, a0, n, bMax, WideOrder::kSse, roots, capacity);

@@ -84,10 +84,6 @@ bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_
 // (KernelIsa.cpp) lists them: they work in the caller's scratch and hand a p
 // outside their range to the portable code. Their two-word counterparts are
 // in Kernels128.h.
-void NormalAvx2(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits,
-                KernelScratch& scratch);
-void NormalAvx512(const int32_t* cand, size_t n, int ln, uint64_t p, std::vector<uint32_t>& hits,
-                  KernelScratch& scratch);
 bool WideAvx2(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<uint32_t>& roots,
               size_t capacity, KernelScratch& scratch);
 bool WideAvx512(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, std::vector<uint32_t>& roots,

@@ -6,6 +6,7 @@
 #include "math/FactorCandidates.h"
 #include "sieve/kernels/Dispatch.h"
 #include "sieve/kernels/Kernels128.h"
+#include "sieve/kernels/NormalVector.h"
 
 namespace zentrova {
 
@@ -23,12 +24,13 @@ constexpr KernelSet kScalarKernels = {
     .fermat128 = &FermatBatchScalar128,
 };
 
-// AVX2 + FMA, 4 lanes (avx2.cpp, avx2_128.cpp; Dispatch*.cpp wraps them):
+// AVX2 + FMA, 4 lanes (avx2.cpp, avx2_128.cpp; NormalVector.h and Dispatch*.cpp wrap them):
 // x86-64 builds.
 #ifdef ZENTROVA_HAVE_AVX2_KERNELS
 constexpr KernelSet kAvx2Kernels = {
-    .normal = &kernels::NormalAvx2,
-    .normal128 = &kernels::NormalAvx2_128,
+    .normal = &NormalVector<uint64_t, &kernels::avx2::NormalSieveRaw, &NormalSieveArray, 0, 4>,
+    .normal128 = &NormalVector<unsigned __int128, &kernels::avx2_128::NormalSieveRaw,
+                               &NormalSieveArray128, 16, 4>,
     .wide = &kernels::WideAvx2,
     .wide128 = &kernels::WideAvx2_128,
     .fermat = &FermatBatchScalar,
@@ -39,11 +41,12 @@ constexpr KernelSet kAvx2Kernels = {};
 #endif
 
 // AVX-512 IFMA, 8 lanes of 52 bits (avx512ifma.cpp, avx512ifma128.cpp;
-// Dispatch*.cpp wraps them): x86-64 builds.
+// NormalVector.h and Dispatch*.cpp wrap them): x86-64 builds.
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
 constexpr KernelSet kAvx512Kernels = {
-    .normal = &kernels::NormalAvx512,
-    .normal128 = &kernels::NormalAvx512_128,
+    .normal = &NormalVector<uint64_t, &kernels::avx512ifma::NormalSieveRaw, &NormalSieveArray, 8, 8>,
+    .normal128 = &NormalVector<unsigned __int128, &kernels::avx512ifma128::NormalSieveRaw,
+                               &NormalSieveArray128, 16, 8>,
     .wide = &kernels::WideAvx512,
     .wide128 = &kernels::WideAvx512_128,
     .fermat = &kernels::avx512ifma::FermatBatch,

@@ -87,60 +87,54 @@ inline FermatBatch128Fn FermatBatch128For(Isa isa) {
   return RunningIsaLevel(isa).kernels.fermat128;
 }
 
-enum class A0Search { kFound, kComposite, kInvalid };
-
-// The primitive 2N-th root of unity a0 that the wide walk starts from, for
-// p = k*2N + 1 (odd, 3 <= p < 2^126): a = g^k for g = 2, 3, 5, 7, 9, ... (up
-// to config::kWideMaxGTries of them) until a^N != 1; then a0 = a when
-// a^N == -1 (kFound, a0 in [0, p), confirmed again with the exact reference),
-// else p is composite. kInvalid when the two arithmetics disagree.
+// The a0 search of FindA0 (WideKernel.h) in two words, for odd 3 <= p < 2^126.
 A0Search FindA0_128(unsigned __int128 p, uint64_t k, int ln, unsigned __int128& a0);
 
-// The instruction-set file; raw buffers only, false for a p outside its range.
+// The instruction-set files work on raw buffers only and return false for a
+// p outside their range. Their two kernels have one shape each:
+//
+// NormalRaw128: the hits of NormalSieveArray128 into `hits` (room for n),
+// their number in `count`, with `scratch` words of the file's own.
+//
+// WideRaw128: the walk of the stages split into `segments` (at most the
+// file's kWideSegments) runs of stagesEach stages, walked side by side:
+// starts holds each run's 16 values x_1, x_3, ..., x_31 (in [0, p)),
+// stepMont the step S = a0^32 in the file's Montgomery form. Run h stores its
+// roots (as the orders say, the first order for stage 0 of run 0 only) at
+// roots + h * perSegment and their number in counts[h]; false also when a
+// run has more than perSegment roots.
+using NormalRaw128 = bool(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
+                          uint64_t* scratch, uint32_t* hits, size_t& count);
+using WideRaw128 = bool(unsigned __int128 p, const unsigned __int128* starts, int segments,
+                        int64_t stagesEach, unsigned __int128 stepMont, int32_t bMax,
+                        const uint8_t* firstOrder, const uint8_t* laterOrder, uint32_t* roots,
+                        size_t perSegment, size_t* counts);
+
+// The IFMA file: two 52-bit limbs in Montgomery form (R = 2^104), 8 lanes.
 namespace kernels::avx512ifma128 {
-// Odd 3 <= p < 2^102; scratch has room for 16 * ((n + 8) / 8) words, hits for n.
-bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, unsigned __int128 p, uint64_t* scratch,
-                    uint32_t* hits, size_t& count);
+// Odd 3 <= p < 2^102; scratch has room for 16 * ((n + 8) / 8) words.
+NormalRaw128 NormalSieveRaw;
 // The base-2 Fermat test of FermatBatchScalar128 on eight moduli at a time,
 // each odd, 3 <= p[i] < 2^102.
 void FermatBatch(const unsigned __int128* p, int n, bool* pass);
-
-// The walk of the stages split into `segments` (at most kWideSegments) runs
-// of stagesEach stages, walked side by side: starts holds each run's 16
-// values x_1, x_3, ..., x_31 (in [0, p)), stepMont the step S = a0^32 in the
-// Montgomery form S * 2^104 mod p. Run h stores its roots (as the orders say,
-// the first order for stage 0 of run 0 only) at roots + h * perSegment and
-// their number in counts[h]. Odd 2^52 < p < 2^102; false for a p outside it
-// or when a run has more than perSegment roots.
+// Odd 2^52 < p < 2^102, stepMont = S * 2^104 mod p.
 inline constexpr int kWideSegments = 4;
-bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* starts, int segments,
-                  int64_t stagesEach, unsigned __int128 stepMont, int32_t bMax,
-                  const uint8_t* firstOrder, const uint8_t* laterOrder, uint32_t* roots,
-                  size_t perSegment, size_t* counts);
+WideRaw128 WideSieveRaw;
 }  // namespace kernels::avx512ifma128
 
 // The AVX2 file: four 24-bit limbs in Montgomery form (R = 2^96), 4 lanes.
 namespace kernels::avx2_128 {
 // Odd 3 <= p < kAvx2TwoWordLimit; scratch has room for 16 * ((n + 4) / 4)
-// words, hits for n.
-bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, unsigned __int128 p, uint64_t* scratch,
-                    uint32_t* hits, size_t& count);
-// The walk of the IFMA file above, for odd 2^52 < p < kAvx2TwoWordLimit,
-// with stepMont the Montgomery form S * 2^96 mod p.
+// words.
+NormalRaw128 NormalSieveRaw;
+// Odd 2^52 < p < kAvx2TwoWordLimit, stepMont = S * 2^96 mod p.
 inline constexpr int kWideSegments = 4;
-bool WideSieveRaw(unsigned __int128 p, const unsigned __int128* starts, int segments,
-                  int64_t stagesEach, unsigned __int128 stepMont, int32_t bMax,
-                  const uint8_t* firstOrder, const uint8_t* laterOrder, uint32_t* roots,
-                  size_t perSegment, size_t* counts);
+WideRaw128 WideSieveRaw;
 }  // namespace kernels::avx2_128
 
 // The files above behind the common signatures, as the table of levels
 // (KernelIsa.cpp) lists them, like their one-word counterparts in Dispatch.h.
 namespace kernels {
-void NormalAvx2_128(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
-                    std::vector<uint32_t>& hits, KernelScratch& scratch);
-void NormalAvx512_128(const int32_t* cand, size_t n, int ln, unsigned __int128 p,
-                      std::vector<uint32_t>& hits, KernelScratch& scratch);
 bool WideAvx2_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
                   std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
 bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,

@@ -21,14 +21,14 @@ namespace zentrova {
 
 enum class WideOrder { kAthlon, kSse };
 
-// The portable pass (Shoup multiplication by the fixed step S, 64-bit).
-// Appends the roots to `roots`; false when more than `capacity` would be
-// stored (which cannot happen for a true root of unity: a pass yields at most
-// N roots).
 // The storing order of one stage: 32 entries, the index (j - 1) / 2 of x_j
 // plus 0x80 for p - x_j.
 void WideStageOrder(WideOrder order, bool firstStage, uint8_t* slots);
 
+// The portable pass (Shoup multiplication by the fixed step S, 64-bit).
+// Appends the roots to `roots`; false when more than `capacity` would be
+// stored (which cannot happen for a true root of unity: a pass yields at most
+// N roots).
 bool WideRootsPortable(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, WideOrder order,
                        std::vector<uint32_t>& roots, size_t capacity);
 
@@ -36,5 +36,18 @@ bool WideRootsPortable(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, WideOrd
 // the N roots: x_j for j = 1, 3, ..., 2N - 1 in turn. Same contract.
 bool WideRootsSmallN(uint64_t p, uint64_t a0, int64_t n, int32_t bMax,
                      std::vector<uint32_t>& roots, size_t capacity);
+
+// What the search for a0 found, in one word or two (FindA0_128, Kernels128.h).
+enum class A0Search { kFound, kComposite, kInvalid };
+
+// The primitive 2N-th root of unity a0 that the wide walk starts from, for
+// p = k*2N + 1 (odd, 3 <= p < 2^62 in one word, below 2^126 in two): a = g^k
+// for g = 2, 3, 5, 7, 9, ... (up to config::kWideMaxGTries of them) until
+// a^N != 1, in lazy Montgomery arithmetic. For a prime p, a^N = g^((p-1)/2) is
+// -1 exactly for the non-residues g, and then a has order 2N: a0 = a when
+// a^N == -1 (kFound, a0 in [0, p), confirmed again with the exact reference),
+// else p is composite, as it is when every g gives 1. kInvalid when the two
+// arithmetics disagree.
+A0Search FindA0(uint64_t p, uint64_t k, int ln, uint64_t& a0);
 
 }  // namespace zentrova

@@ -16,6 +16,7 @@
 #include <immintrin.h>
 
 #include "sieve/kernels/Dispatch.h"
+#include "sieve/kernels/KernelParts.h"
 
 namespace zentrova::kernels::avx2 {
 
@@ -94,10 +95,6 @@ inline __m256d MulBalanced(__m256d x, __m256d w, __m256d p, __m256d pinv) {
   return _mm256_add_pd(_mm256_fnmadd_pd(q, p, h), l);
 }
 
-uint64_t MulModScalar(uint64_t a, uint64_t b, uint64_t p) {
-  return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b) % p);
-}
-
 // The balanced double of a residue in [0, p).
 inline double Balanced(uint64_t v, uint64_t p) {
   return v > p / 2 ? -static_cast<double>(p - v) : static_cast<double>(v);
@@ -114,9 +111,7 @@ bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_
   if (p < 3 || p >= kWideMaxP || n < 64) return false;
   alignas(32) uint64_t xs[32];
   alignas(32) double xd[32];
-  const uint64_t a2 = MulModScalar(a0, a0, p);
-  xs[0] = a0 % p;
-  for (int i = 1; i < 32; ++i) xs[i] = MulModScalar(xs[i - 1], a2, p);
+  OddPowers(a0, p, 32, xs);
   const uint64_t step = MulModScalar(xs[31], a0 % p, p);  // a0^64
   for (int i = 0; i < 32; ++i) xd[i] = Balanced(xs[i], p);
   const __m256d vp = _mm256_set1_pd(static_cast<double>(p));
@@ -135,6 +130,10 @@ bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_
   const __m256d highPos = _mm256_set1_pd(dP - dLimit);   // r >= 0 and p - r <= bMax
   const __m256d negLimit = _mm256_set1_pd(-dLimit);      // r < 0 and -r <= bMax
   const __m256d zero = _mm256_setzero_pd();
+  auto store = [&](uint32_t root) {
+    roots[count++] = root;
+    return count < capacity;
+  };
   const int64_t rounds = n >> 6;
   for (int64_t r = 0; r < rounds; ++r) {
     __m256d any = zero;
@@ -148,18 +147,12 @@ bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_
     }
     if (_mm256_movemask_pd(any) != 0) {
       for (int v = 0; v < 8; ++v) _mm256_store_pd(xd + 4 * v, x[v]);
+      for (int i = 0; i < 32; ++i) {
+        xs[i] = xd[i] < 0 ? p - static_cast<uint64_t>(-xd[i]) : static_cast<uint64_t>(xd[i]);
+      }
       for (int stage = 0; stage < 2; ++stage) {
         const uint8_t* order = (r == 0 && stage == 0) ? firstOrder : laterOrder;
-        for (int t = 0; t < 32; ++t) {
-          const double d = xd[16 * stage + (order[t] & 15)];
-          const uint64_t value =
-              d < 0 ? p - static_cast<uint64_t>(-d) : static_cast<uint64_t>(d);
-          const uint64_t root = (order[t] & 0x80) ? p - value : value;
-          if (root <= limit) {
-            roots[count++] = static_cast<uint32_t>(root);
-            if (count >= capacity) return true;
-          }
-        }
+        if (!StoreStageRoots(xs + 16 * stage, order, p, limit, store)) return true;
       }
     }
     if (r + 1 < rounds) {

@@ -26,6 +26,7 @@
 #include <immintrin.h>
 
 #include "sieve/kernels/Kernels128.h"
+#include "sieve/kernels/KernelParts.h"
 
 namespace zentrova::kernels::avx2_128 {
 
@@ -78,26 +79,32 @@ inline void ReduceRound(__m256i& ti, __m256i& t1, __m256i& t2, __m256i& t3, cons
   t1 = Add(t1, _mm256_srli_epi64(Add(ti, Mul(q, m.p0)), kLimbBits));
 }
 
-inline Limbs Square(const Limbs& a, const Modulus& m) {
-  const __m256i d1 = Add(a.x1, a.x1);
-  const __m256i d2 = Add(a.x2, a.x2);
-  const __m256i d3 = Add(a.x3, a.x3);
-  __m256i t0 = Mul(a.x0, a.x0);
-  __m256i t1 = Mul(a.x0, d1);
-  __m256i t2 = Add(Mul(a.x0, d2), Mul(a.x1, a.x1));
-  __m256i t3 = Add(Mul(a.x0, d3), Mul(a.x1, d2));
-  __m256i t4 = Add(Mul(a.x1, d3), Mul(a.x2, a.x2));
-  __m256i t5 = Mul(a.x2, d3);
-  __m256i t6 = Mul(a.x3, a.x3);
+// The columns t0 .. t6 of a product, divided by R mod p: four rounds, then
+// (t4 + t5*2^24 + t6*2^48), the result below 2p, back in 24-bit limbs.
+inline Limbs Reduce(__m256i t0, __m256i t1, __m256i t2, __m256i t3, __m256i t4, __m256i t5,
+                    __m256i t6, const Modulus& m) {
   ReduceRound(t0, t1, t2, t3, m);
   ReduceRound(t1, t2, t3, t4, m);
   ReduceRound(t2, t3, t4, t5, m);
   ReduceRound(t3, t4, t5, t6, m);
-  // (t4 + t5*2^24 + t6*2^48) is the result below 2p; back to 24-bit limbs.
   t5 = Add(t5, _mm256_srli_epi64(t4, kLimbBits));
   t6 = Add(t6, _mm256_srli_epi64(t5, kLimbBits));
   return {_mm256_and_si256(t4, m.mask), _mm256_and_si256(t5, m.mask), _mm256_and_si256(t6, m.mask),
           _mm256_srli_epi64(t6, kLimbBits)};
+}
+
+inline Limbs Square(const Limbs& a, const Modulus& m) {
+  const __m256i d1 = Add(a.x1, a.x1);
+  const __m256i d2 = Add(a.x2, a.x2);
+  const __m256i d3 = Add(a.x3, a.x3);
+  const __m256i t0 = Mul(a.x0, a.x0);
+  const __m256i t1 = Mul(a.x0, d1);
+  const __m256i t2 = Add(Mul(a.x0, d2), Mul(a.x1, a.x1));
+  const __m256i t3 = Add(Mul(a.x0, d3), Mul(a.x1, d2));
+  const __m256i t4 = Add(Mul(a.x1, d3), Mul(a.x2, a.x2));
+  const __m256i t5 = Mul(a.x2, d3);
+  const __m256i t6 = Mul(a.x3, a.x3);
+  return Reduce(t0, t1, t2, t3, t4, t5, t6, m);
 }
 
 // U vectors of 4 chains side by side to hide the latency of a square (four
@@ -156,27 +163,9 @@ bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, u128 p, uint64_t* scr
   for (size_t i = n + 1; i < lanes; ++i) limbs[0][i] = limbs[1][i] = 0;
   for (size_t i = 0; i < lanes; ++i) limbs[2][i] = limbs[3][i] = 0;
   const Modulus m = MakeModulus(p);
-  // Blocks of up to three vectors (sixteen registers hold three squares in
-  // flight), the sizes evened out so that the last block is not left with
-  // few chains.
-  constexpr size_t kUnroll = 3;
-  const size_t blocks = (vectors + kUnroll - 1) / kUnroll;
-  size_t v = 0;
-  for (size_t b = 0; b < blocks; ++b) {
-    const size_t size = (vectors - v) / (blocks - b) + ((vectors - v) % (blocks - b) != 0 ? 1 : 0);
-    switch (size) {
-      case 1:
-        Block<1>(limbs, 4 * v, ln, m);
-        break;
-      case 2:
-        Block<2>(limbs, 4 * v, ln, m);
-        break;
-      default:
-        Block<3>(limbs, 4 * v, ln, m);
-        break;
-    }
-    v += size;
-  }
+  // Blocks of up to three vectors: sixteen registers hold three squares in
+  // flight.
+  EvenBlocks<3>(vectors, [&]<int U>(size_t first) { Block<U>(limbs, 4 * first, ln, m); });
   // A result below 2p is congruent to -1 exactly when it equals the target
   // or the target plus p (both below 2p < 2^95, so four limbs each).
   u128 one = Join(limbs, n);
@@ -215,21 +204,15 @@ namespace {
 // wide walk). Each of the product's columns sums at most four products below
 // 2^48, so below 2^50, and the reduction adds what it adds in the square.
 inline Limbs Mul(const Limbs& a, const Limbs& b, const Modulus& m) {
-  __m256i t0 = Mul(a.x0, b.x0);
-  __m256i t1 = Add(Mul(a.x0, b.x1), Mul(a.x1, b.x0));
-  __m256i t2 = Add(Add(Mul(a.x0, b.x2), Mul(a.x1, b.x1)), Mul(a.x2, b.x0));
-  __m256i t3 = Add(Add(Mul(a.x0, b.x3), Mul(a.x1, b.x2)), Add(Mul(a.x2, b.x1), Mul(a.x3, b.x0)));
-  __m256i t4 = Add(Add(Mul(a.x1, b.x3), Mul(a.x2, b.x2)), Mul(a.x3, b.x1));
-  __m256i t5 = Add(Mul(a.x2, b.x3), Mul(a.x3, b.x2));
-  __m256i t6 = Mul(a.x3, b.x3);
-  ReduceRound(t0, t1, t2, t3, m);
-  ReduceRound(t1, t2, t3, t4, m);
-  ReduceRound(t2, t3, t4, t5, m);
-  ReduceRound(t3, t4, t5, t6, m);
-  t5 = Add(t5, _mm256_srli_epi64(t4, kLimbBits));
-  t6 = Add(t6, _mm256_srli_epi64(t5, kLimbBits));
-  return {_mm256_and_si256(t4, m.mask), _mm256_and_si256(t5, m.mask), _mm256_and_si256(t6, m.mask),
-          _mm256_srli_epi64(t6, kLimbBits)};
+  const __m256i t0 = Mul(a.x0, b.x0);
+  const __m256i t1 = Add(Mul(a.x0, b.x1), Mul(a.x1, b.x0));
+  const __m256i t2 = Add(Add(Mul(a.x0, b.x2), Mul(a.x1, b.x1)), Mul(a.x2, b.x0));
+  const __m256i t3 =
+      Add(Add(Mul(a.x0, b.x3), Mul(a.x1, b.x2)), Add(Mul(a.x2, b.x1), Mul(a.x3, b.x0)));
+  const __m256i t4 = Add(Add(Mul(a.x1, b.x3), Mul(a.x2, b.x2)), Mul(a.x3, b.x1));
+  const __m256i t5 = Add(Mul(a.x2, b.x3), Mul(a.x3, b.x2));
+  const __m256i t6 = Mul(a.x3, b.x3);
+  return Reduce(t0, t1, t2, t3, t4, t5, t6, m);
 }
 
 inline Limbs Load(const u128* x) {
@@ -283,10 +266,7 @@ inline __m256i MayHoldRoot(const Limbs& x, const Window& w) {
 bool WideSieveRaw(u128 p, const u128* starts, int segments, int64_t stagesEach, u128 stepMont,
                   int32_t bMax, const uint8_t* firstOrder, const uint8_t* laterOrder,
                   uint32_t* roots, size_t perSegment, size_t* counts) {
-  if (p >= kMaxP || p <= (static_cast<u128>(1) << 52) || (p & 1) == 0 || bMax < 0 || segments < 1 ||
-      segments > kWideSegments) {
-    return false;
-  }
+  if (!WideRawTakes(p, kMaxP, bMax, segments, kWideSegments)) return false;
   const Modulus m = MakeModulus(p);
   const u128 limit = static_cast<uint32_t>(bMax);
   const Window window = MakeWindow(p, static_cast<uint32_t>(bMax));
@@ -306,16 +286,9 @@ bool WideSieveRaw(u128 p, const u128* starts, int segments, int64_t stagesEach, 
           _mm256_or_si256(MayHoldRoot(x[4 * h + 2], window), MayHoldRoot(x[4 * h + 3], window)));
       if (_mm256_testz_si256(flagged, flagged)) continue;
       for (int v = 0; v < 4; ++v) Store(x[4 * h + v], values + 4 * v);
-      const uint8_t* slots = r == 0 && h == 0 ? firstOrder : laterOrder;
-      uint32_t* out = roots + perSegment * static_cast<size_t>(h);
-      for (int t = 0; t < 32; ++t) {
-        u128 xj = values[slots[t] & 15];
-        if (xj >= p) xj -= p;
-        const u128 v = (slots[t] & 0x80) ? p - xj : xj;
-        if (v <= limit) {
-          if (counts[h] == perSegment) return false;
-          out[counts[h]++] = static_cast<uint32_t>(v);
-        }
+      if (!StoreRunStage(values, r == 0 && h == 0 ? firstOrder : laterOrder, p, limit,
+                         roots + perSegment * static_cast<size_t>(h), perSegment, counts[h])) {
+        return false;
       }
     }
     // Multiplying by the Montgomery form of S gives x*S, lazily below 2p;

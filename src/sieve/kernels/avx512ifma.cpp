@@ -18,6 +18,7 @@
 
 #include "math/FactorCandidates.h"
 #include "sieve/kernels/Dispatch.h"
+#include "sieve/kernels/KernelParts.h"
 
 namespace zentrova::kernels::avx512ifma {
 
@@ -75,27 +76,7 @@ inline void Block(uint64_t* x0, int ln, __m512i p, __m512i pinv) {
 
 template <bool Lazy>
 void Chains(uint64_t* x, size_t vectors, int ln, __m512i p, __m512i pinv) {
-  // Blocks of up to eight vectors, the sizes evened out (26 vectors run as
-  // 7, 7, 6, 6 rather than 8, 8, 8, 2): a short last block would leave the
-  // multipliers waiting on its few chains.
-  constexpr size_t kUnroll = 8;
-  const size_t blocks = (vectors + kUnroll - 1) / kUnroll;
-  size_t v = 0;
-  for (size_t b = 0; b < blocks; ++b) {
-    const size_t size = (vectors - v) / (blocks - b) + ((vectors - v) % (blocks - b) != 0 ? 1 : 0);
-    uint64_t* at = x + 8 * v;
-    switch (size) {
-      case 1: Block<1, Lazy>(at, ln, p, pinv); break;
-      case 2: Block<2, Lazy>(at, ln, p, pinv); break;
-      case 3: Block<3, Lazy>(at, ln, p, pinv); break;
-      case 4: Block<4, Lazy>(at, ln, p, pinv); break;
-      case 5: Block<5, Lazy>(at, ln, p, pinv); break;
-      case 6: Block<6, Lazy>(at, ln, p, pinv); break;
-      case 7: Block<7, Lazy>(at, ln, p, pinv); break;
-      default: Block<8, Lazy>(at, ln, p, pinv); break;
-    }
-    v += size;
-  }
+  EvenBlocks<8>(vectors, [&]<int U>(size_t first) { Block<U, Lazy>(x + 8 * first, ln, p, pinv); });
 }
 
 }  // namespace
@@ -252,10 +233,6 @@ inline __m512i MulShoup(__m512i x, __m512i w, __m512i wq, __m512i p, __m512i pNe
   return _mm512_min_epu64(t, _mm512_sub_epi64(t, p));
 }
 
-uint64_t MulModScalar(uint64_t a, uint64_t b, uint64_t p) {
-  return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b) % p);
-}
-
 uint64_t ShoupQuotient52(uint64_t w, uint64_t p) {
   return static_cast<uint64_t>((static_cast<unsigned __int128>(w) << 52) / p);
 }
@@ -269,9 +246,7 @@ bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_
   // stages of 32 at a time, enough independent chains for the IFMA latency.
   if (p < 3 || p >= kWideMaxP || n < 128) return false;
   alignas(64) uint64_t xs[64];
-  const uint64_t a2 = MulModScalar(a0, a0, p);
-  xs[0] = a0 % p;
-  for (int i = 1; i < 8; ++i) xs[i] = MulModScalar(xs[i - 1], a2, p);
+  OddPowers(a0, p, 8, xs);
   const uint64_t a16 = MulModScalar(xs[7], xs[0], p);  // a0^16
   const __m512i vp = _mm512_set1_epi64(static_cast<long long>(p));
   const __m512i pNeg = _mm512_set1_epi64(static_cast<long long>((uint64_t{1} << 52) - p));
@@ -289,6 +264,10 @@ bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_
   const __m512i vLimit = _mm512_set1_epi64(static_cast<long long>(limit));
   // p - x <= bMax exactly when x >= p - bMax.
   const __m512i vLow = _mm512_set1_epi64(static_cast<long long>(p > limit ? p - limit : 0));
+  auto store = [&](uint32_t root) {
+    roots[count++] = root;
+    return count < capacity;
+  };
   const int64_t rounds = n >> 7;
   for (int64_t r = 0; r < rounds; ++r) {
     __mmask8 any = 0;
@@ -299,14 +278,7 @@ bool WideSieveRaw(uint64_t p, uint64_t a0, int64_t n, int32_t bMax, const uint8_
       for (int v = 0; v < 8; ++v) _mm512_store_si512(xs + 8 * v, x[v]);
       for (int stage = 0; stage < 4; ++stage) {
         const uint8_t* order = (r == 0 && stage == 0) ? firstOrder : laterOrder;
-        for (int t = 0; t < 32; ++t) {
-          const uint64_t value = xs[16 * stage + (order[t] & 15)];
-          const uint64_t root = (order[t] & 0x80) ? p - value : value;
-          if (root <= limit) {
-            roots[count++] = static_cast<uint32_t>(root);
-            if (count >= capacity) return true;
-          }
-        }
+        if (!StoreStageRoots(xs + 16 * stage, order, p, limit, store)) return true;
       }
     }
     if (r + 1 < rounds) {

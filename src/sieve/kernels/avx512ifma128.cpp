@@ -19,6 +19,7 @@
 #include <immintrin.h>
 
 #include "sieve/kernels/Kernels128.h"
+#include "sieve/kernels/KernelParts.h"
 
 namespace zentrova::kernels::avx512ifma128 {
 
@@ -143,29 +144,9 @@ bool NormalSieveRaw(const int32_t* cand, size_t n, int ln, u128 p, uint64_t* scr
   for (size_t i = n + 1; i < 8 * vectors; ++i) lo[i] = 0;
   for (size_t i = 0; i < 8 * vectors; ++i) hi[i] = 0;
   const Modulus m = MakeModulus(p);
-  // Blocks of up to four vectors, the sizes evened out so that the last
-  // block is not left with few chains.
-  constexpr size_t kUnroll = 4;
-  const size_t blocks = (vectors + kUnroll - 1) / kUnroll;
-  size_t v = 0;
-  for (size_t b = 0; b < blocks; ++b) {
-    const size_t size = (vectors - v) / (blocks - b) + ((vectors - v) % (blocks - b) != 0 ? 1 : 0);
-    switch (size) {
-      case 1:
-        Block<1>(lo + 8 * v, hi + 8 * v, ln, m);
-        break;
-      case 2:
-        Block<2>(lo + 8 * v, hi + 8 * v, ln, m);
-        break;
-      case 3:
-        Block<3>(lo + 8 * v, hi + 8 * v, ln, m);
-        break;
-      default:
-        Block<4>(lo + 8 * v, hi + 8 * v, ln, m);
-        break;
-    }
-    v += size;
-  }
+  // Blocks of up to four vectors.
+  EvenBlocks<4>(vectors,
+                [&]<int U>(size_t first) { Block<U>(lo + 8 * first, hi + 8 * first, ln, m); });
   const u128 one = lo[n] | (static_cast<u128>(hi[n]) << 52);
   if (one == 0) return true;  // cannot happen: R is invertible mod odd p
   const u128 target = p - one;
@@ -232,10 +213,7 @@ inline __mmask8 MayHoldRoot(Limbs x, const Window& w) {
 bool WideSieveRaw(u128 p, const u128* starts, int segments, int64_t stagesEach, u128 stepMont,
                   int32_t bMax, const uint8_t* firstOrder, const uint8_t* laterOrder,
                   uint32_t* roots, size_t perSegment, size_t* counts) {
-  if (p >= kMaxP || p <= (static_cast<u128>(1) << 52) || (p & 1) == 0 || bMax < 0 || segments < 1 ||
-      segments > kWideSegments) {
-    return false;
-  }
+  if (!WideRawTakes(p, kMaxP, bMax, segments, kWideSegments)) return false;
   const Modulus m = MakeModulus(p);
   const u128 limit = static_cast<uint32_t>(bMax);
   const Window window = MakeWindow(p, static_cast<uint32_t>(bMax));
@@ -252,16 +230,9 @@ bool WideSieveRaw(u128 p, const u128* starts, int segments, int64_t stagesEach, 
       if ((MayHoldRoot(x[2 * h], window) | MayHoldRoot(x[2 * h + 1], window)) == 0) continue;
       Store(x[2 * h], values);
       Store(x[2 * h + 1], values + 8);
-      const uint8_t* slots = r == 0 && h == 0 ? firstOrder : laterOrder;
-      uint32_t* out = roots + perSegment * static_cast<size_t>(h);
-      for (int t = 0; t < 32; ++t) {
-        u128 xj = values[slots[t] & 15];
-        if (xj >= p) xj -= p;
-        const u128 v = (slots[t] & 0x80) ? p - xj : xj;
-        if (v <= limit) {
-          if (counts[h] == perSegment) return false;
-          out[counts[h]++] = static_cast<uint32_t>(v);
-        }
+      if (!StoreRunStage(values, r == 0 && h == 0 ? firstOrder : laterOrder, p, limit,
+                         roots + perSegment * static_cast<size_t>(h), perSegment, counts[h])) {
+        return false;
       }
     }
     // Multiplying a residue by the Montgomery form of S gives a residue of
