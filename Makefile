@@ -70,7 +70,7 @@ test: build
 # too, over the in-process transport of the cluster tests.)
 SANITIZE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENTROVA_BENCH=OFF -DZENTROVA_GUI=OFF \
   -DZENTROVA_MPI=OFF $(CMAKE_FLAGS)
-THREADED_TESTS = (NormalJobs|WideJobs|PackedSieve|GfnThread|ResumeInPlace|WorkerPool|Cluster|Device)\.
+THREADED_TESTS = (NormalJobs|WideJobs|PackedSieve|GfnThread|ResumeInPlace|WorkerPool|Cluster|Device|SieveLoop)\.
 
 test-asan: deps
 	cmake -S . -B build-asan $(SANITIZE_FLAGS) -DZENTROVA_SANITIZE=address,undefined

@@ -166,6 +166,12 @@ bool BaseFitsPair(const std::string& path, int lineNo, const CandidateLine& pars
 
 }  // namespace
 
+std::string NoDepthLineText(const std::string& path) {
+  return StrFormat("Sieve file %s has no depth line \"ABC $a^$b+1 // <p>\": sieving starts at the "
+                   "first p.",
+                   path.c_str());
+}
+
 bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogFn& log,
                         const WideFactorHeader* pairedWith) {
   out = CandidateRange{};
@@ -212,9 +218,7 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
   }
   file.Close();
   if (!hasDepth && any) {
-    log(StrFormat("Sieve file %s has no depth line \"ABC $a^$b+1 // <p>\": sieving starts at the "
-                  "first p.",
-                  path.c_str()));
+    log(NoDepthLineText(path));
   }
   if (!any) out.bMin = out.bMax = 0;  // no base: an empty range
   if (pairedWith != nullptr) {

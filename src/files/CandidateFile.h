@@ -52,6 +52,10 @@ CandidateLine ParseCandidateLine(std::string_view line);
 
 // --- whole-file reading --------------------------------------------------------
 
+// What a reader says of a file with bases but no header: "Sieve file <path>
+// has no depth line "ABC $a^$b+1 // <p>": sieving starts at the first p."
+std::string NoDepthLineText(const std::string& path);
+
 // The file read as a list, for a normal resume: every base with its line, in
 // file order, and the depth of every header.
 struct CandidateEntry {

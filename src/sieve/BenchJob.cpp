@@ -37,12 +37,9 @@ void RunBenchJob(JobContext& ctx) {
   std::unique_ptr<PackedKSource> source;
   if (!job.m_strPackedKDir.empty()) {
     uint64_t first = 0;
-    if (!StartPackedK(db, job.m_strPackedKDir, job.m_nLn, first, ctx.FailFn())) return;
+    if (!OpenPackedK(ctx, db, job.m_nLn, 0, first)) return;
     s.m_kCur = static_cast<int64_t>(first);
-    ctx.Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
-    source = std::make_unique<PackedKSource>(db, job.m_strPackedKDir, job.m_nLn,
-                                             PackedKLoop::kNormal, ctx.PostFn(), ctx.FailFn(),
-                                             ChooseFermat(job).test);
+    source = PackedKReader(ctx, db, job.m_nLn, PackedKLoop::kNormal);
   }
 
   using Clock = std::chrono::steady_clock;

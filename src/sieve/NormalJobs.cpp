@@ -24,22 +24,7 @@ void FillRange(JobContext& ctx, NormalSieveLoop& loop) {
   s.m_pCur = 0;
 }
 
-// Positions db at the first stored k >= kFrom of the packed K sequence of
-// 2^ln (at its start for kFrom 0); false after the sequence's message.
-bool OpenPacked(JobContext& ctx, CPackedKDB& db, int ln, int64_t kFrom, uint64_t& first) {
-  const std::string& dir = ctx.Job().m_strPackedKDir;
-  if (kFrom > 0) return SeekPackedK(db, dir, ln, static_cast<uint64_t>(kFrom), first, ctx.FailFn());
-  return StartPackedK(db, dir, ln, first, ctx.FailFn());
-}
-
-void RunOnSequence(JobContext& ctx, NormalSieveLoop& loop, CPackedKDB& db, int ln) {
-  ctx.Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
-  PackedKSource source(db, ctx.Job().m_strPackedKDir, ln, PackedKLoop::kNormal, ctx.PostFn(),
-                       ctx.FailFn(), ChooseFermat(ctx.Job()).test);
-  loop.Run(&source);
-}
-
-void NewSieve(JobContext& ctx, NormalSieveLoop& loop, bool packed) {
+void NewSieve(JobContext& ctx, NormalSieveLoop& loop) {
   const SieveJob& job = ctx.Job();
   // The range steps by two from b Min: all odd, or all even. Allowed (a
   // factor found is still a factor), but worth a word.
@@ -49,21 +34,7 @@ void NewSieve(JobContext& ctx, NormalSieveLoop& loop, bool packed) {
                        job.m_nBMin));
   }
   FillRange(ctx, loop);
-  const int64_t kBefore = KBeforePMin(job.m_pMin, 2 * static_cast<uint64_t>(job.m_nExponent));
-  if (!packed) {
-    loop.State().m_kCur = kBefore;
-    // A run stopped before its first p says where it stood: at p of kBefore,
-    // from which a resume goes on (not from the smallest p).
-    if (kBefore > 0) loop.State().m_pCur = static_cast<UInt128>(kBefore) * 2 * job.m_nExponent + 1;
-    loop.Run(nullptr);
-    return;
-  }
-  // Start at the first stored k whose p is at least --p-min.
-  CPackedKDB db;
-  uint64_t first = 0;
-  if (!OpenPacked(ctx, db, job.m_nLn, kBefore > 0 ? kBefore + 1 : 0, first)) return;
-  loop.State().m_kCur = static_cast<int64_t>(first);
-  RunOnSequence(ctx, loop, db, job.m_nLn);
+  RunNewSieve(ctx, loop, PackedKLoop::kNormal);
 }
 
 void ResumeSieve(JobContext& ctx, NormalSieveLoop& loop, bool packed) {
@@ -88,7 +59,7 @@ void ResumeSieve(JobContext& ctx, NormalSieveLoop& loop, bool packed) {
   // first stored value above it comes next.
   CPackedKDB db;
   uint64_t first = 0;
-  if (!OpenPacked(ctx, db, sequenceLn, s.m_kCur, first)) {
+  if (!OpenPackedK(ctx, db, sequenceLn, s.m_kCur, first)) {
     if (s.m_kCur > 0) ctx.Fail("Unable to locate current K value for restart.");
     return;
   }
@@ -98,15 +69,14 @@ void ResumeSieve(JobContext& ctx, NormalSieveLoop& loop, bool packed) {
                        sequenceExponent, job.m_nExponent));
     return;
   }
-  RunOnSequence(ctx, loop, db, sequenceLn);
+  loop.Run(PackedKReader(ctx, db, sequenceLn, PackedKLoop::kNormal).get());
 }
 
 }  // namespace
 
 void RunNormalSieveJob(JobContext& ctx, bool resume) {
   NormalSieveLoop loop(ctx);
-  const bool packed = !ctx.Job().m_strPackedKDir.empty();
-  resume ? ResumeSieve(ctx, loop, packed) : NewSieve(ctx, loop, packed);
+  resume ? ResumeSieve(ctx, loop, !ctx.Job().m_strPackedKDir.empty()) : NewSieve(ctx, loop);
 }
 
 }  // namespace zentrova

@@ -14,6 +14,7 @@
 #include "files/StrFormat.h"
 #include "files/TextFile.h"
 #include "math/ModArith.h"
+#include "sieve/JobInputs.h"
 #include "sieve/Jobs.h"
 
 namespace zentrova {
@@ -210,42 +211,15 @@ bool CheckResumeInputs(ResumeInputs& in, std::vector<int32_t>& cand, UInt128& pR
 // The factor file of a resume: its header sets the range, the exponent and
 // the depth; its lines the factors.
 bool ReadFactorInput(JobContext& ctx, ResumeInputs& in, UInt128& pReached) {
-  SieveJob& job = ctx.Job();
-  const std::string& factorIn = job.m_strFactorIn;
-  CTextFile probe(factorIn);
-  if (!probe.OpenRead()) {
-    ctx.Fail(StrFormat("Unable to open input factor file %s.", factorIn.c_str()));
-    return false;
-  }
-  probe.Close();
-  ctx.Post(StrFormat("Loading input factor file %s.", factorIn.c_str()));
+  const std::string& factorIn = ctx.Job().m_strFactorIn;
   FactorFileContents contents;
-  if (!ReadFactorFile(factorIn, contents)) {
-    ctx.Fail(StrFormat("Unable to open input factor file %s.", factorIn.c_str()));
-    return false;
-  }
-  if (contents.readError != 0) {
-    ctx.Fail(StrFormat("Unable to read input factor file %s: %s.  Nothing was sieved.",
-                       factorIn.c_str(), std::strerror(contents.readError)));
-    return false;
-  }
-  if (contents.badLine != 0) {
-    ctx.Fail(StrFormat("%s line %d: %s.  Nothing was sieved.", factorIn.c_str(), contents.badLine,
-                       contents.badProblem));
-    return false;
-  }
-  const FactorHeader& h = contents.header;
-  if (h.hasBMin) job.m_nBMin = h.bMin;
-  if (h.hasBMax) job.m_nBMax = h.bMax;
-  if (h.hasExponent) job.m_nExponent = h.exponent;
-  if (h.hasDepth) pReached = h.depth;
+  if (!LoadFactorInput(ctx, contents, "  Nothing was sieved.")) return false;
+  if (contents.header.hasDepth) pReached = contents.header.depth;
   in.factors = std::move(contents.records);
   for (size_t i = 0; i < in.factors.size(); ++i) {
     in.factorBases.push_back(
         LoadedBase{in.factors[i].b, contents.lineNumbers[i], &factorIn, contents.exponents[i]});
   }
-  ctx.Post(StrFormat("%d factors loaded from %s.", static_cast<int>(in.factors.size()),
-                     factorIn.c_str()));
   return true;
 }
 
@@ -299,9 +273,7 @@ bool ReadCandidateInput(JobContext& ctx, ResumeInputs& in, UInt128& pReached) {
   ctx.Post(StrFormat("%d b candidates loaded from %s.", static_cast<int>(in.candBases.size()),
                      sieveIn.c_str()));
   if (list.depths.empty() && factorIn.empty() && !in.candBases.empty()) {
-    ctx.Post(StrFormat("Sieve file %s has no depth line \"ABC $a^$b+1 // <p>\": sieving starts "
-                       "at the first p.",
-                       sieveIn.c_str()));
+    ctx.Post(NoDepthLineText(sieveIn));
   }
   return true;
 }

@@ -7,11 +7,9 @@
 #include "sieve/NormalSieve.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cinttypes>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "files/PNumber.h"
@@ -146,161 +144,61 @@ NormalSieveLoop::ListCompute NormalSieveLoop::ComputeAgainst(const std::vector<i
   };
 }
 
-void NormalSieveLoop::Run(CandidateSource* reader) {
+void NormalSieveLoop::GenerateBatch(LoopWorkers<Result>& w, BatchCluster* cluster,
+                                    ProducedBatch<Result>& next) {
   const SieveJob& job = m_ctx.Job();
-  // From the first p this run sieves: above the depth of a resume.
-  if (!OpenJobDevice(m_ctx, m_gpu, std::max(job.m_pMin, m_state.m_pCur + 1))) return;
-  const int ln = job.m_nLn;
-  const uint64_t twoN = 2 * static_cast<uint64_t>(m_state.m_N);
-  const FermatChoice fermat = ChooseFermat(job);
-  WorkerPool pool(job.m_threads);
-  std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
-  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, fermat.test128, twoN, job.m_pMax, reader,
-                             m_state.m_kCur, pool);
-  const bool saves = job.m_nCommand < kCmdBench;
-  BatchCluster* const cluster = saves ? job.m_cluster : nullptr;
-  if (cluster != nullptr) feed.SetCluster(cluster, AnnounceJob(m_ctx, pool.Size()));
-  FeedEnd end = FeedEnd::kNone;
-  UInt128 beyond = 0;  // the first p not sieved, for the end messages
-
-  // The list as it stood after the last batch applied: the next batch is
-  // computed against it on a thread of its own while this one applies the
-  // batch before. A base struck meanwhile is skipped when hits are applied,
-  // as the list only shrinks; so the result is that of one p at a time.
-  std::mutex listMutex;
-  auto published = std::make_shared<const std::vector<int32_t>>(m_state.m_cand);
-  uint64_t version = 1;  // of the list published
-  uint64_t sent = 0;     // the version the other processes have
-  auto snapshot = [&](uint64_t& listVersion) {
-    std::lock_guard<std::mutex> lock(listMutex);
-    listVersion = version;
-    return published;
-  };
-  auto generate = [&](ProducedBatch<Result>& next) {
-    uint64_t listVersion = 0;
-    const std::shared_ptr<const std::vector<int32_t>> list = snapshot(listVersion);
-    const std::vector<int32_t>& cand = *list;
-    if (cluster != nullptr && sent != listVersion) {
-      ByteWriter message(ClusterMessage::kList);
-      message.PutVector(cand);
-      for (int r = 1; r < cluster->Size(); ++r) cluster->Send(r, message.Bytes());
-      sent = listVersion;
-    }
-    // p per worker that make about kNormalBatchWork squarings each.
-    const int64_t workPerP =
-        std::max<int64_t>(1, static_cast<int64_t>(cand.size()) * std::max(ln, 1));
-    const int64_t perWorker =
-        m_gpu ? std::clamp<int64_t>(config::kGpuBatchWork / workPerP / pool.Size(), 1,
-                                    std::max<int64_t>(DeviceBatchLimit(job) / pool.Size(), 1))
-              : std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
-                                    config::kNormalMaxBatch / pool.Size());
-    // An empty list gets one round, with the first p.
-    next.end =
-        feed.Next(perWorker, cand.empty(), next.batch, ComputeAgainst(cand, scratch), next.beyond);
-  };
-  // On a device, generating is a stage of its own (as in the wide loop): the
-  // device computes batch i, against the list as it stands then, while the
-  // pool makes batch i + 1 and this thread applies batch i - 1.
-  std::optional<BatchPipeline<Result>> generated;
-  if (m_gpu) generated.emplace(generate);
-  auto produce = [&](ProducedBatch<Result>& next) {
-    if (!generated) {
-      generate(next);
-      return;
-    }
-    next = std::move(*generated->Take([] { return false; }));
-    if (!next.error.empty()) return;
-    uint64_t listVersion = 0;
-    const std::shared_ptr<const std::vector<int32_t>> list = snapshot(listVersion);
-    ComputeOnDevice(next.batch, *list);
-  };
-
-  using Clock = std::chrono::steady_clock;
-  const auto loopStart = Clock::now();
-  m_ctx.SetBasesLeft(static_cast<int64_t>(m_state.m_cand.size()));
-  double applySeconds = 0;
-  double deviceBusy = 0;
-  {
-    BatchPipeline<Result> pipeline(produce);
-    for (;;) {
-      std::optional<ProducedBatch<Result>> current =
-          TakeBatch(pipeline, m_ctx, cluster != nullptr, m_state.m_pCur);
-      if (!current) break;
-      end = current->end;
-      beyond = current->beyond;
-      const auto applyStart = Clock::now();
-      const size_t before = m_state.m_cand.size();
-      const size_t applied = ApplyBatch(current->batch);
-      m_ctx.CountP(static_cast<int64_t>(applied), m_state.m_pCur);
-      m_ctx.CountStruck(static_cast<int64_t>(before - m_state.m_cand.size()));
-      m_ctx.SetBasesLeft(static_cast<int64_t>(m_state.m_cand.size()));
-      if (m_state.m_cand.size() != before) {
-        auto list = std::make_shared<const std::vector<int32_t>>(m_state.m_cand);
-        std::lock_guard<std::mutex> lock(listMutex);
-        published = std::move(list);
-        ++version;
-      }
-      applySeconds += std::chrono::duration<double>(Clock::now() - applyStart).count();
-
-      if (m_state.m_cand.empty()) {
-        m_ctx.Post("Stopping because less than 0 candidates are left in the list.");
-        end = FeedEnd::kNone;  // this end has been told; no other
-        break;
-      }
-      if (m_ctx.StopRequested()) break;
-      if (StatusAndSaveDue(m_ctx, static_cast<int64_t>(m_state.m_cand.size()), m_state.m_pCur) &&
-          saves) {
-        Save();
-      }
-      if (end != FeedEnd::kNone) break;
-    }
-    const double loopSeconds = std::chrono::duration<double>(Clock::now() - loopStart).count();
-    // The device's time within the loop's (a launch still running is not
-    // part of either).
-    if (m_gpu) deviceBusy = m_gpu->BusySeconds();
-    m_ctx.SetLoopTimes(loopSeconds, applySeconds,
-                       loopSeconds > 0 ? pool.BusySeconds() / pool.Size() / loopSeconds : 0);
-    // Saved before a batch still in the making is finished (and dropped).
-    PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
-    if (saves) Save();
+  uint64_t listVersion = 0;
+  const std::shared_ptr<const std::vector<int32_t>> list = m_list.Snapshot(listVersion);
+  const std::vector<int32_t>& cand = *list;
+  if (cluster != nullptr && m_listSent != listVersion) {
+    ByteWriter message(ClusterMessage::kList);
+    message.PutVector(cand);
+    for (int r = 1; r < cluster->Size(); ++r) cluster->Send(r, message.Bytes());
+    m_listSent = listVersion;
   }
-  if (cluster != nullptr) {
-    feed.Drain();
-    EndJobOnOthers(m_ctx);
-  }
-  if (m_gpu) m_ctx.SetDeviceBusy(deviceBusy);
+  // p per worker that make about kNormalBatchWork squarings each.
+  const int64_t workPerP =
+      std::max<int64_t>(1, static_cast<int64_t>(cand.size()) * std::max(job.m_nLn, 1));
+  const int workers = w.pool.Size();
+  const int64_t perWorker =
+      m_gpu ? std::clamp<int64_t>(config::kGpuBatchWork / workPerP / workers, 1,
+                                  std::max<int64_t>(DeviceBatchLimit(job) / workers, 1))
+            : std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
+                                  config::kNormalMaxBatch / workers);
+  // An empty list gets one round, with the first p.
+  next.end = w.feed.Next(perWorker, cand.empty(), next.batch, ComputeAgainst(cand, w.scratch),
+                         next.beyond);
 }
 
-void NormalSieveLoop::Serve(BatchCluster& link) {
-  const SieveJob& job = m_ctx.Job();
-  // The p of the batches it will be sent are process 0's to know.
-  if (!OpenJobDevice(m_ctx, m_gpu, job.m_pMin)) m_gpu.reset();  // the CPU then
-  const FermatChoice fermat = ChooseFermat(job);
-  WorkerPool pool(job.m_threads);
-  std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
-  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, fermat.test128,
-                             2 * static_cast<uint64_t>(job.m_nExponent), job.m_pMax, nullptr, 0,
-                             pool);
+void NormalSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
+  uint64_t listVersion = 0;
+  const std::shared_ptr<const std::vector<int32_t>> list = m_list.Snapshot(listVersion);
+  ComputeOnDevice(batch, *list);
+}
+
+BatchVerdict NormalSieveLoop::KeepBatch(int64_t struck) {
+  if (struck > 0) m_list.Publish(m_state.m_cand);
+  if (!m_state.m_cand.empty()) return BatchVerdict::kGo;
+  m_ctx.Post("Stopping because less than 0 candidates are left in the list.");
+  return BatchVerdict::kEndTold;
+}
+
+void NormalSieveLoop::RunBody(CandidateSource* reader) {
+  LoopWorkers<Result> w(m_ctx, 2 * static_cast<uint64_t>(m_state.m_N), reader, m_state.m_kCur);
+  m_list.Publish(m_state.m_cand);
+  m_listSent = 0;
+  RunBatches(w, Saves() ? m_ctx.Job().m_cluster : nullptr);
+}
+
+void NormalSieveLoop::ServeBody(BatchCluster& link) {
+  LoopWorkers<Result> w(m_ctx, 2 * static_cast<uint64_t>(m_ctx.Job().m_nExponent), nullptr, 0);
   std::vector<int32_t> cand;
-  const ListCompute compute = ComputeAgainst(cand, scratch);
-  for (;;) {
-    const std::string bytes = link.Receive(0);
-    ByteReader message(bytes);
-    switch (message.Kind()) {
-      case ClusterMessage::kList:
-        message.GetVector(cand);
-        break;
-      case ClusterMessage::kBatch:
-        link.Send(0, feed.Serve(message, compute, [&](std::vector<Result>& batch) {
-          if (m_gpu) ComputeOnDevice(batch, cand);
-        }));
-        break;
-      case ClusterMessage::kEndJob:
-        return;
-      default:
-        throw ClusterError("Process 0 sent an unexpected message.");
-    }
-  }
+  ServeBatches<Result>(
+      link, w.feed, ComputeAgainst(cand, w.scratch),
+      [&](std::vector<Result>& batch) {
+        if (m_gpu) ComputeOnDevice(batch, cand);
+      },
+      [&](ByteReader& message) { message.GetVector(cand); });
 }
 
 }  // namespace zentrova

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "sieve/CandidateSource.h"
 #include "sieve/Device.h"
 #include "sieve/JobContext.h"
+#include "sieve/SieveLoop.h"
 #include "sieve/kernels/Dispatch.h"
 
 namespace zentrova {
@@ -27,24 +29,18 @@ struct NormalSieveState {
   UInt128 m_pCur = 0;  // the last p sieved: the depth written to the files
 };
 
-class NormalSieveLoop {
+class NormalSieveLoop : public SieveLoop<NormalSieveLoop, NormalSieveState> {
  public:
-  explicit NormalSieveLoop(JobContext& ctx) : m_ctx(ctx) {}
+  using SieveLoop::SieveLoop;
 
-  NormalSieveState& State() { return m_state; }
   // Empties the state and makes room for the bases of the job's range.
   void Allocate();
-  // Runs until the list is empty, the feed ends or a stop is requested, with
-  // periodic saves and a final one (not for the benchmark). k come from the
-  // reader when one is given, else from the generator after m_kCur.
-  void Run(CandidateSource* reader);
   // Writes the pair of files at the current depth.
   void Save();
-  // On a process other than 0 of a run spread over several: computes the
-  // batches process 0 sends until the job ends.
-  void Serve(BatchCluster& link);
 
  private:
+  friend class SieveLoop<NormalSieveLoop, NormalSieveState>;  // its hooks
+
   struct Result {
     FactorCandidate c;
     std::vector<uint32_t> hits;  // bases b with b^N == -1 (mod p)
@@ -54,21 +50,58 @@ class NormalSieveLoop {
       in.GetVector(hits);
     }
   };
+  // The list as it stood after the last batch applied: the next batch is
+  // computed against it on a thread of its own while the loop applies the
+  // batch before. A base struck meanwhile is skipped when hits are applied,
+  // as the list only shrinks; so the result is that of one p at a time.
+  class SharedList {
+   public:
+    // A new version of the list.
+    void Publish(const std::vector<int32_t>& cand) {
+      auto list = std::make_shared<const std::vector<int32_t>>(cand);
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_list = std::move(list);
+      ++m_version;
+    }
+    std::shared_ptr<const std::vector<int32_t>> Snapshot(uint64_t& version) const {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      version = m_version;
+      return m_list;
+    }
+
+   private:
+    mutable std::mutex m_mutex;
+    std::shared_ptr<const std::vector<int32_t>> m_list;
+    uint64_t m_version = 0;
+  };
+
+  // The outputs are written except by the benchmark.
+  bool Saves() const { return m_ctx.Job().m_nCommand < kCmdBench; }
   // The kernel, or nothing with a device (which does a batch at once).
   using ListCompute = std::function<void(Result&, int thread)>;
   ListCompute ComputeAgainst(const std::vector<int32_t>& cand, std::vector<KernelScratch>& scratch);
-  // Applies the hits of a batch in increasing p; within one p from the
-  // highest position down. Returns the number of p applied.
-  size_t ApplyBatch(const std::vector<Result>& batch);
   // The hits of a whole batch against the list cand from the OpenCL device,
   // in the CPU kernels' order; throws DeviceError.
   void ComputeOnDevice(std::vector<Result>& batch, const std::vector<int32_t>& cand);
-  bool m_aboveDeviceTold = false;
 
-  JobContext& m_ctx;
-  NormalSieveState m_state;
+  // The hooks of SieveLoop. A run goes on until the list is empty, the feed
+  // ends or a stop is requested; the benchmark saves nothing.
+  void RunBody(CandidateSource* reader);
+  void ServeBody(BatchCluster& link);
+  void GenerateBatch(LoopWorkers<Result>& w, BatchCluster* cluster, ProducedBatch<Result>& next);
+  void ComputeOnDevice(std::vector<Result>& batch);  // against the list published
+  // Applies the hits of a batch in increasing p; within one p from the
+  // highest position down. Returns the number of p applied.
+  size_t ApplyBatch(const std::vector<Result>& batch);
+  int64_t BasesLeft() const { return static_cast<int64_t>(m_state.m_cand.size()); }
+  BatchVerdict KeepBatch(int64_t struck);
+  void SaveFiles() {
+    if (Saves()) Save();
+  }
+
   std::vector<uint8_t> m_struck;
-  std::unique_ptr<SieveDevice> m_gpu;
+  SharedList m_list;
+  uint64_t m_listSent = 0;  // the version of the list the other processes have
 };
 
 }  // namespace zentrova

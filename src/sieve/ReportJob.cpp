@@ -14,6 +14,7 @@
 #include "files/StrFormat.h"
 #include "files/TextFile.h"
 #include "math/ExponentLog2.h"
+#include "sieve/JobInputs.h"
 #include "sieve/Jobs.h"
 #include "sieve/TesterLog.h"
 
@@ -30,37 +31,9 @@ bool LoadReportFactors(JobContext& ctx, std::vector<FactorRecord>& factors) {
   job.m_nBMin = 0;
   job.m_nBMax = 0;
 
-  const std::string& factorIn = job.m_strFactorIn;
-  {
-    CTextFile probe(factorIn);
-    if (!probe.OpenRead()) {
-      ctx.Fail(StrFormat("Unable to open input factor file %s.", factorIn.c_str()));
-      return false;
-    }
-  }
-  ctx.Post(StrFormat("Loading input factor file %s.", factorIn.c_str()));
   FactorFileContents contents;
-  if (!ReadFactorFile(factorIn, contents)) {
-    ctx.Fail(StrFormat("Unable to open input factor file %s.", factorIn.c_str()));
-    return false;
-  }
-  if (contents.readError != 0) {
-    ctx.Fail(StrFormat("Unable to read input factor file %s: %s.", factorIn.c_str(),
-                       std::strerror(contents.readError)));
-    return false;
-  }
-  if (contents.badLine != 0) {
-    ctx.Fail(StrFormat("%s line %d: %s.", factorIn.c_str(), contents.badLine,
-                       contents.badProblem));
-    return false;
-  }
-  const FactorHeader& h = contents.header;
-  if (h.hasBMin) job.m_nBMin = h.bMin;
-  if (h.hasBMax) job.m_nBMax = h.bMax;
-  if (h.hasExponent) job.m_nExponent = h.exponent;
+  if (!LoadFactorInput(ctx, contents, "")) return false;
   factors = std::move(contents.records);
-  ctx.Post(
-      StrFormat("%d factors loaded from %s.", static_cast<int>(factors.size()), factorIn.c_str()));
   return true;
 }
 

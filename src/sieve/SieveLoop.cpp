@@ -6,8 +6,8 @@
 #include "files/PNumber.h"
 #include "files/StrFormat.h"
 #include "sieve/Config.h"
-#include "sieve/kernels/Kernels128.h"
 #include "sieve/JobMessage.h"
+#include "sieve/kernels/Kernels128.h"
 
 namespace zentrova {
 
@@ -89,6 +89,19 @@ void PostUnsieved(JobContext& ctx, const std::string& error, UInt128 firstP, UIn
                        "usual save at p = %s.",
                        PToString(firstP).c_str(), PToString(pCur).c_str()));
   }
+}
+
+bool OpenPackedK(JobContext& ctx, CPackedKDB& db, int ln, int64_t kFrom, uint64_t& first) {
+  const std::string& dir = ctx.Job().m_strPackedKDir;
+  if (kFrom > 0) return SeekPackedK(db, dir, ln, static_cast<uint64_t>(kFrom), first, ctx.FailFn());
+  return StartPackedK(db, dir, ln, first, ctx.FailFn());
+}
+
+std::unique_ptr<PackedKSource> PackedKReader(JobContext& ctx, CPackedKDB& db, int ln,
+                                             PackedKLoop kind) {
+  ctx.Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
+  return std::make_unique<PackedKSource>(db, ctx.Job().m_strPackedKDir, ln, kind, ctx.PostFn(),
+                                         ctx.FailFn(), ChooseFermat(ctx.Job()).test);
 }
 
 }  // namespace zentrova

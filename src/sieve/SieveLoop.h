@@ -1,19 +1,29 @@
 // What the normal and the wide loop share: the choice of the candidate
-// generator's Fermat test, the status-and-save step between batches and the
-// messages that end a loop.
+// generator's Fermat test, the workers and the feed of a run, the batch
+// skeleton of a run (SieveLoop), the status-and-save step between batches,
+// the messages that end a loop, and the start of a new sieve.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "files/PackedKSequence.h"
+#include "math/FactorCandidates.h"
 #include "sieve/BatchCluster.h"
 #include "sieve/BatchPipeline.h"
 #include "sieve/CandidateFeed.h"
+#include "sieve/CandidateSource.h"
+#include "sieve/ClusterJob.h"
 #include "sieve/Device.h"
 #include "sieve/JobContext.h"
+#include "sieve/PackedKSource.h"
+#include "sieve/WorkerPool.h"
 #include "sieve/kernels/Dispatch.h"
 
 namespace zentrova {
@@ -71,6 +81,238 @@ std::optional<ProducedBatch<Result>> TakeBatch(BatchPipeline<Result>& pipeline, 
     current.reset();
   }
   return current;
+}
+
+// What a run of a loop (or a process serving one) computes with: the job's
+// Fermat test, the pool, a kernel scratch per pool thread, and the feed of
+// candidates with k after kStart (from the reader when one is given).
+template <typename Result>
+struct LoopWorkers {
+  LoopWorkers(JobContext& ctx, uint64_t twoN, CandidateSource* reader, int64_t kStart)
+      : fermat(ChooseFermat(ctx.Job())),
+        pool(ctx.Job().m_threads),
+        scratch(static_cast<size_t>(pool.Size())),
+        feed(ctx.Wheel(), fermat.test, fermat.width, fermat.test128, twoN, ctx.Job().m_pMax, reader,
+             kStart, pool) {}
+
+  FermatChoice fermat;
+  WorkerPool pool;
+  std::vector<KernelScratch> scratch;
+  CandidateFeed<Result> feed;
+};
+
+// What a loop does once a batch is applied and counted (KeepBatch).
+enum class BatchVerdict {
+  kGo,       // on to the next batch, unless a stop was asked for or the feed ended
+  kStop,     // the loop ends after this batch (a root failed its check)
+  kEndTold,  // the loop ends, and why has been posted: no other end is told
+  kLost,     // what the batch struck could not be kept: the loop ends at once
+};
+
+// The base of both loops: the job, the loop's state (a struct with m_kCur
+// and m_pCur, the depth written to the files), the device, what a loop
+// offers its job (Run, Serve) and the batch skeleton of a run. Derived
+// (NormalSieveLoop, WideSieveLoop) has a type Result, its record of one p,
+// and gives the base these hooks:
+//
+//   void RunBody(CandidateSource* reader)   Run once the device is open;
+//   void ServeBody(BatchCluster& link)      Serve once the device is open;
+//
+// and, for the skeleton (RunBatches):
+//
+//   void GenerateBatch(LoopWorkers<Result>&, BatchCluster*, ProducedBatch<Result>&)
+//       the next batch from the feed, the CPU's part computed;
+//   void ComputeOnDevice(std::vector<Result>&)   the device's part of a batch;
+//   size_t ApplyBatch(const std::vector<Result>&)
+//       applies it in increasing p, m_state.m_pCur set to the last p
+//       applied; returns how many p were applied;
+//   int64_t BasesLeft() const   the bases still candidates;
+//   BatchVerdict KeepBatch(int64_t struck)
+//       after the progress is counted: keeps what the batch struck;
+//   void SaveFiles()   a periodic save, and the last one.
+template <typename Derived, typename StateT>
+class SieveLoop {
+ public:
+  explicit SieveLoop(JobContext& ctx) : m_ctx(ctx) {}
+  SieveLoop(const SieveLoop&) = delete;
+  SieveLoop& operator=(const SieveLoop&) = delete;
+
+  StateT& State() { return m_state; }
+
+  // Runs from the state's k and depth until the feed ends, a stop is
+  // requested or the loop's own end comes, with periodic saves and a last
+  // one. k come from the reader when one is given, else from the generator
+  // after m_kCur. The device is the one for the p from the first one this
+  // run sieves (above the depth of a resume); nothing runs after the
+  // message when it cannot be used.
+  void Run(CandidateSource* reader) {
+    if (!OpenJobDevice(m_ctx, m_gpu, std::max(m_ctx.Job().m_pMin, m_state.m_pCur + 1))) return;
+    static_cast<Derived&>(*this).RunBody(reader);
+  }
+  // On a process other than 0 of a run spread over several: computes the
+  // batches process 0 sends until the job ends. The p of the batches it
+  // will be sent are process 0's to know; the CPU computes them when the
+  // device cannot be used.
+  void Serve(BatchCluster& link) {
+    if (!OpenJobDevice(m_ctx, m_gpu, m_ctx.Job().m_pMin)) m_gpu.reset();
+    static_cast<Derived&>(*this).ServeBody(link);
+  }
+
+ protected:
+  ~SieveLoop() = default;
+
+  // The batches of a run, from the feed of w, until the feed ends, a stop
+  // is requested or a hook ends the loop; cluster (null: alone) shares each
+  // batch with the other processes. The next batch is generated and
+  // computed (on the pool, or the device) by a thread of its own while this
+  // one applies the batch before it; on a device, generating is a stage of
+  // its own, so that the device computes batch i while the pool makes batch
+  // i + 1 and this thread applies batch i - 1. Batches are applied in order.
+  // Between batches: the stop request, the status tick and the periodic
+  // save; then the end messages and the last save.
+  template <typename Result>
+  void RunBatches(LoopWorkers<Result>& w, BatchCluster* cluster);
+
+  // On a process other than 0 of a run spread over several: computes the
+  // batches process 0 sends, with compute and then finish over each whole
+  // batch, until the job ends. A list message goes to onList (none: it is
+  // unexpected).
+  template <typename Result>
+  void ServeBatches(BatchCluster& link, CandidateFeed<Result>& feed,
+                    const typename CandidateFeed<Result>::Compute& compute,
+                    const std::function<void(std::vector<Result>&)>& finish,
+                    const std::function<void(ByteReader&)>& onList = nullptr);
+
+  JobContext& m_ctx;
+  StateT m_state;
+  std::unique_ptr<SieveDevice> m_gpu;
+  bool m_aboveDeviceTold = false;  // NoteAboveDevice
+};
+
+template <typename Derived, typename StateT>
+template <typename Result>
+void SieveLoop<Derived, StateT>::RunBatches(LoopWorkers<Result>& w, BatchCluster* cluster) {
+  Derived& self = static_cast<Derived&>(*this);
+  if (cluster != nullptr) w.feed.SetCluster(cluster, AnnounceJob(m_ctx, w.pool.Size()));
+  FeedEnd end = FeedEnd::kNone;
+  UInt128 beyond = 0;  // the first p not sieved, for the end messages
+
+  using Clock = std::chrono::steady_clock;
+  const auto loopStart = Clock::now();
+  m_ctx.SetBasesLeft(self.BasesLeft());
+  double applySeconds = 0;
+  double deviceBusy = 0;
+  {
+    auto generate = [&](ProducedBatch<Result>& next) { self.GenerateBatch(w, cluster, next); };
+    std::optional<BatchPipeline<Result>> generated;
+    if (m_gpu) generated.emplace(generate);
+    BatchPipeline<Result> pipeline([&](ProducedBatch<Result>& next) {
+      if (!generated) {
+        generate(next);
+        return;
+      }
+      next = std::move(*generated->Take([] { return false; }));
+      if (next.error.empty()) self.ComputeOnDevice(next.batch);
+    });
+    for (;;) {
+      std::optional<ProducedBatch<Result>> current =
+          TakeBatch(pipeline, m_ctx, cluster != nullptr, m_state.m_pCur);
+      if (!current) break;
+      end = current->end;
+      beyond = current->beyond;
+      const auto applyStart = Clock::now();
+      const int64_t leftBefore = self.BasesLeft();
+      const size_t applied = self.ApplyBatch(current->batch);
+      const int64_t left = self.BasesLeft();
+      m_ctx.CountP(static_cast<int64_t>(applied), m_state.m_pCur);
+      m_ctx.CountStruck(leftBefore - left);
+      m_ctx.SetBasesLeft(left);
+      const BatchVerdict verdict = self.KeepBatch(leftBefore - left);
+      if (verdict == BatchVerdict::kLost) break;
+      applySeconds += std::chrono::duration<double>(Clock::now() - applyStart).count();
+      if (verdict == BatchVerdict::kEndTold) {
+        end = FeedEnd::kNone;
+        break;
+      }
+      if (verdict == BatchVerdict::kStop || m_ctx.StopRequested()) break;
+      if (StatusAndSaveDue(m_ctx, left, m_state.m_pCur)) self.SaveFiles();
+      if (end != FeedEnd::kNone) break;
+    }
+    const double loopSeconds = std::chrono::duration<double>(Clock::now() - loopStart).count();
+    // The device's time within the loop's (a launch still running is not
+    // part of either).
+    if (m_gpu) deviceBusy = m_gpu->BusySeconds();
+    m_ctx.SetLoopTimes(loopSeconds, applySeconds,
+                       loopSeconds > 0 ? w.pool.BusySeconds() / w.pool.Size() / loopSeconds : 0);
+    // Saved before a batch still in the making is finished (and dropped).
+    PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
+    self.SaveFiles();
+  }
+  if (cluster != nullptr) {
+    w.feed.Drain();
+    EndJobOnOthers(m_ctx);
+  }
+  if (m_gpu) m_ctx.SetDeviceBusy(deviceBusy);
+}
+
+template <typename Derived, typename StateT>
+template <typename Result>
+void SieveLoop<Derived, StateT>::ServeBatches(
+    BatchCluster& link, CandidateFeed<Result>& feed,
+    const typename CandidateFeed<Result>::Compute& compute,
+    const std::function<void(std::vector<Result>&)>& finish,
+    const std::function<void(ByteReader&)>& onList) {
+  for (;;) {
+    const std::string bytes = link.Receive(0);
+    ByteReader message(bytes);
+    switch (message.Kind()) {
+      case ClusterMessage::kBatch:
+        link.Send(0, feed.Serve(message, compute, finish));
+        break;
+      case ClusterMessage::kEndJob:
+        return;
+      case ClusterMessage::kList:
+        if (onList) {
+          onList(message);
+          break;
+        }
+        [[fallthrough]];
+      default:
+        throw ClusterError("Process 0 sent an unexpected message.");
+    }
+  }
+}
+
+// Positions db at the first stored k >= kFrom of the packed K sequence of
+// 2^ln in the job's folder (at its start for kFrom 0); false after the
+// sequence's message.
+bool OpenPackedK(JobContext& ctx, CPackedKDB& db, int ln, int64_t kFrom, uint64_t& first);
+
+// The reader of the sequence that db is positioned in, for a loop of the
+// kind given, after "Using packed k file <name>.".
+std::unique_ptr<PackedKSource> PackedKReader(JobContext& ctx, CPackedKDB& db, int ln,
+                                             PackedKLoop kind);
+
+// Runs a new sieve, its range set up, from --p-min: k from the generator
+// after the k before --p-min, or, when the job names a packed K folder, from
+// the first stored k whose p is at least --p-min.
+template <typename Loop>
+void RunNewSieve(JobContext& ctx, Loop& loop, PackedKLoop kind) {
+  const SieveJob& job = ctx.Job();
+  const int64_t kBefore = KBeforePMin(job.m_pMin, 2 * static_cast<uint64_t>(job.m_nExponent));
+  if (job.m_strPackedKDir.empty()) {
+    loop.State().m_kCur = kBefore;
+    // A run stopped before its first p says where it stood: at p of kBefore,
+    // from which a resume goes on (not from the smallest p).
+    if (kBefore > 0) loop.State().m_pCur = static_cast<UInt128>(kBefore) * 2 * job.m_nExponent + 1;
+    loop.Run(nullptr);
+    return;
+  }
+  CPackedKDB db;
+  uint64_t first = 0;
+  if (!OpenPackedK(ctx, db, job.m_nLn, kBefore > 0 ? kBefore + 1 : 0, first)) return;
+  loop.State().m_kCur = static_cast<int64_t>(first);
+  loop.Run(PackedKReader(ctx, db, job.m_nLn, kind).get());
 }
 
 }  // namespace zentrova

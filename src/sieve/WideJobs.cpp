@@ -25,6 +25,7 @@
 #include "files/TextFile.h"
 #include "math/ModArith.h"
 #include "sieve/BitOps.h"
+#include "sieve/JobInputs.h"
 #include "sieve/Jobs.h"
 #include "sieve/PackedKSource.h"
 #include "sieve/SieveLoop.h"
@@ -35,34 +36,6 @@
 namespace zentrova {
 
 namespace {
-
-void NewSieve(JobContext& ctx, WideSieveLoop& loop, bool packed) {
-  const SieveJob& job = ctx.Job();
-  loop.SetUpNew();
-  const int64_t kBefore = KBeforePMin(job.m_pMin, 2 * static_cast<uint64_t>(job.m_nExponent));
-  if (!packed) {
-    loop.State().m_kCur = kBefore;
-    // A run stopped before its first p says where it stood: at p of kBefore,
-    // from which a resume goes on (not from the smallest p).
-    if (kBefore > 0) loop.State().m_pCur = static_cast<UInt128>(kBefore) * 2 * job.m_nExponent + 1;
-    loop.Run(nullptr);
-    return;
-  }
-  CPackedKDB db;
-  uint64_t first = 0;
-  // The first stored k whose p is at least --p-min.
-  const auto kMin = static_cast<uint64_t>(kBefore + 1);
-  if (kMin > 1) {
-    if (!SeekPackedK(db, job.m_strPackedKDir, job.m_nLn, kMin, first, ctx.FailFn())) return;
-  } else if (!StartPackedK(db, job.m_strPackedKDir, job.m_nLn, first, ctx.FailFn())) {
-    return;
-  }
-  loop.State().m_kCur = static_cast<int64_t>(first);
-  ctx.Post(StrFormat("Using packed k file %s.", db.GetFileName().c_str()));
-  PackedKSource source(db, job.m_strPackedKDir, job.m_nLn, PackedKLoop::kWide, ctx.PostFn(),
-                       ctx.FailFn(), ChooseFermat(job).test);
-  loop.Run(&source);
-}
 
 // The factor file a wide resume reads, checks and appends to: the one named
 // as its input, else the output that it appends to, when that exists. An
@@ -124,11 +97,7 @@ bool ChooseFactorFile(JobContext& ctx, PairFactorFile& pf) {
 bool ReadPairHeader(JobContext& ctx, PairFactorFile& pf) {
   const std::string& name = pf.name;
   CTextFile file(name);
-  if (!file.OpenRead()) {
-    ctx.Fail(StrFormat("Unable to open input factor file %s.", name.c_str()));
-    return false;
-  }
-  ctx.Post(StrFormat("Loading input factor file %s.", name.c_str()));
+  if (!OpenFactorInput(ctx, file)) return false;
   std::string line;
   bool found = false;
   bool wellFormed = false;
@@ -516,14 +485,16 @@ std::string WideOddRangeText(int32_t bMin) {
 
 void RunWideSieveJob(JobContext& ctx, bool resume) {
   WideSieveLoop loop(ctx);
-  const bool packed = !ctx.Job().m_strPackedKDir.empty();
   if (!resume) {
     if (!EvenRange(ctx)) return;
-    NewSieve(ctx, loop, packed);
+    loop.SetUpNew();
+    RunNewSieve(ctx, loop, PackedKLoop::kWide);
     return;
   }
   if (!PrepareResume(ctx, loop)) return;
-  if (packed) ctx.Post("Packed K file is not supported in wide sieve.  Running without it.");
+  if (!ctx.Job().m_strPackedKDir.empty()) {
+    ctx.Post("Packed K file is not supported in wide sieve.  Running without it.");
+  }
   loop.Run(nullptr);
 }
 

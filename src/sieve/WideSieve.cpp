@@ -7,11 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
-#include <optional>
 
 #include "files/PNumber.h"
 #include "files/StrFormat.h"
@@ -115,39 +113,36 @@ bool WideSieveLoop::OpenFactorFile(CTextFile& file) {
 
 void WideSieveLoop::Compute(Result& r, KernelScratch& scratch) const {
   const SieveJob& job = m_ctx.Job();
+  const auto k = static_cast<uint64_t>(r.c.k);
   r.roots.clear();
   r.overflow = false;
+  A0Search found = A0Search::kComposite;
   if (r.c.p >= kA0OneWordLimit) {
     // Two words: the a0 search and the walk of the two-word kernels.
     UInt128 a0 = 0;
-    switch (FindA0_128(r.c.p, static_cast<uint64_t>(r.c.k), job.m_nLn, a0)) {
-      case A0Search::kComposite:
-        r.kind = RootKind::kComposite;
-        return;
-      case A0Search::kInvalid:
-        r.kind = RootKind::kInvalid;
-        return;
-      case A0Search::kFound:
-        r.kind = RootKind::kRoots;
-        r.overflow = !m_kernel128(r.c.p, a0, job.m_nExponent, job.m_nBMax, r.roots, m_capacity,
-                                  scratch);
-        return;
+    found = FindA0_128(r.c.p, k, job.m_nLn, a0);
+    if (found == A0Search::kFound) {
+      r.overflow =
+          !m_kernel128(r.c.p, a0, job.m_nExponent, job.m_nBMax, r.roots, m_capacity, scratch);
+    }
+  } else {
+    const auto p = static_cast<uint64_t>(r.c.p);
+    uint64_t a0 = 0;
+    found = FindA0(p, k, job.m_nLn, a0);
+    if (found == A0Search::kFound) {
+      r.overflow = !m_kernel(p, a0, job.m_nExponent, job.m_nBMax, r.roots, m_capacity, scratch);
     }
   }
-  const auto p = static_cast<uint64_t>(r.c.p);
-  uint64_t a0 = 0;
-  switch (FindA0(p, static_cast<uint64_t>(r.c.k), job.m_nLn, a0)) {
-    case A0Search::kComposite:
-      r.kind = RootKind::kComposite;
-      return;
-    case A0Search::kInvalid:
-      r.kind = RootKind::kInvalid;
-      return;
-    case A0Search::kFound:
-      r.kind = RootKind::kRoots;
-      r.overflow = !m_kernel(p, a0, job.m_nExponent, job.m_nBMax, r.roots, m_capacity, scratch);
-      return;
-  }
+  r.kind = found == A0Search::kFound     ? RootKind::kRoots
+           : found == A0Search::kInvalid ? RootKind::kInvalid
+                                         : RootKind::kComposite;
+}
+
+CandidateFeed<WideSieveLoop::Result>::Compute WideSieveLoop::CpuCompute(
+    std::vector<KernelScratch>& scratch) {
+  return [this, &scratch](Result& r, int thread) {
+    if (!m_gpu || r.c.p >= m_gpu->PLimit()) Compute(r, scratch[static_cast<size_t>(thread)]);
+  };
 }
 
 void WideSieveLoop::Strike(int64_t b, UInt128 p) {
@@ -246,18 +241,53 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   }
 }
 
-bool WideSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
+size_t WideSieveLoop::ApplyBatch(const std::vector<Result>& batch) {
+  m_lines.clear();
+  m_go = true;
   for (const Result& r : batch) {
     m_state.m_kCur = r.c.k;
     m_state.m_pCur = r.c.p;
     if (r.kind == RootKind::kComposite) continue;
     if (r.kind == RootKind::kInvalid) {
       m_ctx.Fail("Invalid m_a0 found");
-      return false;
+      m_go = false;
+      break;
     }
-    if (!ApplyRoots(r)) return false;
+    if (!ApplyRoots(r)) {
+      m_go = false;
+      break;
+    }
   }
-  return true;
+  return batch.size();
+}
+
+BatchVerdict WideSieveLoop::KeepBatch(int64_t) {
+  if (!WriteWhole(m_factorFile->GetStream(), m_lines)) {
+    const int error = errno;
+    const std::string& name = m_ctx.Job().m_strFactorOut;
+    m_ctx.Fail(StrFormat("Error flushing contents of factor file %s.", name.c_str()));
+    m_ctx.Fail(StrFormat("%s: %s.", name.c_str(), std::strerror(error)));
+    m_factorsLost = true;
+    return BatchVerdict::kLost;
+  }
+  return m_go ? BatchVerdict::kGo : BatchVerdict::kStop;
+}
+
+void WideSieveLoop::SaveFiles() {
+  if (!m_factorsLost) {
+    SaveCandidates();
+    return;
+  }
+  // The bitmap no longer holds the bases whose lines were lost; saving it
+  // would drop them from both files. The previous candidate file resumes
+  // from before them.
+  m_ctx.Fail(StrFormat("Sieve file %s was not replaced, so that no base is lost from both files.",
+                       m_ctx.Job().m_strSieveOut.c_str()));
+}
+
+void WideSieveLoop::GenerateBatch(LoopWorkers<Result>& w, BatchCluster*,
+                                  ProducedBatch<Result>& next) {
+  next.end = w.feed.Next(m_perWorker, false, next.batch, CpuCompute(w.scratch), next.beyond);
 }
 
 void WideSieveLoop::PrepareKernel() {
@@ -276,144 +306,37 @@ void WideSieveLoop::PrepareKernel() {
   }
 }
 
-void WideSieveLoop::Serve(BatchCluster& link) {
-  const SieveJob& job = m_ctx.Job();
-  // The p of the batches it will be sent are process 0's to know.
-  if (!OpenJobDevice(m_ctx, m_gpu, job.m_pMin)) m_gpu.reset();  // the CPU then
+void WideSieveLoop::ServeBody(BatchCluster& link) {
   PrepareKernel();
-  const FermatChoice fermat = ChooseFermat(job);
-  WorkerPool pool(job.m_threads);
-  std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
-  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, fermat.test128,
-                             2 * static_cast<uint64_t>(job.m_nExponent), job.m_pMax, nullptr, 0,
-                             pool);
-  const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
-    if (!m_gpu || r.c.p >= m_gpu->PLimit()) Compute(r, scratch[static_cast<size_t>(thread)]);
-  };
-  for (;;) {
-    const std::string bytes = link.Receive(0);
-    ByteReader message(bytes);
-    switch (message.Kind()) {
-      case ClusterMessage::kBatch:
-        link.Send(0, feed.Serve(message, compute, [&](std::vector<Result>& batch) {
-          if (m_gpu) ComputeOnDevice(batch);
-        }));
-        break;
-      case ClusterMessage::kEndJob:
-        return;
-      default:
-        throw ClusterError("Process 0 sent an unexpected message.");
-    }
-  }
+  LoopWorkers<Result> w(m_ctx, 2 * static_cast<uint64_t>(m_ctx.Job().m_nExponent), nullptr, 0);
+  ServeBatches<Result>(link, w.feed, CpuCompute(w.scratch), [&](std::vector<Result>& batch) {
+    if (m_gpu) ComputeOnDevice(batch);
+  });
 }
 
-void WideSieveLoop::Run(CandidateSource* reader) {
+void WideSieveLoop::RunBody(CandidateSource* reader) {
   const SieveJob& job = m_ctx.Job();
   const int64_t n = job.m_nExponent;
-  // From the first p this run sieves: above the depth of a resume.
-  if (!OpenJobDevice(m_ctx, m_gpu, std::max(job.m_pMin, m_state.m_pCur + 1))) return;
   CTextFile factorFile(job.m_strFactorOut);
   if (!OpenFactorFile(factorFile)) return;
   m_ctx.Post("Quenbry wide math algorithm selected.");
 
   PrepareKernel();
-  const FermatChoice fermat = ChooseFermat(job);
-  WorkerPool pool(job.m_threads);
-  std::vector<KernelScratch> scratch(static_cast<size_t>(pool.Size()));
-  CandidateFeed<Result> feed(m_ctx.Wheel(), fermat.test, fermat.width, fermat.test128, 2 * static_cast<uint64_t>(n),
-                             job.m_pMax, reader, m_state.m_kCur, pool);
-  // With a device the workers only generate the candidates.
-  const typename CandidateFeed<Result>::Compute compute = [&](Result& r, int thread) {
-    if (!m_gpu || r.c.p >= m_gpu->PLimit()) Compute(r, scratch[static_cast<size_t>(thread)]);
-  };
+  LoopWorkers<Result> w(m_ctx, 2 * static_cast<uint64_t>(n), reader, m_state.m_kCur);
   // p per worker per batch: about kWideBatchWork multiplications each, or
-  // kGpuBatchWork per launch.
+  // kGpuBatchWork per launch. With a device the workers only generate the
+  // candidates.
   const int64_t perP = std::max<int64_t>(n / 2, 1);
-  const int64_t perWorker =
-      m_gpu ? std::clamp<int64_t>(config::kGpuBatchWork / perP / pool.Size(), 1,
-                                  std::max<int64_t>(DeviceBatchLimit(job) / pool.Size(), 1))
-            : std::clamp<int64_t>(config::kWideBatchWork / perP, 1, 4096);
-  FeedEnd end = FeedEnd::kNone;
-  UInt128 beyond = 0;
-  bool factorsLost = false;  // struck bases whose factor lines did not reach the disk
-
-  BatchCluster* const cluster = job.m_cluster;
-  if (cluster != nullptr) feed.SetCluster(cluster, AnnounceJob(m_ctx, pool.Size()));
-
-  // The next batch is generated and computed (on the pool, or the device) by
-  // a thread of its own while this one applies the batch before it: the
-  // roots of a p do not depend on the bitmap. On a device, generating is a
-  // stage of its own, so that the device walks batch i while the pool makes
-  // batch i + 1 and this thread applies batch i - 1. Batches are applied in
-  // order.
-  using Clock = std::chrono::steady_clock;
-  const auto loopStart = Clock::now();
-  m_ctx.SetBasesLeft(m_state.m_left);
-  double applySeconds = 0;
-  double deviceBusy = 0;
-  {
-    auto generate = [&](ProducedBatch<Result>& next) {
-      next.end = feed.Next(perWorker, false, next.batch, compute, next.beyond);
-    };
-    std::optional<BatchPipeline<Result>> generated;
-    if (m_gpu) generated.emplace(generate);
-    BatchPipeline<Result> pipeline([&](ProducedBatch<Result>& next) {
-      if (!generated) {
-        generate(next);
-        return;
-      }
-      next = std::move(*generated->Take([] { return false; }));
-      if (next.error.empty()) ComputeOnDevice(next.batch);
-    });
-    for (;;) {
-      std::optional<ProducedBatch<Result>> current =
-          TakeBatch(pipeline, m_ctx, cluster != nullptr, m_state.m_pCur);
-      if (!current) break;
-      end = current->end;
-      beyond = current->beyond;
-      const auto applyStart = Clock::now();
-      m_lines.clear();
-      const int64_t leftBefore = m_state.m_left;
-      const bool go = ApplyBatch(current->batch);
-      m_ctx.CountP(static_cast<int64_t>(current->batch.size()), m_state.m_pCur);
-      m_ctx.CountStruck(leftBefore - m_state.m_left);
-      m_ctx.SetBasesLeft(m_state.m_left);
-      if (!WriteWhole(factorFile.GetStream(), m_lines)) {
-        const int error = errno;
-        m_ctx.Fail(
-            StrFormat("Error flushing contents of factor file %s.", job.m_strFactorOut.c_str()));
-        m_ctx.Fail(StrFormat("%s: %s.", job.m_strFactorOut.c_str(), std::strerror(error)));
-        factorsLost = true;
-        break;
-      }
-      applySeconds += std::chrono::duration<double>(Clock::now() - applyStart).count();
-      if (!go || m_ctx.StopRequested()) break;
-      if (StatusAndSaveDue(m_ctx, m_state.m_left, m_state.m_pCur)) SaveCandidates();
-      if (end != FeedEnd::kNone) break;
-    }
-    const double loopSeconds = std::chrono::duration<double>(Clock::now() - loopStart).count();
-    // The device's time within the loop's (a launch still running is not
-    // part of either).
-    if (m_gpu) deviceBusy = m_gpu->BusySeconds();
-    m_ctx.SetLoopTimes(loopSeconds, applySeconds,
-                       loopSeconds > 0 ? pool.BusySeconds() / pool.Size() / loopSeconds : 0);
-    // Saved before a batch still in the making is finished (and dropped).
-    PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
-    if (factorsLost) {
-      // The bitmap no longer holds the bases whose lines were lost; saving it
-      // would drop them from both files. The previous candidate file resumes
-      // from before them.
-      m_ctx.Fail(StrFormat("Sieve file %s was not replaced, so that no base is lost from both files.",
-                           job.m_strSieveOut.c_str()));
-    } else {
-      SaveCandidates();
-    }
-  }
-  if (cluster != nullptr) {
-    feed.Drain();
-    EndJobOnOthers(m_ctx);
-  }
-  if (m_gpu) m_ctx.SetDeviceBusy(deviceBusy);
+  const int workers = w.pool.Size();
+  m_perWorker = m_gpu ? std::clamp<int64_t>(config::kGpuBatchWork / perP / workers, 1,
+                                            std::max<int64_t>(DeviceBatchLimit(job) / workers, 1))
+                      : std::clamp<int64_t>(config::kWideBatchWork / perP, 1, 4096);
+  m_factorFile = &factorFile;
+  m_factorsLost = false;
+  // The roots of a p do not depend on the bitmap: batches are computed
+  // ahead of the one applied.
+  RunBatches(w, job.m_cluster);
+  m_factorFile = nullptr;
   factorFile.Close();
 }
 

@@ -17,6 +17,7 @@
 #include "sieve/CandidateSource.h"
 #include "sieve/Device.h"
 #include "sieve/JobContext.h"
+#include "sieve/SieveLoop.h"
 #include "sieve/kernels/Dispatch.h"
 #include "sieve/kernels/Kernels128.h"
 
@@ -30,24 +31,18 @@ struct WideSieveState {
   UInt128 m_pCur = 0;
 };
 
-class WideSieveLoop {
+class WideSieveLoop : public SieveLoop<WideSieveLoop, WideSieveState> {
  public:
-  explicit WideSieveLoop(JobContext& ctx) : m_ctx(ctx) {}
+  using SieveLoop::SieveLoop;
 
-  WideSieveState& State() { return m_state; }
   // Every base of the job's range of b Min's parity, from k = 0.
   void SetUpNew();
-  // Runs until the feed ends, a stop is requested or a root fails its check,
-  // appending factor lines batch by batch and saving the candidate file
-  // periodically and at the end. k come from the reader when one is given.
-  void Run(CandidateSource* reader);
   // Writes the candidate file at the current depth.
   bool SaveCandidates();
-  // On a process other than 0 of a run spread over several: computes the
-  // batches process 0 sends until the job ends.
-  void Serve(BatchCluster& link);
 
  private:
+  friend class SieveLoop<WideSieveLoop, WideSieveState>;  // its hooks
+
   enum class RootKind { kComposite, kInvalid, kRoots };
   struct Result {
     FactorCandidate c;
@@ -71,27 +66,43 @@ class WideSieveLoop {
   bool OpenFactorFile(CTextFile& file);
   // a0 and the roots of one p (on a worker).
   void Compute(Result& r, KernelScratch& scratch) const;
-  // The same for a whole batch on the OpenCL device, roots in the order of
-  // the CPU kernel the job would run; throws DeviceError.
-  void ComputeOnDevice(std::vector<Result>& batch);
+  // Compute on the workers, for the p the device (if any) leaves to them.
+  CandidateFeed<Result>::Compute CpuCompute(std::vector<KernelScratch>& scratch);
   // Verifies and applies the roots of one p; false when a root fails.
   bool ApplyRoots(const Result& r);
   // Clears b's bit and queues its factor line, if b was still a candidate.
   void Strike(int64_t b, UInt128 p);
-  // Applies a batch in increasing p; false when the loop must stop.
-  bool ApplyBatch(const std::vector<Result>& batch);
 
-  JobContext& m_ctx;
-  WideSieveState m_state;
+  // The hooks of SieveLoop. A run goes on until the feed ends, a stop is
+  // requested or a root fails its check, appending factor lines batch by
+  // batch and saving the candidate file periodically and at the end.
+  void RunBody(CandidateSource* reader);
+  void ServeBody(BatchCluster& link);
+  void GenerateBatch(LoopWorkers<Result>& w, BatchCluster* cluster, ProducedBatch<Result>& next);
+  // a0 and the roots of a whole batch on the OpenCL device, roots in the
+  // order of the CPU kernel the job would run; throws DeviceError.
+  void ComputeOnDevice(std::vector<Result>& batch);
+  // Applies a batch in increasing p, queueing its factor lines; m_go is
+  // false after a root that failed its check. Returns the batch's size.
+  size_t ApplyBatch(const std::vector<Result>& batch);
+  int64_t BasesLeft() const { return m_state.m_left; }
+  // Appends the batch's factor lines to the factor file.
+  BatchVerdict KeepBatch(int64_t struck);
+  void SaveFiles();
+
   WideKernelFn m_kernel = nullptr;
   WideKernel128Fn m_kernel128 = nullptr;  // p from kA0OneWordLimit on
-  bool m_aboveDeviceTold = false;
   const char* m_kernelName = "";
   size_t m_capacity = 0;  // roots one p may store
-  std::unique_ptr<SieveDevice> m_gpu;
   // Where each (stage slot, negated) of the CPU kernel's order stores.
   uint8_t m_firstPos[256] = {};
   uint8_t m_laterPos[256] = {};
+  // A run's batches: p per worker, the factor file, whether the last batch
+  // applied every root, whether factor lines were lost.
+  int64_t m_perWorker = 1;
+  CTextFile* m_factorFile = nullptr;
+  bool m_go = true;
+  bool m_factorsLost = false;  // struck bases whose factor lines did not reach the disk
   // The factor lines of a batch, written in one call, which a kill cannot
   // split: after a kill the file ends with a whole line.
   std::string m_lines;
