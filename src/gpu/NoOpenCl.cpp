@@ -14,6 +14,14 @@ const std::vector<GpuArithmetic>& GpuArithmetics() {
   return none;
 }
 
+std::string GpuArithmeticSource(const std::string&) {
+  return {};
+}
+
+ScopedExtraArithmetic::ScopedExtraArithmetic(GpuArithmetic, std::string, int, bool) {}
+
+ScopedExtraArithmetic::~ScopedExtraArithmetic() = default;
+
 OpenClBackend::OpenClBackend(int, const DeviceOptions&) {
   throw DeviceError("This build of the program has no OpenCL support.");
 }
@@ -27,6 +35,8 @@ void OpenClBackend::Wide(const std::vector<UInt128>&, const std::vector<uint64_t
 void OpenClBackend::Normal(const std::vector<UInt128>&, const std::vector<int32_t>&, int,
                            std::vector<NormalHit>&) {}
 
-double OpenClBackend::MeasureWalk(int, double) { return 0; }
+double OpenClBackend::MeasureWalk(int, double) {
+  return 0;
+}
 
 }  // namespace zentrova

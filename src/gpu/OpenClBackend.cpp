@@ -24,31 +24,63 @@ extern const char* const kArithFp64Source;
 namespace {
 
 struct ArithmeticSource {
-  const char* source;
-  int rBits;        // Montgomery's R = 2^rBits; 0: plain residues
-  bool needsFp64;
+  std::string source;
+  int rBits = 0;  // Montgomery's R = 2^rBits; 0: plain residues
+  bool needsFp64 = false;
 };
 
-constexpr UInt128 Pow2(int e) { return static_cast<UInt128>(1) << e; }
+constexpr UInt128 Pow2(int e) {
+  return static_cast<UInt128>(1) << e;
+}
 
-// In the order of GpuArithmetics().
-const ArithmeticSource kSources[] = {
-    {kArithMont64Source, 64, false},
-    {kArithMont32x2Source, 64, false},
-    {kArithMont32x3Source, 96, false},
-    {kArithFp64Source, 0, true},
-};
-
-}  // namespace
-
-const std::vector<GpuArithmetic>& GpuArithmetics() {
-  static const std::vector<GpuArithmetic> all = {
+// The arithmetics in the order of the kernel files, then any a test added.
+std::vector<GpuArithmetic>& Arithmetics() {
+  static std::vector<GpuArithmetic> all = {
       {"mont64", Pow2(62), "Montgomery on 64-bit words (mul_hi on ulong)"},
       {"mont32x2", Pow2(64), "Montgomery in two 32-bit limbs"},
       {"mont32x3", Pow2(96), "Montgomery in three 32-bit limbs"},
       {"fp64", Pow2(50), "entirely in double precision (data-centre cards)"},
   };
   return all;
+}
+
+// In the order of Arithmetics().
+std::vector<ArithmeticSource>& Sources() {
+  static std::vector<ArithmeticSource> all = {
+      {kArithMont64Source, 64, false},
+      {kArithMont32x2Source, 64, false},
+      {kArithMont32x3Source, 96, false},
+      {kArithFp64Source, 0, true},
+  };
+  return all;
+}
+
+const ArithmeticSource& SourceOf(int arithmetic) {
+  return Sources()[static_cast<size_t>(arithmetic)];
+}
+
+}  // namespace
+
+const std::vector<GpuArithmetic>& GpuArithmetics() {
+  return Arithmetics();
+}
+
+std::string GpuArithmeticSource(const std::string& name) {
+  for (size_t i = 0; i < Arithmetics().size(); ++i) {
+    if (Arithmetics()[i].name == name) return Sources()[i].source;
+  }
+  return {};
+}
+
+ScopedExtraArithmetic::ScopedExtraArithmetic(GpuArithmetic arithmetic, std::string source,
+                                             int rBits, bool needsFp64) {
+  Arithmetics().push_back(std::move(arithmetic));
+  Sources().push_back({std::move(source), rBits, needsFp64});
+}
+
+ScopedExtraArithmetic::~ScopedExtraArithmetic() {
+  Arithmetics().pop_back();
+  Sources().pop_back();
 }
 
 namespace {
@@ -163,13 +195,12 @@ std::vector<cl_ulong2> Words(const std::vector<UInt128>& v, size_t from, size_t 
 // of the kernels' source: a change of any of them calls for a new one.
 std::string CalibrationKey(const cl::Platform& platform, const cl::Device& device) {
   std::string sources = std::string(kWalksKernelSource) + kWalkDefaultsSource;
-  for (const ArithmeticSource& a : kSources) sources += a.source;
-  return StrFormat("%s | %s | %s | %s | kernels %016zx",
-                   Trim(device.getInfo<CL_DEVICE_NAME>()).c_str(),
-                   Trim(platform.getInfo<CL_PLATFORM_NAME>()).c_str(),
-                   Trim(device.getInfo<CL_DRIVER_VERSION>()).c_str(),
-                   Trim(device.getInfo<CL_DEVICE_VERSION>()).c_str(),
-                   std::hash<std::string>{}(sources));
+  for (const ArithmeticSource& a : Sources()) sources += a.source;
+  return StrFormat(
+      "%s | %s | %s | %s | kernels %016zx", Trim(device.getInfo<CL_DEVICE_NAME>()).c_str(),
+      Trim(platform.getInfo<CL_PLATFORM_NAME>()).c_str(),
+      Trim(device.getInfo<CL_DRIVER_VERSION>()).c_str(),
+      Trim(device.getInfo<CL_DEVICE_VERSION>()).c_str(), std::hash<std::string>{}(sources));
 }
 
 }  // namespace
@@ -177,7 +208,7 @@ std::string CalibrationKey(const cl::Platform& platform, const cl::Device& devic
 Program& OpenClBackend::Impl::Built(int arithmetic) {
   Program& prog = programs[static_cast<size_t>(arithmetic)];
   if (prog.built) return prog;
-  const ArithmeticSource& a = kSources[arithmetic];
+  const ArithmeticSource& a = SourceOf(arithmetic);
   std::string source = a.needsFp64 ? "#pragma OPENCL EXTENSION cl_khr_fp64 : enable\n" : "";
   source += "#define ZK_FN inline\n";
   source += a.source;
@@ -218,7 +249,7 @@ OpenClBackend::OpenClBackend(int index, const DeviceOptions& options)
     d.queue = cl::CommandQueue(d.context, d.device);
     d.programs.resize(arithmetics.size());
     const bool fp64 = d.device.getInfo<CL_DEVICE_DOUBLE_FP_CONFIG>() != 0;
-    for (const ArithmeticSource& a : kSources) d.runs.push_back(fp64 || !a.needsFp64);
+    for (const ArithmeticSource& a : Sources()) d.runs.push_back(fp64 || !a.needsFp64);
     // Enough work items for every compute unit to keep several groups of
     // threads resident (a data-centre card holds about 2048 threads per unit).
     d.wantedItems = std::max<uint64_t>(
@@ -246,9 +277,10 @@ OpenClBackend::OpenClBackend(int index, const DeviceOptions& options)
   if (options.kernel.empty()) {
     // Every arithmetic is timed, whatever the job's p, so that the cache
     // serves any later job on this device.
-    rates = CalibratedRates(usable, GpuKernelCacheFile(), key, [&](int i) {
-      return MeasureWalk(usableIndex[static_cast<size_t>(i)], 0.03);
-    }, fromCache, &cacheProblem);
+    rates = CalibratedRates(
+        usable, GpuKernelCacheFile(), key,
+        [&](int i) { return MeasureWalk(usableIndex[static_cast<size_t>(i)], 0.03); }, fromCache,
+        &cacheProblem);
   }
   std::string error;
   const std::optional<KernelPlan> plan =
@@ -258,7 +290,8 @@ OpenClBackend::OpenClBackend(int index, const DeviceOptions& options)
   m_notes = {DescribePlan(usable, rates, m_plan, fromCache)};
   if (!cacheProblem.empty()) m_notes.push_back(cacheProblem);
   // The plan's indices into the device's full list.
-  for (KernelPlan::Range& r : m_plan.ranges) r.arithmetic = usableIndex[static_cast<size_t>(r.arithmetic)];
+  for (KernelPlan::Range& r : m_plan.ranges)
+    r.arithmetic = usableIndex[static_cast<size_t>(r.arithmetic)];
   try {
     for (const KernelPlan::Range& r : m_plan.ranges) d.Built(r.arithmetic);
   } catch (const cl::Error& e) {
@@ -351,7 +384,7 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
     ForEachRun(m_plan, p, [&](int arithmetic, size_t from, size_t to) {
       Program& prog = d.Built(arithmetic);
       const auto count = static_cast<uint32_t>(to - from);
-      const std::vector<cl_ulong2> r2 = MontgomeryR2(p, from, to, kSources[arithmetic].rBits);
+      const std::vector<cl_ulong2> r2 = MontgomeryR2(p, from, to, SourceOf(arithmetic).rBits);
       const std::vector<cl_ulong> kRun(k.begin() + static_cast<std::ptrdiff_t>(from),
                                        k.begin() + static_cast<std::ptrdiff_t>(to));
       cl::Buffer pBuf = Input(d.context, Words(p, from, to)), kBuf = Input(d.context, kRun),
@@ -380,8 +413,8 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
                   static_cast<cl_uint>(std::max(bMax, 0)), pairs, count);
       const auto raw = LaunchWithHits<cl_uint4>(d.context, d.queue, w, 9, count * chunks);
       for (const cl_uint4& h : raw) {
-        hits.push_back(WideHit{static_cast<uint32_t>(h.s[0] + from), h.s[1] >> 1,
-                               (h.s[1] & 1) != 0, h.s[2]});
+        hits.push_back(
+            WideHit{static_cast<uint32_t>(h.s[0] + from), h.s[1] >> 1, (h.s[1] & 1) != 0, h.s[2]});
       }
       std::vector<cl_ulong2> a0Words(count);
       d.queue.enqueueReadBuffer(kindBuf, CL_TRUE, 0, count, kind.data() + from);
@@ -409,7 +442,7 @@ void OpenClBackend::Normal(const std::vector<UInt128>& p, const std::vector<int3
       Program& prog = d.Built(arithmetic);
       const auto count = static_cast<uint32_t>(to - from);
       cl::Buffer pBuf = Input(d.context, Words(p, from, to)),
-                 r2Buf = Input(d.context, MontgomeryR2(p, from, to, kSources[arithmetic].rBits));
+                 r2Buf = Input(d.context, MontgomeryR2(p, from, to, SourceOf(arithmetic).rBits));
       cl::Kernel& kn = prog.normalChain;
       kn.setArg(0, pBuf);
       kn.setArg(1, r2Buf);
@@ -417,8 +450,8 @@ void OpenClBackend::Normal(const std::vector<UInt128>& p, const std::vector<int3
       kn.setArg(3, nCand);
       kn.setArg(4, ln);
       kn.setArg(8, count);
-      const auto raw = LaunchWithHits<cl_uint2>(d.context, d.queue, kn, 5,
-                                                static_cast<size_t>(count) * nCand);
+      const auto raw =
+          LaunchWithHits<cl_uint2>(d.context, d.queue, kn, 5, static_cast<size_t>(count) * nCand);
       for (const cl_uint2& h : raw) {
         hits.push_back(NormalHit{static_cast<uint32_t>(h.s[0] + from), h.s[1]});
       }
@@ -448,7 +481,7 @@ double OpenClBackend::MeasureWalk(int arithmetic, double seconds) {
     const std::vector<uint8_t> kind(kCount, 2);
     cl::Buffer pBuf = Input(d.context, Words(p, 0, kCount)),
                a0Buf = Input(d.context, Words(a0, 0, kCount)),
-               r2Buf = Input(d.context, MontgomeryR2(p, 0, kCount, kSources[arithmetic].rBits)),
+               r2Buf = Input(d.context, MontgomeryR2(p, 0, kCount, SourceOf(arithmetic).rBits)),
                kindBuf = Input(d.context, kind);
     cl::Kernel& w = prog.wideWalk;
     cl::Buffer hitBuf(d.context, CL_MEM_READ_WRITE, sizeof(cl_uint4));

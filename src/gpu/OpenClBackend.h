@@ -27,6 +27,22 @@ std::vector<DeviceInfo> ListOpenClDevices();
 // Every arithmetic of the GPU kernels, in the order of the kernel files.
 const std::vector<GpuArithmetic>& GpuArithmetics();
 
+// The source text of an arithmetic of GpuArithmetics() by name: the
+// functions gpu/kernels/walks.cl lists (empty for no such arithmetic).
+std::string GpuArithmeticSource(const std::string& name);
+
+// For tests that prove a wrong arithmetic is caught: adds one after the
+// others (say, a built-in one with a planted fault) for as long as it lives.
+// Made and dropped while no device is open; the last one made goes first.
+class ScopedExtraArithmetic {
+ public:
+  ScopedExtraArithmetic(GpuArithmetic arithmetic, std::string source, int rBits,
+                        bool needsFp64 = false);
+  ~ScopedExtraArithmetic();
+  ScopedExtraArithmetic(const ScopedExtraArithmetic&) = delete;
+  ScopedExtraArithmetic& operator=(const ScopedExtraArithmetic&) = delete;
+};
+
 class OpenClBackend : public SieveDevice {
  public:
   // Device `index` of ListOpenClDevices(), its kernels chosen for options
