@@ -1,10 +1,9 @@
 #include "files/CandidateFile.h"
 
-#include <cstring>
-
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstring>
 
 #include "files/LoggedOutput.h"
 #include "files/NumberParse.h"
@@ -66,8 +65,8 @@ CandidateLine ParseCandidateLine(std::string_view line) {
     return out;
   }
   int32_t exponent = 0;
-  if (b == 0 || (blank != std::string_view::npos && (!ParseDecimal(nText, exponent) ||
-                                                     exponent == 0))) {
+  if (b == 0 ||
+      (blank != std::string_view::npos && (!ParseDecimal(nText, exponent) || exponent == 0))) {
     return out;
   }
   out.kind = CandidateLine::kBase;
@@ -79,31 +78,28 @@ CandidateLine ParseCandidateLine(std::string_view line) {
 
 bool ReadCandidateList(const std::string& path, CandidateListContents& out) {
   out = CandidateListContents{};
-  CTextFile file(path);
-  if (!file.OpenRead()) return false;
-  std::string line;
-  int lineNo = 0;
-  while (file.ReadLine(line) && !line.empty()) {
-    ++lineNo;
-    const CandidateLine parsed = ParseCandidateLine(line);
-    switch (parsed.kind) {
-      case CandidateLine::kHeader:
-        out.depths.push_back(parsed.depth);
-        break;
-      case CandidateLine::kBase:
-        out.bases.push_back(CandidateEntry{parsed.b, lineNo, parsed.exponent});
-        break;
-      case CandidateLine::kTooLarge:
-        out.tooLargeLine = lineNo;
-        return true;
-      case CandidateLine::kNoBase:
-        out.badLine = lineNo;
-        out.badProblem = parsed.problem;
-        return true;
-    }
-  }
-  out.readError = file.ReadError();
-  return true;
+  return ReadNumberedLines(
+      path,
+      [&out](const std::string& line, int lineNo) {
+        const CandidateLine parsed = ParseCandidateLine(line);
+        switch (parsed.kind) {
+          case CandidateLine::kHeader:
+            out.depths.push_back(parsed.depth);
+            return true;
+          case CandidateLine::kBase:
+            out.bases.push_back(CandidateEntry{parsed.b, lineNo, parsed.exponent});
+            return true;
+          case CandidateLine::kTooLarge:
+            out.tooLargeLine = lineNo;
+            return false;
+          case CandidateLine::kNoBase:
+            out.badLine = lineNo;
+            out.badProblem = parsed.problem;
+            return false;
+        }
+        return false;
+      },
+      out.readError);
 }
 
 namespace {
@@ -140,13 +136,13 @@ class CandidateLineWriter {
   size_t m_tailSize = 0;
 };
 
-
 // A base line of a candidate file against the range of the factor file it
 // pairs with; false after the normal resume's message.
 bool BaseFitsPair(const std::string& path, int lineNo, const CandidateLine& parsed,
                   const WideFactorHeader& pair, const LogFn& log) {
   if (parsed.exponent != 0 && parsed.exponent != pair.exponent) {
-    log(StrFormat("%s line %d: exponent %d does not match the exponent %d of the files.  Nothing "
+    log(
+        StrFormat("%s line %d: exponent %d does not match the exponent %d of the files.  Nothing "
                   "was sieved.",
                   path.c_str(), lineNo, parsed.exponent, pair.exponent));
     return false;
@@ -167,9 +163,10 @@ bool BaseFitsPair(const std::string& path, int lineNo, const CandidateLine& pars
 }  // namespace
 
 std::string NoDepthLineText(const std::string& path) {
-  return StrFormat("Sieve file %s has no depth line \"ABC $a^$b+1 // <p>\": sieving starts at the "
-                   "first p.",
-                   path.c_str());
+  return StrFormat(
+      "Sieve file %s has no depth line \"ABC $a^$b+1 // <p>\": sieving starts at the "
+      "first p.",
+      path.c_str());
 }
 
 bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogFn& log,
@@ -266,7 +263,6 @@ bool LoadCandidateRange(const std::string& path, CandidateRange& out, const LogF
 size_t BitmapWords(int32_t bMax) {
   return static_cast<size_t>((static_cast<int64_t>(std::max(bMax, 0)) + 31) / 32 + 1);
 }
-
 
 // --- writing -------------------------------------------------------------------
 

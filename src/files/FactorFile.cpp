@@ -1,8 +1,7 @@
 #include "files/FactorFile.h"
 
-#include <ctime>
-
 #include <algorithm>
+#include <ctime>
 
 #include "files/LoggedOutput.h"
 #include "files/NumberParse.h"
@@ -35,8 +34,8 @@ std::string_view FieldUpTo(std::string_view text, size_t pos, std::string_view e
 
 std::string FactorHeaderLine(const SieveRange& range, const std::string& timeStamp) {
   return StrFormat("%s b^n+1, b=%d to %d, n=%d.  Tested to factor %s : %s.\n",
-                   std::string(kFactorHeaderText).c_str(), range.bMin, range.bMax,
-                   range.exponent, PToString(range.pCur).c_str(), timeStamp.c_str());
+                   std::string(kFactorHeaderText).c_str(), range.bMin, range.bMax, range.exponent,
+                   PToString(range.pCur).c_str(), timeStamp.c_str());
 }
 
 std::string FactorLine(int32_t b, int32_t exponent, UInt128 p) {
@@ -60,9 +59,10 @@ bool VerifyAndSortFactors(std::vector<FactorRecord>& factors, const SieveRange& 
       break;
     }
   }
-  std::stable_sort(factors.begin(), factors.end(), [](const FactorRecord& x, const FactorRecord& y) {
-    return static_cast<uint32_t>(x.b) < static_cast<uint32_t>(y.b);
-  });
+  std::stable_sort(factors.begin(), factors.end(),
+                   [](const FactorRecord& x, const FactorRecord& y) {
+                     return static_cast<uint32_t>(x.b) < static_cast<uint32_t>(y.b);
+                   });
   return verified;
 }
 
@@ -139,32 +139,28 @@ bool ParseFactorLine(std::string_view line, FactorRecord& record, int32_t& expon
 
 bool ReadFactorFile(const std::string& path, FactorFileContents& out) {
   out = FactorFileContents{};
-  CTextFile file(path);
-  if (!file.OpenRead()) return false;
-  std::string line;
-  int lineNo = 0;
-  while (file.ReadLine(line) && !line.empty()) {
-    ++lineNo;
-    const char* problem = nullptr;
-    if (ParseFactorHeader(line, out.header, &problem)) {
-      if (problem == nullptr) continue;
-    } else {
-      FactorRecord record;
-      int32_t exponent = 0;
-      if (ParseFactorLine(line, record, exponent)) {
-        out.records.push_back(record);
-        out.lineNumbers.push_back(lineNo);
-        out.exponents.push_back(exponent);
-        continue;
-      }
-      problem = kNotFactorLine;
-    }
-    out.badLine = lineNo;
-    out.badProblem = problem;
-    return true;
-  }
-  out.readError = file.ReadError();
-  return true;
+  return ReadNumberedLines(
+      path,
+      [&out](const std::string& line, int lineNo) {
+        const char* problem = nullptr;
+        if (ParseFactorHeader(line, out.header, &problem)) {
+          if (problem == nullptr) return true;
+        } else {
+          FactorRecord record;
+          int32_t exponent = 0;
+          if (ParseFactorLine(line, record, exponent)) {
+            out.records.push_back(record);
+            out.lineNumbers.push_back(lineNo);
+            out.exponents.push_back(exponent);
+            return true;
+          }
+          problem = kNotFactorLine;
+        }
+        out.badLine = lineNo;
+        out.badProblem = problem;
+        return false;
+      },
+      out.readError);
 }
 
 AnyFactorLine ParseAnyFactorLine(std::string_view line) {

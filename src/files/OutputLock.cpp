@@ -15,6 +15,20 @@ namespace fs = std::filesystem;
 
 using platform::LockResult;
 
+namespace {
+
+std::string UnableToLock(const std::string& path, int err) {
+  return StrFormat("Unable to lock %s: %s.", path.c_str(), std::strerror(err));
+}
+
+// After a lock file was replaced under every try to take it.
+bool KeptBeingReplaced(const std::string& path, std::string& error) {
+  error = StrFormat("Unable to lock %s: it keeps being replaced.", path.c_str());
+  return false;
+}
+
+}  // namespace
+
 bool OutputLock::Acquire(const std::string& target, std::string& error) {
   Release();
   m_heldByAnotherRun = false;
@@ -43,13 +57,12 @@ bool OutputLock::Acquire(const std::string& target, std::string& error) {
     case LockResult::kFailed:
       error = opening ? StrFormat("Unable to create a file beside output file %s: %s.",
                                   target.c_str(), std::strerror(err))
-                      : StrFormat("Unable to lock %s: %s.", path.c_str(), std::strerror(err));
+                      : UnableToLock(path, err);
       return false;
     case LockResult::kReplaced:
       break;
   }
-  error = StrFormat("Unable to lock %s: it keeps being replaced.", path.c_str());
-  return false;
+  return KeptBeingReplaced(path, error);
 }
 
 void OutputLock::Release() {
@@ -69,23 +82,26 @@ bool InputLock::Acquire(const std::string& input, std::string& error) {
     case LockResult::kNoFile:
       return true;  // no run writes it
     case LockResult::kHeld:
-      error = StrFormat("Input file %s is in use by another run (%s is locked): it is "
-                        "being rewritten.",
-                        input.c_str(), path.c_str());
+      error = StrFormat(
+          "Input file %s is in use by another run (%s is locked): it is "
+          "being rewritten.",
+          input.c_str(), path.c_str());
       return false;
     case LockResult::kFailed:
-      error = opening ? StrFormat("Unable to tell whether input file %s is in use by a run: %s: %s.",
-                                  input.c_str(), path.c_str(), std::strerror(err))
-                      : StrFormat("Unable to lock %s: %s.", path.c_str(), std::strerror(err));
+      error = opening
+                  ? StrFormat("Unable to tell whether input file %s is in use by a run: %s: %s.",
+                              input.c_str(), path.c_str(), std::strerror(err))
+                  : UnableToLock(path, err);
       return false;
     case LockResult::kReplaced:
       break;
   }
-  error = StrFormat("Unable to lock %s: it keeps being replaced.", path.c_str());
-  return false;
+  return KeptBeingReplaced(path, error);
 }
 
-void InputLock::Release() { m_lock.Release(); }
+void InputLock::Release() {
+  m_lock.Release();
+}
 
 bool SameFile(const std::string& a, const std::string& b) {
   if (a.empty() || b.empty()) return false;

@@ -113,31 +113,28 @@ bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
   Close();
   if (!m_file.Open(m_name, MappedFile::Access::kReadWriteExclusive)) {
     m_failure = OpenFailureKind(m_file);
-    error = OpenFailureText(m_file, m_name,
-                            "Error in WriteOpenDB for PackedPrimeDB file " + m_name);
+    error =
+        OpenFailureText(m_file, m_name, "Error in WriteOpenDB for PackedPrimeDB file " + m_name);
     return false;
   }
   uint64_t fileSize = 0;
   if (!m_file.FileSize(fileSize)) {
-    m_failure = PackedKFailure::kSystem;
-    error = "Error getting size of PackedPrimeDB file " + m_name + "\n" + SystemText(errno);
-    Close();
-    return false;
+    return Abandon(PackedKFailure::kSystem,
+                   "Error getting size of PackedPrimeDB file " + m_name + "\n" + SystemText(errno),
+                   error);
   }
   if (fileSize > size) {
-    m_failure = PackedKFailure::kRefused;
-    error = "Error, attempting to write open a small length for PackedPrimeDB file " + m_name;
-    Close();
-    return false;
+    return Abandon(
+        PackedKFailure::kRefused,
+        "Error, attempting to write open a small length for PackedPrimeDB file " + m_name, error);
   }
   // The header is checked before anything is mapped or extended, so a file
   // that is refused stays exactly as it was.
   uint8_t header[kHeaderBytes] = {};
   if (fileSize >= kHeaderBytes && !m_file.ReadAt(header, sizeof header, 0)) {
-    m_failure = PackedKFailure::kSystem;
-    error = "Error reading the header of CPackedKDB file " + m_name + "\n" + SystemText(errno);
-    Close();
-    return false;
+    return Abandon(
+        PackedKFailure::kSystem,
+        "Error reading the header of CPackedKDB file " + m_name + "\n" + SystemText(errno), error);
   }
   if (!CheckHeader(header, fileSize, error)) {
     Close();
@@ -147,10 +144,9 @@ bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
   // extended: a writer continuing behind a header that does not match its
   // data would bury the damage under new values.
   if (!m_file.Map(fileSize)) {
-    m_failure = PackedKFailure::kSystem;
-    error = "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno);
-    Close();
-    return false;
+    return Abandon(PackedKFailure::kSystem,
+                   "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno),
+                   error);
   }
   LoadHeader();
   if (!CheckValues(error) || !MapForWrite(size, error)) {
@@ -230,27 +226,24 @@ bool CPackedKDB::OpenForRead(std::string& error) {
   }
   uint64_t fileSize = 0;
   if (!m_file.FileSize(fileSize)) {
-    m_failure = PackedKFailure::kSystem;
-    error = "Error getting size of CPackedKDB file " + m_name + "\n" + SystemText(errno);
-    Close();
-    return false;
+    return Abandon(PackedKFailure::kSystem,
+                   "Error getting size of CPackedKDB file " + m_name + "\n" + SystemText(errno),
+                   error);
   }
   if (fileSize == 0) {
     // An empty file cannot be mapped at all.
-    m_failure = PackedKFailure::kSystem;
-    error = "Error CreateFileMapping CPackedKDB file " + m_name + "\n" + SystemText(EINVAL);
-    Close();
-    return false;
+    return Abandon(PackedKFailure::kSystem,
+                   "Error CreateFileMapping CPackedKDB file " + m_name + "\n" + SystemText(EINVAL),
+                   error);
   }
   if (!CheckHeader(nullptr, fileSize, error)) {
     Close();
     return false;
   }
   if (!m_file.Map(fileSize)) {
-    m_failure = PackedKFailure::kSystem;
-    error = "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno);
-    Close();
-    return false;
+    return Abandon(PackedKFailure::kSystem,
+                   "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno),
+                   error);
   }
   if (!CheckHeader(m_file.Data(), fileSize, error)) {
     Close();
@@ -304,8 +297,8 @@ bool CPackedKDB::CheckHeader(const uint8_t* header, uint64_t fileSize, std::stri
   const uint64_t last = LoadLE64(header + kLastValueOffset);
   if (first > last) {
     m_failure = PackedKFailure::kDamaged;
-    error = "Error, CPackedKDB file " + m_name + " has its first value " +
-            std::to_string(first) + " above its last value " + std::to_string(last) + ".";
+    error = "Error, CPackedKDB file " + m_name + " has its first value " + std::to_string(first) +
+            " above its last value " + std::to_string(last) + ".";
     return false;
   }
   return true;
@@ -447,6 +440,13 @@ void CPackedKDB::WriteHeader() {
   StoreLE64(header + kReserved16Offset, m_reserved16);
   StoreLE64(header + kLastValueOffset, m_lastValue);
   StoreLE64(header + kReserved32Offset, m_reserved32);
+}
+
+bool CPackedKDB::Abandon(PackedKFailure failure, std::string text, std::string& error) {
+  m_failure = failure;
+  error = std::move(text);
+  Close();
+  return false;
 }
 
 void CPackedKDB::Close() {

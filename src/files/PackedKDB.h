@@ -132,6 +132,10 @@ class CPackedKDB : public CNamedFile {
 
  private:
   bool MapForWrite(uint64_t size, std::string& error);
+  // Gives up an open: the failure and its text are kept, the file closed;
+  // false. (The text is made before the file closes, so errno is still the
+  // failed call's.)
+  bool Abandon(PackedKFailure failure, std::string text, std::string& error);
   // Refuses a file whose header is cut short, counts no values or more than
   // its size holds, or has its first value above its last; header points at
   // its first 40 bytes.

@@ -117,4 +117,18 @@ bool CTextFile::TrimTornLastLine(const std::string& name, std::string& removed) 
   return true;
 }
 
+bool ReadNumberedLines(const std::string& path,
+                       const std::function<bool(const std::string& line, int lineNo)>& visit,
+                       int& readError) {
+  CTextFile file(path);
+  readError = 0;
+  if (!file.OpenRead()) return false;
+  std::string line;
+  int lineNo = 0;
+  while (file.ReadLine(line) && !line.empty() && visit(line, ++lineNo)) {
+  }
+  readError = file.ReadError();
+  return true;
+}
+
 }  // namespace zentrova

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -77,5 +78,13 @@ class CTextFile : public CNamedFile {
   size_t m_end = 0;
   int m_readError = 0;
 };
+
+// Reads a text file's lines in order, each with its number (from 1), until
+// visit returns false, the lines end, or a line is empty (where the text a
+// save wrote ends). False when the file cannot be opened; readError gets the
+// errno of a read that failed (0 when every read succeeded).
+bool ReadNumberedLines(const std::string& path,
+                       const std::function<bool(const std::string& line, int lineNo)>& visit,
+                       int& readError);
 
 }  // namespace zentrova
