@@ -6,13 +6,13 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsoleSink.h"
-#include "files/StrFormat.h"
 #include "files/OutputLock.h"
 #include "files/PackedKSequence.h"
+#include "files/StrFormat.h"
 #include "files/TextFile.h"
+#include "front/JobRunner.h"
 #include "gpu/Devices.h"
 #include "platform/Console.h"
-#include "front/JobRunner.h"
 #include "sieve/Jobs.h"
 #include "sieve/WorkerPool.h"
 
@@ -36,11 +36,15 @@ class OtherProcessSink : public JobSink {
   int m_rank;
 };
 
-void OnStop(int signal) { g_signal = signal; }
+void OnStop(int signal) {
+  g_signal = signal;
+}
 
 }  // namespace
 
-void InstallStopSignals() { platform::InstallStopHandler(OnStop); }
+void InstallStopSignals() {
+  platform::InstallStopHandler(OnStop);
+}
 
 void Usage(const std::string& text) {
   std::fprintf(stderr, "zentrova: %s\nRun 'zentrova --help' for more information.\n", text.c_str());
@@ -71,20 +75,20 @@ bool CliHost::FileExists(const std::string& path) {
 }
 
 FormParams FormFor(int32_t jobChoice, const FileOptions& options) {
-  FormParams form;
-  form.jobChoice = jobChoice;
-  form.factorIn = options.factorsIn;
-  form.factorOut = options.factorsOut;
-  form.sieveIn = options.sieveIn;
-  form.sieveOut = options.sieveOut;
-  form.exponent = options.exponent;
-  form.bMin = options.bMin;
-  form.bMax = options.bMax;
-  form.wideMath = options.wide ? 1 : 0;
-  return form;
+  return FormParams{.factorIn = options.factorsIn,
+                    .factorOut = options.factorsOut,
+                    .sieveOut = options.sieveOut,
+                    .sieveIn = options.sieveIn,
+                    .jobChoice = jobChoice,
+                    .bMax = options.bMax,
+                    .bMin = options.bMin,
+                    .exponent = options.exponent,
+                    .wideMath = options.wide ? 1 : 0};
 }
 
-void UseCluster(BatchCluster* cluster) { g_cluster = cluster; }
+void UseCluster(BatchCluster* cluster) {
+  g_cluster = cluster;
+}
 
 int ServeOtherProcess(BatchCluster& cluster, int threads) {
   // A signal does not stop this process: process 0 decides when the run ends.

@@ -165,10 +165,7 @@ int32_t JobForCommand(const FormRun& form, int32_t command, SieveJob& job) {
       job.m_nCommand = kCmdToBeFactored;
       job.m_strSieveIn = p.sieveIn;
       job.m_strSieveOut = p.sieveOut;
-      job.m_nBMin = p.bMin;
-      job.m_nBMax = p.bMax;
-      job.m_nExponent = p.exponent;
-      job.m_nLn = p.ln;
+      HandOverRange(p, job);
       break;
     default:
       HandOver(p, job);

@@ -1,8 +1,8 @@
 #include "front/StartChecks.h"
 
 #include "files/CandidateFiles.h"
-#include "files/StrFormat.h"
 #include "files/OutputLock.h"
+#include "files/StrFormat.h"
 #include "sieve/JobOutputs.h"
 #include "sieve/Jobs.h"
 
@@ -233,6 +233,13 @@ bool RunStartChecks(FormParams& params, FormHost& host) {
   }
 }
 
+void HandOverRange(const FormParams& params, SieveJob& job) {
+  job.m_nBMin = params.bMin;
+  job.m_nBMax = params.bMax;
+  job.m_nExponent = params.exponent;
+  job.m_nLn = params.ln;
+}
+
 void HandOver(const FormParams& params, SieveJob& job) {
   job.m_nCommand = params.jobChoice;
   switch (params.jobChoice) {
@@ -243,10 +250,7 @@ void HandOver(const FormParams& params, SieveJob& job) {
     case kChoiceNewSieve:
       job.m_strFactorOut = params.factorOut;
       job.m_strSieveOut = params.sieveOut;
-      job.m_nBMin = params.bMin;
-      job.m_nBMax = params.bMax;
-      job.m_nExponent = params.exponent;
-      job.m_nLn = params.ln;
+      HandOverRange(params, job);
       break;
     case kChoiceResumeSieve:
     case kChoiceResumeWide:

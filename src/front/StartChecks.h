@@ -49,12 +49,12 @@ class FormHost {
 
 // The form's parameter set, as far as Start looks at it.
 struct FormParams {
-  std::string factorIn, factorOut, sieveOut, sieveIn, prothLog, report;
+  std::string factorIn{}, factorOut{}, sieveOut{}, sieveIn{}, prothLog{}, report{};
   int32_t jobChoice = -1;
   int32_t bMax = 0, bMin = 0, exponent = 0;
   int32_t wideMath = 0;
   int32_t saveMinutes = 60;
-  std::string packedKDir;
+  std::string packedKDir{};
   int32_t ln = 0;
   int32_t packedKExponent = 0;
 };
@@ -76,5 +76,8 @@ bool RunStartChecks(FormParams& params, FormHost& host);
 // of the choice and the names and numbers that its job reads. The record's
 // other fields (threads, limits, save interval) are the caller's.
 void HandOver(const FormParams& params, SieveJob& job);
+
+// The range part of a hand-over: b Min, b Max, the exponent and its ln.
+void HandOverRange(const FormParams& params, SieveJob& job);
 
 }  // namespace zentrova
