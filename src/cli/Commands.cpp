@@ -214,14 +214,12 @@ void AddNew(CLI::App& app, Subcommands& commands) {
   cmd->add_option("--exponent", o.exponent, "The exponent N of b^N+1, a power of two")->required();
   cmd->add_option("--bmin", o.bMin, "Smallest base b")->required();
   cmd->add_option("--bmax", o.bMax, "Largest base b")->required();
-  cmd->add_option("--factors-out", o.factorsOut,
-                  "Factor output file: the header, then \"b^N+1 has factor p\" per struck base")
-      ->required()
-      ->type_name("FILE");
-  cmd->add_option("--sieve-out", o.sieveOut,
-                  "Sieve output file: the candidates in ABC format, with the depth reached")
-      ->required()
-      ->type_name("FILE");
+  AddFileOption(cmd, "--factors-out", o.factorsOut,
+                "Factor output file: the header, then \"b^N+1 has factor p\" per struck base")
+      ->required();
+  AddFileOption(cmd, "--sieve-out", o.sieveOut,
+                "Sieve output file: the candidates in ABC format, with the depth reached")
+      ->required();
   cmd->add_option("--p-min", o.pMin,
                   "Start with the first candidate p at or above P (to split a range of p "
                   "between runs or machines)")
@@ -255,30 +253,25 @@ void AddResume(CLI::App& app, Subcommands& commands) {
       "Example: zentrova resume --factors-in f.txt --sieve-in c.txt --factors-out f2.txt "
       "--sieve-out c2.txt --p-max 1e11",
       RunResume);
-  cmd->add_option("--factors-in", o.factorsIn,
-                  "Factor file of the earlier run, which must exist when named. Normal "
-                  "mode: read and written anew as --factors-out (without it the new factor "
-                  "file holds only the factors found from now on). With --wide: the file "
-                  "the run checks and appends to, so name it as --factors-out too (or a "
-                  "--factors-out that does not exist yet, to which it is copied first); "
-                  "without it, an existing --factors-out is that file")
-      ->type_name("FILE");
-  cmd->add_option("--sieve-in", o.sieveIn, "Candidate file of the earlier run")
-      ->required()
-      ->type_name("FILE");
+  AddFileOption(cmd, "--factors-in", o.factorsIn,
+                "Factor file of the earlier run, which must exist when named. Normal "
+                "mode: read and written anew as --factors-out (without it the new factor "
+                "file holds only the factors found from now on). With --wide: the file "
+                "the run checks and appends to, so name it as --factors-out too (or a "
+                "--factors-out that does not exist yet, to which it is copied first); "
+                "without it, an existing --factors-out is that file");
+  AddFileOption(cmd, "--sieve-in", o.sieveIn, "Candidate file of the earlier run")->required();
   cmd->add_option("--exponent", o.exponent,
                   "With --packed-dir: the exponent of the packed K sequence (default: the "
                   "files' exponent; a different one is refused)");
-  cmd->add_option("--factors-out", o.factorsOut, "Factor output file")
-      ->required()
-      ->type_name("FILE");
+  AddFileOption(cmd, "--factors-out", o.factorsOut, "Factor output file")->required();
   cmd->add_flag("--missing-as-struck", o.missingStruck,
                 "Take the bases of the range that neither input file holds as struck "
                 "elsewhere, saying how many, instead of refusing the files: for a candidate "
                 "file sieved by another program, which left no factor file here (the files "
                 "written keep no record of those bases, so give it at every resume of such "
                 "a sieve)");
-  cmd->add_option("--sieve-out", o.sieveOut, "Sieve output file")->required()->type_name("FILE");
+  AddFileOption(cmd, "--sieve-out", o.sieveOut, "Sieve output file")->required();
   AddRunOptions(cmd, o);
   commands.back().threads = &o.threads;
 }

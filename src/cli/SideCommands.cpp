@@ -75,21 +75,15 @@ void AddMerge(CLI::App& app, Subcommands& commands) {
       "Example: zentrova merge --factors-in f1.txt --sieve-in c1.txt --p-min 1 --factors-in "
       "f2.txt --sieve-in c2.txt --p-min 1000000000000001 --factors-out f.txt --sieve-out c.txt",
       RunMerge);
-  cmd->add_option("--factors-in", m.factorsIn, "A slice's factor file (repeat per slice)")
-      ->required()
-      ->type_name("FILE");
-  cmd->add_option("--sieve-in", m.sieveIn, "A slice's candidate file (repeat per slice)")
-      ->required()
-      ->type_name("FILE");
+  AddFileOption(cmd, "--factors-in", m.factorsIn, "A slice's factor file (repeat per slice)")
+      ->required();
+  AddFileOption(cmd, "--sieve-in", m.sieveIn, "A slice's candidate file (repeat per slice)")
+      ->required();
   cmd->add_option("--p-min", m.pMins,
                   "The --p-min a slice was started with, 1 if none (repeat per slice)")
       ->required();
-  cmd->add_option("--factors-out", m.factorsOut, "Factor output file")
-      ->required()
-      ->type_name("FILE");
-  cmd->add_option("--sieve-out", m.sieveOut, "Candidate output file")
-      ->required()
-      ->type_name("FILE");
+  AddFileOption(cmd, "--factors-out", m.factorsOut, "Factor output file")->required();
+  AddFileOption(cmd, "--sieve-out", m.sieveOut, "Candidate output file")->required();
   cmd->add_flag("--wide", m.wide, "The slices are wide-mode sieves");
   cmd->add_flag("--force", m.force,
                 "Replace existing output files (only once the new ones are complete)");
@@ -115,11 +109,10 @@ void AddReport(CLI::App& app, Subcommands& commands) {
       "Example: zentrova report --factors-in factors.txt --proth-log Proth.Log "
       "--report report.txt",
       RunReport);
-  cmd->add_option("--factors-in", r.factorsIn,
-                  "Factor file of the sieve (its header gives the range and exponent)")
-      ->type_name("FILE");
-  cmd->add_option("--proth-log", r.prothLog, "The primality tester's log")->type_name("FILE");
-  cmd->add_option("--report", r.report, "Report output file")->type_name("FILE");
+  AddFileOption(cmd, "--factors-in", r.factorsIn,
+                "Factor file of the sieve (its header gives the range and exponent)");
+  AddFileOption(cmd, "--proth-log", r.prothLog, "The primality tester's log");
+  AddFileOption(cmd, "--report", r.report, "Report output file");
   AddForce(cmd, r);
 }
 
@@ -141,12 +134,10 @@ void AddRebuild(CLI::App& app, Subcommands& commands) {
       "Example: zentrova rebuild --factors-in factors.txt --factors-out sorted.txt "
       "--sieve-out candidates.txt --exponent 65536 --bmin 1200000 --bmax 1201998",
       RunRebuild);
-  cmd->add_option("--factors-in", b.factorsIn, "Factor file to rebuild from")->type_name("FILE");
-  cmd->add_option("--factors-out", b.factorsOut,
-                  "Factor output file, sorted by b (not needed with --wide)")
-      ->type_name("FILE");
-  cmd->add_option("--sieve-out", b.sieveOut, "Candidate output file (ABC format)")
-      ->type_name("FILE");
+  AddFileOption(cmd, "--factors-in", b.factorsIn, "Factor file to rebuild from");
+  AddFileOption(cmd, "--factors-out", b.factorsOut,
+                "Factor output file, sorted by b (not needed with --wide)");
+  AddFileOption(cmd, "--sieve-out", b.sieveOut, "Candidate output file (ABC format)");
   cmd->add_flag("--wide", b.wide,
                 "Wide-range mode: write the candidate file only, keep no factor list");
   cmd->add_option("--exponent", b.exponent, "The exponent N of b^N+1, a power of two");
@@ -217,8 +208,8 @@ void AddToBeFactored(CLI::App& app, Subcommands& commands) {
       "Example: zentrova tbf --sieve-in candidates.txt --sieve-out tbf.txt --exponent 65536 "
       "--bmin 1200000 --bmax 1201998",
       RunToBeFactored);
-  cmd->add_option("--sieve-in", t.sieveIn, "Candidate file or tester's log")->type_name("FILE");
-  cmd->add_option("--sieve-out", t.sieveOut, "Output file (ABC format)")->type_name("FILE");
+  AddFileOption(cmd, "--sieve-in", t.sieveIn, "Candidate file or tester's log");
+  AddFileOption(cmd, "--sieve-out", t.sieveOut, "Output file (ABC format)");
   cmd->add_option("--exponent", t.exponent,
                   "The exponent N written on every output line, a power of two");
   cmd->add_option("--bmin", t.bMin, "Smallest base b");

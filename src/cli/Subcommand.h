@@ -41,6 +41,13 @@ Declared<Options> AddSubcommand(CLI::App& app, Subcommands& commands, const std:
   return {cmd, *options};
 }
 
+// An option that names a file (FILE in the help).
+template <class T>
+CLI::Option* AddFileOption(CLI::App* cmd, const std::string& name, T& target,
+                           const std::string& text) {
+  return cmd->add_option(name, target, text)->type_name("FILE");
+}
+
 // A usage error: the text main prints after "zentrova: ".
 class UsageError : public std::runtime_error {
  public:
