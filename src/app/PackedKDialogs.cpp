@@ -168,10 +168,48 @@ void CPackedKFileSelection::OnChoose() {
   WriteDialog();
 }
 
+// --- PackedKFolderDialog -------------------------------------------------------------------
+
+PackedKFolderDialog::PackedKFolderDialog(QWidget* parent, const QString& title, int cx, int cy,
+                                         bool exponentFirst)
+    : FormDialog(parent, title, cx, cy), m_exponentFirst(exponentFirst) {}
+
+void PackedKFolderDialog::AddFolderFields(int y, bool labelsRight) {
+  AddLabel("directoryLabel", "Packed K Directory:", 7, y + 2, 78, 8, labelsRight);
+  m_directoryEdit = AddEdit("directoryEdit", 89, y, 208, 14);
+  QPushButton* choose = AddButton("chooseButton", "Choose", 307, y);
+  connect(choose, &QPushButton::clicked, this, [this] { ChooseDirectory(this, m_directory); });
+  AddLabel("exponentLabel", "Exponent:", 7, y + 21, 78, 8, labelsRight);
+  m_exponentEdit = AddEdit("exponentEdit", 89, y + 19, 55, 14);
+}
+
+void PackedKFolderDialog::WriteDialog() {
+  m_directoryEdit->setText(m_directory);
+  m_exponentEdit->setText(QString::number(m_exponent));
+}
+
+bool PackedKFolderDialog::ReadDialog() {
+  if (m_exponentFirst && !ReadInteger(m_exponentEdit, m_exponent)) return false;
+  m_directory = m_directoryEdit->text();
+  return m_exponentFirst || ReadInteger(m_exponentEdit, m_exponent);
+}
+
+void PackedKFolderDialog::OnOK() {
+  if (ReadDialog() && CheckDirectoryAndExponent(this, m_directory, m_exponent, m_ln)) accept();
+}
+
+std::function<void()> PackedKFolderDialog::FieldsRestorer() {
+  return [this, directory = m_directory, exponent = m_exponent, ln = m_ln] {
+    m_directory = directory;
+    m_exponent = exponent;
+    m_ln = ln;
+  };
+}
+
 // --- CCreatePackedKFile -----------------------------------------------------------------
 
 CCreatePackedKFile::CCreatePackedKFile(QWidget* parent)
-    : FormDialog(parent, "Create A New Packed K File", 372, 125) {
+    : PackedKFolderDialog(parent, "Create A New Packed K File", 372, 125, false) {
   AddText("directoryHelpText",
           "Use the choose button to move to the correct directory where the packed K files for "
           "the entered exponent are to be stored.  Select any file in that directory to select "
@@ -182,42 +220,15 @@ CCreatePackedKFile::CCreatePackedKFile(QWidget* parent)
           "sequence will automatically be extended.  The files are named lnXXpiNNNNN.pkk where XX "
           "is the b^2^XX of the exponent and NNNNN is the sequence number of the file.",
           7, 29, 349, 29);
-  AddLabel("directoryLabel", "Packed K Directory:", 7, 64, 78, 8, true);
-  m_directoryEdit = AddEdit("directoryEdit", 89, 62, 208, 14);
-  QPushButton* choose = AddButton("chooseButton", "Choose", 307, 62);
-  connect(choose, &QPushButton::clicked, this, [this] { ChooseDirectory(this, m_directory); });
-  AddLabel("exponentLabel", "Exponent:", 7, 83, 78, 8, true);
-  m_exponentEdit = AddEdit("exponentEdit", 89, 81, 55, 14);
+  AddFolderFields(62, true);
   AddOkCancel(117, 192, 104);
   FitTexts();
-}
-
-void CCreatePackedKFile::WriteDialog() {
-  m_directoryEdit->setText(m_directory);
-  m_exponentEdit->setText(QString::number(m_exponent));
-}
-
-bool CCreatePackedKFile::ReadDialog() {
-  m_directory = m_directoryEdit->text();
-  return ReadInteger(m_exponentEdit, m_exponent);
-}
-
-void CCreatePackedKFile::OnOK() {
-  if (ReadDialog() && CheckDirectoryAndExponent(this, m_directory, m_exponent, m_ln)) accept();
-}
-
-std::function<void()> CCreatePackedKFile::FieldsRestorer() {
-  return [this, directory = m_directory, exponent = m_exponent, ln = m_ln] {
-    m_directory = directory;
-    m_exponent = exponent;
-    m_ln = ln;
-  };
 }
 
 // --- CSelectKFileDirectory ------------------------------------------------------------------
 
 CSelectKFileDirectory::CSelectKFileDirectory(QWidget* parent)
-    : FormDialog(parent, "Select K File Directory", 372, 141) {
+    : PackedKFolderDialog(parent, "Select K File Directory", 372, 141, true) {
   AddText("directoryHelpText",
           "Use the choose button to move to the correct directory where the packed K files for "
           "the entered exponent are stored.  Select any file in that directory to select the "
@@ -232,37 +243,9 @@ CSelectKFileDirectory::CSelectKFileDirectory(QWidget* parent)
           "exponent entered when the start button is selected on the main screen (new sieve) or "
           "exponent from the saved file (continue seive).",
           10, 44, 349, 20);
-  AddLabel("directoryLabel", "Packed K Directory:", 7, 78, 78, 8, false);
-  m_directoryEdit = AddEdit("directoryEdit", 89, 76, 208, 14);
-  QPushButton* choose = AddButton("chooseButton", "Choose", 307, 76);
-  connect(choose, &QPushButton::clicked, this, [this] { ChooseDirectory(this, m_directory); });
-  AddLabel("exponentLabel", "Exponent:", 7, 97, 78, 8, false);
-  m_exponentEdit = AddEdit("exponentEdit", 89, 95, 55, 14);
+  AddFolderFields(76, false);
   AddOkCancel(117, 192, 118);
   FitTexts();
-}
-
-void CSelectKFileDirectory::WriteDialog() {
-  m_exponentEdit->setText(QString::number(m_exponent));
-  m_directoryEdit->setText(m_directory);
-}
-
-bool CSelectKFileDirectory::ReadDialog() {
-  if (!ReadInteger(m_exponentEdit, m_exponent)) return false;
-  m_directory = m_directoryEdit->text();
-  return true;
-}
-
-void CSelectKFileDirectory::OnOK() {
-  if (ReadDialog() && CheckDirectoryAndExponent(this, m_directory, m_exponent, m_ln)) accept();
-}
-
-std::function<void()> CSelectKFileDirectory::FieldsRestorer() {
-  return [this, exponent = m_exponent, directory = m_directory, ln = m_ln] {
-    m_exponent = exponent;
-    m_directory = directory;
-    m_ln = ln;
-  };
 }
 
 }  // namespace zentrova

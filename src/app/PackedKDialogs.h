@@ -86,50 +86,49 @@ class CPackedKFileSelection : public FormDialog {
   QLineEdit* m_fileEdit;
 };
 
+// The folder of an exponent's packed K files and the exponent, as the two
+// dialogs below ask for them: Choose takes the folder of any file picked, OK
+// checks both and sets m_ln.
+class PackedKFolderDialog : public FormDialog {
+  Q_OBJECT
+
+ public:
+  QString m_directory;
+  int32_t m_exponent = 0;
+  int32_t m_ln = 0;  // set by OK: the exponent's power of two
+
+  void WriteDialog() override;
+  bool ReadDialog() override;
+
+ protected:
+  // exponentFirst: the exponent is read before the folder (a number that is
+  // no integer then leaves the folder as it was).
+  PackedKFolderDialog(QWidget* parent, const QString& title, int cx, int cy, bool exponentFirst);
+  // The two rows of fields, the folder's at y and the exponent's below it.
+  void AddFolderFields(int y, bool labelsRight);
+  void OnOK() override;
+  std::function<void()> FieldsRestorer() override;
+
+ private:
+  bool m_exponentFirst;
+  QLineEdit* m_directoryEdit = nullptr;
+  QLineEdit* m_exponentEdit = nullptr;
+};
+
 // Chooses the folder and exponent of a new packed K file.
-class CCreatePackedKFile : public FormDialog {
+class CCreatePackedKFile : public PackedKFolderDialog {
   Q_OBJECT
 
  public:
   explicit CCreatePackedKFile(QWidget* parent = nullptr);
-
-  QString m_directory;
-  int32_t m_exponent = 0;
-  int32_t m_ln = 0;  // set by OK: the exponent's power of two
-
-  void WriteDialog() override;
-  bool ReadDialog() override;
-
- protected:
-  void OnOK() override;
-  std::function<void()> FieldsRestorer() override;
-
- private:
-  QLineEdit* m_directoryEdit;
-  QLineEdit* m_exponentEdit;
 };
 
 // Chooses the folder where the packed K files of an exponent are kept.
-class CSelectKFileDirectory : public FormDialog {
+class CSelectKFileDirectory : public PackedKFolderDialog {
   Q_OBJECT
 
  public:
   explicit CSelectKFileDirectory(QWidget* parent = nullptr);
-
-  int32_t m_exponent = 0;
-  QString m_directory;
-  int32_t m_ln = 0;  // set by OK: the exponent's power of two
-
-  void WriteDialog() override;
-  bool ReadDialog() override;
-
- protected:
-  void OnOK() override;
-  std::function<void()> FieldsRestorer() override;
-
- private:
-  QLineEdit* m_directoryEdit;
-  QLineEdit* m_exponentEdit;
 };
 
 }  // namespace zentrova

@@ -143,11 +143,7 @@ bool CPackedKDB::WriteOpenDB(uint64_t size, std::string& error) {
   // The values are decoded at the file's present length, before it is
   // extended: a writer continuing behind a header that does not match its
   // data would bury the damage under new values.
-  if (!m_file.Map(fileSize)) {
-    return Abandon(PackedKFailure::kSystem,
-                   "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno),
-                   error);
-  }
+  if (!MapWhole(fileSize, error)) return false;
   LoadHeader();
   if (!CheckValues(error) || !MapForWrite(size, error)) {
     Close();
@@ -240,11 +236,7 @@ bool CPackedKDB::OpenForRead(std::string& error) {
     Close();
     return false;
   }
-  if (!m_file.Map(fileSize)) {
-    return Abandon(PackedKFailure::kSystem,
-                   "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno),
-                   error);
-  }
+  if (!MapWhole(fileSize, error)) return false;
   if (!CheckHeader(m_file.Data(), fileSize, error)) {
     Close();
     return false;
@@ -440,6 +432,12 @@ void CPackedKDB::WriteHeader() {
   StoreLE64(header + kReserved16Offset, m_reserved16);
   StoreLE64(header + kLastValueOffset, m_lastValue);
   StoreLE64(header + kReserved32Offset, m_reserved32);
+}
+
+bool CPackedKDB::MapWhole(uint64_t fileSize, std::string& error) {
+  if (m_file.Map(fileSize)) return true;
+  return Abandon(PackedKFailure::kSystem,
+                 "Error MapViewOfFile CPackedKDB file " + m_name + "\n" + SystemText(errno), error);
 }
 
 bool CPackedKDB::Abandon(PackedKFailure failure, std::string text, std::string& error) {

@@ -136,6 +136,8 @@ class CPackedKDB : public CNamedFile {
   // false. (The text is made before the file closes, so errno is still the
   // failed call's.)
   bool Abandon(PackedKFailure failure, std::string text, std::string& error);
+  // Maps the file's first fileSize bytes, or abandons the open.
+  bool MapWhole(uint64_t fileSize, std::string& error);
   // Refuses a file whose header is cut short, counts no values or more than
   // its size holds, or has its first value above its last; header points at
   // its first 40 bytes.
