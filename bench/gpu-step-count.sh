@@ -64,7 +64,9 @@ extern "C" __global__ void step_$s(const ulong* in, ulong* out) {
 CU
     done
   } >"$cu"
-  nvcc -arch="$arch" -cubin -O3 "$@" -o "$c" "$cu"
+  # (set -e does not reach into the $(count ...) that runs this)
+  rm -f "$c"
+  nvcc -arch="$arch" -cubin -O3 "$@" -o "$c" "$cu" || return 1
   mul=$(( $(text_bytes "$c" mul_33) - $(text_bytes "$c" mul_1) ))
   step=$(( $(text_bytes "$c" step_33) - $(text_bytes "$c" step_1) ))
   awk -v m="$mul" -v s="$step" 'BEGIN { printf "%.1f %.1f", m / 16 / 32, s / 16 / 32 }'
@@ -77,10 +79,12 @@ for file in "$root"/src/gpu/kernels/arith_*.cl; do
   arith=${arith#arith_}
   # The bound the file's head states ("... p < 2^62 ...").
   bound=$(grep -o -m1 'p < 2^[0-9]*' "$file" | head -n1 | sed 's/p < //')
-  read -r mul step <<<"$(count "$file")"
+  counts=$(count "$file")  # a failed count stops the script here
+  read -r mul step <<<"$counts"
   ptxMul=- ptxStep=-
   if grep -q '__NV_CL_C_VERSION' "$file"; then
-    read -r ptxMul ptxStep <<<"$(count "$file" -D__NV_CL_C_VERSION=1)"
+    counts=$(count "$file" -D__NV_CL_C_VERSION=1)
+    read -r ptxMul ptxStep <<<"$counts"
   fi
   printf '| %s | %s | %s | %s | %s | %s |\n' "$arith" "$bound" "$mul" "$ptxMul" "$step" "$ptxStep"
 done
