@@ -6,6 +6,11 @@
 # two code sizes by 32 steps and 16 bytes per instruction (every SASS
 # instruction from sm_70 on is 16 bytes).
 #
+# An arithmetic with a path of its own for NVIDIA's OpenCL (inline PTX under
+# __NV_CL_C_VERSION) is counted both ways: portable, as every other device
+# compiles it, and PTX, with __NV_CL_C_VERSION defined as NVIDIA's OpenCL
+# does; one without such a path shows "-" in the PTX columns.
+#
 #   bench/gpu-step-count.sh [ARCH]     (default sm_90; needs nvcc and readelf)
 set -euo pipefail
 arch=${1:-sm_90}
@@ -20,14 +25,11 @@ text_bytes() {  # the .text section of kernel $2 in cubin $1
   echo $((16#$hex))
 }
 
-printf '| arithmetic | p below | instructions per product (a0 search, chains) | per walk step (fixed multiplier, the b Max test) |\n'
-printf '|---|---|---|---|\n'
-for file in "$root"/src/gpu/kernels/arith_*.cl; do
-  arith=$(basename "$file" .cl)
-  arith=${arith#arith_}
-  # The bound the file's head states ("... p < 2^62 ...").
-  bound=$(grep -o -m1 'p < 2^[0-9]*' "$file" | head -n1 | sed 's/p < //')
-  cu=$work/$arith.cu
+# The instructions per product and per walk step of arithmetic file $1,
+# compiled with nvcc's further options $2...: "product step", one decimal each.
+count() {
+  local file=$1 cu=$work/count.cu c=$work/count.cubin mul step
+  shift
   {
     echo '#define ulong zk_ulong'; echo '#define uint zk_uint'; echo 'typedef unsigned long long zk_ulong; typedef unsigned int zk_uint;'
     echo '#define ZK_FN __device__ __forceinline__'
@@ -62,10 +64,27 @@ extern "C" __global__ void step_$s(const ulong* in, ulong* out) {
 CU
     done
   } >"$cu"
-  nvcc -arch="$arch" -cubin -O3 -o "$work/$arith.cubin" "$cu"
-  c=$work/$arith.cubin
-  mul=$(( ($(text_bytes "$c" mul_33) - $(text_bytes "$c" mul_1)) / 16 ))
-  step=$(( ($(text_bytes "$c" step_33) - $(text_bytes "$c" step_1)) / 16 ))
-  printf '| %s | %s | %s | %s |\n' "$arith" "$bound" "$(awk -v v="$mul" 'BEGIN{printf "%.1f", v/32}')" \
-    "$(awk -v v="$step" 'BEGIN{printf "%.1f", v/32}')"
+  # (set -e does not reach into the $(count ...) that runs this)
+  rm -f "$c"
+  nvcc -arch="$arch" -cubin -O3 "$@" -o "$c" "$cu" || return 1
+  mul=$(( $(text_bytes "$c" mul_33) - $(text_bytes "$c" mul_1) ))
+  step=$(( $(text_bytes "$c" step_33) - $(text_bytes "$c" step_1) ))
+  awk -v m="$mul" -v s="$step" 'BEGIN { printf "%.1f %.1f", m / 16 / 32, s / 16 / 32 }'
+}
+
+printf '| arithmetic | p below | per product (a0 search, chains): portable | PTX | per walk step (fixed multiplier, the b Max test): portable | PTX |\n'
+printf '|---|---|---|---|---|---|\n'
+for file in "$root"/src/gpu/kernels/arith_*.cl; do
+  arith=$(basename "$file" .cl)
+  arith=${arith#arith_}
+  # The bound the file's head states ("... p < 2^62 ...").
+  bound=$(grep -o -m1 'p < 2^[0-9]*' "$file" | head -n1 | sed 's/p < //')
+  counts=$(count "$file")  # a failed count stops the script here
+  read -r mul step <<<"$counts"
+  ptxMul=- ptxStep=-
+  if grep -q '__NV_CL_C_VERSION' "$file"; then
+    counts=$(count "$file" -D__NV_CL_C_VERSION=1)
+    read -r ptxMul ptxStep <<<"$counts"
+  fi
+  printf '| %s | %s | %s | %s | %s | %s |\n' "$arith" "$bound" "$mul" "$ptxMul" "$step" "$ptxStep"
 done
