@@ -200,8 +200,7 @@ int RunNew(const SieveOptions& o) {
   if (job.m_pMax != 0 && job.m_pMin > job.m_pMax) {
     throw UsageError("--p-min must not be above --p-max.");
   }
-  CliHost host(o.force);
-  return RunFormJob(form, host, job);
+  return RunFormJob(form, job, o.force);
 }
 
 void AddNew(CLI::App& app, Subcommands& commands) {
@@ -240,9 +239,7 @@ int RunResume(const SieveOptions& o) {
   SieveJob job;
   CommonOptions(o, job);
   job.m_missingStruck = o.missingStruck;
-  CliHost host(o.force);
-  host.SetInputs({o.factorsIn, o.sieveIn});
-  return RunFormJob(form, host, job);
+  return RunFormJob(form, job, o.force, {o.factorsIn, o.sieveIn});
 }
 
 void AddResume(CLI::App& app, Subcommands& commands) {

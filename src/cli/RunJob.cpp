@@ -130,7 +130,9 @@ int RunJob(const SieveJob& jobIn, int32_t wideMath) {
   return outcome.end == JobEnd::kFailed ? kExitJobFailed : kExitOk;
 }
 
-int RunFormJob(FormParams& form, CliHost& host, SieveJob& job) {
+int RunFormJob(FormParams& form, SieveJob& job, bool force, std::vector<std::string> inputs) {
+  CliHost host(force);
+  host.SetInputs(std::move(inputs));
   std::vector<std::unique_ptr<OutputLock>> claims;
   std::string refusal;
   if (!ClaimStartOutputs(form, claims, refusal)) {

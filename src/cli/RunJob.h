@@ -62,8 +62,9 @@ int RunJob(const SieveJob& job, int32_t wideMath = 0);
 // outputs claimed first (an output in use by another run is refused before
 // any check), then the form's checks, then the hand-over into job (whose
 // other fields are the caller's) and RunJob. kExitUsage when a check
-// refuses, kExitJobFailed when an output is in use.
-int RunFormJob(FormParams& form, CliHost& host, SieveJob& job);
+// refuses, kExitJobFailed when an output is in use. The form's questions are
+// answered by a CliHost with force and the job's input files.
+int RunFormJob(FormParams& form, SieveJob& job, bool force, std::vector<std::string> inputs = {});
 void UseCluster(BatchCluster* cluster);
 
 // A process other than 0 of such a run: computes batches on this many threads

@@ -93,9 +93,8 @@ int RunReport(const SideOptions& o) {
   FormParams form = FormFor(kChoiceReport, o);
   form.prothLog = o.prothLog;
   form.report = o.report;
-  CliHost host(o.force);
   SieveJob job;
-  return RunFormJob(form, host, job);
+  return RunFormJob(form, job, o.force);
 }
 
 void AddReport(CLI::App& app, Subcommands& commands) {
@@ -118,9 +117,8 @@ void AddReport(CLI::App& app, Subcommands& commands) {
 
 int RunRebuild(const SideOptions& o) {
   FormParams form = FormFor(kChoiceBuildFromFactors, o);
-  CliHost host(o.force);
   SieveJob job;
-  return RunFormJob(form, host, job);
+  return RunFormJob(form, job, o.force);
 }
 
 void AddRebuild(CLI::App& app, Subcommands& commands) {

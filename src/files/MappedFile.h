@@ -8,8 +8,10 @@
 // writer is an error for the caller to report, never a reason to hang.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace zentrova {
@@ -81,6 +83,15 @@ class MappedFile {
   uint64_t MappedLength() const { return m_mappedLength; }
 
  private:
+  // The errno of a map of length that cannot be made at all (no file open,
+  // nothing to map, more than the address space holds), or 0.
+  int MapRefusal(uint64_t length) const {
+    if (!IsOpen()) return EBADF;
+    if (length == 0) return EINVAL;
+    if (length > std::numeric_limits<size_t>::max()) return ENOMEM;
+    return 0;
+  }
+
   void Unmap();
 
   std::string m_path;

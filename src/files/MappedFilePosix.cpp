@@ -1,5 +1,3 @@
-#include "files/MappedFile.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -9,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <limits>
+
+#include "files/MappedFile.h"
 
 namespace zentrova {
 
@@ -29,8 +29,8 @@ void Abandon(int fd, const std::string& path, bool unlink) {
 bool SyncFolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string(".")
-                             : slash == 0              ? std::string("/")
-                                                       : path.substr(0, slash);
+                             : slash == 0               ? std::string("/")
+                                                        : path.substr(0, slash);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   // Some file systems cannot sync a folder at all (EINVAL); there is nothing
@@ -154,16 +154,8 @@ bool MappedFile::Extend(uint64_t size) {
 
 bool MappedFile::Map(uint64_t length) {
   Unmap();
-  if (m_fd < 0) {
-    errno = EBADF;
-    return false;
-  }
-  if (length == 0) {
-    errno = EINVAL;
-    return false;
-  }
-  if (length > std::numeric_limits<size_t>::max()) {
-    errno = ENOMEM;
+  if (const int refusal = MapRefusal(length); refusal != 0) {
+    errno = refusal;
     return false;
   }
   const int prot = m_writable ? (PROT_READ | PROT_WRITE) : PROT_READ;

@@ -17,7 +17,9 @@ bool Failed() {
   return false;
 }
 
-HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE H(intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
 
 // The lock covers one byte far beyond any data: Windows' locks bar reads and
 // writes of the range they cover, and the lock is only a flag between runs.
@@ -142,16 +144,8 @@ bool MappedFile::Extend(uint64_t size) {
 
 bool MappedFile::Map(uint64_t length) {
   Unmap();
-  if (m_fd == -1) {
-    errno = EBADF;
-    return false;
-  }
-  if (length == 0) {
-    errno = EINVAL;
-    return false;
-  }
-  if (length > std::numeric_limits<size_t>::max()) {
-    errno = ENOMEM;
+  if (const int refusal = MapRefusal(length); refusal != 0) {
+    errno = refusal;
     return false;
   }
   HANDLE mapping =
