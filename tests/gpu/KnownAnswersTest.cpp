@@ -100,6 +100,12 @@ TEST(KnownAnswers, ADeviceThatErrsAnywhereTheSetCoversIsNamedByItsFirstWrongAnsw
   const u128 big13 = 4611686018427322369;  // 281474976710652*2^14 + 1, no root
   const u128 two64plus1 = Pow2(64) + 1;    // 65536^4 + 1, a chain modulus
   const u128 pair33 = 4294967681;          // 33554435*2^7 + 1, the walk of pairs
+  const auto a0OffByOne = [&](GmpDevice& d) {
+    d.wideFault = [&](const std::vector<UInt128>& p, int, std::vector<UInt128>& a0,
+                      std::vector<WideHit>&) {
+      if (const size_t i = IndexOf(p, gfn62); i < p.size()) a0[i] ^= 1;
+    };
+  };
   struct Case {
     std::string what;
     u128 bound;
@@ -108,23 +114,10 @@ TEST(KnownAnswers, ADeviceThatErrsAnywhereTheSetCoversIsNamedByItsFirstWrongAnsw
   } cases[] = {
       {"none, all p", Pow2(96), [](GmpDevice&) {}, ""},
       {"none, below 2^50", Pow2(50), [](GmpDevice&) {}, ""},
-      {"a0 off by one below 2^62", Pow2(62),
-       [&](GmpDevice& d) {
-         d.wideFault = [&](const std::vector<UInt128>& p, int, std::vector<UInt128>& a0,
-                           std::vector<WideHit>&) {
-           if (const size_t i = IndexOf(p, gfn62); i < p.size()) a0[i] ^= 1;
-         };
-       },
+      {"a0 off by one below 2^62", Pow2(62), a0OffByOne,
        "p = 4611685984067649601, N = 2: expected a0 = "},
       // The same fault at a p the set leaves out below 2^50 goes unseen.
-      {"a0 off by one, bound 2^50", Pow2(50),
-       [&](GmpDevice& d) {
-         d.wideFault = [&](const std::vector<UInt128>& p, int, std::vector<UInt128>& a0,
-                           std::vector<WideHit>&) {
-           if (const size_t i = IndexOf(p, gfn62); i < p.size()) a0[i] ^= 1;
-         };
-       },
-       ""},
+      {"a0 off by one, bound 2^50", Pow2(50), a0OffByOne, ""},
       {"the planted root 2 lost", Pow2(62),
        [&](GmpDevice& d) {
          d.wideFault = [&](const std::vector<UInt128>& p, int, std::vector<UInt128>&,
