@@ -342,7 +342,7 @@ check wide-1e15 wide "1e15 .. $p15end" "" "${wide15[@]}"
 check normal-1e15 normal "1e15 .. $p15end" "" "${normal15[@]}"
 check wide-1e20 wide "1e20 .. $p20end" "" "${wide20[@]}"
 check normal-1e20 normal "1e20 .. $p20end" "" "${normal20[@]}"
-kernels=$(z bench --help 2>/dev/null | sed -n 's/.*--gpu-kernel NAME.*GPU arithmetic, //p' | tr -d ',')
+kernels=$(z bench --help 2>/dev/null | sed -n 's/.*--gpu-kernel [A-Z]* .*GPU arithmetic, //p' | tr -d ',')
 if [ -z "$kernels" ]; then
   say ""
   say "**FAIL**: \`zentrova bench --help\` names no GPU kernel."

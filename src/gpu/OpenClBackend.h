@@ -75,8 +75,9 @@ class OpenClBackend : public SieveDevice {
   double MeasureWalk(int arithmetic, double seconds);
 
   // The first wrong answer of arithmetic i of GpuArithmetics() on its
-  // known-answer test (gpu/KnownAnswers.h) on this device; empty when all
-  // are right.
+  // known-answer test (gpu/KnownAnswers.h) on this device, through the
+  // device's own Wide and Normal; empty when all are right. Not while a
+  // batch runs: the test lends itself the device's plan.
   std::string KnownAnswerFailure(int arithmetic);
 
  private:
