@@ -3,8 +3,9 @@
 # report: the machine (version, cores, devices, the libraries the binary
 # needs), a CPU-identical check of the device in both modes at p near 1e15
 # and 1e20 (each GPU kernel forced once), P/day per GPU kernel for
-# N = 2^13 ... 2^22 at p from 1e15 and from 1e20, and bench --scaling on
-# every hardware thread.
+# N = 2^13 ... 2^22 at p from 1e15 and from 1e20, each GPU kernel's
+# known-answer result on the device, and bench --scaling on every hardware
+# thread.
 #
 #   bench/device-suite.sh [--device D] [--out FILE] [--seconds S]
 #                         [--device-batch B] [--bin PATH-TO-zentrova]
@@ -341,7 +342,7 @@ check wide-1e15 wide "1e15 .. $p15end" "" "${wide15[@]}"
 check normal-1e15 normal "1e15 .. $p15end" "" "${normal15[@]}"
 check wide-1e20 wide "1e20 .. $p20end" "" "${wide20[@]}"
 check normal-1e20 normal "1e20 .. $p20end" "" "${normal20[@]}"
-kernels=$(z bench --help 2>/dev/null | sed -n 's/.*--gpu-kernel NAME.*GPU arithmetic, //p' | tr -d ',')
+kernels=$(z bench --help 2>/dev/null | sed -n 's/.*--gpu-kernel [A-Z]* .*GPU arithmetic, //p' | tr -d ',')
 if [ -z "$kernels" ]; then
   say ""
   say "**FAIL**: \`zentrova bench --help\` names no GPU kernel."
@@ -367,8 +368,11 @@ fi
 say "on the wide sieve of the even b up to 2·10^6. Each cell: P/day (p per second); busy: the"
 say "device's share of the loop's time."
 
+: >"$work/known"
 for p in 1e15 1e20; do
-  # Rows of the bench's closing table, as "N kernel p/s P/day busy".
+  # Rows of the bench's closing table, as "N kernel p/s P/day busy
+  # known-answers" (p/s, P/day and busy "-" for a kernel that gave a wrong
+  # known answer on the device, and so was not timed).
   : >"$work/rows-$p"
   for log2n in 13 16 18 20 21 22; do
     n=$((1 << log2n))
@@ -387,7 +391,8 @@ for p in 1e15 1e20; do
       continue
     fi
     sed -n '/^kernel  *p\/s  *P\/day  *busy/,$p' "$log" | tail -n +2 |
-      awk -v n="$n" 'NF == 4 { print n, $1, $2, $3, $4 }' >"$work/table"
+      awk -v n="$n" 'NF == 5 { print n, $1, $2, $3, $4, $5 }' >"$work/table"
+    cat "$work/table" >>"$work/known"
     cat "$work/table" >>"$work/rows-$p"
     # A kernel that started but has no row in the closing table failed.
     missing=no
@@ -424,7 +429,9 @@ for p in 1e15 1e20; do
     else
       for k in $names; do
         cell=$(awk -v n="$n" -v k="$k" '$1 == n && $2 == k {
-          if ($3 == "FAIL") printf "**FAIL** | "; else printf "%s (%s) | %s", $4, $3, $5 }' "$work/rows-$p")
+          if ($3 == "FAIL") printf "**FAIL** | "
+          else if ($3 == "-") printf "**FAIL** (wrong known answers) | "
+          else printf "%s (%s) | %s", $4, $3, $5 }' "$work/rows-$p")
         line+=" ${cell:- | } |"
       done
     fi
@@ -435,7 +442,37 @@ done
 end_section
 
 # ---------------------------------------------------------------------------
-begin_section "4. Thread scaling"
+begin_section "4. Known answers and walk checks"
+
+say "Before a GPU kernel is timed or used, the device runs a fixed set of walks and chains whose"
+say "answers the CPU computes exactly (p at the kernel's edges and inside its range, N from 2 to"
+say "2^13, planted roots); a kernel that gets one wrong is not used. The results of the bench runs"
+say "of section 3 (the same on every run: the first one that names a kernel is shown):"
+say ""
+say "| kernel | known answers |"
+say "|---|---|"
+known_names=$(awk '{ print $2 }' "$work/known" | awk '!seen[$0]++' | tr '\n' ' ')
+if [ -z "$known_names" ]; then
+  say "| (none) | **FAIL**: no bench run gave a known-answer result |"
+  fail "no known-answer result"
+fi
+for k in $known_names; do
+  result=$(awk -v k="$k" '$2 == k { print $6; exit }' "$work/known")
+  case $result in
+    right) say "| $k | right |" ;;
+    wrong)
+      say "| $k | **FAIL**: wrong (the bench's output names the first wrong answer) |"
+      fail "known answers of $k"
+      ;;
+    *) say "| $k | $result |" ;;
+  esac
+done
+# The walk checks and their mismatches of the runs above go here, from the
+# bench's own line for them, once the program prints one.
+end_section
+
+# ---------------------------------------------------------------------------
+begin_section "5. Thread scaling"
 
 say "\`zentrova bench --scaling --seconds $seconds --threads $cores\`:"
 say ""

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "cli/RunJob.h"
@@ -392,31 +393,58 @@ std::optional<DeviceBenchResult> TimeDevice(const SieveOptions& o, const std::st
   return r;
 }
 
+// The known-answer test of arithmetic `name` on the options' device, as
+// the device opens with it forced: "right"; "wrong" (its first wrong answer
+// printed); "-" where it was not asked (the CPU, no device, or it cannot
+// run there).
+std::string KnownAnswers(const SieveOptions& o, const std::string& name, UInt128 pStart) {
+  const std::optional<DeviceChoice> choice = DeviceChoice::Parse(o.device);
+  if (!choice || choice->OnCpu()) return "-";
+  try {
+    SystemDevices().Open(choice->kind == DeviceChoice::Kind::kAuto ? DeviceChoice::Gpu() : *choice,
+                         DeviceOptions{name, pStart});
+    return "right";
+  } catch (const KnownAnswerError& e) {
+    std::printf("%s\n", e.what());
+    return "wrong";
+  } catch (const DeviceError&) {
+    return "-";
+  }
+}
+
 int RunDeviceBench(const SieveOptions& o) {
   if (o.device == "list") return ListDevices();
   if (!o.allKernels) return TimeDevice(o, o.gpuKernel) ? kExitOk : kExitJobFailed;
   // Every arithmetic that reaches past the first p, one after the other,
-  // then side by side.
+  // then side by side with its known-answer test; one that fails it is
+  // not timed.
   UInt128 pStart = 1000000000000000ULL;
   if (!o.pMin.empty()) pStart = ReadPMinOption(o.pMin);
-  std::vector<std::pair<std::string, DeviceBenchResult>> rows;
+  std::vector<std::tuple<std::string, std::string, std::optional<DeviceBenchResult>>> rows;
+  bool timed = false;
   for (const GpuArithmetic& a : GpuArithmetics()) {
     if (a.bound <= pStart) continue;
     std::printf("--- GPU kernel %s: %s\n", a.name.c_str(), a.what.c_str());
     std::fflush(stdout);
-    if (const std::optional<DeviceBenchResult> r = TimeDevice(o, a.name)) {
-      rows.emplace_back(a.name, *r);
-    }
+    const std::string known = KnownAnswers(o, a.name, pStart);
+    const std::optional<DeviceBenchResult> r =
+        known == "wrong" ? std::nullopt : TimeDevice(o, a.name);
+    if (r || known == "wrong") rows.emplace_back(a.name, known, r);
+    timed = timed || r.has_value();
   }
-  if (rows.empty()) {
+  if (!timed) {
     std::printf("No GPU kernel ran (no OpenCL device, or none that reaches p = %s).\n",
                 PToString(pStart).c_str());
     return kExitJobFailed;
   }
-  std::printf("\n%-10s %14s %10s %6s\n", "kernel", "p/s", "P/day", "busy");
-  for (const auto& [name, r] : rows) {
-    std::printf("%-10s %14.0f %10.2f %5.0f%%\n", name.c_str(), r.pPerSecond, r.pPerDay,
-                100.0 * r.busy);
+  std::printf("\n%-10s %14s %10s %6s  %s\n", "kernel", "p/s", "P/day", "busy", "known-answers");
+  for (const auto& [name, known, r] : rows) {
+    if (r) {
+      std::printf("%-10s %14.0f %10.2f %5.0f%%  %s\n", name.c_str(), r->pPerSecond, r->pPerDay,
+                  100.0 * r->busy, known.c_str());
+    } else {
+      std::printf("%-10s %14s %10s %6s  %s\n", name.c_str(), "-", "-", "-", known.c_str());
+    }
   }
   return kExitOk;
 }

@@ -34,6 +34,9 @@ struct GpuArithmetic {
 struct KernelRate {
   std::string name;
   double stepsPerSecond = 0;
+  // It gave a wrong known answer on the device (its rate is then 0): the
+  // cache line says "name=failed", and the arithmetic is not used there.
+  bool failed = false;
 };
 
 // Which arithmetic sieves which p: consecutive ranges [from, to) in
@@ -63,14 +66,32 @@ std::optional<KernelPlan> PlanKernels(const std::vector<GpuArithmetic>& arithmet
 // The rates of the arithmetics for a device: from the cache file when it
 // holds a line for `key` (device, driver and kernel source) that names every
 // arithmetic with a plausible rate (0 for one that cannot run there, not all
-// of them 0), else measured by measure(i) for each arithmetic i (0 when it
-// cannot run there) and written to the cache. `fromCache` tells which. An
+// of them 0) or as failed, else measured by measure(i) for each arithmetic i
+// (0 when it cannot run there) and written to the cache. `fromCache` tells
+// which. With `check`, each arithmetic is first checked (check(i): its known
+// answers are right) and one that fails is marked failed and not timed. An
 // unwritable cache only costs the next run a calibration; cacheProblem, when
 // given, receives a line saying so (empty when the cache was read or written).
 std::vector<KernelRate> CalibratedRates(const std::vector<GpuArithmetic>& arithmetics,
                                         const std::string& cacheFile, const std::string& key,
                                         const std::function<double(int)>& measure,
-                                        bool& fromCache, std::string* cacheProblem = nullptr);
+                                        bool& fromCache, std::string* cacheProblem = nullptr,
+                                        const std::function<bool(int)>& check = {});
+
+// The plan of PlanKernels (not forced) with each arithmetic it uses checked
+// first (check(i), once each): one that fails is marked failed in `rates`
+// and the plan made again without it. Nothing, with `error`, when no
+// arithmetic is left.
+std::optional<KernelPlan> PlanCheckedKernels(const std::vector<GpuArithmetic>& arithmetics,
+                                             std::vector<KernelRate>& rates, UInt128 pMin,
+                                             const std::function<bool(int)>& check,
+                                             std::string& error);
+
+// Marks `name` failed in the cache line of `key`, so that later runs on the
+// device leave it out without checking it again (nothing when there is no
+// such line). Returns a line saying so when the cache cannot be written.
+std::string RememberFailedKernel(const std::string& cacheFile, const std::string& key,
+                                 const std::string& name);
 
 // $XDG_CACHE_HOME/zentrova/gpu-kernels, or ~/.cache/zentrova/gpu-kernels;
 // empty when neither is known.

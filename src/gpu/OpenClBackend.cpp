@@ -9,6 +9,7 @@
 
 #include "files/StrFormat.h"
 #include "gpu/Devices.h"
+#include "gpu/KnownAnswers.h"
 #include "math/Montgomery64.h"
 
 namespace zentrova {
@@ -271,23 +272,65 @@ OpenClBackend::OpenClBackend(int index, const DeviceOptions& options)
       usableIndex.push_back(static_cast<int>(i));
     }
   }
+  // Each arithmetic passes its known-answer test on the device before it
+  // is timed or used (once each); one that fails is left out, said in the
+  // log, and remembered in the cache for this device and driver.
+  std::vector<std::string> failures;
+  std::vector<std::optional<bool>> right(usable.size());
+  const auto check = [&](int i) {
+    std::optional<bool>& r = right[static_cast<size_t>(i)];
+    if (!r) {
+      const std::string wrong = KnownAnswerFailure(usableIndex[static_cast<size_t>(i)]);
+      r = wrong.empty();
+      if (!wrong.empty()) {
+        failures.push_back(StrFormat(
+            "The GPU kernel %s failed its known-answer test on %s: %s; it is not used.",
+            usable[static_cast<size_t>(i)].name.c_str(), m_info.name.c_str(), wrong.c_str()));
+      }
+    }
+    return *r;
+  };
   std::vector<KernelRate> rates;
   bool fromCache = false;
-  std::string cacheProblem;
+  std::string cacheProblem, error;
+  std::optional<KernelPlan> plan;
   if (options.kernel.empty()) {
     // Every arithmetic is timed, whatever the job's p, so that the cache
     // serves any later job on this device.
+    const std::string cacheFile = GpuKernelCacheFile();
     rates = CalibratedRates(
-        usable, GpuKernelCacheFile(), key,
+        usable, cacheFile, key,
         [&](int i) { return MeasureWalk(usableIndex[static_cast<size_t>(i)], 0.03); }, fromCache,
-        &cacheProblem);
+        &cacheProblem, check);
+    for (const KernelRate& r : rates) {
+      if (r.failed && fromCache) {
+        failures.push_back(
+            StrFormat("The GPU kernel %s failed its known-answer test on %s "
+                      "with this driver before: it is not used.",
+                      r.name.c_str(), m_info.name.c_str()));
+      }
+    }
+    const std::vector<KernelRate> before = rates;
+    plan = PlanCheckedKernels(usable, rates, options.pMin, check, error);
+    for (size_t i = 0; i < rates.size(); ++i) {
+      if (rates[i].failed && !before[i].failed) {
+        if (std::string problem = RememberFailedKernel(cacheFile, key, rates[i].name);
+            !problem.empty()) {
+          cacheProblem = problem;
+        }
+      }
+    }
+  } else {
+    plan = PlanKernels(usable, rates, options.kernel, options.pMin, error);
+    if (plan && !check(plan->ranges.front().arithmetic)) throw KnownAnswerError(failures.back());
   }
-  std::string error;
-  const std::optional<KernelPlan> plan =
-      PlanKernels(usable, rates, options.kernel, options.pMin, error);
-  if (!plan) throw DeviceError(error);
+  if (!plan) {
+    for (auto it = failures.rbegin(); it != failures.rend(); ++it) error = *it + "  " + error;
+    throw DeviceError(error);
+  }
   m_plan = *plan;
-  m_notes = {DescribePlan(usable, rates, m_plan, fromCache)};
+  m_notes = failures;
+  m_notes.push_back(DescribePlan(usable, rates, m_plan, fromCache));
   if (!cacheProblem.empty()) m_notes.push_back(cacheProblem);
   // The plan's indices into the device's full list.
   for (KernelPlan::Range& r : m_plan.ranges)
@@ -300,6 +343,23 @@ OpenClBackend::OpenClBackend(int index, const DeviceOptions& options)
 }
 
 OpenClBackend::~OpenClBackend() = default;
+
+std::string OpenClBackend::KnownAnswerFailure(int arithmetic) {
+  // Through the device's own launches, with this arithmetic alone.
+  const KernelPlan plan = m_plan;
+  const auto busy = m_busy;
+  const UInt128 bound = GpuArithmetics()[static_cast<size_t>(arithmetic)].bound;
+  m_plan.ranges = {{0, bound, arithmetic}};
+  std::string wrong;
+  try {
+    wrong = FirstWrongKnownAnswer(*this, bound);
+  } catch (const DeviceError& e) {
+    wrong = e.what();
+  }
+  m_plan = plan;
+  m_busy = busy;
+  return wrong;
+}
 
 namespace {
 

@@ -43,10 +43,18 @@ class ScopedExtraArithmetic {
   ScopedExtraArithmetic& operator=(const ScopedExtraArithmetic&) = delete;
 };
 
+// The refusal of an arithmetic forced by name that gave a wrong answer on
+// its known-answer test on the device.
+class KnownAnswerError : public DeviceError {
+ public:
+  using DeviceError::DeviceError;
+};
+
 class OpenClBackend : public SieveDevice {
  public:
   // Device `index` of ListOpenClDevices(), its kernels chosen for options
-  // (calibrated unless one is forced); throws DeviceError.
+  // (calibrated unless one is forced), each passing its known-answer test
+  // first; throws DeviceError (KnownAnswerError for a forced one that fails).
   OpenClBackend(int index, const DeviceOptions& options);
   ~OpenClBackend() override;
   OpenClBackend(const OpenClBackend&) = delete;
@@ -65,6 +73,12 @@ class OpenClBackend : public SieveDevice {
   // Steps of the wide walk per second of arithmetic i of GpuArithmetics() on
   // this device, timed for about `seconds`; 0 when it cannot run here.
   double MeasureWalk(int arithmetic, double seconds);
+
+  // The first wrong answer of arithmetic i of GpuArithmetics() on its
+  // known-answer test (gpu/KnownAnswers.h) on this device, through the
+  // device's own Wide and Normal; empty when all are right. Not while a
+  // batch runs: the test lends itself the device's plan.
+  std::string KnownAnswerFailure(int arithmetic);
 
  private:
   struct Impl;

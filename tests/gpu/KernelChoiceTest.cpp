@@ -218,5 +218,153 @@ TEST(KernelChoice, ACacheThatCannotBeWrittenIsSaidSo) {
   EXPECT_EQ(problem, "");
 }
 
+// An arithmetic that failed its known-answer test is kept in the cache line
+// as "name=failed" and read back as such, without being checked or timed
+// again; a line of rates only (as older runs wrote) reads as before; a
+// damaged word is measured again.
+TEST(KernelChoice, AFailedArithmeticIsRememberedAndOlderLinesStillRead) {
+  test::ScratchDir dir;
+  const std::string cache = dir / "gpu-kernels";
+  int measured = 0, checked = 0;
+  auto measure = [&](int i) {
+    ++measured;
+    return 1e9 * (i + 1);
+  };
+  // b64 gives a wrong answer whenever it is asked.
+  auto check = [&](int i) {
+    ++checked;
+    return i != 1;
+  };
+  const struct {
+    std::string line;
+    bool fromCache;
+    std::string failed;  // the names read or found failed, in order
+  } cases[] = {
+      {"a64=1e9 b64=2e9 c96=3e9 d50=4e9", true, ""},
+      {"a64=failed b64=2e9 c96=3e9 d50=4e9", true, "a64 "},
+      {"a64=failed b64=failed c96=failed d50=failed", true, "a64 b64 c96 d50 "},
+      {"a64=failed b64=failed c96=failed d50=0", true, "a64 b64 c96 "},
+      // Damaged or incomplete: measured again, b64 found failed and not timed.
+      {"a64=faile b64=2e9 c96=3e9 d50=4e9", false, "b64 "},
+      {"a64=failed9 b64=2e9 c96=3e9 d50=4e9", false, "b64 "},
+      {"a64=FAILED b64=2e9 c96=3e9 d50=4e9", false, "b64 "},
+      {"a64= b64=2e9 c96=3e9 d50=4e9", false, "b64 "},
+      {"a64=failed b64=2e9 c96=3e9", false, "b64 "},
+      {"a64=0 b64=0 c96=0 d50=0", false, "b64 "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    test::WriteFile(cache, "other card\ta64=1e9 b64=failed c96=1e9 d50=1e9\ncard\t" + c.line + "\n");
+    measured = checked = 0;
+    bool fromCache = !c.fromCache;
+    const std::vector<KernelRate> rates =
+        CalibratedRates(kArithmetics, cache, "card", measure, fromCache, nullptr, check);
+    EXPECT_EQ(fromCache, c.fromCache);
+    EXPECT_EQ(measured, c.fromCache ? 0 : 3);
+    EXPECT_EQ(checked, c.fromCache ? 0 : 4);
+    std::string failed;
+    for (const KernelRate& r : rates) {
+      if (r.failed) {
+        failed += r.name + " ";
+        EXPECT_EQ(r.stepsPerSecond, 0);
+      }
+    }
+    EXPECT_EQ(failed, c.failed);
+    if (!c.fromCache) {
+      EXPECT_EQ(test::ReadFile(cache), "other card\ta64=1e9 b64=failed c96=1e9 d50=1e9\ncard\ta64=1e+09 "
+                                      "b64=failed c96=3e+09 d50=4e+09\n");
+    }
+  }
+}
+
+// Each arithmetic a plan uses is checked once before use; one that fails
+// is left out and the plan made again (another arithmetic may then cover
+// its range, or none), and one the cache remembers as failed is not asked.
+TEST(KernelChoice, APlanUsesOnlyArithmeticsThatPassedTheirCheck) {
+  const struct {
+    std::vector<KernelRate> rates;
+    std::string wrong;    // the names that fail their check
+    std::string plan;     // empty: none left
+    std::string checked;  // the names checked, in order
+  } cases[] = {
+      {{{"a64", 3}, {"b64", 2}, {"c96", 1}, {"d50", 4}}, "", "d50<2^50 a64<2^62 b64<2^64 c96<2^96 ",
+       "d50 a64 b64 c96 "},
+      {{{"a64", 3}, {"b64", 2}, {"c96", 1}, {"d50", 4}}, "d50", "a64<2^62 b64<2^64 c96<2^96 ",
+       "d50 a64 b64 c96 "},
+      {{{"a64", 3}, {"b64", 2}, {"c96", 1}, {"d50", 4}}, "a64", "d50<2^50 b64<2^64 c96<2^96 ",
+       "d50 a64 b64 c96 "},
+      // c96 alone reaches past 2^64: without it the device stops there.
+      {{{"a64", 3}, {"b64", 2}, {"c96", 1}, {"d50", 4}}, "c96", "d50<2^50 a64<2^62 b64<2^64 ",
+       "d50 a64 b64 c96 "},
+      // The fastest everywhere fails: the next one in each range is checked.
+      {{{"a64", 1}, {"b64", 1}, {"c96", 9}, {"d50", 2}}, "c96", "d50<2^50 a64<2^62 b64<2^64 ",
+       "c96 d50 a64 b64 "},
+      {{{"a64", 3}, {"b64", 2}, {"c96", 1}, {"d50", 4}}, "a64 b64 c96 d50", "", "d50 a64 b64 c96 "},
+      // Remembered as failed: left out without a check.
+      {{{"a64", 3}, {"b64", 0, true}, {"c96", 1}, {"d50", 4}}, "", "d50<2^50 a64<2^62 c96<2^96 ",
+       "d50 a64 c96 "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("failing: " + c.wrong);
+    std::vector<KernelRate> rates = c.rates;
+    std::string checked, error;
+    const std::optional<KernelPlan> plan = PlanCheckedKernels(
+        kArithmetics, rates, 0,
+        [&](int i) {
+          const std::string& name = kArithmetics[static_cast<size_t>(i)].name;
+          checked += name + " ";
+          return c.wrong.find(name) == std::string::npos;
+        },
+        error);
+    EXPECT_EQ(checked, c.checked);
+    ASSERT_EQ(plan.has_value(), !c.plan.empty()) << error;
+    if (plan) {
+      EXPECT_EQ(PlanText(*plan), c.plan);
+    } else {
+      EXPECT_EQ(error, "No GPU kernel runs on this device.");
+    }
+    for (const KernelRate& r : rates) {
+      const bool wrong = c.wrong.find(r.name) != std::string::npos &&
+                         c.checked.find(r.name) != std::string::npos;
+      EXPECT_EQ(r.failed, wrong || (r.name == "b64" && c.rates[1].failed)) << r.name;
+    }
+  }
+}
+
+// A failure found at use goes into the device's line, the other words as
+// they were; a key without a line, or no cache, changes nothing.
+TEST(KernelChoice, AFailureFoundAtUseIsWrittenIntoTheDevicesLine) {
+  test::ScratchDir dir;
+  const std::string cache = dir / "gpu-kernels";
+  const std::string other = "other card\ta64=1e9 b64=1e9 c96=1e9 d50=1e9\n";
+  const struct {
+    std::string key, name, after;
+  } cases[] = {
+      {"card", "b64", other + "card\ta64=7e9 b64=failed c96=3e+09 d50=0\n"},
+      {"card", "d50", other + "card\ta64=7e9 b64=2e9 c96=3e+09 d50=failed\n"},
+      {"card", "e32", other + "card\ta64=7e9 b64=2e9 c96=3e+09 d50=0\n"},
+      {"card B", "b64", other + "card\ta64=7e9 b64=2e9 c96=3e+09 d50=0\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key + " " + c.name);
+    test::WriteFile(cache, "card\ta64=7e9 b64=2e9 c96=3e+09 d50=0\n" + other);
+    EXPECT_EQ(RememberFailedKernel(cache, c.key, c.name), "");
+    // The line of the key is rewritten last; others keep their order.
+    const std::string text = test::ReadFile(cache);
+    if (c.key == "card" && c.name != "e32") {
+      EXPECT_EQ(text, c.after);
+      bool fromCache = false;
+      const std::vector<KernelRate> rates = CalibratedRates(
+          kArithmetics, cache, "card", [](int) { return 1e9; }, fromCache);
+      EXPECT_TRUE(fromCache);
+      for (const KernelRate& r : rates) EXPECT_EQ(r.failed, r.name == c.name) << r.name;
+    } else {
+      EXPECT_NE(text.find("card\ta64=7e9 b64=2e9 c96=3e+09 d50=0\n"), std::string::npos);
+      EXPECT_EQ(text.find("failed"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(RememberFailedKernel("", "card", "b64"), "");
+}
+
 }  // namespace
 }  // namespace zentrova

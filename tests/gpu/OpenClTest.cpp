@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -322,6 +324,127 @@ TEST(OpenClJobs, AForcedKernelHandsThePAboveItsBoundToTheCpuAndRefusesARunThatSt
         << none.log.back();
     EXPECT_FALSE(std::filesystem::exists(dir / "f2.txt"));
     EXPECT_FALSE(std::filesystem::exists(dir / "c2.txt"));
+  }
+}
+
+// --- the known-answer test -------------------------------------------------------
+
+// mont64 with a planted fault: its mod_mul flips the low bit of every
+// product for p above 2^61, where the known-answer set holds a p just below
+// 2^62 (and the windows around the factor of F13 lie).
+std::string FaultyMont64() {
+  return "#define mod_mul mod_mul_true\n" + GpuArithmeticSource("mont64") +
+         "#undef mod_mul\n"
+         "ZK_FN num mod_mul(num a, num b, modulus m) {\n"
+         "  const num r = mod_mul_true(a, b, m);\n"
+         "  return m.p > (1UL << 61) ? r ^ 1UL : r;\n"
+         "}\n";
+}
+
+// The calibration cache in a folder of the test's own for as long as it lives.
+class ScopedCacheHome {
+ public:
+  ScopedCacheHome() : m_old(std::getenv("XDG_CACHE_HOME") ? std::getenv("XDG_CACHE_HOME") : "") {
+    ::setenv("XDG_CACHE_HOME", m_dir.Path().c_str(), 1);
+  }
+  ~ScopedCacheHome() { ::setenv("XDG_CACHE_HOME", m_old.c_str(), 1); }
+  std::string CacheFile() const { return GpuKernelCacheFile(); }
+
+ private:
+  test::ScratchDir m_dir;
+  std::string m_old;
+};
+
+// The cache with the word of arithmetic `name` (its rate, or "failed")
+// replaced by `word`.
+void EditCache(const std::string& file, const std::string& name, const std::string& word) {
+  const std::string text = test::ReadFile(file);
+  const std::string edited =
+      std::regex_replace(text, std::regex("\\b" + name + "=[^ \n]*"), name + "=" + word);
+  ASSERT_NE(edited, text) << text;
+  test::WriteFile(file, edited);
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// An arithmetic that gets a known answer wrong is left out when the device
+// opens: at a fresh calibration (and not timed), from a cache that
+// remembers it (not checked again), from a cache that would pick it (checked
+// at use, then remembered), and when forced (refused).
+TEST(OpenClKnownAnswers, AnArithmeticWithAWrongAnswerIsNeverUsed) {
+  REQUIRE_OPENCL();
+  ScopedCacheHome home;
+  ScopedExtraArithmetic bad({"mont64-bad", UInt128{1} << 62, "mont64 with a planted fault"},
+                            FaultyMont64(), 64);
+  const std::string device = ListOpenClDevices()[0].name;
+  const std::string failedNow = "The GPU kernel mont64-bad failed its known-answer test on " +
+                                device + ": p = 4611685984067649601, N = 2: expected a0 = ";
+  const std::string failedBefore = "The GPU kernel mont64-bad failed its known-answer test on " +
+                                   device + " with this driver before: it is not used.";
+  struct Step {
+    std::string what;
+    std::function<void()> before;
+    std::string kernel;
+    std::string note;  // a line of the notes starts with it (forced: the refusal)
+  } steps[] = {
+      {"calibrated now", [] {}, "", failedNow},
+      {"remembered", [] {}, "", failedBefore},
+      {"a cache that would pick it",
+       [&] { EditCache(home.CacheFile(), "mont64-bad", "1e+14"); }, "",
+       failedNow},
+      {"remembered again", [] {}, "", failedBefore},
+      {"forced", [] {}, "mont64-bad", failedNow},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.before();
+    std::vector<std::string> notes;
+    try {
+      OpenClBackend gpu(0, DeviceOptions{s.kernel, 0});
+      notes = gpu.KernelNotes();
+      EXPECT_TRUE(s.kernel.empty());
+      // The plan leaves it out and still reaches 2^96.
+      EXPECT_EQ(gpu.PLimit(), UInt128{1} << 96);
+      EXPECT_EQ(Joined(notes).find("GPU kernels: mont64-bad"), std::string::npos);
+      EXPECT_EQ(Joined(notes).find("; mont64-bad"), std::string::npos);
+    } catch (const DeviceError& e) {
+      EXPECT_FALSE(s.kernel.empty()) << e.what();
+      notes = {e.what()};
+      EXPECT_NE(notes[0].find("; it is not used."), std::string::npos) << notes[0];
+    }
+    EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
+                            [&](const std::string& l) { return l.starts_with(s.note); }),
+              1)
+        << Joined(notes);
+    EXPECT_NE(test::ReadFile(home.CacheFile()).find("mont64-bad=failed"), std::string::npos);
+  }
+}
+
+// A job on the device with the faulty arithmetic present, and a cache that
+// would give it the p around the factor of F13, writes the CPU's files.
+TEST(OpenClKnownAnswers, AJobWithAFaultyArithmeticPresentWritesTheCpusFiles) {
+  REQUIRE_OPENCL();
+  ScopedCacheHome home;
+  ScopedExtraArithmetic bad({"mont64-bad", UInt128{1} << 62, "mont64 with a planted fault"},
+                            FaultyMont64(), 64);
+  const UInt128 f13 = ReadP("2663848877152141313", 0);
+  { OpenClBackend calibrate(0, DeviceOptions{}); }
+  for (const bool wide : {true, false}) {
+    SCOPED_TRACE(wide ? "wide" : "normal");
+    EditCache(home.CacheFile(), "mont64-bad", "1e+14");
+    test::ScratchDir dir;
+    const Files cpu = RunSieve(dir, "cpu", wide, 2048, 2, 5000, WindowAround(f13, 11, 3000),
+                               false, "", WindowAround(f13, 11, -3000));
+    const Files gpu = RunSieve(dir, "opencl:0", wide, 2048, 2, 5000, WindowAround(f13, 11, 3000),
+                               false, "", WindowAround(f13, 11, -3000));
+    EXPECT_GT(cpu.factors.size(), 10u);
+    EXPECT_EQ(gpu.factors, cpu.factors);
+    EXPECT_EQ(gpu.candidates, cpu.candidates);
+    EXPECT_NE(test::ReadFile(home.CacheFile()).find("mont64-bad=failed"), std::string::npos);
   }
 }
 
