@@ -59,7 +59,14 @@ class MappedFile {
 
   // Maps the first length bytes, writable when the file was opened so. An
   // existing mapping is released first. A length of 0 fails with EINVAL.
-  bool Map(uint64_t length);
+  bool Map(uint64_t length) {
+    Unmap();
+    if (const int refusal = MapRefusal(length); refusal != 0) {
+      errno = refusal;
+      return false;
+    }
+    return MapView(length);
+  }
 
   // Schedules (wait false) or completes (wait true) the write-back of the
   // mapping; waiting also puts the file's length and blocks on disk.
@@ -93,6 +100,8 @@ class MappedFile {
   }
 
   void Unmap();
+  // Map once the length is known to be one a view can have.
+  bool MapView(uint64_t length);
 
   std::string m_path;
   intptr_t m_fd = -1;      // the file descriptor (Windows: the file's HANDLE)

@@ -152,12 +152,7 @@ bool MappedFile::Extend(uint64_t size) {
   return false;
 }
 
-bool MappedFile::Map(uint64_t length) {
-  Unmap();
-  if (const int refusal = MapRefusal(length); refusal != 0) {
-    errno = refusal;
-    return false;
-  }
+bool MappedFile::MapView(uint64_t length) {
   const int prot = m_writable ? (PROT_READ | PROT_WRITE) : PROT_READ;
   void* p = ::mmap(nullptr, static_cast<size_t>(length), prot, MAP_SHARED, m_fd, 0);
   if (p == MAP_FAILED) return false;

@@ -142,12 +142,7 @@ bool MappedFile::Extend(uint64_t size) {
   return false;
 }
 
-bool MappedFile::Map(uint64_t length) {
-  Unmap();
-  if (const int refusal = MapRefusal(length); refusal != 0) {
-    errno = refusal;
-    return false;
-  }
+bool MappedFile::MapView(uint64_t length) {
   HANDLE mapping =
       ::CreateFileMappingW(H(m_fd), nullptr, m_writable ? PAGE_READWRITE : PAGE_READONLY,
                            static_cast<DWORD>(length >> 32), static_cast<DWORD>(length), nullptr);

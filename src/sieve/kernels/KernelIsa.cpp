@@ -7,6 +7,7 @@
 #include "sieve/kernels/Dispatch.h"
 #include "sieve/kernels/Kernels128.h"
 #include "sieve/kernels/NormalVector.h"
+#include "sieve/kernels/WideVector128.h"
 
 namespace zentrova {
 
@@ -24,15 +25,20 @@ constexpr KernelSet kScalarKernels = {
     .fermat128 = &FermatBatchScalar128,
 };
 
-// AVX2 + FMA, 4 lanes (avx2.cpp, avx2_128.cpp; NormalVector.h and Dispatch*.cpp wrap them):
-// x86-64 builds.
+// AVX2 + FMA, 4 lanes (avx2.cpp, avx2_128.cpp; NormalVector.h, WideVector128.h and Dispatch*.cpp
+// wrap them): x86-64 builds.
 #ifdef ZENTROVA_HAVE_AVX2_KERNELS
+// The two-word AVX2 walk's Montgomery form reaches p below 2^94, every p the
+// sieve takes.
+static_assert(kAvx2TwoWordLimit == static_cast<unsigned __int128>(1) << 94 &&
+              kAvx2TwoWordLimit >= kMaxModulus128);
 constexpr KernelSet kAvx2Kernels = {
     .normal = &NormalVector<uint64_t, &kernels::avx2::NormalSieveRaw, &NormalSieveArray, 0, 4>,
     .normal128 = &NormalVector<unsigned __int128, &kernels::avx2_128::NormalSieveRaw,
                                &NormalSieveArray128, 16, 4>,
     .wide = &kernels::WideAvx2,
-    .wide128 = &kernels::WideAvx2_128,
+    .wide128 =
+        &WideVector128<&kernels::avx2_128::WideSieveRaw, kernels::avx2_128::kWideSegments, 96, 94>,
     .fermat = &FermatBatchScalar,
     .fermat128 = &FermatBatchScalar128,
 };
@@ -41,14 +47,16 @@ constexpr KernelSet kAvx2Kernels = {};
 #endif
 
 // AVX-512 IFMA, 8 lanes of 52 bits (avx512ifma.cpp, avx512ifma128.cpp;
-// NormalVector.h and Dispatch*.cpp wrap them): x86-64 builds.
+// NormalVector.h, WideVector128.h and Dispatch*.cpp wrap them): x86-64 builds.
 #ifdef ZENTROVA_HAVE_AVX512_KERNELS
 constexpr KernelSet kAvx512Kernels = {
-    .normal = &NormalVector<uint64_t, &kernels::avx512ifma::NormalSieveRaw, &NormalSieveArray, 8, 8>,
+    .normal =
+        &NormalVector<uint64_t, &kernels::avx512ifma::NormalSieveRaw, &NormalSieveArray, 8, 8>,
     .normal128 = &NormalVector<unsigned __int128, &kernels::avx512ifma128::NormalSieveRaw,
                                &NormalSieveArray128, 16, 8>,
     .wide = &kernels::WideAvx512,
-    .wide128 = &kernels::WideAvx512_128,
+    .wide128 = &WideVector128<&kernels::avx512ifma128::WideSieveRaw,
+                              kernels::avx512ifma128::kWideSegments, 104, 102>,
     .fermat = &kernels::avx512ifma::FermatBatch,
     .fermat128 = &kernels::FermatAvx512_128,
 };

@@ -133,12 +133,9 @@ WideRaw128 WideSieveRaw;
 }  // namespace kernels::avx2_128
 
 // The files above behind the common signatures, as the table of levels
-// (KernelIsa.cpp) lists them, like their one-word counterparts in Dispatch.h.
+// (KernelIsa.cpp) lists them, like their one-word counterparts in Dispatch.h
+// (the wide walks: WideVector128.h).
 namespace kernels {
-bool WideAvx2_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
-                  std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
-bool WideAvx512_128(unsigned __int128 p, unsigned __int128 a0, int64_t n, int32_t bMax,
-                    std::vector<uint32_t>& roots, size_t capacity, KernelScratch& scratch);
 // Groups of eight moduli below 2^102 to the IFMA test, others to the portable one.
 void FermatAvx512_128(const unsigned __int128* p, int n, bool* pass);
 // The portable walk in the vector kernels' storing order.
