@@ -25,7 +25,11 @@
 // ZK_FN marks the arithmetic's functions (inline here; the instruction count
 // of bench/gpu-step-count.sh compiles the same files as device functions).
 //
-// Every hit is confirmed by the host with exact arithmetic before use.
+// Every hit is confirmed by the host with exact arithmetic before use. A
+// card can still lose a hit (a miscompiled arithmetic, a bit flipped by an
+// overheated card): the kernels check their own results, the walk its end,
+// the chains a value the host recomputes. ZK_UNCHECKED, defined by an
+// arithmetic, leaves the checks out (to time what they cost).
 
 #ifdef ZK_PLAIN_FORM
 ZK_FN num to_form(num x, modulus m) { return x; }
@@ -88,13 +92,18 @@ __kernel void wide_a0(__global const ulong2* p, __global const ulong* k,
 // most bMax is a hit: (p's index, j * 2 (+ 1 for p - x_j), the value)
 // appended at the next slot of hits; the count goes on past the capacity so
 // that the host can repeat the launch with room enough. The walk keeps x
-// plain, one multiplication by the fixed a0^2 per step.
+// plain, one multiplication by the fixed a0^2 per step. After the last step
+// x must be a0^j for the j it stopped at, which one exponentiation computes
+// anew: a step gone wrong anywhere in the chunk carries its error to the
+// end. A chunk that ends elsewhere counts itself in failed[0] and stores
+// p's index at the next of the `failedCapacity` slots after it.
 __kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
                         __global const ulong2* r2, __global const uchar* kind,
                         const ulong walkEnd, const ulong steps, const uint chunks,
                         const uint bMax, const int pairs, __global uint4* hits,
                         volatile __global uint* hitCount, const uint capacity,
-                        const uint count) {
+                        const uint count, volatile __global uint* failed,
+                        const uint failedCapacity) {
   const uint gid = get_global_id(0);
   const uint i = gid / chunks;
   if (i >= count || kind[i] != 2) return;
@@ -130,15 +139,26 @@ __kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
     }
     x = mod_mul_fixed(x, step, m);
   }
+#ifndef ZK_UNCHECKED
+  if (!num_eq(walk_norm(x, m), from_form(form_pow(a0m, j, m), m))) {
+    const uint slot = atomic_inc(failed);
+    if (slot < failedCapacity) failed[1 + slot] = i;
+  }
+#endif
 }
 
 // The squaring chains of the normal mode: one work item per (p, base). The
 // base (below 2^31) goes into the form; ln squarings give b^N in the form,
-// which is the form of -1 exactly when b^N == -1 (mod p).
+// which is the form of -1 exactly when b^N == -1 (mod p). Each chain XORs
+// its end (below p, so one value for each b^N), folded to 32 bits, into the
+// check value of its p and group (position mod `groups`), which the host
+// recomputes for a sample (gpu/ChainCheck.h): no multiplication more, one
+// atomic per chain.
 __kernel void normal_chain(__global const ulong2* p, __global const ulong2* r2,
                            __global const int* cand, const uint nCand, const int ln,
                            __global uint2* hits, volatile __global uint* hitCount,
-                           const uint capacity, const uint count) {
+                           const uint capacity, const uint count,
+                           volatile __global uint* check, const uint groups) {
   const uint gid = get_global_id(0);
   const uint i = gid / nCand;
   if (i >= count) return;
@@ -151,4 +171,9 @@ __kernel void normal_chain(__global const ulong2* p, __global const ulong2* r2,
     const uint slot = atomic_inc(hitCount);
     if (slot < capacity) hits[slot] = (uint2)(i, b);
   }
+#ifndef ZK_UNCHECKED
+  const ulong lo = num_lo(x), hi = num_hi(x);
+  const uint folded = (uint)lo ^ (uint)(lo >> 32) ^ (uint)hi ^ (uint)(hi >> 32);
+  atomic_xor(&check[i * groups + b % groups], folded);
+#endif
 }
