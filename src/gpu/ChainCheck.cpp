@@ -8,7 +8,9 @@
 namespace zentrova {
 
 uint32_t ChainCheckGroups(uint32_t nCand) {
-  return std::clamp<uint32_t>(nCand / 64, 1, config::kDeviceCheckGroups);
+  uint32_t groups = 1;
+  while (groups < config::kDeviceCheckGroups && groups * 128 <= nCand) groups *= 2;
+  return groups;
 }
 
 namespace {

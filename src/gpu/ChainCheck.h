@@ -17,8 +17,9 @@
 
 namespace zentrova {
 
-// The groups of a list of nCand bases: up to config::kDeviceCheckGroups,
-// each of at least 64 bases where the list allows.
+// The groups of a list of nCand bases: a power of two up to
+// config::kDeviceCheckGroups, each of at least 64 bases where the list
+// allows (the kernel takes a position's group with a mask).
 uint32_t ChainCheckGroups(uint32_t nCand);
 
 // The check value of group g of p.

@@ -149,7 +149,7 @@ std::vector<DeviceInfo> ListOpenClDevices() {
 struct Program {
   bool built = false;
   cl::Program program;
-  cl::Kernel wideA0, wideWalk, normalChain;
+  cl::Kernel wideA0, wideWalk, wideCheck, normalChain;
 };
 
 struct OpenClBackend::Impl {
@@ -230,6 +230,7 @@ Program& OpenClBackend::Impl::Built(int arithmetic) {
   }
   prog.wideA0 = cl::Kernel(prog.program, "wide_a0");
   prog.wideWalk = cl::Kernel(prog.program, "wide_walk");
+  prog.wideCheck = cl::Kernel(prog.program, "wide_check");
   prog.normalChain = cl::Kernel(prog.program, "normal_chain");
   prog.built = true;
   return prog;
@@ -318,12 +319,14 @@ cl::Buffer Input(cl::Context& context, const std::vector<T>& v) {
 // hitArg, the hit counter and the list's capacity after it; a launch whose
 // hits overflowed the list is repeated with room for all of them. The
 // kernel's checks (check.size() words, zero to start) are at argument
-// checkArg, read back into check; `meanwhile` runs on the host while the
-// first launch computes.
+// checkArg, read back into check; `then` enqueues what must follow each
+// launch on its checks, and `meanwhile` runs on the host while the first
+// launch computes.
 template <typename Hit>
 std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, cl::Kernel& kernel,
                                 cl_uint hitArg, size_t items, cl_uint checkArg,
                                 std::vector<cl_uint>& check,
+                                const std::function<void(const cl::Buffer&)>& then,
                                 const std::function<void()>& meanwhile) {
   cl_uint capacity = kFirstHitCapacity;
   for (bool first = true;; first = false) {
@@ -339,6 +342,7 @@ std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, c
     kernel.setArg(hitArg + 1, countBuf);
     kernel.setArg(hitArg + 2, capacity);
     queue.enqueueNDRangeKernel(kernel, cl::NullRange, cl::NDRange(items));
+    if (then) then(checkBuf);
     queue.flush();
     if (first && meanwhile) meanwhile();
     cl_uint found = 0;
@@ -356,10 +360,11 @@ std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, c
 
 // The wide walk's arguments but its hit list (9, 10, 11) and its list of
 // failed checks (13, of 1 + kFailedCapacity words): the batch's buffers,
-// the walk's end and its cut into chunks of `steps`, b Max.
+// the walk's end and its cut into chunks of `steps`, b Max, the chunks'
+// first and last values (2 * count * chunks).
 void SetWalkArgs(cl::Kernel& w, const cl::Buffer& p, const cl::Buffer& a0, const cl::Buffer& r2,
                  const cl::Buffer& kind, uint64_t walkEnd, uint64_t steps, uint64_t chunks,
-                 cl_uint bMax, bool pairs, uint32_t count) {
+                 cl_uint bMax, bool pairs, uint32_t count, const cl::Buffer& links) {
   w.setArg(0, p);
   w.setArg(1, a0);
   w.setArg(2, r2);
@@ -371,6 +376,7 @@ void SetWalkArgs(cl::Kernel& w, const cl::Buffer& p, const cl::Buffer& a0, const
   w.setArg(8, pairs ? 1 : 0);
   w.setArg(12, static_cast<cl_uint>(count));
   w.setArg(14, kFailedCapacity);
+  w.setArg(15, links);
 }
 
 // Splits the batch [0, p.size()) into runs of one arithmetic each, as the
@@ -459,11 +465,25 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
       const uint64_t chunks = std::clamp<uint64_t>(d.wantedItems / count, 1, values);
       const uint64_t steps = (values + chunks - 1) / chunks;
       cl::Kernel& w = prog.wideWalk;
+      cl::Buffer links(d.context, CL_MEM_READ_WRITE, 2 * count * chunks * sizeof(cl_ulong2));
       SetWalkArgs(w, pBuf, a0Buf, r2Buf, kindBuf, walkEnd, steps, chunks,
-                  static_cast<cl_uint>(std::max(bMax, 0)), pairs, count);
+                  static_cast<cl_uint>(std::max(bMax, 0)), pairs, count, links);
+      // Each chunk's end against the next one's start.
+      cl::Kernel& wc = prog.wideCheck;
+      auto check = [&](const cl::Buffer& failedBuf) {
+        wc.setArg(0, kindBuf);
+        wc.setArg(1, static_cast<cl_ulong>(walkEnd));
+        wc.setArg(2, static_cast<cl_ulong>(steps));
+        wc.setArg(3, static_cast<cl_uint>(chunks));
+        wc.setArg(4, count);
+        wc.setArg(5, failedBuf);
+        wc.setArg(6, kFailedCapacity);
+        wc.setArg(7, links);
+        d.queue.enqueueNDRangeKernel(wc, cl::NullRange, cl::NDRange(count * chunks));
+      };
       std::vector<cl_uint> failed(1 + kFailedCapacity);
-      const auto raw =
-          LaunchWithHits<cl_uint4>(d.context, d.queue, w, 9, count * chunks, 13, failed, nullptr);
+      const auto raw = LaunchWithHits<cl_uint4>(d.context, d.queue, w, 9, count * chunks, 13,
+                                                failed, check, nullptr);
       NoteWalkChecks(m_checks, arithmetic, from, failed);
       for (const cl_uint4& h : raw) {
         hits.push_back(
@@ -516,7 +536,7 @@ void OpenClBackend::Normal(const std::vector<UInt128>& p, const std::vector<int3
       std::vector<uint32_t> want(sample.size());
       const int rBits = SourceOf(arithmetic).rBits;
       const auto raw = LaunchWithHits<cl_uint2>(
-          d.context, d.queue, kn, 5, static_cast<size_t>(count) * nCand, 9, got, [&] {
+          d.context, d.queue, kn, 5, static_cast<size_t>(count) * nCand, 9, got, nullptr, [&] {
             for (size_t s = 0; s < sample.size(); ++s) {
               want[s] = ChainCheckValue(p[from + sample[s] / groups], cand, ln, rBits,
                                         static_cast<uint32_t>(sample[s] % groups), groups);
@@ -560,8 +580,9 @@ double OpenClBackend::MeasureWalk(int arithmetic, double seconds) {
     cl::Buffer failedBuf(d.context, CL_MEM_READ_WRITE, (1 + kFailedCapacity) * sizeof(cl_uint));
     uint64_t chunks = 16, steps = 256;
     auto run = [&]() {
+      cl::Buffer links(d.context, CL_MEM_READ_WRITE, 2 * kCount * chunks * sizeof(cl_ulong2));
       SetWalkArgs(w, pBuf, a0Buf, r2Buf, kindBuf, 1 + 2 * steps * chunks, steps, chunks, 0, true,
-                  kCount);
+                  kCount, links);
       w.setArg(9, hitBuf);
       w.setArg(10, countBuf);
       w.setArg(11, cl_uint{0});

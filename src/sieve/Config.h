@@ -45,7 +45,8 @@ constexpr int kDeviceMismatchLimit = 3;
 constexpr int64_t kDeviceCheckShare = 1024;
 constexpr int64_t kDeviceCheckMinCells = 8;
 // The normal chains' check values per p: the bases in this many groups
-// (fewer for a short list), so that the host can check a part of a p.
+// (fewer for a short list; a power of two), so that the host can check a
+// part of a p.
 constexpr uint32_t kDeviceCheckGroups = 64;
 
 // In a run spread over processes, batches are this many times larger: each

@@ -68,9 +68,14 @@ std::string DeviceTitle(const SieveDevice& device) {
 
 bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vector<UInt128>& p,
                       DeviceTally& tally) {
-  const DeviceChecks checks = device.LastChecks();
+  DeviceChecks checks = device.LastChecks();
   tally.checks += checks.checks;
   if (checks.mismatches.empty()) return true;
+  // In increasing p, whatever order the device found them in.
+  std::sort(checks.mismatches.begin(), checks.mismatches.end(),
+            [](const DeviceChecks::Mismatch& a, const DeviceChecks::Mismatch& b) {
+              return a.index < b.index;
+            });
   for (const DeviceChecks::Mismatch& m : checks.mismatches) {
     if (tally.dropped.load()) break;
     ++tally.mismatches;

@@ -16,6 +16,7 @@
 #include "gpu/ChainCheck.h"
 #include "gpu/Devices.h"
 #include "gpu/OpenClBackend.h"
+#include "sieve/Config.h"
 #include "sieve/JobTestUtil.h"
 
 namespace zentrova {
@@ -49,6 +50,19 @@ TEST(ChainCheck, ValueIsTheXorOfTheFoldedEndsInTheArithmeticsForm) {
             << "p=" << test::Decimal(p) << " R=2^" << rBits << " group " << g;
       }
     }
+  }
+}
+
+// The kernel takes a base's group with a mask: a power of two, at most the
+// configured count, and groups of at least 64 bases where the list allows.
+TEST(ChainCheck, GroupsAreAPowerOfTwoOfAtLeast64BasesEach) {
+  for (const uint32_t nCand : {1u, 2u, 63u, 127u, 128u, 1500u, 8191u, 8192u, 100000u, 4000000u}) {
+    const uint32_t groups = ChainCheckGroups(nCand);
+    EXPECT_EQ(groups & (groups - 1), 0u) << nCand;
+    EXPECT_LE(groups, config::kDeviceCheckGroups) << nCand;
+    EXPECT_TRUE(groups == 1 || nCand / groups >= 64) << nCand;
+    // Not fewer than it could be: twice as many would break a bound.
+    EXPECT_TRUE(groups * 2 > config::kDeviceCheckGroups || nCand / (groups * 2) < 64) << nCand;
   }
 }
 
