@@ -76,8 +76,8 @@ int Run() {
   OpenClBackend uncheckedGpu(0, DeviceOptions{"unchecked", 0});
   std::printf("device: %s (%s)\n", checkedGpu.Info().name.c_str(),
               checkedGpu.Info().platform.c_str());
-  std::printf("%-5s %-7s %9s %9s %7s   %9s %9s %7s\n", "N", "mode", "wall chk", "wall unc",
-              "ratio", "cpu chk", "cpu unc", "ratio");
+  std::printf("%-5s %-7s %9s %9s %7s   %9s %9s %7s\n", "N", "mode", "wall chk", "wall unc", "ratio",
+              "cpu chk", "cpu unc", "ratio");
   for (const int ln : {13, 16, 18}) {
     const int64_t n = int64_t{1} << ln;
     // About 2^27 steps of the walk, 2^27 squarings of the chains.
@@ -92,13 +92,11 @@ int Run() {
     std::vector<int32_t> cand;
     for (int32_t b = 2; b < 4002; b += 2) cand.push_back(b);
     const std::vector<UInt128> normalP(
-        wideP.begin(),
-        wideP.begin() + std::min<ptrdiff_t>(static_cast<ptrdiff_t>(wideP.size()),
-                                            (int64_t{1} << 27) / ln / 2000));
+        wideP.begin(), wideP.begin() + std::min<ptrdiff_t>(static_cast<ptrdiff_t>(wideP.size()),
+                                                           (int64_t{1} << 27) / ln / 2000));
     std::vector<NormalHit> normalHits;
-    const auto normal =
-        Best([&](OpenClBackend& gpu) { gpu.Normal(normalP, cand, ln, normalHits); }, checkedGpu,
-             uncheckedGpu);
+    const auto normal = Best([&](OpenClBackend& gpu) { gpu.Normal(normalP, cand, ln, normalHits); },
+                             checkedGpu, uncheckedGpu);
     Row(ln, "wide", wide);
     Row(ln, "normal", normal);
   }

@@ -22,8 +22,8 @@ uint32_t Fold(UInt128 v) {
 
 }  // namespace
 
-uint32_t ChainCheckValue(UInt128 p, const std::vector<int32_t>& cand, int ln, int rBits,
-                         uint32_t g, uint32_t groups) {
+uint32_t ChainCheckValue(UInt128 p, const std::vector<int32_t>& cand, int ln, int rBits, uint32_t g,
+                         uint32_t groups) {
   const UInt128 r = rBits == 0 ? 1 % p : (static_cast<UInt128>(1) << rBits) % p;
   uint32_t value = 0;
   if (p < (static_cast<UInt128>(1) << 62)) {

@@ -23,8 +23,8 @@ namespace zentrova {
 uint32_t ChainCheckGroups(uint32_t nCand);
 
 // The check value of group g of p.
-uint32_t ChainCheckValue(UInt128 p, const std::vector<int32_t>& cand, int ln, int rBits,
-                         uint32_t g, uint32_t groups);
+uint32_t ChainCheckValue(UInt128 p, const std::vector<int32_t>& cand, int ln, int rBits, uint32_t g,
+                         uint32_t groups);
 
 // The cells (p index * groups + group) of a launch of `count` p that the
 // host checks: about one in config::kDeviceCheckShare, at least

@@ -28,8 +28,7 @@ TEST(ChainCheck, ValueIsTheXorOfTheFoldedEndsInTheArithmeticsForm) {
   const u128 one = 1;
   // Odd p on both sides of the one-word bound 2^62, of 2^64, and near 2^94
   // (prime or not: the value is defined for any odd p).
-  const u128 ps[] = {12289, (one << 62) - 57, (one << 62) + 135, (one << 64) + 13,
-                     (one << 93) + 5};
+  const u128 ps[] = {12289, (one << 62) - 57, (one << 62) + 135, (one << 64) + 13, (one << 93) + 5};
   std::vector<int32_t> cand;
   for (int32_t b = 2; b < 400; b += 3) cand.push_back(b);
   cand.push_back(INT32_MAX);
@@ -41,8 +40,8 @@ TEST(ChainCheck, ValueIsTheXorOfTheFoldedEndsInTheArithmeticsForm) {
       for (uint32_t g = 0; g < groups; ++g) {
         uint32_t want = 0;
         for (size_t j = g; j < cand.size(); j += groups) {
-          const u128 v = test::GmpMulMod(
-              test::GmpPowMod(static_cast<u128>(cand[j]), one << ln, p), r, p);
+          const u128 v =
+              test::GmpMulMod(test::GmpPowMod(static_cast<u128>(cand[j]), one << ln, p), r, p);
           want ^= static_cast<uint32_t>(v) ^ static_cast<uint32_t>(v >> 32) ^
                   static_cast<uint32_t>(v >> 64) ^ static_cast<uint32_t>(v >> 96);
         }
@@ -76,8 +75,8 @@ TEST(ChainCheck, SampleTakesASmallLaunchWhollyAndAShareOfALargeOne) {
   };
   for (const Case& c : cases) {
     for (const uint64_t round : {0, 1, 12345}) {
-      SCOPED_TRACE(std::to_string(c.count) + " p, " + std::to_string(c.groups) +
-                   " groups, round " + std::to_string(round));
+      SCOPED_TRACE(std::to_string(c.count) + " p, " + std::to_string(c.groups) + " groups, round " +
+                   std::to_string(round));
       const std::vector<uint64_t> cells = ChainCheckSample(c.count, c.groups, round);
       ASSERT_EQ(cells.size(), c.size);
       EXPECT_TRUE(std::is_sorted(cells.begin(), cells.end()));
@@ -100,8 +99,7 @@ TEST(ChainCheck, SampleTakesASmallLaunchWhollyAndAShareOfALargeOne) {
 // mont64 with `function` (mod_mul or mod_mul_fixed) renamed and wrapped: the
 // result r of the true one has its low bit flipped when `when` holds (of r,
 // and of m.p, the modulus).
-std::string Faulty(const std::string& function, const std::string& args,
-                   const std::string& when) {
+std::string Faulty(const std::string& function, const std::string& args, const std::string& when) {
   return "#define " + function + " " + function + "_true\n" + GpuArithmeticSource("mont64") +
          "#undef " + function + "\nZK_FN num " + function + "(" + args +
          ", modulus m) {\n  num r = " + function + "_true(a, b, m);\n  if (" + when +
@@ -132,7 +130,8 @@ Sieved Sieve(const test::ScratchDir& dir, const std::string& device, const std::
   job.m_devices = &SystemDevices();
   job.m_strFactorOut = dir / ("f-" + device.substr(0, 3) + ".txt");
   job.m_strSieveOut = dir / ("c-" + device.substr(0, 3) + ".txt");
-  const test::JobRun run = test::RunJob(job, [](CGfnThread&) {}, wide ? 1 : 0);
+  const test::JobRun run = test::RunJob(
+      job, [](CGfnThread&) {}, wide ? 1 : 0);
   EXPECT_FALSE(run.failed) << device << ": " << run.log.back();
   Sieved s{test::ReadFile(job.m_strFactorOut), test::ReadFile(job.m_strSieveOut), run.log};
   if (!wide) s.factors = s.factors.substr(s.factors.find('\n') + 1);
@@ -182,11 +181,10 @@ TEST(OpenClChecks, AFaultInTheChainsOfOnePIsCaught) {
   const std::string mark = " has factor ";
   const size_t at = cpu.factors.find(mark);
   ASSERT_NE(at, std::string::npos);
-  const std::string p = cpu.factors.substr(at + mark.size(),
-                                           cpu.factors.find('\n', at) - at - mark.size());
-  const ScopedExtraArithmetic onOneP(
-      {"mont64onep", UInt128{1} << 62, "mont64, wrong modulo one p"},
-      Faulty("mod_mul", "num a, num b", "m.p == " + p + "UL"), 64);
+  const std::string p =
+      cpu.factors.substr(at + mark.size(), cpu.factors.find('\n', at) - at - mark.size());
+  const ScopedExtraArithmetic onOneP({"mont64onep", UInt128{1} << 62, "mont64, wrong modulo one p"},
+                                     Faulty("mod_mul", "num a, num b", "m.p == " + p + "UL"), 64);
   const Sieved gpu = Sieve(dir, "opencl:0", "mont64onep", false, 1024, 3000, pMin, pMax, 4);
   EXPECT_EQ(gpu.factors, cpu.factors);
   EXPECT_EQ(gpu.candidates, cpu.candidates);
