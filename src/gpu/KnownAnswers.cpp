@@ -105,6 +105,16 @@ std::string RootText(const HitKey& h) {
 }
 
 // The first difference of the wide walks of one batch, or empty.
+// The first check the device made of its own results in its last call that
+// failed, as a text (empty when none did): a walk or chain may end right by
+// chance where its check did not.
+std::string FailedCheck(const SieveDevice& device, const std::vector<UInt128>& p, int ln) {
+  const DeviceChecks checks = device.LastChecks();
+  if (checks.mismatches.empty()) return {};
+  return StrFormat("p = %s, N = %lld: expected its own check to hold, got a failed check",
+                   PToString(p[checks.mismatches.front().index]).c_str(), 1LL << ln);
+}
+
 std::string WrongWide(SieveDevice& device, int ln, const std::vector<UInt128>& p) {
   const int64_t n = int64_t{1} << ln;
   const int32_t bMax = INT32_MAX;
@@ -162,7 +172,7 @@ std::string WrongWide(SieveDevice& device, int ln, const std::vector<UInt128>& p
       return where + "expected no root at j = " + std::to_string(std::get<1>(*gi)) + ", got " +
              RootText(*gi);
   }
-  return {};
+  return FailedCheck(device, p, ln);
 }
 
 // The first difference of the normal chains of one batch, or empty.
@@ -191,7 +201,7 @@ std::string WrongNormal(SieveDevice& device, int ln, const std::vector<UInt128>&
                        found ? "a hit" : "none");
     }
   }
-  return {};
+  return FailedCheck(device, p, ln);
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 
 #include <CL/opencl.hpp>
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "files/StrFormat.h"
+#include "gpu/ChainCheck.h"
 #include "gpu/Devices.h"
 #include "gpu/KnownAnswers.h"
 #include "math/Montgomery64.h"
@@ -89,6 +91,9 @@ namespace {
 // Hits of one launch beyond this count are counted but not stored; the
 // launch is then repeated with room for all of them.
 constexpr uint32_t kFirstHitCapacity = 1 << 16;
+// The wide walk's chunks that failed their check, stored by p index beyond
+// the count (the batch is computed again whatever the count).
+constexpr uint32_t kFailedCapacity = 64;
 
 std::vector<std::pair<cl::Platform, cl::Device>> AllDevices() {
   std::vector<std::pair<cl::Platform, cl::Device>> out;
@@ -145,7 +150,7 @@ std::vector<DeviceInfo> ListOpenClDevices() {
 struct Program {
   bool built = false;
   cl::Program program;
-  cl::Kernel wideA0, wideWalk, normalChain;
+  cl::Kernel wideA0, wideWalk, wideCheck, normalChain;
 };
 
 struct OpenClBackend::Impl {
@@ -226,6 +231,7 @@ Program& OpenClBackend::Impl::Built(int arithmetic) {
   }
   prog.wideA0 = cl::Kernel(prog.program, "wide_a0");
   prog.wideWalk = cl::Kernel(prog.program, "wide_walk");
+  prog.wideCheck = cl::Kernel(prog.program, "wide_check");
   prog.normalChain = cl::Kernel(prog.program, "normal_chain");
   prog.built = true;
   return prog;
@@ -371,12 +377,23 @@ cl::Buffer Input(cl::Context& context, const std::vector<T>& v) {
 
 // Runs the kernel over `items` work items with its hit list at argument
 // hitArg, the hit counter and the list's capacity after it; a launch whose
-// hits overflowed the list is repeated with room for all of them.
+// hits overflowed the list is repeated with room for all of them. The
+// kernel's checks (check.size() words, zero to start) are at argument
+// checkArg, read back into check; `then` enqueues what must follow each
+// launch on its checks, and `meanwhile` runs on the host while the first
+// launch computes.
 template <typename Hit>
 std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, cl::Kernel& kernel,
-                                cl_uint hitArg, size_t items) {
+                                cl_uint hitArg, size_t items, cl_uint checkArg,
+                                std::vector<cl_uint>& check,
+                                const std::function<void(const cl::Buffer&)>& then,
+                                const std::function<void()>& meanwhile) {
   cl_uint capacity = kFirstHitCapacity;
-  for (;;) {
+  for (bool first = true;; first = false) {
+    std::fill(check.begin(), check.end(), 0);
+    cl::Buffer checkBuf(context, CL_MEM_READ_WRITE | CL_MEM_COPY_HOST_PTR,
+                        check.size() * sizeof(cl_uint), check.data());
+    kernel.setArg(checkArg, checkBuf);
     cl::Buffer hitBuf(context, CL_MEM_READ_WRITE, capacity * sizeof(Hit));
     const cl_uint zero = 0;
     cl::Buffer countBuf(context, CL_MEM_READ_WRITE | CL_MEM_COPY_HOST_PTR, sizeof(cl_uint),
@@ -385,6 +402,9 @@ std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, c
     kernel.setArg(hitArg + 1, countBuf);
     kernel.setArg(hitArg + 2, capacity);
     queue.enqueueNDRangeKernel(kernel, cl::NullRange, cl::NDRange(items));
+    if (then) then(checkBuf);
+    queue.flush();
+    if (first && meanwhile) meanwhile();
     cl_uint found = 0;
     queue.enqueueReadBuffer(countBuf, CL_TRUE, 0, sizeof found, &found);
     if (found > capacity) {
@@ -393,15 +413,18 @@ std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, c
     }
     std::vector<Hit> hits(found);
     if (found > 0) queue.enqueueReadBuffer(hitBuf, CL_TRUE, 0, found * sizeof(Hit), hits.data());
+    queue.enqueueReadBuffer(checkBuf, CL_TRUE, 0, check.size() * sizeof(cl_uint), check.data());
     return hits;
   }
 }
 
-// The wide walk's arguments but its hit list (9, 10, 11): the batch's
-// buffers, the walk's end and its cut into chunks of `steps`, b Max.
+// The wide walk's arguments but its hit list (9, 10, 11) and its list of
+// failed checks (13, of 1 + kFailedCapacity words): the batch's buffers,
+// the walk's end and its cut into chunks of `steps`, b Max, the chunks'
+// first and last values (2 * count * chunks).
 void SetWalkArgs(cl::Kernel& w, const cl::Buffer& p, const cl::Buffer& a0, const cl::Buffer& r2,
                  const cl::Buffer& kind, uint64_t walkEnd, uint64_t steps, uint64_t chunks,
-                 cl_uint bMax, bool pairs, uint32_t count) {
+                 cl_uint bMax, bool pairs, uint32_t count, const cl::Buffer& links) {
   w.setArg(0, p);
   w.setArg(1, a0);
   w.setArg(2, r2);
@@ -412,6 +435,8 @@ void SetWalkArgs(cl::Kernel& w, const cl::Buffer& p, const cl::Buffer& a0, const
   w.setArg(7, bMax);
   w.setArg(8, pairs ? 1 : 0);
   w.setArg(12, static_cast<cl_uint>(count));
+  w.setArg(14, kFailedCapacity);
+  w.setArg(15, links);
 }
 
 // Splits the batch [0, p.size()) into runs of one arithmetic each, as the
@@ -429,6 +454,36 @@ void ForEachRun(const KernelPlan& plan, const std::vector<UInt128>& p, Run run) 
   }
 }
 
+void NoteMismatch(DeviceChecks& checks, int arithmetic, uint32_t index) {
+  for (const DeviceChecks::Mismatch& m : checks.mismatches) {
+    if (m.index == index) return;
+  }
+  checks.mismatches.push_back({index, GpuArithmetics()[static_cast<size_t>(arithmetic)].name});
+}
+
+// The failed walks of a run from p index `from` (the count, then p's index
+// of each, as far as the list holds them).
+void NoteWalkChecks(DeviceChecks& checks, int arithmetic, size_t from,
+                    const std::vector<cl_uint>& failed) {
+  const size_t stored = std::min<size_t>(failed[0], failed.size() - 1);
+  for (size_t s = 0; s < stored; ++s) {
+    NoteMismatch(checks, arithmetic, static_cast<uint32_t>(from + failed[1 + s]));
+  }
+}
+
+// The chains' check values of a run from p index `from` against the host's
+// for the cells of the sample.
+void NoteChainChecks(DeviceChecks& checks, int arithmetic, size_t from, uint32_t groups,
+                     const std::vector<uint64_t>& sample, const std::vector<uint32_t>& want,
+                     const std::vector<cl_uint>& got) {
+  checks.checks += static_cast<int64_t>(sample.size());
+  for (size_t s = 0; s < sample.size(); ++s) {
+    if (got[sample[s]] != want[s]) {
+      NoteMismatch(checks, arithmetic, static_cast<uint32_t>(from + sample[s] / groups));
+    }
+  }
+}
+
 }  // namespace
 
 void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64_t>& k, int ln,
@@ -437,6 +492,7 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
   hits.clear();
   kind.assign(p.size(), 0);
   a0.assign(p.size(), 0);
+  m_checks = {};
   if (p.empty()) return;
   Impl& d = *m_impl;
   const auto start = std::chrono::steady_clock::now();
@@ -469,9 +525,26 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
       const uint64_t chunks = std::clamp<uint64_t>(d.wantedItems / count, 1, values);
       const uint64_t steps = (values + chunks - 1) / chunks;
       cl::Kernel& w = prog.wideWalk;
+      cl::Buffer links(d.context, CL_MEM_READ_WRITE, 2 * count * chunks * sizeof(cl_ulong2));
       SetWalkArgs(w, pBuf, a0Buf, r2Buf, kindBuf, walkEnd, steps, chunks,
-                  static_cast<cl_uint>(std::max(bMax, 0)), pairs, count);
-      const auto raw = LaunchWithHits<cl_uint4>(d.context, d.queue, w, 9, count * chunks);
+                  static_cast<cl_uint>(std::max(bMax, 0)), pairs, count, links);
+      // Each chunk's end against the next one's start.
+      cl::Kernel& wc = prog.wideCheck;
+      auto check = [&](const cl::Buffer& failedBuf) {
+        wc.setArg(0, kindBuf);
+        wc.setArg(1, static_cast<cl_ulong>(walkEnd));
+        wc.setArg(2, static_cast<cl_ulong>(steps));
+        wc.setArg(3, static_cast<cl_uint>(chunks));
+        wc.setArg(4, count);
+        wc.setArg(5, failedBuf);
+        wc.setArg(6, kFailedCapacity);
+        wc.setArg(7, links);
+        d.queue.enqueueNDRangeKernel(wc, cl::NullRange, cl::NDRange(count * chunks));
+      };
+      std::vector<cl_uint> failed(1 + kFailedCapacity);
+      const auto raw = LaunchWithHits<cl_uint4>(d.context, d.queue, w, 9, count * chunks, 13,
+                                                failed, check, nullptr);
+      NoteWalkChecks(m_checks, arithmetic, from, failed);
       for (const cl_uint4& h : raw) {
         hits.push_back(
             WideHit{static_cast<uint32_t>(h.s[0] + from), h.s[1] >> 1, (h.s[1] & 1) != 0, h.s[2]});
@@ -479,8 +552,11 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
       std::vector<cl_ulong2> a0Words(count);
       d.queue.enqueueReadBuffer(kindBuf, CL_TRUE, 0, count, kind.data() + from);
       d.queue.enqueueReadBuffer(a0Buf, CL_TRUE, 0, count * sizeof(cl_ulong2), a0Words.data());
+      // Each chunk that starts below the walk's end walks and checks it.
+      const auto walked = static_cast<int64_t>((values + steps - 1) / steps);
       for (uint32_t i = 0; i < count; ++i) {
         a0[from + i] = static_cast<UInt128>(a0Words[i].s[1]) << 64 | a0Words[i].s[0];
+        if (kind[from + i] == 2) m_checks.checks += walked;
       }
     });
   } catch (const cl::Error& e) {
@@ -492,6 +568,7 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
 void OpenClBackend::Normal(const std::vector<UInt128>& p, const std::vector<int32_t>& cand, int ln,
                            std::vector<NormalHit>& hits) {
   hits.clear();
+  m_checks = {};
   const auto nCand = static_cast<uint32_t>(cand.size());
   if (p.empty() || nCand == 0) return;
   Impl& d = *m_impl;
@@ -510,8 +587,22 @@ void OpenClBackend::Normal(const std::vector<UInt128>& p, const std::vector<int3
       kn.setArg(3, nCand);
       kn.setArg(4, ln);
       kn.setArg(8, count);
-      const auto raw =
-          LaunchWithHits<cl_uint2>(d.context, d.queue, kn, 5, static_cast<size_t>(count) * nCand);
+      const uint32_t groups = ChainCheckGroups(nCand);
+      std::vector<cl_uint> got(static_cast<size_t>(count) * groups);
+      kn.setArg(10, groups);
+      // The host's values of a sample of the check values, while the device
+      // computes them all.
+      const std::vector<uint64_t> sample = ChainCheckSample(count, groups, m_checkRound++);
+      std::vector<uint32_t> want(sample.size());
+      const int rBits = SourceOf(arithmetic).rBits;
+      const auto raw = LaunchWithHits<cl_uint2>(
+          d.context, d.queue, kn, 5, static_cast<size_t>(count) * nCand, 9, got, nullptr, [&] {
+            for (size_t s = 0; s < sample.size(); ++s) {
+              want[s] = ChainCheckValue(p[from + sample[s] / groups], cand, ln, rBits,
+                                        static_cast<uint32_t>(sample[s] % groups), groups);
+            }
+          });
+      NoteChainChecks(m_checks, arithmetic, from, groups, sample, want, got);
       for (const cl_uint2& h : raw) {
         hits.push_back(NormalHit{static_cast<uint32_t>(h.s[0] + from), h.s[1]});
       }
@@ -546,13 +637,16 @@ double OpenClBackend::MeasureWalk(int arithmetic, double seconds) {
     cl::Kernel& w = prog.wideWalk;
     cl::Buffer hitBuf(d.context, CL_MEM_READ_WRITE, sizeof(cl_uint4));
     cl::Buffer countBuf(d.context, CL_MEM_READ_WRITE, sizeof(cl_uint));
+    cl::Buffer failedBuf(d.context, CL_MEM_READ_WRITE, (1 + kFailedCapacity) * sizeof(cl_uint));
     uint64_t chunks = 16, steps = 256;
     auto run = [&]() {
+      cl::Buffer links(d.context, CL_MEM_READ_WRITE, 2 * kCount * chunks * sizeof(cl_ulong2));
       SetWalkArgs(w, pBuf, a0Buf, r2Buf, kindBuf, 1 + 2 * steps * chunks, steps, chunks, 0, true,
-                  kCount);
+                  kCount, links);
       w.setArg(9, hitBuf);
       w.setArg(10, countBuf);
       w.setArg(11, cl_uint{0});
+      w.setArg(13, failedBuf);
       const auto t0 = std::chrono::steady_clock::now();
       d.queue.enqueueNDRangeKernel(w, cl::NullRange, cl::NDRange(kCount * chunks));
       d.queue.finish();

@@ -68,6 +68,7 @@ class OpenClBackend : public SieveDevice {
             std::vector<WideHit>& hits) override;
   void Normal(const std::vector<UInt128>& p, const std::vector<int32_t>& cand, int ln,
               std::vector<NormalHit>& hits) override;
+  DeviceChecks LastChecks() const override { return m_checks; }
   double BusySeconds() const override { return m_busy.count(); }
 
   // Steps of the wide walk per second of arithmetic i of GpuArithmetics() on
@@ -87,6 +88,8 @@ class OpenClBackend : public SieveDevice {
   KernelPlan m_plan;
   std::vector<std::string> m_notes;
   std::chrono::duration<double> m_busy{0};
+  DeviceChecks m_checks;     // of the last Wide or Normal
+  uint64_t m_checkRound = 0;  // launches of the normal chains, to move the checks' sample
 };
 
 }  // namespace zentrova

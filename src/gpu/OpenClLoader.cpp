@@ -57,6 +57,7 @@ struct Api {
   decltype(&::clReleaseKernel) clReleaseKernel = nullptr;
   decltype(&::clSetKernelArg) clSetKernelArg = nullptr;
   decltype(&::clFinish) clFinish = nullptr;
+  decltype(&::clFlush) clFlush = nullptr;
   decltype(&::clEnqueueReadBuffer) clEnqueueReadBuffer = nullptr;
   decltype(&::clEnqueueNDRangeKernel) clEnqueueNDRangeKernel = nullptr;
   bool found = false;
@@ -113,6 +114,8 @@ const Api& TheApi() {
     all = all && a.clSetKernelArg != nullptr;
     a.clFinish = reinterpret_cast<decltype(&::clFinish)>(library->Symbol("clFinish"));
     all = all && a.clFinish != nullptr;
+    a.clFlush = reinterpret_cast<decltype(&::clFlush)>(library->Symbol("clFlush"));
+    all = all && a.clFlush != nullptr;
     a.clEnqueueReadBuffer = reinterpret_cast<decltype(&::clEnqueueReadBuffer)>(library->Symbol("clEnqueueReadBuffer"));
     all = all && a.clEnqueueReadBuffer != nullptr;
     a.clEnqueueNDRangeKernel = reinterpret_cast<decltype(&::clEnqueueNDRangeKernel)>(library->Symbol("clEnqueueNDRangeKernel"));
@@ -255,6 +258,11 @@ CL_API_ENTRY cl_int CL_API_CALL clSetKernelArg(cl_kernel kernel, cl_uint arg_ind
 CL_API_ENTRY cl_int CL_API_CALL clFinish(cl_command_queue command_queue) {
   if (TheApi().clFinish == nullptr) return CL_INVALID_PLATFORM;
   return TheApi().clFinish(command_queue);
+}
+
+CL_API_ENTRY cl_int CL_API_CALL clFlush(cl_command_queue command_queue) {
+  if (TheApi().clFlush == nullptr) return CL_INVALID_PLATFORM;
+  return TheApi().clFlush(command_queue);
 }
 
 CL_API_ENTRY cl_int CL_API_CALL clEnqueueReadBuffer(cl_command_queue command_queue, cl_mem buffer, cl_bool blocking_read, size_t offset, size_t size, void* ptr, cl_uint num_events_in_wait_list, const cl_event* event_wait_list, cl_event* event) {

@@ -25,6 +25,7 @@ struct ProducedBatch {
   FeedEnd end = FeedEnd::kNone;
   UInt128 beyond = 0;  // the p that ended the feed
   std::string error;    // a device, network or memory failure: not computed
+  bool onCpu = false;   // every p computed by the CPU kernels (the device was dropped)
   // The last batch: the feed ended, or producing failed.
   bool Last() const { return end != FeedEnd::kNone || !error.empty(); }
 };

@@ -32,6 +32,23 @@ constexpr int64_t kGpuBatchWork = int64_t{1} << 28;
 // Most p in one launch.
 constexpr int64_t kGpuMaxBatch = int64_t{1} << 16;
 
+// A device whose own checks failed this many times in a run is dropped for
+// the rest of it (the CPU kernels go on): one failure may be a passing bit
+// flip, and its batch is computed again anyway; a device that keeps failing
+// costs a batch computed twice each time.
+constexpr int kDeviceMismatchLimit = 3;
+// The host recomputes the normal chains' check values of about one part in
+// this many of a launch's chains, while the device computes them (on one
+// thread, so against a card a hundred times faster than it the check still
+// ends first); at least kDeviceCheckMinCells cells per launch. Lower it to
+// catch a fault confined to a few p sooner.
+constexpr int64_t kDeviceCheckShare = 1024;
+constexpr int64_t kDeviceCheckMinCells = 8;
+// The normal chains' check values per p: the bases in this many groups
+// (fewer for a short list; a power of two), so that the host can check a
+// part of a p.
+constexpr uint32_t kDeviceCheckGroups = 64;
+
 // In a run spread over processes, batches are this many times larger: each
 // costs a message to every process and back, and a process waits for its
 // next part while process 0 collects the others.

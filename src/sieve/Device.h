@@ -82,6 +82,21 @@ struct NormalHit {
   uint32_t position;
 };
 
+// What a device's checks of its own results found in its last Wide or
+// Normal call. Each work item of the wide walk compares the value it ends
+// on with the power it must reach there, computed anew; the normal chains
+// give each p a check value over all its bases, which the host recomputes
+// for a sample of the p. A mismatch leaves every result of the call in
+// doubt: the loops compute the batch again on the CPU.
+struct DeviceChecks {
+  struct Mismatch {
+    uint32_t index;          // the p's index in the call
+    std::string arithmetic;  // the kernel that computed it
+  };
+  int64_t checks = 0;  // walks or p checked
+  std::vector<Mismatch> mismatches;
+};
+
 class SieveDevice {
  public:
   virtual ~SieveDevice() = default;
@@ -107,6 +122,10 @@ class SieveDevice {
   // For each p, the positions j with cand[j]^(2^ln) == -1 (mod p).
   virtual void Normal(const std::vector<UInt128>& p, const std::vector<int32_t>& cand, int ln,
                       std::vector<NormalHit>& hits) = 0;
+
+  // The checks of the last Wide or Normal call (none for a device that
+  // makes none).
+  virtual DeviceChecks LastChecks() const { return {}; }
 
   // Time spent waiting for the device's work, for its busy fraction.
   virtual double BusySeconds() const = 0;

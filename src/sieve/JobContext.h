@@ -112,6 +112,10 @@ class JobContext {
   // The benchmark's figures, for the outcome.
   void SetBenchFigures(int64_t ticks, int64_t ticksPerSecond, int64_t pSieved);
   void SetDeviceBusy(double seconds) { m_outcome.deviceBusySeconds = seconds; }
+  void SetDeviceChecks(int64_t checks, int64_t mismatches) {
+    m_outcome.deviceChecks = checks;
+    m_outcome.deviceMismatches = mismatches;
+  }
   void SetLoopTimes(double loopSeconds, double applySeconds, double workersBusy) {
     m_outcome.loopSeconds = loopSeconds;
     m_outcome.applySeconds = applySeconds;

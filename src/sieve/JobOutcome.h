@@ -24,6 +24,9 @@ struct JobOutcome {
   int64_t benchPSieved = 0;
   // Seconds an OpenCL device spent on the job's launches (0 on the CPU).
   double deviceBusySeconds = 0;
+  // The device's checks of its own results in the run, and those that failed.
+  int64_t deviceChecks = 0;
+  int64_t deviceMismatches = 0;
   // The sieve loop's seconds, and those its own thread spent applying
   // batches: the serial part, which bounds what more threads can give.
   double loopSeconds = 0;

@@ -112,8 +112,15 @@ void NormalSieveLoop::ComputeOnDevice(std::vector<Result>& batch,
   }
   if (p.size() < batch.size()) NoteAboveDevice(m_ctx, *m_gpu, m_aboveDeviceTold);
   if (p.empty()) return;
+  // A batch made for the device after it was dropped, or one it failed.
+  auto onCpu = [&] {
+    const ListCompute compute = ComputeAgainst(cand, m_deviceScratch, 0);
+    for (size_t i = 0; i < p.size(); ++i) compute(batch[i], 0);
+  };
+  if (m_deviceTally.dropped.load()) return onCpu();
   std::vector<NormalHit> hits;
   m_gpu->Normal(p, cand, m_ctx.Job().m_nLn, hits);
+  if (!DeviceChecksHold(m_ctx, *m_gpu, p, m_deviceTally)) return onCpu();
   std::sort(hits.begin(), hits.end(), [](const NormalHit& a, const NormalHit& b) {
     return a.index != b.index ? a.index < b.index : a.position < b.position;
   });
@@ -123,14 +130,14 @@ void NormalSieveLoop::ComputeOnDevice(std::vector<Result>& batch,
 }
 
 NormalSieveLoop::ListCompute NormalSieveLoop::ComputeAgainst(const std::vector<int32_t>& cand,
-                                                              std::vector<KernelScratch>& scratch) {
+                                                              std::vector<KernelScratch>& scratch,
+                                                              UInt128 deviceLimit) {
   const SieveJob& job = m_ctx.Job();
   const NormalKernelFn kernel =
       job.m_bNoSSE2 == 0 ? NormalSieveArray_SSE2(job.m_isa) : &NormalSieveArray;
   const NormalKernel128Fn kernel128 =
       job.m_bNoSSE2 == 0 ? NormalSieveArray128_SSE2(job.m_isa) : &NormalSieveArray128;
   const int ln = job.m_nLn;
-  const UInt128 deviceLimit = m_gpu != nullptr ? m_gpu->PLimit() : 0;
   return [&cand, &scratch, kernel, kernel128, ln, deviceLimit](Result& r, int thread) {
     r.hits.clear();
     if (r.c.p < deviceLimit) return;
@@ -165,9 +172,11 @@ void NormalSieveLoop::GenerateBatch(LoopWorkers<Result>& w, BatchCluster* cluste
                                   std::max<int64_t>(DeviceBatchLimit(job) / workers, 1))
             : std::clamp<int64_t>(config::kNormalBatchWork / workPerP, 1,
                                   config::kNormalMaxBatch / workers);
+  const UInt128 deviceLimit = DeviceLimit();
+  next.onCpu = deviceLimit == 0;
   // An empty list gets one round, with the first p.
-  next.end = w.feed.Next(perWorker, cand.empty(), next.batch, ComputeAgainst(cand, w.scratch),
-                         next.beyond);
+  next.end = w.feed.Next(perWorker, cand.empty(), next.batch,
+                         ComputeAgainst(cand, w.scratch, deviceLimit), next.beyond);
 }
 
 void NormalSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
@@ -194,7 +203,7 @@ void NormalSieveLoop::ServeBody(BatchCluster& link) {
   LoopWorkers<Result> w(m_ctx, 2 * static_cast<uint64_t>(m_ctx.Job().m_nExponent), nullptr, 0);
   std::vector<int32_t> cand;
   ServeBatches<Result>(
-      link, w.feed, ComputeAgainst(cand, w.scratch),
+      link, w.feed, ComputeAgainst(cand, w.scratch, DeviceLimit()),
       [&](std::vector<Result>& batch) {
         if (m_gpu) ComputeOnDevice(batch, cand);
       },

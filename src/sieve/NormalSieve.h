@@ -77,9 +77,11 @@ class NormalSieveLoop : public SieveLoop<NormalSieveLoop, NormalSieveState> {
 
   // The outputs are written except by the benchmark.
   bool Saves() const { return m_ctx.Job().m_nCommand < kCmdBench; }
-  // The kernel, or nothing with a device (which does a batch at once).
+  // The kernel for the p from deviceLimit on; nothing below it (the
+  // device does those a batch at once).
   using ListCompute = std::function<void(Result&, int thread)>;
-  ListCompute ComputeAgainst(const std::vector<int32_t>& cand, std::vector<KernelScratch>& scratch);
+  ListCompute ComputeAgainst(const std::vector<int32_t>& cand, std::vector<KernelScratch>& scratch,
+                             UInt128 deviceLimit);
   // The hits of a whole batch against the list cand from the OpenCL device,
   // in the CPU kernels' order; throws DeviceError.
   void ComputeOnDevice(std::vector<Result>& batch, const std::vector<int32_t>& cand);

@@ -55,6 +55,49 @@ void NoteAboveDevice(JobContext& ctx, const SieveDevice& device, bool& told) {
                      PBoundText(device.PLimit()).c_str()));
 }
 
+namespace {
+
+std::string DeviceTitle(const SieveDevice& device) {
+  const DeviceInfo& info = device.Info();
+  return StrFormat("%s device %d (%s)",
+                   (info.backendTitle.empty() ? info.backend : info.backendTitle).c_str(),
+                   info.index, info.name.c_str());
+}
+
+}  // namespace
+
+bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vector<UInt128>& p,
+                      DeviceTally& tally) {
+  DeviceChecks checks = device.LastChecks();
+  tally.checks += checks.checks;
+  if (checks.mismatches.empty()) return true;
+  // In increasing p, whatever order the device found them in.
+  std::sort(checks.mismatches.begin(), checks.mismatches.end(),
+            [](const DeviceChecks::Mismatch& a, const DeviceChecks::Mismatch& b) {
+              return a.index < b.index;
+            });
+  for (const DeviceChecks::Mismatch& m : checks.mismatches) {
+    if (tally.dropped.load()) break;
+    ++tally.mismatches;
+    ctx.Post(StrFormat("%s: the GPU kernel %s failed its check at p = %s; the batch from p = %s "
+                       "is sieved again on the CPU.",
+                       DeviceTitle(device).c_str(), m.arithmetic.c_str(),
+                       PToString(p[m.index]).c_str(), PToString(p.front()).c_str()));
+    if (tally.mismatches >= config::kDeviceMismatchLimit) {
+      tally.dropped.store(true);
+      ctx.Post(StrFormat("%s failed %d checks: the CPU kernels sieve the rest of the run.",
+                         DeviceTitle(device).c_str(), static_cast<int>(tally.mismatches)));
+    }
+  }
+  return false;
+}
+
+void PostDeviceTally(JobContext& ctx, const SieveDevice& device, const DeviceTally& tally) {
+  ctx.Post(StrFormat("%s: %" PRId64 " checks of its results, %" PRId64 " failed.",
+                     DeviceTitle(device).c_str(), tally.checks, tally.mismatches));
+  ctx.SetDeviceChecks(tally.checks, tally.mismatches);
+}
+
 bool StatusAndSaveDue(JobContext& ctx, int64_t left, UInt128 pCur) {
   if (!ctx.TakeTick()) return false;
   ctx.Post(FormatStatusLine(static_cast<int32_t>(left), pCur));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -50,6 +51,27 @@ int64_t DeviceBatchLimit(const SieveJob& job);
 // Posts, once per run (told keeps track), that the p from the device's
 // limit on are sieved by the CPU kernels.
 void NoteAboveDevice(JobContext& ctx, const SieveDevice& device, bool& told);
+
+// What a run's device has proved of itself: the checks of its results, the
+// p whose check failed, and whether it was dropped for them (set by the
+// device's stage, read by the stage that makes the next batch).
+struct DeviceTally {
+  int64_t checks = 0;
+  int64_t mismatches = 0;
+  std::atomic<bool> dropped{false};
+};
+
+// After a device call on the p of a batch (p[i] the call's i-th p): counts
+// the device's checks. True when they hold; else, after a line for each p
+// that failed, false: the caller computes the device's part of the batch on
+// the CPU. After config::kDeviceMismatchLimit failures the device is
+// dropped for the rest of the run, with a line saying so.
+bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vector<UInt128>& p,
+                      DeviceTally& tally);
+
+// The run's count of the device's checks, where the run ends (a line and
+// the outcome's figures).
+void PostDeviceTally(JobContext& ctx, const SieveDevice& device, const DeviceTally& tally);
 
 // At a status tick: posts the statistics line and says whether the periodic
 // save is due (the save clock is then reset).
@@ -183,10 +205,19 @@ class SieveLoop {
                     const std::function<void(std::vector<Result>&)>& finish,
                     const std::function<void(ByteReader&)>& onList = nullptr);
 
+  // The p below this bound are the device's, for a batch made now: 0
+  // without a device, or once it was dropped.
+  UInt128 DeviceLimit() const {
+    return m_gpu && !m_deviceTally.dropped.load() ? m_gpu->PLimit() : 0;
+  }
+
   JobContext& m_ctx;
   StateT m_state;
   std::unique_ptr<SieveDevice> m_gpu;
   bool m_aboveDeviceTold = false;  // NoteAboveDevice
+  DeviceTally m_deviceTally;
+  // For the device's part of a batch computed on the CPU after all.
+  std::vector<KernelScratch> m_deviceScratch = std::vector<KernelScratch>(1);
 };
 
 template <typename Derived, typename StateT>
@@ -212,7 +243,7 @@ void SieveLoop<Derived, StateT>::RunBatches(LoopWorkers<Result>& w, BatchCluster
         return;
       }
       next = std::move(*generated->Take([] { return false; }));
-      if (next.error.empty()) self.ComputeOnDevice(next.batch);
+      if (next.error.empty() && !next.onCpu) self.ComputeOnDevice(next.batch);
     });
     for (;;) {
       std::optional<ProducedBatch<Result>> current =
@@ -244,6 +275,7 @@ void SieveLoop<Derived, StateT>::RunBatches(LoopWorkers<Result>& w, BatchCluster
     if (m_gpu) deviceBusy = m_gpu->BusySeconds();
     m_ctx.SetLoopTimes(loopSeconds, applySeconds,
                        loopSeconds > 0 ? w.pool.BusySeconds() / w.pool.Size() / loopSeconds : 0);
+    if (m_gpu) PostDeviceTally(m_ctx, *m_gpu, m_deviceTally);
     // Saved before a batch still in the making is finished (and dropped).
     PostLoopEnd(m_ctx, end, beyond, m_state.m_pCur);
     self.SaveFiles();

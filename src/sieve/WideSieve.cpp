@@ -139,9 +139,9 @@ void WideSieveLoop::Compute(Result& r, KernelScratch& scratch) const {
 }
 
 CandidateFeed<WideSieveLoop::Result>::Compute WideSieveLoop::CpuCompute(
-    std::vector<KernelScratch>& scratch) {
-  return [this, &scratch](Result& r, int thread) {
-    if (!m_gpu || r.c.p >= m_gpu->PLimit()) Compute(r, scratch[static_cast<size_t>(thread)]);
+    std::vector<KernelScratch>& scratch, UInt128 deviceLimit) {
+  return [this, &scratch, deviceLimit](Result& r, int thread) {
+    if (r.c.p >= deviceLimit) Compute(r, scratch[static_cast<size_t>(thread)]);
   };
 }
 
@@ -211,7 +211,13 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   if (p.empty()) return;
   std::vector<uint8_t> kind;
   std::vector<WideHit> hits;
+  // A batch made for the device after it was dropped, or one it failed.
+  auto onCpu = [&] {
+    for (size_t i = 0; i < p.size(); ++i) Compute(batch[i], m_deviceScratch[0]);
+  };
+  if (m_deviceTally.dropped.load()) return onCpu();
   m_gpu->Wide(p, k, ln, n, job.m_nBMax, config::kWideMaxGTries, kind, a0, hits);
+  if (!DeviceChecksHold(m_ctx, *m_gpu, p, m_deviceTally)) return onCpu();
   for (size_t i = 0; i < p.size(); ++i) {
     Result& r = batch[i];
     r.roots.clear();
@@ -287,7 +293,10 @@ void WideSieveLoop::SaveFiles() {
 
 void WideSieveLoop::GenerateBatch(LoopWorkers<Result>& w, BatchCluster*,
                                   ProducedBatch<Result>& next) {
-  next.end = w.feed.Next(m_perWorker, false, next.batch, CpuCompute(w.scratch), next.beyond);
+  const UInt128 deviceLimit = DeviceLimit();
+  next.onCpu = deviceLimit == 0;
+  next.end =
+      w.feed.Next(m_perWorker, false, next.batch, CpuCompute(w.scratch, deviceLimit), next.beyond);
 }
 
 void WideSieveLoop::PrepareKernel() {
@@ -309,9 +318,10 @@ void WideSieveLoop::PrepareKernel() {
 void WideSieveLoop::ServeBody(BatchCluster& link) {
   PrepareKernel();
   LoopWorkers<Result> w(m_ctx, 2 * static_cast<uint64_t>(m_ctx.Job().m_nExponent), nullptr, 0);
-  ServeBatches<Result>(link, w.feed, CpuCompute(w.scratch), [&](std::vector<Result>& batch) {
-    if (m_gpu) ComputeOnDevice(batch);
-  });
+  ServeBatches<Result>(link, w.feed, CpuCompute(w.scratch, DeviceLimit()),
+                       [&](std::vector<Result>& batch) {
+                         if (m_gpu) ComputeOnDevice(batch);
+                       });
 }
 
 void WideSieveLoop::RunBody(CandidateSource* reader) {

@@ -66,8 +66,10 @@ class WideSieveLoop : public SieveLoop<WideSieveLoop, WideSieveState> {
   bool OpenFactorFile(CTextFile& file);
   // a0 and the roots of one p (on a worker).
   void Compute(Result& r, KernelScratch& scratch) const;
-  // Compute on the workers, for the p the device (if any) leaves to them.
-  CandidateFeed<Result>::Compute CpuCompute(std::vector<KernelScratch>& scratch);
+  // Compute on the workers, for the p from deviceLimit on (the device's
+  // DeviceLimit() when the batch is made).
+  CandidateFeed<Result>::Compute CpuCompute(std::vector<KernelScratch>& scratch,
+                                            UInt128 deviceLimit);
   // Verifies and applies the roots of one p; false when a root fails.
   bool ApplyRoots(const Result& r);
   // Clears b's bit and queues its factor line, if b was still a candidate.

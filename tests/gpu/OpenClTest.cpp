@@ -103,6 +103,9 @@ TEST(OpenClKernels, EveryArithmeticsRootsEqualIndependentArithmeticAtItsEdges) {
       std::vector<u128> a0;
       std::vector<WideHit> hits;
       gpu.Wide(p, k, ln, static_cast<int64_t>(n), bMax, 300, kind, a0, hits);
+      // Every walk ends where it must.
+      EXPECT_GT(gpu.LastChecks().checks, 0);
+      EXPECT_TRUE(gpu.LastChecks().mismatches.empty()) << "N=2^" << ln;
       for (size_t i = 0; i + 1 < p.size(); ++i) {
         SCOPED_TRACE("N=2^" + std::to_string(ln) + " p=" + test::Decimal(p[i]));
         ASSERT_EQ(kind[i], 2);
@@ -147,6 +150,9 @@ TEST(OpenClKernels, EveryArithmeticsChainsEqualGmpAtItsEdges) {
       cand[150] = static_cast<int32_t>(RootOfUnity(p[0], n));
       std::vector<NormalHit> hits;
       gpu.Normal(p, cand, ln, hits);
+      // The chains' check values agree with the host's.
+      EXPECT_GT(gpu.LastChecks().checks, 0);
+      EXPECT_TRUE(gpu.LastChecks().mismatches.empty()) << "N=2^" << ln;
       for (size_t i = 0; i < p.size(); ++i) {
         std::vector<uint32_t> want, got;
         for (size_t j = 0; j < cand.size(); ++j) {
@@ -195,6 +201,11 @@ Files RunSieve(const test::ScratchDir& dir, const std::string& device, bool wide
   const test::JobRun run = test::RunJob(
       job, [](CGfnThread&) {}, wide ? 1 : 0);
   EXPECT_FALSE(run.failed) << device << " " << kernel << ": " << run.log.back();
+  // The device's results all pass its own checks (a failure would only cost
+  // time, the batch being computed again on the CPU).
+  for (const std::string& line : run.log) {
+    EXPECT_EQ(line.find("failed its check"), std::string::npos) << kernel << ": " << line;
+  }
   Files f{test::ReadFile(job.m_strFactorOut), test::ReadFile(job.m_strSieveOut)};
   // The normal factor file's first line holds the time of writing.
   if (!wide) f.factors = f.factors.substr(f.factors.find('\n') + 1);

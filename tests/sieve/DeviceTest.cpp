@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -172,6 +173,76 @@ TEST(Device, PlantedHitsAreAppliedWhenTrueAndRefusedWhenFalse) {
       }
     }
     EXPECT_EQ(test::ReadFile(job.m_strFactorOut), want);
+  }
+}
+
+// The p of a normal factor file's lines ("<b>^<N>+1 has factor <p>"), each
+// once, in increasing order.
+std::vector<uint64_t> FactorPs(const std::string& path) {
+  std::set<uint64_t> ps;
+  const std::string text = test::ReadFile(path);
+  const std::string mark = " has factor ";
+  for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1)) {
+    ps.insert(std::stoull(text.substr(at + mark.size())));
+  }
+  return {ps.begin(), ps.end()};
+}
+
+// A device whose own check fails on a p (its results of that p lost): the
+// batch is computed again on the CPU with a line naming the device, the
+// kernel and the p, and the files are the CPU run's; after three failures
+// the device is dropped for the rest of the run with a line, and later
+// failures are not even seen. The run's count of checks ends it.
+TEST(Device, AFailedCheckSendsTheBatchToTheCpuAndThreeDropTheDevice) {
+  test::ScratchDir dir;
+  const SieveJob normalCpu = SieveOn(dir, "ncpu", nullptr, 1024, 3000, 100000000);
+  ASSERT_FALSE(test::RunJob(normalCpu).failed);
+  const std::vector<uint64_t> struck = FactorPs(normalCpu.m_strFactorOut);
+  ASSERT_GT(struck.size(), 40u);
+  const SieveJob wideCpu = SieveOn(dir, "wcpu", nullptr, 1024, 50000, 50000);
+  ASSERT_FALSE(test::RunJob(wideCpu, [](CGfnThread&) {}, 1).failed);
+  const size_t q = struck.size() / 4;
+  struct Case {
+    std::string what;
+    bool wide;
+    std::set<uint64_t> failedChecks;
+    int lines;  // lines of a failed check
+    bool dropped;
+  };
+  const std::vector<Case> cases = {
+      {"normal, one p", false, {struck[q]}, 1, false},
+      {"normal, two p of one batch", false, {struck[q], struck[q + 1]}, 2, false},
+      {"normal, four p", false, {struck[1], struck[q], struck[2 * q], struck[3 * q]}, 3, true},
+      // One batch of every p: all roots come from the CPU.
+      {"wide, one p", true, {12289}, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const SieveJob& cpu = c.wide ? wideCpu : normalCpu;
+    test::FakeDevices devices;
+    devices.setup.failedChecks = c.failedChecks;
+    const SieveJob job = SieveOn(dir, c.what, &devices, 1024, cpu.m_nBMax,
+                                 static_cast<uint64_t>(cpu.m_pMax));
+    const test::JobRun run = test::RunJob(job, [](CGfnThread&) {}, c.wide ? 1 : 0);
+    ASSERT_FALSE(run.failed) << run.log.back();
+    EXPECT_EQ(c.wide ? test::ReadFile(job.m_strFactorOut) : Body(job.m_strFactorOut),
+              c.wide ? test::ReadFile(cpu.m_strFactorOut) : Body(cpu.m_strFactorOut));
+    EXPECT_EQ(test::ReadFile(job.m_strSieveOut), test::ReadFile(cpu.m_strSieveOut));
+    int lines = 0;
+    for (const std::string& l : run.log) {
+      if (l.find("failed its check") == std::string::npos) continue;
+      // The failed p in the order of the run.
+      const uint64_t p = *std::next(c.failedChecks.begin(), lines++);
+      EXPECT_EQ(l.substr(0, l.find(" from p = ")),
+                "fake device 0 (fake device): the GPU kernel fake64 failed its check at p = " +
+                    std::to_string(p) + "; the batch");
+      EXPECT_NE(l.find("is sieved again on the CPU."), std::string::npos) << l;
+    }
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(Logged(run, "fake device 0 (fake device) failed 3 checks: the CPU kernels sieve the "
+                          "rest of the run."),
+              c.dropped);
+    EXPECT_TRUE(Logged(run, " checks of its results, " + std::to_string(c.lines) + " failed."));
   }
 }
 

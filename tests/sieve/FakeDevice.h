@@ -1,10 +1,12 @@
 // A device for the loops' tests: the normal chains by brute force (an
 // arithmetic of its own), no wide roots unless planted, hits planted on
-// purpose (true or false), and a loss after a given number of launches.
+// purpose (true or false), a loss after a given number of launches, and p
+// whose results are wrong (none) and fail the device's own check.
 #pragma once
 
 #include <map>
 #include <memory>
+#include <set>
 
 #include "TestMath.h"
 #include "sieve/Device.h"
@@ -16,6 +18,7 @@ struct FakeDeviceSetup {
   std::map<uint64_t, int32_t> normalHits;  // p -> a base reported as a hit
   std::map<uint64_t, std::pair<uint64_t, uint32_t>> wideRoots;  // p -> (a0, the root of j = 1)
   UInt128 limit = kMaxModulus;  // the device takes the p below it
+  std::set<uint64_t> failedChecks{};  // p with no hits, roots or a0, and a failed check
 };
 
 class FakeDevice : public SieveDevice {
@@ -27,6 +30,7 @@ class FakeDevice : public SieveDevice {
   double BusySeconds() const override { return 0; }
   UInt128 PLimit() const override { return m_setup.limit; }
   int Launches() const { return m_launches; }
+  DeviceChecks LastChecks() const override { return m_checks; }
 
   void Wide(const std::vector<UInt128>& p, const std::vector<uint64_t>&, int, int64_t, int32_t,
             int, std::vector<uint8_t>& kind, std::vector<UInt128>& a0,
@@ -35,7 +39,9 @@ class FakeDevice : public SieveDevice {
     kind.assign(p.size(), 0);
     a0.assign(p.size(), 0);
     hits.clear();
+    Check(p);
     for (size_t i = 0; i < p.size(); ++i) {
+      if (m_setup.failedChecks.count(static_cast<uint64_t>(p[i])) != 0) continue;
       const auto planted = m_setup.wideRoots.find(static_cast<uint64_t>(p[i]));
       if (planted == m_setup.wideRoots.end()) continue;
       kind[i] = 2;
@@ -48,8 +54,10 @@ class FakeDevice : public SieveDevice {
               std::vector<NormalHit>& hits) override {
     Launch();
     hits.clear();
+    Check(pWide);
     std::vector<uint64_t> p(pWide.begin(), pWide.end());
     for (size_t i = 0; i < p.size(); ++i) {
+      if (m_setup.failedChecks.count(p[i]) != 0) continue;
       const auto planted = m_setup.normalHits.find(p[i]);
       for (size_t j = 0; j < cand.size(); ++j) {
         const bool hit = planted != m_setup.normalHits.end()
@@ -68,10 +76,20 @@ class FakeDevice : public SieveDevice {
     }
     ++m_launches;
   }
+  // Every p checked; those of failedChecks fail.
+  void Check(const std::vector<UInt128>& p) {
+    m_checks = {static_cast<int64_t>(p.size()), {}};
+    for (size_t i = 0; i < p.size(); ++i) {
+      if (m_setup.failedChecks.count(static_cast<uint64_t>(p[i])) != 0) {
+        m_checks.mismatches.push_back({static_cast<uint32_t>(i), "fake64"});
+      }
+    }
+  }
 
   FakeDeviceSetup m_setup;
   DeviceInfo m_info;
   int m_launches = 0;
+  DeviceChecks m_checks;
 };
 
 // Opens a new FakeDevice with the setup for every choice other than the CPU.

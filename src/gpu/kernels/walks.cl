@@ -25,7 +25,11 @@
 // ZK_FN marks the arithmetic's functions (inline here; the instruction count
 // of bench/gpu-step-count.sh compiles the same files as device functions).
 //
-// Every hit is confirmed by the host with exact arithmetic before use.
+// Every hit is confirmed by the host with exact arithmetic before use. A
+// card can still lose a hit (a miscompiled arithmetic, a bit flipped by an
+// overheated card): the kernels check their own results, the walk its end,
+// the chains a value the host recomputes. ZK_UNCHECKED, defined by an
+// arithmetic, leaves the checks out (to time what they cost).
 
 #ifdef ZK_PLAIN_FORM
 ZK_FN num to_form(num x, modulus m) { return x; }
@@ -89,12 +93,22 @@ __kernel void wide_a0(__global const ulong2* p, __global const ulong* k,
 // appended at the next slot of hits; the count goes on past the capacity so
 // that the host can repeat the launch with room enough. The walk keeps x
 // plain, one multiplication by the fixed a0^2 per step.
+//
+// A step gone wrong anywhere in a chunk carries its error to the chunk's
+// end, where x must be a0^j for the j it stopped at: the value the next
+// chunk starts from, which that chunk computes anew by an exponentiation.
+// So each chunk stores the value it starts from (links[gid]) and the one it
+// ends on (links[items + gid], items = count * chunks) for wide_check to
+// compare; the last chunk of a p computes its own. A chunk that ends
+// elsewhere counts itself in failed[0] and stores p's index at the next of
+// the `failedCapacity` slots after it.
 __kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
                         __global const ulong2* r2, __global const uchar* kind,
                         const ulong walkEnd, const ulong steps, const uint chunks,
                         const uint bMax, const int pairs, __global uint4* hits,
                         volatile __global uint* hitCount, const uint capacity,
-                        const uint count) {
+                        const uint count, volatile __global uint* failed,
+                        const uint failedCapacity, __global ulong2* links) {
   const uint gid = get_global_id(0);
   const uint i = gid / chunks;
   if (i >= count || kind[i] != 2) return;
@@ -102,6 +116,7 @@ __kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
   ulong j = 1 + 2 * steps * c;
   if (j >= walkEnd) return;
   ulong jEnd = j + 2 * steps;
+  const int last = jEnd >= walkEnd;  // no chunk of this p after it
   if (jEnd > walkEnd) jEnd = walkEnd;
   const ulong2 q = p[i];
   const modulus m = mod_make(q.x, q.y, r2[i].x, r2[i].y);
@@ -114,6 +129,9 @@ __kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
   const num low = q.y == 0 && q.x <= bMax ? num_make(0, 0) : mod_sub_from_p(num_make(bMax, 0), m);
   const window between = window_make(above, low);
   num x = from_form(form_pow(a0m, j, m), m);
+#ifndef ZK_UNCHECKED
+  links[gid] = (ulong2)(num_lo(x), num_hi(x));
+#endif
   for (; j < jEnd; j += 2) {
     if (!window_holds(x, between)) {
       const num xn = walk_norm(x, m);
@@ -130,15 +148,46 @@ __kernel void wide_walk(__global const ulong2* p, __global const ulong2* a0,
     }
     x = mod_mul_fixed(x, step, m);
   }
+#ifndef ZK_UNCHECKED
+  x = walk_norm(x, m);
+  if (!last) {
+    links[count * chunks + gid] = (ulong2)(num_lo(x), num_hi(x));
+  } else if (!num_eq(x, from_form(form_pow(a0m, j, m), m))) {
+    const uint slot = atomic_inc(failed);
+    if (slot < failedCapacity) failed[1 + slot] = i;
+  }
+#endif
+}
+
+// After wide_walk: each chunk but a p's last must have ended on the value
+// the next one started from.
+__kernel void wide_check(__global const uchar* kind, const ulong walkEnd, const ulong steps,
+                         const uint chunks, const uint count, volatile __global uint* failed,
+                         const uint failedCapacity, __global const ulong2* links) {
+  const uint gid = get_global_id(0);
+  const uint i = gid / chunks;
+  if (i >= count || kind[i] != 2) return;
+  const ulong c = gid % chunks;
+  if (1 + 2 * steps * (c + 1) >= walkEnd) return;
+  const ulong2 end = links[count * chunks + gid], next = links[gid + 1];
+  if (end.x != next.x || end.y != next.y) {
+    const uint slot = atomic_inc(failed);
+    if (slot < failedCapacity) failed[1 + slot] = i;
+  }
 }
 
 // The squaring chains of the normal mode: one work item per (p, base). The
 // base (below 2^31) goes into the form; ln squarings give b^N in the form,
-// which is the form of -1 exactly when b^N == -1 (mod p).
+// which is the form of -1 exactly when b^N == -1 (mod p). Each chain XORs
+// its end (below p, so one value for each b^N), folded to 32 bits, into the
+// check value of its p and group (position mod `groups`, a power of two),
+// which the host recomputes for a sample (gpu/ChainCheck.h): no
+// multiplication more, one atomic per chain.
 __kernel void normal_chain(__global const ulong2* p, __global const ulong2* r2,
                            __global const int* cand, const uint nCand, const int ln,
                            __global uint2* hits, volatile __global uint* hitCount,
-                           const uint capacity, const uint count) {
+                           const uint capacity, const uint count,
+                           volatile __global uint* check, const uint groups) {
   const uint gid = get_global_id(0);
   const uint i = gid / nCand;
   if (i >= count) return;
@@ -151,4 +200,9 @@ __kernel void normal_chain(__global const ulong2* p, __global const ulong2* r2,
     const uint slot = atomic_inc(hitCount);
     if (slot < capacity) hits[slot] = (uint2)(i, b);
   }
+#ifndef ZK_UNCHECKED
+  const ulong lo = num_lo(x), hi = num_hi(x);
+  const uint folded = (uint)lo ^ (uint)(lo >> 32) ^ (uint)hi ^ (uint)(hi >> 32);
+  atomic_xor(&check[i * groups + (b & (groups - 1))], folded);
+#endif
 }
