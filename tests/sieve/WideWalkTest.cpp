@@ -134,31 +134,23 @@ TEST(WideWalkTest, A0SearchHasOneOutcomeInBothWordsAndFollowsGmp) {
     ASSERT_EQ(c.p, static_cast<u128>(c.k) * (kOne << (c.ln + 1)) + 1) << "the table's p";
     u128 gmpA0 = 0;
     ASSERT_STREQ(Name(GmpRule(c.p, c.k, c.ln, gmpA0)), Name(c.want)) << "the table's outcome";
-    u128 a0 = 0;
-    const A0Search twoWord = FindA0_128(c.p, c.k, c.ln, a0);
-    EXPECT_STREQ(Name(twoWord), Name(c.want)) << "two words";
-    if (twoWord == A0Search::kFound) {
-      EXPECT_EQ(Decimal(a0), Decimal(gmpA0));
-      EXPECT_TRUE(test::GmpIsRoot(a0, c.ln, c.p));
-    }
-    // An exact guard that disagrees makes every found a0 invalid, and
-    // changes nothing else.
-    u128 ignored = 0;
-    const A0Search refused = wide::SearchA0<GuardSaysNo<u128>>(c.p, c.k, c.ln, ignored);
-    EXPECT_STREQ(Name(refused), Name(c.want == A0Search::kFound ? A0Search::kInvalid : c.want))
-        << "two words, guard says no";
-    if (c.p >= kA0OneWordLimit) continue;
-    const auto p64 = static_cast<uint64_t>(c.p);
-    uint64_t a64 = 0;
-    const A0Search oneWord = FindA0(p64, c.k, c.ln, a64);
-    EXPECT_STREQ(Name(oneWord), Name(twoWord)) << "one word against two";
-    if (oneWord == A0Search::kFound) {
-      EXPECT_EQ(Decimal(a64), Decimal(a0));
-    }
-    uint64_t ignored64 = 0;
-    EXPECT_STREQ(Name(wide::SearchA0<GuardSaysNo<uint64_t>>(p64, c.k, c.ln, ignored64)),
-                 Name(refused))
-        << "one word, guard says no";
+    // Each word finds GMP's a0; an exact guard that disagrees makes every
+    // found a0 invalid, and changes nothing else.
+    const auto check = [&](const char* words, auto p, auto findA0) {
+      SCOPED_TRACE(words);
+      decltype(p) a0 = 0, ignored = 0;
+      const A0Search found = findA0(p, c.k, c.ln, a0);
+      EXPECT_STREQ(Name(found), Name(c.want));
+      if (found == A0Search::kFound) {
+        EXPECT_EQ(Decimal(a0), Decimal(gmpA0));
+        EXPECT_TRUE(test::GmpIsRoot(a0, c.ln, c.p));
+      }
+      EXPECT_STREQ(Name(wide::SearchA0<GuardSaysNo<decltype(p)>>(p, c.k, c.ln, ignored)),
+                   Name(c.want == A0Search::kFound ? A0Search::kInvalid : c.want))
+          << "guard says no";
+    };
+    check("two words", c.p, FindA0_128);
+    if (c.p < kA0OneWordLimit) check("one word", static_cast<uint64_t>(c.p), FindA0);
   }
 }
 
