@@ -4,8 +4,8 @@
 # needs), a CPU-identical check of the device in both modes at p near 1e15
 # and 1e20 (each GPU kernel forced once), P/day per GPU kernel for
 # N = 2^13 ... 2^22 at p from 1e15 and from 1e20, each GPU kernel's
-# known-answer result on the device, and bench --scaling on every hardware
-# thread.
+# known-answer result on the device and the checks its runs made of their
+# own results, and bench --scaling on every hardware thread.
 #
 #   bench/device-suite.sh [--device D] [--out FILE] [--seconds S]
 #                         [--device-batch B] [--bin PATH-TO-zentrova]
@@ -467,8 +467,41 @@ for k in $known_names; do
     *) say "| $k | $result |" ;;
   esac
 done
-# The walk checks and their mismatches of the runs above go here, from the
-# bench's own line for them, once the program prints one.
+say ""
+say "During a run the device checks its own results: each chunk of the wide walk must end on the"
+say "value the next one starts from (a p's last chunk on a power computed anew), and the normal"
+say "chains give a check value per p that the host recomputes for a sample. A failed check sends"
+say "the batch back to the CPU, and three drop the device. The checks of the bench runs of"
+say "section 3, summed per kernel:"
+say ""
+say "| kernel | checks | failed |"
+say "|---|---|---|"
+# Each kernel's job ends with "<device>: C checks of its results, M failed."
+cat "$work"/bench-*.log 2>/dev/null | awk '
+  /^--- GPU kernel / { k = $4; sub(/:$/, "", k) }
+  / checks of its results, [0-9]+ failed\.$/ {
+    c = $0; sub(/ checks of its results, .*/, "", c); sub(/.* /, "", c)
+    m = $0; sub(/.* checks of its results, /, "", m); sub(/ failed\.$/, "", m)
+    if (!(k in checks)) order[++count] = k
+    checks[k] += c; failed[k] += m
+  }
+  END { for (i = 1; i <= count; i++) print order[i], checks[order[i]], failed[order[i]] }
+' >"$work/checks"
+if [ ! -s "$work/checks" ]; then
+  say "| (none) | **FAIL**: no bench run reported its checks | |"
+  fail "no walk checks reported"
+fi
+while read -r k c m; do
+  if [ "$c" -eq 0 ]; then
+    say "| $k | **FAIL**: 0 | $m |"
+    fail "no checks made by $k"
+  elif [ "$m" -ne 0 ]; then
+    say "| $k | $c | **FAIL**: $m |"
+    fail "failed checks of $k"
+  else
+    say "| $k | $c | 0 |"
+  fi
+done <"$work/checks"
 end_section
 
 # ---------------------------------------------------------------------------
