@@ -418,6 +418,13 @@ std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, c
   }
 }
 
+// Sets the kernel's arguments from the first on, in order.
+template <typename... Args>
+void SetArgs(cl::Kernel& kernel, const Args&... args) {
+  cl_uint index = 0;
+  (kernel.setArg(index++, args), ...);
+}
+
 // The wide walk's arguments but its hit list (9, 10, 11) and its list of
 // failed checks (13, of 1 + kFailedCapacity words): the batch's buffers,
 // the walk's end and its cut into chunks of `steps`, b Max, the chunks'
@@ -425,15 +432,8 @@ std::vector<Hit> LaunchWithHits(cl::Context& context, cl::CommandQueue& queue, c
 void SetWalkArgs(cl::Kernel& w, const cl::Buffer& p, const cl::Buffer& a0, const cl::Buffer& r2,
                  const cl::Buffer& kind, uint64_t walkEnd, uint64_t steps, uint64_t chunks,
                  cl_uint bMax, bool pairs, uint32_t count, const cl::Buffer& links) {
-  w.setArg(0, p);
-  w.setArg(1, a0);
-  w.setArg(2, r2);
-  w.setArg(3, kind);
-  w.setArg(4, static_cast<cl_ulong>(walkEnd));
-  w.setArg(5, static_cast<cl_ulong>(steps));
-  w.setArg(6, static_cast<cl_uint>(chunks));
-  w.setArg(7, bMax);
-  w.setArg(8, pairs ? 1 : 0);
+  SetArgs(w, p, a0, r2, kind, static_cast<cl_ulong>(walkEnd), static_cast<cl_ulong>(steps),
+          static_cast<cl_uint>(chunks), bMax, pairs ? 1 : 0);
   w.setArg(12, static_cast<cl_uint>(count));
   w.setArg(14, kFailedCapacity);
   w.setArg(15, links);
@@ -508,14 +508,7 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
       cl::Buffer a0Buf(d.context, CL_MEM_READ_WRITE, count * sizeof(cl_ulong2));
       cl::Buffer kindBuf(d.context, CL_MEM_READ_WRITE, count);
       cl::Kernel& a = prog.wideA0;
-      a.setArg(0, pBuf);
-      a.setArg(1, kBuf);
-      a.setArg(2, r2Buf);
-      a.setArg(3, ln);
-      a.setArg(4, tries);
-      a.setArg(5, a0Buf);
-      a.setArg(6, kindBuf);
-      a.setArg(7, count);
+      SetArgs(a, pBuf, kBuf, r2Buf, ln, tries, a0Buf, kindBuf, count);
       d.queue.enqueueNDRangeKernel(a, cl::NullRange, cl::NDRange(count));
 
       // The walk in chunks, so that a batch of few p still fills the device.
@@ -531,14 +524,8 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
       // Each chunk's end against the next one's start.
       cl::Kernel& wc = prog.wideCheck;
       auto check = [&](const cl::Buffer& failedBuf) {
-        wc.setArg(0, kindBuf);
-        wc.setArg(1, static_cast<cl_ulong>(walkEnd));
-        wc.setArg(2, static_cast<cl_ulong>(steps));
-        wc.setArg(3, static_cast<cl_uint>(chunks));
-        wc.setArg(4, count);
-        wc.setArg(5, failedBuf);
-        wc.setArg(6, kFailedCapacity);
-        wc.setArg(7, links);
+        SetArgs(wc, kindBuf, static_cast<cl_ulong>(walkEnd), static_cast<cl_ulong>(steps),
+                static_cast<cl_uint>(chunks), count, failedBuf, kFailedCapacity, links);
         d.queue.enqueueNDRangeKernel(wc, cl::NullRange, cl::NDRange(count * chunks));
       };
       std::vector<cl_uint> failed(1 + kFailedCapacity);
@@ -581,11 +568,7 @@ void OpenClBackend::Normal(const std::vector<UInt128>& p, const std::vector<int3
       cl::Buffer pBuf = Input(d.context, Words(p, from, to)),
                  r2Buf = Input(d.context, MontgomeryR2(p, from, to, SourceOf(arithmetic).rBits));
       cl::Kernel& kn = prog.normalChain;
-      kn.setArg(0, pBuf);
-      kn.setArg(1, r2Buf);
-      kn.setArg(2, cBuf);
-      kn.setArg(3, nCand);
-      kn.setArg(4, ln);
+      SetArgs(kn, pBuf, r2Buf, cBuf, nCand, ln);
       kn.setArg(8, count);
       const uint32_t groups = ChainCheckGroups(nCand);
       std::vector<cl_uint> got(static_cast<size_t>(count) * groups);
