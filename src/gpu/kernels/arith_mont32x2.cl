@@ -76,36 +76,26 @@ ZK_FN num reduce_once2(uint t0, uint t1, uint t2, num p) {
 
 #ifndef __NV_CL_C_VERSION
 ZK_FN num mod_mul(num a, num b, modulus m) {
-  ulong v;
-  uint t0, t1, t2, t3, q;
-  // i = 0: t = a*b0, then the reduction.
-  v = (ulong)a.l0 * b.l0;
-  t0 = (uint)v;
-  v = (ulong)a.l1 * b.l0 + (v >> 32);
-  t1 = (uint)v;
-  t2 = (uint)(v >> 32);
-  q = t0 * m.pinv;
-  v = (ulong)q * m.p.l0 + t0;
-  v = (ulong)q * m.p.l1 + t1 + (v >> 32);
-  t0 = (uint)v;
-  v = (ulong)t2 + (v >> 32);
-  t1 = (uint)v;
-  t2 = (uint)(v >> 32);
-  // i = 1
-  v = (ulong)a.l0 * b.l1 + t0;
-  t0 = (uint)v;
-  v = (ulong)a.l1 * b.l1 + t1 + (v >> 32);
-  t1 = (uint)v;
-  v = (ulong)t2 + (v >> 32);
-  t2 = (uint)v;
-  t3 = (uint)(v >> 32);
-  q = t0 * m.pinv;
-  v = (ulong)q * m.p.l0 + t0;
-  v = (ulong)q * m.p.l1 + t1 + (v >> 32);
-  t0 = (uint)v;
-  v = (ulong)t2 + (v >> 32);
-  t1 = (uint)v;
-  t2 = t3 + (uint)(v >> 32);
+  uint t0 = 0, t1 = 0, t2 = 0;
+  // One step per limb bi of b: t += a*bi, then the reduction with
+  // q = t0 * pinv, t = (t + q*p) / 2^32.
+  for (int i = 0; i < 2; ++i) {
+    const uint bi = i == 0 ? b.l0 : b.l1;
+    ulong v = (ulong)a.l0 * bi + t0;
+    t0 = (uint)v;
+    v = (ulong)a.l1 * bi + t1 + (v >> 32);
+    t1 = (uint)v;
+    v = (ulong)t2 + (v >> 32);
+    t2 = (uint)v;
+    const uint t3 = (uint)(v >> 32);
+    const uint q = t0 * m.pinv;
+    v = (ulong)q * m.p.l0 + t0;
+    v = (ulong)q * m.p.l1 + t1 + (v >> 32);
+    t0 = (uint)v;
+    v = (ulong)t2 + (v >> 32);
+    t1 = (uint)v;
+    t2 = t3 + (uint)(v >> 32);
+  }
   return reduce_once2(t0, t1, t2, m.p);
 }
 #endif
