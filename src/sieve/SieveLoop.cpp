@@ -67,9 +67,10 @@ std::string DeviceTitle(const SieveDevice& device) {
 }  // namespace
 
 bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vector<UInt128>& p,
-                      DeviceTally& tally) {
+                      DeviceTally& tally, const std::vector<uint32_t>& wrongA0) {
   DeviceChecks checks = device.LastChecks();
   tally.checks += checks.checks;
+  for (const uint32_t index : wrongA0) checks.mismatches.push_back({index, {}});
   if (checks.mismatches.empty()) return true;
   // In increasing p, whatever order the device found them in.
   std::sort(checks.mismatches.begin(), checks.mismatches.end(),
@@ -79,10 +80,12 @@ bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vec
   for (const DeviceChecks::Mismatch& m : checks.mismatches) {
     if (tally.dropped.load()) break;
     ++tally.mismatches;
-    ctx.Post(StrFormat("%s: the GPU kernel %s failed its check at p = %s; the batch from p = %s "
-                       "is sieved again on the CPU.",
-                       DeviceTitle(device).c_str(), m.arithmetic.c_str(),
-                       PToString(p[m.index]).c_str(), PToString(p.front()).c_str()));
+    const std::string what = m.arithmetic.empty()
+                                 ? "the a0 it found fails its check"
+                                 : "the GPU kernel " + m.arithmetic + " failed its check";
+    ctx.Post(StrFormat("%s: %s at p = %s; the batch from p = %s is sieved again on the CPU.",
+                       DeviceTitle(device).c_str(), what.c_str(), PToString(p[m.index]).c_str(),
+                       PToString(p.front()).c_str()));
     if (tally.mismatches >= config::kDeviceMismatchLimit) {
       tally.dropped.store(true);
       ctx.Post(StrFormat("%s failed %d checks: the CPU kernels sieve the rest of the run.",
@@ -112,10 +115,11 @@ void PostLoopEnd(JobContext& ctx, FeedEnd end, UInt128 beyond, UInt128 pCur) {
              ctx.Progress().pCount == 0) {
     // A resume of files already sieved that far: nothing of this run.
     const UInt128 pMax = ctx.Job().m_pMax;
-    ctx.Post(StrFormat(pCur >= pMax ? "Nothing to sieve: the files are sieved to p = %s, at or past "
-                                      "the p limit %s."
-                                    : "Nothing to sieve: the files are sieved to p = %s, and no "
-                                      "candidate p is left up to the p limit %s.",
+    ctx.Post(StrFormat(pCur >= pMax
+                           ? "Nothing to sieve: the files are sieved to p = %s, at or past "
+                             "the p limit %s."
+                           : "Nothing to sieve: the files are sieved to p = %s, and no "
+                             "candidate p is left up to the p limit %s.",
                        PToString(pCur).c_str(), PToString(pMax).c_str()));
   } else if (end == FeedEnd::kPMax) {
     ctx.Post(StrFormat("Reached the p limit %s.  The last p sieved is %s.",
@@ -128,9 +132,10 @@ void PostUnsieved(JobContext& ctx, const std::string& error, UInt128 firstP, UIn
   // Nothing of the batch is applied: the files stay at the last p applied.
   ctx.Fail(error);
   if (firstP != 0) {
-    ctx.Post(StrFormat("The batch from p = %s was not sieved; the run ends with its "
-                       "usual save at p = %s.",
-                       PToString(firstP).c_str(), PToString(pCur).c_str()));
+    ctx.Post(
+        StrFormat("The batch from p = %s was not sieved; the run ends with its "
+                  "usual save at p = %s.",
+                  PToString(firstP).c_str(), PToString(pCur).c_str()));
   }
 }
 

@@ -31,7 +31,7 @@ namespace zentrova {
 
 struct FermatChoice {
   FermatBatchFn test;
-  int width;  // lanes per generator round
+  int width;                 // lanes per generator round
   FermatBatch128Fn test128;  // for p from 2^62 on
 };
 // The vector test of the job's instruction set, or the portable one when the
@@ -65,9 +65,11 @@ struct DeviceTally {
 // the device's checks. True when they hold; else, after a line for each p
 // that failed, false: the caller computes the device's part of the batch on
 // the CPU. After config::kDeviceMismatchLimit failures the device is
-// dropped for the rest of the run, with a line saying so.
+// dropped for the rest of the run, with a line saying so. wrongA0: the
+// indices of the p whose a0 from the device fails the exact guard (the
+// wide mode's), failures of the device as well.
 bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vector<UInt128>& p,
-                      DeviceTally& tally);
+                      DeviceTally& tally, const std::vector<uint32_t>& wrongA0 = {});
 
 // The run's count of the device's checks, where the run ends (a line and
 // the outcome's figures).

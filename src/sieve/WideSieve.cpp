@@ -217,20 +217,26 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   };
   if (m_deviceTally.dropped.load()) return onCpu();
   m_gpu->Wide(p, k, ln, n, job.m_nBMax, config::kWideMaxGTries, kind, a0, hits);
-  if (!DeviceChecksHold(m_ctx, *m_gpu, p, m_deviceTally)) return onCpu();
+  // The device's a0 passes the same exact guard as the CPU's; one that
+  // fails it is the device's fault, as a failed check is.
+  std::vector<uint32_t> wrongA0;
   for (size_t i = 0; i < p.size(); ++i) {
     Result& r = batch[i];
     r.roots.clear();
     r.overflow = false;
-    // The device's a0 passes the same exact guard as the CPU's.
-    const bool minusOne = p[i] < kMaxModulus
-                              ? SquareChainIsMinusOne(static_cast<int64_t>(a0[i]), ln,
-                                                      static_cast<uint64_t>(p[i]))
-                              : a0[i] < p[i] && VerifyFactor128(ln, a0[i], p[i]);
-    r.kind = kind[i] != 2 ? RootKind::kComposite
-             : minusOne   ? RootKind::kRoots
-                          : RootKind::kInvalid;
+    r.kind = RootKind::kComposite;
+    if (kind[i] != 2) continue;
+    const bool minusOne =
+        p[i] < kMaxModulus
+            ? SquareChainIsMinusOne(static_cast<int64_t>(a0[i]), ln, static_cast<uint64_t>(p[i]))
+            : a0[i] < p[i] && VerifyFactor128(ln, a0[i], p[i]);
+    if (minusOne) {
+      r.kind = RootKind::kRoots;
+    } else {
+      wrongA0.push_back(static_cast<uint32_t>(i));
+    }
   }
+  if (!DeviceChecksHold(m_ctx, *m_gpu, p, m_deviceTally, wrongA0)) return onCpu();
   // The CPU kernel's storing order: stage by stage, each in its slot order;
   // below N = 32 the exponents in turn.
   auto key = [&](const WideHit& h) -> uint64_t {
@@ -303,9 +309,9 @@ void WideSieveLoop::PrepareKernel() {
   const SieveJob& job = m_ctx.Job();
   m_kernel = WideKernelFor(job.m_isa, job.m_bNoSSE2 == 0, job.m_nExponent, &m_kernelName);
   // The two-word walk in the same storing order as the one-word kernel.
-  m_kernel128 = job.m_nExponent < 32     ? &WideSmallN128
-                : job.m_bNoSSE2 == 0     ? WideSieveArray128_SSE(job.m_isa)
-                                         : &Athlon8xCondLoopArray128;
+  m_kernel128 = job.m_nExponent < 32 ? &WideSmallN128
+                : job.m_bNoSSE2 == 0 ? WideSieveArray128_SSE(job.m_isa)
+                                     : &Athlon8xCondLoopArray128;
   m_capacity = static_cast<size_t>(job.m_nExponent) + 4;
   uint8_t slots[32];
   const WideOrder order = job.m_bNoSSE2 == 0 ? WideOrder::kSse : WideOrder::kAthlon;

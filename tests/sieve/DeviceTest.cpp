@@ -142,12 +142,11 @@ TEST(Device, PlantedHitsAreAppliedWhenTrueAndRefusedWhenFalse) {
     const char* refusal;  // nullptr: the run succeeds
   };
   const Case cases[] = {
-      {"wide, true roots", true, {-1, {}, {{p1, {r1, uint32_t(r1)}}, {p2, {r2, uint32_t(r2)}}}},
+      {"wide, true roots",
+       true,
+       {-1, {}, {{p1, {r1, uint32_t(r1)}}, {p2, {r2, uint32_t(r2)}}}},
        nullptr},
       {"wide, a false root", true, {-1, {}, {{p1, {r1, uint32_t(r1 + 2)}}}}, "does not divide"},
-      // r1^2 is a 1024th root of unity, not of -1.
-      {"wide, a false a0", true, {-1, {}, {{p1, {r1 * r1 % p1, uint32_t(r1)}}}},
-       "Invalid m_a0 found"},
       {"normal, a false hit", false, {-1, {{p1, 4}}, {}}, "failed to verify"},
   };
   for (const Case& c : cases) {
@@ -155,7 +154,8 @@ TEST(Device, PlantedHitsAreAppliedWhenTrueAndRefusedWhenFalse) {
     test::FakeDevices devices;
     devices.setup = c.setup;
     SieveJob job = SieveOn(dir, c.what, &devices, 1024, 50000, 50000);
-    const test::JobRun run = test::RunJob(job, [](CGfnThread&) {}, c.wide ? 1 : 0);
+    const test::JobRun run = test::RunJob(
+        job, [](CGfnThread&) {}, c.wide ? 1 : 0);
     EXPECT_EQ(run.failed, c.refusal != nullptr);
     if (c.refusal != nullptr) {
       EXPECT_TRUE(Logged(run, c.refusal));
@@ -200,14 +200,22 @@ TEST(Device, AFailedCheckSendsTheBatchToTheCpuAndThreeDropTheDevice) {
   const std::vector<uint64_t> struck = FactorPs(normalCpu.m_strFactorOut);
   ASSERT_GT(struck.size(), 40u);
   const SieveJob wideCpu = SieveOn(dir, "wcpu", nullptr, 1024, 50000, 50000);
-  ASSERT_FALSE(test::RunJob(wideCpu, [](CGfnThread&) {}, 1).failed);
+  ASSERT_FALSE(test::RunJob(
+                   wideCpu, [](CGfnThread&) {}, 1)
+                   .failed);
   const size_t q = struck.size() / 4;
+  // 12289 = 6 * 2048 + 1 is a prime, and r1^2 for an a0 r1 a 1024th root
+  // of unity, not of -1: an a0 the device got wrong.
+  const uint64_t p1 = 12289, r1 = EvenRoot(p1);
+  const std::string kernelFailed = "the GPU kernel fake64 failed its check";
   struct Case {
     std::string what;
     bool wide;
     std::set<uint64_t> failedChecks;
     int lines;  // lines of a failed check
     bool dropped;
+    std::map<uint64_t, std::pair<uint64_t, uint32_t>> wideRoots{};
+    std::string failure{};  // what the lines say failed
   };
   const std::vector<Case> cases = {
       {"normal, one p", false, {struck[q]}, 1, false},
@@ -215,32 +223,45 @@ TEST(Device, AFailedCheckSendsTheBatchToTheCpuAndThreeDropTheDevice) {
       {"normal, four p", false, {struck[1], struck[q], struck[2 * q], struck[3 * q]}, 3, true},
       // One batch of every p: all roots come from the CPU.
       {"wide, one p", true, {12289}, 1, false},
+      {"wide, a false a0",
+       true,
+       {p1},
+       1,
+       false,
+       {{p1, {r1 * r1 % p1, uint32_t(r1)}}},
+       "the a0 it found fails its check"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const SieveJob& cpu = c.wide ? wideCpu : normalCpu;
     test::FakeDevices devices;
-    devices.setup.failedChecks = c.failedChecks;
-    const SieveJob job = SieveOn(dir, c.what, &devices, 1024, cpu.m_nBMax,
-                                 static_cast<uint64_t>(cpu.m_pMax));
-    const test::JobRun run = test::RunJob(job, [](CGfnThread&) {}, c.wide ? 1 : 0);
+    if (c.wideRoots.empty()) {
+      devices.setup.failedChecks = c.failedChecks;
+    } else {
+      devices.setup.wideRoots = c.wideRoots;
+    }
+    const SieveJob job =
+        SieveOn(dir, c.what, &devices, 1024, cpu.m_nBMax, static_cast<uint64_t>(cpu.m_pMax));
+    const test::JobRun run = test::RunJob(
+        job, [](CGfnThread&) {}, c.wide ? 1 : 0);
     ASSERT_FALSE(run.failed) << run.log.back();
     EXPECT_EQ(c.wide ? test::ReadFile(job.m_strFactorOut) : Body(job.m_strFactorOut),
               c.wide ? test::ReadFile(cpu.m_strFactorOut) : Body(cpu.m_strFactorOut));
     EXPECT_EQ(test::ReadFile(job.m_strSieveOut), test::ReadFile(cpu.m_strSieveOut));
     int lines = 0;
     for (const std::string& l : run.log) {
-      if (l.find("failed its check") == std::string::npos) continue;
+      if (l.find(" its check at p = ") == std::string::npos) continue;
       // The failed p in the order of the run.
       const uint64_t p = *std::next(c.failedChecks.begin(), lines++);
       EXPECT_EQ(l.substr(0, l.find(" from p = ")),
-                "fake device 0 (fake device): the GPU kernel fake64 failed its check at p = " +
-                    std::to_string(p) + "; the batch");
+                "fake device 0 (fake device): " + (c.failure.empty() ? kernelFailed : c.failure) +
+                    " at p = " + std::to_string(p) + "; the batch");
       EXPECT_NE(l.find("is sieved again on the CPU."), std::string::npos) << l;
     }
     EXPECT_EQ(lines, c.lines);
-    EXPECT_EQ(Logged(run, "fake device 0 (fake device) failed 3 checks: the CPU kernels sieve the "
-                          "rest of the run."),
+    EXPECT_EQ(Logged(run,
+                     "fake device 0 (fake device) failed 3 checks: the CPU kernels sieve the "
+                     "rest of the run."),
               c.dropped);
     EXPECT_TRUE(Logged(run, " checks of its results, " + std::to_string(c.lines) + " failed."));
   }
