@@ -71,7 +71,7 @@ int Run() {
   }
   const ScopedExtraArithmetic unchecked({"unchecked", UInt128{1} << 62, "mont64 without checks"},
                                         "#define ZK_UNCHECKED 1\n" + GpuArithmeticSource("mont64"),
-                                        64);
+                                        64, false, /*checked=*/false);
   OpenClBackend checkedGpu(0, DeviceOptions{"mont64", 0});
   OpenClBackend uncheckedGpu(0, DeviceOptions{"unchecked", 0});
   std::printf("device: %s (%s)\n", checkedGpu.Info().name.c_str(),

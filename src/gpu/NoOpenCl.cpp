@@ -18,7 +18,7 @@ std::string GpuArithmeticSource(const std::string&) {
   return {};
 }
 
-ScopedExtraArithmetic::ScopedExtraArithmetic(GpuArithmetic, std::string, int, bool) {}
+ScopedExtraArithmetic::ScopedExtraArithmetic(GpuArithmetic, std::string, int, bool, bool) {}
 
 ScopedExtraArithmetic::~ScopedExtraArithmetic() = default;
 

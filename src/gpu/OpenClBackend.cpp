@@ -30,6 +30,7 @@ struct ArithmeticSource {
   std::string source;
   int rBits = 0;  // Montgomery's R = 2^rBits; 0: plain residues
   bool needsFp64 = false;
+  bool checked = true;  // its kernels check their results (see ScopedExtraArithmetic)
 };
 
 constexpr UInt128 Pow2(int e) {
@@ -76,9 +77,9 @@ std::string GpuArithmeticSource(const std::string& name) {
 }
 
 ScopedExtraArithmetic::ScopedExtraArithmetic(GpuArithmetic arithmetic, std::string source,
-                                             int rBits, bool needsFp64) {
+                                             int rBits, bool needsFp64, bool checked) {
   Arithmetics().push_back(std::move(arithmetic));
-  Sources().push_back({std::move(source), rBits, needsFp64});
+  Sources().push_back({std::move(source), rBits, needsFp64, checked});
 }
 
 ScopedExtraArithmetic::~ScopedExtraArithmetic() {
@@ -529,9 +530,11 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
         d.queue.enqueueNDRangeKernel(wc, cl::NullRange, cl::NDRange(count * chunks));
       };
       std::vector<cl_uint> failed(1 + kFailedCapacity);
-      const auto raw = LaunchWithHits<cl_uint4>(d.context, d.queue, w, 9, count * chunks, 13,
-                                                failed, check, nullptr);
-      NoteWalkChecks(m_checks, arithmetic, from, failed);
+      const bool checked = SourceOf(arithmetic).checked;
+      const auto raw = LaunchWithHits<cl_uint4>(
+          d.context, d.queue, w, 9, count * chunks, 13, failed,
+          checked ? std::function<void(const cl::Buffer&)>(check) : nullptr, nullptr);
+      if (checked) NoteWalkChecks(m_checks, arithmetic, from, failed);
       for (const cl_uint4& h : raw) {
         hits.push_back(
             WideHit{static_cast<uint32_t>(h.s[0] + from), h.s[1] >> 1, (h.s[1] & 1) != 0, h.s[2]});
@@ -543,7 +546,7 @@ void OpenClBackend::Wide(const std::vector<UInt128>& p, const std::vector<uint64
       const auto walked = static_cast<int64_t>((values + steps - 1) / steps);
       for (uint32_t i = 0; i < count; ++i) {
         a0[from + i] = static_cast<UInt128>(a0Words[i].s[1]) << 64 | a0Words[i].s[0];
-        if (kind[from + i] == 2) m_checks.checks += walked;
+        if (checked && kind[from + i] == 2) m_checks.checks += walked;
       }
     });
   } catch (const cl::Error& e) {
@@ -575,7 +578,9 @@ void OpenClBackend::Normal(const std::vector<UInt128>& p, const std::vector<int3
       kn.setArg(10, groups);
       // The host's values of a sample of the check values, while the device
       // computes them all.
-      const std::vector<uint64_t> sample = ChainCheckSample(count, groups, m_checkRound++);
+      const bool checked = SourceOf(arithmetic).checked;
+      const std::vector<uint64_t> sample =
+          checked ? ChainCheckSample(count, groups, m_checkRound++) : std::vector<uint64_t>{};
       std::vector<uint32_t> want(sample.size());
       const int rBits = SourceOf(arithmetic).rBits;
       const auto raw = LaunchWithHits<cl_uint2>(
@@ -585,7 +590,7 @@ void OpenClBackend::Normal(const std::vector<UInt128>& p, const std::vector<int3
                                         static_cast<uint32_t>(sample[s] % groups), groups);
             }
           });
-      NoteChainChecks(m_checks, arithmetic, from, groups, sample, want, got);
+      if (checked) NoteChainChecks(m_checks, arithmetic, from, groups, sample, want, got);
       for (const cl_uint2& h : raw) {
         hits.push_back(NormalHit{static_cast<uint32_t>(h.s[0] + from), h.s[1]});
       }

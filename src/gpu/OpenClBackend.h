@@ -34,10 +34,13 @@ std::string GpuArithmeticSource(const std::string& name);
 // For tests that prove a wrong arithmetic is caught: adds one after the
 // others (say, a built-in one with a planted fault) for as long as it lives.
 // Made and dropped while no device is open; the last one made goes first.
+// Without `checked` (a source that defines ZK_UNCHECKED, to time what the
+// checks cost), the host neither launches nor makes the checks of its
+// results either.
 class ScopedExtraArithmetic {
  public:
   ScopedExtraArithmetic(GpuArithmetic arithmetic, std::string source, int rBits,
-                        bool needsFp64 = false);
+                        bool needsFp64 = false, bool checked = true);
   ~ScopedExtraArithmetic();
   ScopedExtraArithmetic(const ScopedExtraArithmetic&) = delete;
   ScopedExtraArithmetic& operator=(const ScopedExtraArithmetic&) = delete;
@@ -88,7 +91,7 @@ class OpenClBackend : public SieveDevice {
   KernelPlan m_plan;
   std::vector<std::string> m_notes;
   std::chrono::duration<double> m_busy{0};
-  DeviceChecks m_checks;     // of the last Wide or Normal
+  DeviceChecks m_checks;      // of the last Wide or Normal
   uint64_t m_checkRound = 0;  // launches of the normal chains, to move the checks' sample
 };
 
