@@ -24,12 +24,13 @@ constexpr u128 Pow2(int e) {
 // Device.h's contract computed with GMP, then handed to `fault`.
 class GmpDevice : public SieveDevice {
  public:
-  std::function<void(const std::vector<UInt128>& p, int ln, std::vector<UInt128>& a0,
-                     std::vector<WideHit>& hits)>
-      wideFault;
-  std::function<void(const std::vector<UInt128>& p, const std::vector<int32_t>& cand,
-                     std::vector<NormalHit>& hits)>
-      normalFault;
+  using WideFault = std::function<void(const std::vector<UInt128>& p, int ln,
+                                       std::vector<UInt128>& a0, std::vector<WideHit>& hits)>;
+  using NormalFault =
+      std::function<void(const std::vector<UInt128>& p, const std::vector<int32_t>& cand,
+                         std::vector<NormalHit>& hits)>;
+  WideFault wideFault;
+  NormalFault normalFault;
   int launches = 0;
 
   const DeviceInfo& Info() const override { return m_info; }
@@ -100,81 +101,75 @@ TEST(KnownAnswers, ADeviceThatErrsAnywhereTheSetCoversIsNamedByItsFirstWrongAnsw
   const u128 big13 = 4611686018427322369;  // 281474976710652*2^14 + 1, no root
   const u128 two64plus1 = Pow2(64) + 1;    // 65536^4 + 1, a chain modulus
   const u128 pair33 = 4294967681;          // 33554435*2^7 + 1, the walk of pairs
-  const auto a0OffByOne = [&](GmpDevice& d) {
-    d.wideFault = [&](const std::vector<UInt128>& p, int, std::vector<UInt128>& a0,
-                      std::vector<WideHit>&) {
-      if (const size_t i = IndexOf(p, gfn62); i < p.size()) a0[i] ^= 1;
-    };
+  const GmpDevice::WideFault a0OffByOne = [&](const auto& p, int, auto& a0, auto&) {
+    if (const size_t i = IndexOf(p, gfn62); i < p.size()) a0[i] ^= 1;
   };
   struct Case {
     std::string what;
     u128 bound;
-    std::function<void(GmpDevice&)> plant;
+    GmpDevice::WideFault wide;
+    GmpDevice::NormalFault normal;
     std::string wrong;  // the start of the text; empty: every answer right
   } cases[] = {
-      {"none, all p", Pow2(96), [](GmpDevice&) {}, ""},
-      {"none, below 2^50", Pow2(50), [](GmpDevice&) {}, ""},
-      {"a0 off by one below 2^62", Pow2(62), a0OffByOne,
+      {"none, all p", Pow2(96), {}, {}, ""},
+      {"none, below 2^50", Pow2(50), {}, {}, ""},
+      {"a0 off by one below 2^62",
+       Pow2(62),
+       a0OffByOne,
+       {},
        "p = 4611685984067649601, N = 2: expected a0 = "},
       // The same fault at a p the set leaves out below 2^50 goes unseen.
-      {"a0 off by one, bound 2^50", Pow2(50), a0OffByOne, ""},
-      {"the planted root 2 lost", Pow2(62),
-       [&](GmpDevice& d) {
-         d.wideFault = [&](const std::vector<UInt128>& p, int, std::vector<UInt128>&,
-                           std::vector<WideHit>& hits) {
-           const size_t i = IndexOf(p, fermat4);
-           std::erase_if(hits, [i](const WideHit& h) { return h.index == i && h.root == 2; });
-         };
+      {"a0 off by one, bound 2^50", Pow2(50), a0OffByOne, {}, ""},
+      {"the planted root 2 lost",
+       Pow2(62),
+       [&](const auto& p, int, auto&, auto& hits) {
+         const size_t i = IndexOf(p, fermat4);
+         std::erase_if(hits, [i](const WideHit& h) { return h.index == i && h.root == 2; });
        },
+       {},
        "p = 65537, N = 16: expected the root 2 at j = "},
-      {"a root invented", Pow2(64),
-       [&](GmpDevice& d) {
-         d.wideFault = [&](const std::vector<UInt128>& p, int, std::vector<UInt128>&,
-                           std::vector<WideHit>& hits) {
-           if (const size_t i = IndexOf(p, big13); i < p.size()) {
-             hits.push_back({static_cast<uint32_t>(i), 4095, false, 7});
-           }
-         };
+      {"a root invented",
+       Pow2(64),
+       [&](const auto& p, int, auto&, auto& hits) {
+         if (const size_t i = IndexOf(p, big13); i < p.size()) {
+           hits.push_back({static_cast<uint32_t>(i), 4095, false, 7});
+         }
        },
+       {},
        "p = 4611686018427322369, N = 8192: expected no root at j = 4095, got the root 7 at j = "
        "4095"},
-      {"p - x_j reported as x_j", Pow2(64),
-       [&](GmpDevice& d) {
-         d.wideFault = [&](const std::vector<UInt128>& p, int, std::vector<UInt128>&,
-                           std::vector<WideHit>& hits) {
-           const size_t i = IndexOf(p, pair33);
-           for (WideHit& h : hits) {
-             if (h.index == i && h.negated) {
-               h.negated = false;
-               break;
-             }
-           }
-         };
+      {"p - x_j reported as x_j",
+       Pow2(64),
+       [&](const auto& p, int, auto&, auto& hits) {
+         const size_t i = IndexOf(p, pair33);
+         const auto h = std::find_if(hits.begin(), hits.end(),
+                                     [i](const WideHit& w) { return w.index == i && w.negated; });
+         if (h != hits.end()) h->negated = false;
        },
+       {},
        "p = 4294967681, N = 64: expected "},
-      {"a chain hit lost at 2^64 + 1", Pow2(96),
-       [&](GmpDevice& d) {
-         d.normalFault = [&](const std::vector<UInt128>& p, const std::vector<int32_t>& cand,
-                             std::vector<NormalHit>& hits) {
-           const size_t i = IndexOf(p, two64plus1);
-           std::erase_if(
-               hits, [&](const NormalHit& h) { return h.index == i && cand[h.position] == 65536; });
-         };
+      {"a chain hit lost at 2^64 + 1",
+       Pow2(96),
+       {},
+       [&](const auto& p, const auto& cand, auto& hits) {
+         const size_t i = IndexOf(p, two64plus1);
+         std::erase_if(
+             hits, [&](const NormalHit& h) { return h.index == i && cand[h.position] == 65536; });
        },
        "p = 18446744073709551617, N = 4, base 65536: expected b^N == -1, got none"},
-      {"a chain hit invented", Pow2(62),
-       [&](GmpDevice& d) {
-         d.normalFault = [&](const std::vector<UInt128>& p, const std::vector<int32_t>&,
-                             std::vector<NormalHit>& hits) {
-           hits.push_back({static_cast<uint32_t>(p.size() - 1), 0});
-         };
+      {"a chain hit invented",
+       Pow2(62),
+       {},
+       [&](const auto& p, const auto&, auto& hits) {
+         hits.push_back({static_cast<uint32_t>(p.size() - 1), 0});
        },
        "p = 4611686009837453317, N = 2, base 3: expected no hit, got a hit"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     GmpDevice device;
-    c.plant(device);
+    device.wideFault = c.wide;
+    device.normalFault = c.normal;
     const std::string wrong = FirstWrongKnownAnswer(device, c.bound);
     if (c.wrong.empty()) {
       EXPECT_EQ(wrong, "");
@@ -201,13 +196,11 @@ TEST(KnownAnswers, EachBoundGetsPNearItAndPlantedRoots) {
     u128 top = 0;
     int wideHits = 0, pairHits = 0, chainHits = 0;
     GmpDevice device;
-    device.wideFault = [&](const std::vector<UInt128>& p, int ln, std::vector<UInt128>&,
-                           std::vector<WideHit>& hits) {
+    device.wideFault = [&](const auto& p, int ln, auto&, auto& hits) {
       for (const UInt128 q : p) top = std::max(top, q);
       (ln >= 5 ? pairHits : wideHits) += static_cast<int>(hits.size());
     };
-    device.normalFault = [&](const std::vector<UInt128>& p, const std::vector<int32_t>&,
-                             std::vector<NormalHit>& hits) {
+    device.normalFault = [&](const auto& p, const auto&, auto& hits) {
       for (const UInt128 q : p) top = std::max(top, q);
       chainHits += static_cast<int>(hits.size());
     };

@@ -175,40 +175,23 @@ TEST(OpenClKernels, EveryArithmeticsChainsEqualGmpAtItsEdges) {
 
 // --- jobs -------------------------------------------------------------------------
 
-struct Files {
-  std::string factors, candidates;
-};
+using Files = test::JobFiles;
 
 Files RunSieve(const test::ScratchDir& dir, const std::string& device, bool wide, int32_t n,
                int32_t bMin, int32_t bMax, UInt128 pMax, bool noSimd = false,
                const std::string& kernel = "", UInt128 pMin = 0) {
-  SieveJob job;
-  job.m_nCommand = kCmdNewSieve;
-  job.m_nExponent = n;
-  job.m_nLn = ExponentLog2(n);
-  job.m_nBMin = bMin;
-  job.m_nBMax = bMax;
-  job.m_pMin = pMin;
-  job.m_pMax = pMax;
-  job.m_threads = 2;
+  SieveJob job = test::NewSieveJob(dir, device.substr(0, 3), n, bMin, bMax, pMax, pMin);
   job.m_bNoSSE2 = noSimd ? 1 : 0;
   job.m_device = *DeviceChoice::Parse(device);
   job.m_gpuKernel = kernel;
   job.m_devices = &SystemDevices();
-  const std::string tag = device.substr(0, 3);
-  job.m_strFactorOut = dir / ("f-" + tag + ".txt");
-  job.m_strSieveOut = dir / ("c-" + tag + ".txt");
-  const test::JobRun run = test::RunJob(
-      job, [](CGfnThread&) {}, wide ? 1 : 0);
-  EXPECT_FALSE(run.failed) << device << " " << kernel << ": " << run.log.back();
+  const Files f = test::RunJobFiles(job, wide);
+  EXPECT_FALSE(f.failed) << device << " " << kernel << ": " << f.log.back();
   // The device's results all pass its own checks (a failure would only cost
   // time, the batch being computed again on the CPU).
-  for (const std::string& line : run.log) {
+  for (const std::string& line : f.log) {
     EXPECT_EQ(line.find("failed its check"), std::string::npos) << kernel << ": " << line;
   }
-  Files f{test::ReadFile(job.m_strFactorOut), test::ReadFile(job.m_strSieveOut)};
-  // The normal factor file's first line holds the time of writing.
-  if (!wide) f.factors = f.factors.substr(f.factors.find('\n') + 1);
   return f;
 }
 
@@ -275,15 +258,7 @@ TEST(OpenClJobs, AForcedKernelHandsThePAboveItsBoundToTheCpuAndRefusesARunThatSt
     test::ScratchDir dir;
     const UInt128 pMin = WindowAround(bound, 10, -3000), pMax = WindowAround(bound, 10, 3000);
     const Files cpu = RunSieve(dir, "cpu", wide, 1024, 2, 5000, pMax, false, "", pMin);
-    SieveJob job;
-    job.m_nCommand = kCmdNewSieve;
-    job.m_nExponent = 1024;
-    job.m_nLn = 10;
-    job.m_nBMin = 2;
-    job.m_nBMax = 5000;
-    job.m_pMin = pMin;
-    job.m_pMax = pMax;
-    job.m_threads = 2;
+    SieveJob job = test::NewSieveJob(dir, "fp64", 1024, 2, 5000, pMax, pMin);
     job.m_device = DeviceChoice::Numbered("opencl", 0);
     job.m_gpuKernel = "fp64";
     job.m_devices = &SystemDevices();
@@ -298,9 +273,7 @@ TEST(OpenClJobs, AForcedKernelHandsThePAboveItsBoundToTheCpuAndRefusesARunThatSt
                          "The p from 2^50 on are above the device's kernels: the CPU kernels "
                          "sieve them."),
               1);
-    std::string factors = test::ReadFile(dir / "f.txt");
-    if (!wide) factors = factors.substr(factors.find('\n') + 1);
-    EXPECT_EQ(factors, cpu.factors);
+    EXPECT_EQ(test::WithoutTimeStamp(test::ReadFile(dir / "f.txt")), cpu.factors);
     EXPECT_EQ(test::ReadFile(dir / "c.txt"), cpu.candidates);
 
     // A resume from that depth, above the bound: refused, both files kept.

@@ -106,36 +106,18 @@ std::string Faulty(const std::string& function, const std::string& args, const s
          ") r ^= 1;\n  return r;\n}\n";
 }
 
-struct Sieved {
-  std::string factors, candidates;
-  std::vector<std::string> log;
-};
-
-// A new sieve of k^N+1, the factor file without its first line in normal
-// mode (it holds the time of writing).
-Sieved Sieve(const test::ScratchDir& dir, const std::string& device, const std::string& kernel,
-             bool wide, int32_t n, int32_t bMax, UInt128 pMin, UInt128 pMax, int64_t batch) {
-  SieveJob job;
-  job.m_nCommand = kCmdNewSieve;
-  job.m_nExponent = n;
-  job.m_nLn = ExponentLog2(n);
-  job.m_nBMin = 2;
-  job.m_nBMax = bMax;
-  job.m_pMin = pMin;
-  job.m_pMax = pMax;
-  job.m_threads = 2;
+// A new sieve of k^N+1 for k from 2 to bMax on `device` with `kernel`.
+test::JobFiles Sieve(const test::ScratchDir& dir, const std::string& device,
+                     const std::string& kernel, bool wide, int32_t n, int32_t bMax, UInt128 pMin,
+                     UInt128 pMax, int64_t batch) {
+  SieveJob job = test::NewSieveJob(dir, device.substr(0, 3), n, 2, bMax, pMax, pMin);
   job.m_deviceBatch = batch;
   job.m_device = *DeviceChoice::Parse(device);
   job.m_gpuKernel = kernel;
   job.m_devices = &SystemDevices();
-  job.m_strFactorOut = dir / ("f-" + device.substr(0, 3) + ".txt");
-  job.m_strSieveOut = dir / ("c-" + device.substr(0, 3) + ".txt");
-  const test::JobRun run = test::RunJob(
-      job, [](CGfnThread&) {}, wide ? 1 : 0);
-  EXPECT_FALSE(run.failed) << device << ": " << run.log.back();
-  Sieved s{test::ReadFile(job.m_strFactorOut), test::ReadFile(job.m_strSieveOut), run.log};
-  if (!wide) s.factors = s.factors.substr(s.factors.find('\n') + 1);
-  return s;
+  test::JobFiles files = test::RunJobFiles(job, wide);
+  EXPECT_FALSE(files.failed) << device << ": " << files.log.back();
+  return files;
 }
 
 std::vector<std::string> Failures(const std::vector<std::string>& log) {
@@ -157,8 +139,9 @@ TEST(OpenClChecks, AFaultInTheMiddleOfLongWalksIsCaught) {
       {"mont64rare", UInt128{1} << 62, "mont64, its step wrong once in 2^20"},
       Faulty("mod_mul_fixed", "num a, fixed b", "(r & 0xFFFFF) == 0x5A5A5"), 64);
   test::ScratchDir dir;
-  const Sieved cpu = Sieve(dir, "cpu", "", true, 8192, 100000, 0, 100000000, 0);
-  const Sieved gpu = Sieve(dir, "opencl:0", "mont64rare", true, 8192, 100000, 0, 100000000, 0);
+  const test::JobFiles cpu = Sieve(dir, "cpu", "", true, 8192, 100000, 0, 100000000, 0);
+  const test::JobFiles gpu =
+      Sieve(dir, "opencl:0", "mont64rare", true, 8192, 100000, 0, 100000000, 0);
   EXPECT_GT(cpu.factors.size(), 1000u);
   EXPECT_EQ(gpu.factors, cpu.factors);
   EXPECT_EQ(gpu.candidates, cpu.candidates);
@@ -176,7 +159,7 @@ TEST(OpenClChecks, AFaultInTheChainsOfOnePIsCaught) {
   REQUIRE_OPENCL();
   test::ScratchDir dir;
   const UInt128 pMin = 20000000, pMax = 21000000;
-  const Sieved cpu = Sieve(dir, "cpu", "", false, 1024, 3000, pMin, pMax, 0);
+  const test::JobFiles cpu = Sieve(dir, "cpu", "", false, 1024, 3000, pMin, pMax, 0);
   // The p of the CPU's first factor line ("<b>^<N>+1 has factor <p>").
   const std::string mark = " has factor ";
   const size_t at = cpu.factors.find(mark);
@@ -185,7 +168,7 @@ TEST(OpenClChecks, AFaultInTheChainsOfOnePIsCaught) {
       cpu.factors.substr(at + mark.size(), cpu.factors.find('\n', at) - at - mark.size());
   const ScopedExtraArithmetic onOneP({"mont64onep", UInt128{1} << 62, "mont64, wrong modulo one p"},
                                      Faulty("mod_mul", "num a, num b", "m.p == " + p + "UL"), 64);
-  const Sieved gpu = Sieve(dir, "opencl:0", "mont64onep", false, 1024, 3000, pMin, pMax, 4);
+  const test::JobFiles gpu = Sieve(dir, "opencl:0", "mont64onep", false, 1024, 3000, pMin, pMax, 4);
   EXPECT_EQ(gpu.factors, cpu.factors);
   EXPECT_EQ(gpu.candidates, cpu.candidates);
   const std::vector<std::string> failures = Failures(gpu.log);

@@ -20,28 +20,18 @@ namespace {
 
 SieveJob SieveOn(const test::ScratchDir& dir, const std::string& tag, test::FakeDevices* devices,
                  int32_t n, int32_t bMax, uint64_t pMax) {
-  SieveJob job;
-  job.m_nCommand = kCmdNewSieve;
-  job.m_nExponent = n;
-  job.m_nLn = ExponentLog2(n);
-  job.m_nBMin = 2;
-  job.m_nBMax = bMax;
-  job.m_pMax = pMax;
-  job.m_threads = 2;
+  SieveJob job = test::NewSieveJob(dir, tag, n, 2, bMax, pMax);
   job.m_deviceBatch = 500;
   if (devices != nullptr) {
     job.m_device = DeviceChoice::Gpu();
     job.m_devices = devices;
   }
-  job.m_strFactorOut = dir / ("f-" + tag + ".txt");
-  job.m_strSieveOut = dir / ("c-" + tag + ".txt");
   return job;
 }
 
-// A factor file without its first line (which holds the time of writing).
+// A factor file without the time of writing.
 std::string Body(const std::string& path) {
-  const std::string text = test::ReadFile(path);
-  return text.substr(text.find('\n') + 1);
+  return test::WithoutTimeStamp(test::ReadFile(path));
 }
 
 bool Logged(const test::JobRun& run, const std::string& part) {
@@ -245,8 +235,7 @@ TEST(Device, AFailedCheckSendsTheBatchToTheCpuAndThreeDropTheDevice) {
     const test::JobRun run = test::RunJob(
         job, [](CGfnThread&) {}, c.wide ? 1 : 0);
     ASSERT_FALSE(run.failed) << run.log.back();
-    EXPECT_EQ(c.wide ? test::ReadFile(job.m_strFactorOut) : Body(job.m_strFactorOut),
-              c.wide ? test::ReadFile(cpu.m_strFactorOut) : Body(cpu.m_strFactorOut));
+    EXPECT_EQ(Body(job.m_strFactorOut), Body(cpu.m_strFactorOut));
     EXPECT_EQ(test::ReadFile(job.m_strSieveOut), test::ReadFile(cpu.m_strSieveOut));
     int lines = 0;
     for (const std::string& l : run.log) {

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "TestMath.h"
+#include "TestUtil.h"
+#include "math/ExponentLog2.h"
 #include "sieve/GfnThread.h"
 
 namespace zentrova::test {
@@ -30,6 +32,24 @@ JobRun RunJob(const SieveJob& job, Before before, int32_t wideMath = 0) {
 
 inline JobRun RunJob(const SieveJob& job) {
   return RunJob(job, [](CGfnThread&) {});
+}
+
+// A new sieve of b^n + 1 for b from bMin to bMax and p from pMin to pMax on
+// two threads, writing f-<tag>.txt and c-<tag>.txt in dir.
+inline SieveJob NewSieveJob(const ScratchDir& dir, const std::string& tag, int32_t n, int32_t bMin,
+                            int32_t bMax, UInt128 pMax, UInt128 pMin = 0) {
+  SieveJob job;
+  job.m_nCommand = kCmdNewSieve;
+  job.m_nExponent = n;
+  job.m_nLn = ExponentLog2(n);
+  job.m_nBMin = bMin;
+  job.m_nBMax = bMax;
+  job.m_pMin = pMin;
+  job.m_pMax = pMax;
+  job.m_threads = 2;
+  job.m_strFactorOut = dir / ("f-" + tag + ".txt");
+  job.m_strSieveOut = dir / ("c-" + tag + ".txt");
+  return job;
 }
 
 inline bool Contains(const std::vector<std::string>& lines, const std::string& line) {
@@ -91,6 +111,21 @@ inline std::string WithoutTimeStamp(const std::string& text) {
   const size_t eol = text.find('\n');
   if (colon == std::string::npos || eol == std::string::npos || colon > eol) return text;
   return text.substr(0, colon) + text.substr(eol);
+}
+
+// What a run wrote: the factor file without the time of writing (a normal
+// file's header holds it), the candidate file, and the run's log.
+struct JobFiles {
+  std::string factors, candidates;
+  std::vector<std::string> log;
+  bool failed = false;
+};
+
+inline JobFiles RunJobFiles(const SieveJob& job, bool wide) {
+  const JobRun run = RunJob(
+      job, [](CGfnThread&) {}, wide ? 1 : 0);
+  return {WithoutTimeStamp(ReadFile(job.m_strFactorOut)), ReadFile(job.m_strSieveOut), run.log,
+          run.failed};
 }
 
 }  // namespace zentrova::test

@@ -17,6 +17,7 @@
 
 #include "TestMath.h"
 #include "TestUtil.h"
+#include "files/PNumber.h"
 #include "sieve/kernels/Kernels128.h"
 
 namespace zentrova {
@@ -151,11 +152,6 @@ auto AgreeWithPortable(Run run) {
   return want;
 }
 
-// u128 in decimal, for the traces.
-std::string Text(u128 x) {
-  return x < 10 ? std::string(1, static_cast<char>('0' + x)) : Text(x / 10) + Text(x % 10);
-}
-
 u128 MulMod(u128 a, u128 b, u128 m) {  // m < 2^127
   u128 r = 0;
   a %= m;
@@ -249,7 +245,7 @@ TEST(KernelIsa, EveryLevelsNormalKernelsAgreeWithThePortableOnes) {
         c.twoWords ? std::vector<size_t>{0, 1, 5, 9, 503} : std::vector<size_t>{0, 1, 7, 9, 1003};
     for (const size_t n : sizes) {
       SCOPED_TRACE(::testing::Message() << (c.twoWords ? "two words, p " : "one word, p ")
-                                        << Text(c.p) << " ln " << c.ln << " n " << n);
+                                        << PToString(c.p) << " ln " << c.ln << " n " << n);
       const std::vector<int32_t> cand = Bases(rng, c.roots, n);
       const std::vector<uint32_t> want = AgreeWithPortable([&](const KernelSet& k) {
         std::vector<uint32_t> hits = {7};  // a kernel appends
@@ -309,10 +305,10 @@ TEST(KernelIsa, EveryLevelsWideKernelsAgreeWithThePortableOnes) {
   for (const Case& c : cases) {
     u128 x = 1;
     for (int64_t i = 0; i < c.n; ++i) x = MulMod(x, c.a0, c.p);
-    ASSERT_EQ(x, c.p - 1) << "a0^N is not -1 mod " << Text(c.p);
+    ASSERT_EQ(x, c.p - 1) << "a0^N is not -1 mod " << PToString(c.p);
     for (const int32_t bMax : {INT32_MAX, 1 << 20}) {
       SCOPED_TRACE(::testing::Message() << (c.twoWords ? "two words, p " : "one word, p ")
-                                        << Text(c.p) << " N " << c.n << " bMax " << bMax);
+                                        << PToString(c.p) << " N " << c.n << " bMax " << bMax);
       // The roots stored and whether they all fitted.
       const auto want = AgreeWithPortable([&](const KernelSet& k) {
         std::vector<uint32_t> roots = {3};  // a kernel appends
@@ -351,7 +347,7 @@ TEST(KernelIsa, EveryLevelsFermatTestsAgreeWithThePortableOnes) {
     for (int n : {1, 3, 8, 13, 40}) {
       for (size_t at = 0; at + static_cast<size_t>(n) <= moduli.size(); at += 37) {
         SCOPED_TRACE(::testing::Message()
-                     << words << ", n " << n << " from p " << Text(moduli[at]));
+                     << words << ", n " << n << " from p " << PToString(moduli[at]));
         AgreeWithPortable([&](const KernelSet& k) {
           bool pass[40];
           (k.*kernel)(moduli.data() + at, n, pass);
