@@ -48,6 +48,12 @@ constexpr int64_t kDeviceCheckMinCells = 8;
 // (fewer for a short list; a power of two), so that the host can check a
 // part of a p.
 constexpr uint32_t kDeviceCheckGroups = 64;
+// The host searches a0 again for this many of the p of a wide launch that
+// the device passed over as composite (all of them in a smaller launch),
+// a different part of the launch each time: a device that loses primes
+// would lose their factors silently. About a microsecond each on one
+// thread, beside the device's N steps for every p.
+constexpr int64_t kDeviceA0Sample = 64;
 
 // In a run spread over processes, batches are this many times larger: each
 // costs a message to every process and back, and a process waits for its

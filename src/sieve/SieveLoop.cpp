@@ -67,10 +67,11 @@ std::string DeviceTitle(const SieveDevice& device) {
 }  // namespace
 
 bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vector<UInt128>& p,
-                      DeviceTally& tally, const std::vector<uint32_t>& wrongA0) {
+                      DeviceTally& tally, int64_t hostChecks,
+                      const std::vector<HostCheckFailure>& host) {
   DeviceChecks checks = device.LastChecks();
-  tally.checks += checks.checks;
-  for (const uint32_t index : wrongA0) checks.mismatches.push_back({index, {}});
+  tally.checks += checks.checks + hostChecks;
+  for (const HostCheckFailure& f : host) checks.mismatches.push_back({f.index, {}, f.what});
   if (checks.mismatches.empty()) return true;
   // In increasing p, whatever order the device found them in.
   std::sort(checks.mismatches.begin(), checks.mismatches.end(),
@@ -80,9 +81,8 @@ bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vec
   for (const DeviceChecks::Mismatch& m : checks.mismatches) {
     if (tally.dropped.load()) break;
     ++tally.mismatches;
-    const std::string what = m.arithmetic.empty()
-                                 ? "the a0 it found fails its check"
-                                 : "the GPU kernel " + m.arithmetic + " failed its check";
+    const std::string what =
+        m.arithmetic.empty() ? m.host : "the GPU kernel " + m.arithmetic + " failed its check";
     ctx.Post(StrFormat("%s: %s at p = %s; the batch from p = %s is sieved again on the CPU.",
                        DeviceTitle(device).c_str(), what.c_str(), PToString(p[m.index]).c_str(),
                        PToString(p.front()).c_str()));

@@ -61,15 +61,23 @@ struct DeviceTally {
   std::atomic<bool> dropped{false};
 };
 
+// A check the host made of a device's result for the call's p of this
+// index, which failed: what failed, for the log.
+struct HostCheckFailure {
+  uint32_t index;
+  const char* what;
+};
+
 // After a device call on the p of a batch (p[i] the call's i-th p): counts
-// the device's checks. True when they hold; else, after a line for each p
-// that failed, false: the caller computes the device's part of the batch on
-// the CPU. After config::kDeviceMismatchLimit failures the device is
-// dropped for the rest of the run, with a line saying so. wrongA0: the
-// indices of the p whose a0 from the device fails the exact guard (the
-// wide mode's), failures of the device as well.
+// the device's checks and the host's (hostChecks of them, the failures in
+// `host`: the wide mode's checks of the a0 search). True when they hold;
+// else, after a line for each p that failed, false: the caller computes the
+// device's part of the batch on the CPU. After config::kDeviceMismatchLimit
+// failures the device is dropped for the rest of the run, with a line
+// saying so.
 bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vector<UInt128>& p,
-                      DeviceTally& tally, const std::vector<uint32_t>& wrongA0 = {});
+                      DeviceTally& tally, int64_t hostChecks = 0,
+                      const std::vector<HostCheckFailure>& host = {});
 
 // The run's count of the device's checks, where the run ends (a line and
 // the outcome's figures).

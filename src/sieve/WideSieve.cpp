@@ -219,13 +219,17 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   m_gpu->Wide(p, k, ln, n, job.m_nBMax, config::kWideMaxGTries, kind, a0, hits);
   // The device's a0 passes the same exact guard as the CPU's; one that
   // fails it is the device's fault, as a failed check is.
-  std::vector<uint32_t> wrongA0;
+  std::vector<HostCheckFailure> failed;
+  std::vector<uint32_t> passedOver;
   for (size_t i = 0; i < p.size(); ++i) {
     Result& r = batch[i];
     r.roots.clear();
     r.overflow = false;
     r.kind = RootKind::kComposite;
-    if (kind[i] != 2) continue;
+    if (kind[i] != 2) {
+      passedOver.push_back(static_cast<uint32_t>(i));
+      continue;
+    }
     const bool minusOne =
         p[i] < kMaxModulus
             ? SquareChainIsMinusOne(static_cast<int64_t>(a0[i]), ln, static_cast<uint64_t>(p[i]))
@@ -233,10 +237,26 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
     if (minusOne) {
       r.kind = RootKind::kRoots;
     } else {
-      wrongA0.push_back(static_cast<uint32_t>(i));
+      failed.push_back({static_cast<uint32_t>(i), "the a0 it found fails its check"});
     }
   }
-  if (!DeviceChecksHold(m_ctx, *m_gpu, p, m_deviceTally, wrongA0)) return onCpu();
+  // A sample of the p passed over: the CPU's search must pass them over too
+  // (unless the batch goes to the CPU already).
+  if (!failed.empty() || !m_gpu->LastChecks().mismatches.empty()) passedOver.clear();
+  const size_t stride = (passedOver.size() + config::kDeviceA0Sample - 1) / config::kDeviceA0Sample;
+  int64_t searched = 0;
+  for (size_t s = stride == 0 ? 0 : m_deviceLaunches++ % stride; s < passedOver.size();
+       s += stride) {
+    const uint32_t i = passedOver[s];
+    ++searched;
+    UInt128 found = 0;
+    uint64_t found64 = 0;
+    const A0Search cpu = p[i] < kA0OneWordLimit
+                             ? FindA0(static_cast<uint64_t>(p[i]), k[i], ln, found64)
+                             : FindA0_128(p[i], k[i], ln, found);
+    if (cpu == A0Search::kFound) failed.push_back({i, "its verdict of composite fails its check"});
+  }
+  if (!DeviceChecksHold(m_ctx, *m_gpu, p, m_deviceTally, searched, failed)) return onCpu();
   // The CPU kernel's storing order: stage by stage, each in its slot order;
   // below N = 32 the exponents in turn.
   auto key = [&](const WideHit& h) -> uint64_t {

@@ -96,6 +96,7 @@ class WideSieveLoop : public SieveLoop<WideSieveLoop, WideSieveState> {
   WideKernel128Fn m_kernel128 = nullptr;  // p from kA0OneWordLimit on
   const char* m_kernelName = "";
   size_t m_capacity = 0;  // roots one p may store
+  uint64_t m_deviceLaunches = 0;  // which part of a launch the host searches again
   // Where each (stage slot, negated) of the CPU kernel's order stores.
   uint8_t m_firstPos[256] = {};
   uint8_t m_laterPos[256] = {};

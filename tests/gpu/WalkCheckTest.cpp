@@ -123,7 +123,7 @@ test::JobFiles Sieve(const test::ScratchDir& dir, const std::string& device,
 std::vector<std::string> Failures(const std::vector<std::string>& log) {
   std::vector<std::string> out;
   for (const std::string& l : log) {
-    if (l.find("failed its check") != std::string::npos) out.push_back(l);
+    if (l.find(" its check at p = ") != std::string::npos) out.push_back(l);
   }
   return out;
 }
@@ -152,30 +152,43 @@ TEST(OpenClChecks, AFaultInTheMiddleOfLongWalksIsCaught) {
   }
 }
 
-// A fault in the chains of one p (every product modulo it wrong in its low
-// bit): launches of a few p, so that the host checks each p; the p is named,
-// and the factors it gives are the CPU's.
-TEST(OpenClChecks, AFaultInTheChainsOfOnePIsCaught) {
+// A fault in the products modulo one p (each wrong in its low bit), in
+// launches of a few p: in normal mode the host checks each p's chains; in
+// wide mode the a0 search passes the p over as composite, and the host
+// searches every p passed over again. The p is named, and the files are
+// the CPU's.
+TEST(OpenClChecks, AFaultModuloOnePIsCaught) {
   REQUIRE_OPENCL();
-  test::ScratchDir dir;
-  const UInt128 pMin = 20000000, pMax = 21000000;
-  const test::JobFiles cpu = Sieve(dir, "cpu", "", false, 1024, 3000, pMin, pMax, 0);
-  // The p of the CPU's first factor line ("<b>^<N>+1 has factor <p>").
-  const std::string mark = " has factor ";
-  const size_t at = cpu.factors.find(mark);
-  ASSERT_NE(at, std::string::npos);
-  const std::string p =
-      cpu.factors.substr(at + mark.size(), cpu.factors.find('\n', at) - at - mark.size());
-  const ScopedExtraArithmetic onOneP({"mont64onep", UInt128{1} << 62, "mont64, wrong modulo one p"},
-                                     Faulty("mod_mul", "num a, num b", "m.p == " + p + "UL"), 64);
-  const test::JobFiles gpu = Sieve(dir, "opencl:0", "mont64onep", false, 1024, 3000, pMin, pMax, 4);
-  EXPECT_EQ(gpu.factors, cpu.factors);
-  EXPECT_EQ(gpu.candidates, cpu.candidates);
-  const std::vector<std::string> failures = Failures(gpu.log);
-  ASSERT_EQ(failures.size(), 1u);
-  EXPECT_NE(failures[0].find("the GPU kernel mont64onep failed its check at p = " + p + ";"),
-            std::string::npos)
-      << failures[0];
+  const struct {
+    bool wide;
+    int32_t bMax;
+    UInt128 pMax;
+    std::string mark;  // before the p of a factor line
+    std::string failure;
+  } cases[] = {
+      {false, 3000, 21000000, " has factor ", "the GPU kernel mont64onep failed its check"},
+      {true, 100000, 22000000, " factor : ", "its verdict of composite fails its check"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.wide ? "wide" : "normal");
+    test::ScratchDir dir;
+    const test::JobFiles cpu = Sieve(dir, "cpu", "", c.wide, 1024, c.bMax, 20000000, c.pMax, 0);
+    // The p of the CPU's first factor line.
+    const size_t at = cpu.factors.find(c.mark);
+    ASSERT_NE(at, std::string::npos);
+    const std::string p =
+        cpu.factors.substr(at + c.mark.size(), cpu.factors.find('\n', at) - at - c.mark.size());
+    const ScopedExtraArithmetic onOneP(
+        {"mont64onep", UInt128{1} << 62, "mont64, wrong modulo one p"},
+        Faulty("mod_mul", "num a, num b", "m.p == " + p + "UL"), 64);
+    const test::JobFiles gpu =
+        Sieve(dir, "opencl:0", "mont64onep", c.wide, 1024, c.bMax, 20000000, c.pMax, 4);
+    EXPECT_EQ(gpu.factors, cpu.factors);
+    EXPECT_EQ(gpu.candidates, cpu.candidates);
+    const std::vector<std::string> failures = Failures(gpu.log);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find(c.failure + " at p = " + p + ";"), std::string::npos) << failures[0];
+  }
 }
 
 }  // namespace

@@ -178,9 +178,11 @@ std::vector<uint64_t> FactorPs(const std::string& path) {
   return {ps.begin(), ps.end()};
 }
 
-// A device whose own check fails on a p (its results of that p lost): the
-// batch is computed again on the CPU with a line naming the device, the
-// kernel and the p, and the files are the CPU run's; after three failures
+// A device whose own check fails on a p (its results of that p lost), whose
+// a0 fails the host's guard, or which passes over as composite a p whose a0
+// the host's search finds (in a small launch it searches every p passed
+// over again): the batch is computed again on the CPU with a line naming the
+// device, what failed and the p, and the files are the CPU run's; after three failures
 // the device is dropped for the rest of the run with a line, and later
 // failures are not even seen. The run's count of checks ends it.
 TEST(Device, AFailedCheckSendsTheBatchToTheCpuAndThreeDropTheDevice) {
@@ -198,6 +200,14 @@ TEST(Device, AFailedCheckSendsTheBatchToTheCpuAndThreeDropTheDevice) {
   // of unity, not of -1: an a0 the device got wrong.
   const uint64_t p1 = 12289, r1 = EvenRoot(p1);
   const std::string kernelFailed = "the GPU kernel fake64 failed its check";
+  const std::string passedOver = "its verdict of composite fails its check";
+  // The primes among the wide run's p (one launch: the host searches every
+  // p passed over again).
+  std::set<uint64_t> primes;
+  for (uint64_t p = 2049; p <= 50000; p += 2048) {
+    if (test::IsPrime(p)) primes.insert(p);
+  }
+  ASSERT_GE(primes.size(), 3u);
   struct Case {
     std::string what;
     bool wide;
@@ -220,15 +230,19 @@ TEST(Device, AFailedCheckSendsTheBatchToTheCpuAndThreeDropTheDevice) {
        false,
        {{p1, {r1 * r1 % p1, uint32_t(r1)}}},
        "the a0 it found fails its check"},
+      {"wide, a prime passed over", true, {p1}, 1, false, {}, passedOver},
+      {"wide, every prime passed over", true, primes, 3, true, {}, passedOver},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const SieveJob& cpu = c.wide ? wideCpu : normalCpu;
     test::FakeDevices devices;
-    if (c.wideRoots.empty()) {
-      devices.setup.failedChecks = c.failedChecks;
-    } else {
+    if (!c.wideRoots.empty()) {
       devices.setup.wideRoots = c.wideRoots;
+    } else if (c.failure == passedOver) {
+      devices.setup.passedOver = c.failedChecks;
+    } else {
+      devices.setup.failedChecks = c.failedChecks;
     }
     const SieveJob job =
         SieveOn(dir, c.what, &devices, 1024, cpu.m_nBMax, static_cast<uint64_t>(cpu.m_pMax));

@@ -1,7 +1,8 @@
-// A device for the loops' tests: the normal chains by brute force (an
-// arithmetic of its own), no wide roots unless planted, hits planted on
-// purpose (true or false), a loss after a given number of launches, and p
-// whose results are wrong (none) and fail the device's own check.
+// A device for the loops' tests: the normal chains by brute force and the
+// a0 search by its rule (an arithmetic of its own), no wide roots unless
+// planted, hits planted on purpose (true or false), a loss after a given
+// number of launches, p whose results are wrong (none) and fail the
+// device's own check, and p passed over as composite although they are not.
 #pragma once
 
 #include <map>
@@ -19,6 +20,7 @@ struct FakeDeviceSetup {
   std::map<uint64_t, std::pair<uint64_t, uint32_t>> wideRoots;  // p -> (a0, the root of j = 1)
   UInt128 limit = kMaxModulus;  // the device takes the p below it
   std::set<uint64_t> failedChecks{};  // p with no hits, roots or a0, and a failed check
+  std::set<uint64_t> passedOver{};    // p said composite, their own check passing
 };
 
 class FakeDevice : public SieveDevice {
@@ -32,8 +34,8 @@ class FakeDevice : public SieveDevice {
   int Launches() const { return m_launches; }
   DeviceChecks LastChecks() const override { return m_checks; }
 
-  void Wide(const std::vector<UInt128>& p, const std::vector<uint64_t>&, int, int64_t, int32_t,
-            int, std::vector<uint8_t>& kind, std::vector<UInt128>& a0,
+  void Wide(const std::vector<UInt128>& p, const std::vector<uint64_t>& k, int, int64_t n, int32_t,
+            int tries, std::vector<uint8_t>& kind, std::vector<UInt128>& a0,
             std::vector<WideHit>& hits) override {
     Launch();
     kind.assign(p.size(), 0);
@@ -41,9 +43,24 @@ class FakeDevice : public SieveDevice {
     hits.clear();
     Check(p);
     for (size_t i = 0; i < p.size(); ++i) {
-      if (m_setup.failedChecks.count(static_cast<uint64_t>(p[i])) != 0) continue;
-      const auto planted = m_setup.wideRoots.find(static_cast<uint64_t>(p[i]));
-      if (planted == m_setup.wideRoots.end()) continue;
+      const auto q = static_cast<uint64_t>(p[i]);
+      if (m_setup.failedChecks.count(q) != 0 || m_setup.passedOver.count(q) != 0) continue;
+      const auto planted = m_setup.wideRoots.find(q);
+      if (planted == m_setup.wideRoots.end()) {
+        // The first g = 2, 3, 5, ... with (g^k)^N != 1 decides: a0 = g^k
+        // when that is -1, else composite.
+        for (int t = 0; t < tries; ++t) {
+          const uint64_t a = PowMod128((t == 0 ? 2 : 2 * t + 1) % q, k[i], q);
+          const uint64_t s = PowMod128(a, static_cast<uint64_t>(n), q);
+          if (s == 1) continue;
+          if (s == q - 1) {
+            kind[i] = 2;
+            a0[i] = a;
+          }
+          break;
+        }
+        continue;
+      }
       kind[i] = 2;
       a0[i] = planted->second.first;
       hits.push_back({static_cast<uint32_t>(i), 1, false, planted->second.second});
