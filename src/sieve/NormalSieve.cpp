@@ -203,7 +203,8 @@ void NormalSieveLoop::ServeBody(BatchCluster& link) {
   LoopWorkers<Result> w(m_ctx, 2 * static_cast<uint64_t>(m_ctx.Job().m_nExponent), nullptr, 0);
   std::vector<int32_t> cand;
   ServeBatches<Result>(
-      link, w.feed, ComputeAgainst(cand, w.scratch, DeviceLimit()),
+      link, w.feed,
+      [&](UInt128 deviceLimit) { return ComputeAgainst(cand, w.scratch, deviceLimit); },
       [&](std::vector<Result>& batch) {
         if (m_gpu) ComputeOnDevice(batch, cand);
       },

@@ -206,14 +206,16 @@ class SieveLoop {
   void RunBatches(LoopWorkers<Result>& w, BatchCluster* cluster);
 
   // On a process other than 0 of a run spread over several: computes the
-  // batches process 0 sends, with compute and then finish over each whole
-  // batch, until the job ends. A list message goes to onList (none: it is
-  // unexpected).
+  // batches process 0 sends, with computeFor(DeviceLimit()) on the workers
+  // (the device's p from its limit on; all of them once it was dropped)
+  // and then finish over each whole batch, until the job ends. A list
+  // message goes to onList (none: it is unexpected).
   template <typename Result>
-  void ServeBatches(BatchCluster& link, CandidateFeed<Result>& feed,
-                    const typename CandidateFeed<Result>::Compute& compute,
-                    const std::function<void(std::vector<Result>&)>& finish,
-                    const std::function<void(ByteReader&)>& onList = nullptr);
+  void ServeBatches(
+      BatchCluster& link, CandidateFeed<Result>& feed,
+      const std::function<typename CandidateFeed<Result>::Compute(UInt128)>& computeFor,
+      const std::function<void(std::vector<Result>&)>& finish,
+      const std::function<void(ByteReader&)>& onList = nullptr);
 
   // The p below this bound are the device's, for a batch made now: 0
   // without a device, or once it was dropped.
@@ -301,7 +303,7 @@ template <typename Derived, typename StateT>
 template <typename Result>
 void SieveLoop<Derived, StateT>::ServeBatches(
     BatchCluster& link, CandidateFeed<Result>& feed,
-    const typename CandidateFeed<Result>::Compute& compute,
+    const std::function<typename CandidateFeed<Result>::Compute(UInt128)>& computeFor,
     const std::function<void(std::vector<Result>&)>& finish,
     const std::function<void(ByteReader&)>& onList) {
   for (;;) {
@@ -309,7 +311,7 @@ void SieveLoop<Derived, StateT>::ServeBatches(
     ByteReader message(bytes);
     switch (message.Kind()) {
       case ClusterMessage::kBatch:
-        link.Send(0, feed.Serve(message, compute, finish));
+        link.Send(0, feed.Serve(message, computeFor(DeviceLimit()), finish));
         break;
       case ClusterMessage::kEndJob:
         return;

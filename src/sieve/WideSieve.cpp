@@ -344,10 +344,11 @@ void WideSieveLoop::PrepareKernel() {
 void WideSieveLoop::ServeBody(BatchCluster& link) {
   PrepareKernel();
   LoopWorkers<Result> w(m_ctx, 2 * static_cast<uint64_t>(m_ctx.Job().m_nExponent), nullptr, 0);
-  ServeBatches<Result>(link, w.feed, CpuCompute(w.scratch, DeviceLimit()),
-                       [&](std::vector<Result>& batch) {
-                         if (m_gpu) ComputeOnDevice(batch);
-                       });
+  ServeBatches<Result>(
+      link, w.feed, [&](UInt128 deviceLimit) { return CpuCompute(w.scratch, deviceLimit); },
+      [&](std::vector<Result>& batch) {
+        if (m_gpu) ComputeOnDevice(batch);
+      });
 }
 
 void WideSieveLoop::RunBody(CandidateSource* reader) {

@@ -12,8 +12,9 @@
 
 #include "TestUtil.h"
 #include "files/CandidateFiles.h"
-#include "sieve/Jobs.h"
+#include "sieve/FakeDevice.h"
 #include "sieve/JobTestUtil.h"
+#include "sieve/Jobs.h"
 
 namespace zentrova {
 namespace {
@@ -63,17 +64,22 @@ class Loopback : public BatchCluster {
 };
 
 // Runs the job as process 0 of a run whose other processes have the given
-// thread counts; `before` may poke the job's thread first.
+// thread counts; `before` may poke the job's thread first. The others open
+// their devices from `devices` and must log nothing, or their lines go to
+// `othersLog`.
 template <typename Before>
-test::JobRun RunShared(SieveJob job, bool wide, const std::vector<int>& others, Before before) {
+test::JobRun RunShared(SieveJob job, bool wide, const std::vector<int>& others, Before before,
+                       DeviceProvider* devices = nullptr,
+                       std::vector<std::string>* othersLog = nullptr) {
   Hub hub(static_cast<int>(others.size()) + 1);
   std::vector<std::unique_ptr<Loopback>> links;
   std::vector<std::thread> servers;
   RecordingSink otherSink;
   for (size_t r = 1; r <= others.size(); ++r) {
     links.push_back(std::make_unique<Loopback>(hub, static_cast<int>(r)));
-    servers.emplace_back(
-        [&, r, link = links.back().get()] { ServeProcessZero(*link, others[r - 1], otherSink); });
+    servers.emplace_back([&, r, link = links.back().get()] {
+      ServeProcessZero(*link, others[r - 1], otherSink, devices);
+    });
   }
   Loopback zero(hub, 0);
   job.m_cluster = &zero;
@@ -82,7 +88,11 @@ test::JobRun RunShared(SieveJob job, bool wide, const std::vector<int>& others, 
     zero.Send(static_cast<int>(r), ByteWriter(ClusterMessage::kQuit).Bytes());
   }
   for (std::thread& t : servers) t.join();
-  EXPECT_TRUE(otherSink.LogLines().empty()) << otherSink.LogLines().front();
+  if (othersLog != nullptr) {
+    *othersLog = otherSink.LogLines();
+  } else {
+    EXPECT_TRUE(otherSink.LogLines().empty()) << otherSink.LogLines().front();
+  }
   return run;
 }
 
@@ -184,6 +194,40 @@ TEST(Cluster, AStoppedSharedRunResumesToTheEndOfOneProcess) {
     EXPECT_EQ(ReadFile(dir / "cands2.txt"), ReadFile(one / "cands.txt"));
     EXPECT_EQ(FactorLines(ReadFile(dir / (mode.wide ? "factors.txt" : "factors2.txt"))),
               FactorLines(ReadFile(one / "factors.txt")));
+  }
+}
+
+// Every process's device fails its checks (on every p): each process drops
+// its own after three, says so, and sieves the rest of its part on its own
+// threads; the files are still those of one process.
+TEST(Cluster, ProcessesThatDropTheirDeviceStillWriteTheFilesOfOneProcess) {
+  for (const Mode& mode : {kNormal, kWide}) {
+    SCOPED_TRACE(mode.wide ? "wide" : "normal");
+    ScratchDir one;
+    ASSERT_FALSE(test::RunJob(
+                     NewJob(mode, one, 2), [](CGfnThread&) {}, mode.wide)
+                     .failed);
+    test::FakeDevices devices;
+    const uint64_t step = 2 * static_cast<uint64_t>(mode.exponent);
+    for (uint64_t p = mode.pMin / step * step + 1; p <= mode.pMax; p += step) {
+      devices.setup.failedChecks.insert(p);
+    }
+    ScratchDir dir;
+    SieveJob job = NewJob(mode, dir, 1);
+    job.m_device = DeviceChoice::Gpu();
+    job.m_devices = &devices;
+    job.m_deviceBatch = 40;  // batches that every process has a part of
+    std::vector<std::string> othersLog;
+    const test::JobRun run = RunShared(
+        job, mode.wide, {2, 1}, [](CGfnThread&) {}, &devices, &othersLog);
+    ASSERT_FALSE(run.failed) << run.log.back();
+    const std::string dropped =
+        "fake device 0 (fake device) failed 3 checks: the CPU kernels sieve the rest of the run.";
+    EXPECT_TRUE(test::Contains(run.log, dropped));
+    EXPECT_EQ(std::count(othersLog.begin(), othersLog.end(), dropped), 2);
+    EXPECT_EQ(FactorLines(ReadFile(dir / "factors.txt")),
+              FactorLines(ReadFile(one / "factors.txt")));
+    EXPECT_EQ(ReadFile(dir / "cands.txt"), ReadFile(one / "cands.txt"));
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 
 #include "TestMath.h"
@@ -109,7 +110,8 @@ class FakeDevice : public SieveDevice {
   DeviceChecks m_checks;
 };
 
-// Opens a new FakeDevice with the setup for every choice other than the CPU.
+// Opens a new FakeDevice with the setup for every choice other than the CPU
+// (from the threads of several processes at once too).
 class FakeDevices : public DeviceProvider {
  public:
   FakeDeviceSetup setup;
@@ -117,10 +119,14 @@ class FakeDevices : public DeviceProvider {
   DeviceOptions lastOptions;  // what the last Open was asked for
   std::vector<DeviceInfo> List() override { return {FakeDevice(setup).Info()}; }
   std::unique_ptr<SieveDevice> Open(const DeviceChoice&, const DeviceOptions& options) override {
+    const std::lock_guard<std::mutex> lock(m_mutex);
     ++opened;
     lastOptions = options;
     return std::make_unique<FakeDevice>(setup);
   }
+
+ private:
+  std::mutex m_mutex;
 };
 
 }  // namespace zentrova::test
