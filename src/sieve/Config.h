@@ -40,20 +40,24 @@ constexpr int kDeviceMismatchLimit = 3;
 // The host recomputes the normal chains' check values of about one part in
 // this many of a launch's chains, while the device computes them (on one
 // thread, so against a card a hundred times faster than it the check still
-// ends first); at least kDeviceCheckMinCells cells per launch. Lower it to
-// catch a fault confined to a few p sooner.
+// ends first); at least kDeviceCheckMinCells cells per launch. In wide mode
+// it searches a0 again for as large a part of the p the device passed over
+// (kDeviceA0MinSample). Lower it to catch a fault confined to a few p
+// sooner.
 constexpr int64_t kDeviceCheckShare = 1024;
 constexpr int64_t kDeviceCheckMinCells = 8;
 // The normal chains' check values per p: the bases in this many groups
 // (fewer for a short list; a power of two), so that the host can check a
 // part of a p.
 constexpr uint32_t kDeviceCheckGroups = 64;
-// The host searches a0 again for this many of the p of a wide launch that
-// the device passed over as composite (all of them in a smaller launch),
-// a different part of the launch each time: a device that loses primes
-// would lose their factors silently. About a microsecond each on one
-// thread, beside the device's N steps for every p.
-constexpr int64_t kDeviceA0Sample = 64;
+// The host searches a0 again for one in kDeviceCheckShare of the p of a wide
+// launch that the device passed over as composite, and for at least this
+// many (all of them in a smaller launch), a different part of the launch
+// each time: a device that loses primes would lose their factors silently.
+// Half a microsecond to a microsecond and a half each on the device's
+// thread, which also puts every a0 the device found through the exact
+// guard.
+constexpr int64_t kDeviceA0MinSample = 16;
 
 // In a run spread over processes, batches are this many times larger: each
 // costs a message to every process and back, and a process waits for its

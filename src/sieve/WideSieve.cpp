@@ -243,7 +243,9 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   // A sample of the p passed over: the CPU's search must pass them over too
   // (unless the batch goes to the CPU already).
   if (!failed.empty() || !m_gpu->LastChecks().mismatches.empty()) passedOver.clear();
-  const size_t stride = (passedOver.size() + config::kDeviceA0Sample - 1) / config::kDeviceA0Sample;
+  const size_t sample =
+      std::max<size_t>(config::kDeviceA0MinSample, passedOver.size() / config::kDeviceCheckShare);
+  const size_t stride = (passedOver.size() + sample - 1) / sample;
   int64_t searched = 0;
   for (size_t s = stride == 0 ? 0 : m_deviceLaunches++ % stride; s < passedOver.size();
        s += stride) {

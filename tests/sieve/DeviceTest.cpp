@@ -201,8 +201,7 @@ TEST(Device, AFailedCheckSendsTheBatchToTheCpuAndThreeDropTheDevice) {
   const uint64_t p1 = 12289, r1 = EvenRoot(p1);
   const std::string kernelFailed = "the GPU kernel fake64 failed its check";
   const std::string passedOver = "its verdict of composite fails its check";
-  // The primes among the wide run's p (one launch: the host searches every
-  // p passed over again).
+  // The primes among the wide run's p.
   std::set<uint64_t> primes;
   for (uint64_t p = 2049; p <= 50000; p += 2048) {
     if (test::IsPrime(p)) primes.insert(p);
@@ -244,8 +243,10 @@ TEST(Device, AFailedCheckSendsTheBatchToTheCpuAndThreeDropTheDevice) {
     } else {
       devices.setup.failedChecks = c.failedChecks;
     }
-    const SieveJob job =
+    SieveJob job =
         SieveOn(dir, c.what, &devices, 1024, cpu.m_nBMax, static_cast<uint64_t>(cpu.m_pMax));
+    // Launches small enough for the host to search every p passed over.
+    if (c.failure == passedOver) job.m_deviceBatch = 8;
     const test::JobRun run = test::RunJob(
         job, [](CGfnThread&) {}, c.wide ? 1 : 0);
     ASSERT_FALSE(run.failed) << run.log.back();
