@@ -5,7 +5,8 @@
 // taken in turn, for N = 2^13, 2^16 and 2^18. Wall time, and the process's
 // CPU time: on PoCL the kernels run on the process's own threads, and its
 // CPU time holds on a machine shared with other work, where the wall time
-// does not.
+// does not. Then what the host's own check of the wide mode costs: its a0
+// search, per p passed over as composite, in one word and in two.
 //
 //   build/bench/zentrova_check_cost
 #include <algorithm>
@@ -17,6 +18,8 @@
 
 #include "gpu/OpenClBackend.h"
 #include "math/ModArith.h"
+#include "sieve/Config.h"
+#include "sieve/kernels/Kernels128.h"
 
 namespace zentrova {
 namespace {
@@ -56,6 +59,29 @@ std::pair<Times, Times> Best(Launch launch, OpenClBackend& checked, OpenClBacken
     time(unchecked, best.second);
   }
   return best;
+}
+
+// The host's a0 search (the one-word or two-word one, as the wide loop
+// picks) over 20000 odd p = k*2^17 + 1 from `from` on that it finds
+// composite: microseconds per p, the best of three passes.
+double A0SearchMicroseconds(UInt128 from) {
+  const int ln = 16;
+  double best = 1e30;
+  for (int pass = 0; pass < 3; ++pass) {
+    int searched = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (auto k = static_cast<uint64_t>(from >> (ln + 1)); searched < 20000; ++k) {
+      const UInt128 p = (static_cast<UInt128>(k) << (ln + 1)) + 1;
+      UInt128 a0 = 0;
+      uint64_t a64 = 0;
+      const A0Search s = p < kA0OneWordLimit ? FindA0(static_cast<uint64_t>(p), k, ln, a64)
+                                             : FindA0_128(p, k, ln, a0);
+      searched += s == A0Search::kComposite;
+    }
+    best = std::min(best,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return best / 20000 * 1e6;
 }
 
 void Row(int ln, const char* mode, const std::pair<Times, Times>& t) {
@@ -100,6 +126,11 @@ int Run() {
     Row(ln, "wide", wide);
     Row(ln, "normal", normal);
   }
+  std::printf("host a0 search of a p passed over (at least %d a launch, one in %d):\n",
+              static_cast<int>(config::kDeviceA0MinSample),
+              static_cast<int>(config::kDeviceCheckShare));
+  std::printf("  one word, p near 10^15:  %.2f us\n", A0SearchMicroseconds(UInt128{1} << 50));
+  std::printf("  two words, p near 2^70:  %.2f us\n", A0SearchMicroseconds(UInt128{1} << 70));
   return 0;
 }
 

@@ -54,9 +54,9 @@ constexpr uint32_t kDeviceCheckGroups = 64;
 // launch that the device passed over as composite, and for at least this
 // many (all of them in a smaller launch), a different part of the launch
 // each time: a device that loses primes would lose their factors silently.
-// Half a microsecond to a microsecond and a half each on the device's
-// thread, which also puts every a0 the device found through the exact
-// guard.
+// A fifth of a microsecond (one word) to two thirds (two words) each on the
+// device's thread (zentrova_check_cost), which also puts every a0 the
+// device found through the exact guard.
 constexpr int64_t kDeviceA0MinSample = 16;
 
 // In a run spread over processes, batches are this many times larger: each
