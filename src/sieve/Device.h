@@ -92,7 +92,6 @@ struct DeviceChecks {
   struct Mismatch {
     uint32_t index;          // the p's index in the call
     std::string arithmetic;  // the kernel that computed it
-    std::string host{};      // or, for a check the host made, what failed
   };
   int64_t checks = 0;  // walks or p checked
   std::vector<Mismatch> mismatches;

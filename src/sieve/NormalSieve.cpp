@@ -120,7 +120,7 @@ void NormalSieveLoop::ComputeOnDevice(std::vector<Result>& batch,
   if (m_deviceTally.dropped.load()) return onCpu();
   std::vector<NormalHit> hits;
   m_gpu->Normal(p, cand, m_ctx.Job().m_nLn, hits);
-  if (!DeviceChecksHold(m_ctx, *m_gpu, p, m_deviceTally)) return onCpu();
+  if (!DeviceChecksHold(m_ctx, *m_gpu, m_gpu->LastChecks(), p, m_deviceTally)) return onCpu();
   std::sort(hits.begin(), hits.end(), [](const NormalHit& a, const NormalHit& b) {
     return a.index != b.index ? a.index < b.index : a.position < b.position;
   });

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <string>
+#include <utility>
 
 #include "files/PNumber.h"
 #include "files/StrFormat.h"
@@ -17,6 +19,22 @@ FermatChoice ChooseFermat(const SieveJob& job) {
       job.m_bNoSSE2 == 0 ? FermatBatch128For(job.m_isa) : &FermatBatchScalar128;
   return FermatChoice{test, test == &FermatBatchScalar ? 4 : config::kVectorFermatBatch, test128};
 }
+
+namespace {
+
+// "OpenCL device 0", as the log names a device.
+std::string DeviceName(const DeviceInfo& info) {
+  return StrFormat("%s device %d",
+                   (info.backendTitle.empty() ? info.backend : info.backendTitle).c_str(),
+                   info.index);
+}
+
+// "OpenCL device 0 (its name)".
+std::string DeviceTitle(const SieveDevice& device) {
+  return DeviceName(device.Info()) + " (" + device.Info().name + ")";
+}
+
+}  // namespace
 
 bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device, UInt128 firstP) {
   const DeviceChoice& choice = ctx.Job().m_device;
@@ -37,9 +55,8 @@ bool OpenJobDevice(JobContext& ctx, std::unique_ptr<SieveDevice>& device, UInt12
     return false;
   }
   const DeviceInfo& info = device->Info();
-  ctx.Post(StrFormat("Running on %s device %d: %s (%s).",
-                     (info.backendTitle.empty() ? info.backend : info.backendTitle).c_str(),
-                     info.index, info.name.c_str(), info.platform.c_str()));
+  ctx.Post(StrFormat("Running on %s: %s (%s).", DeviceName(info).c_str(), info.name.c_str(),
+                     info.platform.c_str()));
   for (const std::string& note : device->KernelNotes()) ctx.Post(note);
   return true;
 }
@@ -55,36 +72,24 @@ void NoteAboveDevice(JobContext& ctx, const SieveDevice& device, bool& told) {
                      PBoundText(device.PLimit()).c_str()));
 }
 
-namespace {
-
-std::string DeviceTitle(const SieveDevice& device) {
-  const DeviceInfo& info = device.Info();
-  return StrFormat("%s device %d (%s)",
-                   (info.backendTitle.empty() ? info.backend : info.backendTitle).c_str(),
-                   info.index, info.name.c_str());
-}
-
-}  // namespace
-
-bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vector<UInt128>& p,
-                      DeviceTally& tally, int64_t hostChecks,
+bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const DeviceChecks& checks,
+                      const std::vector<UInt128>& p, DeviceTally& tally, int64_t hostChecks,
                       const std::vector<HostCheckFailure>& host) {
-  DeviceChecks checks = device.LastChecks();
   tally.checks += checks.checks + hostChecks;
-  for (const HostCheckFailure& f : host) checks.mismatches.push_back({f.index, {}, f.what});
-  if (checks.mismatches.empty()) return true;
-  // In increasing p, whatever order the device found them in.
-  std::sort(checks.mismatches.begin(), checks.mismatches.end(),
-            [](const DeviceChecks::Mismatch& a, const DeviceChecks::Mismatch& b) {
-              return a.index < b.index;
-            });
+  std::vector<std::pair<uint32_t, std::string>> failed;  // index, what failed
   for (const DeviceChecks::Mismatch& m : checks.mismatches) {
+    failed.emplace_back(m.index, "the GPU kernel " + m.arithmetic + " failed its check");
+  }
+  for (const HostCheckFailure& f : host) failed.emplace_back(f.index, f.what);
+  if (failed.empty()) return true;
+  // In increasing p, whatever order they were found in.
+  std::stable_sort(failed.begin(), failed.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [index, what] : failed) {
     if (tally.dropped.load()) break;
     ++tally.mismatches;
-    const std::string what =
-        m.arithmetic.empty() ? m.host : "the GPU kernel " + m.arithmetic + " failed its check";
     ctx.Post(StrFormat("%s: %s at p = %s; the batch from p = %s is sieved again on the CPU.",
-                       DeviceTitle(device).c_str(), what.c_str(), PToString(p[m.index]).c_str(),
+                       DeviceTitle(device).c_str(), what.c_str(), PToString(p[index]).c_str(),
                        PToString(p.front()).c_str()));
     if (tally.mismatches >= config::kDeviceMismatchLimit) {
       tally.dropped.store(true);

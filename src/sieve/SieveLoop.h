@@ -69,14 +69,15 @@ struct HostCheckFailure {
 };
 
 // After a device call on the p of a batch (p[i] the call's i-th p): counts
-// the device's checks and the host's (hostChecks of them, the failures in
-// `host`: the wide mode's checks of the a0 search). True when they hold;
+// the device's checks of that call and the host's (hostChecks of them, the
+// failures in `host`: the wide mode's checks of the a0 search). True when
+// they hold;
 // else, after a line for each p that failed, false: the caller computes the
 // device's part of the batch on the CPU. After config::kDeviceMismatchLimit
 // failures the device is dropped for the rest of the run, with a line
 // saying so.
-bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const std::vector<UInt128>& p,
-                      DeviceTally& tally, int64_t hostChecks = 0,
+bool DeviceChecksHold(JobContext& ctx, const SieveDevice& device, const DeviceChecks& checks,
+                      const std::vector<UInt128>& p, DeviceTally& tally, int64_t hostChecks = 0,
                       const std::vector<HostCheckFailure>& host = {});
 
 // The run's count of the device's checks, where the run ends (a line and

@@ -194,6 +194,28 @@ bool WideSieveLoop::ApplyRoots(const Result& r) {
   return true;
 }
 
+int64_t WideSieveLoop::SearchPassedOver(const std::vector<UInt128>& p,
+                                        const std::vector<uint64_t>& k,
+                                        const std::vector<uint32_t>& passedOver,
+                                        std::vector<HostCheckFailure>& failed) {
+  const int ln = m_ctx.Job().m_nLn;
+  const size_t sample =
+      std::max<size_t>(config::kDeviceA0MinSample, passedOver.size() / config::kDeviceCheckShare);
+  const size_t stride = (passedOver.size() + sample - 1) / sample;
+  int64_t searched = 0;
+  for (size_t s = stride == 0 ? 0 : m_deviceLaunches++ % stride; s < passedOver.size();
+       s += stride) {
+    const uint32_t i = passedOver[s];
+    ++searched;
+    UInt128 a0 = 0;
+    uint64_t a64 = 0;
+    const A0Search cpu = p[i] < kA0OneWordLimit ? FindA0(static_cast<uint64_t>(p[i]), k[i], ln, a64)
+                                                : FindA0_128(p[i], k[i], ln, a0);
+    if (cpu == A0Search::kFound) failed.push_back({i, "its verdict of composite fails its check"});
+  }
+  return searched;
+}
+
 void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   const SieveJob& job = m_ctx.Job();
   const int ln = job.m_nLn;
@@ -217,6 +239,7 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
   };
   if (m_deviceTally.dropped.load()) return onCpu();
   m_gpu->Wide(p, k, ln, n, job.m_nBMax, config::kWideMaxGTries, kind, a0, hits);
+  const DeviceChecks checks = m_gpu->LastChecks();
   // The device's a0 passes the same exact guard as the CPU's; one that
   // fails it is the device's fault, as a failed check is.
   std::vector<HostCheckFailure> failed;
@@ -240,25 +263,11 @@ void WideSieveLoop::ComputeOnDevice(std::vector<Result>& batch) {
       failed.push_back({static_cast<uint32_t>(i), "the a0 it found fails its check"});
     }
   }
-  // A sample of the p passed over: the CPU's search must pass them over too
-  // (unless the batch goes to the CPU already).
-  if (!failed.empty() || !m_gpu->LastChecks().mismatches.empty()) passedOver.clear();
-  const size_t sample =
-      std::max<size_t>(config::kDeviceA0MinSample, passedOver.size() / config::kDeviceCheckShare);
-  const size_t stride = (passedOver.size() + sample - 1) / sample;
-  int64_t searched = 0;
-  for (size_t s = stride == 0 ? 0 : m_deviceLaunches++ % stride; s < passedOver.size();
-       s += stride) {
-    const uint32_t i = passedOver[s];
-    ++searched;
-    UInt128 found = 0;
-    uint64_t found64 = 0;
-    const A0Search cpu = p[i] < kA0OneWordLimit
-                             ? FindA0(static_cast<uint64_t>(p[i]), k[i], ln, found64)
-                             : FindA0_128(p[i], k[i], ln, found);
-    if (cpu == A0Search::kFound) failed.push_back({i, "its verdict of composite fails its check"});
-  }
-  if (!DeviceChecksHold(m_ctx, *m_gpu, p, m_deviceTally, searched, failed)) return onCpu();
+  // Unless the batch goes to the CPU already, the host searches a sample of
+  // the p passed over again.
+  const int64_t searched =
+      failed.empty() && checks.mismatches.empty() ? SearchPassedOver(p, k, passedOver, failed) : 0;
+  if (!DeviceChecksHold(m_ctx, *m_gpu, checks, p, m_deviceTally, searched, failed)) return onCpu();
   // The CPU kernel's storing order: stage by stage, each in its slot order;
   // below N = 32 the exponents in turn.
   auto key = [&](const WideHit& h) -> uint64_t {

@@ -84,6 +84,13 @@ class WideSieveLoop : public SieveLoop<WideSieveLoop, WideSieveState> {
   // a0 and the roots of a whole batch on the OpenCL device, roots in the
   // order of the CPU kernel the job would run; throws DeviceError.
   void ComputeOnDevice(std::vector<Result>& batch);
+  // The host's check of the p of a device call (p[i], k[i]) that the device
+  // passed over as composite: the CPU searches a0 again for a sample of
+  // them, a different part each call, and adds a failure for each it finds
+  // an a0 for. Returns how many it searched.
+  int64_t SearchPassedOver(const std::vector<UInt128>& p, const std::vector<uint64_t>& k,
+                           const std::vector<uint32_t>& passedOver,
+                           std::vector<HostCheckFailure>& failed);
   // Applies a batch in increasing p, queueing its factor lines; m_go is
   // false after a root that failed its check. Returns the batch's size.
   size_t ApplyBatch(const std::vector<Result>& batch);
