@@ -120,74 +120,67 @@ test::JobFiles Sieve(const test::ScratchDir& dir, const std::string& device,
   return files;
 }
 
-std::vector<std::string> Failures(const std::vector<std::string>& log) {
-  std::vector<std::string> out;
-  for (const std::string& l : log) {
-    if (l.find(" its check at p = ") != std::string::npos) out.push_back(l);
-  }
-  return out;
-}
-
-// A fault in the walk's step once in about 2^20 steps (a bit flipped in the
-// middle of a long walk, as an overheated card does): short walks pass, the
-// job's walks of N = 8192 meet it a few times. Each is caught by the walk's
-// end check, the batch goes to the CPU, and after three the device is
-// dropped; the files are the CPU's.
-TEST(OpenClChecks, AFaultInTheMiddleOfLongWalksIsCaught) {
+// Jobs on mont64 with a planted fault, each giving the CPU's files:
+// - its walk step wrong once in about 2^20 steps (a bit flipped in the
+//   middle of a long walk, as an overheated card does): short walks pass,
+//   the job's walks of N = 8192 meet it a few times, each caught by the
+//   walk's end check; the batch goes to the CPU, three drop the device;
+// - its products wrong modulo one p (that of the CPU's first factor line),
+//   in launches of 4 p: in normal mode the host's check of each p's chains
+//   names it; in wide mode the a0 search passes it over as composite, and
+//   the host's search of every p passed over names it.
+TEST(OpenClChecks, APlantedFaultIsCaughtAndTheFilesAreTheCpus) {
   REQUIRE_OPENCL();
-  const ScopedExtraArithmetic rare(
-      {"mont64rare", UInt128{1} << 62, "mont64, its step wrong once in 2^20"},
-      Faulty("mod_mul_fixed", "num a, fixed b", "(r & 0xFFFFF) == 0x5A5A5"), 64);
-  test::ScratchDir dir;
-  const test::JobFiles cpu = Sieve(dir, "cpu", "", true, 8192, 100000, 0, 100000000, 0);
-  const test::JobFiles gpu =
-      Sieve(dir, "opencl:0", "mont64rare", true, 8192, 100000, 0, 100000000, 0);
-  EXPECT_GT(cpu.factors.size(), 1000u);
-  EXPECT_EQ(gpu.factors, cpu.factors);
-  EXPECT_EQ(gpu.candidates, cpu.candidates);
-  const std::vector<std::string> failures = Failures(gpu.log);
-  ASSERT_FALSE(failures.empty());
-  for (const std::string& l : failures) {
-    EXPECT_NE(l.find("the GPU kernel mont64rare failed its check at p = "), std::string::npos) << l;
-  }
-}
-
-// A fault in the products modulo one p (each wrong in its low bit), in
-// launches of a few p: in normal mode the host checks each p's chains; in
-// wide mode the a0 search passes the p over as composite, and the host
-// searches every p passed over again. The p is named, and the files are
-// the CPU's.
-TEST(OpenClChecks, AFaultModuloOnePIsCaught) {
-  REQUIRE_OPENCL();
+  const std::string kTheP = "{p}";
   const struct {
+    std::string what;
     bool wide;
-    int32_t bMax;
-    UInt128 pMax;
-    std::string mark;  // before the p of a factor line
-    std::string failure;
+    int32_t n, bMax;
+    UInt128 pMin, pMax;
+    int64_t batch;
+    std::string function, args, when;  // the fault (kTheP: the p of the first factor line)
+    std::string mark;                  // before the p of a factor line
+    std::string failure;               // each failure line says it, then " at p = "
+    size_t minFactorBytes;
   } cases[] = {
-      {false, 3000, 21000000, " has factor ", "the GPU kernel mont64onep failed its check"},
-      {true, 100000, 22000000, " factor : ", "its verdict of composite fails its check"},
+      {"a rare step", true, 8192, 100000, 0, 100000000, 0, "mod_mul_fixed", "num a, fixed b",
+       "(r & 0xFFFFF) == 0x5A5A5", " factor : ", "the GPU kernel mont64x failed its check", 1000},
+      {"normal, one p", false, 1024, 3000, 20000000, 21000000, 4, "mod_mul", "num a, num b",
+       "m.p == " + kTheP + "UL", " has factor ", "the GPU kernel mont64x failed its check", 0},
+      {"wide, one p", true, 1024, 100000, 20000000, 22000000, 4, "mod_mul", "num a, num b",
+       "m.p == " + kTheP + "UL", " factor : ", "its verdict of composite fails its check", 1000},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.wide ? "wide" : "normal");
+    SCOPED_TRACE(c.what);
     test::ScratchDir dir;
-    const test::JobFiles cpu = Sieve(dir, "cpu", "", c.wide, 1024, c.bMax, 20000000, c.pMax, 0);
-    // The p of the CPU's first factor line.
+    const test::JobFiles cpu = Sieve(dir, "cpu", "", c.wide, c.n, c.bMax, c.pMin, c.pMax, 0);
+    EXPECT_GT(cpu.factors.size(), c.minFactorBytes);
     const size_t at = cpu.factors.find(c.mark);
     ASSERT_NE(at, std::string::npos);
     const std::string p =
         cpu.factors.substr(at + c.mark.size(), cpu.factors.find('\n', at) - at - c.mark.size());
-    const ScopedExtraArithmetic onOneP(
-        {"mont64onep", UInt128{1} << 62, "mont64, wrong modulo one p"},
-        Faulty("mod_mul", "num a, num b", "m.p == " + p + "UL"), 64);
+    std::string when = c.when;
+    const size_t planted = when.find(kTheP);
+    if (planted != std::string::npos) when.replace(planted, kTheP.size(), p);
+    const ScopedExtraArithmetic faulty({"mont64x", UInt128{1} << 62, "mont64 with a planted fault"},
+                                       Faulty(c.function, c.args, when), 64);
     const test::JobFiles gpu =
-        Sieve(dir, "opencl:0", "mont64onep", c.wide, 1024, c.bMax, 20000000, c.pMax, 4);
+        Sieve(dir, "opencl:0", "mont64x", c.wide, c.n, c.bMax, c.pMin, c.pMax, c.batch);
     EXPECT_EQ(gpu.factors, cpu.factors);
     EXPECT_EQ(gpu.candidates, cpu.candidates);
-    const std::vector<std::string> failures = Failures(gpu.log);
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_NE(failures[0].find(c.failure + " at p = " + p + ";"), std::string::npos) << failures[0];
+    // Lines of a failed check; a fault at one p is named once.
+    std::vector<std::string> failures;
+    for (const std::string& l : gpu.log) {
+      if (l.find(" its check at p = ") != std::string::npos) failures.push_back(l);
+    }
+    ASSERT_FALSE(failures.empty());
+    if (planted != std::string::npos) {
+      EXPECT_EQ(failures.size(), 1u);
+    }
+    for (const std::string& l : failures) {
+      const std::string named = planted != std::string::npos ? p + ";" : "";
+      EXPECT_NE(l.find(c.failure + " at p = " + named), std::string::npos) << l;
+    }
   }
 }
 
